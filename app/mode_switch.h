@@ -1,0 +1,33 @@
+// The program's one piece of work: confirm with the user, read the instrument's configuration word, set or
+// clear the search mode bit, write the word back, close the link and report. The window that hosts it
+// supplies the status panel and the two boxes through ModeSwitchHost.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "app/message_slots.h"
+#include "link/device_frames.h"
+#include "link/irda_link.h"
+
+namespace qx {
+
+inline constexpr std::uint32_t STALE_LINK_PAUSE_MS = 200;
+
+enum class ResultIcon { Information, Error };
+
+class ModeSwitchHost {
+  public:
+    virtual ~ModeSwitchHost() = default;
+    // Sets the text of status panel 1.
+    virtual void SetStatusText(const std::string& text) = 0;
+    // The modal confirmation box (information icon, title "Information", OK and Cancel); true for OK.
+    virtual bool Confirm(const std::string& text) = 0;
+    // The modal result box with one OK button.
+    virtual void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) = 0;
+};
+
+// True only when the instrument acknowledged the write.
+bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host);
+
+}  // namespace qx

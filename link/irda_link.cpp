@@ -1,0 +1,194 @@
+#include "link/irda_link.h"
+
+#include <algorithm>
+
+namespace qx {
+
+namespace {
+
+std::uint32_t ReadLittle32(std::span<const std::uint8_t> bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Bytes 1-2 of every frame: its total length, high byte first.
+std::size_t FrameLengthField(std::span<const std::uint8_t> header) {
+    return static_cast<std::size_t>(header[1]) << 8 | header[2];
+}
+
+constexpr std::size_t FRAME_HEADER_SIZE = 3;
+
+}  // namespace
+
+std::uint32_t DeviceList::Count() const {
+    return ReadLittle32(bytes);
+}
+
+void DeviceList::SetCount(std::uint32_t count) {
+    for (std::size_t i = 0; i < DEVICE_LIST_HEADER_SIZE; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(count >> (8 * i));
+    }
+}
+
+std::span<const std::uint8_t, DEVICE_RECORD_SIZE> DeviceList::Record(std::size_t i) const {
+    return std::span<const std::uint8_t, DEVICE_RECORD_SIZE>(
+        bytes.data() + DEVICE_LIST_HEADER_SIZE + i * DEVICE_RECORD_SIZE, DEVICE_RECORD_SIZE);
+}
+
+std::span<std::uint8_t, DEVICE_RECORD_SIZE> DeviceList::Record(std::size_t i) {
+    return std::span<std::uint8_t, DEVICE_RECORD_SIZE>(
+        bytes.data() + DEVICE_LIST_HEADER_SIZE + i * DEVICE_RECORD_SIZE, DEVICE_RECORD_SIZE);
+}
+
+int IrdaLink::StartLink(AddressRecord& address) {
+    address[ADDRESS_FAMILY_OFFSET] = static_cast<std::uint8_t>(AF_IRDA_FAMILY & 0xFF);
+    address[ADDRESS_FAMILY_OFFSET + 1] = static_cast<std::uint8_t>(AF_IRDA_FAMILY >> 8);
+    if (calls_.WSAStartup(WINSOCK_VERSION_1_1) != 0) {
+        return LINK_NO_SOCKETS;
+    }
+    OpenSocket();
+    return LINK_STARTED;
+}
+
+void IrdaLink::OpenSocket() {
+    // A failed socket keeps the invalid value in the handle: the link still counts as present, and the
+    // failure reaches the user through discovery's error code.
+    handle_ = calls_.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
+    if (handle_ == INVALID_SOCKET_HANDLE) {
+        return;
+    }
+    if (hookModule_ == 0) {
+        hookModule_ = calls_.LoadHookLibrary();
+    }
+    if (hookModule_ != 0) {
+        hookEntry_ = calls_.GetHookEntry(hookModule_);
+        if (hookEntry_ != 0) {
+            calls_.CallHookEntry(hookEntry_, handle_);
+        }
+    }
+}
+
+int IrdaLink::EnumerateDevices(DeviceList& list) {
+    discoveryLength_ = static_cast<int>(DEVICE_LIST_SIZE);
+    for (int attempt = 1; attempt <= DISCOVERY_TRIES; ++attempt) {
+        if (calls_.GetSockOpt(handle_, SOL_IRLMP_LEVEL, IRLMP_ENUMDEVICES_OPTION, list.bytes,
+                              discoveryLength_) != SOCKET_ERROR_RESULT) {
+            break;
+        }
+        calls_.Sleep(DISCOVERY_PAUSE_MS);
+    }
+    if (const int error = calls_.WSAGetLastError(); error != 0) {
+        return error;
+    }
+    return list.Count() == 0 ? ENUM_NO_DEVICES : LINK_OK;
+}
+
+int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> frame,
+                              std::span<const std::uint8_t> expectedReply, const DeviceList& list,
+                              AddressRecord& address) {
+    const auto record = list.Record(index);
+    std::copy_n(record.begin(), DEVICE_ID_SIZE, address.begin() + ADDRESS_DEVICE_ID_OFFSET);
+    // The instrument offers its service under its own device name.
+    std::copy_n(record.begin() + DEVICE_NAME_OFFSET, DEVICE_NAME_SIZE,
+                address.begin() + ADDRESS_SERVICE_NAME_OFFSET);
+
+    if (calls_.Connect(handle_, address) == SOCKET_ERROR_RESULT) {
+        const int error = calls_.WSAGetLastError();
+        TearDown();
+        return error != 0 ? error : SOCKET_ERROR_RESULT;
+    }
+    if (const int sent = SendFrame(frame); sent != LINK_OK) {
+        TearDown();
+        return sent;
+    }
+    std::array<std::uint8_t, RECEIVE_LIMIT> reply{};
+    const auto replyArea = std::span(reply).first(std::min(expectedReply.size(), RECEIVE_LIMIT));
+    if (const int received = ReceiveFrame(replyArea); received != LINK_OK) {
+        TearDown();
+        return received;
+    }
+    if (!std::equal(replyArea.begin(), replyArea.end(), expectedReply.begin(), expectedReply.end())) {
+        TearDown();
+        return SOCKET_ERROR_RESULT;
+    }
+    return LINK_OK;
+}
+
+void IrdaLink::TearDown() {
+    if (handle_ != 0) {
+        calls_.CloseSocket(handle_);
+    }
+    handle_ = 0;
+    calls_.WSACleanup();
+}
+
+int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes) {
+    std::array<std::uint8_t, SEND_LIMIT> buffer{};
+    const std::size_t length = std::min(bytes.size(), SEND_LIMIT);
+    std::copy_n(bytes.begin(), length, buffer.begin());
+    // A blocking send normally takes the whole frame at once; should it take less, the rest follows, so the
+    // instrument never sees a torn frame run into the next attempt's bytes.
+    std::size_t done = 0;
+    while (done < length) {
+        const int sent = calls_.Send(handle_, std::span(buffer).subspan(done, length - done));
+        if (sent == SOCKET_ERROR_RESULT) {
+            return calls_.WSAGetLastError();
+        }
+        if (sent <= 0) {
+            return WSAECONNRESET_CODE;
+        }
+        done += static_cast<std::size_t>(sent);
+    }
+    return LINK_OK;
+}
+
+int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest) {
+    std::array<std::uint8_t, RECEIVE_LIMIT> buffer{};
+    const std::size_t limit = std::min(dest.size(), RECEIVE_LIMIT);
+    // The header comes first; then the frame's own length field says how much more belongs to it, so a short
+    // frame is complete as it stands and nothing of a later frame is taken.
+    std::size_t wanted = std::min(FRAME_HEADER_SIZE, limit);
+    bool headerSeen = false;
+    std::size_t got = 0;
+    const std::uint32_t start = calls_.TickCount();
+    while (got < wanted) {
+        const std::uint32_t elapsed = calls_.TickCount() - start;
+        if (elapsed >= RECEIVE_WAIT_MS) {
+            return WSAETIMEDOUT_CODE;
+        }
+        const int ready = calls_.WaitReadable(handle_, RECEIVE_WAIT_MS - elapsed);
+        if (ready == SOCKET_ERROR_RESULT) {
+            return calls_.WSAGetLastError();
+        }
+        if (ready == 0) {
+            return WSAETIMEDOUT_CODE;
+        }
+        const int received = calls_.Recv(handle_, std::span(buffer).subspan(got, wanted - got));
+        if (received == SOCKET_ERROR_RESULT) {
+            return calls_.WSAGetLastError();
+        }
+        if (received <= 0) {
+            return WSAEDISCON_CODE;  // the instrument ended the connection before the frame was complete
+        }
+        got += static_cast<std::size_t>(received);
+        if (!headerSeen && got >= FRAME_HEADER_SIZE) {
+            headerSeen = true;
+            wanted = std::clamp(FrameLengthField(buffer), FRAME_HEADER_SIZE, limit);
+        }
+    }
+    std::copy_n(buffer.begin(), limit, dest.begin());
+    return LINK_OK;
+}
+
+int IrdaLink::CloseLink() {
+    calls_.Shutdown(handle_, SD_SEND_DIRECTION);
+    if (calls_.CloseSocket(handle_) == SOCKET_ERROR_RESULT) {
+        return calls_.WSAGetLastError();
+    }
+    calls_.Sleep(CLOSE_PAUSE_MS);
+    handle_ = 0;
+    calls_.WSACleanup();
+    return LINK_OK;
+}
+
+}  // namespace qx

@@ -1,0 +1,117 @@
+// The program's one IrDA connection: starts and releases the socket library, opens the IrDA socket and offers
+// it to the optional hook library, discovers devices, connects and greets, moves single frames and closes. It
+// knows nothing of what the frames mean; every platform call goes through SocketCalls.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "link/socket_calls.h"
+
+namespace qx {
+
+// Result codes: 0 is success; platform socket error codes pass through unchanged.
+inline constexpr int LINK_OK = 0;
+inline constexpr int LINK_STARTED = 0x1000000;
+inline constexpr int LINK_NO_SOCKETS = -1;
+inline constexpr int ENUM_NO_DEVICES = -2;
+
+// Platform constants of Winsock 1.1 with the IrDA address family.
+inline constexpr std::uint16_t WINSOCK_VERSION_1_1 = 0x0101;
+inline constexpr int AF_IRDA_FAMILY = 26;
+inline constexpr int SOCK_STREAM_TYPE = 1;
+inline constexpr int SOL_IRLMP_LEVEL = 255;
+inline constexpr int IRLMP_ENUMDEVICES_OPTION = 16;
+inline constexpr int SD_SEND_DIRECTION = 1;
+
+inline constexpr int DISCOVERY_TRIES = 49;
+inline constexpr std::uint32_t DISCOVERY_PAUSE_MS = 10;
+inline constexpr std::uint32_t CLOSE_PAUSE_MS = 1500;
+inline constexpr std::size_t SEND_LIMIT = 64;
+inline constexpr std::size_t RECEIVE_LIMIT = 132;
+
+// How long a receive waits for the rest of a frame before it counts as failed. The instrument answers within
+// a few hundred milliseconds over IrDA; 3 s is the IrLAP link's own default disconnect threshold, so a reply
+// that has not come by then is not coming, and a silent instrument costs the user seconds, not a frozen
+// program.
+inline constexpr std::uint32_t RECEIVE_WAIT_MS = 3000;
+
+// The platform's SOCKADDR_IRDA as passed to connect: family (2), device id (4), service name (25), padding
+// (1).
+inline constexpr std::size_t ADDRESS_RECORD_SIZE = 32;
+inline constexpr std::size_t ADDRESS_FAMILY_OFFSET = 0;
+inline constexpr std::size_t ADDRESS_DEVICE_ID_OFFSET = 2;
+inline constexpr std::size_t ADDRESS_SERVICE_NAME_OFFSET = 6;
+inline constexpr std::size_t ADDRESS_SERVICE_NAME_SIZE = 25;
+using AddressRecord = std::array<std::uint8_t, ADDRESS_RECORD_SIZE>;
+
+// The platform's DEVICELIST: a 32-bit count, then IRDA_DEVICE_INFO records of 29 bytes.
+inline constexpr std::size_t DEVICE_RECORD_SIZE = 29;
+inline constexpr std::size_t DEVICE_ID_SIZE = 4;
+inline constexpr std::size_t DEVICE_NAME_OFFSET = 4;
+inline constexpr std::size_t DEVICE_NAME_SIZE = 22;
+inline constexpr std::size_t DEVICE_LIST_HEADER_SIZE = 4;
+inline constexpr std::size_t DEVICE_LIST_SIZE = 355;  // room for 12 records
+inline constexpr std::size_t DEVICE_LIST_CAPACITY =
+    (DEVICE_LIST_SIZE - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE;
+
+struct DeviceList {
+    std::array<std::uint8_t, DEVICE_LIST_SIZE> bytes{};
+
+    std::uint32_t Count() const;
+    void SetCount(std::uint32_t count);
+    // Record i, which must be below DEVICE_LIST_CAPACITY.
+    std::span<const std::uint8_t, DEVICE_RECORD_SIZE> Record(std::size_t i) const;
+    std::span<std::uint8_t, DEVICE_RECORD_SIZE> Record(std::size_t i);
+};
+
+class IrdaLink {
+  public:
+    explicit IrdaLink(SocketCalls& calls) : calls_(calls) {}
+    IrdaLink(const IrdaLink&) = delete;
+    IrdaLink& operator=(const IrdaLink&) = delete;
+
+    // Writes the IrDA family into the address, starts the socket library and opens the socket.
+    // LINK_NO_SOCKETS when the library will not start, else LINK_STARTED (a failed socket shows up at
+    // discovery).
+    int StartLink(AddressRecord& address);
+    // Creates the socket and hands it to the hook library. Only StartLink calls it.
+    void OpenSocket();
+    // 0 when at least one device answered, ENUM_NO_DEVICES when none did, else the platform error.
+    int EnumerateDevices(DeviceList& list);
+    // Connects to device `index` by its own name and exchanges the greeting. 0: connected and greeted, the
+    // link stays open. Anything else: the socket is closed and the socket library released.
+    int ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> frame,
+                        std::span<const std::uint8_t> expectedReply, const DeviceList& list,
+                        AddressRecord& address);
+    // Sends one frame of at most SEND_LIMIT bytes.
+    int SendFrame(std::span<const std::uint8_t> bytes);
+    // Receives one frame of at most dest.size() bytes: gathers bytes until the frame is complete by its own
+    // length field (capped at dest.size()). A connection that ends, fails or stays silent for RECEIVE_WAIT_MS
+    // first is a failed receive and leaves dest untouched. On success the bytes after the frame are zero.
+    int ReceiveFrame(std::span<std::uint8_t> dest);
+    // Shuts down sends, closes, pauses CLOSE_PAUSE_MS and releases the library. A failed close changes
+    // nothing.
+    int CloseLink();
+
+    // The process-wide socket handle: 0 means no link.
+    SocketHandle Handle() const { return handle_; }
+    bool HasLink() const { return handle_ != 0; }
+    // Forgets the handle without closing it; the main window does this once when it is created.
+    void ResetHandle() { handle_ = 0; }
+    // A fixed pause through the platform (recorded by the test instrument).
+    void Pause(std::uint32_t ms) { calls_.Sleep(ms); }
+
+  private:
+    void TearDown();
+
+    SocketCalls& calls_;
+    SocketHandle handle_ = 0;
+    int discoveryLength_ = 0;
+    ModuleHandle hookModule_ = 0;
+    ProcHandle hookEntry_ = 0;
+};
+
+}  // namespace qx

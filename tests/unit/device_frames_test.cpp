@@ -1,0 +1,163 @@
+#include "link/device_frames.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "support/scripted_instrument.h"
+
+namespace qx::test {
+namespace {
+
+const Bytes READ_REQUEST = {0x83, 0x00, 0x05, 0xB1, 0xD3};
+
+// A link connected and greeted, ready for frames.
+struct GreetedLink {
+    ScriptedInstrument instrument;
+    IrdaLink link{instrument};
+
+    GreetedLink() {
+        instrument.devices = {{7, "QX"}};
+        instrument.ExpectGreeting();
+        AddressRecord address{};
+        DeviceList list{};
+        EXPECT_EQ(link.StartLink(address), LINK_STARTED);
+        EXPECT_EQ(link.EnumerateDevices(list), LINK_OK);
+        EXPECT_EQ(link.ConnectAndGreet(0, GreetingFrame, GreetingReply, list, address), LINK_OK);
+        instrument.sent.clear();
+    }
+};
+
+TEST(DeviceFrames, WriteRequestCarriesTheWordLowByteFirst) {
+    const auto a = WriteRequest(0x0100);
+    const auto b = WriteRequest(0xBEEF);
+    EXPECT_EQ(Hex(Bytes(a.begin(), a.end())), "82 00 0A B1 D3 72 00 05 00 01");
+    EXPECT_EQ(Hex(Bytes(b.begin(), b.end())), "82 00 0A B1 D3 72 00 05 EF BE");
+}
+
+struct ReadCase {
+    const char* name;
+    std::vector<std::vector<Incoming>> attempts;  // what comes back to each read request the instrument gets
+    bool ok;
+    ConfigWord word;  // the word afterwards (starts as 0xAAAA)
+};
+
+class ReadConfigWordTest : public ::testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadConfigWordTest, AcceptsOnlyTheTabledReply) {
+    const auto& c = GetParam();
+    GreetedLink g;
+    for (const auto& reply : c.attempts) {
+        g.instrument.Expect(READ_REQUEST, reply);
+    }
+    ConfigWord word = 0xAAAA;
+    EXPECT_EQ(ReadConfigWord(g.link, word), c.ok);
+    EXPECT_EQ(word, c.word);
+    for (const auto& request : g.instrument.sent) {
+        EXPECT_EQ(Hex(request), Hex(READ_REQUEST));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, ReadConfigWordTest,
+    ::testing::Values(
+        ReadCase{"good", {{Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}}, true, 0x1234},
+        ReadCase{
+            "xx_bytes_ignored", {{Data({0xA0, 0x00, 0x08, 0x72, 0xFF, 0xEE, 0x04, 0x00})}}, true, 0x0004},
+        ReadCase{"split_in_pieces",
+                 {{Data({0xA0}), Data({0x00, 0x08, 0x72}), Data({0x00, 0x05, 0x05, 0x01})}},
+                 true,
+                 0x0105},
+        ReadCase{"byte3_not_72", {{Data({0xA0, 0x00, 0x08, 0x73, 0x00, 0x05, 0x34, 0x12})}}, false, 0xAAAA},
+        ReadCase{"length_field_9",
+                 {{Data({0xA0, 0x00, 0x09, 0x72, 0x00, 0x05, 0x34, 0x12, 0x00})}},
+                 false,
+                 0xAAAA},
+        ReadCase{"length_field_high_byte",
+                 {{Data({0xA0, 0x01, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}},
+                 false,
+                 0xAAAA},
+        ReadCase{"status_90", {{Data({0x90, 0x00, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}}, false, 0xAAAA},
+        ReadCase{"status_C0_ends_at_once", {{Data({0xC0, 0x00, 0x03})}}, false, 0xAAAA},
+        // A short positive frame is complete by its own length: its missing bytes never become a word.
+        ReadCase{"short_positive_frame", {{Data({0xA0, 0x00, 0x03})}}, false, 0xAAAA},
+        ReadCase{"unknown_status_three_times",
+                 {{Data({0x55, 0x00, 0x03})}, {Data({0x55, 0x00, 0x03})}, {Data({0x55, 0x00, 0x03})}},
+                 false,
+                 0xAAAA},
+        ReadCase{"unknown_then_good",
+                 {{Data({0x55, 0x00, 0x03})}, {Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x01, 0x00})}},
+                 true,
+                 0x0001},
+        ReadCase{"silent_three_times", {{Silence()}, {Silence()}, {Silence()}}, false, 0xAAAA},
+        ReadCase{"silent_then_good",
+                 {{Silence()}, {Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x01, 0x00})}},
+                 true,
+                 0x0001},
+        ReadCase{"receive_error_three_times",
+                 {{RecvError(WSAECONNRESET_CODE)},
+                  {RecvError(WSAECONNRESET_CODE)},
+                  {RecvError(WSAECONNRESET_CODE)}},
+                 false,
+                 0xAAAA},
+        // Half a reply, then the instrument hangs up: every further attempt finds the connection ended.
+        ReadCase{"connection_ended_mid_frame",
+                 {{Data({0xA0, 0x00, 0x08, 0x72}), Close()}, {}, {}},
+                 false,
+                 0xAAAA}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct WriteCase {
+    const char* name;
+    std::vector<std::vector<Incoming>> attempts;
+    bool ok;
+};
+
+class WriteConfigWordTest : public ::testing::TestWithParam<WriteCase> {};
+
+TEST_P(WriteConfigWordTest, AcceptsOnlyTheTabledReply) {
+    const auto& c = GetParam();
+    GreetedLink g;
+    const auto request = WriteRequest(0x0104);
+    for (const auto& reply : c.attempts) {
+        g.instrument.Expect(Bytes(request.begin(), request.end()), reply);
+    }
+    EXPECT_EQ(WriteConfigWord(g.link, 0x0104), c.ok);
+    EXPECT_EQ(g.instrument.sent.size(), c.attempts.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, WriteConfigWordTest,
+    ::testing::Values(
+        WriteCase{"acknowledged", {{Data({0xA0, 0x00, 0x03})}}, true},
+        WriteCase{"status_90", {{Data({0x90, 0x00, 0x03})}}, false},
+        WriteCase{"status_C0_one_request", {{Data({0xC0, 0x00, 0x03})}}, false},
+        WriteCase{"length_field_4", {{Data({0xA0, 0x00, 0x04, 0x00})}}, false},
+        WriteCase{"header_cut_short", {{Data({0xA0, 0x00}), Close()}, {}, {}}, false},
+        WriteCase{"unknown_status_three_identical_requests",
+                  {{Data({0x12, 0x00, 0x03})}, {Data({0x12, 0x00, 0x03})}, {Data({0x12, 0x00, 0x03})}},
+                  false},
+        WriteCase{"C0_after_unknown", {{Data({0x12, 0x00, 0x03})}, {Data({0xC0, 0x00, 0x03})}}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DeviceFrames, FailedSendCostsAnAttemptWithTheSameRequest) {
+    GreetedLink g;
+    g.instrument.ExpectSendFailure(READ_REQUEST, WSAECONNRESET_CODE);
+    g.instrument.Expect(READ_REQUEST, {Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})});
+    ConfigWord word = 0;
+    EXPECT_TRUE(ReadConfigWord(g.link, word));
+    EXPECT_EQ(word, 0x1234);
+    EXPECT_EQ(g.instrument.CountCalls("Sleep"), 0) << "no pause between attempts";
+}
+
+TEST(DeviceFrames, TransactReturnsTheAcceptedReplysLengthField) {
+    GreetedLink g;
+    g.instrument.Expect(READ_REQUEST, {Data({0x90, 0x00, 0x08, 0x01, 0x02, 0x03, 0x04, 0x05})});
+    std::array<std::uint8_t, 8> reply{};
+    std::size_t length = 8;
+    EXPECT_TRUE(Transact(g.link, READ_REQUEST, reply, length));
+    EXPECT_EQ(length, 8u);
+    EXPECT_THAT(reply, ::testing::ElementsAre(0x90, 0x00, 0x08, 0x01, 0x02, 0x03, 0x04, 0x05));
+}
+
+}  // namespace
+}  // namespace qx::test
