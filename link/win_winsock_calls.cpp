@@ -1,0 +1,123 @@
+#include "link/win_winsock_calls.h"
+
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+// clang-format on
+
+#include <string>
+
+namespace qx {
+
+namespace {
+
+constexpr const wchar_t* HOOK_LIBRARY_NAME = L"SockDll.dll";
+constexpr const char* HOOK_ENTRY_NAME = "SetSockVal";
+
+SOCKET ToSocket(SocketHandle s) {
+    return static_cast<SOCKET>(s);
+}
+
+}  // namespace
+
+int WinsockCalls::WSAStartup(std::uint16_t version) {
+    WSADATA data{};
+    return ::WSAStartup(version, &data);
+}
+
+int WinsockCalls::WSACleanup() {
+    return ::WSACleanup();
+}
+
+SocketHandle WinsockCalls::Socket(int family, int type, int protocol) {
+    return static_cast<SocketHandle>(::socket(family, type, protocol));
+}
+
+int WinsockCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
+                             int& length) {
+    if (length > static_cast<int>(value.size())) {
+        length = static_cast<int>(value.size());
+    }
+    return ::getsockopt(ToSocket(s), level, option, reinterpret_cast<char*>(value.data()), &length);
+}
+
+int WinsockCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address) {
+    return ::connect(ToSocket(s), reinterpret_cast<const sockaddr*>(address.data()),
+                     static_cast<int>(address.size()));
+}
+
+int WinsockCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
+    return ::send(ToSocket(s), reinterpret_cast<const char*>(bytes.data()), static_cast<int>(bytes.size()),
+                  0);
+}
+
+int WinsockCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(ToSocket(s), &readable);
+    timeval wait{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
+    return ::select(0, &readable, nullptr, nullptr, &wait);
+}
+
+int WinsockCalls::Recv(SocketHandle s, std::span<std::uint8_t> buffer) {
+    return ::recv(ToSocket(s), reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
+}
+
+int WinsockCalls::Shutdown(SocketHandle s, int how) {
+    return ::shutdown(ToSocket(s), how);
+}
+
+int WinsockCalls::CloseSocket(SocketHandle s) {
+    return ::closesocket(ToSocket(s));
+}
+
+int WinsockCalls::WSAGetLastError() {
+    return ::WSAGetLastError();
+}
+
+void WinsockCalls::Sleep(std::uint32_t ms) {
+    ::Sleep(ms);
+}
+
+std::uint32_t WinsockCalls::TickCount() {
+    return ::GetTickCount();
+}
+
+std::wstring BesideProgram(const wchar_t* fileName) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (n == 0) {
+            return {};
+        }
+        if (n < path.size()) {
+            path.resize(n);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    path.resize(path.find_last_of(L"\\/") + 1);
+    return path + fileName;
+}
+
+ModuleHandle WinsockCalls::LoadHookLibrary() {
+    // A full path: the default search order would also try the current folder, where anyone could plant a
+    // library that then runs inside the program.
+    const std::wstring path = BesideProgram(HOOK_LIBRARY_NAME);
+    if (path.empty()) {
+        return 0;
+    }
+    return reinterpret_cast<ModuleHandle>(
+        ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+}
+
+ProcHandle WinsockCalls::GetHookEntry(ModuleHandle module) {
+    return reinterpret_cast<ProcHandle>(::GetProcAddress(reinterpret_cast<HMODULE>(module), HOOK_ENTRY_NAME));
+}
+
+void WinsockCalls::CallHookEntry(ProcHandle entry, SocketHandle s) {
+    using HookEntry = int(WINAPI*)(std::uint32_t);
+    reinterpret_cast<HookEntry>(entry)(s);
+}
+
+}  // namespace qx
