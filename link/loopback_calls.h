@@ -1,0 +1,90 @@
+// The IrDA loopback emulation: the link's socket calls carried over TCP to the instrument simulator on
+// 127.0.0.1, for machines that have no IrDA (Wine has none). Pauses, the clock and the hook library stay with
+// the platform's own calls, so the two modes differ in the transport only.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "link/socket_calls.h"
+
+namespace qx {
+
+// Names the simulator's TCP port; when it holds one, the program talks to the simulator instead of IrDA.
+inline constexpr const char* LOOPBACK_PORT_VARIABLE = "QX2205R_IRDA_LOOPBACK";
+
+// The port in QX2205R_IRDA_LOOPBACK when it is a plain decimal number from 1 to 65535; anything else (unset,
+// empty, signs, spaces, other text) leaves the emulation off.
+std::optional<std::uint16_t> LoopbackPortFromEnvironment();
+// The same rule applied to a given text.
+std::optional<std::uint16_t> ParseLoopbackPort(const char* text);
+
+// The byte that opens each emulated operation's TCP connection.
+inline constexpr std::uint8_t LOOPBACK_DISCOVERY_REQUEST = 'D';
+inline constexpr std::uint8_t LOOPBACK_CONNECT_REQUEST = 'C';
+// How long the emulation waits for the simulator's answer to a discovery or connect request; a simulator that
+// accepted the connection and then hangs must not freeze the program.
+inline constexpr std::uint32_t LOOPBACK_ANSWER_WAIT_MS = 5000;
+
+// Winsock codes the emulation reports besides those of socket_calls.h.
+inline constexpr int WSAEFAULT_CODE = 10014;
+inline constexpr int WSAEINVAL_CODE = 10022;
+inline constexpr int WSAENOPROTOOPT_CODE = 10042;
+inline constexpr int WSAEISCONN_CODE = 10056;
+inline constexpr int WSAENOTCONN_CODE = 10057;
+
+// Every emulated socket call sets the last error: 0 when it succeeds, the Winsock code when it fails.
+class LoopbackCalls : public SocketCalls {
+  public:
+    LoopbackCalls(std::uint16_t port, SocketCalls& platform);
+    ~LoopbackCalls() override;
+    LoopbackCalls(const LoopbackCalls&) = delete;
+    LoopbackCalls& operator=(const LoopbackCalls&) = delete;
+
+    int WSAStartup(std::uint16_t version) override { return platform_.WSAStartup(version); }
+    int WSACleanup() override { return platform_.WSACleanup(); }
+    // A fresh handle that is not yet connected; only the IrDA family and stream type are emulated.
+    SocketHandle Socket(int family, int type, int protocol) override;
+    // IRLMP_ENUMDEVICES: one discovery try over its own TCP connection.
+    int GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
+                   int& length) override;
+    // Hands the address record to the simulator; on its 0 the TCP connection carries the frames from then on.
+    int Connect(SocketHandle s, std::span<const std::uint8_t> address) override;
+    int Send(SocketHandle s, std::span<const std::uint8_t> bytes) override;
+    int WaitReadable(SocketHandle s, std::uint32_t timeoutMs) override;
+    int Recv(SocketHandle s, std::span<std::uint8_t> buffer) override;
+    int Shutdown(SocketHandle s, int how) override;
+    int CloseSocket(SocketHandle s) override;
+    int WSAGetLastError() override { return lastError_; }
+
+    void Sleep(std::uint32_t ms) override { platform_.Sleep(ms); }
+    std::uint32_t TickCount() override { return platform_.TickCount(); }
+    ModuleHandle LoadHookLibrary() override { return platform_.LoadHookLibrary(); }
+    ProcHandle GetHookEntry(ModuleHandle module) override { return platform_.GetHookEntry(module); }
+    void CallHookEntry(ProcHandle entry, SocketHandle s) override { platform_.CallHookEntry(entry, s); }
+
+  private:
+    class NetworkLibrary;
+    class TcpConnection;
+    // An emulated socket: no TCP connection until Connect succeeds.
+    using SocketEntry = std::unique_ptr<TcpConnection>;
+
+    // The entry of an open handle, or null with WSAENOTSOCK set.
+    SocketEntry* Find(SocketHandle s);
+    // The connected TCP connection of a handle, or null with the error set.
+    TcpConnection* Connected(SocketHandle s);
+    int Fail(int code);
+    int Succeed(int result);
+
+    std::uint16_t port_;
+    SocketCalls& platform_;
+    std::unique_ptr<NetworkLibrary> network_;
+    std::map<SocketHandle, SocketEntry> sockets_;
+    SocketHandle nextHandle_ = 0x100;
+    int lastError_ = 0;
+};
+
+}  // namespace qx
