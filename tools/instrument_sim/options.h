@@ -1,0 +1,71 @@
+// The simulator's command line: which devices it lists, the word it starts with, where it records the
+// session, and which faults it plays at discovery, connect and each kind of frame.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+
+inline constexpr std::size_t DEVICE_NAME_LIMIT = 22;
+inline constexpr std::size_t DEVICE_LIMIT = 64;
+// Device ids when none is given: distinct bytes, so a link that copies them wrongly shows it.
+inline constexpr std::uint32_t FIRST_DEFAULT_DEVICE_ID = 0x4B3A2910;
+inline constexpr const char* DEFAULT_DEVICE_NAME = "QX7710Z";
+// A repeat count for faults that play every time.
+inline constexpr int EVERY_TIME = -1;
+
+struct Device {
+    std::uint32_t id = 0;
+    std::string name;
+};
+
+// A failure code answered to a discovery or connect request, `remaining` more times (EVERY_TIME: always).
+struct ErrorFault {
+    std::int32_t code = 0;
+    int remaining = EVERY_TIME;
+};
+
+enum class FaultKind {
+    Status,  // the reply with byte 0 replaced by `value`
+    Length,  // the reply's length field one too large
+    Byte,    // the reply with byte `value` inverted
+    Short,   // only the first half of the reply, nothing more
+    Silent,  // no reply at all
+    Drop,    // the first half of the reply, then the connection closed
+    Reset,   // the first half of the reply, then the connection reset
+    Delay,   // the right reply, after the delay
+};
+
+struct FrameFault {
+    FaultKind kind = FaultKind::Silent;
+    std::uint8_t value = 0;
+    int remaining = EVERY_TIME;
+};
+
+struct Options {
+    std::uint16_t port = 0;
+    std::string portFile;
+    std::string recordFile;
+    std::vector<Device> devices{{FIRST_DEFAULT_DEVICE_ID, DEFAULT_DEVICE_NAME}};
+    std::uint16_t word = 0x0004;
+    int timeoutS = 60;
+    std::uint32_t delayMs = 500;
+    std::optional<ErrorFault> discoveryError;
+    std::optional<ErrorFault> connectError;
+    std::optional<FrameFault> greetingFault;
+    std::optional<FrameFault> readFault;
+    std::optional<FrameFault> writeFault;
+    bool help = false;
+};
+
+// Parses argv[1..]; on a bad command line returns nullopt and says why in `error`.
+std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, std::string& error);
+
+std::string HelpText();
+
+}  // namespace sim
