@@ -58,11 +58,16 @@ int WaitNative(NativeSocket s, std::uint32_t timeoutMs) {
 using NativeSocket = int;
 constexpr NativeSocket NO_SOCKET = -1;
 
+constexpr int WSAEINTR_CODE = 10004;
+constexpr int WSAEWOULDBLOCK_CODE = 10035;
+constexpr int WSAECONNABORTED_CODE = 10053;
+constexpr int WSAESHUTDOWN_CODE = 10058;
+
 // POSIX errors in the Winsock codes the link and its callers know.
 int WinsockCodeFor(int error) {
     switch (error) {
         case EINTR:
-            return 10004;
+            return WSAEINTR_CODE;
         case EBADF:
             return WSAENOTSOCK_CODE;
         case EFAULT:
@@ -70,13 +75,13 @@ int WinsockCodeFor(int error) {
         case EINVAL:
             return WSAEINVAL_CODE;
         case EAGAIN:
-            return 10035;
+            return WSAEWOULDBLOCK_CODE;
         case ENOTSOCK:
             return WSAENOTSOCK_CODE;
         case ENETDOWN:
             return WSAENETDOWN_CODE;
         case ECONNABORTED:
-            return 10053;
+            return WSAECONNABORTED_CODE;
         case ECONNRESET:
         case EPIPE:
             return WSAECONNRESET_CODE;
@@ -85,7 +90,7 @@ int WinsockCodeFor(int error) {
         case ENOTCONN:
             return WSAENOTCONN_CODE;
         case ESHUTDOWN:
-            return 10058;
+            return WSAESHUTDOWN_CODE;
         case ETIMEDOUT:
             return WSAETIMEDOUT_CODE;
         case ECONNREFUSED:
