@@ -178,10 +178,15 @@ class Server {
             const linger abortive{1, 0};
             ::setsockopt(connection_->fd.Get(), SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
         }
-        if (connection_->stage == Stage::Frames) {
+        const bool hadFrames = connection_->stage == Stage::Frames;
+        if (hadFrames) {
             instrument_.EndConnection();
         }
         connection_.reset();
+        // The record is brought up to date after every conversation, so a watcher can follow the word live.
+        if (hadFrames) {
+            WriteRecord("running");
+        }
     }
 
     void ReadConnection() {
