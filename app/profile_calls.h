@@ -1,0 +1,35 @@
+// The platform calls the settings file code makes, as one seam: the private-profile (INI) reads and writes,
+// the file and folder tests, the current folder and the command line. The Windows binding and the tests'
+// in-memory files implement it; the settings code makes every decision. All strings are UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace qx {
+
+class ProfileCalls {
+  public:
+    virtual ~ProfileCalls() = default;
+
+    // GetPrivateProfileString with an empty default: the key's text, cut to at most `maxChars` characters;
+    // empty when the file, the section or the key is missing or the file cannot be read.
+    virtual std::string ReadString(const std::string& path, const std::string& section,
+                                   const std::string& key, std::size_t maxChars) = 0;
+    // WritePrivateProfileString: adds or replaces the key, creating the file and the section when missing and
+    // leaving the rest of the file as it was. False when the platform refuses the write.
+    virtual bool WriteString(const std::string& path, const std::string& section, const std::string& key,
+                             const std::string& value) = 0;
+    // True for an existing file that is not a folder.
+    virtual bool FileExists(const std::string& path) = 0;
+    // True for an existing folder.
+    virtual bool DirectoryExists(const std::string& path) = 0;
+    // The process's current folder, as the platform gives it (no trailing separator except at a drive's
+    // root).
+    virtual std::string CurrentDirectory() = 0;
+    // The first command-line argument after the program's name, if there is one.
+    virtual std::optional<std::string> FirstArgument() = 0;
+};
+
+}  // namespace qx

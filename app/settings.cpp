@@ -1,0 +1,131 @@
+#include "app/settings.h"
+
+#include <limits>
+
+namespace qx {
+namespace {
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Exactly one separator between the folder and the name, whatever the folder ends with.
+std::string JoinPath(std::string_view directory, std::string_view name) {
+    while (!directory.empty() && IsSeparator(directory.back())) {
+        directory.remove_suffix(1);
+    }
+    std::string path(directory);
+    path += '\\';
+    path += name;
+    return path;
+}
+
+// A path that names neither a drive ("D:...") nor a root ("\..." or "\\server\...") would be looked up by the
+// profile functions in the Windows folder, where a user never looks and usually cannot write; the user meant
+// the folder they started the program from.
+bool IsRelativeToCurrentFolder(std::string_view path) {
+    if (!path.empty() && IsSeparator(path.front())) {
+        return false;
+    }
+    const bool drive = path.size() >= 2 && path[1] == ':' &&
+                       ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+    return !drive;
+}
+
+int DigitValue(char c, int base) {
+    int value = base;
+    if (c >= '0' && c <= '9') {
+        value = c - '0';
+    } else if (base == 16 && c >= 'a' && c <= 'f') {
+        value = c - 'a' + 10;
+    } else if (base == 16 && c >= 'A' && c <= 'F') {
+        value = c - 'A' + 10;
+    }
+    return value < base ? value : -1;
+}
+
+}  // namespace
+
+SettingsError::SettingsError(const std::string& path) : std::runtime_error("Unable to write to " + path) {}
+
+std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.starts_with("0x") || text.starts_with("0X")) {
+        base = 16;
+        text.remove_prefix(2);
+    } else if (text.starts_with('$') || text.starts_with('x') || text.starts_with('X')) {
+        base = 16;
+        text.remove_prefix(1);
+    }
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    // The magnitude never needs to exceed 2^31 (the most negative value), so it is checked after every digit
+    // and cannot overflow however long the text is.
+    constexpr std::int64_t MAGNITUDE_LIMIT =
+        -static_cast<std::int64_t>(std::numeric_limits<std::int32_t>::min());
+    std::int64_t magnitude = 0;
+    for (const char c : text) {
+        const int digit = DigitValue(c, base);
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        magnitude = magnitude * base + digit;
+        if (magnitude > MAGNITUDE_LIMIT) {
+            return std::nullopt;
+        }
+    }
+    const std::int64_t value = negative ? -magnitude : magnitude;
+    if (value > std::numeric_limits<std::int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(value);
+}
+
+void Settings::LoadSettings(const std::string& directory) {
+    SettingsPath = ResolvePath(directory);
+    if (calls_.FileExists(SettingsPath)) {
+        const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
+                                                   std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
+        Language = ParseProfileInteger(text).value_or(0);
+    } else {
+        WriteLanguage();
+    }
+}
+
+void Settings::SaveSettings(const std::string& directory) noexcept {
+    try {
+        if (SettingsPath.empty()) {
+            SettingsPath = ResolvePath(directory);
+        }
+        WriteLanguage();
+    } catch (...) {
+        // Dropped on purpose: this runs while the window closes, and nothing may stop it closing.
+    }
+}
+
+std::string Settings::ResolvePath(const std::string& directory) {
+    if (const std::optional<std::string> argument = calls_.FirstArgument()) {
+        return IsRelativeToCurrentFolder(*argument) ? JoinPath(calls_.CurrentDirectory(), *argument)
+                                                    : *argument;
+    }
+    const bool useGiven = !directory.empty() && calls_.DirectoryExists(directory);
+    return JoinPath(useGiven ? directory : calls_.CurrentDirectory(), SETTINGS_FILE_NAME);
+}
+
+void Settings::WriteLanguage() {
+    if (!calls_.WriteString(SettingsPath, std::string(SETTINGS_SECTION), std::string(LANGUAGE_KEY),
+                            std::to_string(Language))) {
+        throw SettingsError(SettingsPath);
+    }
+}
+
+}  // namespace qx

@@ -1,0 +1,56 @@
+// The settings file: where it is, reading the interface language from it at start (creating the file on first
+// start) and writing the language back on close. The platform is reached only through ProfileCalls.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "app/profile_calls.h"
+
+namespace qx {
+
+inline constexpr std::string_view SETTINGS_FILE_NAME = "QX2205R.ini";
+inline constexpr std::string_view SETTINGS_SECTION = "Parameters";
+inline constexpr std::string_view LANGUAGE_KEY = "Language";
+// A key's text is read into a 2048-character buffer, so at most 2047 characters of it count.
+inline constexpr std::size_t PROFILE_READ_LIMIT = 2047;
+
+// A write the platform refused; the message names the file.
+class SettingsError : public std::runtime_error {
+  public:
+    explicit SettingsError(const std::string& path);
+};
+
+// A key's text as an integer: leading blanks, an optional sign, then decimal digits or hexadecimal digits
+// after
+// "$", "x", "X", "0x" or "0X", and nothing after them. Empty when the text does not convert, including a
+// value outside the signed 32-bit range.
+std::optional<std::int32_t> ParseProfileInteger(std::string_view text);
+
+class Settings {
+  public:
+    explicit Settings(ProfileCalls& calls) : calls_(calls) {}
+
+    // `directory` is the program's folder. Resolves SettingsPath, then reads Language from the file, or
+    // creates the file holding the current Language when there is none. Throws SettingsError when that write
+    // fails.
+    void LoadSettings(const std::string& directory);
+    // Writes Language back in decimal, resolving SettingsPath first if LoadSettings never did. Raises
+    // nothing: the program is closing, and a file that cannot be written simply keeps its old content.
+    void SaveSettings(const std::string& directory) noexcept;
+
+    std::string SettingsPath;
+    std::int32_t Language = 0;
+
+  private:
+    std::string ResolvePath(const std::string& directory);
+    void WriteLanguage();
+
+    ProfileCalls& calls_;
+};
+
+}  // namespace qx

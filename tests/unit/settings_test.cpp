@@ -1,0 +1,257 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qx {
+namespace {
+
+// In-memory profile files with the platform's behaviour that the settings code relies on: a read is cut to
+// the limit it asks for, a write adds or replaces one key and keeps every other one.
+class FakeProfileCalls : public ProfileCalls {
+  public:
+    using Keys = std::map<std::pair<std::string, std::string>, std::string>;  // (section, key) -> text
+
+    std::map<std::string, Keys> files;
+    std::set<std::string> directories;
+    std::set<std::string> unwritable;  // paths whose writes the platform refuses
+    bool writeThrows = false;          // a write that fails with something other than a refusal
+    std::string currentDirectory = "C:\\cur";
+    std::optional<std::string> firstArgument;
+    int writeCount = 0;
+
+    std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
+                           std::size_t maxChars) override {
+        const auto file = files.find(path);
+        if (file == files.end()) {
+            return {};
+        }
+        const auto value = file->second.find({section, key});
+        return value == file->second.end() ? std::string() : value->second.substr(0, maxChars);
+    }
+    bool WriteString(const std::string& path, const std::string& section, const std::string& key,
+                     const std::string& value) override {
+        ++writeCount;
+        if (writeThrows) {
+            throw std::runtime_error("out of handles");
+        }
+        if (unwritable.count(path) != 0) {
+            return false;
+        }
+        files[path][{section, key}] = value;
+        return true;
+    }
+    bool FileExists(const std::string& path) override { return files.count(path) != 0; }
+    bool DirectoryExists(const std::string& path) override { return directories.count(path) != 0; }
+    std::string CurrentDirectory() override { return currentDirectory; }
+    std::optional<std::string> FirstArgument() override { return firstArgument; }
+
+    std::optional<std::string> Stored(const std::string& path) const {
+        const auto file = files.find(path);
+        if (file == files.end()) {
+            return std::nullopt;
+        }
+        const auto value = file->second.find({"Parameters", "Language"});
+        return value == file->second.end() ? std::nullopt : std::optional<std::string>(value->second);
+    }
+};
+
+constexpr std::int32_t INT32_MAX_VALUE = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t INT32_MIN_VALUE = std::numeric_limits<std::int32_t>::min();
+
+TEST(ParseProfileInteger, ConvertsDecimalAndHexadecimalWithinThe32BitRange) {
+    const std::string longZeros(2046, '0');
+    const std::vector<std::pair<std::string, std::optional<std::int32_t>>> cases = {
+        {"0", 0},
+        {"1", 1},
+        {"007", 7},
+        {"   42", 42},
+        {"\t 9", 9},
+        {"+5", 5},
+        {"-5", -5},
+        {"  -12", -12},
+        {"$1F", 31},
+        {"x1f", 31},
+        {"X1F", 31},
+        {"0x1", 1},
+        {"0X10", 16},
+        {"-0x10", -16},
+        {"+$a", 10},
+        {"2147483647", INT32_MAX_VALUE},
+        {"-2147483648", INT32_MIN_VALUE},
+        {"0x7FFFFFFF", INT32_MAX_VALUE},
+        {"-$80000000", INT32_MIN_VALUE},
+        {longZeros + "1", 1},  // 2047 characters
+        {std::string(3000, '0') + "5", 5},
+        {"", std::nullopt},
+        {"   ", std::nullopt},
+        {"+", std::nullopt},
+        {"-", std::nullopt},
+        {"$", std::nullopt},
+        {"x", std::nullopt},
+        {"0x", std::nullopt},
+        {"abc", std::nullopt},
+        {"Russian", std::nullopt},
+        {"1a", std::nullopt},
+        {"12 ", std::nullopt},
+        {"1 2", std::nullopt},
+        {"- 1", std::nullopt},
+        {"--1", std::nullopt},
+        {"$-1", std::nullopt},
+        {"0x1G", std::nullopt},
+        {"0xx1", std::nullopt},
+        {"1.0", std::nullopt},
+        {"1e3", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"0x80000000", std::nullopt},
+        {"$FFFFFFFF", std::nullopt},
+        {"99999999999999999999", std::nullopt},
+        {std::string(2047, '9'), std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "text \"" << text.substr(0, 24) << "\" (" << text.size() << " chars)");
+        EXPECT_EQ(ParseProfileInteger(text), expected);
+    }
+}
+
+struct PathCase {
+    std::string directory;
+    bool directoryExists;
+    std::string currentDirectory;
+    std::optional<std::string> firstArgument;
+    std::string expected;
+};
+
+TEST(Settings, ResolvesThePathFromFolderCurrentFolderAndArgument) {
+    const std::vector<PathCase> cases = {
+        {"C:\\prog\\", true, "C:\\cur", std::nullopt, "C:\\prog\\QX2205R.ini"},
+        {"C:\\prog", true, "C:\\cur", std::nullopt, "C:\\prog\\QX2205R.ini"},
+        {"C:\\prog\\\\", true, "C:\\cur", std::nullopt, "C:\\prog\\QX2205R.ini"},
+        {"C:\\", true, "C:\\cur", std::nullopt, "C:\\QX2205R.ini"},
+        {"", false, "C:\\cur", std::nullopt, "C:\\cur\\QX2205R.ini"},
+        {"C:\\gone\\", false, "C:\\cur", std::nullopt, "C:\\cur\\QX2205R.ini"},
+        {"", false, "D:\\", std::nullopt, "D:\\QX2205R.ini"},
+        // The first argument replaces the joined path as it is: no file name added, no existence test.
+        {"C:\\prog\\", true, "C:\\cur", "D:\\other\\mine.ini", "D:\\other\\mine.ini"},
+        {"C:\\prog\\", true, "C:\\cur", "D:\\other", "D:\\other"},
+        {"C:\\prog\\", true, "C:\\cur", "\\\\server\\share\\mine.ini", "\\\\server\\share\\mine.ini"},
+        {"C:\\prog\\", true, "C:\\cur", "\\rooted\\mine.ini", "\\rooted\\mine.ini"},
+        {"C:\\prog\\", true, "C:\\cur", "D:mine.ini", "D:mine.ini"},
+        // ...except that a relative one is taken from the current folder, not from the Windows folder.
+        {"C:\\prog\\", true, "C:\\cur", "mine.ini", "C:\\cur\\mine.ini"},
+        {"C:\\prog\\", true, "C:\\cur\\", "sub\\mine.ini", "C:\\cur\\sub\\mine.ini"},
+        {"C:\\prog\\", true, "C:\\cur", "..\\mine.ini", "C:\\cur\\..\\mine.ini"},
+    };
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "directory \"" << c.directory << "\", argument \""
+                                        << c.firstArgument.value_or("(none)") << "\"");
+        FakeProfileCalls calls;
+        if (c.directoryExists) {
+            calls.directories.insert(c.directory);
+        }
+        calls.currentDirectory = c.currentDirectory;
+        calls.firstArgument = c.firstArgument;
+        Settings settings(calls);
+        settings.LoadSettings(c.directory);
+        EXPECT_EQ(settings.SettingsPath, c.expected);
+        EXPECT_EQ(calls.Stored(c.expected), "0");
+        EXPECT_EQ(calls.files.size(), 1u);
+    }
+}
+
+TEST(Settings, FirstStartCreatesTheFileWithLanguageZero) {
+    FakeProfileCalls calls;
+    calls.directories.insert("C:\\prog\\");
+    Settings settings(calls);
+    settings.LoadSettings("C:\\prog\\");
+    EXPECT_EQ(settings.Language, 0);
+    ASSERT_EQ(calls.files.size(), 1u);
+    EXPECT_EQ(calls.files["C:\\prog\\QX2205R.ini"],
+              (FakeProfileCalls::Keys{{{"Parameters", "Language"}, "0"}}));
+}
+
+struct StoredCase {
+    std::optional<std::string> stored;  // none: the file exists without the key
+    std::int32_t language;
+    std::string savedBack;
+};
+
+TEST(Settings, ReadsAnExistingFileAndSavesTheLanguageBackInDecimal) {
+    const std::string path = "C:\\prog\\QX2205R.ini";
+    const std::vector<StoredCase> cases = {
+        {"1", 1, "1"},
+        {"0x1", 1, "1"},
+        {"$10", 16, "16"},
+        {"0", 0, "0"},
+        {"-7", -7, "-7"},
+        {"abc", 0, "0"},
+        {"", 0, "0"},
+        {std::nullopt, 0, "0"},
+        // Only the first 2047 characters are read.
+        {std::string(2046, '0') + "1", 1, "1"},
+        {std::string(2047, '0') + "1", 0, "0"},
+    };
+    for (const StoredCase& c : cases) {
+        SCOPED_TRACE(testing::Message()
+                     << "stored \"" << c.stored.value_or("(no key)").substr(0, 24) << "\"");
+        FakeProfileCalls calls;
+        calls.directories.insert("C:\\prog\\");
+        calls.files[path][{"Other", "Key"}] = "kept";
+        if (c.stored) {
+            calls.files[path][{"Parameters", "Language"}] = *c.stored;
+        }
+        Settings settings(calls);
+        settings.LoadSettings("C:\\prog\\");
+        EXPECT_EQ(settings.Language, c.language);
+        EXPECT_EQ(calls.writeCount, 0);  // an existing file is only read at start
+
+        settings.SaveSettings("C:\\prog\\");
+        EXPECT_EQ(calls.Stored(path), c.savedBack);
+        EXPECT_EQ((calls.files[path][{"Other", "Key"}]), "kept");
+    }
+}
+
+TEST(Settings, SaveWithoutLoadResolvesThePathFirst) {
+    FakeProfileCalls calls;
+    calls.directories.insert("C:\\prog\\");
+    Settings settings(calls);
+    settings.SaveSettings("C:\\prog\\");
+    EXPECT_EQ(settings.SettingsPath, "C:\\prog\\QX2205R.ini");
+    EXPECT_EQ(calls.Stored("C:\\prog\\QX2205R.ini"), "0");
+}
+
+TEST(Settings, ARefusedWriteLeavesLoadButNotSave) {
+    FakeProfileCalls calls;
+    calls.firstArgument = "D:\\missing\\QX2205R.ini";
+    calls.unwritable.insert("D:\\missing\\QX2205R.ini");
+    Settings settings(calls);
+    try {
+        settings.LoadSettings("C:\\prog\\");
+        ADD_FAILURE() << "LoadSettings raised nothing";
+    } catch (const SettingsError& error) {
+        EXPECT_STREQ(error.what(), "Unable to write to D:\\missing\\QX2205R.ini");
+    }
+    EXPECT_EQ(settings.SettingsPath, "D:\\missing\\QX2205R.ini");
+
+    EXPECT_NO_THROW(settings.SaveSettings("C:\\prog\\"));
+    EXPECT_EQ(calls.writeCount, 2);
+    EXPECT_TRUE(calls.files.empty());
+
+    calls.writeThrows = true;
+    EXPECT_NO_THROW(settings.SaveSettings("C:\\prog\\"));
+    EXPECT_EQ(calls.writeCount, 3);
+}
+
+}  // namespace
+}  // namespace qx

@@ -1,0 +1,207 @@
+#include "app/win_profile_calls.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/texts.h"
+#include "app/win_text.h"
+
+namespace qx {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the user's temporary folder, removed with everything in it at the end of the test.
+class TempFolder {
+  public:
+    explicit TempFolder(const std::wstring& name) {
+        static int counter = 0;
+        std::wstring temp(MAX_PATH + 1, L'\0');
+        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+        path_ = fs::path(temp) / (L"qx2205r " + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(++counter) + L" " + name);
+        fs::create_directories(path_);
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const fs::path& Path() const { return path_; }
+    // As the program's folder is given to the settings: UTF-8, ending in a separator.
+    std::string Directory() const { return Narrow(path_.wstring()) + "\\"; }
+    std::string File(const std::string& name) const { return Narrow((path_ / Widen(name)).wstring()); }
+
+  private:
+    fs::path path_;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(fs::path(Widen(path)), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(fs::path(Widen(path)), std::ios::binary) << bytes;
+}
+
+std::wstring CommandLine(const std::wstring& argument = {}) {
+    return argument.empty() ? L"\"QX2205R.exe\"" : L"\"QX2205R.exe\" \"" + argument + L"\"";
+}
+
+const std::string CREATED_FILE = "[Parameters]\r\nLanguage=0\r\n";
+
+TEST(SettingsFile, FirstStartCreatesTheTwoLineFileAndGivesEnglish) {
+    // The second folder's name fits no ANSI code page: the path must reach the platform in UTF-16.
+    for (const std::wstring name : {L"plain", L"Настройки 中文 ✓"}) {
+        SCOPED_TRACE(Narrow(name));
+        TempFolder program(name);
+        WinProfileCalls calls(CommandLine());
+        Settings settings(calls);
+        settings.LoadSettings(program.Directory());
+        EXPECT_EQ(settings.SettingsPath, program.File("QX2205R.ini"));
+        EXPECT_EQ(settings.Language, 0);
+        EXPECT_EQ(ReadBytes(settings.SettingsPath), CREATED_FILE);
+
+        FormTexts texts;
+        ApplyLanguage(settings.Language, texts);
+        EXPECT_EQ(texts.btnExit, "Exit");
+
+        settings.SaveSettings(program.Directory());
+        EXPECT_EQ(ReadBytes(settings.SettingsPath), CREATED_FILE);
+    }
+}
+
+TEST(SettingsFile, StoredValueIsReadAndSavedBackInDecimal) {
+    struct Case {
+        std::string stored;
+        std::int32_t language;
+    };
+    const std::vector<Case> cases = {
+        {"1", 1},
+        {"0x1", 1},
+        {"Russian", 0},
+        // The key's text is read through a buffer of 2047 characters.
+        {std::string(2046, '0') + "1", 1},
+        {std::string(2047, '0') + "1", 0},
+    };
+    TempFolder program(L"stored");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].stored.substr(0, 16));
+        // A file of its own per case: the platform may cache a profile file it has just written.
+        const std::string path = program.File("case" + std::to_string(i) + ".ini");
+        WriteBytes(path, "[Parameters]\r\nLanguage=" + cases[i].stored + "\r\n");
+        WinProfileCalls calls(CommandLine(Widen(path)));
+        Settings settings(calls);
+        settings.LoadSettings(program.Directory());
+        EXPECT_EQ(settings.Language, cases[i].language);
+        settings.SaveSettings(program.Directory());
+        EXPECT_EQ(ReadBytes(path), "[Parameters]\r\nLanguage=" + std::to_string(cases[i].language) + "\r\n");
+    }
+}
+
+TEST(SettingsFile, OtherSectionsAndKeysSurviveASave) {
+    TempFolder program(L"others");
+    const std::string path = program.File("QX2205R.ini");
+    WriteBytes(path,
+               "[Window]\r\nLeft=10\r\n[Parameters]\r\nColour=blue\r\nLanguage=0x1\r\n[Last]\r\nX=y\r\n");
+    WinProfileCalls calls(CommandLine());
+    Settings settings(calls);
+    settings.LoadSettings(program.Directory());
+    settings.SaveSettings(program.Directory());
+    EXPECT_EQ(ReadBytes(path),
+              "[Window]\r\nLeft=10\r\n[Parameters]\r\nColour=blue\r\nLanguage=1\r\n[Last]\r\nX=y\r\n");
+}
+
+TEST(SettingsFile, AnArgumentNamesTheFileAndTheProgramsFolderStaysUntouched) {
+    TempFolder program(L"program");
+    TempFolder other(L"other");
+
+    const std::string created = other.File("mine.ini");
+    WinProfileCalls createCalls(CommandLine(Widen(created)));
+    Settings first(createCalls);
+    first.LoadSettings(program.Directory());
+    EXPECT_EQ(first.SettingsPath, created);
+    EXPECT_EQ(ReadBytes(created), CREATED_FILE);
+
+    const std::string existing = other.File("kept.ini");
+    WriteBytes(existing, "[Parameters]\r\nLanguage=$1\r\n");
+    WinProfileCalls readCalls(CommandLine(Widen(existing)));
+    Settings second(readCalls);
+    second.LoadSettings(program.Directory());
+    EXPECT_EQ(second.Language, 1);
+    second.SaveSettings(program.Directory());
+    EXPECT_EQ(ReadBytes(existing), "[Parameters]\r\nLanguage=1\r\n");
+
+    EXPECT_TRUE(fs::is_empty(program.Path()));
+}
+
+// Restores the process's current folder when the test ends.
+class CurrentFolder {
+  public:
+    explicit CurrentFolder(const fs::path& path) : saved_(fs::current_path()) { fs::current_path(path); }
+    ~CurrentFolder() {
+        std::error_code ignored;
+        fs::current_path(saved_, ignored);
+    }
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+  private:
+    fs::path saved_;
+};
+
+TEST(SettingsFile, ARelativeArgumentIsTakenFromTheCurrentFolder) {
+    TempFolder program(L"program");
+    TempFolder current(L"current");
+    std::wstring windows(MAX_PATH + 1, L'\0');
+    windows.resize(GetWindowsDirectoryW(windows.data(), static_cast<UINT>(windows.size())));
+    const fs::path inWindows = fs::path(windows) / L"qx2205r-relative.ini";
+    fs::remove(inWindows);
+
+    CurrentFolder inCurrent(current.Path());
+    WinProfileCalls calls(CommandLine(L"qx2205r-relative.ini"));
+    Settings settings(calls);
+    settings.LoadSettings(program.Directory());
+    EXPECT_EQ(settings.SettingsPath, current.File("qx2205r-relative.ini"));
+    EXPECT_EQ(ReadBytes(current.File("qx2205r-relative.ini")), CREATED_FILE);
+    EXPECT_FALSE(fs::exists(inWindows));
+    EXPECT_TRUE(fs::is_empty(program.Path()));
+}
+
+TEST(SettingsFile, AFileInAMissingFolderFailsLoadButNotSave) {
+    TempFolder program(L"program");
+    const std::string path = program.File("missing") + "\\QX2205R.ini";
+    WinProfileCalls calls(CommandLine(Widen(path)));
+    Settings settings(calls);
+    try {
+        settings.LoadSettings(program.Directory());
+        ADD_FAILURE() << "LoadSettings raised nothing";
+    } catch (const SettingsError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
+    }
+    settings.SaveSettings(program.Directory());
+    EXPECT_TRUE(fs::is_empty(program.Path()));
+}
+
+TEST(SettingsFile, ProgramDirectoryIsTheRunningProgramsFolder) {
+    const std::string directory = ProgramDirectory();
+    ASSERT_FALSE(directory.empty());
+    EXPECT_EQ(directory.back(), '\\');
+    WinProfileCalls calls;
+    EXPECT_TRUE(calls.DirectoryExists(directory));
+    EXPECT_TRUE(calls.FileExists(directory + "qx_windows_tests.exe"));
+}
+
+}  // namespace
+}  // namespace qx
