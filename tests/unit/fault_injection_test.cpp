@@ -1,0 +1,132 @@
+// Every platform call of a successful run, made to fail in every way it can, one at a time: whatever fails,
+// the run must not write a word it did not read, must not report a write the instrument did not acknowledge,
+// must show one result box and must leave the link closed and the socket library released.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/mode_switch.h"
+#include "support/faulty_instrument.h"
+#include "support/recording_host.h"
+
+namespace qx::test {
+namespace {
+
+struct Scenario {
+    const char* name;
+    bool enable;
+    ConfigWord word;  // what the instrument holds at the start
+    bool staleLink;   // a link is still open from before, so the run starts by closing it
+};
+
+const std::vector<Scenario> SCENARIOS = {
+    {"enable", true, 0x0004, false},
+    {"disable", false, 0x0105, false},
+    // Words whose bytes look like reply statuses: a reply taken out of step would show them as headers.
+    {"enable, word of status bytes", true, 0xC0A0, false},
+    {"disable, word of status bytes", false, 0xA1C0, false},
+    {"enable after a stale link", true, 0x0004, true},
+    {"disable after a stale link", false, 0x0105, true},
+};
+
+ConfigWord Changed(const Scenario& s) {
+    return s.enable ? static_cast<ConfigWord>(s.word | SEARCH_MODE_BIT)
+                    : static_cast<ConfigWord>(s.word & ~SEARCH_MODE_BIT);
+}
+
+MessageSlots NamedSlots() {
+    MessageSlots slots;
+    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
+        slots.All()[i] = "slot" + std::to_string(i + 1);
+    }
+    return slots;
+}
+
+struct FaultedRun {
+    FaultyInstrument instrument;
+    IrdaLink link{instrument};
+    RecordingHost host;
+    MessageSlots slots = NamedSlots();
+    bool result = false;
+
+    FaultedRun(const Scenario& s, std::size_t position, Fault fault) : instrument(s.word, s.enable) {
+        instrument.Inject(position, fault);
+        if (s.staleLink) {
+            AddressRecord address{};
+            link.StartLink(address);
+        }
+        result = SetSearchMode(s.enable, link, slots, host);
+    }
+
+    std::vector<std::string> Violations() const {
+        return instrument.watch.Check({result, link.HasLink(), host, slots});
+    }
+};
+
+// Failures the program is built to ride out: the run still succeeds.
+bool Harmless(Call call, Fault fault) {
+    return fault == Fault::Partial || fault == Fault::Missing || fault == Fault::StaleError ||
+           call == Call::Shutdown || call == Call::WSACleanup;
+}
+
+class FaultInjection : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(FaultInjection, NoSingleFailingCallBreaksTheRulesOfARun) {
+    const Scenario& s = GetParam();
+    const FaultedRun clean(s, SIZE_MAX, Fault::None);
+    ASSERT_TRUE(clean.result);
+    ASSERT_EQ(clean.instrument.word, Changed(s));
+    ASSERT_TRUE(clean.Violations().empty()) << clean.Violations()[0];
+    const std::vector<Call>& sequence = clean.instrument.calls;
+
+    std::set<Fault> injected;
+    for (std::size_t position = 0; position < sequence.size(); ++position) {
+        for (const Fault fault : FaultsOf(sequence[position])) {
+            const FaultedRun run(s, position, fault);
+            SCOPED_TRACE(testing::Message() << "call " << position << " (" << CallName(sequence[position])
+                                            << "): " << FaultName(fault));
+            // Up to the fault the run is the clean one, so the fault lands on the call it was meant for.
+            ASSERT_TRUE(run.instrument.FaultHit());
+            ASSERT_EQ(run.instrument.calls[position], sequence[position]);
+            injected.insert(fault);
+
+            for (const std::string& violation : run.Violations()) {
+                ADD_FAILURE() << violation;
+            }
+            // The instrument ends with the word it had or the one the run meant to write, never a third.
+            EXPECT_TRUE(run.instrument.word == s.word || run.instrument.word == Changed(s))
+                << "instrument holds " << run.instrument.word;
+            if (run.result) {
+                EXPECT_EQ(run.instrument.word, Changed(s));
+            }
+            if (Harmless(sequence[position], fault)) {
+                EXPECT_TRUE(run.result) << "a failure the run should ride out made it fail";
+            }
+        }
+    }
+    // Every kind of failure was tried somewhere in the run.
+    for (const Fault fault : {Fault::ErrorReturn, Fault::ErrorWithoutCode, Fault::Partial, Fault::Truncated,
+                              Fault::TruncatedThenEnd, Fault::Silence, Fault::ConnectionEnded,
+                              Fault::StaleError, Fault::ClockJump, Fault::Missing}) {
+        EXPECT_EQ(injected.count(fault), 1u) << FaultName(fault) << " never injected";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, FaultInjection, ::testing::ValuesIn(SCENARIOS),
+                         [](const ::testing::TestParamInfo<Scenario>& info) {
+                             std::string name;
+                             for (const char* c = info.param.name; *c != '\0'; ++c) {
+                                 if (std::isalnum(static_cast<unsigned char>(*c))) {
+                                     name += *c;
+                                 }
+                             }
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace qx::test

@@ -1,0 +1,187 @@
+#include "support/run_watch.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace qx::test {
+
+namespace {
+
+std::string HexOf(std::span<const std::uint8_t> bytes) {
+    std::string out;
+    for (const auto b : bytes) {
+        char part[4];
+        std::snprintf(part, sizeof part, "%s%02X", out.empty() ? "" : " ", b);
+        out += part;
+    }
+    return out;
+}
+
+std::string Word(unsigned w) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", w);
+    return text;
+}
+
+bool StartsWith(const std::vector<std::uint8_t>& bytes, std::initializer_list<std::uint8_t> prefix) {
+    return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
+}
+
+constexpr std::size_t WRITE_REQUEST_SIZE = 10;
+
+}  // namespace
+
+void RunWatch::OnStartup(bool succeeded) {
+    if (succeeded) {
+        ++startups_;
+    }
+}
+
+void RunWatch::OnCleanup() {
+    ++cleanups_;
+    if (cleanups_ > startups_) {
+        Violation("the socket library was released more often than it was started");
+    }
+}
+
+void RunWatch::OnSocketOpened(SocketHandle s) {
+    open_.insert(s);
+}
+
+void RunWatch::OnSocketFailed() {
+    socketFailed_ = true;
+}
+
+void RunWatch::OnSocketCall(SocketHandle s, const char* call) {
+    // After a failed socket() the invalid value stays in the link, and the calls that follow on it are how
+    // the failure reaches the user.
+    if (open_.count(s) == 0 && !(s == INVALID_SOCKET_HANDLE && socketFailed_)) {
+        Violation(std::string(call) + " on a socket that is not open (" + std::to_string(s) + ")");
+    }
+}
+
+void RunWatch::OnClose(SocketHandle s, bool succeeded) {
+    if (succeeded) {
+        open_.erase(s);
+    } else {
+        closeFailed_ = true;
+    }
+}
+
+void RunWatch::OnSend(std::span<const std::uint8_t> bytes, int accepted) {
+    if (frameLeft_ == 0) {
+        StartFrame(bytes);
+    }
+    if (accepted < 0) {
+        frameLeft_ = 0;  // the program gives up on this frame; its next send starts a new one
+        return;
+    }
+    if (static_cast<std::size_t>(accepted) > bytes.size()) {
+        Violation("the platform accepted more bytes than it was given");
+        return;
+    }
+    frameLeft_ -= std::min(frameLeft_, static_cast<std::size_t>(accepted));
+    if (frameLeft_ == 0 && frameIsWrite_) {
+        writeWhole_ = true;
+    }
+}
+
+// The program hands each frame to its first send whole, so the first send of a frame shows all of it.
+void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
+    frameLeft_ = frame.size();
+    frameIsWrite_ = false;
+    if (frame.empty()) {
+        Violation("an empty send");
+        return;
+    }
+    if (std::equal(frame.begin(), frame.end(), GreetingFrame.begin(), GreetingFrame.end())) {
+        return;
+    }
+    if (std::equal(frame.begin(), frame.end(), ReadRequest.begin(), ReadRequest.end())) {
+        readSent_ = true;
+        afterRead_.clear();
+        return;
+    }
+    if (frame[0] != FRAME_WRITE_WORD) {
+        Violation("a frame that is none of greeting, read and write: " + HexOf(frame));
+        return;
+    }
+    frameIsWrite_ = true;
+    writeStarted_ = true;
+    writeWhole_ = false;
+    afterWrite_.clear();
+
+    const std::string sent = "write request " + HexOf(frame);
+    if (frame.size() != WRITE_REQUEST_SIZE ||
+        !std::equal(frame.begin(), frame.begin() + 8, WriteRequest(0).begin())) {
+        Violation("malformed " + sent);
+        return;
+    }
+    // Only a whole, well-formed read reply received after the latest read request may lead to a write.
+    if (!readSent_) {
+        Violation(sent + " without a read request before it");
+        return;
+    }
+    if (afterRead_.size() < READ_REPLY_LENGTH) {
+        Violation(sent + " after a failed or short read (received " + HexOf(afterRead_) + ")");
+        return;
+    }
+    if (!StartsWith(afterRead_, {REPLY_POSITIVE, 0x00, READ_REPLY_LENGTH, 0x72})) {
+        Violation(sent + " after a read reply that is not one: " + HexOf(afterRead_));
+        return;
+    }
+    const unsigned read = afterRead_[6] | afterRead_[7] << 8;
+    const unsigned expected = enable_ ? (read | SEARCH_MODE_BIT) : (read & ~unsigned{SEARCH_MODE_BIT});
+    const unsigned written = frame[8] | frame[9] << 8;
+    if (written != expected) {
+        Violation(sent + " writes " + Word(written) + " where the word read " + Word(read) + " gives " +
+                  Word(expected));
+    }
+}
+
+void RunWatch::OnDelivered(std::span<const std::uint8_t> bytes) {
+    if (readSent_) {
+        afterRead_.insert(afterRead_.end(), bytes.begin(), bytes.end());
+    }
+    if (writeStarted_) {
+        afterWrite_.insert(afterWrite_.end(), bytes.begin(), bytes.end());
+    }
+}
+
+std::vector<std::string> RunWatch::Check(const RunEnd& end) const {
+    std::vector<std::string> out = violations_;
+    if (end.result && !(writeStarted_ && writeWhole_ &&
+                        StartsWith(afterWrite_, {REPLY_POSITIVE, 0x00, WRITE_REPLY_LENGTH}))) {
+        out.push_back("success reported without an acknowledged write (received after the write: " +
+                      HexOf(afterWrite_) + ")");
+    }
+    if (end.host.results.size() != 1) {
+        out.push_back(std::to_string(end.host.results.size()) + " result boxes");
+    } else {
+        const ResultBox& box = end.host.results[0];
+        const bool asSuccess = box.text == end.slots[Slot::WriteDone] &&
+                               box.caption == end.slots[Slot::SuccessCaption] &&
+                               box.icon == ResultIcon::Information;
+        const bool asFailure = box.text == end.slots[Slot::WriteFailed] &&
+                               box.caption == end.slots[Slot::FailureCaption] &&
+                               box.icon == ResultIcon::Error;
+        if (end.result ? !asSuccess : !asFailure) {
+            out.push_back("the result box does not match the result " +
+                          std::string(end.result ? "true" : "false") + ": \"" + box.text + "\" / \"" +
+                          box.caption + "\"");
+        }
+    }
+    if (end.host.statuses.empty() || !end.host.statuses.back().empty()) {
+        out.push_back("the status panel does not end empty");
+    }
+    if (end.linkPresent && !closeFailed_) {
+        out.push_back("the link is still present although no close failed");
+    }
+    if (!closeFailed_ && startups_ != cleanups_) {
+        out.push_back(std::to_string(startups_) + " start(s) of the socket library but " +
+                      std::to_string(cleanups_) + " release(s)");
+    }
+    return out;
+}
+
+}  // namespace qx::test
