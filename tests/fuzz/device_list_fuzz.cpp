@@ -1,0 +1,93 @@
+// Whatever device list a discovery returns (any count, any number of records, names without a terminator, cut
+// short anywhere), the mode switch connects only when the list counts a device, connects to the first record
+// by its id and its own 22 name bytes, and keeps the rules of a run.
+//
+// Input: byte 0 holds options (bit 0: enable, else disable; bits 1-6: how many discovery tries fail first).
+// The rest is what a successful discovery writes into the caller's buffer, as much of it as fits.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/mode_switch.h"
+#include "support/faulty_instrument.h"
+#include "support/recording_host.h"
+
+namespace {
+
+std::vector<std::string> problems;
+
+void Expect(bool holds, const std::string& what) {
+    if (!holds) {
+        problems.push_back(what);
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace qx;
+    if (size == 0) {
+        return 0;
+    }
+    const bool enable = (data[0] & 1) != 0;
+    const int failures = data[0] >> 1 & 0x3F;
+    const ConfigWord word = 0x2A04;
+    test::FaultyInstrument instrument(word, enable);
+    instrument.discovery.assign(data + 1, data + size);
+    instrument.discoveryFailures = failures;
+    IrdaLink link(instrument);
+    test::RecordingHost host;
+    MessageSlots slots;
+    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
+        slots.All()[i] = "slot" + std::to_string(i + 1);
+    }
+    const bool result = SetSearchMode(enable, link, slots, host);
+
+    problems = instrument.watch.Check({result, link.HasLink(), host, slots});
+    // What the program's list holds: the platform's bytes over the zeroed record, when a try succeeded.
+    DeviceList list{};
+    if (failures < DISCOVERY_TRIES) {
+        std::copy_n(data + 1, std::min(size - 1, list.bytes.size()), list.bytes.begin());
+    }
+    // The platform leaves the last error of a failed try in place when a later try succeeds.
+    const int code = failures > 0 ? WSAETIMEDOUT_CODE : list.Count() == 0 ? ENUM_NO_DEVICES : LINK_OK;
+    const std::string panel = code == ENUM_NO_DEVICES ? "slot6"
+                              : code == LINK_OK       ? "slot5"
+                                                      : "slot7" + std::to_string(code);
+    Expect(host.statuses.size() == 3 && host.statuses[0] == "slot3" && host.statuses[1] == panel,
+           "status panel texts");
+    if (list.Count() == 0) {
+        Expect(instrument.connects == 0 && !result, "connected with no device listed");
+    } else {
+        Expect(instrument.connects == 1, "no connect with a device listed");
+        const auto& address = instrument.connectAddress;
+        const auto record = list.Record(0);
+        Expect(address.size() == ADDRESS_RECORD_SIZE, "address length");
+        if (address.size() == ADDRESS_RECORD_SIZE) {
+            Expect(address[0] == AF_IRDA_FAMILY && address[1] == 0, "address family");
+            Expect(std::equal(record.begin(), record.begin() + DEVICE_ID_SIZE, address.begin() + 2),
+                   "device id of the first record");
+            Expect(std::equal(record.begin() + DEVICE_NAME_OFFSET, record.begin() + DEVICE_NAME_OFFSET + 22,
+                              address.begin() + ADDRESS_SERVICE_NAME_OFFSET),
+                   "service name is the first record's name");
+            // The zero tail terminates a name of 22 bytes.
+            Expect(std::all_of(address.begin() + ADDRESS_SERVICE_NAME_OFFSET + 22, address.end(),
+                               [](std::uint8_t b) { return b == 0; }),
+                   "service name's tail is zero");
+        }
+        // The instrument behind the device answers as it should, so the run succeeds.
+        Expect(result && instrument.word == (enable ? (word | SEARCH_MODE_BIT) : (word & ~SEARCH_MODE_BIT)),
+               "the run failed with a device listed");
+    }
+    for (const auto& problem : problems) {
+        std::fprintf(stderr, "rule broken: %s\n", problem.c_str());
+    }
+    if (!problems.empty()) {
+        std::abort();
+    }
+    return 0;
+}
