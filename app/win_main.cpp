@@ -1,0 +1,43 @@
+// The program's entry point: the common controls, the main window, the message loop, and the standard
+// exception display for anything that escapes them.
+#include <commctrl.h>
+#include <windows.h>
+
+#include <exception>
+
+#include "app/win_main_form.h"
+
+namespace {
+
+int RunMessageLoop(const qx::TMainForm& form) {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // The dialog keys: Tab and the arrows move between the buttons, Enter presses the focused one.
+        if (form.Handle() != nullptr && IsDialogMessageW(form.Handle(), &message)) {
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    try {
+        INITCOMMONCONTROLSEX controls{};
+        controls.dwSize = sizeof controls;
+        controls.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;
+        InitCommonControlsEx(&controls);
+
+        qx::TMainForm form(instance);
+        form.Show(showCommand);
+        return RunMessageLoop(form);
+    } catch (const std::exception& e) {
+        qx::ShowException(nullptr, e.what());
+    } catch (...) {
+        qx::ShowException(nullptr, "");
+    }
+    return 1;
+}

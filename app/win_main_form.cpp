@@ -1,0 +1,473 @@
+#include "app/win_main_form.h"
+
+#include <commctrl.h>
+
+#include <functional>
+#include <stdexcept>
+#include <utility>
+
+#include "app/win_text.h"
+#include "resources/resource.h"
+
+namespace qx {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+// Single border, not resizable, system menu and minimize only.
+constexpr DWORD FORM_STYLE = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+// The window's font, then the faces that stand in for it where it lacks the letters of the texts' language
+// (an English Windows has MS Sans Serif in its Western code page only, and Russian would show as question
+// marks).
+constexpr const wchar_t* FONT_FACES[] = {L"MS Sans Serif", L"Microsoft Sans Serif", L"Tahoma"};
+constexpr const wchar_t* CONFIRMATION_TITLE = L"Information";
+
+// Runs one handler; an exception escaping it goes to the standard display and the program goes on.
+template <typename Work>
+void Guarded(HWND owner, Work&& work) {
+    try {
+        work();
+    } catch (const std::exception& e) {
+        ShowException(owner, e.what());
+    } catch (...) {
+        ShowException(owner, "");
+    }
+}
+
+// GetDpiForWindow exists from Windows 10 1607 on; it is looked up at run time so the program still starts on
+// older Windows, which have one DPI for the whole screen.
+int WindowDpi(HWND window) {
+    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
+        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow != nullptr) {
+        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
+            return static_cast<int>(dpi);
+        }
+    }
+    const HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi > 0 ? dpi : DESIGN_DPI;
+}
+
+// The mode switch's host as the worker thread sees it: every call is carried to the interface thread, which
+// owns the status bar and the boxes, and the worker waits there until the call is done (a box until it is
+// answered).
+class CarriedHost final : public ModeSwitchHost {
+  public:
+    CarriedHost(HWND window, ModeSwitchHost& target) : window_(window), target_(target) {}
+
+    void SetStatusText(const std::string& text) override {
+        Carry([&] { target_.SetStatusText(text); });
+    }
+    bool Confirm(const std::string& text) override {
+        bool ok = false;
+        Carry([&] { ok = target_.Confirm(text); });
+        return ok;
+    }
+    void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) override {
+        Carry([&] { target_.ShowResult(text, caption, icon); });
+    }
+
+  private:
+    // A window that is gone answers nothing: the call is dropped and a confirmation counts as Cancel.
+    void Carry(const std::function<void()>& call) {
+        SendMessageW(window_, WM_HOST_CALL, 0, reinterpret_cast<LPARAM>(&call));
+    }
+
+    HWND window_;
+    ModeSwitchHost& target_;
+};
+
+// The first face of FONT_FACES the platform really has in `charset`; failing all, what it maps the first one
+// to.
+FontHandle CreateFormFont(int height, BYTE charset) {
+    const auto create = [&](const wchar_t* face) {
+        return FontHandle(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
+                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                      DEFAULT_PITCH | FF_SWISS, face));
+    };
+    const HDC screen = GetDC(nullptr);
+    for (const wchar_t* face : FONT_FACES) {
+        FontHandle font = create(face);
+        const HGDIOBJ previous = SelectObject(screen, font.get());
+        wchar_t selected[LF_FACESIZE] = {};
+        GetTextFaceW(screen, LF_FACESIZE, selected);
+        const bool found = lstrcmpiW(selected, face) == 0 &&
+                           (charset == DEFAULT_CHARSET || GetTextCharset(screen) == charset);
+        SelectObject(screen, previous);
+        if (found) {
+            ReleaseDC(nullptr, screen);
+            return font;
+        }
+    }
+    ReleaseDC(nullptr, screen);
+    return create(FONT_FACES[0]);
+}
+
+std::unique_ptr<LoopbackCalls> LoopbackFromEnvironment(SocketCalls& platform) {
+    if (const std::optional<std::uint16_t> port = LoopbackPortFromEnvironment()) {
+        return std::make_unique<LoopbackCalls>(*port, platform);
+    }
+    return nullptr;
+}
+
+void RegisterFormClass(HINSTANCE instance) {
+    WNDCLASSEXW windowClass{};
+    if (GetClassInfoExW(instance, MAIN_FORM_CLASS, &windowClass)) {
+        return;
+    }
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = TMainForm::WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = MAIN_FORM_CLASS;
+    windowClass.hIcon =
+        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
+    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+                                                        GetSystemMetrics(SM_CXSMICON),
+                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+    if (RegisterClassExW(&windowClass) == 0) {
+        throw std::runtime_error("The main window's class could not be registered");
+    }
+}
+
+}  // namespace
+
+void ShowException(HWND owner, const std::string& message) {
+    MessageBoxW(owner, Widen(message).c_str(), MAIN_FORM_CAPTION, MB_OK | MB_ICONERROR);
+}
+
+TMainForm::TMainForm(HINSTANCE instance)
+    : instance_(instance),
+      loopback_(LoopbackFromEnvironment(winsock_)),
+      link_(loopback_ ? static_cast<SocketCalls&>(*loopback_) : winsock_) {
+    RegisterFormClass(instance);
+    CreateWindowExW(0, MAIN_FORM_CLASS, MAIN_FORM_CAPTION, FORM_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                    DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr, instance, this);
+    if (handle_ == nullptr) {
+        throw std::runtime_error("The main window could not be created");
+    }
+    // Here rather than in WM_CREATE, so that a failure reaches the entry point instead of a half-made window.
+    OnCreate();
+    MainForm = this;
+}
+
+TMainForm::~TMainForm() {
+    if (MainForm == this) {
+        MainForm = nullptr;
+    }
+    // The window goes first: a worker still waiting on a host call then gets its answer (none) and ends.
+    if (handle_ != nullptr) {
+        DestroyWindow(handle_);
+    }
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+}
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* created =
+            static_cast<TMainForm*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
+        created->handle_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+    }
+    auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (form == nullptr) {
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        form->handle_ = nullptr;
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+    LRESULT result = 0;
+    Guarded(hwnd, [&] { result = form->HandleMessage(message, wParam, lParam); });
+    return result;
+}
+
+LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam));
+            return 0;
+        case WM_CLOSE:
+            OnClose();
+            return 0;
+        case WM_ACTIVATE:
+            if (HIWORD(wParam) == 0) {  // not while minimized
+                OnActivate(LOWORD(wParam) != WA_INACTIVE);
+                return 0;
+            }
+            break;
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
+        case WM_HOST_CALL:
+            (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            return 0;
+        case WM_RUN_DONE:
+            OnRunDone();
+            return 0;
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(handle_, message, wParam, lParam);
+}
+
+void TMainForm::OnCreate() {
+    link_.ResetHandle();
+    // Creation order is the tab order: btnSet, btnClear, btnExit.
+    btnSet_ = CreateControl(WC_BUTTONW, texts_.btnSet, WS_TABSTOP | BS_PUSHBUTTON, BTN_SET_ID);
+    btnClear_ = CreateControl(WC_BUTTONW, texts_.btnClear, WS_TABSTOP | BS_PUSHBUTTON, BTN_CLEAR_ID);
+    btnExit_ = CreateControl(WC_BUTTONW, texts_.btnExit, WS_TABSTOP | BS_PUSHBUTTON, BTN_EXIT_ID);
+    // Placed by the layout like the buttons, not by the bar itself; no size grip, as the window has no size.
+    StatusBar1_ = CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN, STATUS_BAR_ID);
+    ApplyLayout(WindowDpi(handle_));
+    CenterOnScreen();
+}
+
+HWND TMainForm::CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id) {
+    const HWND control =
+        CreateWindowExW(0, className, Widen(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, handle_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    if (control == nullptr) {
+        throw std::runtime_error("A control of the main window could not be created");
+    }
+    return control;
+}
+
+void TMainForm::ApplyLayout(int dpi) {
+    dpi_ = dpi;
+    const FormLayout layout = ScaleLayout(dpi);
+
+    // The controls take the new font and images before the old ones are released.
+    FontHandle font = CreateFormFont(layout.fontHeight, charset_);
+    for (const HWND control : {btnSet_, btnClear_, btnExit_, StatusBar1_}) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    font_ = std::move(font);
+
+    // The icon files hold drawn images of several sizes; asking for the size the DPI needs picks the drawn
+    // one.
+    const auto loadImage = [&](int id) {
+        return IconHandle(
+            static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(id), IMAGE_ICON, layout.imageSize,
+                                          layout.imageSize, LR_DEFAULTCOLOR)));
+    };
+    IconHandle check = loadImage(IDI_CHECK);
+    IconHandle door = loadImage(IDI_DOOR);
+    // Without BS_ICON the button shows the image beside its caption.
+    SendMessageW(btnSet_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(check.get()));
+    SendMessageW(btnClear_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(door.get()));
+    checkImage_ = std::move(check);
+    doorImage_ = std::move(door);
+
+    const std::pair<HWND, ControlRect> places[] = {
+        {btnSet_, layout.btnSet},
+        {btnClear_, layout.btnClear},
+        {btnExit_, layout.btnExit},
+        {StatusBar1_, layout.statusBar},
+    };
+    for (const auto& [control, rect] : places) {
+        MoveWindow(control, rect.left, rect.top, rect.width, rect.height, TRUE);
+    }
+    // Panel 1 runs to the right edge: at its least width a search error with its code would be cut off.
+    int parts[] = {layout.statusPanel0Width, -1};
+    SendMessageW(StatusBar1_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+
+    SetClientSize(layout.clientWidth, layout.clientHeight);
+}
+
+void TMainForm::SetClientSize(int width, int height) {
+    RECT window{};
+    RECT client{};
+    GetWindowRect(handle_, &window);
+    GetClientRect(handle_, &client);
+    const int frameWidth = (window.right - window.left) - (client.right - client.left);
+    const int frameHeight = (window.bottom - window.top) - (client.bottom - client.top);
+    SetWindowPos(handle_, nullptr, 0, 0, width + frameWidth, height + frameHeight,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainForm::CenterOnScreen() {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(handle_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+    RECT window{};
+    GetWindowRect(handle_, &window);
+    const RECT& screen = monitor.rcMonitor;
+    const int x = screen.left + ((screen.right - screen.left) - (window.right - window.left)) / 2;
+    const int y = screen.top + ((screen.bottom - screen.top) - (window.bottom - window.top)) / 2;
+    SetWindowPos(handle_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TMainForm::Show(int showCommand) {
+    Guarded(handle_, [this] { FormShow(); });
+    ShowWindow(handle_, showCommand);
+    UpdateWindow(handle_);
+}
+
+void TMainForm::Close() {
+    SendMessageW(handle_, WM_CLOSE, 0, 0);
+}
+
+void TMainForm::FormShow() {
+    settings_.LoadSettings(ProgramDirectory());
+    ApplyLanguage(settings_.Language, texts_);
+    ShowTexts();
+}
+
+void TMainForm::ShowTexts() {
+    const BYTE charset = settings_.Language == LANGUAGE_RUSSIAN ? RUSSIAN_CHARSET : DEFAULT_CHARSET;
+    if (charset != charset_) {
+        charset_ = charset;
+        ApplyLayout(dpi_);
+    }
+    SetWindowTextW(btnSet_, Widen(texts_.btnSet).c_str());
+    SetWindowTextW(btnClear_, Widen(texts_.btnClear).c_str());
+    SetWindowTextW(btnExit_, Widen(texts_.btnExit).c_str());
+}
+
+void TMainForm::FormClose() {
+    if (link_.HasLink()) {
+        link_.CloseLink();
+    }
+    settings_.SaveSettings(ProgramDirectory());
+}
+
+void TMainForm::btnSetClick() {
+    SetSearchMode(true);
+}
+
+void TMainForm::btnClearClick() {
+    SetSearchMode(false);
+}
+
+void TMainForm::btnExitClick() {
+    Close();
+}
+
+void TMainForm::OnCommand(int id) {
+    switch (id) {
+        case BTN_SET_ID:
+            btnSetClick();
+            break;
+        case BTN_CLEAR_ID:
+            btnClearClick();
+            break;
+        case BTN_EXIT_ID:
+            btnExitClick();
+            break;
+        case IDOK:
+            // Enter, as the dialog keys report it: the focused button acts, as if pressed.
+            if (const HWND focus = GetFocus(); focus == btnSet_ || focus == btnClear_ || focus == btnExit_) {
+                SendMessageW(focus, BM_CLICK, 0, 0);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TMainForm::OnClose() {
+    if (running_) {
+        // Carried out when the run has ended: the link is the worker's until then.
+        closeRequested_ = true;
+        return;
+    }
+    FormClose();
+    DestroyWindow(handle_);
+}
+
+void TMainForm::OnActivate(bool active) {
+    if (!active) {
+        if (const HWND focus = GetFocus(); focus != nullptr && IsChild(handle_, focus)) {
+            lastFocus_ = focus;
+        }
+        return;
+    }
+    HWND target = lastFocus_;
+    if (target == nullptr || !IsWindowEnabled(target)) {
+        target = IsWindowEnabled(btnSet_) ? btnSet_ : btnExit_;
+    }
+    SetFocus(target);
+}
+
+void TMainForm::OnDpiChanged(int dpi, const RECT& suggested) {
+    SetWindowPos(handle_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    ApplyLayout(dpi);
+}
+
+void TMainForm::SetSearchMode(bool enable) {
+    if (running_) {
+        return;
+    }
+    running_ = true;
+    focusBeforeRun_ = GetFocus();
+    EnableWindow(btnSet_, FALSE);
+    EnableWindow(btnClear_, FALSE);
+    // A disabled button loses the focus; the keyboard keeps working on btnExit.
+    if (const HWND focus = GetFocus(); focus == nullptr || !IsWindowEnabled(focus)) {
+        SetFocus(btnExit_);
+    }
+    try {
+        worker_ = std::thread([this, enable, window = handle_, slots = texts_.slots] {
+            CarriedHost host(window, *this);
+            try {
+                qx::SetSearchMode(enable, link_, slots, host);
+            } catch (...) {
+                runFailure_ = std::current_exception();
+            }
+            PostMessageW(window, WM_RUN_DONE, 0, 0);
+        });
+    } catch (...) {
+        OnRunDone();
+        throw;
+    }
+}
+
+void TMainForm::OnRunDone() {
+    if (worker_.joinable()) {
+        worker_.join();
+    }
+    running_ = false;
+    EnableWindow(btnSet_, TRUE);
+    EnableWindow(btnClear_, TRUE);
+    if (focusBeforeRun_ != nullptr && IsChild(handle_, focusBeforeRun_) && GetActiveWindow() == handle_) {
+        SetFocus(focusBeforeRun_);
+    }
+    focusBeforeRun_ = nullptr;
+    const std::exception_ptr failure = std::exchange(runFailure_, nullptr);
+    if (std::exchange(closeRequested_, false)) {
+        PostMessageW(handle_, WM_CLOSE, 0, 0);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void TMainForm::SetStatusText(const std::string& text) {
+    SendMessageW(StatusBar1_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+}
+
+bool TMainForm::Confirm(const std::string& text) {
+    return MessageBoxW(handle_, Widen(text).c_str(), CONFIRMATION_TITLE, MB_OKCANCEL | MB_ICONINFORMATION) ==
+           IDOK;
+}
+
+void TMainForm::ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) {
+    const UINT iconStyle = icon == ResultIcon::Information ? MB_ICONINFORMATION : MB_ICONERROR;
+    MessageBoxW(handle_, Widen(text).c_str(), Widen(caption).c_str(), MB_OK | iconStyle);
+}
+
+}  // namespace qx

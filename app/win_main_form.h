@@ -1,0 +1,134 @@
+// The program's main window: three buttons and a two-panel status bar, the settings loaded when it is shown
+// and saved when it closes, and the mode switch run off the interface thread so the window keeps painting and
+// answering while the link works. It hosts the mode switch: status panel 1 and the two boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+#include <thread>
+#include <type_traits>
+
+#include "app/layout.h"
+#include "app/mode_switch.h"
+#include "app/settings.h"
+#include "app/texts.h"
+#include "app/win_profile_calls.h"
+#include "link/irda_link.h"
+#include "link/loopback_calls.h"
+#include "link/win_winsock_calls.h"
+
+namespace qx {
+
+// The window's class name and caption, by which tests find it.
+inline constexpr const wchar_t* MAIN_FORM_CLASS = L"TMainForm";
+inline constexpr const wchar_t* MAIN_FORM_CAPTION = L"QX2205R";
+
+// Private messages. WM_HOST_CALL carries a mode switch host call from the worker thread: lParam points to a
+// std::function<void()> that runs on the interface thread while the worker waits. WM_RUN_DONE ends a run.
+inline constexpr UINT WM_HOST_CALL = WM_APP + 1;
+inline constexpr UINT WM_RUN_DONE = WM_APP + 2;
+
+// The standard exception display: the message in an error box titled with the program's name.
+void ShowException(HWND owner, const std::string& message);
+
+// A font and an icon, released with their own platform calls.
+struct FontDeleter {
+    void operator()(HFONT font) const { DeleteObject(font); }
+};
+struct IconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
+using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+
+class TMainForm final : public ModeSwitchHost {
+  public:
+    explicit TMainForm(HINSTANCE instance);
+    ~TMainForm() override;
+    TMainForm(const TMainForm&) = delete;
+    TMainForm& operator=(const TMainForm&) = delete;
+
+    HWND Handle() const { return handle_; }
+    // Runs FormShow (an exception from it is shown and the window still appears), then shows the window.
+    void Show(int showCommand);
+    // Asks the window to close, as the close box does.
+    void Close();
+
+    // The handlers.
+    void FormShow();
+    void FormClose();
+    void btnSetClick();
+    void btnClearClick();
+    void btnExitClick();
+
+    // Starts the mode switch on a worker thread; does nothing while a run is under way.
+    void SetSearchMode(bool enable);
+
+    // The mode switch's host operations, on the interface thread.
+    void SetStatusText(const std::string& text) override;
+    bool Confirm(const std::string& text) override;
+    void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) override;
+
+    const std::string& SettingsPath() const { return settings_.SettingsPath; }
+    std::int32_t Language() const { return settings_.Language; }
+
+    // The window class's procedure: finds the form the window belongs to and hands it the message.
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  private:
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void OnCreate();
+    void OnCommand(int id);
+    void OnClose();
+    void OnActivate(bool active);
+    void OnDpiChanged(int dpi, const RECT& suggested);
+    void OnRunDone();
+
+    HWND CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id);
+    // Places the window's controls, font, images and size for `dpi`.
+    void ApplyLayout(int dpi);
+    void SetClientSize(int width, int height);
+    void CenterOnScreen();
+    void ShowTexts();
+    int Dpi() const;
+
+    HINSTANCE instance_;
+    HWND handle_ = nullptr;
+    HWND btnSet_ = nullptr;
+    HWND btnClear_ = nullptr;
+    HWND btnExit_ = nullptr;
+    HWND StatusBar1_ = nullptr;
+    HWND lastFocus_ = nullptr;
+    int dpi_ = DESIGN_DPI;
+    // Russian texts need a font with Cyrillic letters even where the system's code page has none.
+    BYTE charset_ = DEFAULT_CHARSET;
+    FontHandle font_;
+    IconHandle checkImage_;
+    IconHandle doorImage_;
+
+    FormTexts texts_;
+    WinProfileCalls profileCalls_;
+    Settings settings_{profileCalls_};
+
+    WinsockCalls winsock_;
+    std::unique_ptr<LoopbackCalls> loopback_;
+    IrdaLink link_;
+
+    // A run: one worker thread at a time. The interface thread alone reads and writes these.
+    std::thread worker_;
+    bool running_ = false;
+    bool closeRequested_ = false;
+    HWND focusBeforeRun_ = nullptr;
+    // Set by the worker before it reports the run's end; read after joining it.
+    std::exception_ptr runFailure_;
+};
+
+// The one main window while the program runs.
+extern TMainForm* MainForm;
+
+}  // namespace qx
