@@ -1,0 +1,686 @@
+// Drives the real QX2205R.exe the way a user would and checks what it shows: starts it with a settings file
+// in a folder of its own, finds the window and its controls, presses buttons, reads and answers the boxes,
+// and reads the status bar from the program's memory. One scenario per run:  window_driver <scenario>
+// <QX2205R.exe> Every wait has a deadline; a scenario that does not see what it expects fails with a message.
+#include <commctrl.h>
+#include <windows.h>
+#include <winsock2.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/layout.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr DWORD WAIT_MS = 15000;
+constexpr DWORD POLL_MS = 5;
+constexpr UINT MESSAGE_TIMEOUT_MS = 5000;
+constexpr int MESSAGE_BOX_TEXT_ID = 0xFFFF;
+
+// The window as laid out at 96 dpi: the facts the user sees, independent of how the program computes them.
+struct LayoutFact {
+    const char* name;
+    int id;
+    const wchar_t* className;
+    RECT rect;  // left, top, right, bottom in the main window's client area
+};
+constexpr SIZE CLIENT_SIZE = {372, 219};
+constexpr LayoutFact LAYOUT_FACTS[] = {
+    {"btnSet", qx::BTN_SET_ID, L"Button", {40, 48, 40 + 281, 48 + 33}},
+    {"btnClear", qx::BTN_CLEAR_ID, L"Button", {40, 88, 40 + 281, 88 + 33}},
+    {"btnExit", qx::BTN_EXIT_ID, L"Button", {40, 128, 40 + 281, 128 + 33}},
+    {"StatusBar1", qx::STATUS_BAR_ID, STATUSCLASSNAMEW, {0, 200, 372, 219}},
+};
+constexpr int STATUS_PANEL0_RIGHT = 200;
+
+struct Captions {
+    std::wstring btnSet;
+    std::wstring btnClear;
+    std::wstring btnExit;
+};
+const std::map<int, Captions> CAPTIONS = {
+    {0, {L"Enable Searching heterogeneity mode", L"Disable Searching heterogeneity mode", L"Exit"}},
+    {1, {L"Включить режим Поиска неоднородностей", L"Выключить режим Поиска неоднородностей", L"Выход"}},
+    {5, {L"", L"", L"Выход"}},
+};
+const std::wstring ENGLISH_PROMPT =
+    L"Set the instrument in PC communication mode and click ”OK”.\n ”Cancel” to cancel";
+
+// ---- failing and waiting
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int size = static_cast<int>(text.size());
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), length, nullptr, nullptr);
+    return result;
+}
+
+void Check(bool condition, const std::string& what) {
+    if (!condition) {
+        throw Failure(what);
+    }
+}
+
+void CheckText(const std::wstring& seen, const std::wstring& expected, const std::string& what) {
+    Check(seen == expected, what + ": \"" + Utf8(seen) + "\", expected \"" + Utf8(expected) + "\"");
+}
+
+// Polls `probe` until it gives a value, for at most `limitMs`.
+template <typename Probe>
+auto WaitFor(const std::string& what, Probe probe, DWORD limitMs = WAIT_MS) {
+    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    for (;;) {
+        if (auto value = probe()) {
+            return value;
+        }
+        if (GetTickCount64() >= deadline) {
+            throw Failure("timed out waiting for " + what);
+        }
+        Sleep(POLL_MS);
+    }
+}
+
+// ---- reading windows
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    GetClassNameW(window, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &length)) {
+        throw Failure("the window does not answer WM_GETTEXTLENGTH");
+    }
+    std::wstring text(length + 1, L'\0');
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                        SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &copied);
+    text.resize(copied);
+    return text;
+}
+
+// A control's rectangle in its parent's client area.
+RECT PlaceOf(HWND control) {
+    RECT rect{};
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+std::string Describe(const RECT& r) {
+    std::ostringstream out;
+    out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ") " << r.right - r.left
+        << "x" << r.bottom - r.top;
+    return out.str();
+}
+
+struct WindowSearch {
+    DWORD processId;
+    const wchar_t* className;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+    auto& search = *reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search.processId && ClassOf(window) == search.className) {
+        search.found.push_back(window);
+    }
+    return TRUE;
+}
+
+std::vector<HWND> TopLevelWindows(DWORD processId, const wchar_t* className) {
+    WindowSearch search{processId, className, {}};
+    EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void Press(HWND button) {
+    // Posted: the click opens a modal box and would not return until it is answered.
+    PostMessageW(button, BM_CLICK, 0, 0);
+}
+
+// ---- the program under test
+
+// Memory in the program's process, for the status bar messages that take a pointer.
+class RemoteBuffer {
+  public:
+    RemoteBuffer(HANDLE process, std::size_t bytes)
+        : process_(process),
+          size_(bytes),
+          address_(VirtualAllocEx(process, nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) {
+        Check(address_ != nullptr, "cannot allocate memory in the program's process");
+    }
+    RemoteBuffer(const RemoteBuffer&) = delete;
+    RemoteBuffer& operator=(const RemoteBuffer&) = delete;
+    ~RemoteBuffer() { VirtualFreeEx(process_, address_, 0, MEM_RELEASE); }
+
+    LPARAM Address() const { return reinterpret_cast<LPARAM>(address_); }
+    void Write(const void* data, std::size_t bytes) const {
+        Check(bytes <= size_ && WriteProcessMemory(process_, address_, data, bytes, nullptr),
+              "cannot write the program's memory");
+    }
+    template <typename T>
+    std::vector<T> Read(std::size_t count) const {
+        std::vector<T> values(count);
+        Check(count * sizeof(T) <= size_ &&
+                  ReadProcessMemory(process_, address_, values.data(), count * sizeof(T), nullptr),
+              "cannot read the program's memory");
+        return values;
+    }
+
+  private:
+    HANDLE process_;
+    std::size_t size_;
+    void* address_;
+};
+
+constexpr std::size_t STATUS_TEXT_CHARS = 512;
+constexpr wchar_t UNWRITTEN = 0xFFFF;
+
+// The text SB_GETTEXTW left in `buffer`; a panel that never had a text leaves the buffer as it was.
+std::wstring StatusTextIn(const RemoteBuffer& buffer) {
+    const std::vector<wchar_t> chars = buffer.Read<wchar_t>(STATUS_TEXT_CHARS);
+    if (chars[0] == UNWRITTEN) {
+        return {};
+    }
+    return std::wstring(chars.data(), wcsnlen(chars.data(), chars.size()));
+}
+
+class Program {
+  public:
+    // Starts QX2205R.exe with `settingsPath` as its argument, in `folder`, with the loopback emulation's
+    // variable set to `loopbackPort` or removed.
+    Program(const std::wstring& exe, const fs::path& folder, const fs::path& settingsPath,
+            std::optional<unsigned> loopbackPort = std::nullopt) {
+        const std::wstring port = loopbackPort ? std::to_wstring(*loopbackPort) : std::wstring();
+        SetEnvironmentVariableW(L"QX2205R_IRDA_LOOPBACK", loopbackPort ? port.c_str() : nullptr);
+        std::wstring commandLine = L"\"" + exe + L"\" \"" + settingsPath.wstring() + L"\"";
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        Check(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             folder.wstring().c_str(), &startup, &info_),
+              "cannot start " + Utf8(exe));
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program() {
+        if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(info_.hProcess, 99);
+            WaitForSingleObject(info_.hProcess, WAIT_MS);
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+
+    HANDLE Process() const { return info_.hProcess; }
+    // wWinMain runs the window on the process's first thread.
+    HANDLE InterfaceThread() const { return info_.hThread; }
+
+    // The main window, found by class and caption among this process's windows (a box may carry the same
+    // caption).
+    HWND MainWindow(bool visible = true) const {
+        return WaitFor("the main window", [&]() -> HWND {
+            for (const HWND window : TopLevelWindows(info_.dwProcessId, L"TMainForm")) {
+                if (TextOf(window) == L"QX2205R" && (!visible || IsWindowVisible(window))) {
+                    return window;
+                }
+            }
+            return nullptr;
+        });
+    }
+    // A visible message box owned by `owner`, if one is open.
+    HWND OpenBox(HWND owner) const {
+        for (const HWND box : TopLevelWindows(info_.dwProcessId, L"#32770")) {
+            if (GetWindow(box, GW_OWNER) == owner && IsWindowVisible(box)) {
+                return box;
+            }
+        }
+        return nullptr;
+    }
+    HWND WaitBox(HWND owner, const std::string& what) const {
+        return WaitFor(what, [&] { return OpenBox(owner); });
+    }
+
+    std::wstring StatusText(HWND bar, int part) const {
+        RemoteBuffer buffer(Process(), STATUS_TEXT_CHARS * sizeof(wchar_t));
+        buffer.Write(&UNWRITTEN, sizeof UNWRITTEN);
+        DWORD_PTR result = 0;
+        Check(SendMessageTimeoutW(bar, SB_GETTEXTW, part, buffer.Address(), SMTO_ABORTIFHUNG,
+                                  MESSAGE_TIMEOUT_MS, &result),
+              "the status bar does not answer SB_GETTEXT");
+        return StatusTextIn(buffer);
+    }
+    void SetStatusText(HWND bar, int part, const std::wstring& text) const {
+        RemoteBuffer buffer(Process(), (text.size() + 1) * sizeof(wchar_t));
+        buffer.Write(text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(bar, SB_SETTEXTW, part, buffer.Address(), SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
+                            &result);
+    }
+    std::vector<int> StatusParts(HWND bar) const {
+        RemoteBuffer buffer(Process(), 16 * sizeof(int));
+        DWORD_PTR count = 0;
+        SendMessageTimeoutW(bar, SB_GETPARTS, 16, buffer.Address(), SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
+                            &count);
+        return buffer.Read<int>(count);
+    }
+
+    DWORD WaitExit() const {
+        Check(WaitForSingleObject(info_.hProcess, WAIT_MS) == WAIT_OBJECT_0, "the program did not end");
+        DWORD code = 0;
+        GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+
+  private:
+    PROCESS_INFORMATION info_{};
+};
+
+// A folder of the scenario's own under the temporary folder, removed at the end.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        wchar_t temp[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, temp);
+        path_ = fs::path(temp) / (L"qx2205r-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount64()));
+        fs::create_directories(path_);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path_, ignored);
+    }
+    const fs::path& Path() const { return path_; }
+
+  private:
+    fs::path path_;
+};
+
+fs::path WriteSettings(const ScratchFolder& folder, const std::string& languageValue) {
+    const fs::path path = folder.Path() / L"QX2205R.ini";
+    std::ofstream(path, std::ios::binary) << "[Parameters]\r\nLanguage=" << languageValue << "\r\n";
+    return path;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The main window's controls by their identifiers.
+struct Form {
+    HWND window;
+    HWND btnSet;
+    HWND btnClear;
+    HWND btnExit;
+    HWND statusBar;
+
+    explicit Form(HWND main)
+        : window(main),
+          btnSet(GetDlgItem(main, qx::BTN_SET_ID)),
+          btnClear(GetDlgItem(main, qx::BTN_CLEAR_ID)),
+          btnExit(GetDlgItem(main, qx::BTN_EXIT_ID)),
+          statusBar(GetDlgItem(main, qx::STATUS_BAR_ID)) {
+        Check(btnSet && btnClear && btnExit && statusBar, "a control of the main window is missing");
+    }
+    void CheckCaptions(const Captions& expected) const {
+        CheckText(TextOf(btnSet), expected.btnSet, "btnSet caption");
+        CheckText(TextOf(btnClear), expected.btnClear, "btnClear caption");
+        CheckText(TextOf(btnExit), expected.btnExit, "btnExit caption");
+    }
+    // A run has ended once the mode buttons are enabled again.
+    void WaitIdle(const Program& program) const {
+        WaitFor("the run to end", [&] { return IsWindowEnabled(btnSet) && !program.OpenBox(window); });
+    }
+    void CloseWithCloseBox() const { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+};
+
+// A TCP listener on 127.0.0.1 for the loopback emulation: any connection to it means the program touched the
+// link.
+class LinkWatch {
+  public:
+    LinkWatch() {
+        WSADATA data{};
+        WSAStartup(MAKEWORD(2, 2), &data);
+        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address;
+        Check(socket_ != INVALID_SOCKET &&
+                  bind(socket_, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                  listen(socket_, 8) == 0 &&
+                  getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0,
+              "cannot listen on 127.0.0.1");
+        port_ = ntohs(address.sin_port);
+    }
+    LinkWatch(const LinkWatch&) = delete;
+    LinkWatch& operator=(const LinkWatch&) = delete;
+    ~LinkWatch() {
+        closesocket(socket_);
+        WSACleanup();
+    }
+    unsigned Port() const { return port_; }
+    bool Touched() const {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(socket_, &set);
+        timeval none{0, 0};
+        return select(0, &set, nullptr, nullptr, &none) > 0;
+    }
+
+  private:
+    SOCKET socket_ = INVALID_SOCKET;
+    unsigned port_ = 0;
+};
+
+// ---- scenarios
+
+void Layout(const std::wstring& exe) {
+    ScratchFolder folder;
+    Program program(exe, folder.Path(), WriteSettings(folder, "0"));
+    const Form form(program.MainWindow());
+
+    RECT client{};
+    GetClientRect(form.window, &client);
+    std::printf("client area %ldx%ld\n", client.right, client.bottom);
+    Check(client.right == CLIENT_SIZE.cx && client.bottom == CLIENT_SIZE.cy,
+          "the client area is not 372x219");
+    for (const LayoutFact& fact : LAYOUT_FACTS) {
+        const HWND control = GetDlgItem(form.window, fact.id);
+        const RECT place = PlaceOf(control);
+        std::printf("%-10s %s\n", fact.name, Describe(place).c_str());
+        Check(ClassOf(control) == fact.className, std::string(fact.name) + " is not of its class");
+        Check(EqualRect(&place, &fact.rect),
+              std::string(fact.name) + " is at " + Describe(place) + ", expected " + Describe(fact.rect));
+    }
+    Check(GetNextDlgTabItem(form.window, form.btnSet, FALSE) == form.btnClear &&
+              GetNextDlgTabItem(form.window, form.btnClear, FALSE) == form.btnExit &&
+              GetNextDlgTabItem(form.window, form.btnExit, FALSE) == form.btnSet,
+          "the tab order is not btnSet, btnClear, btnExit");
+
+    const LONG style = GetWindowLongW(form.window, GWL_STYLE);
+    Check((style & WS_SYSMENU) && (style & WS_MINIMIZEBOX) && !(style & WS_MAXIMIZEBOX) &&
+              !(style & WS_THICKFRAME),
+          "the window is not single-bordered with system menu and minimize only");
+    RECT frame{};
+    GetWindowRect(form.window, &frame);
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    Check(std::abs((frame.left + frame.right) - screenWidth) <= 1 &&
+              std::abs((frame.top + frame.bottom) - screenHeight) <= 1,
+          "the window " + Describe(frame) + " is not centred on the screen");
+
+    for (const HWND button : {form.btnSet, form.btnClear}) {
+        Check(SendMessageW(button, BM_GETIMAGE, IMAGE_ICON, 0) != 0, "a mode button has no image");
+        Check(!(GetWindowLongW(button, GWL_STYLE) & BS_ICON),
+              "a mode button shows its image instead of its caption");
+    }
+    Check(!(GetWindowLongW(form.statusBar, GWL_STYLE) & SBARS_SIZEGRIP), "the status bar has a size grip");
+    const std::vector<int> parts = program.StatusParts(form.statusBar);
+    Check(parts.size() == 2 && parts[0] == STATUS_PANEL0_RIGHT && parts[1] == -1,
+          "the status bar is not two panels of 200 pixels and the rest");
+    CheckText(program.StatusText(form.statusBar, 1), L"", "panel 1 when idle");
+
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the program did not end cleanly");
+}
+
+void CaptionsByLanguage(const std::wstring& exe) {
+    for (const auto& [language, captions] : CAPTIONS) {
+        std::printf("language %d\n", language);
+        ScratchFolder folder;
+        Program program(exe, folder.Path(), WriteSettings(folder, std::to_string(language)));
+        const Form form(program.MainWindow());
+        form.CheckCaptions(captions);
+        Press(form.btnExit);
+        Check(program.WaitExit() == 0, "btnExit did not end the program");
+    }
+}
+
+void ConfirmCancel(const std::wstring& exe) {
+    ScratchFolder folder;
+    const LinkWatch link;
+    Program program(exe, folder.Path(), WriteSettings(folder, "0"), link.Port());
+    const Form form(program.MainWindow());
+    // Whatever panel 1 shows before the run must still be there after Cancel.
+    const std::wstring marker = L"shown before the run";
+    program.SetStatusText(form.statusBar, 1, marker);
+
+    Press(form.btnSet);
+    const HWND box = program.WaitBox(form.window, "the confirmation box");
+    CheckText(TextOf(box), L"Information", "confirmation box title");
+    CheckText(TextOf(GetDlgItem(box, MESSAGE_BOX_TEXT_ID)), ENGLISH_PROMPT, "confirmation box text");
+    CheckText(TextOf(GetDlgItem(box, IDOK)), L"OK", "confirmation box OK button");
+    CheckText(TextOf(GetDlgItem(box, IDCANCEL)), L"Cancel", "confirmation box Cancel button");
+    Check(!IsWindowEnabled(form.btnSet) && !IsWindowEnabled(form.btnClear),
+          "btnSet and btnClear stay enabled while a run is under way");
+
+    Press(GetDlgItem(box, IDCANCEL));
+    form.WaitIdle(program);
+    CheckText(program.StatusText(form.statusBar, 1), marker, "panel 1 after Cancel");
+    Check(!link.Touched(), "the link was used after Cancel");
+
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the program did not end cleanly");
+}
+
+// Keeps the program's interface thread stopped while it lives. Host calls from the run's worker then queue up
+// behind the driver's own requests, so a status text that the run replaces at once can still be read.
+class HeldThread {
+  public:
+    explicit HeldThread(HANDLE thread) : thread_(thread) {
+        Check(SuspendThread(thread_) != static_cast<DWORD>(-1), "cannot hold the interface thread");
+    }
+    HeldThread(const HeldThread&) = delete;
+    HeldThread& operator=(const HeldThread&) = delete;
+    ~HeldThread() { ResumeThread(thread_); }
+
+    // Panel `part` as it is once the messages already waiting for the interface thread have been handled, and
+    // before anything sent after that: the request is queued while the thread is held, then it runs until the
+    // request has been answered, and is held again.
+    std::wstring StatusTextAfterPending(const Program& program, HWND bar, int part) const {
+        RemoteBuffer buffer(program.Process(), STATUS_TEXT_CHARS * sizeof(wchar_t));
+        buffer.Write(&UNWRITTEN, sizeof UNWRITTEN);
+        Check(SendNotifyMessageW(bar, SB_GETTEXTW, part, buffer.Address()), "cannot queue SB_GETTEXT");
+        ResumeThread(thread_);
+        DWORD_PTR ignored = 0;
+        const bool answered =
+            SendMessageTimeoutW(bar, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &ignored) != 0;
+        SuspendThread(thread_);
+        Check(answered, "the interface thread does not answer");
+        return StatusTextIn(buffer);
+    }
+
+  private:
+    HANDLE thread_;
+};
+
+bool IsSearchErrorWithCode(const std::wstring& text, const std::wstring& prefix) {
+    if (text.size() <= prefix.size() || text.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    std::size_t digits = prefix.size();
+    if (text[digits] == L'-') {
+        ++digits;
+    }
+    return digits < text.size() && text.find_first_not_of(L"0123456789", digits) == std::wstring::npos;
+}
+
+void WinsockRun(const std::wstring& exe) {
+    ScratchFolder folder;
+    Program program(exe, folder.Path(), WriteSettings(folder, "0"));
+    const Form form(program.MainWindow());
+
+    Press(form.btnSet);
+    Press(GetDlgItem(program.WaitBox(form.window, "the confirmation box"), IDOK));
+    WaitFor("\"Searching devices\" in panel 1",
+            [&] { return program.StatusText(form.statusBar, 1) == L"Searching devices"; });
+    // Discovery pauses 10 ms after each of its 49 failing tries, so the interface thread is held well before
+    // discovery ends, and the search error it then reports waits for the thread behind the driver's request.
+    // The first look comes after the usual length of discovery: each look that finds discovery still going
+    // lets the thread run for a moment, in which the run could slip past unseen.
+    Sleep(50);
+    std::wstring searchError;
+    {
+        const HeldThread held(program.InterfaceThread());
+        Sleep(800);
+        searchError = *WaitFor("the end of discovery", [&]() -> std::optional<std::wstring> {
+            std::wstring text = held.StatusTextAfterPending(program, form.statusBar, 1);
+            if (text == L"Searching devices") {
+                Sleep(200);
+                return std::nullopt;
+            }
+            return text;
+        });
+    }
+    std::printf("panel 1 after discovery: %s\n", Utf8(searchError).c_str());
+    Check(IsSearchErrorWithCode(searchError, L"Searching devices error"),
+          "panel 1 after discovery is \"" + Utf8(searchError) + "\", not the search error with its code");
+
+    const HWND box = program.WaitBox(form.window, "the result box");
+    CheckText(TextOf(box), L"Error", "result box caption");
+    CheckText(TextOf(GetDlgItem(box, MESSAGE_BOX_TEXT_ID)), L"Error Data are't writen", "result box text");
+    Check(GetDlgItem(box, IDCANCEL) == nullptr || !IsWindowVisible(GetDlgItem(box, IDCANCEL)),
+          "the result box has more than an OK button");
+    CheckText(program.StatusText(form.statusBar, 1), L"", "panel 1 under the result box");
+    Press(GetDlgItem(box, IDOK));
+    form.WaitIdle(program);
+    CheckText(program.StatusText(form.statusBar, 1), L"", "panel 1 after the run");
+
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the program did not end cleanly");
+}
+
+void CloseBoxSavesSettings(const std::wstring& exe) {
+    ScratchFolder folder;
+    // Read as 1 and written back in decimal: the new text shows the file was written on close.
+    const fs::path settings = WriteSettings(folder, "0x1");
+    Program program(exe, folder.Path(), settings);
+    const Form form(program.MainWindow());
+    form.CheckCaptions(CAPTIONS.at(1));
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the close box did not end the program");
+    const std::string written = ReadFile(settings);
+    Check(written == "[Parameters]\r\nLanguage=1\r\n",
+          "the settings file after closing holds \"" + written + "\"");
+}
+
+void CloseDuringRun(const std::wstring& exe) {
+    ScratchFolder folder;
+    const fs::path settings = WriteSettings(folder, "0x0");
+    Program program(exe, folder.Path(), settings);
+    const Form form(program.MainWindow());
+
+    Press(form.btnSet);
+    Press(GetDlgItem(program.WaitBox(form.window, "the confirmation box"), IDOK));
+    // Discovery takes at least 490 ms from here: the close box is pressed while the link works.
+    WaitFor("\"Searching devices\" in panel 1",
+            [&] { return program.StatusText(form.statusBar, 1) == L"Searching devices"; });
+    // Sent, not posted, so the close has been handled when the checks below look.
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(form.window, WM_SYSCOMMAND, SC_CLOSE, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
+                        &ignored);
+    Check(IsWindow(form.window) && IsWindowVisible(form.window),
+          "the window closed under a running mode switch");
+    Check(ReadFile(settings) == "[Parameters]\r\nLanguage=0x0\r\n",
+          "the settings were saved before the run ended");
+
+    // The run goes on to its end; then the window closes as usual.
+    Press(GetDlgItem(program.WaitBox(form.window, "the result box"), IDOK));
+    Check(program.WaitExit() == 0, "the close asked for during the run was not carried out");
+    Check(ReadFile(settings) == "[Parameters]\r\nLanguage=0\r\n",
+          "the settings were not saved on the late close");
+}
+
+void UnwritableSettings(const std::wstring& exe) {
+    ScratchFolder folder;
+    const fs::path settings = folder.Path() / L"missing" / L"QX2205R.ini";
+    Program program(exe, folder.Path(), settings);
+
+    const HWND main = program.MainWindow(false);
+    const HWND box = program.WaitBox(main, "the error box at start");
+    CheckText(TextOf(box), L"QX2205R", "error box caption");
+    CheckText(TextOf(GetDlgItem(box, MESSAGE_BOX_TEXT_ID)), L"Unable to write to " + settings.wstring(),
+              "error box text");
+    Press(GetDlgItem(box, IDOK));
+
+    const Form form(program.MainWindow());
+    form.CheckCaptions(CAPTIONS.at(5));
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the program did not end cleanly");
+    Check(!fs::exists(settings.parent_path()), "closing created the settings folder");
+}
+
+using Scenario = void (*)(const std::wstring& exe);
+const std::map<std::string, Scenario> SCENARIOS = {
+    {"layout", Layout},
+    {"captions", CaptionsByLanguage},
+    {"confirm_cancel", ConfirmCancel},
+    {"winsock_run", WinsockRun},
+    {"close_box_saves", CloseBoxSavesSettings},
+    {"close_during_run", CloseDuringRun},
+    {"unwritable_settings", UnwritableSettings},
+};
+
+// CMake passes the program's path as the build machine names it; under Wine a Unix path is reached through
+// Z:.
+std::wstring WindowsPath(const std::string& path) {
+    std::wstring wide(path.begin(), path.end());
+    if (!wide.empty() && wide[0] == L'/') {
+        wide = L"Z:" + wide;
+    }
+    for (wchar_t& c : wide) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    return wide;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3 || SCENARIOS.count(argv[1]) == 0) {
+        std::fprintf(stderr, "usage: window_driver <scenario> <QX2205R.exe>\nscenarios:");
+        for (const auto& [name, scenario] : SCENARIOS) {
+            std::fprintf(stderr, " %s", name.c_str());
+        }
+        std::fprintf(stderr, "\n");
+        return 2;
+    }
+    try {
+        SCENARIOS.at(argv[1])(WindowsPath(argv[2]));
+    } catch (const std::exception& e) {
+        std::printf("FAILED %s: %s\n", argv[1], e.what());
+        return 1;
+    }
+    std::printf("passed %s\n", argv[1]);
+    return 0;
+}
