@@ -1,0 +1,266 @@
+// The settings file as users and other programs leave it, read and written through the platform's real
+// profile functions: overlong values, binary bytes, either line end, byte-order marks, repeated keys, a file
+// that cannot be written when the program closes, and a settings path that names a folder. Loading never
+// fails on what a file holds, and saving never raises and never damages a file it cannot write.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/win_profile_calls.h"
+#include "app/win_text.h"
+
+namespace qx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+// A fresh folder under the user's temporary folder, removed with everything in it at the end of the test.
+class ScratchFolder {
+  public:
+    ScratchFolder() {
+        static int counter = 0;
+        std::wstring temp(MAX_PATH + 1, L'\0');
+        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
+        path_ = fs::path(temp) / (L"qx2205r-robust-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(++counter));
+        fs::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
+            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        fs::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+    const fs::path& Path() const { return path_; }
+    // As the program's folder is given to the settings: ending in a separator.
+    std::string Directory() const { return Narrow(path_.wstring()) + "\\"; }
+    std::string File(const std::string& name) const { return Narrow((path_ / Widen(name)).wstring()); }
+
+  private:
+    fs::path path_;
+};
+
+std::string ReadBytes(const std::string& path) {
+    std::ifstream in(fs::path(Widen(path)), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(fs::path(Widen(path)), std::ios::binary) << bytes;
+}
+
+std::wstring CommandLine(const std::string& argument) {
+    return L"\"QX2205R.exe\" \"" + Widen(argument) + L"\"";
+}
+
+// What the platform reads for a key, through a reader of its own.
+std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
+    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    return calls.ReadString(path, section, key, PROFILE_READ_LIMIT);
+}
+
+std::string Utf16(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (const char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+std::string Binary() {
+    std::string bytes;
+    for (int b = 0; b < 256; ++b) {
+        bytes += static_cast<char>(b);
+    }
+    return bytes;
+}
+
+const std::string OTHER = "[Other]\r\nKept=yes\r\n";
+
+struct StoredCase {
+    const char* name;
+    std::string file;                  // the file as the program finds it
+    std::int32_t language;             // what loading gives
+    std::optional<std::string> saved;  // the file after saving, where the platform keeps its form exactly
+    bool otherKept = true;             // the [Other] section still reads as it did
+};
+
+std::vector<StoredCase> StoredCases() {
+    return {
+        {"2047 characters", "[Parameters]\r\nLanguage=" + std::string(2046, '0') + "1\r\n" + OTHER, 1,
+         "[Parameters]\r\nLanguage=1\r\n" + OTHER},
+        // Only the first 2047 characters are read: the 1 at the end lies beyond them.
+        {"5000 characters", "[Parameters]\r\nLanguage=" + std::string(4999, '0') + "1\r\n" + OTHER, 0,
+         "[Parameters]\r\nLanguage=0\r\n" + OTHER},
+        // The value reads as 1 and stays 1, so the platform may leave the file as it is.
+        {"5000 characters, blanks after the number",
+         "[Parameters]\r\nLanguage=1" + std::string(4999, ' ') + "\r\n" + OTHER, 1, std::nullopt},
+        {"5000 characters of digits", "[Parameters]\r\nLanguage=" + std::string(5000, '1') + "\r\n" + OTHER,
+         0, "[Parameters]\r\nLanguage=0\r\n" + OTHER},
+        {"binary bytes around the section",
+         Binary() + "\r\n[Parameters]\r\nLanguage=1\r\n" + OTHER + Binary(), 1, std::nullopt},
+        {"binary bytes after the number", "[Parameters]\r\nLanguage=1\x01\x7F\xFF\xFE\r\n" + OTHER, 0,
+         "[Parameters]\r\nLanguage=0\r\n" + OTHER},
+        // A NUL ends the text the platform hands over; what it does to the rest of such a file is its own
+        // affair.
+        {"NUL inside the value", "[Parameters]\r\nLanguage=1\0\x01 9\r\n"s + OTHER, 1, std::nullopt, false},
+        {"CRLF line ends", "[Parameters]\r\nLanguage=0x1\r\n" + OTHER, 1,
+         "[Parameters]\r\nLanguage=1\r\n" + OTHER},
+        {"LF line ends", "[Parameters]\nLanguage=$1\n[Other]\nKept=yes\n", 1, std::nullopt},
+        {"no line end at the end", "[Other]\r\nKept=yes\r\n[Parameters]\r\nLanguage=1", 1, std::nullopt},
+        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Parameters]\r\nLanguage=x1\r\n" + OTHER, 1,
+         "\xEF\xBB\xBF[Parameters]\r\nLanguage=1\r\n" + OTHER},
+        {"UTF-16 byte-order mark", Utf16("[Parameters]\r\nLanguage=0X1\r\n" + OTHER), 1,
+         Utf16("[Parameters]\r\nLanguage=1\r\n" + OTHER)},
+        // The first of repeated keys counts, and saving replaces that one.
+        {"duplicate keys", "[Parameters]\r\nLanguage=0x1\r\nLanguage=0\r\n" + OTHER, 1,
+         "[Parameters]\r\nLanguage=1\r\nLanguage=0\r\n" + OTHER},
+        {"duplicate keys, the first not a number",
+         "[Parameters]\r\nLanguage=Russian\r\nLanguage=1\r\n" + OTHER, 0,
+         "[Parameters]\r\nLanguage=0\r\nLanguage=1\r\n" + OTHER},
+    };
+}
+
+TEST(SettingsRobustness, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInDecimal) {
+    for (const StoredCase& c : StoredCases()) {
+        SCOPED_TRACE(c.name);
+        // A folder of its own per case: the platform may cache a profile file it has just read or written.
+        ScratchFolder program;
+        const std::string path = program.File("QX2205R.ini");
+        WriteBytes(path, c.file);
+        WinProfileCalls calls(L"\"QX2205R.exe\"");
+        Settings settings(calls);
+        settings.LoadSettings(program.Directory());
+        EXPECT_EQ(settings.SettingsPath, path);
+        EXPECT_EQ(settings.Language, c.language);
+        EXPECT_EQ(ReadBytes(path), c.file) << "loading changed the file";
+
+        settings.SaveSettings(program.Directory());
+        EXPECT_EQ(Stored(path, "Parameters", "Language"), std::to_string(c.language));
+        if (c.saved) {
+            EXPECT_EQ(ReadBytes(path), *c.saved);
+        }
+        if (c.otherKept) {
+            EXPECT_EQ(Stored(path, "Other", "Kept"), "yes");
+        }
+        WinProfileCalls againCalls(L"\"QX2205R.exe\"");
+        Settings again(againCalls);
+        again.LoadSettings(program.Directory());
+        EXPECT_EQ(again.Language, c.language) << "the saved file loads differently";
+    }
+}
+
+// Holds the file open the way another program can: reading allowed, writing by anyone else refused.
+class WriteLock {
+  public:
+    explicit WriteLock(const std::string& path)
+        : handle_(CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    ~WriteLock() {
+        if (handle_ != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle_);
+        }
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+  private:
+    HANDLE handle_;
+};
+
+// Whether this process can open `path` for writing; the read-only attribute does not stop every user (Wine
+// run by root, for one).
+bool Writable(const std::string& path) {
+    const HANDLE h = CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    CloseHandle(h);
+    return true;
+}
+
+const std::string HEX_FILE = "[Parameters]\r\nLanguage=0x1\r\n" + OTHER;
+
+TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
+    ScratchFolder program;
+    const std::string path = program.File("QX2205R.ini");
+    WriteBytes(path, HEX_FILE);
+    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    Settings settings(calls);
+    settings.LoadSettings(program.Directory());
+    ASSERT_EQ(settings.Language, 1);
+    {
+        WriteLock lock(path);
+        ASSERT_TRUE(lock.Held());
+        // Saving would rewrite 0x1 as 1, so a write that got through would show.
+        settings.SaveSettings(program.Directory());
+        EXPECT_EQ(ReadBytes(path), HEX_FILE);
+    }
+    // Once the other program lets go, the next close writes as usual.
+    settings.SaveSettings(program.Directory());
+    EXPECT_EQ(Stored(path, "Parameters", "Language"), "1");
+}
+
+TEST(SettingsRobustness, AReadOnlyFileAtCloseKeepsItsContent) {
+    ScratchFolder program;
+    const std::string path = program.File("QX2205R.ini");
+    WriteBytes(path, HEX_FILE);
+    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    Settings settings(calls);
+    settings.LoadSettings(program.Directory());
+    ASSERT_EQ(settings.Language, 1);
+    ASSERT_TRUE(SetFileAttributesW(Widen(path).c_str(), FILE_ATTRIBUTE_READONLY));
+    if (Writable(path)) {
+        GTEST_SKIP() << "this user may write to read-only files, so the platform cannot refuse the write";
+    }
+    settings.SaveSettings(program.Directory());
+    EXPECT_EQ(ReadBytes(path), HEX_FILE);
+    EXPECT_NE(GetFileAttributesW(Widen(path).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
+TEST(SettingsRobustness, ASettingsPathNamingAFolderFailsLoadingButNotSavingAndLeavesTheFolderAlone) {
+    struct FolderCase {
+        const char* name;
+        bool asArgument;  // named by the command line, or a folder called QX2205R.ini in the program's folder
+    };
+    for (const FolderCase& c : {FolderCase{"the argument names a folder", true},
+                                FolderCase{"a folder in the program's folder has the file's name", false}}) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder program;
+        const std::string folder = c.asArgument ? program.File("settings") : program.File("QX2205R.ini");
+        fs::create_directory(fs::path(Widen(folder)));
+        WinProfileCalls calls(c.asArgument ? CommandLine(folder) : L"\"QX2205R.exe\"");
+        Settings settings(calls);
+        try {
+            settings.LoadSettings(program.Directory());
+            ADD_FAILURE() << "loading raised nothing";
+        } catch (const SettingsError& error) {
+            EXPECT_EQ(std::string(error.what()), "Unable to write to " + folder);
+        }
+        EXPECT_EQ(settings.SettingsPath, folder);
+        EXPECT_EQ(settings.Language, 0);
+        settings.SaveSettings(program.Directory());
+        EXPECT_TRUE(fs::is_directory(fs::path(Widen(folder))));
+        EXPECT_TRUE(fs::is_empty(fs::path(Widen(folder))));
+    }
+}
+
+}  // namespace
+}  // namespace qx
