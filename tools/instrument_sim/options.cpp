@@ -233,7 +233,7 @@ Usage: instrument_sim [options]      (--name VALUE or --name=VALUE)
   --port N                 TCP port to listen on; 0 (default) picks a free one. The port is printed on stdout
                            as the only line the simulator prints there.
   --port-file FILE         also write the port to FILE
-  --record FILE            write the session as JSON to FILE when the simulator stops
+  --record FILE            write the session as JSON to FILE after each connection and when it stops
   --timeout-s N            stop by itself after N seconds (default 60); SIGTERM and SIGINT stop it too
   --device NAME[:ID]       list a device in discovery (repeat for several; name 1-22 characters; ID decimal or
                            0x hex, default 0x4B3A2910 + its position). Default: one device, QX7710Z.
