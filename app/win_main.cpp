@@ -1,7 +1,8 @@
 // The program's entry point: the common controls, the main window, the message loop, and the standard
 // exception display for anything that escapes them.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it builds on.
+#include <commctrl.h>
 
 #include <exception>
 

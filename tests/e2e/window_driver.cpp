@@ -1,10 +1,13 @@
 // Drives the real QX2205R.exe the way a user would and checks what it shows: starts it with a settings file
 // in a folder of its own, finds the window and its controls, presses buttons, reads and answers the boxes,
-// and reads the status bar from the program's memory. One scenario per run:  window_driver <scenario>
-// <QX2205R.exe> Every wait has a deadline; a scenario that does not see what it expects fails with a message.
-#include <commctrl.h>
-#include <windows.h>
+// and reads the status bar from the program's memory. Run as: window_driver <scenario> <path of QX2205R.exe>.
+// Every wait has a deadline; a scenario that does not see what it expects fails with a message.
+// winsock2.h before windows.h, and commctrl.h after it.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
