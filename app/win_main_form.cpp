@@ -161,7 +161,15 @@ TMainForm::~TMainForm() {
     if (MainForm == this) {
         MainForm = nullptr;
     }
-    // The window goes first: a worker still waiting on a host call then gets its answer (none) and ends.
+    // Normally a run has ended long before (a close waits for it). Should one still be under way, its host
+    // calls need this thread: they are answered until it reports its end, and only then does the window go.
+    while (running_ && handle_ != nullptr) {
+        MSG message{};
+        if (GetMessageW(&message, handle_, 0, 0) <= 0) {
+            break;
+        }
+        DispatchMessageW(&message);
+    }
     if (handle_ != nullptr) {
         DestroyWindow(handle_);
     }
