@@ -234,11 +234,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void TMainForm::OnCreate() {
     link_.ResetHandle();
     // Creation order is the tab order: btnSet, btnClear, btnExit.
-    btnSet_ = CreateControl(WC_BUTTONW, texts_.btnSet, WS_TABSTOP | BS_PUSHBUTTON, BTN_SET_ID);
-    btnClear_ = CreateControl(WC_BUTTONW, texts_.btnClear, WS_TABSTOP | BS_PUSHBUTTON, BTN_CLEAR_ID);
-    btnExit_ = CreateControl(WC_BUTTONW, texts_.btnExit, WS_TABSTOP | BS_PUSHBUTTON, BTN_EXIT_ID);
+    btnSet = CreateControl(WC_BUTTONW, texts_.btnSet, WS_TABSTOP | BS_PUSHBUTTON, BTN_SET_ID);
+    btnClear = CreateControl(WC_BUTTONW, texts_.btnClear, WS_TABSTOP | BS_PUSHBUTTON, BTN_CLEAR_ID);
+    btnExit = CreateControl(WC_BUTTONW, texts_.btnExit, WS_TABSTOP | BS_PUSHBUTTON, BTN_EXIT_ID);
     // Placed by the layout like the buttons, not by the bar itself; no size grip, as the window has no size.
-    StatusBar1_ = CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN, STATUS_BAR_ID);
+    StatusBar1 = CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN, STATUS_BAR_ID);
     ApplyLayout(WindowDpi(handle_));
     CenterOnScreen();
 }
@@ -259,7 +259,7 @@ void TMainForm::ApplyLayout(int dpi) {
 
     // The controls take the new font and images before the old ones are released.
     FontHandle font = CreateFormFont(layout.fontHeight, charset_);
-    for (const HWND control : {btnSet_, btnClear_, btnExit_, StatusBar1_}) {
+    for (const HWND control : {btnSet, btnClear, btnExit, StatusBar1}) {
         SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
     }
     font_ = std::move(font);
@@ -274,23 +274,23 @@ void TMainForm::ApplyLayout(int dpi) {
     IconHandle check = loadImage(IDI_CHECK);
     IconHandle door = loadImage(IDI_DOOR);
     // Without BS_ICON the button shows the image beside its caption.
-    SendMessageW(btnSet_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(check.get()));
-    SendMessageW(btnClear_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(door.get()));
+    SendMessageW(btnSet, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(check.get()));
+    SendMessageW(btnClear, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(door.get()));
     checkImage_ = std::move(check);
     doorImage_ = std::move(door);
 
     const std::pair<HWND, ControlRect> places[] = {
-        {btnSet_, layout.btnSet},
-        {btnClear_, layout.btnClear},
-        {btnExit_, layout.btnExit},
-        {StatusBar1_, layout.statusBar},
+        {btnSet, layout.btnSet},
+        {btnClear, layout.btnClear},
+        {btnExit, layout.btnExit},
+        {StatusBar1, layout.statusBar},
     };
     for (const auto& [control, rect] : places) {
         MoveWindow(control, rect.left, rect.top, rect.width, rect.height, TRUE);
     }
     // Panel 1 runs to the right edge: at its least width a search error with its code would be cut off.
     int parts[] = {layout.statusPanel0Width, -1};
-    SendMessageW(StatusBar1_, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+    SendMessageW(StatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
     SetClientSize(layout.clientWidth, layout.clientHeight);
 }
@@ -340,9 +340,9 @@ void TMainForm::ShowTexts() {
         charset_ = charset;
         ApplyLayout(dpi_);
     }
-    SetWindowTextW(btnSet_, Widen(texts_.btnSet).c_str());
-    SetWindowTextW(btnClear_, Widen(texts_.btnClear).c_str());
-    SetWindowTextW(btnExit_, Widen(texts_.btnExit).c_str());
+    SetWindowTextW(btnSet, Widen(texts_.btnSet).c_str());
+    SetWindowTextW(btnClear, Widen(texts_.btnClear).c_str());
+    SetWindowTextW(btnExit, Widen(texts_.btnExit).c_str());
 }
 
 void TMainForm::FormClose() {
@@ -377,7 +377,7 @@ void TMainForm::OnCommand(int id) {
             break;
         case IDOK:
             // Enter, as the dialog keys report it: the focused button acts, as if pressed.
-            if (const HWND focus = GetFocus(); focus == btnSet_ || focus == btnClear_ || focus == btnExit_) {
+            if (const HWND focus = GetFocus(); focus == btnSet || focus == btnClear || focus == btnExit) {
                 SendMessageW(focus, BM_CLICK, 0, 0);
             }
             break;
@@ -405,7 +405,7 @@ void TMainForm::OnActivate(bool active) {
     }
     HWND target = lastFocus_;
     if (target == nullptr || !IsWindowEnabled(target)) {
-        target = IsWindowEnabled(btnSet_) ? btnSet_ : btnExit_;
+        target = IsWindowEnabled(btnSet) ? btnSet : btnExit;
     }
     SetFocus(target);
 }
@@ -422,11 +422,11 @@ void TMainForm::SetSearchMode(bool enable) {
     }
     running_ = true;
     focusBeforeRun_ = GetFocus();
-    EnableWindow(btnSet_, FALSE);
-    EnableWindow(btnClear_, FALSE);
+    EnableWindow(btnSet, FALSE);
+    EnableWindow(btnClear, FALSE);
     // A disabled button loses the focus; the keyboard keeps working on btnExit.
     if (const HWND focus = GetFocus(); focus == nullptr || !IsWindowEnabled(focus)) {
-        SetFocus(btnExit_);
+        SetFocus(btnExit);
     }
     try {
         worker_ = std::thread([this, enable, window = handle_, slots = texts_.slots] {
@@ -449,8 +449,8 @@ void TMainForm::OnRunDone() {
         worker_.join();
     }
     running_ = false;
-    EnableWindow(btnSet_, TRUE);
-    EnableWindow(btnClear_, TRUE);
+    EnableWindow(btnSet, TRUE);
+    EnableWindow(btnClear, TRUE);
     if (focusBeforeRun_ != nullptr && IsChild(handle_, focusBeforeRun_) && GetActiveWindow() == handle_) {
         SetFocus(focusBeforeRun_);
     }
@@ -465,7 +465,7 @@ void TMainForm::OnRunDone() {
 }
 
 void TMainForm::SetStatusText(const std::string& text) {
-    SendMessageW(StatusBar1_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+    SendMessageW(StatusBar1, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(Widen(text).c_str()));
 }
 
 bool TMainForm::Confirm(const std::string& text) {

@@ -95,14 +95,14 @@ class TMainForm final : public ModeSwitchHost {
     void SetClientSize(int width, int height);
     void CenterOnScreen();
     void ShowTexts();
-    int Dpi() const;
 
     HINSTANCE instance_;
     HWND handle_ = nullptr;
-    HWND btnSet_ = nullptr;
-    HWND btnClear_ = nullptr;
-    HWND btnExit_ = nullptr;
-    HWND StatusBar1_ = nullptr;
+    // The controls, under the names the layout gives them.
+    HWND btnSet = nullptr;
+    HWND btnClear = nullptr;
+    HWND btnExit = nullptr;
+    HWND StatusBar1 = nullptr;
     HWND lastFocus_ = nullptr;
     int dpi_ = DESIGN_DPI;
     // Russian texts need a font with Cyrillic letters even where the system's code page has none.
