@@ -21,6 +21,8 @@ bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<s
               std::size_t& replyLength) {
     const auto replyArea = reply.first(std::min(replyLength, reply.size()));
     for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+        // A reply that came too late for an earlier attempt must not pass for the answer to this one.
+        link.DiscardPending();
         if (link.SendFrame(request) != LINK_OK) {
             continue;
         }

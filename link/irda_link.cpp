@@ -114,6 +114,21 @@ int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> f
     return LINK_OK;
 }
 
+int IrdaLink::FailedCallError() {
+    // A failed call must never read as success, even should the platform have no error code to give.
+    const int error = calls_.WSAGetLastError();
+    return error != 0 ? error : SOCKET_ERROR_RESULT;
+}
+
+void IrdaLink::DiscardPending() {
+    std::array<std::uint8_t, RECEIVE_LIMIT> scratch{};
+    for (std::size_t i = 0; i < DISCARD_READS_LIMIT; ++i) {
+        if (calls_.WaitReadable(handle_, 0) != 1 || calls_.Recv(handle_, scratch) <= 0) {
+            return;
+        }
+    }
+}
+
 void IrdaLink::TearDown() {
     if (handle_ != 0) {
         calls_.CloseSocket(handle_);
@@ -132,7 +147,7 @@ int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes) {
     while (done < length) {
         const int sent = calls_.Send(handle_, std::span(buffer).subspan(done, length - done));
         if (sent == SOCKET_ERROR_RESULT) {
-            return calls_.WSAGetLastError();
+            return FailedCallError();
         }
         if (sent <= 0) {
             return WSAECONNRESET_CODE;
@@ -158,14 +173,14 @@ int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest) {
         }
         const int ready = calls_.WaitReadable(handle_, RECEIVE_WAIT_MS - elapsed);
         if (ready == SOCKET_ERROR_RESULT) {
-            return calls_.WSAGetLastError();
+            return FailedCallError();
         }
         if (ready == 0) {
             return WSAETIMEDOUT_CODE;
         }
         const int received = calls_.Recv(handle_, std::span(buffer).subspan(got, wanted - got));
         if (received == SOCKET_ERROR_RESULT) {
-            return calls_.WSAGetLastError();
+            return FailedCallError();
         }
         if (received <= 0) {
             return WSAEDISCON_CODE;  // the instrument ended the connection before the frame was complete
@@ -183,7 +198,7 @@ int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest) {
 int IrdaLink::CloseLink() {
     calls_.Shutdown(handle_, SD_SEND_DIRECTION);
     if (calls_.CloseSocket(handle_) == SOCKET_ERROR_RESULT) {
-        return calls_.WSAGetLastError();
+        return FailedCallError();
     }
     calls_.Sleep(CLOSE_PAUSE_MS);
     handle_ = 0;

@@ -38,6 +38,9 @@ inline constexpr std::size_t RECEIVE_LIMIT = 132;
 // program.
 inline constexpr std::uint32_t RECEIVE_WAIT_MS = 3000;
 
+// A late reply is at most a few frames; a peer that never stops sending is not read for ever.
+inline constexpr std::size_t DISCARD_READS_LIMIT = 16;
+
 // The platform's SOCKADDR_IRDA as passed to connect: family (2), device id (4), service name (25), padding
 // (1).
 inline constexpr std::size_t ADDRESS_RECORD_SIZE = 32;
@@ -92,6 +95,9 @@ class IrdaLink {
     // length field (capped at dest.size()). A connection that ends, fails or stays silent for RECEIVE_WAIT_MS
     // first is a failed receive and leaves dest untouched. On success the bytes after the frame are zero.
     int ReceiveFrame(std::span<std::uint8_t> dest);
+    // Throws away whatever has arrived and not been received yet (a late reply to an earlier attempt),
+    // without waiting, so the next reply read is the answer to the next request.
+    void DiscardPending();
     // Shuts down sends, closes, pauses CLOSE_PAUSE_MS and releases the library. A failed close changes
     // nothing.
     int CloseLink();
@@ -106,6 +112,7 @@ class IrdaLink {
 
   private:
     void TearDown();
+    int FailedCallError();
 
     SocketCalls& calls_;
     SocketHandle handle_ = 0;

@@ -41,6 +41,11 @@ struct ReadCase {
     ConfigWord word;  // the word afterwards (starts as 0xAAAA)
 };
 
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const ReadCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReadConfigWordTest : public ::testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadConfigWordTest, AcceptsOnlyTheTabledReply) {
@@ -111,6 +116,11 @@ struct WriteCase {
     std::vector<std::vector<Incoming>> attempts;
     bool ok;
 };
+
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const WriteCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class WriteConfigWordTest : public ::testing::TestWithParam<WriteCase> {};
 

@@ -24,6 +24,11 @@ struct Scenario {
     bool staleLink;   // a link is still open from before, so the run starts by closing it
 };
 
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const Scenario& s, std::ostream* os) {
+    *os << s.name;
+}
+
 const std::vector<Scenario> SCENARIOS = {
     {"enable", true, 0x0004, false},
     {"disable", false, 0x0105, false},

@@ -81,6 +81,11 @@ struct DiscoveryCase {
     int pauses;
 };
 
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const DiscoveryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class DiscoveryTest : public ::testing::TestWithParam<DiscoveryCase> {};
 
 TEST_P(DiscoveryTest, TriesUpTo49TimesWithAPauseAfterEachFailure) {
@@ -174,6 +179,11 @@ struct ConnectFailure {
     int result;
 };
 
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const ConnectFailure& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ConnectFailureTest : public ::testing::TestWithParam<ConnectFailure> {};
 
 TEST_P(ConnectFailureTest, TearsDownWithoutShutdownOrPause) {
@@ -263,6 +273,22 @@ TEST(IrdaLinkClose, FailedCloseChangesNothing) {
     EXPECT_EQ(d.link.CloseLink(), WSAENETDOWN_CODE);
     EXPECT_THAT(d.instrument.calls, ElementsAre("shutdown 1", "closesocket"));
     EXPECT_EQ(d.link.Handle(), ScriptedInstrument::SOCKET_VALUE);
+}
+
+}  // namespace
+}  // namespace qx::test
+
+namespace qx::test {
+namespace {
+
+TEST(IrdaLinkReceive, FailureWithoutAnErrorCodeIsStillAFailure) {
+    DiscoveredLink d({{1, "QX"}});
+    d.instrument.ExpectGreeting();
+    ASSERT_EQ(d.Greet(), LINK_OK);
+    d.instrument.Expect({0x01}, {RecvError(0)});
+    ASSERT_EQ(d.link.SendFrame(Bytes{0x01}), LINK_OK);
+    std::array<std::uint8_t, 8> dest{};
+    EXPECT_EQ(d.link.ReceiveFrame(dest), SOCKET_ERROR_RESULT);
 }
 
 }  // namespace

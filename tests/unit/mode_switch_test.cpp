@@ -63,6 +63,11 @@ struct WordCase {
     ConfigWord written;
 };
 
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const WordCase& c, std::ostream* os) {
+    *os << (c.enable ? "enable " : "disable ") << c.read;
+}
+
 class ModeSwitchWord : public ::testing::TestWithParam<WordCase> {};
 
 TEST_P(ModeSwitchWord, ChangesOnlyBit8AndReportsSuccess) {
@@ -98,6 +103,11 @@ struct FailureCase {
     int closePauses;
     bool closeFails = false;  // a socket that never opened cannot be closed: the link stays present
 };
+
+// Printed by name: the raw bytes of the struct would include its uninitialised padding.
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ModeSwitchFailure : public ::testing::TestWithParam<FailureCase> {};
 
@@ -216,6 +226,19 @@ TEST(ModeSwitch, DiscoveryErrorWithADeviceListedStillConnectsAndCanSucceed) {
     r.instrument.Expect(WriteOf(0x0100), {Data(WRITE_ACK)});
     EXPECT_TRUE(r.Go(true));
     EXPECT_THAT(r.host.statuses, ElementsAre("slot3", "slot7-5", ""));
+}
+
+TEST(ModeSwitch, LateReplyToAnEarlierAttemptIsNotTakenForTheNextAnswer) {
+    ModeSwitchRun r;
+    r.instrument.devices = {{1, "QX"}};
+    r.instrument.ExpectGreeting();
+    // The first read reply comes only after the wait ran out; the retry's own reply follows it.
+    r.instrument.Expect(READ_REQUEST, {Silence(), Data(ReadReply(0x0004))});
+    r.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    r.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+    EXPECT_TRUE(r.Go(true));
+    ASSERT_EQ(r.host.results.size(), 1u);
+    EXPECT_EQ(r.host.results[0].caption, "slot11");
 }
 
 TEST(ModeSwitch, CancelTouchesNothing) {
