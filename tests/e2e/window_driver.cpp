@@ -641,6 +641,107 @@ void UnwritableSettings(const std::wstring& exe) {
     Check(!fs::exists(settings.parent_path()), "closing created the settings folder");
 }
 
+// ---- runs against the instrument simulator (its port given by the caller)
+
+// The whole screen as a 24-bit BMP, for the demo's pictures of each step.
+void SaveScreen(const fs::path& path) {
+    const int width = GetSystemMetrics(SM_CXSCREEN);
+    const int height = GetSystemMetrics(SM_CYSCREEN);
+    const HDC screen = GetDC(nullptr);
+    const HDC memory = CreateCompatibleDC(screen);
+    const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+
+    BITMAPINFOHEADER info{};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
+    const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    std::vector<char> pixels(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height));
+    GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(),
+              reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+
+    BITMAPFILEHEADER file{};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info;
+    file.bfSize = file.bfOffBits + static_cast<DWORD>(pixels.size());
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(&file), sizeof file);
+    out.write(reinterpret_cast<const char*>(&info), sizeof info);
+    out.write(pixels.data(), static_cast<std::streamsize>(pixels.size()));
+}
+
+// One press of a mode button in the real program, talking to the simulator through the loopback emulation.
+// Writes what the user saw to `outcome` for the caller to check against what the instrument got: every text
+// panel 1 showed while the run went on ("status" lines), the result box, the run's length and panel 1 after
+// it. With a `shots` prefix it also saves a picture of each step.
+void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path& outcome,
+            const fs::path& shots) {
+    const auto shot = [&](const wchar_t* step) {
+        if (!shots.empty()) {
+            SaveScreen(fs::path(shots.wstring() + step + L".bmp"));
+        }
+    };
+    ScratchFolder folder;
+    Program program(exe, folder.Path(), WriteSettings(folder, "0"), port);
+    const Form form(program.MainWindow());
+    shot(L"1-window");
+
+    Press(enable ? form.btnSet : form.btnClear);
+    const HWND confirm = program.WaitBox(form.window, "the confirmation box");
+    WaitFor("the confirmation box's text",
+            [&] { return !TextOf(GetDlgItem(confirm, MESSAGE_BOX_TEXT_ID)).empty(); });
+    shot(L"2-confirm");
+    const ULONGLONG started = GetTickCount64();
+    Press(GetDlgItem(confirm, IDOK));
+    WaitFor("the confirmation box to close", [&] { return !IsWindow(confirm) || !IsWindowVisible(confirm); });
+
+    std::vector<std::wstring> statuses;
+    bool shotDuringRun = false;
+    const HWND result = WaitFor(
+        "the result box",
+        [&]() -> HWND {
+            const std::wstring text = program.StatusText(form.statusBar, 1);
+            if (!text.empty() && (statuses.empty() || statuses.back() != text)) {
+                statuses.push_back(text);
+                std::printf("panel 1: %s\n", Utf8(text).c_str());
+            }
+            if (!shotDuringRun && !text.empty() && text != L"Searching devices") {
+                shot(L"3-running");
+                shotDuringRun = true;
+            }
+            return program.OpenBox(form.window);
+        },
+        60000);
+    const ULONGLONG elapsed = GetTickCount64() - started;
+    WaitFor("the result box's text",
+            [&] { return !TextOf(GetDlgItem(result, MESSAGE_BOX_TEXT_ID)).empty(); });
+    const std::wstring caption = TextOf(result);
+    const std::wstring text = TextOf(GetDlgItem(result, MESSAGE_BOX_TEXT_ID));
+    const std::wstring panelAfter = program.StatusText(form.statusBar, 1);
+    shot(L"4-result");
+    std::printf("result box: %s / %s after %llu ms\n", Utf8(caption).c_str(), Utf8(text).c_str(), elapsed);
+    Press(GetDlgItem(result, IDOK));
+    form.WaitIdle(program);
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the program did not end cleanly");
+
+    std::ofstream out(outcome, std::ios::binary);
+    for (const std::wstring& status : statuses) {
+        out << "status " << Utf8(status) << "\n";
+    }
+    out << "caption " << Utf8(caption) << "\ntext " << Utf8(text) << "\nelapsed_ms " << elapsed
+        << "\npanel_after " << Utf8(panelAfter) << "\n";
+}
+
 using Scenario = void (*)(const std::wstring& exe);
 const std::map<std::string, Scenario> SCENARIOS = {
     {"layout", Layout},
@@ -670,8 +771,23 @@ std::wstring WindowsPath(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 6 && std::string(argv[1]) == "sim_run") {
+        // sim_run <QX2205R.exe> <port> <enable|disable> <outcome file> [screenshot prefix]
+        try {
+            SimRun(WindowsPath(argv[2]), static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),
+                   std::string(argv[4]) == "enable", fs::path(WindowsPath(argv[5])),
+                   argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path());
+        } catch (const std::exception& e) {
+            std::printf("FAILED sim_run: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
     if (argc != 3 || SCENARIOS.count(argv[1]) == 0) {
-        std::fprintf(stderr, "usage: window_driver <scenario> <QX2205R.exe>\nscenarios:");
+        std::fprintf(stderr,
+                     "usage: window_driver <scenario> <QX2205R.exe>\n"
+                     "       window_driver sim_run <QX2205R.exe> <port> <enable|disable> <outcome> [shots]\n"
+                     "scenarios:");
         for (const auto& [name, scenario] : SCENARIOS) {
             std::fprintf(stderr, " %s", name.c_str());
         }

@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -207,6 +208,8 @@ class Server {
         connection_->input.insert(connection_->input.end(), bytes.begin(), bytes.end());
         const Bytes& input = connection_->input;
         if (input[0] == 'D') {
+            // One connection at a time: the instrument is busy searching, nothing else waits on it.
+            std::this_thread::sleep_for(std::chrono::milliseconds(options_.discoveryDelayMs));
             SendBytes(connection_->fd.Get(), instrument_.AnswerDiscovery());
             EndConnection();
         } else if (input[0] != 'C') {

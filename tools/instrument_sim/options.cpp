@@ -200,6 +200,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
                 return bad();
             }
             options.delayMs = static_cast<std::uint32_t>(*ms);
+        } else if (name == "--discovery-delay-ms") {
+            const auto ms = ParseInRange(value, 0, 10000);
+            if (!ms) {
+                return bad();
+            }
+            options.discoveryDelayMs = static_cast<std::uint32_t>(*ms);
         } else if (name == "--discovery-error" || name == "--connect-error") {
             const auto fault = ParseErrorFault(value);
             if (!fault) {
@@ -240,6 +246,7 @@ Usage: instrument_sim [options]      (--name VALUE or --name=VALUE)
   --no-devices             discovery finds no device
   --word W                 the configuration word at start (default 0x0004)
   --delay-ms N             the wait of the delay fault (default 500)
+  --discovery-delay-ms N   each discovery try answers after N ms, as a real IrDA search takes time (default 0)
 
 Faults (COUNT: how many times it plays before the simulator behaves again; default every time):
   --discovery-error CODE[:COUNT]   discovery tries fail with the Winsock code CODE

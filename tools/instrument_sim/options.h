@@ -55,6 +55,7 @@ struct Options {
     std::uint16_t word = 0x0004;
     int timeoutS = 60;
     std::uint32_t delayMs = 500;
+    std::uint32_t discoveryDelayMs = 0;  // how long each discovery try takes to answer
     std::optional<ErrorFault> discoveryError;
     std::optional<ErrorFault> connectError;
     std::optional<FrameFault> greetingFault;

@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real QX2205R.exe under Wine against the instrument simulator.
+
+Each scenario starts the simulator with its faults, lets the window driver press a mode button in the real
+program (reached through the IrDA loopback emulation), and then checks three things: what the user saw (the
+status texts during the run and the result box), what the instrument received (from the simulator's record), and
+the one rule that matters most: the instrument's word is either unchanged or equals the word read with only bit 8
+changed.
+
+Usage: sim_scenarios.py --sim SIM --driver DRIVER.exe --program QX2205R.exe --emulator WINE-RUN SCENARIO
+       sim_scenarios.py --list
+"""
+
+import argparse
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+SEARCHING = "Searching devices"
+FOUND = "Devices are found"
+SUCCESS = ("Success", "Data are writen")
+FAILURE = ("Error", "Error Data are't writen")
+READ = "83 00 05 B1 D3"
+NAME_22 = "ABCDEFGHIJKLMNOPQRSTUV"
+
+
+def write_of(word):
+    return "82 00 0A B1 D3 72 00 05 %02X %02X" % (word & 0xFF, word >> 8)
+
+
+# name: (simulator options, enable, statuses seen in order, result box, checks on the record)
+SCENARIOS = {
+    "enable_0004": (["--word", "0x0004"], True, [SEARCHING, FOUND], SUCCESS,
+                    dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "disable_0105": (["--word", "0x0105"], False, [SEARCHING, FOUND], SUCCESS,
+                     dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "enable_already_set": (["--word", "0x0104"], True, [SEARCHING, FOUND], SUCCESS,
+                           dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "read_rejected_sends_no_write": (["--word", "0x0004", "--read-fault", "status-90"], True, [SEARCHING, FOUND],
+                                     FAILURE, dict(final_word=0x0004, writes=[], reads=1)),
+    "read_short_sends_no_write": (["--word", "0x0004", "--read-fault", "short"], True, [SEARCHING, FOUND],
+                                  FAILURE, dict(final_word=0x0004, writes=[])),
+    "write_refused_once": (["--word", "0x0004", "--write-fault", "status-c0"], True, [SEARCHING, FOUND], FAILURE,
+                           dict(final_word=0x0004, writes=[write_of(0x0104)])),
+    "write_unknown_status_thrice": (["--word", "0x0004", "--write-fault", "status-55"], True, [SEARCHING, FOUND],
+                                    FAILURE, dict(final_word=0x0004, writes=[write_of(0x0104)] * 3)),
+    "no_device": (["--no-devices"], True, [SEARCHING, "Devices not found"], FAILURE,
+                  dict(final_word=0x0004, connections=0)),
+    "discovery_error": (["--discovery-error", "10060"], True, [SEARCHING, "Searching devices error10060"],
+                        FAILURE, dict(final_word=0x0004, connections=0, discoveries=49)),
+    "silent_instrument": (["--read-fault", "silent"], True, [SEARCHING, FOUND], FAILURE,
+                          dict(final_word=0x0004, writes=[], reads=3)),
+    "connection_dropped": (["--read-fault", "drop"], True, [SEARCHING, FOUND], FAILURE,
+                           dict(final_word=0x0004, writes=[])),
+    # A failed greeting closes the link without the closing pause: "Devices are found" may be gone before a
+    # look at the panel catches it.
+    "greeting_wrong": (["--greeting-fault", "byte-11"], True, [SEARCHING, "?" + FOUND], FAILURE,
+                       dict(final_word=0x0004, reads=0)),
+    "two_devices_first_used": (["--device", NAME_22 + ":0x01020304", "--device", "SECOND:0x05060708"], True,
+                               [SEARCHING, FOUND], SUCCESS,
+                               dict(final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
+}
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def start_simulator(sim, options, record):
+    # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
+    delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
+    process = subprocess.Popen([sim, "--port", "0", "--record", record, "--timeout-s", "120"] + delay + options,
+                               stdout=subprocess.PIPE, text=True)
+    port = process.stdout.readline().strip()
+    if not port.isdigit():
+        process.kill()
+        fail("the simulator did not print its port")
+    return process, int(port)
+
+
+def stop_simulator(process):
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("the simulator did not stop")
+
+
+def run_driver(args, enable, port, outcome):
+    command = [args.emulator, args.driver, "sim_run", args.program, str(port), "enable" if enable else "disable",
+               outcome]
+    # Wine's helper processes may keep an inherited pipe open: the driver's output goes to a file instead.
+    with open(outcome + ".log", "w") as log:
+        code = subprocess.call(command, stdout=log, stderr=subprocess.STDOUT, timeout=180)
+    with open(outcome + ".log") as log:
+        print(log.read(), end="")
+    if code != 0:
+        fail("the window driver failed (exit code %d)" % code)
+    result = {"status": []}
+    with open(outcome, encoding="utf-8") as lines:
+        for line in lines:
+            key, _, value = line.rstrip("\n").partition(" ")
+            if key == "status":
+                result["status"].append(value)
+            else:
+                result[key] = value
+    return result
+
+
+def frames(record, prefix):
+    return [frame for connection in record["connections"] for frame in connection["received"]
+            if frame.startswith(prefix)]
+
+
+def check(name, args):
+    options, enable, statuses, box, expect = SCENARIOS[name]
+    with tempfile.TemporaryDirectory(prefix="qx-e2e-") as folder:
+        record_path = os.path.join(folder, "record.json")
+        simulator, port = start_simulator(args.sim, options, record_path)
+        try:
+            started = time.monotonic()
+            seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"))
+            wall = time.monotonic() - started
+        finally:
+            stop_simulator(simulator)
+        with open(record_path) as f:
+            record = json.load(f)
+
+    print("%s: status texts %s, box %r / %r, run %s ms (driver and program %.1f s), word 0x%04X -> 0x%04X" % (
+        name, seen["status"], seen.get("caption"), seen.get("text"), seen.get("elapsed_ms"), wall,
+        record["initial_word"], record["final_word"]))
+    if seen["status"] not in (
+            [s.lstrip("?") for s in statuses], [s for s in statuses if not s.startswith("?")]):
+        fail("status texts %s, expected %s" % (seen["status"], statuses))
+    if (seen.get("caption"), seen.get("text")) != box:
+        fail("result box %r / %r, expected %r / %r" % (seen.get("caption"), seen.get("text"), *box))
+    if seen.get("panel_after") != "":
+        fail("panel 1 reads %r after the run" % seen.get("panel_after"))
+
+    initial, final = record["initial_word"], record["final_word"]
+    if final != initial and final != (initial ^ 0x0100):
+        fail("the instrument's word went from 0x%04X to 0x%04X: more than bit 8 changed" % (initial, final))
+    for write in frames(record, "82"):
+        word = int(write[-2:], 16) << 8 | int(write[-5:-3], 16)
+        if (word ^ initial) & ~0x0100:
+            fail("a write carried 0x%04X, read 0x%04X" % (word, initial))
+    if "final_word" in expect and final != expect["final_word"]:
+        fail("final word 0x%04X, expected 0x%04X" % (final, expect["final_word"]))
+    if "writes" in expect and frames(record, "82") != expect["writes"]:
+        fail("write requests %s, expected %s" % (frames(record, "82"), expect["writes"]))
+    if "reads" in expect and len(frames(record, READ)) != expect["reads"]:
+        fail("%d read requests, expected %d" % (len(frames(record, READ)), expect["reads"]))
+    if "connections" in expect and len(record["connections"]) != expect["connections"]:
+        fail("%d connections, expected %d" % (len(record["connections"]), expect["connections"]))
+    if "discoveries" in expect and len(record["discoveries"]) != expect["discoveries"]:
+        fail("%d discovery tries, expected %d" % (len(record["discoveries"]), expect["discoveries"]))
+    if "service_name" in expect:
+        connection = record["connections"][0]
+        address = connection["address"].split()
+        if connection["service_name"] != expect["service_name"] or connection["device_id"] != expect["device_id"]:
+            fail("connected to %r (id 0x%08X)" % (connection["service_name"], connection["device_id"]))
+        if address[6:28] != ["%02X" % ord(c) for c in NAME_22] or address[28:] != ["00"] * 4:
+            fail("the address record's service name is not the 22 name bytes followed by zeros: %s"
+                 % connection["address"])
+    print("PASS: " + name)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--sim")
+    parser.add_argument("--driver")
+    parser.add_argument("--program")
+    parser.add_argument("--emulator")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("scenario", nargs="?")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(SCENARIOS))
+        return
+    if args.scenario not in SCENARIOS:
+        fail("unknown scenario %r" % args.scenario)
+    check(args.scenario, args)
+
+
+if __name__ == "__main__":
+    main()
