@@ -687,6 +687,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
             const fs::path& shots) {
     const auto shot = [&](const wchar_t* step) {
         if (!shots.empty()) {
+            Sleep(300);  // a box that just opened is painted by then; only the demo takes pictures
             SaveScreen(fs::path(shots.wstring() + step + L".bmp"));
         }
     };
