@@ -17,51 +17,13 @@
 #include "app/settings.h"
 #include "app/win_profile_calls.h"
 #include "app/win_text.h"
+#include "temp_folder.h"
 
 namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-// A fresh folder under the user's temporary folder, removed with everything in it at the end of the test.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        static int counter = 0;
-        std::wstring temp(MAX_PATH + 1, L'\0');
-        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-        path_ = fs::path(temp) / (L"qx2205r-robust-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(++counter));
-        fs::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-            SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
-        fs::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    const fs::path& Path() const { return path_; }
-    // As the program's folder is given to the settings: ending in a separator.
-    std::string Directory() const { return Narrow(path_.wstring()) + "\\"; }
-    std::string File(const std::string& name) const { return Narrow((path_ / Widen(name)).wstring()); }
-
-  private:
-    fs::path path_;
-};
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(fs::path(Widen(path)), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(fs::path(Widen(path)), std::ios::binary) << bytes;
-}
 
 std::wstring CommandLine(const std::string& argument) {
     return L"\"QX2205R.exe\" \"" + Widen(argument) + L"\"";
@@ -140,7 +102,7 @@ TEST(SettingsRobustness, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLangua
     for (const StoredCase& c : StoredCases()) {
         SCOPED_TRACE(c.name);
         // A folder of its own per case: the platform may cache a profile file it has just read or written.
-        ScratchFolder program;
+        TempFolder program;
         const std::string path = program.File("QX2205R.ini");
         WriteBytes(path, c.file);
         WinProfileCalls calls(L"\"QX2205R.exe\"");
@@ -199,7 +161,7 @@ bool Writable(const std::string& path) {
 const std::string HEX_FILE = "[Parameters]\r\nLanguage=0x1\r\n" + OTHER;
 
 TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
-    ScratchFolder program;
+    TempFolder program;
     const std::string path = program.File("QX2205R.ini");
     WriteBytes(path, HEX_FILE);
     WinProfileCalls calls(L"\"QX2205R.exe\"");
@@ -219,7 +181,7 @@ TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
 }
 
 TEST(SettingsRobustness, AReadOnlyFileAtCloseKeepsItsContent) {
-    ScratchFolder program;
+    TempFolder program;
     const std::string path = program.File("QX2205R.ini");
     WriteBytes(path, HEX_FILE);
     WinProfileCalls calls(L"\"QX2205R.exe\"");
@@ -243,7 +205,7 @@ TEST(SettingsRobustness, ASettingsPathNamingAFolderFailsLoadingButNotSavingAndLe
     for (const FolderCase& c : {FolderCase{"the argument names a folder", true},
                                 FolderCase{"a folder in the program's folder has the file's name", false}}) {
         SCOPED_TRACE(c.name);
-        ScratchFolder program;
+        TempFolder program;
         const std::string folder = c.asArgument ? program.File("settings") : program.File("QX2205R.ini");
         fs::create_directory(fs::path(Widen(folder)));
         WinProfileCalls calls(c.asArgument ? CommandLine(folder) : L"\"QX2205R.exe\"");

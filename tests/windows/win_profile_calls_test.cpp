@@ -13,47 +13,12 @@
 #include "app/settings.h"
 #include "app/texts.h"
 #include "app/win_text.h"
+#include "temp_folder.h"
 
 namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh folder under the user's temporary folder, removed with everything in it at the end of the test.
-class TempFolder {
-  public:
-    explicit TempFolder(const std::wstring& name) {
-        static int counter = 0;
-        std::wstring temp(MAX_PATH + 1, L'\0');
-        temp.resize(GetTempPathW(static_cast<DWORD>(temp.size()), temp.data()));
-        path_ = fs::path(temp) / (L"qx2205r " + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(++counter) + L" " + name);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    const fs::path& Path() const { return path_; }
-    // As the program's folder is given to the settings: UTF-8, ending in a separator.
-    std::string Directory() const { return Narrow(path_.wstring()) + "\\"; }
-    std::string File(const std::string& name) const { return Narrow((path_ / Widen(name)).wstring()); }
-
-  private:
-    fs::path path_;
-};
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(fs::path(Widen(path)), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(fs::path(Widen(path)), std::ios::binary) << bytes;
-}
 
 std::wstring CommandLine(const std::wstring& argument = {}) {
     return argument.empty() ? L"\"QX2205R.exe\"" : L"\"QX2205R.exe\" \"" + argument + L"\"";
