@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/win_text.h"
+#include "link/win_winsock_calls.h"
 
 namespace qx {
 namespace {
@@ -91,19 +92,7 @@ std::optional<std::string> WinProfileCalls::FirstArgument() {
 }
 
 std::string ProgramDirectory() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) {
-            return {};
-        }
-        if (length < path.size()) {
-            path.resize(length);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    return Narrow(path.substr(0, path.find_last_of(L"\\/") + 1));
+    return Narrow(BesideProgram(L""));
 }
 
 }  // namespace qx

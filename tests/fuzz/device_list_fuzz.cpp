@@ -13,23 +13,13 @@
 #include <vector>
 
 #include "app/mode_switch.h"
+#include "support/broken_rules.h"
 #include "support/faulty_instrument.h"
 #include "support/recording_host.h"
 
-namespace {
-
-std::vector<std::string> problems;
-
-void Expect(bool holds, const std::string& what) {
-    if (!holds) {
-        problems.push_back(what);
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qx;
+    fuzz::BrokenRules broken;
     if (size == 0) {
         return 0;
     }
@@ -47,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const bool result = SetSearchMode(enable, link, slots, host);
 
-    problems = instrument.watch.Check({result, link.HasLink(), host, slots});
+    broken.Add(instrument.watch.Check({result, link.HasLink(), host, slots}));
     // What the program's list holds: the platform's bytes over the zeroed record, when a try succeeded.
     DeviceList list{};
     if (failures < DISCOVERY_TRIES) {
@@ -58,36 +48,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string panel = code == ENUM_NO_DEVICES ? "slot6"
                               : code == LINK_OK       ? "slot5"
                                                       : "slot7" + std::to_string(code);
-    Expect(host.statuses.size() == 3 && host.statuses[0] == "slot3" && host.statuses[1] == panel,
-           "status panel texts");
+    broken.Expect(host.statuses.size() == 3 && host.statuses[0] == "slot3" && host.statuses[1] == panel,
+                  "status panel texts");
     if (list.Count() == 0) {
-        Expect(instrument.connects == 0 && !result, "connected with no device listed");
+        broken.Expect(instrument.connects == 0 && !result, "connected with no device listed");
     } else {
-        Expect(instrument.connects == 1, "no connect with a device listed");
+        broken.Expect(instrument.connects == 1, "no connect with a device listed");
         const auto& address = instrument.connectAddress;
         const auto record = list.Record(0);
-        Expect(address.size() == ADDRESS_RECORD_SIZE, "address length");
+        broken.Expect(address.size() == ADDRESS_RECORD_SIZE, "address length");
         if (address.size() == ADDRESS_RECORD_SIZE) {
-            Expect(address[0] == AF_IRDA_FAMILY && address[1] == 0, "address family");
-            Expect(std::equal(record.begin(), record.begin() + DEVICE_ID_SIZE, address.begin() + 2),
-                   "device id of the first record");
-            Expect(std::equal(record.begin() + DEVICE_NAME_OFFSET, record.begin() + DEVICE_NAME_OFFSET + 22,
-                              address.begin() + ADDRESS_SERVICE_NAME_OFFSET),
-                   "service name is the first record's name");
+            broken.Expect(address[0] == AF_IRDA_FAMILY && address[1] == 0, "address family");
+            broken.Expect(std::equal(record.begin(), record.begin() + DEVICE_ID_SIZE, address.begin() + 2),
+                          "device id of the first record");
+            broken.Expect(
+                std::equal(record.begin() + DEVICE_NAME_OFFSET, record.begin() + DEVICE_NAME_OFFSET + 22,
+                           address.begin() + ADDRESS_SERVICE_NAME_OFFSET),
+                "service name is the first record's name");
             // The zero tail terminates a name of 22 bytes.
-            Expect(std::all_of(address.begin() + ADDRESS_SERVICE_NAME_OFFSET + 22, address.end(),
-                               [](std::uint8_t b) { return b == 0; }),
-                   "service name's tail is zero");
+            broken.Expect(std::all_of(address.begin() + ADDRESS_SERVICE_NAME_OFFSET + 22, address.end(),
+                                      [](std::uint8_t b) { return b == 0; }),
+                          "service name's tail is zero");
         }
         // The instrument behind the device answers as it should, so the run succeeds.
-        Expect(result && instrument.word == (enable ? (word | SEARCH_MODE_BIT) : (word & ~SEARCH_MODE_BIT)),
-               "the run failed with a device listed");
+        broken.Expect(
+            result && instrument.word == (enable ? (word | SEARCH_MODE_BIT) : (word & ~SEARCH_MODE_BIT)),
+            "the run failed with a device listed");
     }
-    for (const auto& problem : problems) {
-        std::fprintf(stderr, "rule broken: %s\n", problem.c_str());
-    }
-    if (!problems.empty()) {
-        std::abort();
-    }
+    broken.AbortIfAny();
     return 0;
 }

@@ -13,27 +13,16 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "support/broken_rules.h"
 #include "support/ini_profile_calls.h"
 #include "support/reference_integer.h"
 
-namespace {
-
-std::vector<std::string> problems;
-
-void Expect(bool holds, const std::string& what) {
-    if (!holds) {
-        problems.push_back(what);
-    }
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace qx;
+    fuzz::BrokenRules broken;
     if (size == 0) {
         return 0;
     }
-    problems.clear();
     const bool missing = (data[0] & 1) != 0;
     const bool refused = (data[0] & 2) != 0;
     const bool folderGone = (data[0] & 4) != 0;
@@ -58,47 +47,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         settings.LoadSettings(program);
     } catch (const SettingsError& error) {
         raised = true;
-        Expect(missing && refused, "load raised although it had nothing to write");
-        Expect(error.what() == "Unable to write to " + path, std::string("error text: ") + error.what());
+        broken.Expect(missing && refused, "load raised although it had nothing to write");
+        broken.Expect(error.what() == "Unable to write to " + path,
+                      std::string("error text: ") + error.what());
     }
-    Expect(settings.SettingsPath == path, "settings path " + settings.SettingsPath);
+    broken.Expect(settings.SettingsPath == path, "settings path " + settings.SettingsPath);
     if (missing) {
-        Expect(settings.Language == 0, "language of a missing file");
-        Expect(raised == refused, "a refused create went unreported");
-        Expect(refused ? calls.files.count(path) == 0 : calls.files[path] == "[Parameters]\r\nLanguage=0\r\n",
-               "the new file");
+        broken.Expect(settings.Language == 0, "language of a missing file");
+        broken.Expect(raised == refused, "a refused create went unreported");
+        broken.Expect(
+            refused ? calls.files.count(path) == 0 : calls.files[path] == "[Parameters]\r\nLanguage=0\r\n",
+            "the new file");
     } else {
         const std::string stored = calls.ReadString(path, "Parameters", "Language", PROFILE_READ_LIMIT);
-        Expect(settings.Language == fuzz::ReferenceProfileInteger(stored).value_or(0),
-               "language " + std::to_string(settings.Language) + " from \"" + stored.substr(0, 40) + "\"");
-        Expect(calls.writes == 0 && calls.files[path] == text, "loading changed an existing file");
+        broken.Expect(
+            settings.Language == fuzz::ReferenceProfileInteger(stored).value_or(0),
+            "language " + std::to_string(settings.Language) + " from \"" + stored.substr(0, 40) + "\"");
+        broken.Expect(calls.writes == 0 && calls.files[path] == text, "loading changed an existing file");
     }
 
     // Saving: noexcept, so anything it let escape would end the process here.
     const auto before = calls.files;
     const int writesBefore = calls.writes;
     settings.SaveSettings(program);
-    Expect(calls.writes == writesBefore + 1, "save did not write the key once");
+    broken.Expect(calls.writes == writesBefore + 1, "save did not write the key once");
     if (refused) {
-        Expect(calls.files == before, "a refused save changed the file");
+        broken.Expect(calls.files == before, "a refused save changed the file");
     } else {
-        Expect(calls.ReadString(path, "Parameters", "Language", PROFILE_READ_LIMIT) ==
-                   std::to_string(settings.Language),
-               "saved value");
+        broken.Expect(calls.ReadString(path, "Parameters", "Language", PROFILE_READ_LIMIT) ==
+                          std::to_string(settings.Language),
+                      "saved value");
         // The saved file loads as the same language and saves to the same bytes.
         const std::string saved = calls.files[path];
         Settings again(calls);
         again.LoadSettings(program);
         again.SaveSettings(program);
-        Expect(again.Language == settings.Language, "the saved language does not load back");
-        Expect(calls.files[path] == saved, "a second save changed the file");
+        broken.Expect(again.Language == settings.Language, "the saved language does not load back");
+        broken.Expect(calls.files[path] == saved, "a second save changed the file");
     }
 
-    for (const auto& problem : problems) {
-        std::fprintf(stderr, "rule broken: %s\n", problem.c_str());
-    }
-    if (!problems.empty()) {
-        std::abort();
-    }
+    broken.AbortIfAny();
     return 0;
 }

@@ -1,21 +1,13 @@
 #include "support/run_watch.h"
 
+#include "support/hex.h"
+
 #include <algorithm>
 #include <cstdio>
 
 namespace qx::test {
 
 namespace {
-
-std::string HexOf(std::span<const std::uint8_t> bytes) {
-    std::string out;
-    for (const auto b : bytes) {
-        char part[4];
-        std::snprintf(part, sizeof part, "%s%02X", out.empty() ? "" : " ", b);
-        out += part;
-    }
-    return out;
-}
 
 std::string Word(unsigned w) {
     char text[8];
@@ -103,7 +95,7 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
         return;
     }
     if (frame[0] != FRAME_WRITE_WORD) {
-        Violation("a frame that is none of greeting, read and write: " + HexOf(frame));
+        Violation("a frame that is none of greeting, read and write: " + Hex(frame));
         return;
     }
     frameIsWrite_ = true;
@@ -111,7 +103,7 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
     writeWhole_ = false;
     afterWrite_.clear();
 
-    const std::string sent = "write request " + HexOf(frame);
+    const std::string sent = "write request " + Hex(frame);
     if (frame.size() != WRITE_REQUEST_SIZE ||
         !std::equal(frame.begin(), frame.begin() + 8, WriteRequest(0).begin())) {
         Violation("malformed " + sent);
@@ -123,11 +115,11 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
         return;
     }
     if (afterRead_.size() < READ_REPLY_LENGTH) {
-        Violation(sent + " after a failed or short read (received " + HexOf(afterRead_) + ")");
+        Violation(sent + " after a failed or short read (received " + Hex(afterRead_) + ")");
         return;
     }
     if (!StartsWith(afterRead_, {REPLY_POSITIVE, 0x00, READ_REPLY_LENGTH, 0x72})) {
-        Violation(sent + " after a read reply that is not one: " + HexOf(afterRead_));
+        Violation(sent + " after a read reply that is not one: " + Hex(afterRead_));
         return;
     }
     const unsigned read = afterRead_[6] | afterRead_[7] << 8;
@@ -153,7 +145,7 @@ std::vector<std::string> RunWatch::Check(const RunEnd& end) const {
     if (end.result && !(writeStarted_ && writeWhole_ &&
                         StartsWith(afterWrite_, {REPLY_POSITIVE, 0x00, WRITE_REPLY_LENGTH}))) {
         out.push_back("success reported without an acknowledged write (received after the write: " +
-                      HexOf(afterWrite_) + ")");
+                      Hex(afterWrite_) + ")");
     }
     if (end.host.results.size() != 1) {
         out.push_back(std::to_string(end.host.results.size()) + " result boxes");

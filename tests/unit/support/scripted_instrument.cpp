@@ -23,16 +23,6 @@ Incoming RecvError(int code) {
     return {Incoming::Kind::Error, {}, code};
 }
 
-std::string Hex(const Bytes& bytes) {
-    std::string out;
-    for (const auto b : bytes) {
-        char part[4];
-        std::snprintf(part, sizeof part, "%s%02X", out.empty() ? "" : " ", b);
-        out += part;
-    }
-    return out;
-}
-
 ScriptedInstrument::ScriptedInstrument() = default;
 
 ScriptedInstrument::~ScriptedInstrument() {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/socket_calls.h"
+#include "support/hex.h"
 
 namespace qx::test {
 
@@ -36,8 +37,6 @@ struct Device {
     std::uint32_t id = 0;
     std::string name;  // up to 22 bytes, no terminator needed
 };
-
-std::string Hex(const Bytes& bytes);
 
 class ScriptedInstrument : public SocketCalls {
   public:
