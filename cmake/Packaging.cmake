@@ -1,4 +1,4 @@
-# The release: `cpack` in the Windows build makes QX2205R-<version>-win32.zip holding QX2205R.exe and the user
+# The release: `cpack` in a Windows build makes QX2205R-<version>-win32.zip (or -win64.zip) holding QX2205R.exe and the user
 # guide, in a folder of the same name. Only the release component goes in, whatever else the build installs.
 install(TARGETS QX2205R RUNTIME DESTINATION . COMPONENT release)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/USER_GUIDE.txt DESTINATION . COMPONENT release)
@@ -7,7 +7,11 @@ set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QX2205R)
 set(CPACK_PACKAGE_VENDOR "QX2205R developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_FILE_NAME QX2205R-${PROJECT_VERSION}-win32)
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME QX2205R-${PROJECT_VERSION}-win64)
+else()
+    set(CPACK_PACKAGE_FILE_NAME QX2205R-${PROJECT_VERSION}-win32)
+endif()
 set(CPACK_COMPONENTS_ALL release)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_STRIP_FILES ON)

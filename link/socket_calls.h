@@ -8,10 +8,11 @@
 
 namespace qx {
 
-// A Winsock SOCKET on 32-bit Windows. 0 never names a socket the program owns; INVALID_SOCKET_HANDLE is the
-// value socket() returns when it fails.
-using SocketHandle = std::uint32_t;
-inline constexpr SocketHandle INVALID_SOCKET_HANDLE = 0xFFFFFFFFu;
+// A Winsock SOCKET, at the platform's pointer width: 32 bits in the 32-bit program, 64 in the 64-bit one. 0
+// never names a socket the program owns; INVALID_SOCKET_HANDLE is the value socket() returns when it fails
+// (all bits set).
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle INVALID_SOCKET_HANDLE = ~SocketHandle{0};
 
 // The socket-error return of the calls that return an int.
 inline constexpr int SOCKET_ERROR_RESULT = -1;

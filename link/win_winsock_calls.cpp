@@ -116,7 +116,9 @@ ProcHandle WinsockCalls::GetHookEntry(ModuleHandle module) {
 }
 
 void WinsockCalls::CallHookEntry(ProcHandle entry, SocketHandle s) {
-    using HookEntry = int(WINAPI*)(std::uint32_t);
+    // The entry takes the SOCKET itself: a 32-bit value for the 32-bit program's hook library, a 64-bit one
+    // for the 64-bit program's (a 64-bit SockDll.dll built for the 64-bit release).
+    using HookEntry = int(WINAPI*)(SOCKET);
     reinterpret_cast<HookEntry>(entry)(s);
 }
 

@@ -4,17 +4,17 @@
 #include <cstdint>
 
 namespace {
-std::uint32_t lastValue = 0;
+std::uintptr_t lastValue = 0;
 int calls = 0;
 }  // namespace
 
-extern "C" __declspec(dllexport) int WINAPI SetSockVal(std::uint32_t socket) {
+extern "C" __declspec(dllexport) int WINAPI SetSockVal(std::uintptr_t socket) {
     lastValue = socket;
     ++calls;
     return 0;
 }
 
-extern "C" __declspec(dllexport) std::uint32_t WINAPI LastSockVal() {
+extern "C" __declspec(dllexport) std::uintptr_t WINAPI LastSockVal() {
     return lastValue;
 }
 

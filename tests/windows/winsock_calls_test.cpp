@@ -102,11 +102,16 @@ TEST(WinsockHook, LoadedFromTheProgramsFolderAndGivenTheHandle) {
     ASSERT_NE(module, 0u);
     const ProcHandle entry = calls.GetHookEntry(module);
     ASSERT_NE(entry, 0u);
-    calls.CallHookEntry(entry, 0x4321);
-    const auto last = reinterpret_cast<std::uint32_t(WINAPI*)()>(
-        ::GetProcAddress(reinterpret_cast<HMODULE>(module), "LastSockVal"));
+    // The whole handle arrives, at the platform's width: in the 64-bit program the high half too.
+    const SocketHandle handle = sizeof(SocketHandle) == 8
+                                    ? static_cast<SocketHandle>(0x1234'5678'0000'4321ull)
+                                    : SocketHandle{0x4321};
+    calls.CallHookEntry(entry, handle);
+    // (Through void (*)() first: FARPROC to another function type warns on x86_64.)
+    const auto last = reinterpret_cast<std::uintptr_t(WINAPI*)()>(
+        reinterpret_cast<void (*)()>(::GetProcAddress(reinterpret_cast<HMODULE>(module), "LastSockVal")));
     ASSERT_NE(last, nullptr);
-    EXPECT_EQ(last(), 0x4321u);
+    EXPECT_EQ(last(), handle);
     ::FreeLibrary(
         reinterpret_cast<HMODULE>(module));  // the program never unloads it; the test must, to clean up
 }

@@ -1,0 +1,16 @@
+# The part of the two Windows toolchain files they share; they set QX_MINGW_TRIPLET and QX_WINDOWS_BUILD.
+set(CMAKE_SYSTEM_NAME Windows)
+if(QX_WINDOWS_BUILD STREQUAL "win64")
+    set(CMAKE_SYSTEM_PROCESSOR x86_64)
+else()
+    set(CMAKE_SYSTEM_PROCESSOR i686)
+endif()
+set(CMAKE_C_COMPILER ${QX_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QX_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${QX_MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${QX_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Test programs run under Wine with this build's own loader and prefix (scripts/wine-env prepares them).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run-${QX_WINDOWS_BUILD})
