@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "app/message_slots.h"
 
@@ -23,5 +24,48 @@ struct FormTexts {
 
 // Copies the language's captions and slots into `texts`; any other language changes nothing.
 void ApplyLanguage(int language, FormTexts& texts);
+
+// The console program's own texts, beside the window's in the same table. "{}" marks where a value goes.
+struct ConsoleTexts {
+    std::string help;
+    std::string usageHint;
+    std::string unknownOption;
+    std::string unknownCommand;
+    std::string noCommand;
+    std::string secondCommand;
+    std::string missingValue;
+    std::string confirmQuestion;
+    std::string deviceLabel;
+    std::string wordLabel;
+    std::string wordSentLabel;
+    std::string searchModeLabel;
+    std::string modeOn;
+    std::string modeOff;
+    std::string modeUnknown;
+    std::string reasonLabel;
+    std::string readNotDone;
+    std::string cancelled;
+    std::string interrupting;
+    std::string interruptedIdle;
+    std::string interrupted;
+    std::string loopbackActive;
+    // Why a run ended where it did, in RunStage order from NoSockets on.
+    std::string reasonNoSockets;
+    std::string reasonSocketFailed;
+    std::string reasonSearchFailed;
+    std::string reasonNoDevice;
+    std::string reasonConnectFailed;
+    std::string reasonReadFailed;
+    std::string reasonNotWritten;
+    std::string reasonWriteRefused;
+    std::string reasonWriteUnconfirmed;
+};
+
+// The console texts of a language. A console has nothing else to say with, so any language other than
+// Russian gives the English ones (the instrument's texts in the slots still follow ApplyLanguage).
+ConsoleTexts ConsoleTextsFor(int language);
+
+// `text` with its first "{}" replaced by `value`.
+std::string Fill(std::string_view text, std::string_view value);
 
 }  // namespace qx

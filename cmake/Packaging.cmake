@@ -1,6 +1,7 @@
-# The release: `cpack` in a Windows build makes QX2205R-<version>-win32.zip (or -win64.zip) holding QX2205R.exe and the user
-# guide, in a folder of the same name. Only the release component goes in, whatever else the build installs.
-install(TARGETS QX2205R RUNTIME DESTINATION . COMPONENT release)
+# The release: `cpack` in a Windows build makes QX2205R-<version>-win32.zip (or -win64.zip) holding QX2205R.exe, the
+# console program QX2205R-cli.exe and the user guide, in a folder of the same name. Only the release component goes in,
+# whatever else the build installs.
+install(TARGETS QX2205R QX2205R-cli RUNTIME DESTINATION . COMPONENT release)
 install(FILES ${CMAKE_SOURCE_DIR}/docs/USER_GUIDE.txt DESTINATION . COMPONENT release)
 
 set(CPACK_GENERATOR ZIP)

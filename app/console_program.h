@@ -1,0 +1,80 @@
+// The console companion of the window: `status` reads the search mode without changing it, `enable` and
+// `disable` run the same mode switch as the window's buttons with the confirmation asked on the console. It
+// prints each status text as it happens and the result last, as text or as one JSON object, traces every
+// platform call and frame on request, and reads (never writes) the settings file for its language. The
+// console itself, the socket calls and the settings calls are the platform's, handed in.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/profile_calls.h"
+#include "app/texts.h"
+#include "link/socket_calls.h"
+
+namespace qx {
+
+inline constexpr int EXIT_DONE = 0;
+inline constexpr int EXIT_RUN_FAILED = 1;
+inline constexpr int EXIT_USAGE = 2;
+inline constexpr int EXIT_CANCELLED = 3;
+inline constexpr int EXIT_INTERRUPTED = 4;
+
+// The console as the program sees it. Texts are UTF-8; the binding decides how they reach a console window, a
+// file or a pipe.
+class ConsoleEnvironment {
+  public:
+    virtual ~ConsoleEnvironment() = default;
+    virtual void Out(const std::string& text) = 0;
+    virtual void Err(const std::string& text) = 0;
+    // One line of standard input without its line end; empty at the end of input.
+    virtual std::optional<std::string> ReadLine() = 0;
+    virtual std::uint32_t MillisecondsSinceStart() = 0;
+};
+
+struct ConsoleBindings {
+    SocketCalls& calls;                         // Winsock, or the loopback emulation
+    std::optional<std::uint16_t> loopbackPort;  // set when the emulation is in use
+    ProfileCalls& profile;
+    std::string programDirectory;
+};
+
+class ConsoleProgram {
+  public:
+    ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings);
+
+    // `args` without the program's name; returns the exit code.
+    int Run(const std::vector<std::string>& args);
+
+    enum class InterruptEffect {
+        NothingOpen,  // nothing was sent and no link is open: the process may end now
+        RunUnderWay,  // the run finishes its step and closes the link; Run returns EXIT_INTERRUPTED soon
+        Ended,        // the run is over; its output may still be on its way
+    };
+    // From another thread (Ctrl+C, the console closing): asks the run to stop between steps and says so.
+    InterruptEffect Interrupt();
+    // Blocks until Run has printed everything and is about to return.
+    void WaitUntilEnded();
+
+  private:
+    enum class Phase { Before, Running, Ended };
+
+    // Moves to Running unless a stop came first.
+    bool EnterRun();
+    int End(int code);
+
+    ConsoleEnvironment& console_;
+    ConsoleBindings bindings_;
+    std::atomic<bool> stopRequested_{false};
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    Phase phase_ = Phase::Before;
+    ConsoleTexts texts_;
+};
+
+}  // namespace qx

@@ -1,0 +1,70 @@
+// The socket seam with a brake, for a run that the user interrupts (Ctrl+C, the console closing). Once a stop
+// is requested, every call that would begin something new with the instrument (a discovery try, a connect, a
+// send) is refused with WSAEINTR; every call that finishes what is under way passes: receiving the answer to
+// a frame already sent, shutdown, close, the pauses, the library's release. The link then takes its ordinary
+// failure paths to a normal close, and a write that went out is still waited for.
+#pragma once
+
+#include <atomic>
+
+#include "link/socket_calls.h"
+
+namespace qx {
+
+inline constexpr int WSAEINTR_CODE = 10004;
+
+class StoppableCalls final : public SocketCalls {
+  public:
+    StoppableCalls(SocketCalls& inner, const std::atomic<bool>& stopRequested)
+        : inner_(inner), stopRequested_(stopRequested) {}
+
+    int WSAStartup(std::uint16_t version) override { return Passed(inner_.WSAStartup(version)); }
+    int WSACleanup() override { return Passed(inner_.WSACleanup()); }
+    SocketHandle Socket(int family, int type, int protocol) override {
+        refused_ = false;
+        return inner_.Socket(family, type, protocol);
+    }
+    int GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
+                   int& length) override {
+        return Stopped() ? Refuse() : Passed(inner_.GetSockOpt(s, level, option, value, length));
+    }
+    int Connect(SocketHandle s, std::span<const std::uint8_t> address) override {
+        return Stopped() ? Refuse() : Passed(inner_.Connect(s, address));
+    }
+    int Send(SocketHandle s, std::span<const std::uint8_t> bytes) override {
+        return Stopped() ? Refuse() : Passed(inner_.Send(s, bytes));
+    }
+    int WaitReadable(SocketHandle s, std::uint32_t timeoutMs) override {
+        return Passed(inner_.WaitReadable(s, timeoutMs));
+    }
+    int Recv(SocketHandle s, std::span<std::uint8_t> buffer) override {
+        return Passed(inner_.Recv(s, buffer));
+    }
+    int Shutdown(SocketHandle s, int how) override { return Passed(inner_.Shutdown(s, how)); }
+    int CloseSocket(SocketHandle s) override { return Passed(inner_.CloseSocket(s)); }
+    // A refused call's error is WSAEINTR until the next call reaches the platform.
+    int WSAGetLastError() override { return refused_ ? WSAEINTR_CODE : inner_.WSAGetLastError(); }
+
+    void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
+    std::uint32_t TickCount() override { return inner_.TickCount(); }
+    ModuleHandle LoadHookLibrary() override { return inner_.LoadHookLibrary(); }
+    ProcHandle GetHookEntry(ModuleHandle module) override { return inner_.GetHookEntry(module); }
+    void CallHookEntry(ProcHandle entry, SocketHandle s) override { inner_.CallHookEntry(entry, s); }
+
+  private:
+    bool Stopped() const { return stopRequested_.load(); }
+    int Refuse() {
+        refused_ = true;
+        return SOCKET_ERROR_RESULT;
+    }
+    int Passed(int result) {
+        refused_ = false;
+        return result;
+    }
+
+    SocketCalls& inner_;
+    const std::atomic<bool>& stopRequested_;
+    bool refused_ = false;
+};
+
+}  // namespace qx

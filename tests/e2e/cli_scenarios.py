@@ -1,0 +1,225 @@
+#!/usr/bin/env python3
+"""End-to-end runs of the real QX2205R-cli.exe under Wine against the instrument simulator.
+
+Each case starts the simulator with its faults, runs the console program with its arguments (and standard input)
+through the IrDA loopback emulation, and checks the exit code, what the program printed on standard output and
+standard error, and what the instrument received (from the simulator's record): `status` never writes, a
+declined confirmation sends nothing, and the instrument's word is either unchanged or the read word with only
+bit 8 changed.
+
+Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN CASE
+       cli_scenarios.py --list
+"""
+
+import argparse
+import json
+import os
+import re
+import signal
+import subprocess
+import sys
+import tempfile
+
+READ = "83 00 05 B1 D3"
+SEARCH = ["Searching devices", "Devices are found"]
+SUCCESS = "Success: Data are writen"
+FAILURE = "Error: Error Data are't writen"
+NOT_READ = "Error: The configuration word was not read"
+
+
+def write_of(word):
+    return "82 00 0A B1 D3 72 00 05 %02X %02X" % (word & 0xFF, word >> 8)
+
+
+# name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
+#        this order (other lines may come between), text expected on standard error, checks on the record)
+# "{ru}" in the arguments stands for a settings file with Language=1.
+CASES = {
+    "status_on": (["--word", "0x0104"], ["status"], None, 0,
+                  SEARCH + ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], None,
+                  dict(final_word=0x0104, writes=[], reads=1)),
+    "status_off": (["--word", "0x0004"], ["status"], None, 0,
+                   SEARCH + ["Device: QX7710Z", "Configuration word: 0x0004", "Search mode: off"], None,
+                   dict(final_word=0x0004, writes=[], reads=1)),
+    "enable_yes": (["--word", "0x0004"], ["enable", "--yes"], None, 0,
+                   SEARCH + ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS], None,
+                   dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "disable_yes": (["--word", "0x0105"], ["--yes", "disable"], None, 0,
+                    SEARCH + ["Configuration word: 0x0105", "Word sent: 0x0005", "Search mode: off", SUCCESS],
+                    None, dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "confirmed_on_stdin": (["--word", "0x0004"], ["enable"], "OK\n", 0, SEARCH + [SUCCESS],
+                           "Set the instrument in PC communication mode and click \u201dOK\u201d.",
+                           dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "declined_on_stdin": (["--word", "0x0004"], ["enable"], "no\n", 3,
+                          ["Cancelled at the confirmation: nothing was sent to the instrument"], "Cancel",
+                          dict(final_word=0x0004, connections=0, discoveries=0)),
+    "no_devices": (["--no-devices"], ["enable", "--yes"], None, 1,
+                   ["Searching devices", "Devices not found", "Reason: no IrDA device answered the search",
+                    FAILURE], None, dict(final_word=0x0004, connections=0)),
+    "silent_instrument": (["--read-fault", "silent"], ["status"], None, 1,
+                          SEARCH + ["Device: QX7710Z",
+                                    "Reason: the configuration word could not be read; nothing was written",
+                                    NOT_READ], None, dict(final_word=0x0004, writes=[], reads=3)),
+    "write_refused": (["--word", "0x0004", "--write-fault", "status-c0"], ["enable", "--yes"], None, 1,
+                      SEARCH + ["Word sent: 0x0104", "Search mode: off",
+                                "Reason: the instrument refused the new word and keeps the word read", FAILURE],
+                      None, dict(final_word=0x0004, writes=[write_of(0x0104)])),
+    "json_enable": (["--word", "0x0004"], ["enable", "--yes", "--json"], None, 0, "json",
+                    None, dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "json_status_no_devices": (["--no-devices"], ["status", "--json"], None, 1, "json", None,
+                               dict(connections=0)),
+    "trace_status": (["--word", "0x0004"], ["status", "--trace"], None, 0, SEARCH, "trace",
+                     dict(writes=[], reads=1)),
+    "usage_unknown_command": ([], ["frobnicate"], None, 2, [], "unknown command: frobnicate",
+                              dict(connections=0, discoveries=0)),
+    "usage_settings_without_value": ([], ["status", "--settings"], None, 2, [], "--settings needs a value",
+                                     dict(connections=0, discoveries=0)),
+    "russian_through_pipe": (["--word", "0x0104"], ["status", "--settings", "{ru}"], None, 0,
+                             ["Поиск устройств", "Устройство найдено", "Устройство: QX7710Z",
+                              "Слово конфигурации: 0x0104", "Режим поиска: включён"],
+                             "Включена эмуляция IrDA", dict(writes=[])),
+}
+
+JSON_EXPECTED = {
+    "json_enable": {"command": "enable", "device": "QX7710Z", "word": "0x0104", "search_mode": True,
+                    "word_read": "0x0004", "word_sent": "0x0104", "written": True, "result": "done", "exit_code": 0,
+                    "reason": None, "statuses": SEARCH, "result_text": SUCCESS},
+    "json_status_no_devices": {"command": "status", "device": None, "word": None, "search_mode": None,
+                               "written": False, "result": "no_device", "exit_code": 1,
+                               "reason": "no IrDA device answered the search",
+                               "statuses": ["Searching devices", "Devices not found"], "result_text": NOT_READ},
+}
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def start_simulator(sim, options, record):
+    process = subprocess.Popen([sim, "--port", "0", "--record", record, "--timeout-s", "120"] + options,
+                               stdout=subprocess.PIPE, text=True)
+    port = process.stdout.readline().strip()
+    if not port.isdigit():
+        process.kill()
+        fail("the simulator did not print its port")
+    return process, int(port)
+
+
+def stop_simulator(process):
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("the simulator did not stop")
+
+
+def wine_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def frames(record, key, prefix=""):
+    return [f for c in record["connections"] for f in c[key] if f.startswith(prefix)]
+
+
+def check_trace(stderr, record):
+    # Every frame the instrument received was traced as sent, and every frame it sent as received, in order.
+    sent = re.findall(r"^\s*\d+ ms  frame sent: ([0-9A-F ]+)$", stderr, re.M)
+    received = re.findall(r"^\s*\d+ ms  frame received: ([0-9A-F ]+)$", stderr, re.M)
+    if not sent or sent != frames(record, "received"):
+        fail("traced frames sent %s, the instrument received %s" % (sent, frames(record, "received")))
+    if received != frames(record, "sent"):
+        fail("traced frames received %s, the instrument sent %s" % (received, frames(record, "sent")))
+    for call in ("WSAStartup(0x0101) -> 0", "socket(26, 1, 0) -> ", "getsockopt(", "connect(", "Sleep(1500)",
+                 "closesocket(", "WSACleanup() -> 0"):
+        if not re.search(r"^\s*\d+ ms  " + re.escape(call), stderr, re.M):
+            fail("no trace line for %r" % call)
+
+
+def check(name, args):
+    options, arguments, stdin, code, out_lines, err_text, expect = CASES[name]
+    with tempfile.TemporaryDirectory(prefix="qx-cli-") as folder:
+        russian = os.path.join(folder, "ru.ini")
+        with open(russian, "wb") as f:
+            f.write(b"[Parameters]\r\nLanguage=1\r\n")
+        record_path = os.path.join(folder, "record.json")
+        simulator, port = start_simulator(args.sim, options, record_path)
+        try:
+            command = [args.emulator, args.program] + [a.replace("{ru}", wine_path(russian)) for a in arguments]
+            environment = dict(os.environ, QX2205R_IRDA_LOOPBACK=str(port))
+            run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
+                                 timeout=150)
+        finally:
+            stop_simulator(simulator)
+        with open(record_path) as f:
+            record = json.load(f)
+        with open(russian, "rb") as f:
+            if f.read() != b"[Parameters]\r\nLanguage=1\r\n":
+                fail("the settings file was changed")
+
+    stdout = run.stdout.decode("utf-8")
+    stderr = run.stderr.decode("utf-8")
+    print("%s: exit %d\n--- stdout\n%s--- stderr\n%s---" % (name, run.returncode, stdout, stderr))
+    if run.returncode != code:
+        fail("exit code %d, expected %d" % (run.returncode, code))
+    if "{ru}" in arguments and "?" in stdout + stderr:
+        fail("question marks in the Russian output")
+    if out_lines == "json":
+        got = json.loads(stdout)
+        for key, value in JSON_EXPECTED[name].items():
+            if got.get(key) != value:
+                fail("JSON %s is %r, expected %r" % (key, got.get(key), value))
+    else:
+        lines = stdout.splitlines()
+        at = 0
+        for line in out_lines:
+            while at < len(lines) and lines[at] != line:
+                at += 1
+            if at == len(lines):
+                fail("standard output lacks %r (in order)" % line)
+        if out_lines and out_lines[-1] in (SUCCESS, FAILURE, NOT_READ) and lines[-1] != out_lines[-1]:
+            fail("the result text is not last")
+    if err_text == "trace":
+        check_trace(stderr, record)
+    elif err_text is not None and err_text not in stderr:
+        fail("standard error lacks %r" % err_text)
+    if code != 2 and "127.0.0.1:%d" % port not in stderr:
+        fail("standard error does not say the loopback emulation is on")
+
+    initial, final = record["initial_word"], record["final_word"]
+    if final != initial and final != (initial ^ 0x0100):
+        fail("the instrument's word went from 0x%04X to 0x%04X: more than bit 8 changed" % (initial, final))
+    if "final_word" in expect and final != expect["final_word"]:
+        fail("final word 0x%04X, expected 0x%04X" % (final, expect["final_word"]))
+    if "writes" in expect and frames(record, "received", "82") != expect["writes"]:
+        fail("write requests %s, expected %s" % (frames(record, "received", "82"), expect["writes"]))
+    if "reads" in expect and len(frames(record, "received", READ)) != expect["reads"]:
+        fail("%d read requests, expected %d" % (len(frames(record, "received", READ)), expect["reads"]))
+    if "connections" in expect and len(record["connections"]) != expect["connections"]:
+        fail("%d connections, expected %d" % (len(record["connections"]), expect["connections"]))
+    if "discoveries" in expect and len(record["discoveries"]) != expect["discoveries"]:
+        fail("%d discovery tries, expected %d" % (len(record["discoveries"]), expect["discoveries"]))
+    if os.path.exists(os.path.join(os.path.dirname(args.program), "QX2205R.ini")):
+        fail("a settings file was created beside the program")
+    print("PASS: " + name)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--sim")
+    parser.add_argument("--program")
+    parser.add_argument("--emulator")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("case", nargs="?")
+    args = parser.parse_args()
+    if args.list:
+        print("\n".join(CASES))
+        return
+    if args.case not in CASES:
+        fail("unknown case %r" % args.case)
+    check(args.case, args)
+
+
+if __name__ == "__main__":
+    main()

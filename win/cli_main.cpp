@@ -1,0 +1,57 @@
+// The console program's entry point: binds the console, the settings calls and Winsock (or the loopback
+// emulation) to the console program and runs it. Ctrl+C, Ctrl+Break and the console closing reach the run
+// through the console's control handler, which lets the run close its link before the process ends.
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/console_program.h"
+#include "app/win_profile_calls.h"
+#include "app/win_text.h"
+#include "win/console_io.h"
+#include "win/console_link.h"
+
+namespace {
+
+// The control handler gets no context of its own: this is how it finds the program.
+std::atomic<qx::ConsoleProgram*> runningProgram{nullptr};
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    qx::ConsoleProgram* program = runningProgram.load();
+    if (program == nullptr) {
+        return FALSE;
+    }
+    const bool closing = event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT;
+    switch (program->Interrupt()) {
+        case qx::ConsoleProgram::InterruptEffect::NothingOpen:
+            ExitProcess(qx::EXIT_INTERRUPTED);
+        case qx::ConsoleProgram::InterruptEffect::RunUnderWay:
+        case qx::ConsoleProgram::InterruptEffect::Ended:
+            // For Ctrl+C the run goes on to its close and ends the program itself. A closing console ends the
+            // process as soon as this returns, so the handler waits for the run first.
+            if (closing) {
+                program->WaitUntilEnded();
+            }
+            return TRUE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        args.push_back(qx::Narrow(argv[i]));
+    }
+    qx::WinConsole console;
+    qx::ConsoleLinkCalls link;
+    qx::WinProfileCalls profile;
+    qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
+    runningProgram = &program;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    const int code = program.Run(args);
+    return code;
+}

@@ -1,0 +1,93 @@
+#include "win/console_io.h"
+
+#include "app/win_text.h"
+
+namespace qx {
+namespace {
+
+bool IsConsole(HANDLE handle) {
+    DWORD mode = 0;
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+}  // namespace
+
+WinConsole::WinConsole() : start_(GetTickCount64()) {}
+
+void WinConsole::Write(HANDLE handle, const std::string& text) {
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) {
+        return;
+    }
+    if (IsConsole(handle)) {
+        const std::wstring wide = Widen(text);
+        DWORD written = 0;
+        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    std::size_t done = 0;
+    while (done < text.size()) {
+        DWORD written = 0;
+        if (!WriteFile(handle, text.data() + done, static_cast<DWORD>(text.size() - done), &written,
+                       nullptr) ||
+            written == 0) {
+            return;  // a closed pipe: nobody is reading any more
+        }
+        done += written;
+    }
+}
+
+void WinConsole::Out(const std::string& text) {
+    Write(GetStdHandle(STD_OUTPUT_HANDLE), text);
+}
+
+void WinConsole::Err(const std::string& text) {
+    Write(GetStdHandle(STD_ERROR_HANDLE), text);
+}
+
+std::optional<std::string> WinConsole::ReadLine() {
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    if (input == nullptr || input == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    if (IsConsole(input)) {
+        std::wstring line;
+        for (;;) {
+            wchar_t c = 0;
+            DWORD read = 0;
+            if (!ReadConsoleW(input, &c, 1, &read, nullptr) || read == 0) {
+                return line.empty() ? std::nullopt : std::optional(Narrow(line));
+            }
+            if (c == L'\n') {
+                break;
+            }
+            if (c != L'\r') {
+                line += c;
+            }
+        }
+        return Narrow(line);
+    }
+    // A file or a pipe: UTF-8 bytes, one at a time so nothing after the line is taken from the next reader.
+    std::string line;
+    for (;;) {
+        char c = 0;
+        DWORD read = 0;
+        if (!ReadFile(input, &c, 1, &read, nullptr) || read == 0) {
+            return line.empty() ? std::nullopt : std::optional(line);
+        }
+        if (c == '\n') {
+            break;
+        }
+        if (c != '\r') {
+            line += c;
+        }
+    }
+    // Nobody typed the line end under the prompt: the prompt's line is ended here.
+    Err("\n");
+    return line;
+}
+
+std::uint32_t WinConsole::MillisecondsSinceStart() {
+    return static_cast<std::uint32_t>(GetTickCount64() - start_);
+}
+
+}  // namespace qx
