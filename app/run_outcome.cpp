@@ -76,17 +76,18 @@ RunOutcome OutcomeOfSwitch(const RunRecord& record, bool acknowledged) {
     outcome.device = DeviceName(record.devices.Record(0));
 
     const auto& frames = record.frames;
-    const auto readSent = std::find_if(frames.begin(), frames.end(), [](const TracedFrame& f) {
-        return f.sent && f.complete && StartsWith(f.bytes, ReadRequest);
+    const auto greeted = std::find_if(frames.begin(), frames.end(), [](const TracedFrame& f) {
+        return !f.sent &&
+               std::equal(f.bytes.begin(), f.bytes.end(), GreetingReply.begin(), GreetingReply.end());
     });
-    if (!record.connected || readSent == frames.end()) {
+    if (!record.connected || greeted == frames.end()) {
         outcome.stage = RunStage::ConnectFailed;
         outcome.code = record.connected ? SOCKET_ERROR_RESULT : record.connectError;
         return outcome;
     }
     // The word is the one a valid read reply carried: A0 00 08 72 xx xx LL HH.
     constexpr std::uint8_t READ_REPLY_HEAD[] = {REPLY_POSITIVE, 0x00, READ_REPLY_LENGTH, 0x72};
-    for (auto f = readSent; f != frames.end(); ++f) {
+    for (auto f = greeted; f != frames.end(); ++f) {
         if (!f->sent && f->bytes.size() == READ_REPLY_LENGTH && StartsWith(f->bytes, READ_REPLY_HEAD)) {
             outcome.wordRead = static_cast<ConfigWord>(f->bytes[6] | f->bytes[7] << 8);
         }

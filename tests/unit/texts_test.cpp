@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qx {
 namespace {
@@ -170,6 +171,54 @@ TEST(ApplyLanguage, OtherLanguagesChangeNothing) {
         ApplyLanguage(language, after);
         EXPECT_EQ(InTableOrder(after), InTableOrder(russian));
     }
+}
+
+TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
+    const auto all = [](const ConsoleTexts& c) {
+        return std::vector<std::string>{c.help,
+                                        c.usageHint,
+                                        c.unknownOption,
+                                        c.unknownCommand,
+                                        c.noCommand,
+                                        c.secondCommand,
+                                        c.missingValue,
+                                        c.confirmQuestion,
+                                        c.deviceLabel,
+                                        c.wordLabel,
+                                        c.wordSentLabel,
+                                        c.searchModeLabel,
+                                        c.modeOn,
+                                        c.modeOff,
+                                        c.modeUnknown,
+                                        c.reasonLabel,
+                                        c.readNotDone,
+                                        c.cancelled,
+                                        c.interrupting,
+                                        c.interruptedIdle,
+                                        c.interrupted,
+                                        c.loopbackActive,
+                                        c.reasonNoSockets,
+                                        c.reasonSocketFailed,
+                                        c.reasonSearchFailed,
+                                        c.reasonNoDevice,
+                                        c.reasonConnectFailed,
+                                        c.reasonReadFailed,
+                                        c.reasonNotWritten,
+                                        c.reasonWriteRefused,
+                                        c.reasonWriteUnconfirmed};
+    };
+    const auto english = all(ConsoleTextsFor(LANGUAGE_ENGLISH));
+    const auto russian = all(ConsoleTextsFor(LANGUAGE_RUSSIAN));
+    for (std::size_t i = 0; i < english.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "console text " << i << ": " << english[i]);
+        EXPECT_FALSE(english[i].empty());
+        EXPECT_NE(russian[i], english[i]);
+        EXPECT_TRUE(ToCp1251(english[i]).has_value());
+        EXPECT_TRUE(ToCp1251(russian[i]).has_value()) << russian[i];
+    }
+    // A console has nothing else to speak: languages without texts of their own get the English ones.
+    EXPECT_EQ(all(ConsoleTextsFor(2)), english);
+    EXPECT_EQ(Fill("error {} here", "10047"), "error 10047 here");
 }
 
 }  // namespace

@@ -1,0 +1,336 @@
+#include "app/console_program.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+
+#include "app/console_options.h"
+#include "link/device_frames.h"
+#include "support/scripted_instrument.h"
+
+namespace qx::test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const Bytes READ_REQUEST = {0x83, 0x00, 0x05, 0xB1, 0xD3};
+const Bytes WRITE_ACK = {0xA0, 0x00, 0x03};
+
+Bytes ReadReply(ConfigWord w) {
+    return {0xA0,
+            0x00,
+            0x08,
+            0x72,
+            0x00,
+            0x05,
+            static_cast<std::uint8_t>(w & 0xFF),
+            static_cast<std::uint8_t>(w >> 8)};
+}
+Bytes WriteOf(ConfigWord w) {
+    const auto r = WriteRequest(w);
+    return Bytes(r.begin(), r.end());
+}
+
+class FakeConsole : public ConsoleEnvironment {
+  public:
+    std::string out;
+    std::string err;
+    std::deque<std::string> input;
+    std::function<void()> onRead;
+
+    void Out(const std::string& text) override { out += text; }
+    void Err(const std::string& text) override { err += text; }
+    std::optional<std::string> ReadLine() override {
+        if (onRead) {
+            onRead();
+        }
+        if (input.empty()) {
+            return std::nullopt;
+        }
+        std::string line = input.front();
+        input.pop_front();
+        return line;
+    }
+    std::uint32_t MillisecondsSinceStart() override { return 0; }
+};
+
+// Settings files in memory; every write is counted, and none may happen.
+class FakeProfile : public ProfileCalls {
+  public:
+    std::map<std::string, std::string> languages;  // path -> Language text
+    int writes = 0;
+
+    std::string ReadString(const std::string& path, const std::string&, const std::string&,
+                           std::size_t) override {
+        const auto file = languages.find(path);
+        return file == languages.end() ? std::string() : file->second;
+    }
+    bool WriteString(const std::string&, const std::string&, const std::string&,
+                     const std::string&) override {
+        ++writes;
+        return true;
+    }
+    bool FileExists(const std::string& path) override { return languages.count(path) != 0; }
+    bool DirectoryExists(const std::string& path) override { return path == "C:\\prog\\"; }
+    std::string CurrentDirectory() override { return "C:\\work"; }
+    std::optional<std::string> FirstArgument() override { return "C:\\work\\should-not-be-used.ini"; }
+};
+
+// The scripted instrument with a hand on the stop: `trigger` runs just before the first call that `when`
+// picks reaches the instrument, as a Ctrl+C arriving at that moment would.
+class InterruptingCalls : public SocketCalls {
+  public:
+    InterruptingCalls(SocketCalls& inner) : inner_(inner) {}
+    std::function<bool(const std::string& call, std::span<const std::uint8_t> bytes)> when;
+    std::function<void()> trigger;
+
+    int WSAStartup(std::uint16_t v) override { return inner_.WSAStartup(v); }
+    int WSACleanup() override { return inner_.WSACleanup(); }
+    SocketHandle Socket(int f, int t, int p) override { return inner_.Socket(f, t, p); }
+    int GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
+                   int& length) override {
+        Check("getsockopt", {});
+        return inner_.GetSockOpt(s, level, option, value, length);
+    }
+    int Connect(SocketHandle s, std::span<const std::uint8_t> address) override {
+        Check("connect", {});
+        return inner_.Connect(s, address);
+    }
+    int Send(SocketHandle s, std::span<const std::uint8_t> bytes) override {
+        Check("send", bytes);
+        return inner_.Send(s, bytes);
+    }
+    int WaitReadable(SocketHandle s, std::uint32_t ms) override { return inner_.WaitReadable(s, ms); }
+    int Recv(SocketHandle s, std::span<std::uint8_t> buffer) override { return inner_.Recv(s, buffer); }
+    int Shutdown(SocketHandle s, int how) override { return inner_.Shutdown(s, how); }
+    int CloseSocket(SocketHandle s) override { return inner_.CloseSocket(s); }
+    int WSAGetLastError() override { return inner_.WSAGetLastError(); }
+    void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
+    std::uint32_t TickCount() override { return inner_.TickCount(); }
+    ModuleHandle LoadHookLibrary() override { return inner_.LoadHookLibrary(); }
+    ProcHandle GetHookEntry(ModuleHandle m) override { return inner_.GetHookEntry(m); }
+    void CallHookEntry(ProcHandle e, SocketHandle s) override { inner_.CallHookEntry(e, s); }
+
+  private:
+    void Check(const std::string& call, std::span<const std::uint8_t> bytes) {
+        if (!fired_ && when && when(call, bytes)) {
+            fired_ = true;
+            trigger();
+        }
+    }
+    SocketCalls& inner_;
+    bool fired_ = false;
+};
+
+struct Program {
+    ScriptedInstrument instrument;
+    InterruptingCalls calls{instrument};
+    FakeConsole console;
+    FakeProfile profile;
+    ConsoleProgram program{console, {calls, std::nullopt, profile, "C:\\prog\\"}};
+
+    Program() { instrument.devices = {{0x01020304, "QX7710Z"}}; }
+    int Run(std::vector<std::string> args) { return program.Run(args); }
+    bool WriteSent() const {
+        return std::any_of(instrument.sent.begin(), instrument.sent.end(),
+                           [](const Bytes& f) { return !f.empty() && f[0] == 0x82; });
+    }
+};
+
+TEST(ConsoleArguments, NameWhatIsWrong) {
+    const struct {
+        std::vector<std::string> args;
+        UsageProblem problem;
+        std::string offending;
+    } cases[] = {
+        {{}, UsageProblem::NoCommand, ""},
+        {{"--yes"}, UsageProblem::NoCommand, ""},
+        {{"staus"}, UsageProblem::UnknownCommand, "staus"},
+        {{"status", "--jsn"}, UsageProblem::UnknownOption, "--jsn"},
+        {{"enable", "disable"}, UsageProblem::SecondCommand, "disable"},
+        {{"status", "--settings"}, UsageProblem::MissingValue, "--settings"},
+        {{"status", "--settings="}, UsageProblem::MissingValue, "--settings"},
+        {{"--settings", "status"}, UsageProblem::NoCommand, ""},
+    };
+    for (const auto& c : cases) {
+        const ConsoleOptions options = ParseConsoleArguments(c.args);
+        EXPECT_EQ(options.problem, c.problem) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(options.offending, c.offending) << ::testing::PrintToString(c.args);
+    }
+    const ConsoleOptions good =
+        ParseConsoleArguments({"--json", "disable", "--settings", "-odd.ini", "--yes", "--trace"});
+    EXPECT_EQ(good.problem, UsageProblem::None);
+    EXPECT_EQ(good.command, ConsoleCommand::Disable);
+    EXPECT_TRUE(good.json && good.yes && good.trace);
+    EXPECT_EQ(good.settingsPath, "-odd.ini");
+}
+
+TEST(ConsoleProgram, UsageErrorsAndHelpTouchNeitherTheLinkNorTheSettings) {
+    {
+        Program p;
+        EXPECT_EQ(p.Run({"enable", "--frobnicate"}), EXIT_USAGE);
+        EXPECT_THAT(p.console.err, HasSubstr("unknown option: --frobnicate"));
+        EXPECT_TRUE(p.instrument.calls.empty());
+    }
+    {
+        Program p;
+        EXPECT_EQ(p.Run({"--help", "enable"}), EXIT_DONE);
+        EXPECT_THAT(p.console.out, HasSubstr("4  interrupted"));
+        EXPECT_TRUE(p.instrument.calls.empty());
+        EXPECT_EQ(p.profile.writes, 0);
+    }
+}
+
+TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> files;
+        std::vector<std::string> extra;
+        const char* expected;
+    } cases[] = {
+        {"no file: English, and none is created", {}, {}, "Searching devices"},
+        {"the program's own file", {{"C:\\prog\\QX2205R.ini", "1"}}, {}, "Поиск устройств"},
+        {"--settings relative to the current folder",
+         {{"C:\\work\\ru.ini", "1"}},
+         {"--settings", "ru.ini"},
+         "Поиск устройств"},
+        {"--settings naming a missing file",
+         {{"C:\\prog\\QX2205R.ini", "1"}},
+         {"--settings", "C:\\none.ini"},
+         "Searching devices"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.languages = c.files;
+        p.instrument.ExpectGreeting();
+        p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+        std::vector<std::string> args = {"status"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(p.Run(args), EXIT_DONE) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr(c.expected)) << c.name;
+        EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
+    for (const std::deque<std::string>& input : {std::deque<std::string>{"no"}, std::deque<std::string>{}}) {
+        Program p;
+        p.console.input = input;
+        EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
+        EXPECT_THAT(p.console.err, HasSubstr("”Cancel” to cancel"));
+        EXPECT_TRUE(p.instrument.calls.empty());
+    }
+    Program p;
+    p.console.input = {" Ок "};  // the Cyrillic letters the Russian prompt uses
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+    EXPECT_EQ(p.Run({"enable"}), EXIT_DONE);
+}
+
+TEST(ConsoleProgram, AWriteLeftUnansweredIsReportedAsUnknownNotAsUnchanged) {
+    Program p;
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+        p.instrument.Expect(WriteOf(0x0104), {Silence()});
+    }
+    EXPECT_EQ(p.Run({"enable", "--yes"}), EXIT_RUN_FAILED);
+    EXPECT_THAT(p.console.out, HasSubstr("Search mode: unknown"));
+    EXPECT_THAT(p.console.out, HasSubstr("the new word was sent but not acknowledged"));
+    EXPECT_THAT(p.console.out, ::testing::EndsWith("Error: Error Data are't writen\n"));
+}
+
+TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
+    Program p;
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0105))});
+    p.instrument.Expect(WriteOf(0x0005), {Data(WRITE_ACK)});
+    EXPECT_EQ(p.Run({"disable", "--yes", "--json"}), EXIT_DONE);
+    EXPECT_EQ(
+        p.console.out,
+        "{\"command\": \"disable\", \"device\": \"QX7710Z\", \"word\": \"0x0005\", \"search_mode\": false, "
+        "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": \"done\", "
+        "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
+        "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are writen\"}\n");
+}
+
+// An interruption at each point of an enable run: whatever was already sent is seen through, nothing new is
+// begun, the link ends closed and released, and the program says how it ended.
+TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
+    const struct {
+        const char* name;
+        const char* call;
+        std::uint8_t frame;  // for sends: the frame type that triggers
+        int scripted;        // exchanges the instrument sees: 0 none, 1 greeting, 2 + read, 3 + write
+        int exitCode;
+        bool connected;
+        const char* says;
+    } cases[] = {
+        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false, "Interrupted"},
+        {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
+         "the configuration word could not be read"},
+        {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
+        {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        if (c.scripted >= 1) {
+            p.instrument.ExpectGreeting();
+        }
+        if (c.scripted >= 2) {
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+        }
+        if (c.scripted >= 3) {
+            p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+        }
+        p.calls.when = [&](const std::string& call, std::span<const std::uint8_t> bytes) {
+            return call == c.call && (bytes.empty() || bytes[0] == c.frame);
+        };
+        p.calls.trigger = [&] {
+            EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::RunUnderWay) << c.name;
+        };
+        EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
+        EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished")) << c.name;
+        EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
+        EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
+        EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
+        EXPECT_EQ(p.instrument.CountCalls("closesocket"), 1) << c.name;
+        EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::Ended) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, InterruptionAtTheConfirmationEndsWithNothingOpen) {
+    Program p;
+    p.console.input = {"ok"};
+    p.console.onRead = [&] {
+        EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::NothingOpen);
+    };
+    EXPECT_EQ(p.Run({"enable"}), EXIT_INTERRUPTED);
+    EXPECT_TRUE(p.instrument.calls.empty());
+    EXPECT_THAT(p.console.out, HasSubstr("Interrupted: nothing was sent to the instrument"));
+}
+
+TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {
+    Program p;
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    EXPECT_EQ(p.Run({"status", "--trace"}), EXIT_DONE);
+    for (const char* line :
+         {"WSAStartup(0x0101) -> 0", "socket(26, 1, 0) -> 0x1234",
+          "getsockopt(0x1234, 255, 16, 355 bytes) -> 0, 1 device(s)",
+          "frame sent: 80 00 12 10 00 08 00 70 00 0B 51 58 37 37 31 30 5A 5F",
+          "frame received: A0 00 0C 10 00 00 40 F0 00 00 77 10", "frame sent: 83 00 05 B1 D3",
+          "frame received: A0 00 08 72 00 05 04 00", "Sleep(1500)", "WSACleanup() -> 0"}) {
+        EXPECT_THAT(p.console.err, HasSubstr(std::string("0 ms  ") + line));
+    }
+    EXPECT_THAT(p.console.err, Not(HasSubstr("frame sent: 82")));
+}
+
+}  // namespace
+}  // namespace qx::test
