@@ -92,12 +92,12 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
 
 void Settings::LoadSettings(const std::string& directory) {
     SettingsPath = ResolvePath(directory);
-    unreadAtStart_ = false;
-    if (calls_.FileExists(SettingsPath)) {
-        if (!calls_.FileReadable(SettingsPath)) {
-            unreadAtStart_ = true;
-            return;
-        }
+    const bool exists = calls_.FileExists(SettingsPath);
+    unreadAtStart_ = exists && !calls_.FileReadable(SettingsPath);
+    if (unreadAtStart_) {
+        return;
+    }
+    if (exists) {
         const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
                                                    std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
         Language = ParseProfileInteger(text).value_or(0);
@@ -107,14 +107,13 @@ void Settings::LoadSettings(const std::string& directory) {
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {
-    if (unreadAtStart_) {
-        return;
-    }
     try {
         if (SettingsPath.empty()) {
             SettingsPath = ResolvePath(directory);
         }
-        WriteLanguage();
+        if (!unreadAtStart_) {
+            WriteLanguage();
+        }
     } catch (...) {
         // Dropped on purpose: this runs while the window closes, and nothing may stop it closing.
     }

@@ -260,7 +260,7 @@ TEST(Settings, SaveWithoutLoadResolvesThePathFirst) {
 
 TEST(Settings, ARefusedWriteLeavesLoadButNotSave) {
     FakeProfileCalls calls;
-    calls.firstArgument = "D:\\missing\\QX2205R.ini";
+    calls.firstArgument.emplace("D:\\missing\\QX2205R.ini");
     calls.unwritable.insert("D:\\missing\\QX2205R.ini");
     Settings settings(calls);
     try {
