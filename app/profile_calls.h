@@ -23,6 +23,9 @@ class ProfileCalls {
                              const std::string& value) = 0;
     // True for an existing file that is not a folder.
     virtual bool FileExists(const std::string& path) = 0;
+    // True when the file can be opened for reading now: it exists and no other program holds it open without
+    // letting others read it. The profile read cannot tell such a file from an empty one.
+    virtual bool FileReadable(const std::string& path) = 0;
     // True for an existing folder.
     virtual bool DirectoryExists(const std::string& path) = 0;
     // The process's current folder, as the platform gives it (no trailing separator except at a drive's

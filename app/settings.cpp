@@ -92,7 +92,12 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
 
 void Settings::LoadSettings(const std::string& directory) {
     SettingsPath = ResolvePath(directory);
-    if (calls_.FileExists(SettingsPath)) {
+    const bool exists = calls_.FileExists(SettingsPath);
+    unreadAtStart_ = exists && !calls_.FileReadable(SettingsPath);
+    if (unreadAtStart_) {
+        return;
+    }
+    if (exists) {
         const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
                                                    std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
         Language = ParseProfileInteger(text).value_or(0);
@@ -106,7 +111,9 @@ void Settings::SaveSettings(const std::string& directory) noexcept {
         if (SettingsPath.empty()) {
             SettingsPath = ResolvePath(directory);
         }
-        WriteLanguage();
+        if (!unreadAtStart_) {
+            WriteLanguage();
+        }
     } catch (...) {
         // Dropped on purpose: this runs while the window closes, and nothing may stop it closing.
     }

@@ -37,10 +37,12 @@ class Settings {
 
     // `directory` is the program's folder. Resolves SettingsPath, then reads Language from the file, or
     // creates the file holding the current Language when there is none. Throws SettingsError when that write
-    // fails.
+    // fails. A file that exists but cannot be read now (another program holds it) leaves Language as it was.
     void LoadSettings(const std::string& directory);
     // Writes Language back in decimal, resolving SettingsPath first if LoadSettings never did. Raises
-    // nothing: the program is closing, and a file that cannot be written simply keeps its old content.
+    // nothing: the program is closing, and a file that cannot be written simply keeps its old content. A file
+    // that LoadSettings found but could not read is not written either: its language was never learned, and
+    // writing the default over it would lose the user's choice.
     void SaveSettings(const std::string& directory) noexcept;
 
     std::string SettingsPath;
@@ -51,6 +53,7 @@ class Settings {
     void WriteLanguage();
 
     ProfileCalls& calls_;
+    bool unreadAtStart_ = false;
 };
 
 }  // namespace qx

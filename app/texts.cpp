@@ -17,6 +17,7 @@ struct LanguageTexts {
     std::string_view btnClear;
     std::string_view btnExit;
     std::array<std::string_view, MESSAGE_SLOT_COUNT> slots;  // in Slot order
+    std::string_view closingAfterRun;
 };
 
 constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
@@ -37,6 +38,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Error",
             "Success",
         },
+        "Closing when the current run ends",
     },
     {
         "Включить режим Поиска неоднородностей",
@@ -55,6 +57,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Ощибка",
             "Успех",
         },
+        "Закрытие после окончания обмена",
     },
 }};
 
@@ -188,6 +191,7 @@ void ApplyLanguage(int language, FormTexts& texts) {
     for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
         texts.slots.All()[i] = source.slots[i];
     }
+    texts.closingAfterRun = source.closingAfterRun;
 }
 
 ConsoleTexts ConsoleTextsFor(int language) {

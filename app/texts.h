@@ -20,6 +20,9 @@ struct FormTexts {
     std::string btnClear;
     std::string btnExit = "Выход";
     MessageSlots slots;
+    // Status panel 0 while a close waits for the run under way to end. The program's own text, not one of
+    // the instrument's: before any language, in the layout's language like btnExit.
+    std::string closingAfterRun = "Закрытие после окончания обмена";
 };
 
 // Copies the language's captions and slots into `texts`; any other language changes nothing.

@@ -4,8 +4,10 @@
 
 #include <functional>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
+#include "app/form_close.h"
 #include "app/win_text.h"
 #include "resources/resource.h"
 
@@ -55,31 +57,65 @@ int WindowDpi(HWND window) {
 // The mode switch's host as the worker thread sees it: every call is carried to the interface thread, which
 // owns the status bar and the boxes, and the worker waits there until the call is done (a box until it is
 // answered).
+// A window that is gone answers nothing: the call is dropped and a confirmation counts as Cancel.
 class CarriedHost final : public ModeSwitchHost {
   public:
-    CarriedHost(HWND window, ModeSwitchHost& target) : window_(window), target_(target) {}
+    explicit CarriedHost(TMainForm& form) : form_(form) {}
 
     void SetStatusText(const std::string& text) override {
-        Carry([&] { target_.SetStatusText(text); });
+        form_.CarryToInterfaceThread([&] { form_.SetStatusText(text); });
     }
     bool Confirm(const std::string& text) override {
         bool ok = false;
-        Carry([&] { ok = target_.Confirm(text); });
+        form_.CarryToInterfaceThread([&] { ok = form_.Confirm(text); });
         return ok;
     }
     void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) override {
-        Carry([&] { target_.ShowResult(text, caption, icon); });
+        form_.CarryToInterfaceThread([&] { form_.ShowResult(text, caption, icon); });
     }
 
   private:
-    // A window that is gone answers nothing: the call is dropped and a confirmation counts as Cancel.
-    void Carry(const std::function<void()>& call) {
-        SendMessageW(window_, WM_HOST_CALL, 0, reinterpret_cast<LPARAM>(&call));
-    }
-
-    HWND window_;
-    ModeSwitchHost& target_;
+    TMainForm& form_;
 };
+
+// Whether a WM_QUIT ended the message loop of a box on this thread, and its exit code. A box's loop takes the
+// quit and ends; the box then reports its default button as if it had been pressed.
+struct QuitWatch {
+    HHOOK hook = nullptr;
+    bool seen = false;
+    WPARAM exitCode = 0;
+};
+thread_local QuitWatch* quitWatch = nullptr;
+
+LRESULT CALLBACK WatchForQuit(int code, WPARAM removal, LPARAM message) {
+    const auto* msg = reinterpret_cast<const MSG*>(message);
+    if (code == HC_ACTION && removal == PM_REMOVE && msg->message == WM_QUIT && quitWatch != nullptr) {
+        quitWatch->seen = true;
+        quitWatch->exitCode = msg->wParam;
+    }
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
+// Shows a box and reports whether a WM_QUIT ended it rather than a button; the quit is then left for the
+// program's own loop, so it still ends the program.
+int MessageBoxWatchingForQuit(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style,
+                              bool& quit) {
+    QuitWatch watch;
+    QuitWatch* const outer = std::exchange(quitWatch, &watch);
+    watch.hook = SetWindowsHookExW(WH_GETMESSAGE, WatchForQuit, nullptr, GetCurrentThreadId());
+    const int answer = MessageBoxW(owner, text, caption, style);
+    if (watch.hook != nullptr) {
+        UnhookWindowsHookEx(watch.hook);
+    }
+    quitWatch = outer;
+    MSG waiting{};
+    const bool quitWaiting = PeekMessageW(&waiting, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+    quit = watch.seen || quitWaiting;
+    if (watch.seen && !quitWaiting) {
+        PostQuitMessage(static_cast<int>(watch.exitCode));
+    }
+    return answer;
+}
 
 // The first face of FONT_FACES the platform really has in `charset`; failing all, what it maps the first one
 // to.
@@ -107,8 +143,8 @@ FontHandle CreateFormFont(int height, BYTE charset) {
     return create(FONT_FACES[0]);
 }
 
-std::unique_ptr<LoopbackCalls> LoopbackFromEnvironment(SocketCalls& platform) {
-    if (const std::optional<std::uint16_t> port = LoopbackPortFromEnvironment()) {
+std::unique_ptr<LoopbackCalls> LoopbackFor(std::optional<std::uint16_t> port, SocketCalls& platform) {
+    if (port) {
         return std::make_unique<LoopbackCalls>(*port, platform);
     }
     return nullptr;
@@ -142,18 +178,40 @@ void ShowException(HWND owner, const std::string& message) {
     MessageBoxW(owner, Widen(message).c_str(), MAIN_FORM_CAPTION, MB_OK | MB_ICONERROR);
 }
 
+std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
+    std::wstring caption = MAIN_FORM_CAPTION;
+    if (loopbackPort) {
+        caption += L" - IrDA loopback emulation, 127.0.0.1:" + std::to_wstring(*loopbackPort);
+    }
+    return caption;
+}
+
+void FormWinsockCalls::CallHookEntry(ProcHandle entry, SocketHandle s) {
+    form_.CarryToInterfaceThread([&] { WinsockCalls::CallHookEntry(entry, s); });
+}
+
 TMainForm::TMainForm(HINSTANCE instance)
     : instance_(instance),
-      loopback_(LoopbackFromEnvironment(winsock_)),
+      loopbackPort_(LoopbackPortFromEnvironment()),
+      loopback_(LoopbackFor(loopbackPort_, winsock_)),
       link_(loopback_ ? static_cast<SocketCalls&>(*loopback_) : winsock_) {
     RegisterFormClass(instance);
-    CreateWindowExW(0, MAIN_FORM_CLASS, MAIN_FORM_CAPTION, FORM_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                    DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr, instance, this);
+    CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(loopbackPort_).c_str(), FORM_STYLE, CW_USEDEFAULT,
+                    CW_USEDEFAULT, DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr,
+                    instance, this);
     if (handle_ == nullptr) {
         throw std::runtime_error("The main window could not be created");
     }
     // Here rather than in WM_CREATE, so that a failure reaches the entry point instead of a half-made window.
-    OnCreate();
+    // A window whose form failed to build must not outlive it: it would hold a pointer to the form.
+    try {
+        OnCreate();
+    } catch (...) {
+        DestroyWindow(handle_);
+        throw;
+    }
+    callWindow_ = handle_;
+    built_ = true;
     MainForm = this;
 }
 
@@ -217,13 +275,16 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_HOST_CALL:
-            (*reinterpret_cast<const std::function<void()>*>(lParam))();
+            OnHostCall();
             return 0;
         case WM_RUN_DONE:
             OnRunDone();
             return 0;
         case WM_DESTROY:
-            PostQuitMessage(0);
+            // A window that never finished building ends nothing: the entry point still has to show why.
+            if (built_) {
+                PostQuitMessage(0);
+            }
             return 0;
         default:
             break;
@@ -335,7 +396,8 @@ void TMainForm::FormShow() {
 }
 
 void TMainForm::ShowTexts() {
-    const BYTE charset = settings_.Language == LANGUAGE_RUSSIAN ? RUSSIAN_CHARSET : DEFAULT_CHARSET;
+    // Every language but English leaves Cyrillic on the window: Russian, or the layout's "Выход".
+    const BYTE charset = settings_.Language == LANGUAGE_ENGLISH ? DEFAULT_CHARSET : RUSSIAN_CHARSET;
     if (charset != charset_) {
         charset_ = charset;
         ApplyLayout(dpi_);
@@ -346,10 +408,7 @@ void TMainForm::ShowTexts() {
 }
 
 void TMainForm::FormClose() {
-    if (link_.HasLink()) {
-        link_.CloseLink();
-    }
-    settings_.SaveSettings(ProgramDirectory());
+    CloseLinkAndSaveSettings(link_, settings_, ProgramDirectory());
 }
 
 void TMainForm::btnSetClick() {
@@ -388,8 +447,11 @@ void TMainForm::OnCommand(int id) {
 
 void TMainForm::OnClose() {
     if (running_) {
-        // Carried out when the run has ended: the link is the worker's until then.
+        // Carried out when the run has ended: the link is the worker's until then. A silent instrument keeps
+        // a run going for many seconds, so the user is told the close was heard.
         closeRequested_ = true;
+        SendMessageW(StatusBar1, SB_SETTEXTW, 0,
+                     reinterpret_cast<LPARAM>(Widen(texts_.closingAfterRun).c_str()));
         return;
     }
     FormClose();
@@ -428,23 +490,73 @@ void TMainForm::SetSearchMode(bool enable) {
     if (const HWND focus = GetFocus(); focus == nullptr || !IsWindowEnabled(focus)) {
         SetFocus(btnExit);
     }
+    runFinished_ = false;
     try {
         worker_ = std::thread([this, enable, window = handle_, slots = texts_.slots] {
-            CarriedHost host(window, *this);
+            CarriedHost host(*this);
             try {
                 qx::SetSearchMode(enable, link_, slots, host);
             } catch (...) {
                 runFailure_ = std::current_exception();
             }
+            runFinished_ = true;
             PostMessageW(window, WM_RUN_DONE, 0, 0);
         });
     } catch (...) {
+        runFinished_ = true;
         OnRunDone();
         throw;
     }
 }
 
+void TMainForm::CarryToInterfaceThread(const std::function<void()>& call) {
+    std::unique_lock lock(callMutex_);
+    pendingCall_ = &call;
+    callTaken_ = false;
+    callDone_ = false;
+    lock.unlock();
+    // The message carries nothing: the call waits here for the interface thread to take it. Another
+    // WM_HOST_CALL may reach the window first and take it; this one then finds nothing, and the wait below
+    // lasts until the call has run, wherever it was taken.
+    SendMessageW(callWindow_, WM_HOST_CALL, 0, 0);
+    lock.lock();
+    if (callTaken_) {
+        callRan_.wait(lock, [this] { return callDone_; });
+    }
+    pendingCall_ = nullptr;
+}
+
+void TMainForm::OnHostCall() {
+    const std::function<void()>* call = nullptr;
+    {
+        const std::lock_guard lock(callMutex_);
+        if (pendingCall_ != nullptr && !callTaken_) {
+            call = pendingCall_;
+            callTaken_ = true;
+        }
+    }
+    if (call == nullptr) {
+        return;
+    }
+    // Done even when the call throws: its worker must not wait for ever.
+    struct Done {
+        TMainForm& form;
+        ~Done() {
+            {
+                const std::lock_guard lock(form.callMutex_);
+                form.callDone_ = true;
+            }
+            form.callRan_.notify_all();
+        }
+    } done{*this};
+    (*call)();
+}
+
 void TMainForm::OnRunDone() {
+    // Only the worker's own report ends a run; it says it has finished before it posts it.
+    if (!running_ || !runFinished_.exchange(false)) {
+        return;
+    }
     if (worker_.joinable()) {
         worker_.join();
     }
@@ -469,8 +581,11 @@ void TMainForm::SetStatusText(const std::string& text) {
 }
 
 bool TMainForm::Confirm(const std::string& text) {
-    return MessageBoxW(handle_, Widen(text).c_str(), CONFIRMATION_TITLE, MB_OKCANCEL | MB_ICONINFORMATION) ==
-           IDOK;
+    // A box ended by WM_QUIT reports its default button, OK, though nobody pressed it: that is Cancel.
+    bool quit = false;
+    const int answer = MessageBoxWatchingForQuit(handle_, Widen(text).c_str(), CONFIRMATION_TITLE,
+                                                 MB_OKCANCEL | MB_ICONINFORMATION, quit);
+    return answer == IDOK && !quit;
 }
 
 void TMainForm::ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) {

@@ -21,6 +21,7 @@ class WinProfileCalls final : public ProfileCalls {
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override;
     bool FileExists(const std::string& path) override;
+    bool FileReadable(const std::string& path) override;
     bool DirectoryExists(const std::string& path) override;
     std::string CurrentDirectory() override;
     std::optional<std::string> FirstArgument() override;

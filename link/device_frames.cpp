@@ -17,19 +17,47 @@ std::array<std::uint8_t, 10> WriteRequest(ConfigWord word) {
             static_cast<std::uint8_t>((word >> 8) & 0xFF)};
 }
 
+namespace {
+
+bool IsPositive(std::uint8_t status) {
+    return status == REPLY_POSITIVE || status == REPLY_POSITIVE_ALT;
+}
+
+// A positive reply of another length than the one awaited answers an earlier request: a read reply that came
+// after its wait ran out, arriving while a later request waits. It is never the answer to this request.
+bool IsStaleReply(std::span<const std::uint8_t> frame) {
+    return frame.size() >= 3 && IsPositive(frame[0]) &&
+           (static_cast<std::size_t>(frame[1]) << 8 | frame[2]) != frame.size();
+}
+
+// The answer to the request just sent: stale replies are taken off the connection whole and passed over, all
+// within the one bounded wait of a receive.
+int ReceiveAnswer(IrdaLink& link, std::span<std::uint8_t> replyArea) {
+    const std::uint32_t waitStart = link.Now();
+    for (;;) {
+        const int received = link.ReceiveFrame(replyArea, waitStart);
+        if (received != LINK_OK || !IsStaleReply(replyArea)) {
+            return received;
+        }
+    }
+}
+
+}  // namespace
+
 bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
               std::size_t& replyLength) {
     const auto replyArea = reply.first(std::min(replyLength, reply.size()));
     for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
-        // A reply that came too late for an earlier attempt must not pass for the answer to this one.
+        // A reply that came too late for an earlier attempt and is already here goes before the request;
+        // one still on its way is recognised by its length when it comes.
         link.DiscardPending();
         if (link.SendFrame(request) != LINK_OK) {
             continue;
         }
-        if (link.ReceiveFrame(replyArea) != LINK_OK) {
+        if (ReceiveAnswer(link, replyArea) != LINK_OK) {
             continue;
         }
-        if (replyArea.size() >= 3 && (replyArea[0] == REPLY_POSITIVE || replyArea[0] == REPLY_POSITIVE_ALT)) {
+        if (replyArea.size() >= 3 && IsPositive(replyArea[0])) {
             replyLength = static_cast<std::size_t>(replyArea[1]) << 8 | replyArea[2];
             return true;
         }

@@ -37,6 +37,8 @@ std::array<std::uint8_t, 10> WriteRequest(ConfigWord word);
 
 // Sends `request` (never modified) and receives a reply of `replyLength` bytes into `reply`, at most
 // TRANSACT_ATTEMPTS times. True on a positive status; `replyLength` then holds the reply's own length field.
+// A positive frame whose length field is not `replyLength` answers an earlier request: it is taken off the
+// connection whole and passed over, and the wait for the answer goes on to the same bound.
 bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
               std::size_t& replyLength);
 

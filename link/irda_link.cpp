@@ -70,15 +70,23 @@ void IrdaLink::OpenSocket() {
 
 int IrdaLink::EnumerateDevices(DeviceList& list) {
     discoveryLength_ = static_cast<int>(DEVICE_LIST_SIZE);
+    bool lastTryFailed = true;
     for (int attempt = 1; attempt <= DISCOVERY_TRIES; ++attempt) {
         if (calls_.GetSockOpt(handle_, SOL_IRLMP_LEVEL, IRLMP_ENUMDEVICES_OPTION, list.bytes,
                               discoveryLength_) != SOCKET_ERROR_RESULT) {
+            lastTryFailed = false;
             break;
         }
         calls_.Sleep(DISCOVERY_PAUSE_MS);
     }
-    if (const int error = calls_.WSAGetLastError(); error != 0) {
-        return error;
+    // The platform's last error belongs to the last call that failed: a successful call is not documented
+    // to clear it, so after a successful try it may still hold an earlier try's code, or one left by
+    // something else on this thread (a hook library that failed to load leaves 126). Only a failed last try
+    // has an error of its own; otherwise the count alone decides.
+    if (lastTryFailed) {
+        if (const int error = calls_.WSAGetLastError(); error != 0) {
+            return error;
+        }
     }
     return list.Count() == 0 ? ENUM_NO_DEVICES : LINK_OK;
 }
@@ -158,16 +166,20 @@ int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes) {
 }
 
 int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest) {
-    std::array<std::uint8_t, RECEIVE_LIMIT> buffer{};
-    const std::size_t limit = std::min(dest.size(), RECEIVE_LIMIT);
-    // The header comes first; then the frame's own length field says how much more belongs to it, so a short
-    // frame is complete as it stands and nothing of a later frame is taken.
-    std::size_t wanted = std::min(FRAME_HEADER_SIZE, limit);
+    return ReceiveFrame(dest, Now());
+}
+
+int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest, std::uint32_t waitStart) {
+    // The whole frame is taken off the connection, by its own length field, however much of it the caller
+    // keeps: what is left of a frame would otherwise pass for the start of the next one. The first
+    // RECEIVE_LIMIT bytes are kept; the rest of an overlong frame is read and thrown away.
+    std::array<std::uint8_t, RECEIVE_LIMIT> frame{};
+    std::array<std::uint8_t, RECEIVE_LIMIT> overflow{};
+    std::size_t wanted = FRAME_HEADER_SIZE;
     bool headerSeen = false;
     std::size_t got = 0;
-    const std::uint32_t start = calls_.TickCount();
     while (got < wanted) {
-        const std::uint32_t elapsed = calls_.TickCount() - start;
+        const std::uint32_t elapsed = calls_.TickCount() - waitStart;
         if (elapsed >= RECEIVE_WAIT_MS) {
             return WSAETIMEDOUT_CODE;
         }
@@ -178,7 +190,10 @@ int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest) {
         if (ready == 0) {
             return WSAETIMEDOUT_CODE;
         }
-        const int received = calls_.Recv(handle_, std::span(buffer).subspan(got, wanted - got));
+        const std::span<std::uint8_t> into =
+            got < RECEIVE_LIMIT ? std::span(frame).subspan(got, std::min(wanted, RECEIVE_LIMIT) - got)
+                                : std::span(overflow).first(std::min(wanted - got, RECEIVE_LIMIT));
+        const int received = calls_.Recv(handle_, into);
         if (received == SOCKET_ERROR_RESULT) {
             return FailedCallError();
         }
@@ -188,10 +203,10 @@ int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest) {
         got += static_cast<std::size_t>(received);
         if (!headerSeen && got >= FRAME_HEADER_SIZE) {
             headerSeen = true;
-            wanted = std::clamp(FrameLengthField(buffer), FRAME_HEADER_SIZE, limit);
+            wanted = std::max(FrameLengthField(frame), FRAME_HEADER_SIZE);
         }
     }
-    std::copy_n(buffer.begin(), limit, dest.begin());
+    std::copy_n(frame.begin(), std::min(dest.size(), RECEIVE_LIMIT), dest.begin());
     return LINK_OK;
 }
 

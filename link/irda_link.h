@@ -91,10 +91,16 @@ class IrdaLink {
                         AddressRecord& address);
     // Sends one frame of at most SEND_LIMIT bytes.
     int SendFrame(std::span<const std::uint8_t> bytes);
-    // Receives one frame of at most dest.size() bytes: gathers bytes until the frame is complete by its own
-    // length field (capped at dest.size()). A connection that ends, fails or stays silent for RECEIVE_WAIT_MS
-    // first is a failed receive and leaves dest untouched. On success the bytes after the frame are zero.
+    // Receives one frame: gathers bytes until the frame is complete by its own length field and takes all of
+    // it off the connection, keeping its first dest.size() bytes (at most RECEIVE_LIMIT). A connection that
+    // ends, fails or stays silent for RECEIVE_WAIT_MS first is a failed receive and leaves dest untouched. On
+    // success the bytes of dest after the frame are zero.
     int ReceiveFrame(std::span<std::uint8_t> dest);
+    // The same, within a wait that began at `waitStart` (a reading of Now()): several receives can share one
+    // bound.
+    int ReceiveFrame(std::span<std::uint8_t> dest, std::uint32_t waitStart);
+    // The platform's millisecond clock, for ReceiveFrame's waitStart.
+    std::uint32_t Now() { return calls_.TickCount(); }
     // Throws away whatever has arrived and not been received yet (a late reply to an earlier attempt),
     // without waiting, so the next reply read is the answer to the next request.
     void DiscardPending();

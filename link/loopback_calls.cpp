@@ -133,6 +133,13 @@ int WaitNative(NativeSocket s, std::uint32_t timeoutMs) {
 }
 #endif
 
+using AnswerClock = std::chrono::steady_clock;
+
+// One emulated operation waits at most LOOPBACK_ANSWER_WAIT_MS for the whole of the simulator's answer.
+AnswerClock::time_point AnswerDeadline() {
+    return AnswerClock::now() + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS);
+}
+
 // A TCP connection to the simulator; the error code of a failed open is in `error`.
 NativeSocket OpenLoopbackConnection(std::uint16_t port, int& error) {
     const NativeSocket s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
@@ -202,11 +209,10 @@ class LoopbackCalls::TcpConnection {
         return 0;
     }
 
-    // Fills `bytes` within LOOPBACK_ANSWER_WAIT_MS: 0, WSAETIMEDOUT, WSAECONNRESET when the simulator ended
-    // the connection early, or the platform's code.
-    int ReceiveAll(std::span<std::uint8_t> bytes) {
-        using Clock = std::chrono::steady_clock;
-        const auto deadline = Clock::now() + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS);
+    // Fills `bytes` by `deadline`: 0, WSAETIMEDOUT, WSAECONNRESET when the simulator ended the connection
+    // early, or the platform's code.
+    int ReceiveAll(std::span<std::uint8_t> bytes, AnswerClock::time_point deadline) {
+        using Clock = AnswerClock;
         while (!bytes.empty()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             const int ready =
@@ -266,8 +272,8 @@ int LoopbackCalls::Fail(int code) {
     return SOCKET_ERROR_RESULT;
 }
 
+// Like Winsock, a successful call leaves the last error as it was.
 int LoopbackCalls::Succeed(int result) {
-    lastError_ = 0;
     return result;
 }
 
@@ -305,7 +311,6 @@ SocketHandle LoopbackCalls::Socket(int family, int type, int protocol) {
     }
     const SocketHandle handle = nextHandle_++;
     sockets_.emplace(handle, nullptr);
-    lastError_ = 0;
     return handle;
 }
 
@@ -333,25 +338,26 @@ int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<s
         return Fail(WSAENETDOWN_CODE);
     }
     TcpConnection tcp(native);
+    const auto deadline = AnswerDeadline();
     const std::array<std::uint8_t, 1> request{LOOPBACK_DISCOVERY_REQUEST};
     if (const int code = tcp.SendAll(request); code != 0) {
         return Fail(code);
     }
     std::array<std::uint8_t, 4> word{};
-    if (const int code = tcp.ReceiveAll(word); code != 0) {
+    if (const int code = tcp.ReceiveAll(word, deadline); code != 0) {
         return Fail(code);
     }
     if (const int result = static_cast<int>(ReadLittleEndian32(word)); result != 0) {
         return Fail(result);
     }
-    if (const int code = tcp.ReceiveAll(word); code != 0) {
+    if (const int code = tcp.ReceiveAll(word, deadline); code != 0) {
         return Fail(code);
     }
     const std::uint32_t count = ReadLittleEndian32(word);
     const std::size_t fitting = std::min<std::size_t>(count, (room - COUNT_SIZE) / RECORD_SIZE);
     // The count goes in last: an answer that breaks off leaves the count the caller set, normally 0.
     std::span<std::uint8_t> records = value.subspan(COUNT_SIZE, fitting * RECORD_SIZE);
-    if (const int code = tcp.ReceiveAll(records); code != 0) {
+    if (const int code = tcp.ReceiveAll(records, deadline); code != 0) {
         return Fail(code);
     }
     std::copy(word.begin(), word.end(), value.begin());
@@ -377,13 +383,14 @@ int LoopbackCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address
         return Fail(error);
     }
     auto tcp = std::make_unique<TcpConnection>(native);
+    const auto deadline = AnswerDeadline();
     std::array<std::uint8_t, 1 + ADDRESS_SIZE> request{LOOPBACK_CONNECT_REQUEST};
     std::copy(address.begin(), address.end(), request.begin() + 1);
     if (const int code = tcp->SendAll(request); code != 0) {
         return Fail(code);
     }
     std::array<std::uint8_t, 4> result{};
-    if (const int code = tcp->ReceiveAll(result); code != 0) {
+    if (const int code = tcp->ReceiveAll(result, deadline); code != 0) {
         return Fail(code);
     }
     if (const int code = static_cast<int>(ReadLittleEndian32(result)); code != 0) {

@@ -25,8 +25,8 @@ std::optional<std::uint16_t> ParseLoopbackPort(const char* text);
 // The byte that opens each emulated operation's TCP connection.
 inline constexpr std::uint8_t LOOPBACK_DISCOVERY_REQUEST = 'D';
 inline constexpr std::uint8_t LOOPBACK_CONNECT_REQUEST = 'C';
-// How long the emulation waits for the simulator's answer to a discovery or connect request; a simulator that
-// accepted the connection and then hangs must not freeze the program.
+// How long the emulation waits for the whole of the simulator's answer to one discovery try or connect
+// request; a simulator that accepted the connection and then hangs must not freeze the program.
 inline constexpr std::uint32_t LOOPBACK_ANSWER_WAIT_MS = 5000;
 
 // Winsock codes the emulation reports besides those of socket_calls.h.
@@ -36,7 +36,8 @@ inline constexpr int WSAENOPROTOOPT_CODE = 10042;
 inline constexpr int WSAEISCONN_CODE = 10056;
 inline constexpr int WSAENOTCONN_CODE = 10057;
 
-// Every emulated socket call sets the last error: 0 when it succeeds, the Winsock code when it fails.
+// An emulated socket call that fails sets the last error to its Winsock code; one that succeeds leaves the
+// last error as it was, as Winsock does.
 class LoopbackCalls : public SocketCalls {
   public:
     LoopbackCalls(std::uint16_t port, SocketCalls& platform);

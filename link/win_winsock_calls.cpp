@@ -100,7 +100,25 @@ std::wstring BesideProgram(const wchar_t* fileName) {
     return path + fileName;
 }
 
+namespace {
+
+// The thread's last error is also Winsock's: a hook library that is missing (the usual case) would leave 126
+// there for whoever asks Winsock next. The lookups keep the caller's error as they found it.
+class LastErrorKept {
+  public:
+    LastErrorKept() : saved_(::GetLastError()) {}
+    ~LastErrorKept() { ::SetLastError(saved_); }
+    LastErrorKept(const LastErrorKept&) = delete;
+    LastErrorKept& operator=(const LastErrorKept&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
+}  // namespace
+
 ModuleHandle WinsockCalls::LoadHookLibrary() {
+    const LastErrorKept kept;
     // A full path: the default search order would also try the current folder, where anyone could plant a
     // library that then runs inside the program.
     const std::wstring path = BesideProgram(HOOK_LIBRARY_NAME);
@@ -112,6 +130,7 @@ ModuleHandle WinsockCalls::LoadHookLibrary() {
 }
 
 ProcHandle WinsockCalls::GetHookEntry(ModuleHandle module) {
+    const LastErrorKept kept;
     return reinterpret_cast<ProcHandle>(::GetProcAddress(reinterpret_cast<HMODULE>(module), HOOK_ENTRY_NAME));
 }
 

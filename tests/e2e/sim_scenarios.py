@@ -48,6 +48,10 @@ SCENARIOS = {
                            dict(final_word=0x0004, writes=[write_of(0x0104)])),
     "write_unknown_status_thrice": (["--word", "0x0004", "--write-fault", "status-55"], True, [SEARCHING, FOUND],
                                     FAILURE, dict(final_word=0x0004, writes=[write_of(0x0104)] * 3)),
+    # Each read reply misses the program's wait and arrives with the next request: the second read reply comes
+    # while the write waits, ahead of its acknowledgement, and must not be taken for it.
+    "late_read_replies": (["--word", "0x0004", "--read-fault", "late:2"], True, [SEARCHING, FOUND], SUCCESS,
+                          dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
     "no_device": (["--no-devices"], True, [SEARCHING, "Devices not found"], FAILURE,
                   dict(final_word=0x0004, connections=0)),
     "discovery_error": (["--discovery-error", "10060"], True, [SEARCHING, "Searching devices error10060"],

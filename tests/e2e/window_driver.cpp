@@ -218,7 +218,11 @@ class Program {
     // Starts QX2205R.exe with `settingsPath` as its argument, in `folder`, with the loopback emulation's
     // variable set to `loopbackPort` or removed.
     Program(const std::wstring& exe, const fs::path& folder, const fs::path& settingsPath,
-            std::optional<unsigned> loopbackPort = std::nullopt) {
+            std::optional<unsigned> loopbackPort = std::nullopt)
+        // With the loopback emulation on, the caption says so, with its port.
+        : caption_(loopbackPort
+                       ? L"QX2205R - IrDA loopback emulation, 127.0.0.1:" + std::to_wstring(*loopbackPort)
+                       : L"QX2205R") {
         const std::wstring port = loopbackPort ? std::to_wstring(*loopbackPort) : std::wstring();
         SetEnvironmentVariableW(L"QX2205R_IRDA_LOOPBACK", loopbackPort ? port.c_str() : nullptr);
         std::wstring commandLine = L"\"" + exe + L"\" \"" + settingsPath.wstring() + L"\"";
@@ -248,7 +252,7 @@ class Program {
     HWND MainWindow(bool visible = true) const {
         return WaitFor("the main window", [&]() -> HWND {
             for (const HWND window : TopLevelWindows(info_.dwProcessId, L"TMainForm")) {
-                if (TextOf(window) == L"QX2205R" && (!visible || IsWindowVisible(window))) {
+                if (TextOf(window) == caption_ && (!visible || IsWindowVisible(window))) {
                     return window;
                 }
             }
@@ -299,7 +303,10 @@ class Program {
         return code;
     }
 
+    DWORD InterfaceThreadId() const { return info_.dwThreadId; }
+
   private:
+    std::wstring caption_;
     PROCESS_INFORMATION info_{};
 };
 
@@ -577,8 +584,61 @@ void WinsockRun(const std::wstring& exe) {
     form.WaitIdle(program);
     CheckText(program.StatusText(form.statusBar, 1), L"", "panel 1 after the run");
 
+    // The invalid socket could not be closed, so the link is still there: the next run tries to close it
+    // again, pauses, starts the socket library a second time and ends the same way.
+    Press(form.btnClear);
+    const HWND confirm = program.WaitBox(form.window, "the second confirmation box");
+    Press(GetDlgItem(confirm, IDOK));
+    WaitFor("the second confirmation box to close",
+            [&] { return !IsWindow(confirm) || !IsWindowVisible(confirm); });
+    const HWND second = program.WaitBox(form.window, "the second result box");
+    CheckText(TextOf(GetDlgItem(second, MESSAGE_BOX_TEXT_ID)), L"Error Data are't writen",
+              "second result box");
+    Press(GetDlgItem(second, IDOK));
+    form.WaitIdle(program);
+
     form.CloseWithCloseBox();
     Check(program.WaitExit() == 0, "the program did not end cleanly");
+}
+
+// Another program posts the window's private messages, idle and while the confirmation box is up: nothing
+// may crash, hang, end a run early or count as OK. A WM_QUIT during the box is Cancel, and ends the program.
+void ForeignMessages(const std::wstring& exe) {
+    constexpr UINT HOST_CALL = WM_APP + 1;
+    constexpr UINT RUN_DONE = WM_APP + 2;
+    ScratchFolder folder;
+    const LinkWatch link;
+    Program program(exe, folder.Path(), WriteSettings(folder, "0"), link.Port());
+    const Form form(program.MainWindow());
+    const auto answers = [&](const std::string& when) {
+        DWORD_PTR ignored = 0;
+        Check(SendMessageTimeoutW(form.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
+                                  &ignored) != 0,
+              "the window does not answer " + when);
+        Check(WaitForSingleObject(program.Process(), 0) == WAIT_TIMEOUT, "the program ended " + when);
+    };
+    const auto postAll = [&] {
+        for (int i = 0; i < 20; ++i) {
+            PostMessageW(form.window, HOST_CALL, 0, 0x1234);
+            PostMessageW(form.window, HOST_CALL, 0x1234, 0);
+            PostMessageW(form.window, RUN_DONE, 0, 0);
+        }
+    };
+
+    postAll();
+    answers("after the messages while idle");
+    Check(IsWindowEnabled(form.btnSet), "the mode buttons changed while idle");
+
+    Press(form.btnSet);
+    const HWND box = program.WaitBox(form.window, "the confirmation box");
+    postAll();
+    answers("after the messages during the confirmation");
+    Check(IsWindow(box) && IsWindowVisible(box), "the confirmation box went away");
+    Check(!IsWindowEnabled(form.btnSet), "a posted WM_RUN_DONE ended the run under the confirmation box");
+
+    PostMessageW(form.window, WM_QUIT, 7, 0);
+    Check(program.WaitExit() == 7, "the quit during the confirmation did not end the program with its code");
+    Check(!link.Touched(), "the quit during the confirmation was taken for OK: the link was used");
 }
 
 void CloseBoxSavesSettings(const std::wstring& exe) {
@@ -614,6 +674,8 @@ void CloseDuringRun(const std::wstring& exe) {
           "the window closed under a running mode switch");
     Check(ReadFile(settings) == "[Parameters]\r\nLanguage=0x0\r\n",
           "the settings were saved before the run ended");
+    CheckText(program.StatusText(form.statusBar, 0), L"Closing when the current run ends",
+              "panel 0 while the close waits for the run");
 
     // The run goes on to its end; then the window closes as usual.
     Press(GetDlgItem(program.WaitBox(form.window, "the result box"), IDOK));
@@ -752,6 +814,7 @@ const std::map<std::string, Scenario> SCENARIOS = {
     {"close_box_saves", CloseBoxSavesSettings},
     {"close_during_run", CloseDuringRun},
     {"unwritable_settings", UnwritableSettings},
+    {"foreign_messages", ForeignMessages},
 };
 
 // CMake passes the program's path as the build machine names it; under Wine a Unix path is reached through

@@ -43,8 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (failures < DISCOVERY_TRIES) {
         std::copy_n(data + 1, std::min(size - 1, list.bytes.size()), list.bytes.begin());
     }
-    // The platform leaves the last error of a failed try in place when a later try succeeds.
-    const int code = failures > 0 ? WSAETIMEDOUT_CODE : list.Count() == 0 ? ENUM_NO_DEVICES : LINK_OK;
+    // The platform leaves the last error of a failed try in place when a later try succeeds; only a failed
+    // last try makes it the result, and otherwise the count decides.
+    const int code = failures >= DISCOVERY_TRIES ? WSAETIMEDOUT_CODE
+                     : list.Count() == 0         ? ENUM_NO_DEVICES
+                                                 : LINK_OK;
     const std::string panel = code == ENUM_NO_DEVICES ? "slot6"
                               : code == LINK_OK       ? "slot5"
                                                       : "slot7" + std::to_string(code);

@@ -217,7 +217,7 @@ struct FaultCase {
     Target target;
     std::string firstReply;  // the faulty reply to the first request
     bool ends;               // the simulator ends the connection after it
-    bool firstApplied;       // a faulty write reply that still stores the word
+    bool firstApplied;       // the first write request stores its word despite the fault
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -308,7 +308,9 @@ INSTANTIATE_TEST_SUITE_P(
                   "A0 00 08 72 00 05 04 00",
                   false,
                   false},
-        FaultCase{"Drop", {"--read-fault", "drop:1"}, Target::Read, "A0 00 08 72", true, false}),
+        FaultCase{"Drop", {"--read-fault", "drop:1"}, Target::Read, "A0 00 08 72", true, false},
+        // The first reply comes only with the second request, ahead of that one's own.
+        FaultCase{"Late", {"--read-fault", "late:1"}, Target::Read, "A0 00 08 72 00 05 04 00", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(
@@ -316,17 +318,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"Status90", {"--write-fault", "status-90:1"}, Target::Write, "90 00 03", false, false},
         FaultCase{"StatusC0", {"--write-fault", "status-c0:1"}, Target::Write, "C0 00 03", false, false},
-        FaultCase{"Length", {"--write-fault", "length:1"}, Target::Write, "A0 00 04", false, false},
-        FaultCase{"Byte2", {"--write-fault", "byte-2:1"}, Target::Write, "A0 00 FC", false, false},
-        FaultCase{"Short", {"--write-fault", "short:1"}, Target::Write, "A0", false, false},
-        FaultCase{"Silent", {"--write-fault", "silent:1"}, Target::Write, "", false, false},
+        // The instrument took the write; only its acknowledgement suffered on the way back.
+        FaultCase{"Length", {"--write-fault", "length:1"}, Target::Write, "A0 00 04", false, true},
+        FaultCase{"Byte2", {"--write-fault", "byte-2:1"}, Target::Write, "A0 00 FC", false, true},
+        FaultCase{"Short", {"--write-fault", "short:1"}, Target::Write, "A0", false, true},
+        FaultCase{"Silent", {"--write-fault", "silent:1"}, Target::Write, "", false, true},
+        FaultCase{"Late", {"--write-fault", "late:1"}, Target::Write, "A0 00 03", false, true},
         FaultCase{"Delay",
                   {"--write-fault", "delay:1", "--delay-ms", "50"},
                   Target::Write,
                   "A0 00 03",
                   false,
                   true},
-        FaultCase{"Drop", {"--write-fault", "drop:1"}, Target::Write, "A0", true, false}),
+        FaultCase{"Drop", {"--write-fault", "drop:1"}, Target::Write, "A0", true, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

@@ -152,7 +152,9 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"ReadStatus90", {"--read-fault", "status-90"}, 0, 0, false, false, 0x0004, 1, 0},
         LinkCase{"ReadUnknownStatus", {"--read-fault", "status-55"}, 0, 0, false, false, 0x0004, 3, 0},
         LinkCase{"ReadUnknownStatusTwice", {"--read-fault", "status-55:2"}, 0, 0, true, true, 0x0104, 3, 1},
-        LinkCase{"ReadWrongLength", {"--read-fault", "length"}, 0, 0, false, false, 0x0004, 1, 0},
+        // A length field one too large: the frame never completes, and each of the three attempts waits it
+        // out.
+        LinkCase{"ReadWrongLength", {"--read-fault", "length"}, 0, 0, false, false, 0x0004, 3, 0},
         LinkCase{"ReadWrongByte3", {"--read-fault", "byte-3"}, 0, 0, false, false, 0x0004, 1, 0},
         LinkCase{"ReadShortOnce", {"--read-fault", "short:1"}, 0, 0, true, true, 0x0104, 2, 1},
         LinkCase{"ReadDropped", {"--read-fault", "drop"}, 0, 0, false, false, 0x0004, 1, 0},
@@ -162,7 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"WriteStatus90", {"--write-fault", "status-90"}, 0, 0, true, false, 0x0004, 1, 1},
         LinkCase{"WriteUnknownStatusTwice", {"--write-fault", "status-55:2"}, 0, 0, true, true, 0x0104, 1, 3},
         LinkCase{"WriteSilentOnce", {"--write-fault", "silent:1"}, 0, 0, true, true, 0x0104, 1, 2},
-        LinkCase{"WriteDropped", {"--write-fault", "drop"}, 0, 0, true, false, 0x0004, 1, 1}),
+        // The instrument stored the word before its acknowledgement was cut off: the one failure report that
+        // may stand beside a written word, since the program never saw the acknowledgement.
+        LinkCase{"WriteDropped", {"--write-fault", "drop"}, 0, 0, true, false, 0x0104, 1, 1},
+        // The first read reply misses its wait and comes with the second read request; the second read reply
+        // comes while the write waits, ahead of the acknowledgement.
+        LinkCase{"ReadRepliesLate", {"--read-fault", "late:2"}, 0, 0, true, true, 0x0104, 2, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LinkOverLoopbackDevices, ConnectsToTheFirstDeviceByItsFullName) {

@@ -73,18 +73,40 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  0x0105},
         ReadCase{"byte3_not_72", {{Data({0xA0, 0x00, 0x08, 0x73, 0x00, 0x05, 0x34, 0x12})}}, false, 0xAAAA},
+        // A positive frame of another length answers some other request: passed over on every attempt.
         ReadCase{"length_field_9",
-                 {{Data({0xA0, 0x00, 0x09, 0x72, 0x00, 0x05, 0x34, 0x12, 0x00})}},
+                 {{Data({0xA0, 0x00, 0x09, 0x72, 0x00, 0x05, 0x34, 0x12, 0x00})},
+                  {Data({0xA0, 0x00, 0x09, 0x72, 0x00, 0x05, 0x34, 0x12, 0x00})},
+                  {Data({0xA0, 0x00, 0x09, 0x72, 0x00, 0x05, 0x34, 0x12, 0x00})}},
                  false,
                  0xAAAA},
         ReadCase{"length_field_high_byte",
-                 {{Data({0xA0, 0x01, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}},
+                 {{Data({0xA0, 0x01, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}, {}, {}},
                  false,
                  0xAAAA},
         ReadCase{"status_90", {{Data({0x90, 0x00, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}}, false, 0xAAAA},
         ReadCase{"status_C0_ends_at_once", {{Data({0xC0, 0x00, 0x03})}}, false, 0xAAAA},
         // A short positive frame is complete by its own length: its missing bytes never become a word.
-        ReadCase{"short_positive_frame", {{Data({0xA0, 0x00, 0x03})}}, false, 0xAAAA},
+        ReadCase{"short_positive_frame",
+                 {{Data({0xA0, 0x00, 0x03})}, {Data({0xA0, 0x00, 0x03})}, {Data({0xA0, 0x00, 0x03})}},
+                 false,
+                 0xAAAA},
+        // A late acknowledgement of some earlier write comes first; the read's own reply follows it.
+        ReadCase{"stale_acknowledgement_passed_over",
+                 {{Data({0xA0, 0x00, 0x03, 0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}},
+                 true,
+                 0x1234},
+        // Longer than anything a receive keeps: taken off whole, so none of its bytes starts the next frame.
+        ReadCase{"stale_frame_beyond_the_receive_limit",
+                 {{Data([] {
+                       Bytes stale(200, 0xA0);
+                       stale[1] = 0x00;
+                       stale[2] = 200;
+                       return stale;
+                   }()),
+                   Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x34, 0x12})}},
+                 true,
+                 0x1234},
         ReadCase{"unknown_status_three_times",
                  {{Data({0x55, 0x00, 0x03})}, {Data({0x55, 0x00, 0x03})}, {Data({0x55, 0x00, 0x03})}},
                  false,
@@ -141,7 +163,35 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"acknowledged", {{Data({0xA0, 0x00, 0x03})}}, true},
         WriteCase{"status_90", {{Data({0x90, 0x00, 0x03})}}, false},
         WriteCase{"status_C0_one_request", {{Data({0xC0, 0x00, 0x03})}}, false},
-        WriteCase{"length_field_4", {{Data({0xA0, 0x00, 0x04, 0x00})}}, false},
+        WriteCase{"length_field_4",
+                  {{Data({0xA0, 0x00, 0x04, 0x00})},
+                   {Data({0xA0, 0x00, 0x04, 0x00})},
+                   {Data({0xA0, 0x00, 0x04, 0x00})}},
+                  false},
+        // The reply to an earlier read request comes while the write waits: it is not the write's answer,
+        // and the acknowledgement behind it is.
+        WriteCase{"late_read_reply_passed_over",
+                  {{Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x04, 0x00}), Data({0xA0, 0x00, 0x03})}},
+                  true},
+        WriteCase{"late_read_reply_with_status_90_passed_over",
+                  {{Data({0x90, 0x00, 0x08, 0x72, 0x00, 0x05, 0x04, 0x00}), Data({0xA0, 0x00, 0x03})}},
+                  true},
+        // The late frame arrives in pieces and the acknowledgement straight behind its last byte.
+        WriteCase{
+            "late_read_reply_in_pieces_passed_over",
+            {{Data({0xA0, 0x00}), Data({0x08, 0x72, 0x00, 0x05, 0x04}), Data({0x00, 0xA0, 0x00, 0x03})}},
+            true},
+        // A refusal is an answer whatever its length.
+        WriteCase{"status_C0_of_another_length_one_request",
+                  {{Data({0xC0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x04, 0x00})}},
+                  false},
+        // The wait that a stale frame interrupted goes on only to its first bound: this acknowledgement comes
+        // too late for attempt 0, and attempt 1 sends the request again.
+        WriteCase{"wait_after_a_stale_frame_keeps_its_bound",
+                  {{Delay(2000), Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x04, 0x00}), Delay(1500),
+                    Data({0xA0, 0x00, 0x03})},
+                   {Data({0xA0, 0x00, 0x03})}},
+                  true},
         WriteCase{"header_cut_short", {{Data({0xA0, 0x00}), Close()}, {}, {}}, false},
         WriteCase{"unknown_status_three_identical_requests",
                   {{Data({0x12, 0x00, 0x03})}, {Data({0x12, 0x00, 0x03})}, {Data({0x12, 0x00, 0x03})}},

@@ -79,6 +79,7 @@ struct DiscoveryCase {
     int result;
     int tries;
     int pauses;
+    int hookLoadError = 0;  // what a failed hook load left in the last error before discovery
 };
 
 // Printed by name: the raw bytes of the struct would include its uninitialised padding.
@@ -94,6 +95,7 @@ TEST_P(DiscoveryTest, TriesUpTo49TimesWithAPauseAfterEachFailure) {
     instrument.devices = c.devices;
     instrument.discoveryFailures = c.failures;
     instrument.discoveryError = WSAETIMEDOUT_CODE;
+    instrument.hookLoadError = c.hookLoadError;
     IrdaLink link(instrument);
     AddressRecord address{};
     DeviceList list{};
@@ -110,12 +112,20 @@ TEST_P(DiscoveryTest, TriesUpTo49TimesWithAPauseAfterEachFailure) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DiscoveryTest,
-    ::testing::Values(DiscoveryCase{"one_device", {{1, "QX"}}, 0, LINK_OK, 1, 0},
-                      DiscoveryCase{"none_in_range", {}, 0, ENUM_NO_DEVICES, 1, 0},
-                      DiscoveryCase{"fails_every_try", {{1, "QX"}}, 1000, WSAETIMEDOUT_CODE, 49, 49},
-                      // The platform keeps its last error after a later success; the error comes back with a
-                      // device in the list, and the caller goes on by the count.
-                      DiscoveryCase{"fails_then_finds", {{1, "QX"}}, 3, WSAETIMEDOUT_CODE, 4, 3}),
+    ::testing::Values(
+        DiscoveryCase{"one_device", {{1, "QX"}}, 0, LINK_OK, 1, 0},
+        DiscoveryCase{"none_in_range", {}, 0, ENUM_NO_DEVICES, 1, 0},
+        DiscoveryCase{"fails_every_try", {{1, "QX"}}, 1000, WSAETIMEDOUT_CODE, 49, 49},
+        // The fake, like the platform, keeps its last error through later successes: after a
+        // successful try only the count decides, whatever the error slot still holds.
+        DiscoveryCase{"fails_then_finds", {{1, "QX"}}, 3, LINK_OK, 4, 3},
+        DiscoveryCase{"fails_then_none_in_range", {}, 3, ENUM_NO_DEVICES, 4, 3},
+        // SockDll.dll absent: the failed load leaves 126 (module not found) on the thread.
+        DiscoveryCase{"hook_load_error_then_finds", {{1, "QX"}}, 0, LINK_OK, 1, 0, 126},
+        DiscoveryCase{"hook_load_error_then_none_in_range", {}, 0, ENUM_NO_DEVICES, 1, 0, 126},
+        // A failed last try has an error of its own, and that one is the result.
+        DiscoveryCase{
+            "hook_load_error_then_fails_every_try", {{1, "QX"}}, 1000, WSAETIMEDOUT_CODE, 49, 49, 126}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A started and discovered link, ready to connect.
@@ -228,6 +238,21 @@ TEST(IrdaLinkReceive, GathersAFrameInPiecesAndTakesNothingOfTheNext) {
     EXPECT_EQ(d.link.ReceiveFrame(next), LINK_OK);
     EXPECT_THAT(next, ElementsAre(0xC0, 0x00, 0x03, 0, 0, 0, 0, 0))
         << "a short frame is complete; the rest is zero";
+}
+
+TEST(IrdaLinkReceive, FrameLongerThanTheDestinationIsTakenOffWhole) {
+    DiscoveredLink d({{1, "QX"}});
+    d.instrument.ExpectGreeting();
+    ASSERT_EQ(d.Greet(), LINK_OK);
+    d.instrument.Expect({0x01},
+                        {Data({0xA0, 0x00, 0x08, 0x72, 0x00, 0x05, 0x04, 0x01}), Data({0xA0, 0x00, 0x03})});
+    ASSERT_EQ(d.link.SendFrame(Bytes{0x01}), LINK_OK);
+    std::array<std::uint8_t, 3> dest{};
+    ASSERT_EQ(d.link.ReceiveFrame(dest), LINK_OK);
+    EXPECT_THAT(dest, ElementsAre(0xA0, 0x00, 0x08));
+    // The next receive starts at the next frame, not inside the rest of the first.
+    ASSERT_EQ(d.link.ReceiveFrame(dest), LINK_OK);
+    EXPECT_THAT(dest, ElementsAre(0xA0, 0x00, 0x03));
 }
 
 TEST(IrdaLinkReceive, FailedReceiveLeavesTheDestinationUntouched) {

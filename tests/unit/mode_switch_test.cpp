@@ -179,7 +179,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"read_short",
                     [](ScriptedInstrument& i) {
                         i.ExpectGreeting();
-                        i.Expect(READ_REQUEST, {Data({0xA0, 0x00, 0x03})});
+                        // A positive frame of another length is passed over on each attempt.
+                        for (int k = 0; k < 3; ++k) {
+                            i.Expect(READ_REQUEST, {Data({0xA0, 0x00, 0x03})});
+                        }
                     },
                     {"slot3", "slot5", ""},
                     0,
@@ -219,7 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ModeSwitch, DiscoveryErrorWithADeviceListedStillConnectsAndCanSucceed) {
     ModeSwitchRun r;
     r.instrument.devices = {{1, "QX"}};
-    r.instrument.discoveryFailures = 2;
+    r.instrument.discoveryFailures = 1000;
+    r.instrument.failedTriesListDevices = true;
     r.instrument.discoveryError = -5;  // shown in signed decimal
     r.instrument.ExpectGreeting();
     r.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0000))});
@@ -239,6 +243,39 @@ TEST(ModeSwitch, LateReplyToAnEarlierAttemptIsNotTakenForTheNextAnswer) {
     EXPECT_TRUE(r.Go(true));
     ASSERT_EQ(r.host.results.size(), 1u);
     EXPECT_EQ(r.host.results[0].caption, "slot11");
+}
+
+TEST(ModeSwitch, ReadReplyArrivingDuringTheWriteIsNotTheWritesAnswer) {
+    ModeSwitchRun r;
+    r.instrument.devices = {{1, "QX"}};
+    r.instrument.ExpectGreeting();
+    // Each read reply arrives only while the next request waits: the first read attempt runs out of time,
+    // the second takes the first reply, and the second reply comes during the write, ahead of its
+    // acknowledgement.
+    r.instrument.Expect(READ_REQUEST, {Silence(), Late(ReadReply(0x0004))});
+    r.instrument.Expect(READ_REQUEST, {Late(ReadReply(0x0004))});
+    r.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+    EXPECT_TRUE(r.Go(true));
+    EXPECT_EQ(Hex(r.WritesSent()), Hex(WriteOf(0x0104))) << "one write request, nothing sent again";
+    ASSERT_EQ(r.host.results.size(), 1u);
+    EXPECT_EQ(r.host.results[0].text, "slot9");
+}
+
+TEST(ModeSwitch, SecondRunAfterAFailedCloseClosesAgainPausesAndStartsTheLibraryAgain) {
+    ModeSwitchRun r;
+    r.instrument.devices = {};
+    r.instrument.closeError = WSAENETDOWN_CODE;
+    EXPECT_FALSE(r.Go(true));
+    ASSERT_TRUE(r.link.HasLink()) << "a failed close leaves the link present";
+    r.instrument.calls.clear();
+    r.instrument.closeError = 0;
+    EXPECT_FALSE(r.Go(true));
+    EXPECT_THAT(
+        std::vector<std::string>(r.instrument.calls.begin(), r.instrument.calls.begin() + 6),
+        ElementsAre("shutdown 1", "closesocket", "Sleep 1500", "WSACleanup", "Sleep 200", "WSAStartup 257"));
+    EXPECT_EQ(r.instrument.startups, 2);
+    EXPECT_FALSE(r.link.HasLink());
+    EXPECT_EQ(r.host.results.size(), 2u);
 }
 
 TEST(ModeSwitch, CancelTouchesNothing) {

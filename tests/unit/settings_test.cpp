@@ -24,6 +24,7 @@ class FakeProfileCalls : public ProfileCalls {
     std::map<std::string, Keys> files;
     std::set<std::string> directories;
     std::set<std::string> unwritable;  // paths whose writes the platform refuses
+    std::set<std::string> unreadable;  // files another program holds open without sharing
     bool writeThrows = false;          // a write that fails with something other than a refusal
     std::string currentDirectory = "C:\\cur";
     std::optional<std::string> firstArgument;
@@ -32,7 +33,7 @@ class FakeProfileCalls : public ProfileCalls {
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
                            std::size_t maxChars) override {
         const auto file = files.find(path);
-        if (file == files.end()) {
+        if (file == files.end() || unreadable.count(path) != 0) {
             return {};
         }
         const auto value = file->second.find({section, key});
@@ -51,6 +52,9 @@ class FakeProfileCalls : public ProfileCalls {
         return true;
     }
     bool FileExists(const std::string& path) override { return files.count(path) != 0; }
+    bool FileReadable(const std::string& path) override {
+        return FileExists(path) && unreadable.count(path) == 0;
+    }
     bool DirectoryExists(const std::string& path) override { return directories.count(path) != 0; }
     std::string CurrentDirectory() override { return currentDirectory; }
     std::optional<std::string> FirstArgument() override { return firstArgument; }
@@ -222,6 +226,29 @@ TEST(Settings, ReadsAnExistingFileAndSavesTheLanguageBackInDecimal) {
     }
 }
 
+TEST(Settings, AFileThatCouldNotBeReadAtStartIsNotWrittenAtClose) {
+    const std::string path = "C:\\prog\\QX2205R.ini";
+    FakeProfileCalls calls;
+    calls.directories.insert("C:\\prog\\");
+    calls.files[path][{"Parameters", "Language"}] = "1";
+    calls.unreadable.insert(path);
+    Settings settings(calls);
+    settings.LoadSettings("C:\\prog\\");
+    EXPECT_EQ(settings.Language, 0) << "the language could not be learned";
+    EXPECT_EQ(settings.SettingsPath, path);
+    calls.unreadable.clear();  // the other program has let go by the time the window closes
+    settings.SaveSettings("C:\\prog\\");
+    EXPECT_EQ(calls.writeCount, 0);
+    EXPECT_EQ(calls.Stored(path), "1");
+
+    // Read at a later start, the same file is written back as usual.
+    Settings later(calls);
+    later.LoadSettings("C:\\prog\\");
+    EXPECT_EQ(later.Language, 1);
+    later.SaveSettings("C:\\prog\\");
+    EXPECT_EQ(calls.writeCount, 1);
+}
+
 TEST(Settings, SaveWithoutLoadResolvesThePathFirst) {
     FakeProfileCalls calls;
     calls.directories.insert("C:\\prog\\");
@@ -233,7 +260,7 @@ TEST(Settings, SaveWithoutLoadResolvesThePathFirst) {
 
 TEST(Settings, ARefusedWriteLeavesLoadButNotSave) {
     FakeProfileCalls calls;
-    calls.firstArgument = "D:\\missing\\QX2205R.ini";
+    calls.firstArgument.emplace("D:\\missing\\QX2205R.ini");
     calls.unwritable.insert("D:\\missing\\QX2205R.ini");
     Settings settings(calls);
     try {

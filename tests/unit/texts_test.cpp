@@ -156,6 +156,27 @@ TEST(ApplyLanguage, FillsEveryCaptionAndSlotWithTheLanguagesTexts) {
     }
 }
 
+TEST(ApplyLanguage, ClosingAfterARunIsSaidInTheLanguageAndFitsWindows1251) {
+    const FormTexts asCreated;
+    struct Case {
+        int language;
+        std::string_view cp1251;
+    };
+    for (const Case c : {Case{LANGUAGE_ENGLISH, "Closing when the current run ends"},
+                         Case{LANGUAGE_RUSSIAN,
+                              "\xC7\xE0\xEA\xF0\xFB\xF2\xE8\xE5 \xEF\xEE\xF1\xEB\xE5 "
+                              "\xEE\xEA\xEE\xED\xF7\xE0\xED\xE8\xFF \xEE\xE1\xEC\xE5\xED\xE0"},
+                         Case{5,
+                              "\xC7\xE0\xEA\xF0\xFB\xF2\xE8\xE5 \xEF\xEE\xF1\xEB\xE5 "
+                              "\xEE\xEA\xEE\xED\xF7\xE0\xED\xE8\xFF \xEE\xE1\xEC\xE5\xED\xE0"}}) {
+        SCOPED_TRACE(c.language);
+        FormTexts texts;
+        ApplyLanguage(c.language, texts);
+        EXPECT_EQ(ToCp1251(texts.closingAfterRun), std::optional<std::string>(c.cp1251));
+    }
+    EXPECT_EQ(asCreated.closingAfterRun, "Закрытие после окончания обмена") << "the layout's language";
+}
+
 TEST(ApplyLanguage, OtherLanguagesChangeNothing) {
     Targets asCreated{};
     asCreated[9] = "Выход";  // btnExit keeps its caption from the window layout

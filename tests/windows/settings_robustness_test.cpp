@@ -180,6 +180,26 @@ TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
     EXPECT_EQ(Stored(path, "Parameters", "Language"), "1");
 }
 
+TEST(SettingsRobustness, AFileHeldOpenWithoutSharingAtStartIsByteIdenticalAfterClose) {
+    TempFolder program;
+    const std::string path = program.File("QX2205R.ini");
+    WriteBytes(path, HEX_FILE);
+    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    Settings settings(calls);
+    {
+        // Another program has the file open and lets nobody else in, not even to read.
+        const HANDLE held = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        settings.LoadSettings(program.Directory());
+        CloseHandle(held);
+    }
+    EXPECT_EQ(settings.Language, 0);
+    // Saving would write 0 over 0x1 once the file is free again; it must not.
+    settings.SaveSettings(program.Directory());
+    EXPECT_EQ(ReadBytes(path), HEX_FILE);
+}
+
 TEST(SettingsRobustness, AReadOnlyFileAtCloseKeepsItsContent) {
     TempFolder program;
     const std::string path = program.File("QX2205R.ini");

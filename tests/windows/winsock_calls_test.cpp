@@ -10,7 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <array>
+#include <cstring>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
 
 #include "app/mode_switch.h"
@@ -116,6 +120,32 @@ TEST(WinsockHook, LoadedFromTheProgramsFolderAndGivenTheHandle) {
         reinterpret_cast<HMODULE>(module));  // the program never unloads it; the test must, to clean up
 }
 
+TEST(WinsockHook, LookingForTheLibraryKeepsTheCallersLastError) {
+    struct Lookup {
+        const char* name;
+        bool placed;  // the library is in the program's folder
+    };
+    for (const Lookup& c : {Lookup{"absent", false}, Lookup{"present", true}}) {
+        SCOPED_TRACE(c.name);
+        std::optional<PlacedHook> hook;
+        if (c.placed) {
+            hook.emplace(ProgramFolder());
+        }
+        WinsockCalls calls;
+        ::WSASetLastError(WSAEWOULDBLOCK);
+        const ModuleHandle module = calls.LoadHookLibrary();
+        EXPECT_EQ(module != 0, c.placed);
+        EXPECT_EQ(calls.WSAGetLastError(), WSAEWOULDBLOCK);
+        if (module != 0) {
+            // An entry that is not there fails the lookup, which must not show either.
+            ::WSASetLastError(WSAEWOULDBLOCK);
+            EXPECT_NE(calls.GetHookEntry(module), 0u);
+            EXPECT_EQ(calls.WSAGetLastError(), WSAEWOULDBLOCK);
+            ::FreeLibrary(reinterpret_cast<HMODULE>(module));
+        }
+    }
+}
+
 TEST(WinsockHook, NotLoadedFromTheCurrentFolder) {
     const fs::path planted = fs::temp_directory_path() / L"qx_planted_hook";
     fs::create_directories(planted);
@@ -128,6 +158,79 @@ TEST(WinsockHook, NotLoadedFromTheCurrentFolder) {
         fs::current_path(before);
     }
     fs::remove_all(planted);
+}
+
+// The calls IrDA uses are the same Winsock calls for any stream socket: on a connected TCP pair they run for
+// real here, where Wine has no IrDA.
+class TcpPair {
+  public:
+    TcpPair() {
+        WSADATA data{};
+        started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+        listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        address_.sin_family = AF_INET;
+        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int size = sizeof address_;
+        ::bind(listener_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_);
+        ::listen(listener_, 1);
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address_), &size);
+    }
+    ~TcpPair() {
+        ::closesocket(peer_);
+        ::closesocket(listener_);
+        if (started_) {
+            ::WSACleanup();
+        }
+    }
+    TcpPair(const TcpPair&) = delete;
+    TcpPair& operator=(const TcpPair&) = delete;
+
+    std::span<const std::uint8_t> Address() const {
+        return {reinterpret_cast<const std::uint8_t*>(&address_), sizeof address_};
+    }
+    SOCKET Accept() { return peer_ = ::accept(listener_, nullptr, nullptr); }
+
+  private:
+    bool started_ = false;
+    SOCKET listener_ = INVALID_SOCKET;
+    SOCKET peer_ = INVALID_SOCKET;
+    sockaddr_in address_{};
+};
+
+TEST(WinsockOnAConnectedPair, ConnectSendWaitReceiveAndShutdownRunForReal) {
+    TcpPair pair;
+    WinsockCalls calls;
+    ASSERT_EQ(calls.WSAStartup(WINSOCK_VERSION_1_1), 0);
+    const SocketHandle s = calls.Socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    ASSERT_NE(s, INVALID_SOCKET_HANDLE);
+    ASSERT_EQ(calls.Connect(s, pair.Address()), 0) << calls.WSAGetLastError();
+    const SOCKET peer = pair.Accept();
+    ASSERT_NE(peer, INVALID_SOCKET);
+
+    const std::array<std::uint8_t, 5> request = {0x83, 0x00, 0x05, 0xB1, 0xD3};
+    EXPECT_EQ(calls.Send(s, request), 5);
+    std::array<char, 5> atPeer{};
+    EXPECT_EQ(::recv(peer, atPeer.data(), 5, MSG_WAITALL), 5);
+    EXPECT_EQ(std::memcmp(atPeer.data(), request.data(), 5), 0);
+
+    EXPECT_EQ(calls.WaitReadable(s, 0), 0) << "nothing has come yet";
+    const char reply[] = {'\xA0', '\x00', '\x03'};
+    ASSERT_EQ(::send(peer, reply, 3, 0), 3);
+    EXPECT_EQ(calls.WaitReadable(s, 5000), 1);
+    std::array<std::uint8_t, 8> received{};
+    EXPECT_EQ(calls.Recv(s, received), 3);
+    EXPECT_THAT(std::span(received).first(3), ::testing::ElementsAre(0xA0, 0x00, 0x03));
+
+    // After the shutdown the peer reads the end of the stream; its own end then shows as readable, 0 bytes.
+    EXPECT_EQ(calls.Shutdown(s, SD_SEND_DIRECTION), 0);
+    EXPECT_EQ(::recv(peer, atPeer.data(), 5, 0), 0);
+    ::shutdown(peer, SD_SEND);
+    EXPECT_EQ(calls.WaitReadable(s, 5000), 1);
+    EXPECT_EQ(calls.Recv(s, received), 0);
+    EXPECT_EQ(calls.CloseSocket(s), 0);
+    EXPECT_EQ(calls.Send(s, request), SOCKET_ERROR_RESULT);
+    EXPECT_EQ(calls.WSAGetLastError(), WSAENOTSOCK);
+    EXPECT_EQ(calls.WSACleanup(), 0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace sim {
 
@@ -147,7 +148,7 @@ std::int32_t Instrument::AnswerConnect(std::span<const std::uint8_t, ADDRESS_SIZ
 
 Reply Instrument::WithFault(Bytes reply, std::optional<FrameFault>& fault) {
     if (!Plays(fault)) {
-        return {std::move(reply), 0, After::Nothing, std::nullopt};
+        return {std::move(reply), 0, After::Nothing, false};
     }
     if (fault->remaining > 0) {
         --fault->remaining;
@@ -171,14 +172,16 @@ Reply Instrument::WithFault(Bytes reply, std::optional<FrameFault>& fault) {
             break;
         case FaultKind::Drop:
             reply.resize(half);
-            return {std::move(reply), 0, After::Close, std::nullopt};
+            return {std::move(reply), 0, After::Close, false};
         case FaultKind::Reset:
             reply.resize(half);
-            return {std::move(reply), 0, After::Reset, std::nullopt};
+            return {std::move(reply), 0, After::Reset, false};
         case FaultKind::Delay:
-            return {std::move(reply), options_.delayMs, After::Nothing, std::nullopt};
+            return {std::move(reply), options_.delayMs, After::Nothing, false};
+        case FaultKind::Late:
+            return {std::move(reply), 0, After::Nothing, true};
     }
-    return {std::move(reply), 0, After::Nothing, std::nullopt};
+    return {std::move(reply), 0, After::Nothing, false};
 }
 
 Reply Instrument::AnswerFrame(std::span<const std::uint8_t> frame) {
@@ -186,12 +189,23 @@ Reply Instrument::AnswerFrame(std::span<const std::uint8_t> frame) {
     if (connection == nullptr) {
         return {};
     }
-    connection->received.push_back(Hex(frame));
+    Reply reply = OwnReply(*connection, frame);
+    Bytes earlier = std::exchange(held_, {});
+    if (reply.late) {
+        held_ = std::move(reply.bytes);
+        reply = {};
+    }
+    reply.bytes.insert(reply.bytes.begin(), earlier.begin(), earlier.end());
+    return reply;
+}
+
+Reply Instrument::OwnReply(Connection& connection, std::span<const std::uint8_t> frame) {
+    connection.received.push_back(Hex(frame));
     if (Equal(frame, GREETING)) {
-        connection->greeted = true;
+        connection.greeted = true;
         return WithFault(Bytes(GREETING_REPLY.begin(), GREETING_REPLY.end()), options_.greetingFault);
     }
-    if (connection->greeted && Equal(frame, READ_REQUEST)) {
+    if (connection.greeted && Equal(frame, READ_REQUEST)) {
         const Bytes reply = {0xA0,
                              0x00,
                              0x08,
@@ -202,16 +216,18 @@ Reply Instrument::AnswerFrame(std::span<const std::uint8_t> frame) {
                              static_cast<std::uint8_t>(word_ >> 8)};
         return WithFault(reply, options_.readFault);
     }
-    if (connection->greeted && frame.size() == WRITE_REQUEST_SIZE &&
+    if (connection.greeted && frame.size() == WRITE_REQUEST_SIZE &&
         Equal(frame.first(WRITE_REQUEST_HEAD.size()), WRITE_REQUEST_HEAD)) {
-        const auto word = static_cast<std::uint16_t>(frame[8] | (frame[9] << 8));
         Reply reply = WithFault(Bytes(WRITE_ACK.begin(), WRITE_ACK.end()), options_.writeFault);
-        if (Equal(reply.bytes, WRITE_ACK)) {
-            reply.word = word;
+        // The instrument stores the word as the request arrives; what happens to its acknowledgement on the
+        // way back does not undo that. Only an answer with another status says it did not take the write.
+        if (reply.bytes.empty() || reply.bytes[0] == WRITE_ACK[0]) {
+            word_ = static_cast<std::uint16_t>(frame[8] | (frame[9] << 8));
+            writesApplied_.push_back(word_);
         }
         return reply;
     }
-    return {Bytes(NEGATIVE_REPLY.begin(), NEGATIVE_REPLY.end()), 0, After::Nothing, std::nullopt};
+    return {Bytes(NEGATIVE_REPLY.begin(), NEGATIVE_REPLY.end()), 0, After::Nothing, false};
 }
 
 void Instrument::RecordSent(std::span<const std::uint8_t> bytes) {
@@ -220,13 +236,9 @@ void Instrument::RecordSent(std::span<const std::uint8_t> bytes) {
     }
 }
 
-void Instrument::ApplyWord(std::uint16_t word) {
-    word_ = word;
-    writesApplied_.push_back(word);
-}
-
 void Instrument::EndConnection() {
     connectionOpen_ = false;
+    held_.clear();
 }
 
 nlohmann::ordered_json Instrument::Record(const std::string& stopReason) const {

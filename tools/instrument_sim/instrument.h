@@ -32,8 +32,7 @@ struct Reply {
     Bytes bytes;
     std::uint32_t delayMs = 0;
     After after = After::Nothing;
-    // Set when these bytes are the write acknowledgement: the word is stored once they have been sent.
-    std::optional<std::uint16_t> word;
+    bool late = false;  // held back until the next request
 };
 
 // Splits a byte stream into frames by their length field (bytes 1-2, high byte first).
@@ -56,12 +55,12 @@ class Instrument {
     Bytes AnswerDiscovery();
     // The result of a connect request; 0 opens a frame connection until EndConnection.
     std::int32_t AnswerConnect(std::span<const std::uint8_t, ADDRESS_SIZE> address);
-    // The reply to one complete frame of the open frame connection.
+    // What goes out after one complete frame of the open frame connection: a late reply to the request
+    // before it first, then this frame's own reply unless that one is late in turn. A write is stored as it
+    // arrives, unless the instrument refuses it.
     Reply AnswerFrame(std::span<const std::uint8_t> frame);
     // Bytes that went out on the frame connection.
     void RecordSent(std::span<const std::uint8_t> bytes);
-    // A write acknowledgement went out in full.
-    void ApplyWord(std::uint16_t word);
     void EndConnection();
 
     std::uint16_t Word() const { return word_; }
@@ -78,6 +77,7 @@ class Instrument {
 
     // Applies the fault, if it still plays, to the right reply.
     Reply WithFault(Bytes reply, std::optional<FrameFault>& fault);
+    Reply OwnReply(Connection& connection, std::span<const std::uint8_t> frame);
     Connection* Current();
 
     Options options_;
@@ -86,6 +86,7 @@ class Instrument {
     nlohmann::ordered_json discoveries_ = nlohmann::ordered_json::array();
     std::vector<Connection> connections_;
     bool connectionOpen_ = false;
+    Bytes held_;  // a late reply, waiting for the next request
 };
 
 // "80 00 12 ..." as the record writes frames.

@@ -255,9 +255,6 @@ class Server {
             const bool sent = SendBytes(connection_->fd.Get(), reply.bytes);
             if (sent) {
                 instrument_.RecordSent(reply.bytes);
-                if (reply.word) {
-                    instrument_.ApplyWord(*reply.word);
-                }
             }
             if (!sent || reply.after != After::Nothing) {
                 EndConnection(sent ? reply.after : After::Close);

@@ -77,6 +77,7 @@ std::optional<FrameFault> ParseFrameFault(std::string_view text, std::size_t rep
     static constexpr Named PLAIN_KINDS[] = {
         {"length", FaultKind::Length}, {"short", FaultKind::Short}, {"silent", FaultKind::Silent},
         {"drop", FaultKind::Drop},     {"reset", FaultKind::Reset}, {"delay", FaultKind::Delay},
+        {"late", FaultKind::Late},
     };
     std::string_view kind;
     FrameFault fault;
@@ -253,8 +254,9 @@ Faults (COUNT: how many times it plays before the simulator behaves again; defau
   --connect-error CODE[:COUNT]     connect fails with the Winsock code CODE
   --greeting-fault KIND[:COUNT]    the reply to the greeting
   --read-fault KIND[:COUNT]        the reply to the read request
-  --write-fault KIND[:COUNT]       the reply to the write request (the word is kept only when the
-                                   instrument sent the full A0 00 03)
+  --write-fault KIND[:COUNT]       the reply to the write request. The instrument stores the word when the
+                                   write request arrives, whatever becomes of its acknowledgement, unless
+                                   its answer's status (byte 0) is other than A0: then it refused the write
 
 Fault kinds:
   status-XX   byte 0 (the status) is XX in hex: status-90, status-c0, status-55 ...
@@ -265,6 +267,9 @@ Fault kinds:
   drop        the first half of the reply, then the connection is closed
   reset       the first half of the reply, then the connection is reset
   delay       the right reply, after --delay-ms
+  late        the right reply, held back until the next request arrives and then sent just ahead of that
+              request's own reply, as a reply that missed the program's wait; with COUNT 2 or more the
+              next reply is late too
 
 Frames the instrument does not know (a wrong greeting, any request before the greeting) get C0 00 03.
 A connect whose address names no listed device (id and service name) is refused with 10061.

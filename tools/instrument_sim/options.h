@@ -39,6 +39,7 @@ enum class FaultKind {
     Drop,    // the first half of the reply, then the connection closed
     Reset,   // the first half of the reply, then the connection reset
     Delay,   // the right reply, after the delay
+    Late,    // the right reply, held back until the next request comes, then sent ahead of that one's reply
 };
 
 struct FrameFault {

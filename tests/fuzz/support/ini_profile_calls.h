@@ -28,6 +28,7 @@ class IniProfileCalls : public ProfileCalls {
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override;
     bool FileExists(const std::string& path) override { return files.count(path) != 0; }
+    bool FileReadable(const std::string& path) override { return FileExists(path); }
     bool DirectoryExists(const std::string& path) override { return directories.count(path) != 0; }
     std::string CurrentDirectory() override { return currentDirectory; }
     std::optional<std::string> FirstArgument() override { return firstArgument; }

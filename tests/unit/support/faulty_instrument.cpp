@@ -283,6 +283,7 @@ void FaultyInstrument::Answer(std::span<const std::uint8_t> request) {
                std::equal(write.begin(), write.begin() + 8, request.begin())) {
         word = static_cast<ConfigWord>(request[8] | request[9] << 8);
         ++writesApplied;
+        watch.OnWriteApplied();
         reply = {REPLY_POSITIVE, 0x00, WRITE_REPLY_LENGTH};
     } else {
         reply = {REPLY_NEGATIVE, 0x00, 0x03};

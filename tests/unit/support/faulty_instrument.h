@@ -69,6 +69,9 @@ class FaultyInstrument : public SocketCalls {
     // The first N discovery tries fail with WSAETIMEDOUT.
     int discoveryFailures = 0;
     bool hookPresent = true;
+    // What the last error holds when the run starts: a code something earlier on the thread left there (a
+    // hook library that failed to load leaves 126). Like the platform, successful calls do not clear it.
+    void LeaveError(int code) { lastError_ = code; }
     // Makes call number `position` (counting from 0) fail with `fault`.
     void Inject(std::size_t position, Fault fault);
 

@@ -40,6 +40,8 @@ class RunWatch {
     void OnSend(std::span<const std::uint8_t> bytes, int accepted);
     // Bytes that a receive handed to the program.
     void OnDelivered(std::span<const std::uint8_t> bytes);
+    // The instrument stored the word of a write request it received.
+    void OnWriteApplied() { writeApplied_ = true; }
     // A rule the fake itself saw broken (for example a receive that would block for ever).
     void Violation(std::string what) { violations_.push_back(std::move(what)); }
 
@@ -70,6 +72,10 @@ class RunWatch {
     bool writeStarted_ = false;
     bool writeWhole_ = false;
     std::vector<std::uint8_t> afterWrite_;
+    bool writeApplied_ = false;
+
+    // Whether a whole A0 00 03 is among the frames received after the latest write request.
+    bool WriteAcknowledged() const;
 };
 
 }  // namespace qx::test

@@ -11,16 +11,22 @@
 namespace qx::test {
 
 Incoming Data(Bytes bytes) {
-    return {Incoming::Kind::Data, std::move(bytes), 0};
+    return {Incoming::Kind::Data, std::move(bytes), 0, 0};
 }
 Incoming Silence() {
-    return {Incoming::Kind::Silence, {}, 0};
+    return {Incoming::Kind::Silence, {}, 0, 0};
 }
 Incoming Close() {
-    return {Incoming::Kind::Close, {}, 0};
+    return {Incoming::Kind::Close, {}, 0, 0};
 }
 Incoming RecvError(int code) {
-    return {Incoming::Kind::Error, {}, code};
+    return {Incoming::Kind::Error, {}, code, 0};
+}
+Incoming Late(Bytes bytes) {
+    return {Incoming::Kind::Late, std::move(bytes), 0, 0};
+}
+Incoming Delay(std::uint32_t ms) {
+    return {Incoming::Kind::Delay, {}, 0, ms};
 }
 
 ScriptedInstrument::ScriptedInstrument() = default;
@@ -93,8 +99,16 @@ int ScriptedInstrument::GetSockOpt(SocketHandle s, int level, int option, std::s
         return Fail(WSAENOTSOCK_CODE);
     }
     if (discoveryTries <= discoveryFailures) {
+        if (failedTriesListDevices) {
+            FillDeviceList(value, length);
+        }
         return Fail(discoveryError);
     }
+    FillDeviceList(value, length);
+    return 0;
+}
+
+void ScriptedInstrument::FillDeviceList(std::span<std::uint8_t> value, int length) {
     const std::size_t room = std::min(value.size(), static_cast<std::size_t>(length));
     const std::size_t fit = std::min(devices.size(), (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
     const auto count = static_cast<std::uint32_t>(devices.size());
@@ -110,7 +124,6 @@ int ScriptedInstrument::GetSockOpt(SocketHandle s, int level, int option, std::s
         std::copy_n(devices[d].name.begin(), std::min(devices[d].name.size(), DEVICE_NAME_SIZE),
                     record + DEVICE_NAME_OFFSET);
     }
-    return 0;
 }
 
 int ScriptedInstrument::Connect(SocketHandle s, std::span<const std::uint8_t> address) {
@@ -143,8 +156,14 @@ int ScriptedInstrument::Send(SocketHandle s, std::span<const std::uint8_t> bytes
     if (step.sendError != 0) {
         return Fail(step.sendError);
     }
-    for (auto& in : step.reply) {
+    // What an earlier request's late reply held back arrives now, ahead of this request's own reply.
+    for (auto& in : late_) {
+        in.kind = Incoming::Kind::Data;
         incoming_.push_back(std::move(in));
+    }
+    late_.clear();
+    for (auto& in : step.reply) {
+        (in.kind == Incoming::Kind::Late ? late_ : incoming_).push_back(std::move(in));
     }
     return static_cast<int>(bytes.size());
 }
@@ -153,6 +172,17 @@ int ScriptedInstrument::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
     calls.push_back("select " + std::to_string(timeoutMs));
     if (!Valid(s)) {
         return Fail(WSAENOTSOCK_CODE);
+    }
+    while (!incoming_.empty() && incoming_.front().kind == Incoming::Kind::Delay) {
+        Incoming& delay = incoming_.front();
+        if (delay.delayMs >= timeoutMs) {
+            delay.delayMs -= timeoutMs;
+            clock_ += timeoutMs;
+            return 0;
+        }
+        clock_ += delay.delayMs;
+        timeoutMs -= delay.delayMs;
+        incoming_.pop_front();
     }
     if (incoming_.empty() || incoming_.front().kind == Incoming::Kind::Silence) {
         if (!incoming_.empty()) {
@@ -222,6 +252,9 @@ void ScriptedInstrument::Sleep(std::uint32_t ms) {
 
 ModuleHandle ScriptedInstrument::LoadHookLibrary() {
     calls.push_back("LoadHookLibrary");
+    if (hookModule == 0 && hookLoadError != 0) {
+        lastError_ = hookLoadError;
+    }
     return hookModule;
 }
 

@@ -1,6 +1,7 @@
 // A scripted instrument behind the socket seam: the test says which requests it expects and what comes back,
 // and the fake records every platform call, every byte sent and every pause (pauses advance a fake clock
-// instead of sleeping). A scripted exchange left unused fails the test.
+// instead of sleeping). A scripted exchange left unused fails the test. Like the platform, a successful call
+// leaves the last error as it was.
 #pragma once
 
 #include <cstdint>
@@ -17,15 +18,20 @@ using Bytes = std::vector<std::uint8_t>;
 
 // What the instrument does after it got a request.
 struct Incoming {
-    enum class Kind { Data, Silence, Close, Error };
+    enum class Kind { Data, Silence, Close, Error, Late, Delay };
     Kind kind = Kind::Data;
     Bytes bytes;
     int error = 0;
+    std::uint32_t delayMs = 0;
 };
 Incoming Data(Bytes bytes);
 Incoming Silence();
 Incoming Close();
 Incoming RecvError(int code);
+// Bytes that arrive late: only when the next request has gone out, ahead of that request's own reply.
+Incoming Late(Bytes bytes);
+// Nothing for `ms` on the fake clock; what follows arrives after that.
+Incoming Delay(std::uint32_t ms);
 
 struct Exchange {
     Bytes expect;                 // the request the instrument expects next
@@ -49,6 +55,8 @@ class ScriptedInstrument : public SocketCalls {
     std::vector<Device> devices;  // what a successful discovery lists
     int discoveryFailures = 0;    // the first N discovery tries fail with discoveryError
     int discoveryError = WSAETIMEDOUT_CODE;
+    bool failedTriesListDevices = false;  // a failing try still writes the device list
+    int hookLoadError = 0;                // a failed hook load leaves this in the last error, as Windows does
     int connectError = 0;
     int closeError = 0;
     ModuleHandle hookModule = 0;  // 0: no hook library in the program's folder
@@ -93,10 +101,12 @@ class ScriptedInstrument : public SocketCalls {
 
   private:
     int Fail(int code);
+    void FillDeviceList(std::span<std::uint8_t> value, int length);
     bool Valid(SocketHandle s);
 
     std::deque<Exchange> script_;
     std::deque<Incoming> incoming_;
+    std::deque<Incoming> late_;  // held until the next request goes out
     int lastError_ = 0;
     std::uint32_t clock_ = 1000;
     bool open_ = false;
