@@ -32,6 +32,7 @@ class ReadOnlyProfileCalls final : public ProfileCalls {
         return false;
     }
     bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
+    bool FileReadable(const std::string& path) override { return inner_.FileReadable(path); }
     bool DirectoryExists(const std::string& path) override { return inner_.DirectoryExists(path); }
     std::string CurrentDirectory() override { return inner_.CurrentDirectory(); }
     std::optional<std::string> FirstArgument() override { return settingsPath_; }

@@ -75,6 +75,7 @@ class FakeProfile : public ProfileCalls {
         return true;
     }
     bool FileExists(const std::string& path) override { return languages.count(path) != 0; }
+    bool FileReadable(const std::string& path) override { return FileExists(path); }
     bool DirectoryExists(const std::string& path) override { return path == "C:\\prog\\"; }
     std::string CurrentDirectory() override { return "C:\\work"; }
     std::optional<std::string> FirstArgument() override { return "C:\\work\\should-not-be-used.ini"; }
