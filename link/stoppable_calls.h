@@ -7,16 +7,16 @@
 
 #include <atomic>
 
-#include "link/socket_calls.h"
+#include "link/forwarding_calls.h"
 
 namespace qx {
 
 inline constexpr int WSAEINTR_CODE = 10004;
 
-class StoppableCalls final : public SocketCalls {
+class StoppableCalls final : public ForwardingCalls {
   public:
     StoppableCalls(SocketCalls& inner, const std::atomic<bool>& stopRequested)
-        : inner_(inner), stopRequested_(stopRequested) {}
+        : ForwardingCalls(inner), inner_(inner), stopRequested_(stopRequested) {}
 
     int WSAStartup(std::uint16_t version) override { return Passed(inner_.WSAStartup(version)); }
     int WSACleanup() override { return Passed(inner_.WSACleanup()); }
@@ -44,12 +44,7 @@ class StoppableCalls final : public SocketCalls {
     int CloseSocket(SocketHandle s) override { return Passed(inner_.CloseSocket(s)); }
     // A refused call's error is WSAEINTR until the next call reaches the platform.
     int WSAGetLastError() override { return refused_ ? WSAEINTR_CODE : inner_.WSAGetLastError(); }
-
-    void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
-    std::uint32_t TickCount() override { return inner_.TickCount(); }
-    ModuleHandle LoadHookLibrary() override { return inner_.LoadHookLibrary(); }
-    ProcHandle GetHookEntry(ModuleHandle module) override { return inner_.GetHookEntry(module); }
-    void CallHookEntry(ProcHandle entry, SocketHandle s) override { inner_.CallHookEntry(entry, s); }
+    // The pauses, the clock and the hook library pass as they are.
 
   private:
     bool Stopped() const { return stopRequested_.load(); }

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "app/console_program.h"
-#include "app/win_profile_calls.h"
-#include "app/win_text.h"
 #include "win/console_io.h"
-#include "win/console_link.h"
+#include "win/platform_calls.h"
+#include "win/private_profile_calls.h"
+#include "win/program_folder.h"
+#include "win/wide_text.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ int wmain(int argc, wchar_t** argv) {
         args.push_back(qx::Narrow(argv[i]));
     }
     qx::WinConsole console;
-    qx::ConsoleLinkCalls link;
+    qx::PlatformCalls link;
     qx::WinProfileCalls profile;
     qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
     runningProgram = &program;

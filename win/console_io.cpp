@@ -1,6 +1,6 @@
 #include "win/console_io.h"
 
-#include "app/win_text.h"
+#include "win/wide_text.h"
 
 namespace qx {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "link/device_frames.h"
 #include "link/irda_link.h"
-#include "link/loopback_calls.h"
+#include "loopback/loopback_calls.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
 

@@ -1,6 +1,6 @@
 // The loopback emulation's own calls against the simulator: discovery into the caller's buffer, connect
 // results, error codes, and the port taken from the environment.
-#include "link/loopback_calls.h"
+#include "loopback/loopback_calls.h"
 
 #include <gtest/gtest.h>
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "app/win_profile_calls.h"
-#include "app/win_text.h"
 #include "temp_folder.h"
+#include "win/private_profile_calls.h"
+#include "win/wide_text.h"
 
 namespace qx {
 namespace {

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <string>
 
-#include "app/win_text.h"
+#include "win/wide_text.h"
 
 namespace qx {
 

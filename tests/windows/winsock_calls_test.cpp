@@ -1,4 +1,4 @@
-#include "link/win_winsock_calls.h"
+#include "win/winsock_calls.h"
 
 // clang-format off
 #include <winsock2.h>
@@ -9,8 +9,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -20,6 +20,7 @@
 #include "app/mode_switch.h"
 #include "link/irda_link.h"
 #include "support/recording_host.h"
+#include "win/program_folder.h"
 
 namespace qx::test {
 namespace {

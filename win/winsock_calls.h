@@ -2,8 +2,6 @@
 // same name, translated and nothing more. The hook library is looked for in the program's own folder only.
 #pragma once
 
-#include <string>
-
 #include "link/socket_calls.h"
 
 namespace qx {
@@ -28,8 +26,5 @@ class WinsockCalls : public SocketCalls {
     ProcHandle GetHookEntry(ModuleHandle module) override;
     void CallHookEntry(ProcHandle entry, SocketHandle s) override;
 };
-
-// The full path of a file beside the running program, in UTF-16.
-std::wstring BesideProgram(const wchar_t* fileName);
 
 }  // namespace qx

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "link/socket_calls.h"
+#include "link/forwarding_calls.h"
 
 namespace qx {
 
@@ -36,17 +36,17 @@ inline constexpr int WSAENOPROTOOPT_CODE = 10042;
 inline constexpr int WSAEISCONN_CODE = 10056;
 inline constexpr int WSAENOTCONN_CODE = 10057;
 
+class TcpLibrary;
+
 // An emulated socket call that fails sets the last error to its Winsock code; one that succeeds leaves the
 // last error as it was, as Winsock does.
-class LoopbackCalls : public SocketCalls {
+class LoopbackCalls : public ForwardingCalls {
   public:
     LoopbackCalls(std::uint16_t port, SocketCalls& platform);
     ~LoopbackCalls() override;
     LoopbackCalls(const LoopbackCalls&) = delete;
     LoopbackCalls& operator=(const LoopbackCalls&) = delete;
 
-    int WSAStartup(std::uint16_t version) override { return platform_.WSAStartup(version); }
-    int WSACleanup() override { return platform_.WSACleanup(); }
     // A fresh handle that is not yet connected; only the IrDA family and stream type are emulated.
     SocketHandle Socket(int family, int type, int protocol) override;
     // IRLMP_ENUMDEVICES: one discovery try over its own TCP connection.
@@ -61,14 +61,7 @@ class LoopbackCalls : public SocketCalls {
     int CloseSocket(SocketHandle s) override;
     int WSAGetLastError() override { return lastError_; }
 
-    void Sleep(std::uint32_t ms) override { platform_.Sleep(ms); }
-    std::uint32_t TickCount() override { return platform_.TickCount(); }
-    ModuleHandle LoadHookLibrary() override { return platform_.LoadHookLibrary(); }
-    ProcHandle GetHookEntry(ModuleHandle module) override { return platform_.GetHookEntry(module); }
-    void CallHookEntry(ProcHandle entry, SocketHandle s) override { platform_.CallHookEntry(entry, s); }
-
   private:
-    class NetworkLibrary;
     class TcpConnection;
     // An emulated socket: no TCP connection until Connect succeeds.
     using SocketEntry = std::unique_ptr<TcpConnection>;
@@ -81,8 +74,7 @@ class LoopbackCalls : public SocketCalls {
     int Succeed(int result);
 
     std::uint16_t port_;
-    SocketCalls& platform_;
-    std::unique_ptr<NetworkLibrary> network_;
+    std::unique_ptr<TcpLibrary> network_;
     std::map<SocketHandle, SocketEntry> sockets_;
     SocketHandle nextHandle_ = 0x100;
     int lastError_ = 0;

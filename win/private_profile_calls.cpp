@@ -1,4 +1,4 @@
-#include "app/win_profile_calls.h"
+#include "win/private_profile_calls.h"
 
 #include <windows.h>
 
@@ -9,8 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/win_text.h"
-#include "link/win_winsock_calls.h"
+#include "win/program_folder.h"
+#include "win/wide_text.h"
 
 namespace qx {
 namespace {
@@ -100,10 +100,6 @@ std::optional<std::string> WinProfileCalls::FirstArgument() {
         return std::nullopt;
     }
     return Narrow(arguments.get()[1]);
-}
-
-std::string ProgramDirectory() {
-    return Narrow(BesideProgram(L""));
 }
 
 }  // namespace qx

@@ -1,4 +1,5 @@
-#include "link/loopback_calls.h"
+// The emulation itself, the same in both builds; its TCP is in tcp_winsock.cpp or tcp_posix.cpp.
+#include "loopback/loopback_calls.h"
 
 #include <algorithm>
 #include <array>
@@ -7,131 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#ifdef _WIN32
-#include <winsock2.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#endif
+#include "loopback/tcp.h"
 
 namespace qx {
 
 namespace {
-
-// The transport shim: the few TCP calls the emulation needs, on Winsock or POSIX sockets. Everything above it
-// is the same in both builds.
-#ifdef _WIN32
-using NativeSocket = SOCKET;
-constexpr NativeSocket NO_SOCKET = INVALID_SOCKET;
-
-// Winsock already speaks in Winsock codes.
-int LastNetworkError() {
-    return ::WSAGetLastError();
-}
-void CloseNative(NativeSocket s) {
-    ::closesocket(s);
-}
-int SendNative(NativeSocket s, const std::uint8_t* data, std::size_t size) {
-    return ::send(s, reinterpret_cast<const char*>(data), static_cast<int>(size), 0);
-}
-int RecvNative(NativeSocket s, std::uint8_t* data, std::size_t size) {
-    return ::recv(s, reinterpret_cast<char*>(data), static_cast<int>(size), 0);
-}
-int ShutdownNative(NativeSocket s, int how) {
-    return ::shutdown(s, how);
-}
-// 1 readable, 0 not within the wait, -1 error.
-int WaitNative(NativeSocket s, std::uint32_t timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval wait{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
-    const int result = ::select(0, &readable, nullptr, nullptr, &wait);
-    return result > 0 ? 1 : result;
-}
-#else
-using NativeSocket = int;
-constexpr NativeSocket NO_SOCKET = -1;
-
-constexpr int WSAEINTR_CODE = 10004;
-constexpr int WSAEWOULDBLOCK_CODE = 10035;
-constexpr int WSAECONNABORTED_CODE = 10053;
-constexpr int WSAESHUTDOWN_CODE = 10058;
-
-// POSIX errors in the Winsock codes the link and its callers know.
-int WinsockCodeFor(int error) {
-    switch (error) {
-        case EINTR:
-            return WSAEINTR_CODE;
-        case EBADF:
-            return WSAENOTSOCK_CODE;
-        case EFAULT:
-            return WSAEFAULT_CODE;
-        case EINVAL:
-            return WSAEINVAL_CODE;
-        case EAGAIN:
-            return WSAEWOULDBLOCK_CODE;
-        case ENOTSOCK:
-            return WSAENOTSOCK_CODE;
-        case ENETDOWN:
-            return WSAENETDOWN_CODE;
-        case ECONNABORTED:
-            return WSAECONNABORTED_CODE;
-        case ECONNRESET:
-        case EPIPE:
-            return WSAECONNRESET_CODE;
-        case EISCONN:
-            return WSAEISCONN_CODE;
-        case ENOTCONN:
-            return WSAENOTCONN_CODE;
-        case ESHUTDOWN:
-            return WSAESHUTDOWN_CODE;
-        case ETIMEDOUT:
-            return WSAETIMEDOUT_CODE;
-        case ECONNREFUSED:
-            return WSAECONNREFUSED_CODE;
-        default:
-            return WSAENETDOWN_CODE;
-    }
-}
-int LastNetworkError() {
-    return WinsockCodeFor(errno);
-}
-void CloseNative(NativeSocket s) {
-    ::close(s);
-}
-int SendNative(NativeSocket s, const std::uint8_t* data, std::size_t size) {
-    ssize_t sent;
-    do {
-        sent = ::send(s, data, size, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    return static_cast<int>(sent);
-}
-int RecvNative(NativeSocket s, std::uint8_t* data, std::size_t size) {
-    ssize_t received;
-    do {
-        received = ::recv(s, data, size, 0);
-    } while (received < 0 && errno == EINTR);
-    return static_cast<int>(received);
-}
-int ShutdownNative(NativeSocket s, int how) {
-    const int posixHow = how == 0 ? SHUT_RD : how == 1 ? SHUT_WR : SHUT_RDWR;
-    return ::shutdown(s, posixHow);
-}
-int WaitNative(NativeSocket s, std::uint32_t timeoutMs) {
-    pollfd entry{s, POLLIN, 0};
-    int result;
-    do {
-        result = ::poll(&entry, 1, static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
-    } while (result < 0 && errno == EINTR);
-    return result > 0 ? 1 : result;
-}
-#endif
 
 using AnswerClock = std::chrono::steady_clock;
 
@@ -140,69 +21,27 @@ AnswerClock::time_point AnswerDeadline() {
     return AnswerClock::now() + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS);
 }
 
-// A TCP connection to the simulator; the error code of a failed open is in `error`.
-NativeSocket OpenLoopbackConnection(std::uint16_t port, int& error) {
-    const NativeSocket s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == NO_SOCKET) {
-        error = LastNetworkError();
-        return NO_SOCKET;
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = LastNetworkError();
-        CloseNative(s);
-        return NO_SOCKET;
-    }
-    return s;
-}
-
 std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t, 4> bytes) {
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 }  // namespace
 
-#ifdef _WIN32
-// The emulation's own start of Winsock, independent of the link's start and release of the socket library.
-class LoopbackCalls::NetworkLibrary {
-  public:
-    NetworkLibrary() {
-        WSADATA data;
-        started_ = ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }
-    ~NetworkLibrary() {
-        if (started_) {
-            ::WSACleanup();
-        }
-    }
-    NetworkLibrary(const NetworkLibrary&) = delete;
-    NetworkLibrary& operator=(const NetworkLibrary&) = delete;
-
-  private:
-    bool started_ = false;
-};
-#else
-class LoopbackCalls::NetworkLibrary {};
-#endif
-
 class LoopbackCalls::TcpConnection {
   public:
-    explicit TcpConnection(NativeSocket s) : socket_(s) {}
-    ~TcpConnection() { CloseNative(socket_); }
+    explicit TcpConnection(TcpSocket s) : socket_(s) {}
+    ~TcpConnection() { TcpClose(socket_); }
     TcpConnection(const TcpConnection&) = delete;
     TcpConnection& operator=(const TcpConnection&) = delete;
 
-    NativeSocket Native() const { return socket_; }
+    TcpSocket Native() const { return socket_; }
 
     // 0, or the code of what went wrong.
     int SendAll(std::span<const std::uint8_t> bytes) {
         while (!bytes.empty()) {
-            const int sent = SendNative(socket_, bytes.data(), bytes.size());
+            const int sent = TcpSend(socket_, bytes.data(), bytes.size());
             if (sent < 0) {
-                return LastNetworkError();
+                return TcpLastError();
             }
             bytes = bytes.subspan(static_cast<std::size_t>(sent));
         }
@@ -216,16 +55,16 @@ class LoopbackCalls::TcpConnection {
         while (!bytes.empty()) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             const int ready =
-                WaitNative(socket_, static_cast<std::uint32_t>(std::max<long long>(left.count(), 0)));
+                TcpWaitReadable(socket_, static_cast<std::uint32_t>(std::max<long long>(left.count(), 0)));
             if (ready < 0) {
-                return LastNetworkError();
+                return TcpLastError();
             }
             if (ready == 0) {
                 return WSAETIMEDOUT_CODE;
             }
-            const int received = RecvNative(socket_, bytes.data(), bytes.size());
+            const int received = TcpRecv(socket_, bytes.data(), bytes.size());
             if (received < 0) {
-                return LastNetworkError();
+                return TcpLastError();
             }
             if (received == 0) {
                 return WSAECONNRESET_CODE;
@@ -236,7 +75,7 @@ class LoopbackCalls::TcpConnection {
     }
 
   private:
-    NativeSocket socket_;
+    TcpSocket socket_;
 };
 
 std::optional<std::uint16_t> ParseLoopbackPort(const char* text) {
@@ -260,7 +99,7 @@ std::optional<std::uint16_t> LoopbackPortFromEnvironment() {
 }
 
 LoopbackCalls::LoopbackCalls(std::uint16_t port, SocketCalls& platform)
-    : port_(port), platform_(platform), network_(std::make_unique<NetworkLibrary>()) {}
+    : ForwardingCalls(platform), port_(port), network_(std::make_unique<TcpLibrary>()) {}
 
 // The TCP connections go before the network library that carries them.
 LoopbackCalls::~LoopbackCalls() {
@@ -332,8 +171,8 @@ int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<s
     }
 
     int error = 0;
-    const NativeSocket native = OpenLoopbackConnection(port_, error);
-    if (native == NO_SOCKET) {
+    const TcpSocket native = TcpConnectLoopback(port_, error);
+    if (native == NO_TCP_SOCKET) {
         // No simulator listening is no IrDA stack to ask.
         return Fail(WSAENETDOWN_CODE);
     }
@@ -378,8 +217,8 @@ int LoopbackCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address
         return Fail(WSAEFAULT_CODE);
     }
     int error = 0;
-    const NativeSocket native = OpenLoopbackConnection(port_, error);
-    if (native == NO_SOCKET) {
+    const TcpSocket native = TcpConnectLoopback(port_, error);
+    if (native == NO_TCP_SOCKET) {
         return Fail(error);
     }
     auto tcp = std::make_unique<TcpConnection>(native);
@@ -416,9 +255,9 @@ int LoopbackCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
     if (tcp == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
-    const int ready = WaitNative(tcp->Native(), timeoutMs);
+    const int ready = TcpWaitReadable(tcp->Native(), timeoutMs);
     if (ready < 0) {
-        return Fail(LastNetworkError());
+        return Fail(TcpLastError());
     }
     return Succeed(ready);
 }
@@ -428,9 +267,9 @@ int LoopbackCalls::Recv(SocketHandle s, std::span<std::uint8_t> buffer) {
     if (tcp == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
-    const int received = RecvNative(tcp->Native(), buffer.data(), buffer.size());
+    const int received = TcpRecv(tcp->Native(), buffer.data(), buffer.size());
     if (received < 0) {
-        return Fail(LastNetworkError());
+        return Fail(TcpLastError());
     }
     return Succeed(received);
 }
@@ -440,8 +279,8 @@ int LoopbackCalls::Shutdown(SocketHandle s, int how) {
     if (tcp == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
-    if (ShutdownNative(tcp->Native(), how) != 0) {
-        return Fail(LastNetworkError());
+    if (TcpShutdown(tcp->Native(), how) != 0) {
+        return Fail(TcpLastError());
     }
     return Succeed(0);
 }

@@ -1,8 +1,8 @@
-#include "win/console_link.h"
+#include "win/platform_calls.h"
 
 namespace qx {
 
-ConsoleLinkCalls::ConsoleLinkCalls() : port_(LoopbackPortFromEnvironment()) {
+PlatformCalls::PlatformCalls() : port_(LoopbackPortFromEnvironment()) {
     if (port_) {
         loopback_ = std::make_unique<LoopbackCalls>(*port_, winsock_);
     }

@@ -30,8 +30,4 @@ class WinProfileCalls final : public ProfileCalls {
     std::wstring commandLine_;
 };
 
-// The folder of the program file, ending in a path separator (the argument LoadSettings and SaveSettings
-// take).
-std::string ProgramDirectory();
-
 }  // namespace qx

@@ -1,4 +1,4 @@
-#include "app/win_main_form.h"
+#include "win/main_form.h"
 
 #include <commctrl.h>
 
@@ -8,12 +8,11 @@
 #include <utility>
 
 #include "app/form_close.h"
-#include "app/win_text.h"
 #include "resources/resource.h"
+#include "win/program_folder.h"
+#include "win/wide_text.h"
 
 namespace qx {
-
-TMainForm* MainForm = nullptr;
 
 namespace {
 
@@ -53,30 +52,6 @@ int WindowDpi(HWND window) {
     ReleaseDC(nullptr, screen);
     return dpi > 0 ? dpi : DESIGN_DPI;
 }
-
-// The mode switch's host as the worker thread sees it: every call is carried to the interface thread, which
-// owns the status bar and the boxes, and the worker waits there until the call is done (a box until it is
-// answered).
-// A window that is gone answers nothing: the call is dropped and a confirmation counts as Cancel.
-class CarriedHost final : public ModeSwitchHost {
-  public:
-    explicit CarriedHost(TMainForm& form) : form_(form) {}
-
-    void SetStatusText(const std::string& text) override {
-        form_.CarryToInterfaceThread([&] { form_.SetStatusText(text); });
-    }
-    bool Confirm(const std::string& text) override {
-        bool ok = false;
-        form_.CarryToInterfaceThread([&] { ok = form_.Confirm(text); });
-        return ok;
-    }
-    void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) override {
-        form_.CarryToInterfaceThread([&] { form_.ShowResult(text, caption, icon); });
-    }
-
-  private:
-    TMainForm& form_;
-};
 
 // Whether a WM_QUIT ended the message loop of a box on this thread, and its exit code. A box's loop takes the
 // quit and ends; the box then reports its default button as if it had been pressed.
@@ -143,13 +118,6 @@ FontHandle CreateFormFont(int height, BYTE charset) {
     return create(FONT_FACES[0]);
 }
 
-std::unique_ptr<LoopbackCalls> LoopbackFor(std::optional<std::uint16_t> port, SocketCalls& platform) {
-    if (port) {
-        return std::make_unique<LoopbackCalls>(*port, platform);
-    }
-    return nullptr;
-}
-
 void RegisterFormClass(HINSTANCE instance) {
     WNDCLASSEXW windowClass{};
     if (GetClassInfoExW(instance, MAIN_FORM_CLASS, &windowClass)) {
@@ -186,15 +154,9 @@ std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
     return caption;
 }
 
-void FormWinsockCalls::CallHookEntry(ProcHandle entry, SocketHandle s) {
-    form_.CarryToInterfaceThread([&] { WinsockCalls::CallHookEntry(entry, s); });
-}
-
-TMainForm::TMainForm(HINSTANCE instance)
-    : instance_(instance),
-      loopbackPort_(LoopbackPortFromEnvironment()),
-      loopback_(LoopbackFor(loopbackPort_, winsock_)),
-      link_(loopback_ ? static_cast<SocketCalls&>(*loopback_) : winsock_) {
+TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls,
+                     std::optional<std::uint16_t> loopbackPort)
+    : instance_(instance), calls_(platformCalls, runner_), loopbackPort_(loopbackPort), link_(calls_) {
     RegisterFormClass(instance);
     CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(loopbackPort_).c_str(), FORM_STYLE, CW_USEDEFAULT,
                     CW_USEDEFAULT, DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr,
@@ -210,30 +172,18 @@ TMainForm::TMainForm(HINSTANCE instance)
         DestroyWindow(handle_);
         throw;
     }
-    callWindow_ = handle_;
+    runner_.SetWindow(handle_);
     built_ = true;
-    MainForm = this;
 }
 
 TMainForm::~TMainForm() {
-    if (MainForm == this) {
-        MainForm = nullptr;
-    }
     // Normally a run has ended long before (a close waits for it). Should one still be under way, its host
     // calls need this thread: they are answered until it reports its end, and only then does the window go.
-    while (running_ && handle_ != nullptr) {
-        MSG message{};
-        if (GetMessageW(&message, handle_, 0, 0) <= 0) {
-            break;
-        }
-        DispatchMessageW(&message);
-    }
+    runner_.FinishWhileAnswering(handle_);
     if (handle_ != nullptr) {
         DestroyWindow(handle_);
     }
-    if (worker_.joinable()) {
-        worker_.join();
-    }
+    runner_.Join();
 }
 
 LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -275,7 +225,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_HOST_CALL:
-            OnHostCall();
+            runner_.OnHostCall();
             return 0;
         case WM_RUN_DONE:
             OnRunDone();
@@ -412,11 +362,11 @@ void TMainForm::FormClose() {
 }
 
 void TMainForm::btnSetClick() {
-    SetSearchMode(true);
+    StartModeSwitch(true);
 }
 
 void TMainForm::btnClearClick() {
-    SetSearchMode(false);
+    StartModeSwitch(false);
 }
 
 void TMainForm::btnExitClick() {
@@ -446,7 +396,7 @@ void TMainForm::OnCommand(int id) {
 }
 
 void TMainForm::OnClose() {
-    if (running_) {
+    if (runner_.Running()) {
         // Carried out when the run has ended: the link is the worker's until then. A silent instrument keeps
         // a run going for many seconds, so the user is told the close was heard.
         closeRequested_ = true;
@@ -478,11 +428,10 @@ void TMainForm::OnDpiChanged(int dpi, const RECT& suggested) {
     ApplyLayout(dpi);
 }
 
-void TMainForm::SetSearchMode(bool enable) {
-    if (running_) {
+void TMainForm::StartModeSwitch(bool enable) {
+    if (runner_.Running()) {
         return;
     }
-    running_ = true;
     focusBeforeRun_ = GetFocus();
     EnableWindow(btnSet, FALSE);
     EnableWindow(btnClear, FALSE);
@@ -490,90 +439,38 @@ void TMainForm::SetSearchMode(bool enable) {
     if (const HWND focus = GetFocus(); focus == nullptr || !IsWindowEnabled(focus)) {
         SetFocus(btnExit);
     }
-    runFinished_ = false;
     try {
-        worker_ = std::thread([this, enable, window = handle_, slots = texts_.slots] {
-            CarriedHost host(*this);
-            try {
-                qx::SetSearchMode(enable, link_, slots, host);
-            } catch (...) {
-                runFailure_ = std::current_exception();
-            }
-            runFinished_ = true;
-            PostMessageW(window, WM_RUN_DONE, 0, 0);
+        runner_.Start([this, enable, slots = texts_.slots] {
+            CarriedHost host(runner_, *this);
+            SetSearchMode(enable, link_, slots, host);
         });
     } catch (...) {
-        runFinished_ = true;
-        OnRunDone();
+        EndRun();
         throw;
     }
 }
 
-void TMainForm::CarryToInterfaceThread(const std::function<void()>& call) {
-    std::unique_lock lock(callMutex_);
-    pendingCall_ = &call;
-    callTaken_ = false;
-    callDone_ = false;
-    lock.unlock();
-    // The message carries nothing: the call waits here for the interface thread to take it. Another
-    // WM_HOST_CALL may reach the window first and take it; this one then finds nothing, and the wait below
-    // lasts until the call has run, wherever it was taken.
-    SendMessageW(callWindow_, WM_HOST_CALL, 0, 0);
-    lock.lock();
-    if (callTaken_) {
-        callRan_.wait(lock, [this] { return callDone_; });
-    }
-    pendingCall_ = nullptr;
-}
-
-void TMainForm::OnHostCall() {
-    const std::function<void()>* call = nullptr;
-    {
-        const std::lock_guard lock(callMutex_);
-        if (pendingCall_ != nullptr && !callTaken_) {
-            call = pendingCall_;
-            callTaken_ = true;
-        }
-    }
-    if (call == nullptr) {
-        return;
-    }
-    // Done even when the call throws: its worker must not wait for ever.
-    struct Done {
-        TMainForm& form;
-        ~Done() {
-            {
-                const std::lock_guard lock(form.callMutex_);
-                form.callDone_ = true;
-            }
-            form.callRan_.notify_all();
-        }
-    } done{*this};
-    (*call)();
-}
-
 void TMainForm::OnRunDone() {
-    // Only the worker's own report ends a run; it says it has finished before it posts it.
-    if (!running_ || !runFinished_.exchange(false)) {
+    std::exception_ptr failure;
+    if (!runner_.OnRunDone(failure)) {
         return;
     }
-    if (worker_.joinable()) {
-        worker_.join();
-    }
-    running_ = false;
-    EnableWindow(btnSet, TRUE);
-    EnableWindow(btnClear, TRUE);
-    if (focusBeforeRun_ != nullptr && IsChild(handle_, focusBeforeRun_) && GetActiveWindow() == handle_) {
-        SetFocus(focusBeforeRun_);
-    }
-    focusBeforeRun_ = nullptr;
-    const std::exception_ptr failure = std::exchange(runFailure_, nullptr);
+    EndRun();
     if (std::exchange(closeRequested_, false)) {
         PostMessageW(handle_, WM_CLOSE, 0, 0);
     }
     if (failure) {
         std::rethrow_exception(failure);
     }
+}
+
+void TMainForm::EndRun() {
+    EnableWindow(btnSet, TRUE);
+    EnableWindow(btnClear, TRUE);
+    if (focusBeforeRun_ != nullptr && IsChild(handle_, focusBeforeRun_) && GetActiveWindow() == handle_) {
+        SetFocus(focusBeforeRun_);
+    }
+    focusBeforeRun_ = nullptr;
 }
 
 void TMainForm::SetStatusText(const std::string& text) {

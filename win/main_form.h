@@ -5,38 +5,25 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <exception>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <type_traits>
 
 #include "app/layout.h"
 #include "app/mode_switch.h"
 #include "app/settings.h"
 #include "app/texts.h"
-#include "app/win_profile_calls.h"
 #include "link/irda_link.h"
-#include "link/loopback_calls.h"
-#include "link/win_winsock_calls.h"
+#include "win/private_profile_calls.h"
+#include "win/run_worker.h"
 
 namespace qx {
 
 // The window's class name and caption, by which tests find it.
 inline constexpr const wchar_t* MAIN_FORM_CLASS = L"TMainForm";
 inline constexpr const wchar_t* MAIN_FORM_CAPTION = L"QX2205R";
-
-// Private messages. WM_HOST_CALL asks the interface thread to run the call that the run's worker has left in
-// the form and waits for; without one it does nothing. WM_RUN_DONE ends a run once the worker has said it
-// finished. Neither carries anything in its parameters, so another program that posts them changes nothing.
-inline constexpr UINT WM_HOST_CALL = WM_APP + 1;
-inline constexpr UINT WM_RUN_DONE = WM_APP + 2;
 
 // The caption: the program's name, and when the loopback emulation stands in for IrDA, that and its port, so
 // a PC where the variable was left set shows why every run fails.
@@ -55,22 +42,11 @@ struct IconDeleter {
 using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
 using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
 
-class TMainForm;
-
-// Winsock as the main window uses it: the hook library's entry is called on the interface thread, whichever
-// thread runs the link, as it always was.
-class FormWinsockCalls final : public WinsockCalls {
-  public:
-    explicit FormWinsockCalls(TMainForm& form) : form_(form) {}
-    void CallHookEntry(ProcHandle entry, SocketHandle s) override;
-
-  private:
-    TMainForm& form_;
-};
-
 class TMainForm final : public ModeSwitchHost {
   public:
-    explicit TMainForm(HINSTANCE instance);
+    // The window talks to the instrument through `platformCalls`, which the entry point picked: Winsock, or
+    // the loopback emulation on `loopbackPort`, which the caption then shows.
+    TMainForm(HINSTANCE instance, SocketCalls& platformCalls, std::optional<std::uint16_t> loopbackPort);
     ~TMainForm() override;
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;
@@ -89,11 +65,7 @@ class TMainForm final : public ModeSwitchHost {
     void btnExitClick();
 
     // Starts the mode switch on a worker thread; does nothing while a run is under way.
-    void SetSearchMode(bool enable);
-
-    // Runs `call` on the interface thread and returns when it has run; from the interface thread itself it
-    // runs at once. A window that is gone runs nothing.
-    void CarryToInterfaceThread(const std::function<void()>& call);
+    void StartModeSwitch(bool enable);
 
     // The mode switch's host operations, on the interface thread.
     void SetStatusText(const std::string& text) override;
@@ -115,7 +87,8 @@ class TMainForm final : public ModeSwitchHost {
     void OnActivate(bool active);
     void OnDpiChanged(int dpi, const RECT& suggested);
     void OnRunDone();
-    void OnHostCall();
+    // The buttons and the focus as they were before the run.
+    void EndRun();
 
     HWND CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id);
     // Places the window's controls, font, images and size for `dpi`.
@@ -144,35 +117,17 @@ class TMainForm final : public ModeSwitchHost {
     WinProfileCalls profileCalls_;
     Settings settings_{profileCalls_};
 
-    FormWinsockCalls winsock_{*this};
+    // The link's calls, with the hook library's entry carried to the interface thread by the run worker.
+    RunWorker runner_;
+    HookOnInterfaceThread calls_;
     std::optional<std::uint16_t> loopbackPort_;
-    std::unique_ptr<LoopbackCalls> loopback_;
     IrdaLink link_;
     // Set once the window and its controls are all made: a window destroyed before then ends nothing.
     bool built_ = false;
-    // The window host calls are carried to; set before any worker starts and never changed.
-    HWND callWindow_ = nullptr;
 
-    // The host call a worker waits on. The worker sets it; the interface thread takes it once, runs it and
-    // says so.
-    std::mutex callMutex_;
-    std::condition_variable callRan_;
-    const std::function<void()>* pendingCall_ = nullptr;
-    bool callTaken_ = false;
-    bool callDone_ = false;
-
-    // A run: one worker thread at a time. The interface thread alone reads and writes these.
-    std::thread worker_;
-    bool running_ = false;
+    // A run: the interface thread alone reads and writes these.
     bool closeRequested_ = false;
     HWND focusBeforeRun_ = nullptr;
-    // Set by the worker before it reports the run's end; read after joining it.
-    std::exception_ptr runFailure_;
-    // Set by the worker as its last act: only then does WM_RUN_DONE end the run.
-    std::atomic<bool> runFinished_{false};
 };
-
-// The one main window while the program runs.
-extern TMainForm* MainForm;
 
 }  // namespace qx

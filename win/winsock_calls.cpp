@@ -1,4 +1,4 @@
-#include "link/win_winsock_calls.h"
+#include "win/winsock_calls.h"
 
 // clang-format off
 #include <winsock2.h>
@@ -6,6 +6,8 @@
 // clang-format on
 
 #include <string>
+
+#include "win/program_folder.h"
 
 namespace qx {
 
@@ -81,23 +83,6 @@ void WinsockCalls::Sleep(std::uint32_t ms) {
 
 std::uint32_t WinsockCalls::TickCount() {
     return ::GetTickCount();
-}
-
-std::wstring BesideProgram(const wchar_t* fileName) {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (n == 0) {
-            return {};
-        }
-        if (n < path.size()) {
-            path.resize(n);
-            break;
-        }
-        path.resize(path.size() * 2);
-    }
-    path.resize(path.find_last_of(L"\\/") + 1);
-    return path + fileName;
 }
 
 namespace {

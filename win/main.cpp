@@ -1,12 +1,14 @@
-// The program's entry point: the common controls, the main window, the message loop, and the standard
-// exception display for anything that escapes them.
+// The window program's entry point, where it is put together: the socket calls (Winsock, or the loopback
+// emulation), the common controls, the main window, the message loop, and the standard exception display for
+// anything that escapes them.
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <commctrl.h>
 
 #include <exception>
 
-#include "app/win_main_form.h"
+#include "win/main_form.h"
+#include "win/platform_calls.h"
 
 namespace {
 
@@ -32,7 +34,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         controls.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;
         InitCommonControlsEx(&controls);
 
-        qx::TMainForm form(instance);
+        qx::PlatformCalls platform;
+        qx::TMainForm form(instance, platform.Calls(), platform.LoopbackPort());
         form.Show(showCommand);
         return RunMessageLoop(form);
     } catch (const std::exception& e) {

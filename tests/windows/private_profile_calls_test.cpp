@@ -1,4 +1,4 @@
-#include "app/win_profile_calls.h"
+#include "win/private_profile_calls.h"
 
 #include <windows.h>
 
@@ -12,8 +12,9 @@
 
 #include "app/settings.h"
 #include "app/texts.h"
-#include "app/win_text.h"
 #include "temp_folder.h"
+#include "win/program_folder.h"
+#include "win/wide_text.h"
 
 namespace qx {
 namespace {
