@@ -347,7 +347,7 @@ void TMainForm::FormShow() {
 
 void TMainForm::ShowTexts() {
     // Every language but English leaves Cyrillic on the window: Russian, or the layout's "Выход".
-    const BYTE charset = settings_.Language == LANGUAGE_ENGLISH ? DEFAULT_CHARSET : RUSSIAN_CHARSET;
+    const BYTE charset = texts_.script == Script::Latin ? DEFAULT_CHARSET : RUSSIAN_CHARSET;
     if (charset != charset_) {
         charset_ = charset;
         ApplyLayout(dpi_);

@@ -806,6 +806,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
 }
 
 using Scenario = void (*)(const std::wstring& exe);
+// One ctest test per row: tests/e2e/CMakeLists.txt reads the names from here, one row per line.
 const std::map<std::string, Scenario> SCENARIOS = {
     {"layout", Layout},
     {"captions", CaptionsByLanguage},

@@ -31,7 +31,7 @@ std::wstring CommandLine(const std::string& argument) {
 
 // What the platform reads for a key, through a reader of its own.
 std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
-    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
     return calls.ReadString(path, section, key, PROFILE_READ_LIMIT);
 }
 
@@ -105,7 +105,7 @@ TEST(SettingsRobustness, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLangua
         TempFolder program;
         const std::string path = program.File("QX2205R.ini");
         WriteBytes(path, c.file);
-        WinProfileCalls calls(L"\"QX2205R.exe\"");
+        PrivateProfileCalls calls(L"\"QX2205R.exe\"");
         Settings settings(calls);
         settings.LoadSettings(program.Directory());
         EXPECT_EQ(settings.SettingsPath, path);
@@ -120,7 +120,7 @@ TEST(SettingsRobustness, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLangua
         if (c.otherKept) {
             EXPECT_EQ(Stored(path, "Other", "Kept"), "yes");
         }
-        WinProfileCalls againCalls(L"\"QX2205R.exe\"");
+        PrivateProfileCalls againCalls(L"\"QX2205R.exe\"");
         Settings again(againCalls);
         again.LoadSettings(program.Directory());
         EXPECT_EQ(again.Language, c.language) << "the saved file loads differently";
@@ -164,7 +164,7 @@ TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
     TempFolder program;
     const std::string path = program.File("QX2205R.ini");
     WriteBytes(path, HEX_FILE);
-    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
     Settings settings(calls);
     settings.LoadSettings(program.Directory());
     ASSERT_EQ(settings.Language, 1);
@@ -184,7 +184,7 @@ TEST(SettingsRobustness, AFileHeldOpenWithoutSharingAtStartIsByteIdenticalAfterC
     TempFolder program;
     const std::string path = program.File("QX2205R.ini");
     WriteBytes(path, HEX_FILE);
-    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
     Settings settings(calls);
     {
         // Another program has the file open and lets nobody else in, not even to read.
@@ -204,7 +204,7 @@ TEST(SettingsRobustness, AReadOnlyFileAtCloseKeepsItsContent) {
     TempFolder program;
     const std::string path = program.File("QX2205R.ini");
     WriteBytes(path, HEX_FILE);
-    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
     Settings settings(calls);
     settings.LoadSettings(program.Directory());
     ASSERT_EQ(settings.Language, 1);
@@ -228,7 +228,7 @@ TEST(SettingsRobustness, ASettingsPathNamingAFolderFailsLoadingButNotSavingAndLe
         TempFolder program;
         const std::string folder = c.asArgument ? program.File("settings") : program.File("QX2205R.ini");
         fs::create_directory(fs::path(Widen(folder)));
-        WinProfileCalls calls(c.asArgument ? CommandLine(folder) : L"\"QX2205R.exe\"");
+        PrivateProfileCalls calls(c.asArgument ? CommandLine(folder) : L"\"QX2205R.exe\"");
         Settings settings(calls);
         try {
             settings.LoadSettings(program.Directory());
