@@ -22,7 +22,7 @@ class TcpLibrary {
     TcpLibrary& operator=(const TcpLibrary&) = delete;
 
   private:
-    bool started_ = false;
+    [[maybe_unused]] bool started_ = false;  // Winsock only: POSIX has nothing to start
 };
 
 // The Winsock code of the last failed call on this thread.
