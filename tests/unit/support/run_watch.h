@@ -48,10 +48,6 @@ class RunWatch {
     // Every rule the run broke, empty when it kept them all.
     std::vector<std::string> Check(const RunEnd& end) const;
 
-    bool CloseFailed() const { return closeFailed_; }
-    int Startups() const { return startups_; }
-    int Cleanups() const { return cleanups_; }
-
   private:
     void StartFrame(std::span<const std::uint8_t> frame);
 
