@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/message_slots.h"
-#include "link/device_frames.h"
 #include "link/socket_calls.h"
 #include "support/recording_host.h"
 
