@@ -18,9 +18,9 @@ enum class Slot : std::size_t {
     WriteFailed,
     WriteDone,
     FailureCaption,
-    SuccessCaption,
+    SuccessCaption,  // the last: the count follows from it
 };
-inline constexpr std::size_t MESSAGE_SLOT_COUNT = 11;
+inline constexpr std::size_t MESSAGE_SLOT_COUNT = static_cast<std::size_t>(Slot::SuccessCaption) + 1;
 
 // UTF-8 texts, empty until a language is applied.
 class MessageSlots {

@@ -47,14 +47,6 @@ std::string DeviceName(std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record)
     return name;
 }
 
-namespace {
-
-bool StartsWith(const std::vector<std::uint8_t>& frame, std::span<const std::uint8_t> prefix) {
-    return frame.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), frame.begin());
-}
-
-}  // namespace
-
 RunOutcome OutcomeOfSwitch(const RunRecord& record, bool acknowledged) {
     RunOutcome outcome;
     if (record.startupFailed) {
@@ -85,21 +77,22 @@ RunOutcome OutcomeOfSwitch(const RunRecord& record, bool acknowledged) {
         outcome.code = record.connected ? SOCKET_ERROR_RESULT : record.connectError;
         return outcome;
     }
-    // The word is the one a valid read reply carried: A0 00 08 72 xx xx LL HH.
-    constexpr std::uint8_t READ_REPLY_HEAD[] = {REPLY_POSITIVE, 0x00, READ_REPLY_LENGTH, 0x72};
+    // The word is the one a valid read reply carried.
     for (auto f = greeted; f != frames.end(); ++f) {
-        if (!f->sent && f->bytes.size() == READ_REPLY_LENGTH && StartsWith(f->bytes, READ_REPLY_HEAD)) {
-            outcome.wordRead = static_cast<ConfigWord>(f->bytes[6] | f->bytes[7] << 8);
+        if (!f->sent) {
+            if (const std::optional<ConfigWord> word = WordOfReadReply(f->bytes)) {
+                outcome.wordRead = word;
+            }
         }
     }
     const auto lastWrite = std::find_if(frames.rbegin(), frames.rend(), [](const TracedFrame& f) {
-        return f.sent && f.bytes.size() == WriteRequest(0).size() && f.bytes[0] == FRAME_WRITE_WORD;
+        return f.sent && WordOfWriteRequest(f.bytes).has_value();
     });
     if (lastWrite == frames.rend()) {
         outcome.stage = outcome.wordRead ? RunStage::NotWritten : RunStage::ReadFailed;
         return outcome;
     }
-    outcome.wordSent = static_cast<ConfigWord>(lastWrite->bytes[8] | lastWrite->bytes[9] << 8);
+    outcome.wordSent = WordOfWriteRequest(lastWrite->bytes);
     if (acknowledged) {
         outcome.written = true;
         return outcome;

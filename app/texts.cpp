@@ -18,6 +18,7 @@ struct LanguageTexts {
     std::string_view btnExit;
     std::array<std::string_view, MESSAGE_SLOT_COUNT> slots;  // in Slot order
     std::string_view closingAfterRun;
+    Script script;
 };
 
 constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
@@ -39,6 +40,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Success",
         },
         "Closing when the current run ends",
+        Script::Latin,
     },
     {
         "Включить режим Поиска неоднородностей",
@@ -58,6 +60,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Успех",
         },
         "Закрытие после окончания обмена",
+        Script::Cyrillic,
     },
 }};
 
@@ -192,6 +195,7 @@ void ApplyLanguage(int language, FormTexts& texts) {
         texts.slots.All()[i] = source.slots[i];
     }
     texts.closingAfterRun = source.closingAfterRun;
+    texts.script = source.script;
 }
 
 ConsoleTexts ConsoleTextsFor(int language) {

@@ -13,6 +13,9 @@ namespace qx {
 inline constexpr int LANGUAGE_ENGLISH = 0;
 inline constexpr int LANGUAGE_RUSSIAN = 1;
 
+// The letters a language's texts are written in: the window picks a font that has them.
+enum class Script { Latin, Cyrillic };
+
 // What the window shows before any language is applied: empty mode-button captions, btnExit from the layout
 // and empty slots. A language that is neither English nor Russian leaves it exactly so.
 struct FormTexts {
@@ -23,6 +26,8 @@ struct FormTexts {
     // Status panel 0 while a close waits for the run under way to end. The program's own text, not one of
     // the instrument's: before any language, in the layout's language like btnExit.
     std::string closingAfterRun = "Закрытие после окончания обмена";
+    // Cyrillic before any language, for btnExit's "Выход".
+    Script script = Script::Cyrillic;
 };
 
 // Copies the language's captions and slots into `texts`; any other language changes nothing.

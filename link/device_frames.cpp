@@ -26,8 +26,8 @@ bool IsPositive(std::uint8_t status) {
 // A positive reply of another length than the one awaited answers an earlier request: a read reply that came
 // after its wait ran out, arriving while a later request waits. It is never the answer to this request.
 bool IsStaleReply(std::span<const std::uint8_t> frame) {
-    return frame.size() >= 3 && IsPositive(frame[0]) &&
-           (static_cast<std::size_t>(frame[1]) << 8 | frame[2]) != frame.size();
+    return frame.size() >= FRAME_HEADER_SIZE && IsPositive(frame[0]) &&
+           FrameLengthField(frame) != frame.size();
 }
 
 // The answer to the request just sent: stale replies are taken off the connection whole and passed over, all
@@ -57,8 +57,8 @@ bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<s
         if (ReceiveAnswer(link, replyArea) != LINK_OK) {
             continue;
         }
-        if (replyArea.size() >= 3 && IsPositive(replyArea[0])) {
-            replyLength = static_cast<std::size_t>(replyArea[1]) << 8 | replyArea[2];
+        if (replyArea.size() >= FRAME_HEADER_SIZE && IsPositive(replyArea[0])) {
+            replyLength = FrameLengthField(replyArea);
             return true;
         }
         if (!replyArea.empty() && replyArea[0] == REPLY_NEGATIVE) {
@@ -74,11 +74,27 @@ bool ReadConfigWord(IrdaLink& link, ConfigWord& word) {
     if (!Transact(link, ReadRequest, reply, length) || length != READ_REPLY_LENGTH) {
         return false;
     }
-    if (reply[0] != REPLY_POSITIVE || reply[1] != 0x00 || reply[2] != READ_REPLY_LENGTH || reply[3] != 0x72) {
+    const std::optional<ConfigWord> read = WordOfReadReply(reply);
+    if (!read) {
         return false;
     }
-    word = static_cast<ConfigWord>(reply[6] | reply[7] << 8);
+    word = *read;
     return true;
+}
+
+std::optional<ConfigWord> WordOfReadReply(std::span<const std::uint8_t> reply) {
+    if (reply.size() != READ_REPLY_LENGTH || reply[0] != REPLY_POSITIVE || reply[1] != 0x00 ||
+        reply[2] != READ_REPLY_LENGTH || reply[3] != 0x72) {
+        return std::nullopt;
+    }
+    return static_cast<ConfigWord>(reply[6] | reply[7] << 8);
+}
+
+std::optional<ConfigWord> WordOfWriteRequest(std::span<const std::uint8_t> frame) {
+    if (frame.size() != WriteRequest(0).size() || frame[0] != FRAME_WRITE_WORD) {
+        return std::nullopt;
+    }
+    return static_cast<ConfigWord>(frame[8] | frame[9] << 8);
 }
 
 bool WriteConfigWord(IrdaLink& link, ConfigWord word) {

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "link/irda_link.h"
@@ -41,6 +42,10 @@ std::array<std::uint8_t, 10> WriteRequest(ConfigWord word);
 // connection whole and passed over, and the wait for the answer goes on to the same bound.
 bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
               std::size_t& replyLength);
+
+// The word of a read reply A0 00 08 72 xx xx LL HH, or of a write request; nothing for any other frame.
+std::optional<ConfigWord> WordOfReadReply(std::span<const std::uint8_t> reply);
+std::optional<ConfigWord> WordOfWriteRequest(std::span<const std::uint8_t> frame);
 
 // True and `word` set only for a reply A0 00 08 72 xx xx LL HH; otherwise `word` is left as it was.
 bool ReadConfigWord(IrdaLink& link, ConfigWord& word);

@@ -4,21 +4,18 @@
 
 namespace qx {
 
-namespace {
-
 std::uint32_t ReadLittle32(std::span<const std::uint8_t> bytes) {
     return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-// Bytes 1-2 of every frame: its total length, high byte first.
 std::size_t FrameLengthField(std::span<const std::uint8_t> header) {
     return static_cast<std::size_t>(header[1]) << 8 | header[2];
 }
 
-constexpr std::size_t FRAME_HEADER_SIZE = 3;
-
-}  // namespace
+std::size_t FrameLength(std::span<const std::uint8_t> header) {
+    return std::max(FrameLengthField(header), FRAME_HEADER_SIZE);
+}
 
 std::uint32_t DeviceList::Count() const {
     return ReadLittle32(bytes);
@@ -203,7 +200,7 @@ int IrdaLink::ReceiveFrame(std::span<std::uint8_t> dest, std::uint32_t waitStart
         got += static_cast<std::size_t>(received);
         if (!headerSeen && got >= FRAME_HEADER_SIZE) {
             headerSeen = true;
-            wanted = std::max(FrameLengthField(frame), FRAME_HEADER_SIZE);
+            wanted = FrameLength(frame);
         }
     }
     std::copy_n(frame.begin(), std::min(dest.size(), RECEIVE_LIMIT), dest.begin());

@@ -60,6 +60,18 @@ inline constexpr std::size_t DEVICE_LIST_SIZE = 355;  // room for 12 records
 inline constexpr std::size_t DEVICE_LIST_CAPACITY =
     (DEVICE_LIST_SIZE - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE;
 
+// A little-endian 32-bit number, from its first four bytes (the device count; the loopback emulation's
+// answers).
+std::uint32_t ReadLittle32(std::span<const std::uint8_t> bytes);
+
+// Every frame opens with a header: byte 0 its type or reply status, bytes 1-2 its total length, high byte
+// first.
+inline constexpr std::size_t FRAME_HEADER_SIZE = 3;
+// The length field of a frame's header, as it stands.
+std::size_t FrameLengthField(std::span<const std::uint8_t> header);
+// The total length a frame's header gives, never less than the header itself.
+std::size_t FrameLength(std::span<const std::uint8_t> header);
+
 struct DeviceList {
     std::array<std::uint8_t, DEVICE_LIST_SIZE> bytes{};
 

@@ -17,11 +17,21 @@ inline constexpr SocketHandle INVALID_SOCKET_HANDLE = ~SocketHandle{0};
 // The socket-error return of the calls that return an int.
 inline constexpr int SOCKET_ERROR_RESULT = -1;
 
-// Winsock error codes the link itself produces or tests use; every other code passes through unchanged.
+// The Winsock error codes that the program's own code produces (the link, its wrappers, the loopback
+// emulation) or names; every other code passes through unchanged.
+inline constexpr int WSAEINTR_CODE = 10004;
+inline constexpr int WSAEFAULT_CODE = 10014;
+inline constexpr int WSAEINVAL_CODE = 10022;
+inline constexpr int WSAEWOULDBLOCK_CODE = 10035;
 inline constexpr int WSAENOTSOCK_CODE = 10038;
+inline constexpr int WSAENOPROTOOPT_CODE = 10042;
 inline constexpr int WSAEAFNOSUPPORT_CODE = 10047;
 inline constexpr int WSAENETDOWN_CODE = 10050;
+inline constexpr int WSAECONNABORTED_CODE = 10053;
 inline constexpr int WSAECONNRESET_CODE = 10054;
+inline constexpr int WSAEISCONN_CODE = 10056;
+inline constexpr int WSAENOTCONN_CODE = 10057;
+inline constexpr int WSAESHUTDOWN_CODE = 10058;
 inline constexpr int WSAETIMEDOUT_CODE = 10060;
 inline constexpr int WSAECONNREFUSED_CODE = 10061;
 inline constexpr int WSAEDISCON_CODE = 10101;

@@ -11,8 +11,6 @@
 
 namespace qx {
 
-inline constexpr int WSAEINTR_CODE = 10004;
-
 class StoppableCalls final : public ForwardingCalls {
   public:
     StoppableCalls(SocketCalls& inner, const std::atomic<bool>& stopRequested)

@@ -7,8 +7,6 @@
 namespace qx {
 namespace {
 
-constexpr std::size_t HEADER_SIZE = 3;
-
 std::string HandleText(std::uintptr_t handle) {
     char text[24];
     std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(handle));
@@ -53,8 +51,8 @@ void TracedCalls::Gather(bool sent, std::span<const std::uint8_t> bytes) {
     pending.insert(pending.end(), bytes.begin(), bytes.end());
     // The frame's own length field (bytes 1-2, high byte first) says where it ends, however the bytes were
     // cut into calls.
-    while (pending.size() >= HEADER_SIZE) {
-        const std::size_t length = std::max<std::size_t>(HEADER_SIZE, pending[1] << 8 | pending[2]);
+    while (pending.size() >= FRAME_HEADER_SIZE) {
+        const std::size_t length = FrameLength(pending);
         if (pending.size() < length) {
             break;
         }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "link/irda_link.h"
 #include "loopback/tcp.h"
 
 namespace qx {
@@ -19,10 +20,6 @@ using AnswerClock = std::chrono::steady_clock;
 // One emulated operation waits at most LOOPBACK_ANSWER_WAIT_MS for the whole of the simulator's answer.
 AnswerClock::time_point AnswerDeadline() {
     return AnswerClock::now() + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS);
-}
-
-std::uint32_t ReadLittleEndian32(std::span<const std::uint8_t, 4> bytes) {
-    return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
 }  // namespace
@@ -138,9 +135,7 @@ LoopbackCalls::TcpConnection* LoopbackCalls::Connected(SocketHandle s) {
 }
 
 SocketHandle LoopbackCalls::Socket(int family, int type, int protocol) {
-    constexpr int IRDA_FAMILY = 26;
-    constexpr int STREAM_TYPE = 1;
-    if (family != IRDA_FAMILY || type != STREAM_TYPE || protocol != 0) {
+    if (family != AF_IRDA_FAMILY || type != SOCK_STREAM_TYPE || protocol != 0) {
         lastError_ = WSAEAFNOSUPPORT_CODE;
         return INVALID_SOCKET_HANDLE;
     }
@@ -155,18 +150,14 @@ SocketHandle LoopbackCalls::Socket(int family, int type, int protocol) {
 
 int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
                               int& length) {
-    constexpr int IRLMP_LEVEL = 255;
-    constexpr int ENUMDEVICES_OPTION = 16;
-    constexpr std::size_t COUNT_SIZE = 4;
-    constexpr std::size_t RECORD_SIZE = 29;
     if (Find(s) == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
-    if (level != IRLMP_LEVEL || option != ENUMDEVICES_OPTION) {
+    if (level != SOL_IRLMP_LEVEL || option != IRLMP_ENUMDEVICES_OPTION) {
         return Fail(WSAENOPROTOOPT_CODE);
     }
     const std::size_t room = std::min(value.size(), static_cast<std::size_t>(std::max(length, 0)));
-    if (room < COUNT_SIZE) {
+    if (room < DEVICE_LIST_HEADER_SIZE) {
         return Fail(WSAEFAULT_CODE);
     }
 
@@ -186,21 +177,22 @@ int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<s
     if (const int code = tcp.ReceiveAll(word, deadline); code != 0) {
         return Fail(code);
     }
-    if (const int result = static_cast<int>(ReadLittleEndian32(word)); result != 0) {
+    if (const int result = static_cast<int>(ReadLittle32(word)); result != 0) {
         return Fail(result);
     }
     if (const int code = tcp.ReceiveAll(word, deadline); code != 0) {
         return Fail(code);
     }
-    const std::uint32_t count = ReadLittleEndian32(word);
-    const std::size_t fitting = std::min<std::size_t>(count, (room - COUNT_SIZE) / RECORD_SIZE);
+    const std::uint32_t count = ReadLittle32(word);
+    const std::size_t fitting =
+        std::min<std::size_t>(count, (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
     // The count goes in last: an answer that breaks off leaves the count the caller set, normally 0.
-    std::span<std::uint8_t> records = value.subspan(COUNT_SIZE, fitting * RECORD_SIZE);
+    std::span<std::uint8_t> records = value.subspan(DEVICE_LIST_HEADER_SIZE, fitting * DEVICE_RECORD_SIZE);
     if (const int code = tcp.ReceiveAll(records, deadline); code != 0) {
         return Fail(code);
     }
     std::copy(word.begin(), word.end(), value.begin());
-    length = static_cast<int>(COUNT_SIZE + records.size());
+    length = static_cast<int>(DEVICE_LIST_HEADER_SIZE + records.size());
     return Succeed(0);
 }
 
@@ -232,7 +224,7 @@ int LoopbackCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address
     if (const int code = tcp->ReceiveAll(result, deadline); code != 0) {
         return Fail(code);
     }
-    if (const int code = static_cast<int>(ReadLittleEndian32(result)); code != 0) {
+    if (const int code = static_cast<int>(ReadLittle32(result)); code != 0) {
         return Fail(code);
     }
     *entry = std::move(tcp);

@@ -29,13 +29,6 @@ inline constexpr std::uint8_t LOOPBACK_CONNECT_REQUEST = 'C';
 // request; a simulator that accepted the connection and then hangs must not freeze the program.
 inline constexpr std::uint32_t LOOPBACK_ANSWER_WAIT_MS = 5000;
 
-// Winsock codes the emulation reports besides those of socket_calls.h.
-inline constexpr int WSAEFAULT_CODE = 10014;
-inline constexpr int WSAEINVAL_CODE = 10022;
-inline constexpr int WSAENOPROTOOPT_CODE = 10042;
-inline constexpr int WSAEISCONN_CODE = 10056;
-inline constexpr int WSAENOTCONN_CODE = 10057;
-
 class TcpLibrary;
 
 // An emulated socket call that fails sets the last error to its Winsock code; one that succeeds leaves the

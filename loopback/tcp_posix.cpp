@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "loopback/loopback_calls.h"
+#include "link/socket_calls.h"
 #include "loopback/tcp.h"
 
 namespace qx {
@@ -19,11 +19,6 @@ namespace {
 int Native(TcpSocket s) {
     return static_cast<int>(s);
 }
-
-constexpr int WSAEINTR_CODE = 10004;
-constexpr int WSAEWOULDBLOCK_CODE = 10035;
-constexpr int WSAECONNABORTED_CODE = 10053;
-constexpr int WSAESHUTDOWN_CODE = 10058;
 
 int WinsockCodeFor(int error) {
     switch (error) {

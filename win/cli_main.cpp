@@ -47,9 +47,9 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) {
         args.push_back(qx::Narrow(argv[i]));
     }
-    qx::WinConsole console;
+    qx::ConsoleIo console;
     qx::PlatformCalls link;
-    qx::WinProfileCalls profile;
+    qx::PrivateProfileCalls profile;
     qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
     runningProgram = &program;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -12,9 +12,9 @@ bool IsConsole(HANDLE handle) {
 
 }  // namespace
 
-WinConsole::WinConsole() : start_(GetTickCount64()) {}
+ConsoleIo::ConsoleIo() : start_(GetTickCount64()) {}
 
-void WinConsole::Write(HANDLE handle, const std::string& text) {
+void ConsoleIo::Write(HANDLE handle, const std::string& text) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) {
         return;
     }
@@ -36,15 +36,15 @@ void WinConsole::Write(HANDLE handle, const std::string& text) {
     }
 }
 
-void WinConsole::Out(const std::string& text) {
+void ConsoleIo::Out(const std::string& text) {
     Write(GetStdHandle(STD_OUTPUT_HANDLE), text);
 }
 
-void WinConsole::Err(const std::string& text) {
+void ConsoleIo::Err(const std::string& text) {
     Write(GetStdHandle(STD_ERROR_HANDLE), text);
 }
 
-std::optional<std::string> WinConsole::ReadLine() {
+std::optional<std::string> ConsoleIo::ReadLine() {
     const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     if (input == nullptr || input == INVALID_HANDLE_VALUE) {
         return std::nullopt;
@@ -86,7 +86,7 @@ std::optional<std::string> WinConsole::ReadLine() {
     return line;
 }
 
-std::uint32_t WinConsole::MillisecondsSinceStart() {
+std::uint32_t ConsoleIo::MillisecondsSinceStart() {
     return static_cast<std::uint32_t>(GetTickCount64() - start_);
 }
 

@@ -13,9 +13,9 @@
 
 namespace qx {
 
-class WinConsole final : public ConsoleEnvironment {
+class ConsoleIo final : public ConsoleEnvironment {
   public:
-    WinConsole();
+    ConsoleIo();
 
     void Out(const std::string& text) override;
     void Err(const std::string& text) override;

@@ -149,7 +149,7 @@ void ShowException(HWND owner, const std::string& message) {
 std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
     std::wstring caption = MAIN_FORM_CAPTION;
     if (loopbackPort) {
-        caption += L" - IrDA loopback emulation, 127.0.0.1:" + std::to_wstring(*loopbackPort);
+        caption += L" - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort);
     }
     return caption;
 }
@@ -347,7 +347,7 @@ void TMainForm::FormShow() {
 
 void TMainForm::ShowTexts() {
     // Every language but English leaves Cyrillic on the window: Russian, or the layout's "Выход".
-    const BYTE charset = settings_.Language == LANGUAGE_ENGLISH ? DEFAULT_CHARSET : RUSSIAN_CHARSET;
+    const BYTE charset = texts_.script == Script::Latin ? DEFAULT_CHARSET : RUSSIAN_CHARSET;
     if (charset != charset_) {
         charset_ = charset;
         ApplyLayout(dpi_);

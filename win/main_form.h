@@ -114,7 +114,7 @@ class TMainForm final : public ModeSwitchHost {
     IconHandle doorImage_;
 
     FormTexts texts_;
-    WinProfileCalls profileCalls_;
+    PrivateProfileCalls profileCalls_;
     Settings settings_{profileCalls_};
 
     // The link's calls, with the hook library's entry carried to the interface thread by the run worker.

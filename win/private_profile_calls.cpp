@@ -25,12 +25,12 @@ DWORD Attributes(const std::string& path) {
 
 }  // namespace
 
-WinProfileCalls::WinProfileCalls() : commandLine_(GetCommandLineW()) {}
+PrivateProfileCalls::PrivateProfileCalls() : commandLine_(GetCommandLineW()) {}
 
-WinProfileCalls::WinProfileCalls(std::wstring commandLine) : commandLine_(std::move(commandLine)) {}
+PrivateProfileCalls::PrivateProfileCalls(std::wstring commandLine) : commandLine_(std::move(commandLine)) {}
 
-std::string WinProfileCalls::ReadString(const std::string& path, const std::string& section,
-                                        const std::string& key, std::size_t maxChars) {
+std::string PrivateProfileCalls::ReadString(const std::string& path, const std::string& section,
+                                            const std::string& key, std::size_t maxChars) {
     std::vector<wchar_t> buffer(maxChars + 1, L'\0');
     const DWORD length =
         GetPrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), L"", buffer.data(),
@@ -38,8 +38,8 @@ std::string WinProfileCalls::ReadString(const std::string& path, const std::stri
     return Narrow(std::wstring_view(buffer.data(), length));
 }
 
-bool WinProfileCalls::WriteString(const std::string& path, const std::string& section, const std::string& key,
-                                  const std::string& value) {
+bool PrivateProfileCalls::WriteString(const std::string& path, const std::string& section,
+                                      const std::string& key, const std::string& value) {
     const std::wstring widePath = Widen(path);
     // The profile functions choose a file's encoding from what the file already holds, and how the W function
     // creates a missing file is the platform's affair. Creating the empty file here first, with no byte-order
@@ -60,12 +60,12 @@ bool WinProfileCalls::WriteString(const std::string& path, const std::string& se
     return written;
 }
 
-bool WinProfileCalls::FileExists(const std::string& path) {
+bool PrivateProfileCalls::FileExists(const std::string& path) {
     const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool WinProfileCalls::FileReadable(const std::string& path) {
+bool PrivateProfileCalls::FileReadable(const std::string& path) {
     const HANDLE file =
         CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -76,12 +76,12 @@ bool WinProfileCalls::FileReadable(const std::string& path) {
     return true;
 }
 
-bool WinProfileCalls::DirectoryExists(const std::string& path) {
+bool PrivateProfileCalls::DirectoryExists(const std::string& path) {
     const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::string WinProfileCalls::CurrentDirectory() {
+std::string PrivateProfileCalls::CurrentDirectory() {
     const DWORD size = GetCurrentDirectoryW(0, nullptr);
     if (size == 0) {
         return {};
@@ -92,7 +92,7 @@ std::string WinProfileCalls::CurrentDirectory() {
     return Narrow(buffer);
 }
 
-std::optional<std::string> WinProfileCalls::FirstArgument() {
+std::optional<std::string> PrivateProfileCalls::FirstArgument() {
     int count = 0;
     const std::unique_ptr<LPWSTR, LocalFreeDeleter> arguments(
         CommandLineToArgvW(commandLine_.c_str(), &count));

@@ -9,12 +9,12 @@
 
 namespace qx {
 
-class WinProfileCalls final : public ProfileCalls {
+class PrivateProfileCalls final : public ProfileCalls {
   public:
     // Takes the first argument from the process's own command line.
-    WinProfileCalls();
+    PrivateProfileCalls();
     // Takes it from `commandLine`, split by the platform's rules, as if the process had been started with it.
-    explicit WinProfileCalls(std::wstring commandLine);
+    explicit PrivateProfileCalls(std::wstring commandLine);
 
     std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
                            std::size_t maxChars) override;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "loopback/tcp.h"
 #include "win/program_folder.h"
 
 namespace qx {
@@ -54,11 +55,9 @@ int WinsockCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
 }
 
 int WinsockCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(ToSocket(s), &readable);
-    timeval wait{static_cast<long>(timeoutMs / 1000), static_cast<long>((timeoutMs % 1000) * 1000)};
-    return ::select(0, &readable, nullptr, nullptr, &wait);
+    // The one select() wait on a Winsock socket, shared with the loopback emulation's TCP: 1, 0 or -1, which
+    // is SOCKET_ERROR_RESULT.
+    return TcpWaitReadable(static_cast<TcpSocket>(ToSocket(s)), timeoutMs);
 }
 
 int WinsockCalls::Recv(SocketHandle s, std::span<std::uint8_t> buffer) {

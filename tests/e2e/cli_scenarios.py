@@ -15,20 +15,15 @@ import argparse
 import json
 import os
 import re
-import signal
 import subprocess
-import sys
 import tempfile
 
-READ = "83 00 05 B1 D3"
+from instrument_record import check_record, fail, frames, start_simulator, stop_simulator, write_of
+
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
 FAILURE = "Error: Error Data are't writen"
 NOT_READ = "Error: The configuration word was not read"
-
-
-def write_of(word):
-    return "82 00 0A B1 D3 72 00 05 %02X %02X" % (word & 0xFF, word >> 8)
 
 
 # name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
@@ -91,36 +86,8 @@ JSON_EXPECTED = {
 }
 
 
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def start_simulator(sim, options, record):
-    process = subprocess.Popen([sim, "--port", "0", "--record", record, "--timeout-s", "120"] + options,
-                               stdout=subprocess.PIPE, text=True)
-    port = process.stdout.readline().strip()
-    if not port.isdigit():
-        process.kill()
-        fail("the simulator did not print its port")
-    return process, int(port)
-
-
-def stop_simulator(process):
-    process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        fail("the simulator did not stop")
-
-
 def wine_path(path):
     return "Z:" + path.replace("/", "\\")
-
-
-def frames(record, key, prefix=""):
-    return [f for c in record["connections"] for f in c[key] if f.startswith(prefix)]
 
 
 def check_trace(stderr, record):
@@ -187,19 +154,7 @@ def check(name, args):
     if code != 2 and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 
-    initial, final = record["initial_word"], record["final_word"]
-    if final != initial and final != (initial ^ 0x0100):
-        fail("the instrument's word went from 0x%04X to 0x%04X: more than bit 8 changed" % (initial, final))
-    if "final_word" in expect and final != expect["final_word"]:
-        fail("final word 0x%04X, expected 0x%04X" % (final, expect["final_word"]))
-    if "writes" in expect and frames(record, "received", "82") != expect["writes"]:
-        fail("write requests %s, expected %s" % (frames(record, "received", "82"), expect["writes"]))
-    if "reads" in expect and len(frames(record, "received", READ)) != expect["reads"]:
-        fail("%d read requests, expected %d" % (len(frames(record, "received", READ)), expect["reads"]))
-    if "connections" in expect and len(record["connections"]) != expect["connections"]:
-        fail("%d connections, expected %d" % (len(record["connections"]), expect["connections"]))
-    if "discoveries" in expect and len(record["discoveries"]) != expect["discoveries"]:
-        fail("%d discovery tries, expected %d" % (len(record["discoveries"]), expect["discoveries"]))
+    check_record(record, expect)
     if os.path.exists(os.path.join(os.path.dirname(args.program), "QX2205R.ini")):
         fail("a settings file was created beside the program")
     print("PASS: " + name)

@@ -14,22 +14,17 @@ Usage: sim_scenarios.py --sim SIM --driver DRIVER.exe --program QX2205R.exe --em
 import argparse
 import json
 import os
-import signal
 import subprocess
-import sys
 import tempfile
 import time
+
+from instrument_record import check_record, fail, start_simulator, stop_simulator, write_of
 
 SEARCHING = "Searching devices"
 FOUND = "Devices are found"
 SUCCESS = ("Success", "Data are writen")
 FAILURE = ("Error", "Error Data are't writen")
-READ = "83 00 05 B1 D3"
 NAME_22 = "ABCDEFGHIJKLMNOPQRSTUV"
-
-
-def write_of(word):
-    return "82 00 0A B1 D3 72 00 05 %02X %02X" % (word & 0xFF, word >> 8)
 
 
 # name: (simulator options, enable, statuses seen in order, result box, checks on the record)
@@ -70,32 +65,6 @@ SCENARIOS = {
 }
 
 
-def fail(message):
-    print("FAIL: " + message)
-    sys.exit(1)
-
-
-def start_simulator(sim, options, record):
-    # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
-    delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
-    process = subprocess.Popen([sim, "--port", "0", "--record", record, "--timeout-s", "120"] + delay + options,
-                               stdout=subprocess.PIPE, text=True)
-    port = process.stdout.readline().strip()
-    if not port.isdigit():
-        process.kill()
-        fail("the simulator did not print its port")
-    return process, int(port)
-
-
-def stop_simulator(process):
-    process.send_signal(signal.SIGTERM)
-    try:
-        process.wait(timeout=10)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        fail("the simulator did not stop")
-
-
 def run_driver(args, enable, port, outcome):
     command = [args.emulator, args.driver, "sim_run", args.program, str(port), "enable" if enable else "disable",
                outcome]
@@ -117,16 +86,13 @@ def run_driver(args, enable, port, outcome):
     return result
 
 
-def frames(record, prefix):
-    return [frame for connection in record["connections"] for frame in connection["received"]
-            if frame.startswith(prefix)]
-
-
 def check(name, args):
     options, enable, statuses, box, expect = SCENARIOS[name]
     with tempfile.TemporaryDirectory(prefix="qx-e2e-") as folder:
         record_path = os.path.join(folder, "record.json")
-        simulator, port = start_simulator(args.sim, options, record_path)
+        # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
+        delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
+        simulator, port = start_simulator(args.sim, options + delay, record_path)
         try:
             started = time.monotonic()
             seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"))
@@ -147,23 +113,7 @@ def check(name, args):
     if seen.get("panel_after") != "":
         fail("panel 1 reads %r after the run" % seen.get("panel_after"))
 
-    initial, final = record["initial_word"], record["final_word"]
-    if final != initial and final != (initial ^ 0x0100):
-        fail("the instrument's word went from 0x%04X to 0x%04X: more than bit 8 changed" % (initial, final))
-    for write in frames(record, "82"):
-        word = int(write[-2:], 16) << 8 | int(write[-5:-3], 16)
-        if (word ^ initial) & ~0x0100:
-            fail("a write carried 0x%04X, read 0x%04X" % (word, initial))
-    if "final_word" in expect and final != expect["final_word"]:
-        fail("final word 0x%04X, expected 0x%04X" % (final, expect["final_word"]))
-    if "writes" in expect and frames(record, "82") != expect["writes"]:
-        fail("write requests %s, expected %s" % (frames(record, "82"), expect["writes"]))
-    if "reads" in expect and len(frames(record, READ)) != expect["reads"]:
-        fail("%d read requests, expected %d" % (len(frames(record, READ)), expect["reads"]))
-    if "connections" in expect and len(record["connections"]) != expect["connections"]:
-        fail("%d connections, expected %d" % (len(record["connections"]), expect["connections"]))
-    if "discoveries" in expect and len(record["discoveries"]) != expect["discoveries"]:
-        fail("%d discovery tries, expected %d" % (len(record["discoveries"]), expect["discoveries"]))
+    check_record(record, expect)
     if "service_name" in expect:
         connection = record["connections"][0]
         address = connection["address"].split()

@@ -220,9 +220,8 @@ class Program {
     Program(const std::wstring& exe, const fs::path& folder, const fs::path& settingsPath,
             std::optional<unsigned> loopbackPort = std::nullopt)
         // With the loopback emulation on, the caption says so, with its port.
-        : caption_(loopbackPort
-                       ? L"QX2205R - IrDA loopback emulation, 127.0.0.1:" + std::to_wstring(*loopbackPort)
-                       : L"QX2205R") {
+        : caption_(loopbackPort ? L"QX2205R - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort)
+                                : L"QX2205R") {
         const std::wstring port = loopbackPort ? std::to_wstring(*loopbackPort) : std::wstring();
         SetEnvironmentVariableW(L"QX2205R_IRDA_LOOPBACK", loopbackPort ? port.c_str() : nullptr);
         std::wstring commandLine = L"\"" + exe + L"\" \"" + settingsPath.wstring() + L"\"";
@@ -806,6 +805,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
 }
 
 using Scenario = void (*)(const std::wstring& exe);
+// One ctest test per row: tests/e2e/CMakeLists.txt reads the names from here, one row per line.
 const std::map<std::string, Scenario> SCENARIOS = {
     {"layout", Layout},
     {"captions", CaptionsByLanguage},

@@ -177,6 +177,19 @@ TEST(ApplyLanguage, ClosingAfterARunIsSaidInTheLanguageAndFitsWindows1251) {
     EXPECT_EQ(asCreated.closingAfterRun, "Закрытие после окончания обмена") << "the layout's language";
 }
 
+// The window picks its font's character set by the script: Latin only for English, since the texts before
+// any language ("Выход") are Cyrillic, and so are those after a language that changes nothing.
+TEST(ApplyLanguage, TheScriptIsLatinForEnglishAndCyrillicOtherwise) {
+    for (const auto& [language, script] :
+         {std::pair{LANGUAGE_ENGLISH, Script::Latin}, std::pair{LANGUAGE_RUSSIAN, Script::Cyrillic},
+          std::pair{2, Script::Cyrillic}, std::pair{-1, Script::Cyrillic}}) {
+        SCOPED_TRACE(language);
+        FormTexts texts;
+        ApplyLanguage(language, texts);
+        EXPECT_EQ(texts.script, script);
+    }
+}
+
 TEST(ApplyLanguage, OtherLanguagesChangeNothing) {
     Targets asCreated{};
     asCreated[9] = "Выход";  // btnExit keeps its caption from the window layout

@@ -31,7 +31,7 @@ TEST(SettingsFile, FirstStartCreatesTheTwoLineFileAndGivesEnglish) {
     for (const std::wstring name : {L"plain", L"Настройки 中文 ✓"}) {
         SCOPED_TRACE(Narrow(name));
         TempFolder program(name);
-        WinProfileCalls calls(CommandLine());
+        PrivateProfileCalls calls(CommandLine());
         Settings settings(calls);
         settings.LoadSettings(program.Directory());
         EXPECT_EQ(settings.SettingsPath, program.File("QX2205R.ini"));
@@ -52,7 +52,7 @@ TEST(SettingsFile, OtherSectionsAndKeysSurviveASave) {
     const std::string path = program.File("QX2205R.ini");
     WriteBytes(path,
                "[Window]\r\nLeft=10\r\n[Parameters]\r\nColour=blue\r\nLanguage=0x1\r\n[Last]\r\nX=y\r\n");
-    WinProfileCalls calls(CommandLine());
+    PrivateProfileCalls calls(CommandLine());
     Settings settings(calls);
     settings.LoadSettings(program.Directory());
     settings.SaveSettings(program.Directory());
@@ -65,7 +65,7 @@ TEST(SettingsFile, AnArgumentNamesTheFileAndTheProgramsFolderStaysUntouched) {
     TempFolder other(L"other");
 
     const std::string created = other.File("mine.ini");
-    WinProfileCalls createCalls(CommandLine(Widen(created)));
+    PrivateProfileCalls createCalls(CommandLine(Widen(created)));
     Settings first(createCalls);
     first.LoadSettings(program.Directory());
     EXPECT_EQ(first.SettingsPath, created);
@@ -73,7 +73,7 @@ TEST(SettingsFile, AnArgumentNamesTheFileAndTheProgramsFolderStaysUntouched) {
 
     const std::string existing = other.File("kept.ini");
     WriteBytes(existing, "[Parameters]\r\nLanguage=$1\r\n");
-    WinProfileCalls readCalls(CommandLine(Widen(existing)));
+    PrivateProfileCalls readCalls(CommandLine(Widen(existing)));
     Settings second(readCalls);
     second.LoadSettings(program.Directory());
     EXPECT_EQ(second.Language, 1);
@@ -107,7 +107,7 @@ TEST(SettingsFile, ARelativeArgumentIsTakenFromTheCurrentFolder) {
     fs::remove(inWindows);
 
     CurrentFolder inCurrent(current.Path());
-    WinProfileCalls calls(CommandLine(L"qx2205r-relative.ini"));
+    PrivateProfileCalls calls(CommandLine(L"qx2205r-relative.ini"));
     Settings settings(calls);
     settings.LoadSettings(program.Directory());
     EXPECT_EQ(settings.SettingsPath, current.File("qx2205r-relative.ini"));
@@ -119,7 +119,7 @@ TEST(SettingsFile, ARelativeArgumentIsTakenFromTheCurrentFolder) {
 TEST(SettingsFile, AFileInAMissingFolderFailsLoadButNotSave) {
     TempFolder program(L"program");
     const std::string path = program.File("missing") + "\\QX2205R.ini";
-    WinProfileCalls calls(CommandLine(Widen(path)));
+    PrivateProfileCalls calls(CommandLine(Widen(path)));
     Settings settings(calls);
     try {
         settings.LoadSettings(program.Directory());
@@ -135,7 +135,7 @@ TEST(SettingsFile, ProgramDirectoryIsTheRunningProgramsFolder) {
     const std::string directory = ProgramDirectory();
     ASSERT_FALSE(directory.empty());
     EXPECT_EQ(directory.back(), '\\');
-    WinProfileCalls calls;
+    PrivateProfileCalls calls;
     EXPECT_TRUE(calls.DirectoryExists(directory));
     EXPECT_TRUE(calls.FileExists(directory + "qx_windows_tests.exe"));
 }

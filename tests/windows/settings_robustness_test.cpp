@@ -31,7 +31,7 @@ std::wstring CommandLine(const std::string& argument) {
 
 // What the platform reads for a key, through a reader of its own.
 std::string Stored(const std::string& path, const std::string& section, const std::string& key) {
-    WinProfileCalls calls(L"\"QX2205R.exe\"");
+    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
     return calls.ReadString(path, section, key, PROFILE_READ_LIMIT);
 }
 
@@ -120,7 +120,7 @@ TEST_P(StoredValue, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInD
         const std::string path = program.File(byArgument ? "named.ini" : "QX2205R.ini");
         const std::wstring commandLine = byArgument ? CommandLine(path) : L"\"QX2205R.exe\"";
         WriteBytes(path, c.file);
-        WinProfileCalls calls(commandLine);
+        PrivateProfileCalls calls(commandLine);
         Settings settings(calls);
         settings.LoadSettings(program.Directory());
         EXPECT_EQ(settings.SettingsPath, path);
@@ -135,7 +135,7 @@ TEST_P(StoredValue, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInD
         if (c.otherKept) {
             EXPECT_EQ(Stored(path, "Other", "Kept"), "yes");
         }
-        WinProfileCalls againCalls(commandLine);
+        PrivateProfileCalls againCalls(commandLine);
         Settings again(againCalls);
         again.LoadSettings(program.Directory());
         EXPECT_EQ(again.Language, c.language) << "the saved file loads differently";
@@ -187,7 +187,7 @@ const std::string HEX_FILE = "[Parameters]\r\nLanguage=0x1\r\n" + OTHER;
 struct HexFile {
     TempFolder program;
     const std::string path = program.File("QX2205R.ini");
-    WinProfileCalls calls{L"\"QX2205R.exe\""};
+    PrivateProfileCalls calls{L"\"QX2205R.exe\""};
     Settings settings{calls};
 
     HexFile() { WriteBytes(path, HEX_FILE); }
@@ -250,7 +250,7 @@ TEST(SettingsRobustness, ASettingsPathNamingAFolderFailsLoadingButNotSavingAndLe
         TempFolder program;
         const std::string folder = c.asArgument ? program.File("settings") : program.File("QX2205R.ini");
         fs::create_directory(fs::path(Widen(folder)));
-        WinProfileCalls calls(c.asArgument ? CommandLine(folder) : L"\"QX2205R.exe\"");
+        PrivateProfileCalls calls(c.asArgument ? CommandLine(folder) : L"\"QX2205R.exe\"");
         Settings settings(calls);
         try {
             settings.LoadSettings(program.Directory());

@@ -12,7 +12,6 @@ namespace {
 
 constexpr int WSASYSNOTREADY_CODE = 10091;
 constexpr int WSANOTINITIALISED_CODE = 10093;
-constexpr int WSAENOTCONN_CODE = 10057;
 
 constexpr std::array<Fault, 2> ERRORS = {Fault::ErrorReturn, Fault::ErrorWithoutCode};
 constexpr std::array<Fault, 1> ERROR_ONLY = {Fault::ErrorReturn};

@@ -1,0 +1,68 @@
+"""What the end-to-end tables share: starting and stopping the instrument simulator, reading its record, and the
+checks every run must pass against it, whichever program (the window or the console companion) drove the run.
+"""
+
+import signal
+import subprocess
+import sys
+
+READ = "83 00 05 B1 D3"
+
+
+def write_of(word):
+    return "82 00 0A B1 D3 72 00 05 %02X %02X" % (word & 0xFF, word >> 8)
+
+
+def fail(message):
+    print("FAIL: " + message)
+    sys.exit(1)
+
+
+def start_simulator(sim, options, record):
+    """The simulator on a free port with `options`, writing its record to `record`; returns it and its port."""
+    process = subprocess.Popen([sim, "--port", "0", "--record", record, "--timeout-s", "120"] + options,
+                               stdout=subprocess.PIPE, text=True)
+    port = process.stdout.readline().strip()
+    if not port.isdigit():
+        process.kill()
+        fail("the simulator did not print its port")
+    return process, int(port)
+
+
+def stop_simulator(process):
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("the simulator did not stop")
+
+
+def frames(record, key="received", prefix=""):
+    """The frames the instrument received (or sent), in hexadecimal, over all connections, in order."""
+    return [frame for connection in record["connections"] for frame in connection[key] if frame.startswith(prefix)]
+
+
+def check_record(record, expect):
+    """The rule that matters most: the instrument's word is unchanged or the word read with only bit 8 changed,
+    and every write carried that; then what `expect` names: final_word, writes, reads, connections,
+    discoveries."""
+    initial, final = record["initial_word"], record["final_word"]
+    if final != initial and final != (initial ^ 0x0100):
+        fail("the instrument's word went from 0x%04X to 0x%04X: more than bit 8 changed" % (initial, final))
+    writes = frames(record, prefix="82")
+    for write in writes:
+        word = int(write[-2:], 16) << 8 | int(write[-5:-3], 16)
+        if (word ^ initial) & ~0x0100:
+            fail("a write carried 0x%04X, read 0x%04X" % (word, initial))
+    if "final_word" in expect and final != expect["final_word"]:
+        fail("final word 0x%04X, expected 0x%04X" % (final, expect["final_word"]))
+    if "writes" in expect and writes != expect["writes"]:
+        fail("write requests %s, expected %s" % (writes, expect["writes"]))
+    reads = frames(record, prefix=READ)
+    if "reads" in expect and len(reads) != expect["reads"]:
+        fail("%d read requests, expected %d" % (len(reads), expect["reads"]))
+    if "connections" in expect and len(record["connections"]) != expect["connections"]:
+        fail("%d connections, expected %d" % (len(record["connections"]), expect["connections"]))
+    if "discoveries" in expect and len(record["discoveries"]) != expect["discoveries"]:
+        fail("%d discovery tries, expected %d" % (len(record["discoveries"]), expect["discoveries"]))
