@@ -25,6 +25,13 @@ struct GreetedLink {
     }
 };
 
+// The program's fixed frames against the instrument's bytes as the test support spells them out.
+TEST(DeviceFrames, FixedFramesAreTheInstrumentsBytes) {
+    EXPECT_EQ(Hex(GreetingFrame), Hex(GREETING));
+    EXPECT_EQ(Hex(GreetingReply), Hex(GREETING_REPLY));
+    EXPECT_EQ(Hex(ReadRequest), Hex(READ_REQUEST));
+}
+
 TEST(DeviceFrames, WriteRequestCarriesTheWordLowByteFirst) {
     const auto a = WriteRequest(0x0100);
     const auto b = WriteRequest(0xBEEF);
