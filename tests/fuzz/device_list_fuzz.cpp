@@ -15,6 +15,8 @@
 #include "app/mode_switch.h"
 #include "support/broken_rules.h"
 #include "support/faulty_instrument.h"
+#include "support/instrument_bytes.h"
+#include "support/named_slots.h"
 #include "support/recording_host.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,10 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     instrument.discoveryFailures = failures;
     IrdaLink link(instrument);
     test::RecordingHost host;
-    MessageSlots slots;
-    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
-        slots.All()[i] = "slot" + std::to_string(i + 1);
-    }
+    const MessageSlots slots = test::NamedSlots();
     const bool result = SetSearchMode(enable, link, slots, host);
 
     broken.Add(instrument.watch.Check({result, link.HasLink(), host, slots}));
@@ -75,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         // The instrument behind the device answers as it should, so the run succeeds.
         broken.Expect(
-            result && instrument.word == (enable ? (word | SEARCH_MODE_BIT) : (word & ~SEARCH_MODE_BIT)),
+            result && instrument.word == (enable ? (word | test::SEARCH_BIT) : (word & ~test::SEARCH_BIT)),
             "the run failed with a device listed");
     }
     broken.AbortIfAny();

@@ -15,13 +15,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <span>
 #include <vector>
 
 #include "app/mode_switch.h"
+#include "support/broken_rules.h"
+#include "support/device_list.h"
+#include "support/named_slots.h"
 #include "support/recording_host.h"
 #include "support/run_watch.h"
 
@@ -75,11 +76,10 @@ class FedInstrument : public SocketCalls {
     int GetSockOpt(SocketHandle s, int, int, std::span<std::uint8_t> value, int& length) override {
         watch.OnSocketCall(s, "getsockopt");
         // One device, named as the instrument names itself.
-        constexpr std::uint8_t LIST[] = {1,   0,   0,   0,   0x44, 0x33, 0x22, 0x11,
-                                         'Q', 'X', '2', '2', '0',  '5',  'R'};
+        const std::vector<std::uint8_t> list = test::DeviceListOf({{0x11223344, "QX2205R"}});
         const std::size_t n =
-            std::min({value.size(), sizeof LIST, static_cast<std::size_t>(std::max(length, 0))});
-        std::copy_n(LIST, n, value.begin());
+            std::min({value.size(), list.size(), static_cast<std::size_t>(std::max(length, 0))});
+        std::copy_n(list.begin(), n, value.begin());
         return 0;
     }
     int Connect(SocketHandle s, std::span<const std::uint8_t>) override {
@@ -195,17 +195,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         link.StartLink(address);
     }
     test::RecordingHost host;
-    MessageSlots slots;
-    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
-        slots.All()[i] = "slot" + std::to_string(i + 1);
-    }
+    const MessageSlots slots = test::NamedSlots();
     const bool result = SetSearchMode(enable, link, slots, host);
-    const auto violations = instrument.watch.Check({result, link.HasLink(), host, slots});
-    for (const auto& violation : violations) {
-        std::fprintf(stderr, "rule broken: %s\n", violation.c_str());
-    }
-    if (!violations.empty()) {
-        std::abort();
-    }
+    fuzz::BrokenRules broken;
+    broken.Add(instrument.watch.Check({result, link.HasLink(), host, slots}));
+    broken.AbortIfAny();
     return 0;
 }

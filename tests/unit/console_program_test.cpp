@@ -17,24 +17,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const Bytes READ_REQUEST = {0x83, 0x00, 0x05, 0xB1, 0xD3};
-const Bytes WRITE_ACK = {0xA0, 0x00, 0x03};
-
-Bytes ReadReply(ConfigWord w) {
-    return {0xA0,
-            0x00,
-            0x08,
-            0x72,
-            0x00,
-            0x05,
-            static_cast<std::uint8_t>(w & 0xFF),
-            static_cast<std::uint8_t>(w >> 8)};
-}
-Bytes WriteOf(ConfigWord w) {
-    const auto r = WriteRequest(w);
-    return Bytes(r.begin(), r.end());
-}
-
 class FakeConsole : public ConsoleEnvironment {
   public:
     std::string out;

@@ -8,8 +8,6 @@
 namespace qx::test {
 namespace {
 
-const Bytes READ_REQUEST = {0x83, 0x00, 0x05, 0xB1, 0xD3};
-
 // A link connected and greeted, ready for frames.
 struct GreetedLink {
     ScriptedInstrument instrument;
@@ -22,10 +20,17 @@ struct GreetedLink {
         DeviceList list{};
         EXPECT_EQ(link.StartLink(address), LINK_STARTED);
         EXPECT_EQ(link.EnumerateDevices(list), LINK_OK);
-        EXPECT_EQ(link.ConnectAndGreet(0, GreetingFrame, GreetingReply, list, address), LINK_OK);
+        EXPECT_EQ(link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address), LINK_OK);
         instrument.sent.clear();
     }
 };
+
+// The program's fixed frames against the instrument's bytes as the test support spells them out.
+TEST(DeviceFrames, FixedFramesAreTheInstrumentsBytes) {
+    EXPECT_EQ(Hex(GreetingFrame), Hex(GREETING));
+    EXPECT_EQ(Hex(GreetingReply), Hex(GREETING_REPLY));
+    EXPECT_EQ(Hex(ReadRequest), Hex(READ_REQUEST));
+}
 
 TEST(DeviceFrames, WriteRequestCarriesTheWordLowByteFirst) {
     const auto a = WriteRequest(0x0100);
@@ -149,9 +154,8 @@ class WriteConfigWordTest : public ::testing::TestWithParam<WriteCase> {};
 TEST_P(WriteConfigWordTest, AcceptsOnlyTheTabledReply) {
     const auto& c = GetParam();
     GreetedLink g;
-    const auto request = WriteRequest(0x0104);
     for (const auto& reply : c.attempts) {
-        g.instrument.Expect(Bytes(request.begin(), request.end()), reply);
+        g.instrument.Expect(WriteOf(0x0104), reply);
     }
     EXPECT_EQ(WriteConfigWord(g.link, 0x0104), c.ok);
     EXPECT_EQ(g.instrument.sent.size(), c.attempts.size());

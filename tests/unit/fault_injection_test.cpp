@@ -12,6 +12,8 @@
 
 #include "app/mode_switch.h"
 #include "support/faulty_instrument.h"
+#include "support/instrument_bytes.h"
+#include "support/named_slots.h"
 #include "support/recording_host.h"
 
 namespace qx::test {
@@ -43,16 +45,8 @@ const std::vector<Scenario> SCENARIOS = {
 };
 
 ConfigWord Changed(const Scenario& s) {
-    return s.enable ? static_cast<ConfigWord>(s.word | SEARCH_MODE_BIT)
-                    : static_cast<ConfigWord>(s.word & ~SEARCH_MODE_BIT);
-}
-
-MessageSlots NamedSlots() {
-    MessageSlots slots;
-    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
-        slots.All()[i] = "slot" + std::to_string(i + 1);
-    }
-    return slots;
+    return s.enable ? static_cast<ConfigWord>(s.word | SEARCH_BIT)
+                    : static_cast<ConfigWord>(s.word & ~SEARCH_BIT);
 }
 
 struct FaultedRun {

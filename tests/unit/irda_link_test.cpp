@@ -11,13 +11,6 @@ namespace {
 
 using ::testing::ElementsAre;
 
-Bytes Greeting() {
-    return Bytes(GreetingFrame.begin(), GreetingFrame.end());
-}
-Bytes Reply() {
-    return Bytes(GreetingReply.begin(), GreetingReply.end());
-}
-
 TEST(IrdaLinkStart, StartsTheLibraryAndOpensAnIrdaStreamSocket) {
     ScriptedInstrument instrument;
     IrdaLink link(instrument);
@@ -141,7 +134,7 @@ struct DiscoveredLink {
         link.EnumerateDevices(list);
         instrument.calls.clear();
     }
-    int Greet() { return link.ConnectAndGreet(0, GreetingFrame, GreetingReply, list, address); }
+    int Greet() { return link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address); }
 };
 
 TEST(IrdaLinkConnect, UsesTheFirstDeviceAndItsNameAsServiceName) {
@@ -166,12 +159,12 @@ TEST(IrdaLinkConnect, TwentyTwoCharacterNameFillsTheServiceNameWithoutTerminator
 }
 
 TEST(IrdaLinkConnect, GreetingMismatchInAnyByteClosesAndReleases) {
-    for (std::size_t i = 0; i < GreetingReply.size(); ++i) {
+    for (std::size_t i = 0; i < GREETING_REPLY.size(); ++i) {
         SCOPED_TRACE("byte " + std::to_string(i));
         DiscoveredLink d({{1, "QX"}});
-        Bytes reply = Reply();
+        Bytes reply = GREETING_REPLY;
         reply[i] ^= 0x01;
-        d.instrument.Expect(Greeting(), {Data(reply), Data(Bytes(12, 0))});
+        d.instrument.Expect(GREETING, {Data(reply), Data(Bytes(12, 0))});
         EXPECT_NE(d.Greet(), LINK_OK);
         EXPECT_FALSE(d.link.HasLink());
         EXPECT_EQ(d.instrument.cleanups, 1);
@@ -202,9 +195,9 @@ TEST_P(ConnectFailureTest, TearsDownWithoutShutdownOrPause) {
     d.instrument.connectError = c.connectError;
     if (c.connectError == 0) {
         if (c.sendError != 0) {
-            d.instrument.ExpectSendFailure(Greeting(), c.sendError);
+            d.instrument.ExpectSendFailure(GREETING, c.sendError);
         } else {
-            d.instrument.Expect(Greeting(), c.reply);
+            d.instrument.Expect(GREETING, c.reply);
         }
     }
     EXPECT_EQ(d.Greet(), c.result);
@@ -229,8 +222,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(IrdaLinkReceive, GathersAFrameInPiecesAndTakesNothingOfTheNext) {
     DiscoveredLink d({{1, "QX"}});
-    d.instrument.Expect(Greeting(), {Data({0xA0, 0x00}), Data({0x0C, 0x10, 0x00}),
-                                     Data({0x00, 0x40, 0xF0, 0x00, 0x00, 0x77, 0x10, 0xC0, 0x00, 0x03})});
+    d.instrument.Expect(GREETING, {Data({0xA0, 0x00}), Data({0x0C, 0x10, 0x00}),
+                                   Data({0x00, 0x40, 0xF0, 0x00, 0x00, 0x77, 0x10, 0xC0, 0x00, 0x03})});
     EXPECT_EQ(d.Greet(), LINK_OK);
     // The bytes after the greeting reply are the next frame, still waiting to be received.
     std::array<std::uint8_t, 8> next;

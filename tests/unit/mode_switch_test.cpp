@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "support/named_slots.h"
 #include "support/recording_host.h"
 #include "support/scripted_instrument.h"
 
@@ -11,33 +12,6 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-
-const Bytes READ_REQUEST = {0x83, 0x00, 0x05, 0xB1, 0xD3};
-const Bytes WRITE_ACK = {0xA0, 0x00, 0x03};
-
-Bytes ReadReply(ConfigWord w) {
-    return {0xA0,
-            0x00,
-            0x08,
-            0x72,
-            0x00,
-            0x05,
-            static_cast<std::uint8_t>(w & 0xFF),
-            static_cast<std::uint8_t>(w >> 8)};
-}
-Bytes WriteOf(ConfigWord w) {
-    const auto r = WriteRequest(w);
-    return Bytes(r.begin(), r.end());
-}
-
-// Slot texts that say which slot they are, so a test sees exactly which text went where.
-MessageSlots NamedSlots() {
-    MessageSlots slots;
-    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
-        slots.All()[i] = "slot" + std::to_string(i + 1);
-    }
-    return slots;
-}
 
 struct ModeSwitchRun {
     ScriptedInstrument instrument;
@@ -162,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"greeting_mismatch",
                     [](ScriptedInstrument& i) {
                         i.Expect(
-                            Bytes(GreetingFrame.begin(), GreetingFrame.end()),
+                            GREETING,
                             {Data({0xA0, 0x00, 0x0C, 0x10, 0x00, 0x00, 0x40, 0xF0, 0x00, 0x00, 0x77, 0x11})});
                     },
                     {"slot3", "slot5", ""},
@@ -295,7 +269,7 @@ TEST(ModeSwitch, StaleLinkIsClosedWithItsPauseBeforeTheConfirmation) {
     DeviceList list{};
     r.link.StartLink(address);
     r.link.EnumerateDevices(list);
-    ASSERT_EQ(r.link.ConnectAndGreet(0, GreetingFrame, GreetingReply, list, address), LINK_OK);
+    ASSERT_EQ(r.link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address), LINK_OK);
     r.instrument.calls.clear();
     r.host.answerOk = false;
     EXPECT_FALSE(r.Go(false));

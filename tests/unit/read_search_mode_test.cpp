@@ -6,33 +6,13 @@
 #include <algorithm>
 
 #include "app/mode_switch.h"
+#include "support/named_slots.h"
 #include "support/scripted_instrument.h"
 
 namespace qx::test {
 namespace {
 
 using ::testing::ElementsAreArray;
-
-const Bytes READ_REQUEST = {0x83, 0x00, 0x05, 0xB1, 0xD3};
-
-Bytes ReadReply(ConfigWord w, std::uint8_t status = 0xA0) {
-    return {status,
-            0x00,
-            0x08,
-            0x72,
-            0x00,
-            0x05,
-            static_cast<std::uint8_t>(w & 0xFF),
-            static_cast<std::uint8_t>(w >> 8)};
-}
-
-MessageSlots NamedSlots() {
-    MessageSlots slots;
-    for (std::size_t i = 0; i < MESSAGE_SLOT_COUNT; ++i) {
-        slots.All()[i] = "slot" + std::to_string(i + 1);
-    }
-    return slots;
-}
 
 struct ReadCase {
     const char* name;
@@ -92,9 +72,9 @@ const ReadCase READ_CASES[] = {
     {"GreetingAnsweredWrongly",
      [](ScriptedInstrument& i) {
          OneDevice(i);
-         Bytes wrong(GreetingReply.begin(), GreetingReply.end());
+         Bytes wrong = GREETING_REPLY;
          wrong[11] ^= 0xFF;
-         i.Expect(Bytes(GreetingFrame.begin(), GreetingFrame.end()), {Data(wrong)});
+         i.Expect(GREETING, {Data(wrong)});
      },
      RunStage::ConnectFailed,
      SOCKET_ERROR_RESULT,

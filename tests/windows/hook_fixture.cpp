@@ -5,19 +5,13 @@
 
 namespace {
 std::uintptr_t lastValue = 0;
-int calls = 0;
 }  // namespace
 
 extern "C" __declspec(dllexport) int WINAPI SetSockVal(std::uintptr_t socket) {
     lastValue = socket;
-    ++calls;
     return 0;
 }
 
 extern "C" __declspec(dllexport) std::uintptr_t WINAPI LastSockVal() {
     return lastValue;
-}
-
-extern "C" __declspec(dllexport) int WINAPI SockValCalls() {
-    return calls;
 }

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 #include "app/settings.h"
 #include "app/texts.h"
@@ -45,34 +44,6 @@ TEST(SettingsFile, FirstStartCreatesTheTwoLineFileAndGivesEnglish) {
 
         settings.SaveSettings(program.Directory());
         EXPECT_EQ(ReadBytes(settings.SettingsPath), CREATED_FILE);
-    }
-}
-
-TEST(SettingsFile, StoredValueIsReadAndSavedBackInDecimal) {
-    struct Case {
-        std::string stored;
-        std::int32_t language;
-    };
-    const std::vector<Case> cases = {
-        {"1", 1},
-        {"0x1", 1},
-        {"Russian", 0},
-        // The key's text is read through a buffer of 2047 characters.
-        {std::string(2046, '0') + "1", 1},
-        {std::string(2047, '0') + "1", 0},
-    };
-    TempFolder program(L"stored");
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(cases[i].stored.substr(0, 16));
-        // A file of its own per case: the platform may cache a profile file it has just written.
-        const std::string path = program.File("case" + std::to_string(i) + ".ini");
-        WriteBytes(path, "[Parameters]\r\nLanguage=" + cases[i].stored + "\r\n");
-        PrivateProfileCalls calls(CommandLine(Widen(path)));
-        Settings settings(calls);
-        settings.LoadSettings(program.Directory());
-        EXPECT_EQ(settings.Language, cases[i].language);
-        settings.SaveSettings(program.Directory());
-        EXPECT_EQ(ReadBytes(path), "[Parameters]\r\nLanguage=" + std::to_string(cases[i].language) + "\r\n");
     }
 }
 

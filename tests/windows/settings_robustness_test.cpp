@@ -59,11 +59,19 @@ struct StoredCase {
     std::string file;                  // the file as the program finds it
     std::int32_t language;             // what loading gives
     std::optional<std::string> saved;  // the file after saving, where the platform keeps its form exactly
-    bool otherKept = true;             // the [Other] section still reads as it did
+    bool otherKept = true;             // the [Other] section still reads as it did (false: it has none)
 };
 
 std::vector<StoredCase> StoredCases() {
     return {
+        {"decimal", "[Parameters]\r\nLanguage=1\r\n", 1, "[Parameters]\r\nLanguage=1\r\n", false},
+        {"hexadecimal", "[Parameters]\r\nLanguage=0x1\r\n", 1, "[Parameters]\r\nLanguage=1\r\n", false},
+        {"a word", "[Parameters]\r\nLanguage=Russian\r\n", 0, "[Parameters]\r\nLanguage=0\r\n", false},
+        // The key's text is read through a buffer of 2047 characters.
+        {"2047 characters, alone in the file", "[Parameters]\r\nLanguage=" + std::string(2046, '0') + "1\r\n",
+         1, "[Parameters]\r\nLanguage=1\r\n", false},
+        {"2048 characters", "[Parameters]\r\nLanguage=" + std::string(2047, '0') + "1\r\n", 0,
+         "[Parameters]\r\nLanguage=0\r\n", false},
         {"2047 characters", "[Parameters]\r\nLanguage=" + std::string(2046, '0') + "1\r\n" + OTHER, 1,
          "[Parameters]\r\nLanguage=1\r\n" + OTHER},
         // Only the first 2047 characters are read: the 1 at the end lies beyond them.
@@ -98,14 +106,21 @@ std::vector<StoredCase> StoredCases() {
     };
 }
 
-TEST(SettingsRobustness, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInDecimal) {
+// Where the program finds the settings file: in its own folder, or at the path its command line names.
+enum class FileNamed { InTheProgramsFolder, ByTheArgument };
+
+class StoredValue : public ::testing::TestWithParam<FileNamed> {};
+
+TEST_P(StoredValue, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInDecimal) {
+    const bool byArgument = GetParam() == FileNamed::ByTheArgument;
     for (const StoredCase& c : StoredCases()) {
         SCOPED_TRACE(c.name);
         // A folder of its own per case: the platform may cache a profile file it has just read or written.
         TempFolder program;
-        const std::string path = program.File("QX2205R.ini");
+        const std::string path = program.File(byArgument ? "named.ini" : "QX2205R.ini");
+        const std::wstring commandLine = byArgument ? CommandLine(path) : L"\"QX2205R.exe\"";
         WriteBytes(path, c.file);
-        PrivateProfileCalls calls(L"\"QX2205R.exe\"");
+        PrivateProfileCalls calls(commandLine);
         Settings settings(calls);
         settings.LoadSettings(program.Directory());
         EXPECT_EQ(settings.SettingsPath, path);
@@ -120,12 +135,19 @@ TEST(SettingsRobustness, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLangua
         if (c.otherKept) {
             EXPECT_EQ(Stored(path, "Other", "Kept"), "yes");
         }
-        PrivateProfileCalls againCalls(L"\"QX2205R.exe\"");
+        PrivateProfileCalls againCalls(commandLine);
         Settings again(againCalls);
         again.LoadSettings(program.Directory());
         EXPECT_EQ(again.Language, c.language) << "the saved file loads differently";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(SettingsRobustness, StoredValue,
+                         ::testing::Values(FileNamed::InTheProgramsFolder, FileNamed::ByTheArgument),
+                         [](const ::testing::TestParamInfo<FileNamed>& info) {
+                             return info.param == FileNamed::ByTheArgument ? "ByTheArgument"
+                                                                           : "InTheProgramsFolder";
+                         });
 
 // Holds the file open the way another program can: reading allowed, writing by anyone else refused.
 class WriteLock {
@@ -160,61 +182,61 @@ bool Writable(const std::string& path) {
 
 const std::string HEX_FILE = "[Parameters]\r\nLanguage=0x1\r\n" + OTHER;
 
-TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
+// A settings file in the program's folder that reads as 1 but holds 0x1: saving rewrites it as 1, so a write
+// that got through shows. The settings are not loaded yet.
+struct HexFile {
     TempFolder program;
     const std::string path = program.File("QX2205R.ini");
-    WriteBytes(path, HEX_FILE);
-    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
-    Settings settings(calls);
-    settings.LoadSettings(program.Directory());
-    ASSERT_EQ(settings.Language, 1);
+    PrivateProfileCalls calls{L"\"QX2205R.exe\""};
+    Settings settings{calls};
+
+    HexFile() { WriteBytes(path, HEX_FILE); }
+    void Load() { settings.LoadSettings(program.Directory()); }
+    void Save() { settings.SaveSettings(program.Directory()); }
+};
+
+TEST(SettingsRobustness, AFileLockedByAnotherProgramAtCloseKeepsItsContent) {
+    HexFile f;
+    f.Load();
+    ASSERT_EQ(f.settings.Language, 1);
     {
-        WriteLock lock(path);
+        WriteLock lock(f.path);
         ASSERT_TRUE(lock.Held());
-        // Saving would rewrite 0x1 as 1, so a write that got through would show.
-        settings.SaveSettings(program.Directory());
-        EXPECT_EQ(ReadBytes(path), HEX_FILE);
+        f.Save();
+        EXPECT_EQ(ReadBytes(f.path), HEX_FILE);
     }
     // Once the other program lets go, the next close writes as usual.
-    settings.SaveSettings(program.Directory());
-    EXPECT_EQ(Stored(path, "Parameters", "Language"), "1");
+    f.Save();
+    EXPECT_EQ(Stored(f.path, "Parameters", "Language"), "1");
 }
 
 TEST(SettingsRobustness, AFileHeldOpenWithoutSharingAtStartIsByteIdenticalAfterClose) {
-    TempFolder program;
-    const std::string path = program.File("QX2205R.ini");
-    WriteBytes(path, HEX_FILE);
-    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
-    Settings settings(calls);
+    HexFile f;
     {
         // Another program has the file open and lets nobody else in, not even to read.
-        const HANDLE held = CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+        const HANDLE held = CreateFileW(Widen(f.path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        settings.LoadSettings(program.Directory());
+        f.Load();
         CloseHandle(held);
     }
-    EXPECT_EQ(settings.Language, 0);
+    EXPECT_EQ(f.settings.Language, 0);
     // Saving would write 0 over 0x1 once the file is free again; it must not.
-    settings.SaveSettings(program.Directory());
-    EXPECT_EQ(ReadBytes(path), HEX_FILE);
+    f.Save();
+    EXPECT_EQ(ReadBytes(f.path), HEX_FILE);
 }
 
 TEST(SettingsRobustness, AReadOnlyFileAtCloseKeepsItsContent) {
-    TempFolder program;
-    const std::string path = program.File("QX2205R.ini");
-    WriteBytes(path, HEX_FILE);
-    PrivateProfileCalls calls(L"\"QX2205R.exe\"");
-    Settings settings(calls);
-    settings.LoadSettings(program.Directory());
-    ASSERT_EQ(settings.Language, 1);
-    ASSERT_TRUE(SetFileAttributesW(Widen(path).c_str(), FILE_ATTRIBUTE_READONLY));
-    if (Writable(path)) {
+    HexFile f;
+    f.Load();
+    ASSERT_EQ(f.settings.Language, 1);
+    ASSERT_TRUE(SetFileAttributesW(Widen(f.path).c_str(), FILE_ATTRIBUTE_READONLY));
+    if (Writable(f.path)) {
         GTEST_SKIP() << "this user may write to read-only files, so the platform cannot refuse the write";
     }
-    settings.SaveSettings(program.Directory());
-    EXPECT_EQ(ReadBytes(path), HEX_FILE);
-    EXPECT_NE(GetFileAttributesW(Widen(path).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    f.Save();
+    EXPECT_EQ(ReadBytes(f.path), HEX_FILE);
+    EXPECT_NE(GetFileAttributesW(Widen(f.path).c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 TEST(SettingsRobustness, ASettingsPathNamingAFolderFailsLoadingButNotSavingAndLeavesTheFolderAlone) {

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "link/irda_link.h"
+#include "support/instrument_bytes.h"
 
 namespace qx::test {
 
@@ -11,7 +12,6 @@ namespace {
 
 constexpr int WSASYSNOTREADY_CODE = 10091;
 constexpr int WSANOTINITIALISED_CODE = 10093;
-constexpr int WSAENOTCONN_CODE = 10057;
 
 constexpr std::array<Fault, 2> ERRORS = {Fault::ErrorReturn, Fault::ErrorWithoutCode};
 constexpr std::array<Fault, 1> ERROR_ONLY = {Fault::ErrorReturn};
@@ -125,24 +125,6 @@ std::span<const Fault> FaultsOf(Call call) {
             return {};
     }
     return {};
-}
-
-std::vector<std::uint8_t> DeviceListOf(const std::vector<std::string>& names) {
-    std::vector<std::uint8_t> list(DEVICE_LIST_HEADER_SIZE + names.size() * DEVICE_RECORD_SIZE, 0);
-    const auto count = static_cast<std::uint32_t>(names.size());
-    for (std::size_t i = 0; i < DEVICE_LIST_HEADER_SIZE; ++i) {
-        list[i] = static_cast<std::uint8_t>(count >> (8 * i));
-    }
-    for (std::size_t d = 0; d < names.size(); ++d) {
-        auto* record = list.data() + DEVICE_LIST_HEADER_SIZE + d * DEVICE_RECORD_SIZE;
-        const std::uint32_t id = 0x11223300u + static_cast<std::uint32_t>(d);
-        for (std::size_t i = 0; i < DEVICE_ID_SIZE; ++i) {
-            record[i] = static_cast<std::uint8_t>(id >> (8 * i));
-        }
-        std::copy_n(names[d].begin(), std::min(names[d].size(), DEVICE_NAME_SIZE),
-                    record + DEVICE_NAME_OFFSET);
-    }
-    return list;
 }
 
 FaultyInstrument::FaultyInstrument(ConfigWord word, bool enable) : word(word), watch(enable) {}
@@ -264,29 +246,21 @@ int FaultyInstrument::Send(SocketHandle s, std::span<const std::uint8_t> bytes) 
     return static_cast<int>(n);
 }
 
-// The instrument's side of the frame tables: it answers every whole request as it comes.
+// The instrument's side of the exchange: it answers every whole request as it comes.
 void FaultyInstrument::Answer(std::span<const std::uint8_t> request) {
-    std::vector<std::uint8_t> reply;
-    const auto write = WriteRequest(0);
-    if (std::equal(request.begin(), request.end(), GreetingFrame.begin(), GreetingFrame.end())) {
-        reply.assign(GreetingReply.begin(), GreetingReply.end());
-    } else if (std::equal(request.begin(), request.end(), ReadRequest.begin(), ReadRequest.end())) {
-        reply = {REPLY_POSITIVE,
-                 0x00,
-                 READ_REPLY_LENGTH,
-                 0x72,
-                 0x00,
-                 0x05,
-                 static_cast<std::uint8_t>(word & 0xFF),
-                 static_cast<std::uint8_t>(word >> 8)};
-    } else if (request.size() == write.size() &&
-               std::equal(write.begin(), write.begin() + 8, request.begin())) {
+    Bytes reply;
+    if (std::ranges::equal(request, GREETING)) {
+        reply = GREETING_REPLY;
+    } else if (std::ranges::equal(request, READ_REQUEST)) {
+        reply = ReadReply(word);
+    } else if (request.size() == WRITE_REQUEST_SIZE &&
+               std::ranges::equal(request.first(WRITE_REQUEST_HEAD.size()), WRITE_REQUEST_HEAD)) {
         word = static_cast<ConfigWord>(request[8] | request[9] << 8);
         ++writesApplied;
         watch.OnWriteApplied();
-        reply = {REPLY_POSITIVE, 0x00, WRITE_REPLY_LENGTH};
+        reply = WRITE_ACK;
     } else {
-        reply = {REPLY_NEGATIVE, 0x00, 0x03};
+        reply = REFUSAL;
     }
     outbox_.insert(outbox_.end(), reply.begin(), reply.end());
 }

@@ -13,6 +13,7 @@
 
 #include "link/device_frames.h"
 #include "link/socket_calls.h"
+#include "support/device_list.h"
 #include "support/run_watch.h"
 
 namespace qx::test {
@@ -55,9 +56,6 @@ const char* FaultName(Fault fault);
 // The ways `call` can fail; empty for the calls that have no failure.
 std::span<const Fault> FaultsOf(Call call);
 
-// The DEVICELIST bytes of a discovery that lists `names` (ids 0x11223300 + position).
-std::vector<std::uint8_t> DeviceListOf(const std::vector<std::string>& names);
-
 class FaultyInstrument : public SocketCalls {
   public:
     FaultyInstrument(ConfigWord word, bool enable);
@@ -65,7 +63,7 @@ class FaultyInstrument : public SocketCalls {
     // --- the instrument and its surroundings ---
     ConfigWord word;
     // What a successful discovery writes into the caller's buffer (as much as fits).
-    std::vector<std::uint8_t> discovery = DeviceListOf({"QX2205R"});
+    std::vector<std::uint8_t> discovery = DeviceListOf({{0x11223300, "QX2205R"}});
     // The first N discovery tries fail with WSAETIMEDOUT.
     int discoveryFailures = 0;
     bool hookPresent = true;

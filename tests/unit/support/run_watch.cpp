@@ -1,6 +1,7 @@
 #include "support/run_watch.h"
 
 #include "support/hex.h"
+#include "support/instrument_bytes.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,11 +16,9 @@ std::string Word(unsigned w) {
     return text;
 }
 
-bool StartsWith(const std::vector<std::uint8_t>& bytes, std::initializer_list<std::uint8_t> prefix) {
+bool StartsWith(std::span<const std::uint8_t> bytes, const Bytes& prefix) {
     return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
-
-constexpr std::size_t WRITE_REQUEST_SIZE = 10;
 
 std::size_t FrameLengthAt(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return std::max<std::size_t>(3, static_cast<std::size_t>(bytes[at + 1]) << 8 | bytes[at + 2]);
@@ -31,8 +30,8 @@ std::vector<std::uint8_t> ReadReplyAfterStaleFrames(const std::vector<std::uint8
     std::size_t at = 0;
     while (received.size() - at >= 3) {
         const std::size_t length = FrameLengthAt(received, at);
-        const bool positive = received[at] == REPLY_POSITIVE || received[at] == REPLY_POSITIVE_ALT;
-        const bool stale = positive && length != READ_REPLY_LENGTH && received.size() - at >= length;
+        const bool positive = received[at] == POSITIVE || received[at] == POSITIVE_OTHER;
+        const bool stale = positive && length != READ_REPLY_SIZE && received.size() - at >= length;
         if (!stale) {
             break;
         }
@@ -106,15 +105,15 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
         Violation("an empty send");
         return;
     }
-    if (std::equal(frame.begin(), frame.end(), GreetingFrame.begin(), GreetingFrame.end())) {
+    if (std::ranges::equal(frame, GREETING)) {
         return;
     }
-    if (std::equal(frame.begin(), frame.end(), ReadRequest.begin(), ReadRequest.end())) {
+    if (std::ranges::equal(frame, READ_REQUEST)) {
         readSent_ = true;
         afterRead_.clear();
         return;
     }
-    if (frame[0] != FRAME_WRITE_WORD) {
+    if (frame[0] != WRITE_REQUEST_HEAD[0]) {
         Violation("a frame that is none of greeting, read and write: " + Hex(frame));
         return;
     }
@@ -124,8 +123,7 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
     afterWrite_.clear();
 
     const std::string sent = "write request " + Hex(frame);
-    if (frame.size() != WRITE_REQUEST_SIZE ||
-        !std::equal(frame.begin(), frame.begin() + 8, WriteRequest(0).begin())) {
+    if (frame.size() != WRITE_REQUEST_SIZE || !StartsWith(frame, WRITE_REQUEST_HEAD)) {
         Violation("malformed " + sent);
         return;
     }
@@ -137,16 +135,16 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
         return;
     }
     const std::vector<std::uint8_t> reply = ReadReplyAfterStaleFrames(afterRead_);
-    if (reply.size() < READ_REPLY_LENGTH) {
+    if (reply.size() < READ_REPLY_SIZE) {
         Violation(sent + " after a failed or short read (received " + Hex(afterRead_) + ")");
         return;
     }
-    if (!StartsWith(reply, {REPLY_POSITIVE, 0x00, READ_REPLY_LENGTH, 0x72})) {
+    if (!StartsWith(reply, READ_REPLY_HEAD)) {
         Violation(sent + " after a read reply that is not one: " + Hex(afterRead_));
         return;
     }
     const unsigned read = reply[6] | reply[7] << 8;
-    const unsigned expected = enable_ ? (read | SEARCH_MODE_BIT) : (read & ~unsigned{SEARCH_MODE_BIT});
+    const unsigned expected = enable_ ? (read | SEARCH_BIT) : (read & ~unsigned{SEARCH_BIT});
     const unsigned written = frame[8] | frame[9] << 8;
     if (written != expected) {
         Violation(sent + " writes " + Word(written) + " where the word read " + Word(read) + " gives " +
@@ -174,7 +172,7 @@ bool RunWatch::WriteAcknowledged() const {
         if (afterWrite_.size() - at < length) {
             return false;
         }
-        if (length == WRITE_REPLY_LENGTH && afterWrite_[at] == REPLY_POSITIVE) {
+        if (length == WRITE_ACK.size() && afterWrite_[at] == POSITIVE) {
             return true;
         }
         at += length;

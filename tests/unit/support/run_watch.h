@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "app/message_slots.h"
-#include "link/device_frames.h"
 #include "link/socket_calls.h"
 #include "support/recording_host.h"
 
@@ -47,10 +46,6 @@ class RunWatch {
 
     // Every rule the run broke, empty when it kept them all.
     std::vector<std::string> Check(const RunEnd& end) const;
-
-    bool CloseFailed() const { return closeFailed_; }
-    int Startups() const { return startups_; }
-    int Cleanups() const { return cleanups_; }
 
   private:
     void StartFrame(std::span<const std::uint8_t> frame);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "link/device_frames.h"
 #include "link/irda_link.h"
 
 namespace qx::test {
@@ -46,8 +45,7 @@ void ScriptedInstrument::ExpectSendFailure(Bytes request, int code) {
 }
 
 void ScriptedInstrument::ExpectGreeting() {
-    Expect(Bytes(GreetingFrame.begin(), GreetingFrame.end()),
-           {Data(Bytes(GreetingReply.begin(), GreetingReply.end()))});
+    Expect(GREETING, {Data(GREETING_REPLY)});
 }
 
 int ScriptedInstrument::CountCalls(const std::string& prefix) const {
@@ -108,22 +106,16 @@ int ScriptedInstrument::GetSockOpt(SocketHandle s, int level, int option, std::s
     return 0;
 }
 
+// The count and the whole records that the caller's buffer has room for.
 void ScriptedInstrument::FillDeviceList(std::span<std::uint8_t> value, int length) {
-    const std::size_t room = std::min(value.size(), static_cast<std::size_t>(length));
-    const std::size_t fit = std::min(devices.size(), (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
-    const auto count = static_cast<std::uint32_t>(devices.size());
-    for (std::size_t i = 0; i < 4; ++i) {
-        value[i] = static_cast<std::uint8_t>(count >> (8 * i));
+    const Bytes list = DeviceListOf(devices);
+    const std::size_t room = std::min(value.size(), static_cast<std::size_t>(std::max(length, 0)));
+    if (room < DEVICE_LIST_HEADER_SIZE) {
+        return;
     }
-    for (std::size_t d = 0; d < fit; ++d) {
-        auto* record = value.data() + DEVICE_LIST_HEADER_SIZE + d * DEVICE_RECORD_SIZE;
-        std::fill_n(record, DEVICE_RECORD_SIZE, 0);
-        for (std::size_t i = 0; i < 4; ++i) {
-            record[i] = static_cast<std::uint8_t>(devices[d].id >> (8 * i));
-        }
-        std::copy_n(devices[d].name.begin(), std::min(devices[d].name.size(), DEVICE_NAME_SIZE),
-                    record + DEVICE_NAME_OFFSET);
-    }
+    const std::size_t records = (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE;
+    const std::size_t fits = DEVICE_LIST_HEADER_SIZE + records * DEVICE_RECORD_SIZE;
+    std::copy_n(list.begin(), std::min(list.size(), fits), value.begin());
 }
 
 int ScriptedInstrument::Connect(SocketHandle s, std::span<const std::uint8_t> address) {

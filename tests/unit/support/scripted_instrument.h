@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "link/socket_calls.h"
+#include "support/device_list.h"
 #include "support/hex.h"
+#include "support/instrument_bytes.h"
 
 namespace qx::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 // What the instrument does after it got a request.
 struct Incoming {
@@ -37,11 +37,6 @@ struct Exchange {
     Bytes expect;                 // the request the instrument expects next
     int sendError = 0;            // non-zero: the send itself fails with this code
     std::vector<Incoming> reply;  // queued for receiving once the request went out
-};
-
-struct Device {
-    std::uint32_t id = 0;
-    std::string name;  // up to 22 bytes, no terminator needed
 };
 
 class ScriptedInstrument : public SocketCalls {
