@@ -9,6 +9,7 @@
 
 #include "app/console_options.h"
 #include "link/device_frames.h"
+#include "link/forwarding_calls.h"
 #include "support/scripted_instrument.h"
 
 namespace qx::test {
@@ -65,38 +66,25 @@ class FakeProfile : public ProfileCalls {
 
 // The scripted instrument with a hand on the stop: `trigger` runs just before the first call that `when`
 // picks reaches the instrument, as a Ctrl+C arriving at that moment would.
-class InterruptingCalls : public SocketCalls {
+class InterruptingCalls : public ForwardingCalls {
   public:
-    InterruptingCalls(SocketCalls& inner) : inner_(inner) {}
+    InterruptingCalls(SocketCalls& inner) : ForwardingCalls(inner) {}
     std::function<bool(const std::string& call, std::span<const std::uint8_t> bytes)> when;
     std::function<void()> trigger;
 
-    int WSAStartup(std::uint16_t v) override { return inner_.WSAStartup(v); }
-    int WSACleanup() override { return inner_.WSACleanup(); }
-    SocketHandle Socket(int f, int t, int p) override { return inner_.Socket(f, t, p); }
     int GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
                    int& length) override {
         Check("getsockopt", {});
-        return inner_.GetSockOpt(s, level, option, value, length);
+        return ForwardingCalls::GetSockOpt(s, level, option, value, length);
     }
     int Connect(SocketHandle s, std::span<const std::uint8_t> address) override {
         Check("connect", {});
-        return inner_.Connect(s, address);
+        return ForwardingCalls::Connect(s, address);
     }
     int Send(SocketHandle s, std::span<const std::uint8_t> bytes) override {
         Check("send", bytes);
-        return inner_.Send(s, bytes);
+        return ForwardingCalls::Send(s, bytes);
     }
-    int WaitReadable(SocketHandle s, std::uint32_t ms) override { return inner_.WaitReadable(s, ms); }
-    int Recv(SocketHandle s, std::span<std::uint8_t> buffer) override { return inner_.Recv(s, buffer); }
-    int Shutdown(SocketHandle s, int how) override { return inner_.Shutdown(s, how); }
-    int CloseSocket(SocketHandle s) override { return inner_.CloseSocket(s); }
-    int WSAGetLastError() override { return inner_.WSAGetLastError(); }
-    void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
-    std::uint32_t TickCount() override { return inner_.TickCount(); }
-    ModuleHandle LoadHookLibrary() override { return inner_.LoadHookLibrary(); }
-    ProcHandle GetHookEntry(ModuleHandle m) override { return inner_.GetHookEntry(m); }
-    void CallHookEntry(ProcHandle e, SocketHandle s) override { inner_.CallHookEntry(e, s); }
 
   private:
     void Check(const std::string& call, std::span<const std::uint8_t> bytes) {
@@ -105,7 +93,6 @@ class InterruptingCalls : public SocketCalls {
             trigger();
         }
     }
-    SocketCalls& inner_;
     bool fired_ = false;
 };
 
