@@ -2,49 +2,75 @@
 
 namespace qx {
 
-bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host) {
+void CloseLinkLeftOpen(IrdaLink& link) {
+    if (link.HasLink()) {
+        link.CloseLink();
+        link.Pause(STALE_LINK_PAUSE_MS);
+    }
+}
+
+RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const StatusSink& status) {
     // Each run starts from fresh records of its own.
     auto greeting = GreetingFrame;
     auto expectedReply = GreetingReply;
     AddressRecord address{};
     DeviceList devices{};
-    bool ok = true;
-    ConfigWord word = 0;
-    bool result = false;
+    RunOutcome outcome;
 
-    if (link.HasLink()) {
-        link.CloseLink();
-        link.Pause(STALE_LINK_PAUSE_MS);
+    if (link.StartLink(address) == LINK_NO_SOCKETS) {
+        status(slots[Slot::WinsockError]);
+        outcome.stage = RunStage::NoSockets;
+        outcome.code = LINK_NO_SOCKETS;
+        return outcome;
     }
+    status(slots[Slot::Searching]);
+    const int found = link.EnumerateDevices(devices);
+    if (found == ENUM_NO_DEVICES) {
+        status(slots[Slot::DevicesNotFound]);
+    } else if (found == LINK_OK) {
+        status(slots[Slot::DevicesFound]);
+    } else {
+        status(slots[Slot::SearchError] + std::to_string(found));
+    }
+    // Only the count decides: a discovery that reported an error but still listed a device goes on.
+    if (devices.Count() == 0) {
+        // A socket that could not be made shows up here, as the discovery's error on an invalid handle.
+        outcome.stage = link.Handle() == INVALID_SOCKET_HANDLE ? RunStage::SocketFailed
+                        : found == ENUM_NO_DEVICES             ? RunStage::NoDevice
+                                                               : RunStage::SearchFailed;
+        outcome.code = found;
+        return outcome;
+    }
+    outcome.device = DeviceName(devices.Record(0));
+    if (const int greeted = link.ConnectAndGreet(0, greeting, expectedReply, devices, address);
+        greeted != LINK_OK) {
+        outcome.stage = RunStage::ConnectFailed;
+        outcome.code = greeted;
+        return outcome;
+    }
+    ConfigWord word = 0;
+    if (!ReadConfigWord(link, word)) {
+        outcome.stage = RunStage::ReadFailed;
+        return outcome;
+    }
+    outcome.wordRead = word;
+    return outcome;
+}
 
+bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host) {
+    CloseLinkLeftOpen(link);
     if (!host.Confirm(slots[Slot::PromptLine1] + "\n" + slots[Slot::PromptLine2])) {
         return false;
     }
 
-    if (link.StartLink(address) == LINK_NO_SOCKETS) {
-        host.SetStatusText(slots[Slot::WinsockError]);
-        ok = false;
-    } else {
-        host.SetStatusText(slots[Slot::Searching]);
-    }
-
-    if (ok) {
-        const int found = link.EnumerateDevices(devices);
-        if (found == ENUM_NO_DEVICES) {
-            host.SetStatusText(slots[Slot::DevicesNotFound]);
-        } else if (found == LINK_OK) {
-            host.SetStatusText(slots[Slot::DevicesFound]);
-        } else {
-            host.SetStatusText(slots[Slot::SearchError] + std::to_string(found));
-        }
-        // Only the count decides: a discovery that reported an error but still listed a device goes on.
-        if (devices.Count() != 0 &&
-            link.ConnectAndGreet(0, greeting, expectedReply, devices, address) == LINK_OK &&
-            ReadConfigWord(link, word)) {
-            const ConfigWord changed = enable ? static_cast<ConfigWord>(word | SEARCH_MODE_BIT)
-                                              : static_cast<ConfigWord>(word & ~SEARCH_MODE_BIT);
-            result = WriteConfigWord(link, changed);
-        }
+    bool result = false;
+    const RunOutcome read =
+        StartAndReadWord(link, slots, [&](const std::string& text) { host.SetStatusText(text); });
+    if (read.wordRead) {
+        const ConfigWord word = *read.wordRead;
+        const ConfigWord changed = enable ? static_cast<ConfigWord>(word | SEARCH_MODE_BIT)
+                                          : static_cast<ConfigWord>(word & ~SEARCH_MODE_BIT);
+        result = WriteConfigWord(link, changed);
     }
 
     if (link.HasLink()) {

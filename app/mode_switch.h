@@ -4,9 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/message_slots.h"
+#include "app/run_outcome.h"
 #include "link/device_frames.h"
 #include "link/irda_link.h"
 
@@ -29,5 +31,14 @@ class ModeSwitchHost {
 
 // True only when the instrument acknowledged the write.
 bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host);
+
+// The steps every run shares, so that a read-only run takes exactly the same ones.
+using StatusSink = std::function<void(const std::string&)>;
+// A link still open from an earlier run is closed, with the pause that follows it.
+void CloseLinkLeftOpen(IrdaLink& link);
+// From the socket library's start to the read: start, discover (each status text to `status`), connect and
+// greet the first device listed, read the word. Done with the device and the word read, or the stage where it
+// stopped. The link is left as the steps leave it: the caller closes it.
+RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const StatusSink& status);
 
 }  // namespace qx

@@ -3,16 +3,12 @@
 // shows them in its status panel.
 #pragma once
 
-#include <functional>
-#include <string>
-
 #include "app/message_slots.h"
+#include "app/mode_switch.h"
 #include "app/run_outcome.h"
 #include "link/irda_link.h"
 
 namespace qx {
-
-using StatusSink = std::function<void(const std::string&)>;
 
 // Done with the word read, or the stage where the run stopped. The link is closed afterwards in every case.
 RunOutcome ReadSearchMode(IrdaLink& link, const MessageSlots& slots, const StatusSink& status);
