@@ -27,16 +27,16 @@ struct GreetedLink {
 
 // The program's fixed frames against the instrument's bytes as the test support spells them out.
 TEST(DeviceFrames, FixedFramesAreTheInstrumentsBytes) {
-    EXPECT_EQ(Hex(GreetingFrame), Hex(GREETING));
-    EXPECT_EQ(Hex(GreetingReply), Hex(GREETING_REPLY));
-    EXPECT_EQ(Hex(ReadRequest), Hex(READ_REQUEST));
+    EXPECT_EQ(HexBytes(GreetingFrame), HexBytes(GREETING));
+    EXPECT_EQ(HexBytes(GreetingReply), HexBytes(GREETING_REPLY));
+    EXPECT_EQ(HexBytes(ReadRequest), HexBytes(READ_REQUEST));
 }
 
 TEST(DeviceFrames, WriteRequestCarriesTheWordLowByteFirst) {
     const auto a = WriteRequest(0x0100);
     const auto b = WriteRequest(0xBEEF);
-    EXPECT_EQ(Hex(Bytes(a.begin(), a.end())), "82 00 0A B1 D3 72 00 05 00 01");
-    EXPECT_EQ(Hex(Bytes(b.begin(), b.end())), "82 00 0A B1 D3 72 00 05 EF BE");
+    EXPECT_EQ(HexBytes(Bytes(a.begin(), a.end())), "82 00 0A B1 D3 72 00 05 00 01");
+    EXPECT_EQ(HexBytes(Bytes(b.begin(), b.end())), "82 00 0A B1 D3 72 00 05 EF BE");
 }
 
 struct ReadCase {
@@ -63,7 +63,7 @@ TEST_P(ReadConfigWordTest, AcceptsOnlyTheTabledReply) {
     EXPECT_EQ(ReadConfigWord(g.link, word), c.ok);
     EXPECT_EQ(word, c.word);
     for (const auto& request : g.instrument.sent) {
-        EXPECT_EQ(Hex(request), Hex(READ_REQUEST));
+        EXPECT_EQ(HexBytes(request), HexBytes(READ_REQUEST));
     }
 }
 

@@ -143,7 +143,7 @@ TEST(IrdaLinkConnect, UsesTheFirstDeviceAndItsNameAsServiceName) {
     EXPECT_EQ(d.Greet(), LINK_OK);
     const Bytes& a = d.instrument.connectAddress;
     ASSERT_EQ(a.size(), 32u);
-    EXPECT_EQ(Hex(Bytes(a.begin(), a.begin() + 6)), "1A 00 0D 0C 0B 0A");
+    EXPECT_EQ(HexBytes(Bytes(a.begin(), a.begin() + 6)), "1A 00 0D 0C 0B 0A");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.data() + 6)), "FIRST-DEVICE");
     EXPECT_TRUE(d.link.HasLink());
 }
@@ -155,7 +155,7 @@ TEST(IrdaLinkConnect, TwentyTwoCharacterNameFillsTheServiceNameWithoutTerminator
     EXPECT_EQ(d.Greet(), LINK_OK);
     const Bytes& a = d.instrument.connectAddress;
     EXPECT_EQ(std::string(a.begin() + 6, a.begin() + 28), name);
-    EXPECT_EQ(Hex(Bytes(a.begin() + 28, a.end())), "00 00 00 00");
+    EXPECT_EQ(HexBytes(Bytes(a.begin() + 28, a.end())), "00 00 00 00");
 }
 
 TEST(IrdaLinkConnect, GreetingMismatchInAnyByteClosesAndReleases) {

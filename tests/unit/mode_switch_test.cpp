@@ -230,7 +230,7 @@ TEST(ModeSwitch, ReadReplyArrivingDuringTheWriteIsNotTheWritesAnswer) {
     r.instrument.Expect(READ_REQUEST, {Late(ReadReply(0x0004))});
     r.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
     EXPECT_TRUE(r.Go(true));
-    EXPECT_EQ(Hex(r.WritesSent()), Hex(WriteOf(0x0104))) << "one write request, nothing sent again";
+    EXPECT_EQ(HexBytes(r.WritesSent()), HexBytes(WriteOf(0x0104))) << "one write request, nothing sent again";
     ASSERT_EQ(r.host.results.size(), 1u);
     EXPECT_EQ(r.host.results[0].text, "slot9");
 }

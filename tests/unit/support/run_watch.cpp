@@ -1,6 +1,6 @@
 #include "support/run_watch.h"
 
-#include "support/hex.h"
+#include "link/traced_calls.h"
 #include "support/instrument_bytes.h"
 
 #include <algorithm>
@@ -114,7 +114,7 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
         return;
     }
     if (frame[0] != WRITE_REQUEST_HEAD[0]) {
-        Violation("a frame that is none of greeting, read and write: " + Hex(frame));
+        Violation("a frame that is none of greeting, read and write: " + HexBytes(frame));
         return;
     }
     frameIsWrite_ = true;
@@ -122,7 +122,7 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
     writeWhole_ = false;
     afterWrite_.clear();
 
-    const std::string sent = "write request " + Hex(frame);
+    const std::string sent = "write request " + HexBytes(frame);
     if (frame.size() != WRITE_REQUEST_SIZE || !StartsWith(frame, WRITE_REQUEST_HEAD)) {
         Violation("malformed " + sent);
         return;
@@ -136,11 +136,11 @@ void RunWatch::StartFrame(std::span<const std::uint8_t> frame) {
     }
     const std::vector<std::uint8_t> reply = ReadReplyAfterStaleFrames(afterRead_);
     if (reply.size() < READ_REPLY_SIZE) {
-        Violation(sent + " after a failed or short read (received " + Hex(afterRead_) + ")");
+        Violation(sent + " after a failed or short read (received " + HexBytes(afterRead_) + ")");
         return;
     }
     if (!StartsWith(reply, READ_REPLY_HEAD)) {
-        Violation(sent + " after a read reply that is not one: " + Hex(afterRead_));
+        Violation(sent + " after a read reply that is not one: " + HexBytes(afterRead_));
         return;
     }
     const unsigned read = reply[6] | reply[7] << 8;
@@ -184,7 +184,7 @@ std::vector<std::string> RunWatch::Check(const RunEnd& end) const {
     std::vector<std::string> out = violations_;
     if (end.result && !WriteAcknowledged()) {
         out.push_back("success reported without an acknowledged write (received after the write: " +
-                      Hex(afterWrite_) + ")");
+                      HexBytes(afterWrite_) + ")");
     }
     // The one failure report that is allowed to be wrong is the one the program could not know better: the
     // instrument stored the word, but its acknowledgement never reached the program.
@@ -192,7 +192,7 @@ std::vector<std::string> RunWatch::Check(const RunEnd& end) const {
         out.push_back(
             "failure reported although the instrument stored the word and its acknowledgement was "
             "received (received after the write: " +
-            Hex(afterWrite_) + ")");
+            HexBytes(afterWrite_) + ")");
     }
     if (end.host.results.size() != 1) {
         out.push_back(std::to_string(end.host.results.size()) + " result boxes");

@@ -32,7 +32,7 @@ ScriptedInstrument::ScriptedInstrument() = default;
 
 ScriptedInstrument::~ScriptedInstrument() {
     for (const auto& step : script_) {
-        ADD_FAILURE() << "scripted request never sent: " << Hex(step.expect);
+        ADD_FAILURE() << "scripted request never sent: " << HexBytes(step.expect);
     }
 }
 
@@ -133,18 +133,18 @@ int ScriptedInstrument::Connect(SocketHandle s, std::span<const std::uint8_t> ad
 
 int ScriptedInstrument::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
     Bytes frame(bytes.begin(), bytes.end());
-    calls.push_back("send " + Hex(frame));
+    calls.push_back("send " + HexBytes(frame));
     sent.push_back(frame);
     if (!Valid(s) || !connected_) {
         return Fail(WSAENOTSOCK_CODE);
     }
     if (script_.empty()) {
-        ADD_FAILURE() << "unexpected request: " << Hex(frame);
+        ADD_FAILURE() << "unexpected request: " << HexBytes(frame);
         return static_cast<int>(bytes.size());
     }
     Exchange step = std::move(script_.front());
     script_.pop_front();
-    EXPECT_EQ(Hex(step.expect), Hex(frame)) << "request out of script";
+    EXPECT_EQ(HexBytes(step.expect), HexBytes(frame)) << "request out of script";
     if (step.sendError != 0) {
         return Fail(step.sendError);
     }

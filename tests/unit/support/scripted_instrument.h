@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "link/socket_calls.h"
+#include "link/traced_calls.h"
 #include "support/device_list.h"
-#include "support/hex.h"
 #include "support/instrument_bytes.h"
 
 namespace qx::test {
