@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "win/run_worker.h"
 
 namespace {
 
@@ -603,8 +604,6 @@ void WinsockRun(const std::wstring& exe) {
 // Another program posts the window's private messages, idle and while the confirmation box is up: nothing
 // may crash, hang, end a run early or count as OK. A WM_QUIT during the box is Cancel, and ends the program.
 void ForeignMessages(const std::wstring& exe) {
-    constexpr UINT HOST_CALL = WM_APP + 1;
-    constexpr UINT RUN_DONE = WM_APP + 2;
     ScratchFolder folder;
     const LinkWatch link;
     Program program(exe, folder.Path(), WriteSettings(folder, "0"), link.Port());
@@ -618,9 +617,9 @@ void ForeignMessages(const std::wstring& exe) {
     };
     const auto postAll = [&] {
         for (int i = 0; i < 20; ++i) {
-            PostMessageW(form.window, HOST_CALL, 0, 0x1234);
-            PostMessageW(form.window, HOST_CALL, 0x1234, 0);
-            PostMessageW(form.window, RUN_DONE, 0, 0);
+            PostMessageW(form.window, qx::WM_HOST_CALL, 0, 0x1234);
+            PostMessageW(form.window, qx::WM_HOST_CALL, 0x1234, 0);
+            PostMessageW(form.window, qx::WM_RUN_DONE, 0, 0);
         }
     };
 
