@@ -308,24 +308,17 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     RunOutcome outcome;
     std::string resultText;
     std::string resultCaption;
+    ConsoleHost host(console_, t, options, statuses, [this] { return EnterRun(); });
     if (options.command == ConsoleCommand::Status) {
         if (!EnterRun()) {
             return End(EXIT_INTERRUPTED);
         }
-        outcome = ReadSearchMode(link, slots, [&](const std::string& text) {
-            if (!text.empty()) {
-                statuses.push_back(text);
-                if (!options.json) {
-                    console_.Out(text + "\n");
-                }
-            }
-        });
+        outcome = ReadSearchMode(link, slots, [&](const std::string& text) { host.SetStatusText(text); });
         if (outcome.stage != RunStage::Done) {
             resultCaption = slots[Slot::FailureCaption];
             resultText = t.readNotDone;
         }
     } else {
-        ConsoleHost host(console_, t, options, statuses, [this] { return EnterRun(); });
         const bool acknowledged = SetSearchMode(options.command == ConsoleCommand::Enable, link, slots, host);
         if (!host.confirmed) {
             const bool interrupted = stopRequested_;
