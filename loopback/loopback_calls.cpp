@@ -15,11 +15,35 @@ namespace qx {
 
 namespace {
 
-using AnswerClock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
 
-// One emulated operation waits at most LOOPBACK_ANSWER_WAIT_MS for the whole of the simulator's answer.
-AnswerClock::time_point AnswerDeadline() {
-    return AnswerClock::now() + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS);
+// An interruption is noticed within this much of any of the emulation's own waits.
+constexpr std::chrono::milliseconds STOP_CHECK = 50ms;
+
+// Waits until `deadline` in short slices, so that an interruption ends the wait at once. `poll(ms, error)`
+// waits at most ms and answers 1 ready, 0 not yet, or -1 failed with `error` set. 0 when ready, else
+// WSAETIMEDOUT, WSAEINTR or the code poll gave.
+template <typename Clock, typename Poll>
+int WaitUntil(typename Clock::time_point deadline, const std::atomic<bool>& interrupted, Poll poll) {
+    for (;;) {
+        if (interrupted) {
+            return WSAEINTR_CODE;
+        }
+        const auto left =
+            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()), 0ms);
+        const auto slice = std::min(left, STOP_CHECK);
+        int error = 0;
+        const int ready = poll(static_cast<std::uint32_t>(slice.count()), error);
+        if (ready > 0) {
+            return 0;
+        }
+        if (ready < 0) {
+            return error;
+        }
+        if (left <= slice) {
+            return WSAETIMEDOUT_CODE;
+        }
+    }
 }
 
 }  // namespace
@@ -45,19 +69,21 @@ class LoopbackCalls::TcpConnection {
         return 0;
     }
 
-    // Fills `bytes` by `deadline`: 0, WSAETIMEDOUT, WSAECONNRESET when the simulator ended the connection
-    // early, or the platform's code.
-    int ReceiveAll(std::span<std::uint8_t> bytes, AnswerClock::time_point deadline) {
-        using Clock = AnswerClock;
+    // Fills `bytes` by `deadline`: 0, WSAETIMEDOUT, WSAEINTR when interrupted, WSAECONNRESET when the
+    // simulator ended the connection early, or the platform's code.
+    template <typename Clock>
+    int ReceiveAll(std::span<std::uint8_t> bytes, typename Clock::time_point deadline,
+                   const std::atomic<bool>& interrupted) {
         while (!bytes.empty()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-            const int ready =
-                TcpWaitReadable(socket_, static_cast<std::uint32_t>(std::max<long long>(left.count(), 0)));
-            if (ready < 0) {
-                return TcpLastError();
-            }
-            if (ready == 0) {
-                return WSAETIMEDOUT_CODE;
+            const int waited = WaitUntil<Clock>(deadline, interrupted, [this](std::uint32_t ms, int& error) {
+                const int ready = TcpWaitReadable(socket_, ms);
+                if (ready < 0) {
+                    error = TcpLastError();
+                }
+                return ready;
+            });
+            if (waited != 0) {
+                return waited;
             }
             const int received = TcpRecv(socket_, bytes.data(), bytes.size());
             if (received < 0) {
@@ -127,11 +153,11 @@ LoopbackCalls::TcpConnection* LoopbackCalls::Connected(SocketHandle s) {
     if (entry == nullptr) {
         return nullptr;
     }
-    if (!*entry) {
+    if (!entry->tcp) {
         lastError_ = WSAENOTCONN_CODE;
         return nullptr;
     }
-    return entry->get();
+    return entry->tcp.get();
 }
 
 SocketHandle LoopbackCalls::Socket(int family, int type, int protocol) {
@@ -144,13 +170,34 @@ SocketHandle LoopbackCalls::Socket(int family, int type, int protocol) {
         ++nextHandle_;
     }
     const SocketHandle handle = nextHandle_++;
-    sockets_.emplace(handle, nullptr);
+    sockets_.emplace(handle, SocketEntry{});
     return handle;
+}
+
+int LoopbackCalls::OpenBy(Clock::time_point deadline, std::unique_ptr<TcpConnection>& tcp) {
+    if (interrupted_) {
+        return WSAEINTR_CODE;
+    }
+    int error = 0;
+    const TcpSocket native = TcpStartConnectLoopback(port_, error);
+    if (native == NO_TCP_SOCKET) {
+        return error;
+    }
+    auto opened = std::make_unique<TcpConnection>(native);
+    const int waited = WaitUntil<Clock>(deadline, interrupted_, [native](std::uint32_t ms, int& failure) {
+        return TcpWaitConnected(native, ms, failure);
+    });
+    if (waited != 0) {
+        return waited;
+    }
+    tcp = std::move(opened);
+    return 0;
 }
 
 int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
                               int& length) {
-    if (Find(s) == nullptr) {
+    SocketEntry* entry = Find(s);
+    if (entry == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
     if (level != SOL_IRLMP_LEVEL || option != IRLMP_ENUMDEVICES_OPTION) {
@@ -161,26 +208,34 @@ int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<s
         return Fail(WSAEFAULT_CODE);
     }
 
-    int error = 0;
-    const TcpSocket native = TcpConnectLoopback(port_, error);
-    if (native == NO_TCP_SOCKET) {
-        // No simulator listening is no IrDA stack to ask.
-        return Fail(WSAENETDOWN_CODE);
+    const auto now = Clock::now();
+    if (!entry->discoveryEnds) {
+        entry->discoveryEnds = now + std::chrono::milliseconds(LOOPBACK_DISCOVERY_WAIT_MS);
     }
-    TcpConnection tcp(native);
-    const auto deadline = AnswerDeadline();
+    // The waits count in whole milliseconds: less than one left is none.
+    if (std::chrono::duration_cast<std::chrono::milliseconds>(*entry->discoveryEnds - now) <= 0ms) {
+        return Fail(WSAETIMEDOUT_CODE);
+    }
+    const auto deadline =
+        std::min(now + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS), *entry->discoveryEnds);
+    std::unique_ptr<TcpConnection> tcp;
+    if (const int code = OpenBy(deadline, tcp); code != 0) {
+        // No simulator listening is no IrDA stack to ask; one that does not take the connection in time is a
+        // try that timed out.
+        return Fail(code == WSAETIMEDOUT_CODE || code == WSAEINTR_CODE ? code : WSAENETDOWN_CODE);
+    }
     const std::array<std::uint8_t, 1> request{LOOPBACK_DISCOVERY_REQUEST};
-    if (const int code = tcp.SendAll(request); code != 0) {
+    if (const int code = tcp->SendAll(request); code != 0) {
         return Fail(code);
     }
     std::array<std::uint8_t, 4> word{};
-    if (const int code = tcp.ReceiveAll(word, deadline); code != 0) {
+    if (const int code = tcp->ReceiveAll<Clock>(word, deadline, interrupted_); code != 0) {
         return Fail(code);
     }
     if (const int result = static_cast<int>(ReadLittle32(word)); result != 0) {
         return Fail(result);
     }
-    if (const int code = tcp.ReceiveAll(word, deadline); code != 0) {
+    if (const int code = tcp->ReceiveAll<Clock>(word, deadline, interrupted_); code != 0) {
         return Fail(code);
     }
     const std::uint32_t count = ReadLittle32(word);
@@ -188,7 +243,7 @@ int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<s
         std::min<std::size_t>(count, (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
     // The count goes in last: an answer that breaks off leaves the count the caller set, normally 0.
     std::span<std::uint8_t> records = value.subspan(DEVICE_LIST_HEADER_SIZE, fitting * DEVICE_RECORD_SIZE);
-    if (const int code = tcp.ReceiveAll(records, deadline); code != 0) {
+    if (const int code = tcp->ReceiveAll<Clock>(records, deadline, interrupted_); code != 0) {
         return Fail(code);
     }
     std::copy(word.begin(), word.end(), value.begin());
@@ -202,32 +257,30 @@ int LoopbackCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address
     if (entry == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
-    if (*entry) {
+    if (entry->tcp) {
         return Fail(WSAEISCONN_CODE);
     }
     if (address.size() != ADDRESS_SIZE) {
         return Fail(WSAEFAULT_CODE);
     }
-    int error = 0;
-    const TcpSocket native = TcpConnectLoopback(port_, error);
-    if (native == NO_TCP_SOCKET) {
-        return Fail(error);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(LOOPBACK_ANSWER_WAIT_MS);
+    std::unique_ptr<TcpConnection> tcp;
+    if (const int code = OpenBy(deadline, tcp); code != 0) {
+        return Fail(code);
     }
-    auto tcp = std::make_unique<TcpConnection>(native);
-    const auto deadline = AnswerDeadline();
     std::array<std::uint8_t, 1 + ADDRESS_SIZE> request{LOOPBACK_CONNECT_REQUEST};
     std::copy(address.begin(), address.end(), request.begin() + 1);
     if (const int code = tcp->SendAll(request); code != 0) {
         return Fail(code);
     }
     std::array<std::uint8_t, 4> result{};
-    if (const int code = tcp->ReceiveAll(result, deadline); code != 0) {
+    if (const int code = tcp->ReceiveAll<Clock>(result, deadline, interrupted_); code != 0) {
         return Fail(code);
     }
     if (const int code = static_cast<int>(ReadLittle32(result)); code != 0) {
         return Fail(code);
     }
-    *entry = std::move(tcp);
+    entry->tcp = std::move(tcp);
     return Succeed(0);
 }
 

@@ -3,6 +3,8 @@
 // the platform's own calls, so the two modes differ in the transport only.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,9 +27,14 @@ std::optional<std::uint16_t> ParseLoopbackPort(const char* text);
 // The byte that opens each emulated operation's TCP connection.
 inline constexpr std::uint8_t LOOPBACK_DISCOVERY_REQUEST = 'D';
 inline constexpr std::uint8_t LOOPBACK_CONNECT_REQUEST = 'C';
-// How long the emulation waits for the whole of the simulator's answer to one discovery try or connect
-// request; a simulator that accepted the connection and then hangs must not freeze the program.
+// How long one discovery try or connect request may take, from the start of its TCP connection to the last
+// byte of the simulator's answer; a simulator that never accepts, or accepts and then hangs, must not freeze
+// the program.
 inline constexpr std::uint32_t LOOPBACK_ANSWER_WAIT_MS = 5000;
+// How long all the tries of one discovery (the tries on one socket) may take together: the link tries up to
+// 49 times, and a hung simulator must cost seconds, not 49 waits. Once it has passed, every further try fails
+// at once with WSAETIMEDOUT.
+inline constexpr std::uint32_t LOOPBACK_DISCOVERY_WAIT_MS = 10000;
 
 class TcpLibrary;
 
@@ -54,10 +61,20 @@ class LoopbackCalls : public ForwardingCalls {
     int CloseSocket(SocketHandle s) override;
     int WSAGetLastError() override { return lastError_; }
 
+    // From any thread (Ctrl+C, the console closing): a discovery try or connect under way ends at once with
+    // WSAEINTR, and so does every later one. Frames on a connection already made still pass, so an answer to
+    // a frame already sent is still received.
+    void Interrupt() { interrupted_ = true; }
+
   private:
     class TcpConnection;
-    // An emulated socket: no TCP connection until Connect succeeds.
-    using SocketEntry = std::unique_ptr<TcpConnection>;
+    using Clock = std::chrono::steady_clock;
+    // An emulated socket: no TCP connection until Connect succeeds; the end of its discovery's time from its
+    // first try on.
+    struct SocketEntry {
+        std::unique_ptr<TcpConnection> tcp;
+        std::optional<Clock::time_point> discoveryEnds;
+    };
 
     // The entry of an open handle, or null with WSAENOTSOCK set.
     SocketEntry* Find(SocketHandle s);
@@ -65,12 +82,15 @@ class LoopbackCalls : public ForwardingCalls {
     TcpConnection* Connected(SocketHandle s);
     int Fail(int code);
     int Succeed(int result);
+    // Opens the TCP connection of one emulated operation by `deadline`: 0 with `tcp` set, or the code.
+    int OpenBy(Clock::time_point deadline, std::unique_ptr<TcpConnection>& tcp);
 
     std::uint16_t port_;
     std::unique_ptr<TcpLibrary> network_;
     std::map<SocketHandle, SocketEntry> sockets_;
     SocketHandle nextHandle_ = 0x100;
     int lastError_ = 0;
+    std::atomic<bool> interrupted_{false};
 };
 
 }  // namespace qx

@@ -27,8 +27,13 @@ class TcpLibrary {
 
 // The Winsock code of the last failed call on this thread.
 int TcpLastError();
-// A connection to 127.0.0.1:port, or NO_TCP_SOCKET with the error code in `error`.
-TcpSocket TcpConnectLoopback(std::uint16_t port, int& error);
+// Starts a connection to 127.0.0.1:port without waiting for it (a listener that never accepts must not hold
+// the caller for the system's own connect time-out of minutes): the socket, or NO_TCP_SOCKET with the error
+// code in `error`.
+TcpSocket TcpStartConnectLoopback(std::uint16_t port, int& error);
+// Waits at most timeoutMs for a connection TcpStartConnectLoopback started: 1 connected (the socket blocks
+// again from then on), 0 not yet, -1 failed with the code in `error`.
+int TcpWaitConnected(TcpSocket s, std::uint32_t timeoutMs, int& error);
 void TcpClose(TcpSocket s);
 // Bytes sent or received (0: the peer closed), or -1 on failure.
 int TcpSend(TcpSocket s, const std::uint8_t* data, std::size_t size);

@@ -1,6 +1,7 @@
 // The loopback emulation's TCP on POSIX sockets, for the native tests and the simulator's own checks; POSIX
 // errors are given as the Winsock codes the link and its callers know.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -98,22 +99,56 @@ int TcpWaitReadable(TcpSocket s, std::uint32_t timeoutMs) {
     return result > 0 ? 1 : result;
 }
 
-TcpSocket TcpConnectLoopback(std::uint16_t port, int& error) {
+TcpSocket TcpStartConnectLoopback(std::uint16_t port, int& error) {
     const int s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (s < 0) {
         error = TcpLastError();
+        return NO_TCP_SOCKET;
+    }
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) != 0) {
+        error = TcpLastError();
+        ::close(s);
         return NO_TCP_SOCKET;
     }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    if (::connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+        errno != EINPROGRESS) {
         error = TcpLastError();
         ::close(s);
         return NO_TCP_SOCKET;
     }
     return static_cast<TcpSocket>(s);
+}
+
+int TcpWaitConnected(TcpSocket s, std::uint32_t timeoutMs, int& error) {
+    pollfd entry{Native(s), POLLOUT, 0};
+    int result;
+    do {
+        result = ::poll(&entry, 1, static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
+    } while (result < 0 && errno == EINTR);
+    if (result == 0) {
+        return 0;
+    }
+    int pending = 0;
+    socklen_t size = sizeof pending;
+    if (result < 0 || ::getsockopt(Native(s), SOL_SOCKET, SO_ERROR, &pending, &size) != 0) {
+        error = TcpLastError();
+        return -1;
+    }
+    if (pending != 0) {
+        error = WinsockCodeFor(pending);
+        return -1;
+    }
+    const int flags = ::fcntl(Native(s), F_GETFL);
+    if (flags < 0 || ::fcntl(Native(s), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        error = TcpLastError();
+        return -1;
+    }
+    return 1;
 }
 
 }  // namespace qx

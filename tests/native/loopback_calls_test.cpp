@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "link/irda_link.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
 
@@ -129,6 +132,83 @@ TEST(LoopbackCalls, DiscoveryWithoutASimulatorFailsWithNetworkDown) {
     int length = static_cast<int>(list.size());
     EXPECT_EQ(calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length), qx::SOCKET_ERROR_RESULT);
     EXPECT_EQ(calls.WSAGetLastError(), qx::WSAENETDOWN_CODE);
+}
+
+// A try that the simulator never answers, or whose TCP connection it never takes, ends with its own wait
+// (LOOPBACK_ANSWER_WAIT_MS), as timed out, instead of the system's connect time-out of minutes. Discovery and
+// connect open and wait the same way.
+TEST(LoopbackCalls, ATryThatIsNeverAnsweredOrNeverTakenTimesOut) {
+    struct Case {
+        const char* name;
+        SilentPort::Queue queue;
+        bool discovery;  // else connect
+    };
+    for (const Case& c : {Case{"discovery, accepted and never answered", SilentPort::Queue::Open, true},
+                          Case{"connect, never taken", SilentPort::Queue::Full, false}}) {
+        SilentPort silent(c.queue);
+        ASSERT_NE(silent.Port(), 0) << c.name;
+        PosixPlatformCalls platform;
+        LoopbackCalls calls(silent.Port(), platform);
+        const qx::SocketHandle s = calls.Socket(IRDA, STREAM, 0);
+        std::array<std::uint8_t, 355> list{};
+        int length = static_cast<int>(list.size());
+        const std::array<std::uint8_t, 32> address{26,  0,   0x10, 0x29, 0x3A, 0x4B, 'Q',
+                                                   'X', '7', '7',  '1',  '0',  'Z'};
+        const int result = c.discovery ? calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length)
+                                       : calls.Connect(s, address);
+        EXPECT_EQ(result, qx::SOCKET_ERROR_RESULT) << c.name;
+        EXPECT_EQ(calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE) << c.name;
+    }
+}
+
+// Ctrl+C or a closing console: the try under way ends at once, whatever it waits for, and no later try or
+// connect starts.
+TEST(LoopbackCalls, AnInterruptionEndsTheTryUnderWayAndRefusesTheNext) {
+    for (const SilentPort::Queue queue : {SilentPort::Queue::Open, SilentPort::Queue::Full}) {
+        SilentPort silent(queue);
+        ASSERT_NE(silent.Port(), 0);
+        PosixPlatformCalls platform;
+        LoopbackCalls calls(silent.Port(), platform);
+        const qx::SocketHandle s = calls.Socket(IRDA, STREAM, 0);
+        std::array<std::uint8_t, 355> list{};
+        int length = static_cast<int>(list.size());
+        std::thread interrupter([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            calls.Interrupt();
+        });
+        const int result = calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length);
+        interrupter.join();
+        EXPECT_EQ(result, qx::SOCKET_ERROR_RESULT);
+        EXPECT_EQ(calls.WSAGetLastError(), qx::WSAEINTR_CODE);
+        EXPECT_EQ(calls.Connect(s, std::array<std::uint8_t, 32>{26}), qx::SOCKET_ERROR_RESULT);
+        EXPECT_EQ(calls.WSAGetLastError(), qx::WSAEINTR_CODE);
+    }
+}
+
+// All the tries of one discovery share LOOPBACK_DISCOVERY_WAIT_MS: once it is spent, the tries left fail at
+// once without a connection, so the link's 49 tries against a hung simulator end in seconds, not minutes.
+TEST(LoopbackCalls, TheTriesOfOneDiscoveryShareOneBound) {
+    SilentPort silent(SilentPort::Queue::Open);
+    ASSERT_NE(silent.Port(), 0);
+    PosixPlatformCalls platform;
+    LoopbackCalls calls(silent.Port(), platform);
+    const qx::SocketHandle s = calls.Socket(IRDA, STREAM, 0);
+    std::array<std::uint8_t, 355> list{};
+    int connections = 0;
+    for (int i = 0; i < qx::DISCOVERY_TRIES; ++i) {
+        int length = static_cast<int>(list.size());
+        ASSERT_EQ(calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length), qx::SOCKET_ERROR_RESULT);
+        ASSERT_EQ(calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE);
+        connections += silent.TakeQueued();
+    }
+    // Each try that waited waited its own LOOPBACK_ANSWER_WAIT_MS, so only two fit in the bound.
+    EXPECT_EQ(connections, static_cast<int>(qx::LOOPBACK_DISCOVERY_WAIT_MS / qx::LOOPBACK_ANSWER_WAIT_MS));
+
+    // A new socket is a new discovery, with a bound of its own.
+    const qx::SocketHandle next = calls.Socket(IRDA, STREAM, 0);
+    int length = static_cast<int>(list.size());
+    EXPECT_EQ(calls.GetSockOpt(next, SOL_IRLMP, ENUMDEVICES, list, length), qx::SOCKET_ERROR_RESULT);
+    EXPECT_EQ(silent.TakeQueued(), 1);
 }
 
 TEST(LoopbackCalls, DiscoveryCopiesTheCountAndTheRecordsThatFit) {

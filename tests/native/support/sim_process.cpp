@@ -226,4 +226,56 @@ RefusingPort::~RefusingPort() {
     }
 }
 
+SilentPort::SilentPort(Queue queue) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    const int backlog = queue == Queue::Full ? 0 : 16;
+    if (fd_ < 0 || ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        ::listen(fd_, backlog) != 0 || ::fcntl(fd_, F_SETFL, O_NONBLOCK) != 0) {
+        return;
+    }
+    if (queue == Queue::Full) {
+        // Connections until one is left waiting: from then on the queue takes nothing more.
+        for (int i = 0; i < 8; ++i) {
+            const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            fillers_.push_back(filler);
+            const bool waiting =
+                ::connect(filler, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 &&
+                errno == EINPROGRESS;
+            if (waiting) {
+                pollfd entry{filler, POLLOUT, 0};
+                if (::poll(&entry, 1, 200) == 0) {
+                    break;
+                }
+            }
+        }
+    }
+    port_ = ntohs(address.sin_port);
+}
+
+int SilentPort::TakeQueued() {
+    int count = 0;
+    for (;;) {
+        const int taken = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (taken < 0) {
+            return count;
+        }
+        ::close(taken);
+        ++count;
+    }
+}
+
+SilentPort::~SilentPort() {
+    for (const int filler : fillers_) {
+        ::close(filler);
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+}
+
 }  // namespace qxtest

@@ -83,4 +83,24 @@ class RefusingPort {
     std::uint16_t port_ = 0;
 };
 
+// A port that listens and never answers: the system takes connections into the listener's queue, nobody ever
+// accepts them or sends a byte. Full, the queue takes no more either: a connect then never completes (the
+// system drops the attempts until its own connect time-out of minutes).
+class SilentPort {
+  public:
+    enum class Queue { Open, Full };
+    explicit SilentPort(Queue queue);
+    ~SilentPort();
+    SilentPort(const SilentPort&) = delete;
+    SilentPort& operator=(const SilentPort&) = delete;
+    std::uint16_t Port() const { return port_; }
+    // How many connections reached the queue since the last call (taken off it, never answered).
+    int TakeQueued();
+
+  private:
+    int fd_ = -1;
+    std::vector<int> fillers_;
+    std::uint16_t port_ = 0;
+};
+
 }  // namespace qxtest
