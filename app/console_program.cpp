@@ -32,7 +32,10 @@ class ReadOnlyProfileCalls final : public ProfileCalls {
         return false;
     }
     bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
-    bool FileReadable(const std::string& path) override { return inner_.FileReadable(path); }
+    std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
+                                            const std::string& key, std::size_t maxChars) override {
+        return inner_.ReadHeld(path, section, key, maxChars);
+    }
     bool DirectoryExists(const std::string& path) override { return inner_.DirectoryExists(path); }
     std::string CurrentDirectory() override { return inner_.CurrentDirectory(); }
     std::optional<std::string> FirstArgument() override { return settingsPath_; }

@@ -9,6 +9,13 @@
 
 namespace qx {
 
+// What ReadHeld learned of a file.
+struct ProfileFileRead {
+    bool empty = false;       // the file holds no bytes at all
+    bool hasSection = false;  // the profile functions find the section in it, its name in any letter case
+    std::string value;        // the key's text, as ReadString gives it
+};
+
 class ProfileCalls {
   public:
     virtual ~ProfileCalls() = default;
@@ -23,9 +30,13 @@ class ProfileCalls {
                              const std::string& value) = 0;
     // True for an existing file that is not a folder.
     virtual bool FileExists(const std::string& path) = 0;
-    // True when the file can be opened for reading now: it exists and no other program holds it open without
-    // letting others read it. The profile read cannot tell such a file from an empty one.
-    virtual bool FileReadable(const std::string& path) = 0;
+    // What the settings code reads of an existing file, in one step: the file is opened for reading and held
+    // open while the profile functions read it (others may still read and write it, but none can take it for
+    // itself in between), so the file that could be opened is the file that was read. Nothing when it cannot
+    // be opened for reading now: another program holds it without sharing, and the profile read could not
+    // tell that from an empty file.
+    virtual std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
+                                                    const std::string& key, std::size_t maxChars) = 0;
     // True for an existing folder.
     virtual bool DirectoryExists(const std::string& path) = 0;
     // The process's current folder, as the platform gives it (no trailing separator except at a drive's

@@ -92,17 +92,12 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
 
 void Settings::LoadSettings(const std::string& directory) {
     SettingsPath = ResolvePath(directory);
-    const bool exists = calls_.FileExists(SettingsPath);
-    unreadAtStart_ = exists && !calls_.FileReadable(SettingsPath);
-    if (unreadAtStart_) {
-        return;
-    }
-    if (exists) {
-        const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
-                                                   std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
-        Language = ParseProfileInteger(text).value_or(0);
-    } else {
+    const FileFound found = Examine();
+    ours_ = found.ours;
+    if (!found.exists) {
         WriteLanguage();
+    } else if (found.value) {
+        Language = ParseProfileInteger(*found.value).value_or(0);
     }
 }
 
@@ -110,13 +105,26 @@ void Settings::SaveSettings(const std::string& directory) noexcept {
     try {
         if (SettingsPath.empty()) {
             SettingsPath = ResolvePath(directory);
+            ours_ = Examine().ours;
         }
-        if (!unreadAtStart_) {
+        if (ours_) {
             WriteLanguage();
         }
     } catch (...) {
         // Dropped on purpose: this runs while the window closes, and nothing may stop it closing.
     }
+}
+
+Settings::FileFound Settings::Examine() {
+    if (!calls_.FileExists(SettingsPath)) {
+        return {.exists = false, .ours = true, .value = std::nullopt};
+    }
+    const std::optional<ProfileFileRead> read = calls_.ReadHeld(
+        SettingsPath, std::string(SETTINGS_SECTION), std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
+    if (!read) {
+        return {.exists = true, .ours = false, .value = std::nullopt};
+    }
+    return {.exists = true, .ours = read->empty || read->hasSection, .value = read->value};
 }
 
 std::string Settings::ResolvePath(const std::string& directory) {

@@ -40,20 +40,31 @@ class Settings {
     // fails. A file that exists but cannot be read now (another program holds it) leaves Language as it was.
     void LoadSettings(const std::string& directory);
     // Writes Language back in decimal, resolving SettingsPath first if LoadSettings never did. Raises
-    // nothing: the program is closing, and a file that cannot be written simply keeps its old content. A file
-    // that LoadSettings found but could not read is not written either: its language was never learned, and
-    // writing the default over it would lose the user's choice.
+    // nothing: the program is closing, and a file that cannot be written simply keeps its old content.
+    // Only a file that is the program's own is written: one that did not exist, was empty, or holds the
+    // Parameters section. Any other file (a document dropped on the program, a file given by mistake) is
+    // left byte for byte as it was, and so is one that LoadSettings found but could not read: its language
+    // was never learned, and writing the default over it would lose the user's choice.
     void SaveSettings(const std::string& directory) noexcept;
 
     std::string SettingsPath;
     std::int32_t Language = 0;
 
   private:
+    // The file at SettingsPath as found: whether it is there, whether it is the program's own to write, and
+    // the key's text when it could be read.
+    struct FileFound {
+        bool exists = false;
+        bool ours = false;
+        std::optional<std::string> value;
+    };
+
     std::string ResolvePath(const std::string& directory);
+    FileFound Examine();
     void WriteLanguage();
 
     ProfileCalls& calls_;
-    bool unreadAtStart_ = false;
+    bool ours_ = false;
 };
 
 }  // namespace qx

@@ -5,6 +5,8 @@
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -18,6 +20,43 @@ namespace {
 struct LocalFreeDeleter {
     void operator()(LPWSTR* block) const { LocalFree(block); }
 };
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const {
+        if (handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(handle);
+        }
+    }
+};
+
+// Whether the profile functions find `section` in the file, its name in any letter case as they match it.
+// The names come back one after another, each ended by a NUL; every one of them stands in the file, so a
+// buffer with room for the whole file in characters always holds them all.
+bool HasSection(const std::wstring& path, const std::wstring& section, std::uint64_t fileSize) {
+    constexpr std::uint64_t FIRST_ROOM = 4096;
+    const std::uint64_t mostRoom = std::min<std::uint64_t>(fileSize + 2, MAXDWORD);
+    std::vector<wchar_t> names;
+    for (std::uint64_t room = std::min(FIRST_ROOM, mostRoom);; room = std::min(room * 2, mostRoom)) {
+        names.assign(static_cast<std::size_t>(room), L'\0');
+        const DWORD length =
+            GetPrivateProfileSectionNamesW(names.data(), static_cast<DWORD>(names.size()), path.c_str());
+        // A full buffer comes back as its size less two; the last names may then be cut.
+        if (length + 2 < room || room == mostRoom) {
+            names.resize(length);
+            break;
+        }
+    }
+    for (std::size_t at = 0; at < names.size();) {
+        const std::size_t end =
+            std::find(names.begin() + static_cast<std::ptrdiff_t>(at), names.end(), L'\0') - names.begin();
+        if (CompareStringOrdinal(names.data() + at, static_cast<int>(end - at), section.data(),
+                                 static_cast<int>(section.size()), TRUE) == CSTR_EQUAL) {
+            return true;
+        }
+        at = end + 1;
+    }
+    return false;
+}
 
 DWORD Attributes(const std::string& path) {
     return GetFileAttributesW(Widen(path).c_str());
@@ -65,15 +104,22 @@ bool PrivateProfileCalls::FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool PrivateProfileCalls::FileReadable(const std::string& path) {
-    const HANDLE file =
-        CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
+std::optional<ProfileFileRead> PrivateProfileCalls::ReadHeld(const std::string& path,
+                                                             const std::string& section,
+                                                             const std::string& key, std::size_t maxChars) {
+    const std::wstring widePath = Widen(path);
+    const std::unique_ptr<void, HandleCloser> file(
+        CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size{};
+    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
+        return std::nullopt;
     }
-    CloseHandle(file);
-    return true;
+    ProfileFileRead read;
+    read.empty = size.QuadPart == 0;
+    read.hasSection = HasSection(widePath, Widen(section), static_cast<std::uint64_t>(size.QuadPart));
+    read.value = ReadString(path, section, key, maxChars);
+    return read;
 }
 
 bool PrivateProfileCalls::DirectoryExists(const std::string& path) {

@@ -21,7 +21,8 @@ class PrivateProfileCalls final : public ProfileCalls {
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override;
     bool FileExists(const std::string& path) override;
-    bool FileReadable(const std::string& path) override;
+    std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
+                                            const std::string& key, std::size_t maxChars) override;
     bool DirectoryExists(const std::string& path) override;
     std::string CurrentDirectory() override;
     std::optional<std::string> FirstArgument() override;

@@ -58,7 +58,14 @@ class FakeProfile : public ProfileCalls {
         return true;
     }
     bool FileExists(const std::string& path) override { return languages.count(path) != 0; }
-    bool FileReadable(const std::string& path) override { return FileExists(path); }
+    std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
+                                            const std::string& key, std::size_t maxChars) override {
+        if (!FileExists(path)) {
+            return std::nullopt;
+        }
+        return ProfileFileRead{
+            .empty = false, .hasSection = true, .value = ReadString(path, section, key, maxChars)};
+    }
     bool DirectoryExists(const std::string& path) override { return path == "C:\\prog\\"; }
     std::string CurrentDirectory() override { return "C:\\work"; }
     std::optional<std::string> FirstArgument() override { return "C:\\work\\should-not-be-used.ini"; }

@@ -28,7 +28,10 @@ class LoggedProfileCalls : public ProfileCalls {
         return true;
     }
     bool FileExists(const std::string&) override { return true; }
-    bool FileReadable(const std::string&) override { return true; }
+    std::optional<ProfileFileRead> ReadHeld(const std::string&, const std::string&, const std::string&,
+                                            std::size_t) override {
+        return ProfileFileRead{.empty = false, .hasSection = true, .value = "1"};
+    }
     bool DirectoryExists(const std::string&) override { return true; }
     std::string CurrentDirectory() override { return "C:\\cur"; }
     std::optional<std::string> FirstArgument() override { return std::nullopt; }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <limits>
 #include <map>
@@ -52,8 +54,22 @@ class FakeProfileCalls : public ProfileCalls {
         return true;
     }
     bool FileExists(const std::string& path) override { return files.count(path) != 0; }
-    bool FileReadable(const std::string& path) override {
-        return FileExists(path) && unreadable.count(path) == 0;
+    // A file without keys stands for an empty one; section names match in any letter case.
+    std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
+                                            const std::string& key, std::size_t maxChars) override {
+        if (!FileExists(path) || unreadable.count(path) != 0) {
+            return std::nullopt;
+        }
+        ProfileFileRead read;
+        const Keys& keys = files.at(path);
+        read.empty = keys.empty();
+        read.hasSection = std::any_of(keys.begin(), keys.end(), [&](const auto& entry) {
+            return std::equal(entry.first.first.begin(), entry.first.first.end(), section.begin(),
+                              section.end(),
+                              [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+        });
+        read.value = ReadString(path, section, key, maxChars);
+        return read;
     }
     bool DirectoryExists(const std::string& path) override { return directories.count(path) != 0; }
     std::string CurrentDirectory() override { return currentDirectory; }
@@ -186,7 +202,7 @@ TEST(Settings, FirstStartCreatesTheFileWithLanguageZero) {
 }
 
 struct StoredCase {
-    std::optional<std::string> stored;  // none: the file exists without the key
+    std::optional<std::string> stored;  // none: the file has the section without the key
     std::int32_t language;
     std::string savedBack;
 };
@@ -212,9 +228,7 @@ TEST(Settings, ReadsAnExistingFileAndSavesTheLanguageBackInDecimal) {
         FakeProfileCalls calls;
         calls.directories.insert("C:\\prog\\");
         calls.files[path][{"Other", "Key"}] = "kept";
-        if (c.stored) {
-            calls.files[path][{"Parameters", "Language"}] = *c.stored;
-        }
+        calls.files[path][{"Parameters", c.stored ? "Language" : "Other"}] = c.stored.value_or("kept");
         Settings settings(calls);
         settings.LoadSettings("C:\\prog\\");
         EXPECT_EQ(settings.Language, c.language);
@@ -247,6 +261,38 @@ TEST(Settings, AFileThatCouldNotBeReadAtStartIsNotWrittenAtClose) {
     EXPECT_EQ(later.Language, 1);
     later.SaveSettings("C:\\prog\\");
     EXPECT_EQ(calls.writeCount, 1);
+}
+
+struct OwnerCase {
+    const char* name;
+    FakeProfileCalls::Keys keys;  // the file as found; no keys: an empty file
+    bool written;                 // written back at close
+};
+
+// Only a file of the program's own is written back: an empty one, or one with the section in any letter case.
+// Anything else may be a user's document given by mistake, and is left alone.
+TEST(Settings, OnlyAFileOfTheProgramsOwnIsWrittenBack) {
+    const std::string path = "C:\\prog\\QX2205R.ini";
+    const std::vector<OwnerCase> cases = {
+        {"empty", {}, true},
+        {"the section with the key", {{{"Parameters", "Language"}, "1"}}, true},
+        {"the section in other letters", {{{"PARAMETERS", "Other"}, "x"}}, true},
+        {"other sections only", {{{"Other", "Key"}, "kept"}}, false},
+    };
+    for (const OwnerCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeProfileCalls calls;
+        calls.directories.insert("C:\\prog\\");
+        calls.files[path] = c.keys;
+        Settings settings(calls);
+        settings.LoadSettings("C:\\prog\\");
+        settings.SaveSettings("C:\\prog\\");
+        EXPECT_EQ(calls.writeCount, c.written ? 1 : 0);
+        if (!c.written) {
+            EXPECT_EQ(calls.files[path], c.keys);
+            EXPECT_EQ(settings.Language, 0);
+        }
+    }
 }
 
 TEST(Settings, SaveWithoutLoadResolvesThePathFirst) {

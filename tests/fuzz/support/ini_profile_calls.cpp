@@ -129,6 +129,32 @@ std::string IniProfileCalls::ReadString(const std::string& path, const std::stri
     return std::string(value.substr(0, maxChars));
 }
 
+std::optional<ProfileFileRead> IniProfileCalls::ReadHeld(const std::string& path, const std::string& section,
+                                                         const std::string& key, std::size_t maxChars) {
+    const auto file = files.find(path);
+    if (file == files.end()) {
+        return std::nullopt;
+    }
+    return ProfileFileRead{.empty = file->second.empty(),
+                           .hasSection = HasSection(path, section),
+                           .value = ReadString(path, section, key, maxChars)};
+}
+
+bool IniProfileCalls::HasSection(const std::string& path, const std::string& section) const {
+    const auto file = files.find(path);
+    if (file == files.end()) {
+        return false;
+    }
+    const std::string_view text = file->second;
+    for (const Line& line : Lines(text)) {
+        const auto name = SectionName(text.substr(line.begin, line.end - line.begin));
+        if (name && SameName(*name, section)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool IniProfileCalls::WriteString(const std::string& path, const std::string& section, const std::string& key,
                                   const std::string& value) {
     ++writes;

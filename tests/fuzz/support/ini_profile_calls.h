@@ -28,7 +28,10 @@ class IniProfileCalls : public ProfileCalls {
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override;
     bool FileExists(const std::string& path) override { return files.count(path) != 0; }
-    bool FileReadable(const std::string& path) override { return FileExists(path); }
+    std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
+                                            const std::string& key, std::size_t maxChars) override;
+    // Whether the file holds a section of that name, in any letter case.
+    bool HasSection(const std::string& path, const std::string& section) const;
     bool DirectoryExists(const std::string& path) override { return directories.count(path) != 0; }
     std::string CurrentDirectory() override { return currentDirectory; }
     std::optional<std::string> FirstArgument() override { return firstArgument; }
