@@ -185,7 +185,7 @@ class ConsoleHost final : public ModeSwitchHost {
             if (!answer) {
                 console_.Err("\n");
             }
-            if (!answer || !IsOkAnswer(*answer)) {
+            if (!answer || answer->size() > ANSWER_LIMIT || !IsOkAnswer(*answer)) {
                 return false;
             }
         }

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -25,6 +26,9 @@ inline constexpr int EXIT_USAGE = 2;
 inline constexpr int EXIT_CANCELLED = 3;
 inline constexpr int EXIT_INTERRUPTED = 4;
 
+// The longest answer to the confirmation, in bytes; a longer one declines, however it begins.
+inline constexpr std::size_t ANSWER_LIMIT = 256;
+
 // The console as the program sees it. Texts are UTF-8; the binding decides how they reach a console window, a
 // file or a pipe.
 class ConsoleEnvironment {
@@ -32,7 +36,8 @@ class ConsoleEnvironment {
     virtual ~ConsoleEnvironment() = default;
     virtual void Out(const std::string& text) = 0;
     virtual void Err(const std::string& text) = 0;
-    // One line of standard input without its line end; empty at the end of input.
+    // One line of standard input without its line end; empty at the end of input. At most ANSWER_LIMIT
+    // bytes are taken: a longer line comes back cut just past the limit, and the rest is never read.
     virtual std::optional<std::string> ReadLine() = 0;
     virtual std::uint32_t MillisecondsSinceStart() = 0;
 };

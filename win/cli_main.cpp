@@ -3,7 +3,7 @@
 // through the console's control handler, which lets the run close its link before the process ends.
 #include <windows.h>
 
-#include <atomic>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,16 +16,26 @@
 
 namespace {
 
-// The control handler gets no context of its own: this is how it finds the program.
-std::atomic<qx::ConsoleProgram*> runningProgram{nullptr};
+// What the control handler acts on, which it gets no context of its own to find. It is set only while the
+// program and its link exist: the guard that sets it clears it before either is destroyed, and waits for a
+// handler that is using them to finish first.
+struct InterruptTarget {
+    qx::ConsoleProgram* program = nullptr;
+    qx::PlatformCalls* link = nullptr;
+};
+std::mutex targetMutex;
+InterruptTarget target;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    qx::ConsoleProgram* program = runningProgram.load();
-    if (program == nullptr) {
+    const std::lock_guard lock(targetMutex);
+    if (target.program == nullptr) {
         return FALSE;
     }
     const bool closing = event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT;
-    switch (program->Interrupt()) {
+    const qx::ConsoleProgram::InterruptEffect effect = target.program->Interrupt();
+    // A discovery try or connect under way over the loopback emulation ends now rather than after its wait.
+    target.link->Interrupt();
+    switch (effect) {
         case qx::ConsoleProgram::InterruptEffect::NothingOpen:
             ExitProcess(qx::EXIT_INTERRUPTED);
         case qx::ConsoleProgram::InterruptEffect::RunUnderWay:
@@ -33,12 +43,31 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
             // For Ctrl+C the run goes on to its close and ends the program itself. A closing console ends the
             // process as soon as this returns, so the handler waits for the run first.
             if (closing) {
-                program->WaitUntilEnded();
+                target.program->WaitUntilEnded();
             }
             return TRUE;
     }
     return TRUE;
 }
+
+// Hands the control handler its target for the guard's life.
+class InterruptGuard {
+  public:
+    InterruptGuard(qx::ConsoleProgram& program, qx::PlatformCalls& link) {
+        {
+            const std::lock_guard lock(targetMutex);
+            target = {&program, &link};
+        }
+        SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    }
+    ~InterruptGuard() {
+        SetConsoleCtrlHandler(OnConsoleControl, FALSE);
+        const std::lock_guard lock(targetMutex);
+        target = {};
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+};
 
 }  // namespace
 
@@ -51,8 +80,7 @@ int wmain(int argc, wchar_t** argv) {
     qx::PlatformCalls link;
     qx::PrivateProfileCalls profile;
     qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
-    runningProgram = &program;
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    const int code = program.Run(args);
-    return code;
+    // Declared after the program and the link, so it goes first.
+    const InterruptGuard guard(program, link);
+    return program.Run(args);
 }

@@ -49,9 +49,12 @@ std::optional<std::string> ConsoleIo::ReadLine() {
     if (input == nullptr || input == INVALID_HANDLE_VALUE) {
         return std::nullopt;
     }
+    // Past ANSWER_LIMIT nothing more is read: the answer declines whatever follows, and a stream without a
+    // line end would otherwise be read for ever. A character is at least one byte, so a line cut at the limit
+    // in characters is past it in bytes too.
     if (IsConsole(input)) {
         std::wstring line;
-        for (;;) {
+        while (line.size() <= ANSWER_LIMIT) {
             wchar_t c = 0;
             DWORD read = 0;
             if (!ReadConsoleW(input, &c, 1, &read, nullptr) || read == 0) {
@@ -68,7 +71,7 @@ std::optional<std::string> ConsoleIo::ReadLine() {
     }
     // A file or a pipe: UTF-8 bytes, one at a time so nothing after the line is taken from the next reader.
     std::string line;
-    for (;;) {
+    while (line.size() <= ANSWER_LIMIT) {
         char c = 0;
         DWORD read = 0;
         if (!ReadFile(input, &c, 1, &read, nullptr) || read == 0) {

@@ -22,6 +22,13 @@ class PlatformCalls {
     SocketCalls& Calls() { return loopback_ ? static_cast<SocketCalls&>(*loopback_) : winsock_; }
     // The emulation's port when it stands in for IrDA.
     std::optional<std::uint16_t> LoopbackPort() const { return port_; }
+    // From any thread: ends at once the emulation's discovery try or connect under way and refuses later ones
+    // (LoopbackCalls::Interrupt). Winsock's own calls are bounded by the link and cannot be cut short.
+    void Interrupt() {
+        if (loopback_) {
+            loopback_->Interrupt();
+        }
+    }
 
   private:
     WinsockCalls winsock_;

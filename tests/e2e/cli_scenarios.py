@@ -48,6 +48,11 @@ CASES = {
     "declined_on_stdin": (["--word", "0x0004"], ["enable"], "no\n", 3,
                           ["Cancelled at the confirmation: nothing was sent to the instrument"], "Cancel",
                           dict(final_word=0x0004, connections=0, discoveries=0)),
+    # An answer past the console's limit declines however it begins, and nothing after the limit is read: 16 MB
+    # without a line end end the program as soon as a short line would.
+    "oversized_answer": (["--word", "0x0004"], ["enable"], "OK" + " " * (16 << 20), 3,
+                         ["Cancelled at the confirmation: nothing was sent to the instrument"], "Cancel",
+                         dict(final_word=0x0004, connections=0, discoveries=0)),
     "no_devices": (["--no-devices"], ["enable", "--yes"], None, 1,
                    ["Searching devices", "Devices not found", "Reason: no IrDA device answered the search",
                     FAILURE], None, dict(final_word=0x0004, connections=0)),

@@ -194,7 +194,10 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
 }
 
 TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
-    for (const std::deque<std::string>& input : {std::deque<std::string>{"no"}, std::deque<std::string>{}}) {
+    // An answer past ANSWER_LIMIT declines, even one that would read as OK without its trailing blanks.
+    const std::string overlong = "OK" + std::string(ANSWER_LIMIT, ' ');
+    for (const std::deque<std::string>& input :
+         {std::deque<std::string>{"no"}, std::deque<std::string>{}, std::deque<std::string>{overlong}}) {
         Program p;
         p.console.input = input;
         EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
