@@ -12,8 +12,12 @@ Usage: sim_scenarios.py --sim SIM --driver DRIVER.exe --program QX2205R.exe --em
 """
 
 import argparse
+import errno
 import json
 import os
+import select
+import signal
+import socket
 import subprocess
 import tempfile
 import time
@@ -62,7 +66,32 @@ SCENARIOS = {
     "two_devices_first_used": (["--device", NAME_22 + ":0x01020304", "--device", "SECOND:0x05060708"], True,
                                [SEARCHING, FOUND], SUCCESS,
                                dict(final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
+    # The simulator is stopped once it listens (see HELD): the search must end by its own bound, not after 49
+    # waits. The run's length is printed; the test only asks that it ends.
+    "simulator_silent": ([], True, [SEARCHING, "Searching devices error10060"], FAILURE,
+                         dict(final_word=0x0004, writes=[], connections=0)),
+    "simulator_not_accepting": ([], True, [SEARCHING, "Searching devices error10060"], FAILURE,
+                                dict(final_word=0x0004, writes=[], connections=0)),
 }
+
+# Scenarios whose simulator is held stopped (SIGSTOP) while the program runs: the system still takes connections
+# into its queue, and nobody answers them. With True the queue is filled first, so no connection is taken at all.
+HELD = {"simulator_silent": False, "simulator_not_accepting": True}
+
+
+def fill_queue(port):
+    """Connections to `port` until one is left waiting: from then on its queue takes no more. Returns them, to
+    be held open while the program runs."""
+    fillers = []
+    for _ in range(64):
+        filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        filler.setblocking(False)
+        fillers.append(filler)
+        if filler.connect_ex(("127.0.0.1", port)) not in (0, errno.EINPROGRESS):
+            fail("a connection to fill the simulator's queue failed")
+        if not select.select([], [filler], [], 0.2)[1]:
+            return fillers
+    fail("the simulator's queue never filled")
 
 
 def run_driver(args, enable, port, outcome):
@@ -93,11 +122,19 @@ def check(name, args):
         # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
         delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
         simulator, port = start_simulator(args.sim, options + delay, record_path)
+        fillers = []
         try:
+            if name in HELD:
+                simulator.send_signal(signal.SIGSTOP)
+                if HELD[name]:
+                    fillers = fill_queue(port)
             started = time.monotonic()
             seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"))
             wall = time.monotonic() - started
         finally:
+            for filler in fillers:
+                filler.close()
+            simulator.send_signal(signal.SIGCONT)
             stop_simulator(simulator)
         with open(record_path) as f:
             record = json.load(f)
