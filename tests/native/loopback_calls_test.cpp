@@ -134,6 +134,21 @@ TEST(LoopbackCalls, DiscoveryWithoutASimulatorFailsWithNetworkDown) {
     EXPECT_EQ(calls.WSAGetLastError(), qx::WSAENETDOWN_CODE);
 }
 
+// The emulation towards a port, with one socket opened as a run opens it.
+struct Emulation {
+    explicit Emulation(std::uint16_t port) : calls(port, platform), s(calls.Socket(IRDA, STREAM, 0)) {}
+    // One discovery try into a full-size list.
+    int Discover() {
+        std::array<std::uint8_t, 355> list{};
+        int length = static_cast<int>(list.size());
+        return calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length);
+    }
+
+    PosixPlatformCalls platform;
+    LoopbackCalls calls;
+    qx::SocketHandle s;
+};
+
 // A try that the simulator never answers, or whose TCP connection it never takes, ends with its own wait
 // (LOOPBACK_ANSWER_WAIT_MS), as timed out, instead of the system's connect time-out of minutes. Discovery and
 // connect open and wait the same way.
@@ -147,17 +162,12 @@ TEST(LoopbackCalls, ATryThatIsNeverAnsweredOrNeverTakenTimesOut) {
                           Case{"connect, never taken", SilentPort::Queue::Full, false}}) {
         SilentPort silent(c.queue);
         ASSERT_NE(silent.Port(), 0) << c.name;
-        PosixPlatformCalls platform;
-        LoopbackCalls calls(silent.Port(), platform);
-        const qx::SocketHandle s = calls.Socket(IRDA, STREAM, 0);
-        std::array<std::uint8_t, 355> list{};
-        int length = static_cast<int>(list.size());
+        Emulation e(silent.Port());
         const std::array<std::uint8_t, 32> address{26,  0,   0x10, 0x29, 0x3A, 0x4B, 'Q',
                                                    'X', '7', '7',  '1',  '0',  'Z'};
-        const int result = c.discovery ? calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length)
-                                       : calls.Connect(s, address);
-        EXPECT_EQ(result, qx::SOCKET_ERROR_RESULT) << c.name;
-        EXPECT_EQ(calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE) << c.name;
+        EXPECT_EQ(c.discovery ? e.Discover() : e.calls.Connect(e.s, address), qx::SOCKET_ERROR_RESULT)
+            << c.name;
+        EXPECT_EQ(e.calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE) << c.name;
     }
 }
 
@@ -167,21 +177,17 @@ TEST(LoopbackCalls, AnInterruptionEndsTheTryUnderWayAndRefusesTheNext) {
     for (const SilentPort::Queue queue : {SilentPort::Queue::Open, SilentPort::Queue::Full}) {
         SilentPort silent(queue);
         ASSERT_NE(silent.Port(), 0);
-        PosixPlatformCalls platform;
-        LoopbackCalls calls(silent.Port(), platform);
-        const qx::SocketHandle s = calls.Socket(IRDA, STREAM, 0);
-        std::array<std::uint8_t, 355> list{};
-        int length = static_cast<int>(list.size());
+        Emulation e(silent.Port());
         std::thread interrupter([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            calls.Interrupt();
+            e.calls.Interrupt();
         });
-        const int result = calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length);
+        const int result = e.Discover();
         interrupter.join();
         EXPECT_EQ(result, qx::SOCKET_ERROR_RESULT);
-        EXPECT_EQ(calls.WSAGetLastError(), qx::WSAEINTR_CODE);
-        EXPECT_EQ(calls.Connect(s, std::array<std::uint8_t, 32>{26}), qx::SOCKET_ERROR_RESULT);
-        EXPECT_EQ(calls.WSAGetLastError(), qx::WSAEINTR_CODE);
+        EXPECT_EQ(e.calls.WSAGetLastError(), qx::WSAEINTR_CODE);
+        EXPECT_EQ(e.calls.Connect(e.s, std::array<std::uint8_t, 32>{26}), qx::SOCKET_ERROR_RESULT);
+        EXPECT_EQ(e.calls.WSAGetLastError(), qx::WSAEINTR_CODE);
     }
 }
 
@@ -190,24 +196,19 @@ TEST(LoopbackCalls, AnInterruptionEndsTheTryUnderWayAndRefusesTheNext) {
 TEST(LoopbackCalls, TheTriesOfOneDiscoveryShareOneBound) {
     SilentPort silent(SilentPort::Queue::Open);
     ASSERT_NE(silent.Port(), 0);
-    PosixPlatformCalls platform;
-    LoopbackCalls calls(silent.Port(), platform);
-    const qx::SocketHandle s = calls.Socket(IRDA, STREAM, 0);
-    std::array<std::uint8_t, 355> list{};
+    Emulation e(silent.Port());
     int connections = 0;
     for (int i = 0; i < qx::DISCOVERY_TRIES; ++i) {
-        int length = static_cast<int>(list.size());
-        ASSERT_EQ(calls.GetSockOpt(s, SOL_IRLMP, ENUMDEVICES, list, length), qx::SOCKET_ERROR_RESULT);
-        ASSERT_EQ(calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE);
+        ASSERT_EQ(e.Discover(), qx::SOCKET_ERROR_RESULT);
+        ASSERT_EQ(e.calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE);
         connections += silent.TakeQueued();
     }
     // Each try that waited waited its own LOOPBACK_ANSWER_WAIT_MS, so only two fit in the bound.
     EXPECT_EQ(connections, static_cast<int>(qx::LOOPBACK_DISCOVERY_WAIT_MS / qx::LOOPBACK_ANSWER_WAIT_MS));
 
     // A new socket is a new discovery, with a bound of its own.
-    const qx::SocketHandle next = calls.Socket(IRDA, STREAM, 0);
-    int length = static_cast<int>(list.size());
-    EXPECT_EQ(calls.GetSockOpt(next, SOL_IRLMP, ENUMDEVICES, list, length), qx::SOCKET_ERROR_RESULT);
+    e.s = e.calls.Socket(IRDA, STREAM, 0);
+    EXPECT_EQ(e.Discover(), qx::SOCKET_ERROR_RESULT);
     EXPECT_EQ(silent.TakeQueued(), 1);
 }
 
