@@ -15,10 +15,13 @@ import argparse
 import json
 import os
 import re
+import signal
 import subprocess
 import tempfile
+import time
 
-from instrument_record import check_record, fail, frames, start_simulator, stop_simulator, write_of
+from instrument_record import (check_record, fail, frames, hold_simulator, release_simulator, start_simulator,
+                               stop_simulator, write_of)
 
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
@@ -53,6 +56,13 @@ CASES = {
     "oversized_answer": (["--word", "0x0004"], ["enable"], "OK" + " " * (16 << 20), 3,
                          ["Cancelled at the confirmation: nothing was sent to the instrument"], "Cancel",
                          dict(final_word=0x0004, connections=0, discoveries=0)),
+    # Ctrl+C (see INTERRUPTED) while the search waits on a simulator that takes no connection: the try under way
+    # ends at once (its trace line says 10004, not a time-out), the link is closed and the program says it was
+    # interrupted.
+    "interrupted_search": ([], ["enable", "--yes", "--trace"], None, 4,
+                           ["Searching devices", "Searching devices error10004", "Interrupted"],
+                           "Interrupted: the step under way is finished and the link closed first",
+                           dict(final_word=0x0004, writes=[], connections=0)),
     "no_devices": (["--no-devices"], ["enable", "--yes"], None, 1,
                    ["Searching devices", "Devices not found", "Reason: no IrDA device answered the search",
                     FAILURE], None, dict(final_word=0x0004, connections=0)),
@@ -80,6 +90,10 @@ CASES = {
                              "Включена эмуляция IrDA", dict(writes=[])),
 }
 
+# Cases whose simulator is held taking nothing (hold_simulator), and the seconds after which the program gets
+# Ctrl+C (SIGINT, which Wine hands to the console's control handler).
+INTERRUPTED = {"interrupted_search": 3}
+
 JSON_EXPECTED = {
     "json_enable": {"command": "enable", "device": "QX7710Z", "word": "0x0104", "search_mode": True,
                     "word_read": "0x0004", "word_sent": "0x0104", "written": True, "result": "done", "exit_code": 0,
@@ -93,6 +107,22 @@ JSON_EXPECTED = {
 
 def wine_path(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def interrupted_run(command, environment, seconds):
+    """Runs the program and sends it SIGINT after `seconds`; prints how long it took to end after that."""
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env=environment)
+    time.sleep(seconds)
+    process.send_signal(signal.SIGINT)
+    sent = time.monotonic()
+    try:
+        stdout, stderr = process.communicate(timeout=150)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("the program did not end within 150 s of Ctrl+C")
+    print("ended %.1f s after Ctrl+C" % (time.monotonic() - sent))
+    return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
 def check_trace(stderr, record):
@@ -117,12 +147,18 @@ def check(name, args):
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
         record_path = os.path.join(folder, "record.json")
         simulator, port = start_simulator(args.sim, options, record_path)
+        held = hold_simulator(simulator, port, True) if name in INTERRUPTED else None
         try:
             command = [args.emulator, args.program] + [a.replace("{ru}", wine_path(russian)) for a in arguments]
             environment = dict(os.environ, QX2205R_IRDA_LOOPBACK=str(port))
-            run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
-                                 timeout=150)
+            if name in INTERRUPTED:
+                run = interrupted_run(command, environment, INTERRUPTED[name])
+            else:
+                run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
+                                     timeout=150)
         finally:
+            if held is not None:
+                release_simulator(simulator, held)
             stop_simulator(simulator)
         with open(record_path) as f:
             record = json.load(f)
@@ -152,6 +188,10 @@ def check(name, args):
                 fail("standard output lacks %r (in order)" % line)
         if out_lines and out_lines[-1] in (SUCCESS, FAILURE, NOT_READ) and lines[-1] != out_lines[-1]:
             fail("the result text is not last")
+    if name in INTERRUPTED:
+        tries = re.findall(r"^\s*\d+ ms  getsockopt\(.*-> (.*)$", stderr, re.M)
+        if not tries or any(t != "-1, error 10004" for t in tries):
+            fail("discovery tries %s: the one under way did not end with the interruption" % tries)
     if err_text == "trace":
         check_trace(stderr, record)
     elif err_text is not None and err_text not in stderr:

@@ -2,7 +2,10 @@
 checks every run must pass against it, whichever program (the window or the console companion) drove the run.
 """
 
+import errno
+import select
 import signal
+import socket
 import subprocess
 import sys
 
@@ -36,6 +39,31 @@ def stop_simulator(process):
     except subprocess.TimeoutExpired:
         process.kill()
         fail("the simulator did not stop")
+
+
+def hold_simulator(process, port, take_nothing):
+    """Stops the simulator where it stands (SIGSTOP): the system still takes connections into its queue, and
+    nobody answers them. With `take_nothing` the queue is filled first (connections until one is left waiting),
+    so no connection is taken at all. Returns what release_simulator needs."""
+    process.send_signal(signal.SIGSTOP)
+    fillers = []
+    if not take_nothing:
+        return fillers
+    for _ in range(64):
+        filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        filler.setblocking(False)
+        fillers.append(filler)
+        if filler.connect_ex(("127.0.0.1", port)) not in (0, errno.EINPROGRESS):
+            fail("a connection to fill the simulator's queue failed")
+        if not select.select([], [filler], [], 0.2)[1]:
+            return fillers
+    fail("the simulator's queue never filled")
+
+
+def release_simulator(process, fillers):
+    for filler in fillers:
+        filler.close()
+    process.send_signal(signal.SIGCONT)
 
 
 def frames(record, key="received", prefix=""):

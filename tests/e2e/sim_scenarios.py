@@ -12,17 +12,14 @@ Usage: sim_scenarios.py --sim SIM --driver DRIVER.exe --program QX2205R.exe --em
 """
 
 import argparse
-import errno
 import json
 import os
-import select
-import signal
-import socket
 import subprocess
 import tempfile
 import time
 
-from instrument_record import check_record, fail, start_simulator, stop_simulator, write_of
+from instrument_record import (check_record, fail, hold_simulator, release_simulator, start_simulator,
+                               stop_simulator, write_of)
 
 SEARCHING = "Searching devices"
 FOUND = "Devices are found"
@@ -74,24 +71,8 @@ SCENARIOS = {
                                 dict(final_word=0x0004, writes=[], connections=0)),
 }
 
-# Scenarios whose simulator is held stopped (SIGSTOP) while the program runs: the system still takes connections
-# into its queue, and nobody answers them. With True the queue is filled first, so no connection is taken at all.
+# Scenarios whose simulator is held (see hold_simulator); True: its queue is filled too, so it takes nothing.
 HELD = {"simulator_silent": False, "simulator_not_accepting": True}
-
-
-def fill_queue(port):
-    """Connections to `port` until one is left waiting: from then on its queue takes no more. Returns them, to
-    be held open while the program runs."""
-    fillers = []
-    for _ in range(64):
-        filler = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        filler.setblocking(False)
-        fillers.append(filler)
-        if filler.connect_ex(("127.0.0.1", port)) not in (0, errno.EINPROGRESS):
-            fail("a connection to fill the simulator's queue failed")
-        if not select.select([], [filler], [], 0.2)[1]:
-            return fillers
-    fail("the simulator's queue never filled")
 
 
 def run_driver(args, enable, port, outcome):
@@ -122,19 +103,14 @@ def check(name, args):
         # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
         delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
         simulator, port = start_simulator(args.sim, options + delay, record_path)
-        fillers = []
+        held = hold_simulator(simulator, port, HELD[name]) if name in HELD else None
         try:
-            if name in HELD:
-                simulator.send_signal(signal.SIGSTOP)
-                if HELD[name]:
-                    fillers = fill_queue(port)
             started = time.monotonic()
             seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"))
             wall = time.monotonic() - started
         finally:
-            for filler in fillers:
-                filler.close()
-            simulator.send_signal(signal.SIGCONT)
+            if held is not None:
+                release_simulator(simulator, held)
             stop_simulator(simulator)
         with open(record_path) as f:
             record = json.load(f)
