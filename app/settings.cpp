@@ -91,7 +91,7 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
 }
 
 void Settings::LoadSettings(const std::string& directory) {
-    SettingsPath = ResolvePath(directory);
+    SettingsPath = ResolvePath(directory, calls_.FirstArgument());
     const FileFound found = Examine();
     ours_ = found.ours;
     if (!found.exists) {
@@ -101,10 +101,20 @@ void Settings::LoadSettings(const std::string& directory) {
     }
 }
 
+bool Settings::ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path) {
+    SettingsPath = ResolvePath(directory, path);
+    const FileFound found = Examine();
+    if (!found.value) {
+        return false;
+    }
+    Language = ParseProfileInteger(*found.value).value_or(0);
+    return true;
+}
+
 void Settings::SaveSettings(const std::string& directory) noexcept {
     try {
         if (SettingsPath.empty()) {
-            SettingsPath = ResolvePath(directory);
+            SettingsPath = ResolvePath(directory, calls_.FirstArgument());
             ours_ = Examine().ours;
         }
         if (ours_) {
@@ -127,8 +137,8 @@ Settings::FileFound Settings::Examine() {
     return {.exists = true, .ours = read->empty || read->hasSection, .value = read->value};
 }
 
-std::string Settings::ResolvePath(const std::string& directory) {
-    if (const std::optional<std::string> argument = calls_.FirstArgument()) {
+std::string Settings::ResolvePath(const std::string& directory, const std::optional<std::string>& argument) {
+    if (argument) {
         return IsRelativeToCurrentFolder(*argument) ? JoinPath(calls_.CurrentDirectory(), *argument)
                                                     : *argument;
     }

@@ -3,11 +3,14 @@
 // through the console's control handler, which lets the run close its link before the process ends.
 #include <windows.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/console_program.h"
+#include "link/traced_calls.h"
 #include "win/console_io.h"
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
@@ -79,7 +82,12 @@ int wmain(int argc, wchar_t** argv) {
     qx::ConsoleIo console;
     qx::PlatformCalls link;
     qx::PrivateProfileCalls profile;
-    qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
+    const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink) {
+        return std::make_unique<qx::TracedCalls>(inner, std::move(sink),
+                                                 [&console] { return console.MillisecondsSinceStart(); });
+    };
+    qx::ConsoleProgram program(console,
+                               {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer});
     // Declared after the program and the link, so it goes first.
     const InterruptGuard guard(program, link);
     return program.Run(args);

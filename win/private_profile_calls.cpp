@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "win/program_folder.h"
+#include "win/scoped_handles.h"
 #include "win/wide_text.h"
 
 namespace qx {
@@ -19,14 +20,6 @@ namespace {
 
 struct LocalFreeDeleter {
     void operator()(LPWSTR* block) const { LocalFree(block); }
-};
-
-struct HandleCloser {
-    void operator()(HANDLE handle) const {
-        if (handle != INVALID_HANDLE_VALUE) {
-            CloseHandle(handle);
-        }
-    }
 };
 
 // Whether the profile functions find `section` in the file, its name in any letter case as they match it.
@@ -84,13 +77,9 @@ bool PrivateProfileCalls::WriteString(const std::string& path, const std::string
     // creates a missing file is the platform's affair. Creating the empty file here first, with no byte-order
     // mark, pins it to plain 8-bit text on Windows and Wine alike: exactly the two ASCII lines on first
     // start, readable by any editor and by the 8-bit program this one replaces.
-    bool created = false;
-    const HANDLE file =
-        CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        created = true;
-    }
+    const bool created = FileHandle(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr))
+                             .Valid();
     const bool written = WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(),
                                                     Widen(value).c_str(), widePath.c_str()) != FALSE;
     if (!written && created) {
@@ -108,11 +97,11 @@ std::optional<ProfileFileRead> PrivateProfileCalls::ReadHeld(const std::string& 
                                                              const std::string& section,
                                                              const std::string& key, std::size_t maxChars) {
     const std::wstring widePath = Widen(path);
-    const std::unique_ptr<void, HandleCloser> file(
-        CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size{};
-    if (file.get() == INVALID_HANDLE_VALUE || !GetFileSizeEx(file.get(), &size)) {
+    if (!file.Valid() || !GetFileSizeEx(file.Get(), &size)) {
         return std::nullopt;
     }
     ProfileFileRead read;
