@@ -32,7 +32,43 @@ LRESULT CALLBACK WatchForQuit(int code, WPARAM removal, LPARAM message) {
     return CallNextHookEx(nullptr, code, removal, message);
 }
 
+// The messages only the system sends to a window, and never posts.
+bool SentOnlyBySystem(UINT message) {
+    switch (message) {
+        case WM_CREATE:
+        case WM_NCCREATE:
+        case WM_DESTROY:
+        case WM_NCDESTROY:
+        case WM_DPICHANGED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Sees every posted message the thread takes, before it reaches a window.
+LRESULT CALLBACK DropPostedSystemMessages(int code, WPARAM removal, LPARAM message) {
+    if (code == HC_ACTION) {
+        auto* msg = reinterpret_cast<MSG*>(message);
+        if (SentOnlyBySystem(msg->message)) {
+            msg->message = WM_NULL;
+            msg->wParam = 0;
+            msg->lParam = 0;
+        }
+    }
+    return CallNextHookEx(nullptr, code, removal, message);
+}
+
 }  // namespace
+
+HookHandle FilterPostedSystemMessages() {
+    HookHandle hook(
+        SetWindowsHookExW(WH_GETMESSAGE, DropPostedSystemMessages, nullptr, GetCurrentThreadId()));
+    if (!hook) {
+        throw std::runtime_error("The filter of the main window's messages could not be set");
+    }
+    return hook;
+}
 
 // GetDpiForWindow exists from Windows 10 1607 on; it is looked up at run time so the program still starts on
 // older Windows, which have one DPI for the whole screen.

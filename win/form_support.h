@@ -41,6 +41,12 @@ FontHandle CreateFormFont(int height, BYTE charset);
 int MessageBoxWatchingForQuit(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style,
                               bool& quit);
 
+// Turns the messages only the system sends (creation, teardown, a DPI change) into nothing when another
+// program posts them, for every window of the calling thread and whichever loop takes them, for as long as
+// the returned hook lives. Posted, their pointers point anywhere, and the teardown ones would tell a window,
+// the form or a control, that it is gone while it is not.
+HookHandle FilterPostedSystemMessages();
+
 // Registers the window class `className` with `procedure`, the program's icon and the button-face colour,
 // unless it is registered already.
 void RegisterFormClass(HINSTANCE instance, const wchar_t* className, WNDPROC procedure);

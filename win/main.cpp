@@ -37,7 +37,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         qx::PlatformCalls platform;
         qx::TMainForm form(instance, platform.Calls(), platform.LoopbackPort());
         form.Show(showCommand);
-        return RunMessageLoop(form);
+        const int code = RunMessageLoop(form);
+        form.CloseAfterQuit();
+        return code;
     } catch (const std::exception& e) {
         qx::ShowException(nullptr, e.what());
     } catch (...) {

@@ -19,6 +19,10 @@ namespace {
 constexpr DWORD FORM_STYLE = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 constexpr const wchar_t* CONFIRMATION_TITLE = L"Information";
 
+// The form whose window CreateWindowExW is making on this thread, for its WM_NCCREATE: the message's own
+// pointers are not trusted, since another program can send a WM_NCCREATE of its own to the window.
+thread_local TMainForm* formBeingCreated = nullptr;
+
 }  // namespace
 
 std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
@@ -31,11 +35,16 @@ std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
 
 TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls,
                      std::optional<std::uint16_t> loopbackPort)
-    : instance_(instance), calls_(platformCalls, runner_), link_(calls_) {
+    : instance_(instance),
+      postedSystemMessages_(FilterPostedSystemMessages()),
+      calls_(platformCalls, runner_),
+      link_(calls_) {
     RegisterFormClass(instance, MAIN_FORM_CLASS, WindowProc);
+    formBeingCreated = this;
     CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(loopbackPort).c_str(), FORM_STYLE, CW_USEDEFAULT,
                     CW_USEDEFAULT, DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr,
-                    instance, this);
+                    instance, nullptr);
+    formBeingCreated = nullptr;
     if (handle_ == nullptr) {
         throw std::runtime_error("The main window could not be created");
     }
@@ -44,7 +53,7 @@ TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls,
     try {
         OnCreate();
     } catch (...) {
-        DestroyWindow(handle_);
+        DestroyOwnWindow();
         throw;
     }
     runner_.SetWindow(handle_);
@@ -55,27 +64,51 @@ TMainForm::~TMainForm() {
     // Normally a run has ended long before (a close waits for it). Should one still be under way, its host
     // calls need this thread: they are answered until it reports its end, and only then does the window go.
     runner_.FinishWhileAnswering(handle_);
-    if (handle_ != nullptr) {
-        DestroyWindow(handle_);
-    }
+    DestroyOwnWindow();
     runner_.Join();
 }
 
-LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* created =
-            static_cast<TMainForm*>(reinterpret_cast<const CREATESTRUCTW*>(lParam)->lpCreateParams);
-        created->handle_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+void TMainForm::DestroyOwnWindow() {
+    if (handle_ != nullptr) {
+        destroying_ = true;
+        DestroyWindow(handle_);
     }
+}
+
+void TMainForm::CloseAfterQuit() {
+    if (handle_ == nullptr) {
+        return;
+    }
+    runner_.FinishWhileAnswering(handle_);
+    closeRequested_ = false;
+    Guarded(handle_, [this] { FormClose(); });
+    DestroyOwnWindow();
+}
+
+LRESULT CALLBACK TMainForm::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* form = reinterpret_cast<TMainForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (message == WM_NCCREATE) {
+        // Only the window being created here takes its form; a WM_NCCREATE sent later is nobody's.
+        if (form != nullptr || formBeingCreated == nullptr || formBeingCreated->handle_ != nullptr) {
+            return FALSE;
+        }
+        formBeingCreated->handle_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(formBeingCreated));
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
     if (form == nullptr) {
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-        form->handle_ = nullptr;
-        return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY || message == WM_DESTROY) {
+        // Sent by another program, these would end nothing but the form's hold on its window.
+        if (!form->destroying_) {
+            return 0;
+        }
+        if (message == WM_NCDESTROY) {
+            SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+            form->handle_ = nullptr;
+            return DefWindowProcW(hwnd, message, wParam, lParam);
+        }
     }
     LRESULT result = 0;
     Guarded(hwnd, [&] { result = form->HandleMessage(message, wParam, lParam); });
@@ -97,7 +130,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_DPICHANGED:
-            OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            // The system says so first: the window's DPI has changed by the time it sends this, and only then
+            // is the message its own, with a rectangle to read. Any other WM_DPICHANGED changes nothing.
+            if (const int dpi = WindowDpi(handle_); dpi != dpi_) {
+                OnDpiChanged(dpi, *reinterpret_cast<const RECT*>(lParam));
+            }
             return 0;
         case WM_HOST_CALL:
             runner_.OnHostCall();
@@ -257,7 +294,7 @@ void TMainForm::OnClose() {
         return;
     }
     FormClose();
-    DestroyWindow(handle_);
+    DestroyOwnWindow();
 }
 
 void TMainForm::OnActivate(bool active) {

@@ -42,6 +42,10 @@ class TMainForm final : public ModeSwitchHost {
     void Show(int showCommand);
     // Asks the window to close, as the close box does.
     void Close();
+    // For the entry point once its message loop has ended on a WM_QUIT, which another program may have
+    // posted: a window still open closes the normal way (a run under way ends first, the link is closed, the
+    // settings are saved). A window already closed has nothing left to do.
+    void CloseAfterQuit();
 
   private:
     // The window class's procedure: finds the form the window belongs to and hands it the message.
@@ -70,6 +74,8 @@ class TMainForm final : public ModeSwitchHost {
     void OnActivate(bool active);
     void OnDpiChanged(int dpi, const RECT& suggested);
     void OnRunDone();
+    // The one way the window goes: only a teardown begun here is carried out.
+    void DestroyOwnWindow();
     // The buttons and the focus as they were before the run.
     void EndRun();
 
@@ -79,6 +85,10 @@ class TMainForm final : public ModeSwitchHost {
     void ShowTexts();
 
     HINSTANCE instance_;
+    // Drops the messages only the system sends when another program posts them, for every window of the
+    // interface thread (the controls' own procedures trust them as much as the form's does); set before the
+    // window is made, released after it has gone.
+    HookHandle postedSystemMessages_;
     HWND handle_ = nullptr;
     // The controls, under the names the layout gives them.
     HWND btnSet = nullptr;
@@ -104,6 +114,8 @@ class TMainForm final : public ModeSwitchHost {
     IrdaLink link_;
     // Set once the window and its controls are all made: a window destroyed before then ends nothing.
     bool built_ = false;
+    // Set by DestroyOwnWindow: WM_DESTROY and WM_NCDESTROY from anywhere else are not the window's end.
+    bool destroying_ = false;
 
     // A run: the interface thread alone reads and writes these.
     bool closeRequested_ = false;

@@ -1,5 +1,5 @@
-// Small owners of the platform's handles and GDI objects: each is released with its own call when its owner
-// goes, on every path.
+// Small owners of the platform's handles, hooks and GDI objects: each is released with its own call when its
+// owner goes, on every path.
 #pragma once
 
 #include <windows.h>
@@ -15,8 +15,12 @@ struct FontDeleter {
 struct IconDeleter {
     void operator()(HICON icon) const { DestroyIcon(icon); }
 };
+struct HookDeleter {
+    void operator()(HHOOK hook) const { UnhookWindowsHookEx(hook); }
+};
 using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
 using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+using HookHandle = std::unique_ptr<std::remove_pointer_t<HHOOK>, HookDeleter>;
 
 // The screen's device context.
 class ScreenDc {

@@ -602,11 +602,13 @@ void WinsockRun(const std::wstring& exe) {
 }
 
 // Another program posts the window's private messages, idle and while the confirmation box is up: nothing
-// may crash, hang, end a run early or count as OK. A WM_QUIT during the box is Cancel, and ends the program.
+// may crash, hang, end a run early or count as OK. A WM_QUIT during the box is Cancel, and ends the program
+// through the normal close, which saves the settings.
 void ForeignMessages(const std::wstring& exe) {
     ScratchFolder folder;
     const LinkWatch link;
-    Program program(exe, folder.Path(), WriteSettings(folder, "0"), link.Port());
+    const fs::path settings = WriteSettings(folder, "0x0");
+    Program program(exe, folder.Path(), settings, link.Port());
     const Form form(program.MainWindow());
     const auto answers = [&](const std::string& when) {
         DWORD_PTR ignored = 0;
@@ -637,6 +639,67 @@ void ForeignMessages(const std::wstring& exe) {
     PostMessageW(form.window, WM_QUIT, 7, 0);
     Check(program.WaitExit() == 7, "the quit during the confirmation did not end the program with its code");
     Check(!link.Touched(), "the quit during the confirmation was taken for OK: the link was used");
+    const std::string written = ReadFile(settings);
+    Check(written == "[Parameters]\r\nLanguage=0\r\n",
+          "the settings file after the quit holds \"" + written + "\": the quit skipped the close");
+}
+
+// Another program posts the messages only the system may send: the window's teardown (WM_NCDESTROY,
+// WM_DESTROY) and a DPI change whose rectangle pointer points nowhere, idle and while a run waits on a link
+// that never answers. The window must neither crash, nor let go of its form, nor end: the run still ends
+// with its box, the buttons come back, and the close box still closes the link and saves the settings.
+void SystemMessagesFromOthers(const std::wstring& exe) {
+    ScratchFolder folder;
+    // Read as 0 and written back in decimal: the new text shows the settings were saved at the close.
+    const fs::path settings = WriteSettings(folder, "0x0");
+    const LinkWatch link;  // takes connections and never answers: discovery runs to its bound
+    Program program(exe, folder.Path(), settings, link.Port());
+    const Form form(program.MainWindow());
+    const auto postAll = [&] {
+        for (const HWND target : {form.window, form.btnSet, form.statusBar}) {
+            PostMessageW(target, WM_DPICHANGED, MAKEWPARAM(192, 192), 0x10);
+            PostMessageW(target, WM_NCDESTROY, 0, 0);
+            PostMessageW(target, WM_DESTROY, 0, 0);
+        }
+    };
+    const auto alive = [&](const std::string& when) {
+        DWORD_PTR ignored = 0;
+        Check(SendMessageTimeoutW(form.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
+                                  &ignored) != 0,
+              "the window does not answer " + when);
+        Check(WaitForSingleObject(program.Process(), 0) == WAIT_TIMEOUT, "the program ended " + when);
+        Check(IsWindow(form.window) && IsWindowVisible(form.window), "the window is gone " + when);
+        CheckText(TextOf(form.btnExit), L"Exit", "btnExit caption " + when);
+        // A control told it is gone lets go of its own state: the status bar would lose its panels.
+        Check(program.StatusParts(form.statusBar).size() == 2, "the status bar lost its panels " + when);
+    };
+
+    postAll();
+    alive("after the messages while idle");
+    Check(IsWindowEnabled(form.btnSet), "the mode buttons changed while idle");
+
+    Press(form.btnSet);
+    Press(GetDlgItem(program.WaitBox(form.window, "the confirmation box"), IDOK));
+    WaitFor("\"Searching devices\" in panel 1",
+            [&] { return program.StatusText(form.statusBar, 1) == L"Searching devices"; });
+    postAll();
+    alive("after the messages during the run");
+    Check(!IsWindowEnabled(form.btnSet), "the run ended under the messages");
+
+    const ULONGLONG started = GetTickCount64();
+    const HWND result = WaitFor(
+        "the result box", [&] { return program.OpenBox(form.window); }, 60000);
+    std::printf("the run against a link that never answers ended %llu ms after the messages\n",
+                GetTickCount64() - started);
+    Press(GetDlgItem(result, IDOK));
+    form.WaitIdle(program);
+    alive("after the run");
+
+    form.CloseWithCloseBox();
+    Check(program.WaitExit() == 0, "the close box did not end the program cleanly");
+    const std::string written = ReadFile(settings);
+    Check(written == "[Parameters]\r\nLanguage=0\r\n",
+          "the settings file after closing holds \"" + written + "\": the close did not save them");
 }
 
 void CloseBoxSavesSettings(const std::wstring& exe) {
@@ -814,6 +877,7 @@ const std::map<std::string, Scenario> SCENARIOS = {
     {"close_during_run", CloseDuringRun},
     {"unwritable_settings", UnwritableSettings},
     {"foreign_messages", ForeignMessages},
+    {"system_messages_from_others", SystemMessagesFromOthers},
 };
 
 // CMake passes the program's path as the build machine names it; under Wine a Unix path is reached through
