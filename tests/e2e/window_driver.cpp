@@ -601,6 +601,22 @@ void WinsockRun(const std::wstring& exe) {
     Check(program.WaitExit() == 0, "the program did not end cleanly");
 }
 
+// The program still runs and its window still answers, whatever another program just sent it.
+void CheckAnswers(const Program& program, const Form& form, const std::string& when) {
+    DWORD_PTR ignored = 0;
+    Check(
+        SendMessageTimeoutW(form.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS, &ignored) != 0,
+        "the window does not answer " + when);
+    Check(WaitForSingleObject(program.Process(), 0) == WAIT_TIMEOUT, "the program ended " + when);
+}
+
+// The settings file that held "0x0" was written back at the close, as 0 in decimal.
+void CheckSavedAtClose(const fs::path& settings, const std::string& close) {
+    const std::string written = ReadFile(settings);
+    Check(written == "[Parameters]\r\nLanguage=0\r\n",
+          "the settings file after " + close + " holds \"" + written + "\": the settings were not saved");
+}
+
 // Another program posts the window's private messages, idle and while the confirmation box is up: nothing
 // may crash, hang, end a run early or count as OK. A WM_QUIT during the box is Cancel, and ends the program
 // through the normal close, which saves the settings.
@@ -610,13 +626,7 @@ void ForeignMessages(const std::wstring& exe) {
     const fs::path settings = WriteSettings(folder, "0x0");
     Program program(exe, folder.Path(), settings, link.Port());
     const Form form(program.MainWindow());
-    const auto answers = [&](const std::string& when) {
-        DWORD_PTR ignored = 0;
-        Check(SendMessageTimeoutW(form.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
-                                  &ignored) != 0,
-              "the window does not answer " + when);
-        Check(WaitForSingleObject(program.Process(), 0) == WAIT_TIMEOUT, "the program ended " + when);
-    };
+    const auto answers = [&](const std::string& when) { CheckAnswers(program, form, when); };
     const auto postAll = [&] {
         for (int i = 0; i < 20; ++i) {
             PostMessageW(form.window, qx::WM_HOST_CALL, 0, 0x1234);
@@ -639,9 +649,7 @@ void ForeignMessages(const std::wstring& exe) {
     PostMessageW(form.window, WM_QUIT, 7, 0);
     Check(program.WaitExit() == 7, "the quit during the confirmation did not end the program with its code");
     Check(!link.Touched(), "the quit during the confirmation was taken for OK: the link was used");
-    const std::string written = ReadFile(settings);
-    Check(written == "[Parameters]\r\nLanguage=0\r\n",
-          "the settings file after the quit holds \"" + written + "\": the quit skipped the close");
+    CheckSavedAtClose(settings, "the quit");
 }
 
 // Another program posts the messages only the system may send: the window's teardown (WM_NCDESTROY,
@@ -663,11 +671,7 @@ void SystemMessagesFromOthers(const std::wstring& exe) {
         }
     };
     const auto alive = [&](const std::string& when) {
-        DWORD_PTR ignored = 0;
-        Check(SendMessageTimeoutW(form.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
-                                  &ignored) != 0,
-              "the window does not answer " + when);
-        Check(WaitForSingleObject(program.Process(), 0) == WAIT_TIMEOUT, "the program ended " + when);
+        CheckAnswers(program, form, when);
         Check(IsWindow(form.window) && IsWindowVisible(form.window), "the window is gone " + when);
         CheckText(TextOf(form.btnExit), L"Exit", "btnExit caption " + when);
         // A control told it is gone lets go of its own state: the status bar would lose its panels.
@@ -697,9 +701,7 @@ void SystemMessagesFromOthers(const std::wstring& exe) {
 
     form.CloseWithCloseBox();
     Check(program.WaitExit() == 0, "the close box did not end the program cleanly");
-    const std::string written = ReadFile(settings);
-    Check(written == "[Parameters]\r\nLanguage=0\r\n",
-          "the settings file after closing holds \"" + written + "\": the close did not save them");
+    CheckSavedAtClose(settings, "the close box");
 }
 
 void CloseBoxSavesSettings(const std::wstring& exe) {
