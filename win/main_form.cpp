@@ -36,6 +36,10 @@ void Guarded(HWND owner, Work&& work) {
     }
 }
 
+// Sent from Windows 8.1 on when the window moves to a monitor of another DPI or the DPI changes; the headers
+// at the program's oldest Windows do not know it, and older Windows never send it.
+constexpr UINT DPI_CHANGED_MESSAGE = 0x02E0;
+
 // GetDpiForWindow exists from Windows 10 1607 on; it is looked up at run time so the program still starts on
 // older Windows, which have one DPI for the whole screen.
 int WindowDpi(HWND window) {
@@ -221,7 +225,7 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
-        case WM_DPICHANGED:
+        case DPI_CHANGED_MESSAGE:
             OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
             return 0;
         case WM_HOST_CALL:

@@ -92,12 +92,12 @@ void CheckText(const std::wstring& seen, const std::wstring& expected, const std
 // Polls `probe` until it gives a value, for at most `limitMs`.
 template <typename Probe>
 auto WaitFor(const std::string& what, Probe probe, DWORD limitMs = WAIT_MS) {
-    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    const DWORD started = GetTickCount();
     for (;;) {
         if (auto value = probe()) {
             return value;
         }
-        if (GetTickCount64() >= deadline) {
+        if (GetTickCount() - started >= limitMs) {
             throw Failure("timed out waiting for " + what);
         }
         Sleep(POLL_MS);
@@ -317,7 +317,7 @@ class ScratchFolder {
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         path_ = fs::path(temp) / (L"qx2205r-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(GetTickCount64()));
+                                  std::to_wstring(GetTickCount()));
         fs::create_directories(path_);
     }
     ScratchFolder(const ScratchFolder&) = delete;
@@ -761,7 +761,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
     WaitFor("the confirmation box's text",
             [&] { return !TextOf(GetDlgItem(confirm, MESSAGE_BOX_TEXT_ID)).empty(); });
     shot(L"2-confirm");
-    const ULONGLONG started = GetTickCount64();
+    const DWORD started = GetTickCount();
     Press(GetDlgItem(confirm, IDOK));
     WaitFor("the confirmation box to close", [&] { return !IsWindow(confirm) || !IsWindowVisible(confirm); });
 
@@ -782,14 +782,14 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
             return program.OpenBox(form.window);
         },
         60000);
-    const ULONGLONG elapsed = GetTickCount64() - started;
+    const DWORD elapsed = GetTickCount() - started;
     WaitFor("the result box's text",
             [&] { return !TextOf(GetDlgItem(result, MESSAGE_BOX_TEXT_ID)).empty(); });
     const std::wstring caption = TextOf(result);
     const std::wstring text = TextOf(GetDlgItem(result, MESSAGE_BOX_TEXT_ID));
     const std::wstring panelAfter = program.StatusText(form.statusBar, 1);
     shot(L"4-result");
-    std::printf("result box: %s / %s after %llu ms\n", Utf8(caption).c_str(), Utf8(text).c_str(), elapsed);
+    std::printf("result box: %s / %s after %lu ms\n", Utf8(caption).c_str(), Utf8(text).c_str(), elapsed);
     Press(GetDlgItem(result, IDOK));
     form.WaitIdle(program);
     form.CloseWithCloseBox();
