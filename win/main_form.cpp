@@ -153,7 +153,7 @@ void ShowException(HWND owner, const std::string& message) {
 std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
     std::wstring caption = MAIN_FORM_CAPTION;
     if (loopbackPort) {
-        caption += L" - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort);
+        caption += L" - IrDA loopback 127.0.0.1:" + Widen(std::to_string(*loopbackPort));
     }
     return caption;
 }
