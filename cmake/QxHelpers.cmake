@@ -20,3 +20,16 @@ function(qx_add_gtest name)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest_main)
     gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
 endfunction()
+
+# qx_windows_program(target [SHIPPED]): links a Windows program as the release is linked: our runtime objects
+# ahead of the libraries (win/CMakeLists.txt) and stripped. A SHIPPED program also gets a link map with the
+# linker's cross references, PROGRAM.exe.map beside it, for the import check in tests/imports/.
+function(qx_windows_program target)
+    cmake_parse_arguments(ARG "SHIPPED" "" "" ${ARGN})
+    target_link_libraries(${target} PRIVATE qx_runtime)
+    target_link_options(${target} PRIVATE -s)
+    if(ARG_SHIPPED)
+        target_link_options(${target} PRIVATE "LINKER:-Map=$<TARGET_FILE:${target}>.map" LINKER:--cref)
+        set_property(GLOBAL APPEND PROPERTY QX_SHIPPED_PROGRAMS ${target})
+    endif()
+endfunction()

@@ -12,7 +12,7 @@ bool IsConsole(HANDLE handle) {
 
 }  // namespace
 
-ConsoleIo::ConsoleIo() : start_(GetTickCount64()) {}
+ConsoleIo::ConsoleIo() : start_(GetTickCount()) {}
 
 void ConsoleIo::Write(HANDLE handle, const std::string& text) {
     if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) {
@@ -90,7 +90,8 @@ std::optional<std::string> ConsoleIo::ReadLine() {
 }
 
 std::uint32_t ConsoleIo::MillisecondsSinceStart() {
-    return static_cast<std::uint32_t>(GetTickCount64() - start_);
+    // Unsigned arithmetic keeps the difference right across the 32-bit tick's wrap every 49.7 days.
+    return static_cast<std::uint32_t>(GetTickCount() - start_);
 }
 
 }  // namespace qx

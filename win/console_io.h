@@ -25,7 +25,7 @@ class ConsoleIo final : public ConsoleEnvironment {
   private:
     static void Write(HANDLE handle, const std::string& text);
 
-    ULONGLONG start_;
+    DWORD start_;
 };
 
 }  // namespace qx

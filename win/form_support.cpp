@@ -39,7 +39,7 @@ bool SentOnlyBySystem(UINT message) {
         case WM_NCCREATE:
         case WM_DESTROY:
         case WM_NCDESTROY:
-        case WM_DPICHANGED:
+        case DPI_CHANGED_MESSAGE:
             return true;
         default:
             return false;

@@ -30,6 +30,10 @@ void Guarded(HWND owner, Work&& work) {
     }
 }
 
+// Sent from Windows 8.1 on when the window moves to a monitor of another DPI or the DPI changes; the headers
+// at the program's oldest Windows do not know it, and older Windows never send it.
+inline constexpr UINT DPI_CHANGED_MESSAGE = 0x02E0;
+
 // The DPI the window is shown at.
 int WindowDpi(HWND window);
 

@@ -28,7 +28,7 @@ thread_local TMainForm* formBeingCreated = nullptr;
 std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
     std::wstring caption = MAIN_FORM_CAPTION;
     if (loopbackPort) {
-        caption += L" - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort);
+        caption += L" - IrDA loopback 127.0.0.1:" + Widen(std::to_string(*loopbackPort));
     }
     return caption;
 }
@@ -129,9 +129,9 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 return 0;
             }
             break;
-        case WM_DPICHANGED:
+        case DPI_CHANGED_MESSAGE:
             // The system says so first: the window's DPI has changed by the time it sends this, and only then
-            // is the message its own, with a rectangle to read. Any other WM_DPICHANGED changes nothing.
+            // is the message its own, with a rectangle to read. Any other DPI change message changes nothing.
             if (const int dpi = WindowDpi(handle_); dpi != dpi_) {
                 OnDpiChanged(dpi, *reinterpret_cast<const RECT*>(lParam));
             }

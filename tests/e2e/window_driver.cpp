@@ -92,12 +92,12 @@ void CheckText(const std::wstring& seen, const std::wstring& expected, const std
 // Polls `probe` until it gives a value, for at most `limitMs`.
 template <typename Probe>
 auto WaitFor(const std::string& what, Probe probe, DWORD limitMs = WAIT_MS) {
-    const ULONGLONG deadline = GetTickCount64() + limitMs;
+    const DWORD started = GetTickCount();
     for (;;) {
         if (auto value = probe()) {
             return value;
         }
-        if (GetTickCount64() >= deadline) {
+        if (GetTickCount() - started >= limitMs) {
             throw Failure("timed out waiting for " + what);
         }
         Sleep(POLL_MS);
@@ -317,7 +317,7 @@ class ScratchFolder {
         wchar_t temp[MAX_PATH] = {};
         GetTempPathW(MAX_PATH, temp);
         path_ = fs::path(temp) / (L"qx2205r-e2e-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(GetTickCount64()));
+                                  std::to_wstring(GetTickCount()));
         fs::create_directories(path_);
     }
     ScratchFolder(const ScratchFolder&) = delete;
@@ -657,6 +657,8 @@ void ForeignMessages(const std::wstring& exe) {
 // that never answers. The window must neither crash, nor let go of its form, nor end: the run still ends
 // with its box, the buttons come back, and the close box still closes the link and saves the settings.
 void SystemMessagesFromOthers(const std::wstring& exe) {
+    // WM_DPICHANGED, which the headers at the program's oldest Windows do not name.
+    constexpr UINT dpiChanged = 0x02E0;
     ScratchFolder folder;
     // Read as 0 and written back in decimal: the new text shows the settings were saved at the close.
     const fs::path settings = WriteSettings(folder, "0x0");
@@ -665,7 +667,7 @@ void SystemMessagesFromOthers(const std::wstring& exe) {
     const Form form(program.MainWindow());
     const auto postAll = [&] {
         for (const HWND target : {form.window, form.btnSet, form.statusBar}) {
-            PostMessageW(target, WM_DPICHANGED, MAKEWPARAM(192, 192), 0x10);
+            PostMessageW(target, dpiChanged, MAKEWPARAM(192, 192), 0x10);
             PostMessageW(target, WM_NCDESTROY, 0, 0);
             PostMessageW(target, WM_DESTROY, 0, 0);
         }
@@ -826,7 +828,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
     WaitFor("the confirmation box's text",
             [&] { return !TextOf(GetDlgItem(confirm, MESSAGE_BOX_TEXT_ID)).empty(); });
     shot(L"2-confirm");
-    const ULONGLONG started = GetTickCount64();
+    const DWORD started = GetTickCount();
     Press(GetDlgItem(confirm, IDOK));
     WaitFor("the confirmation box to close", [&] { return !IsWindow(confirm) || !IsWindowVisible(confirm); });
 
@@ -847,14 +849,14 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
             return program.OpenBox(form.window);
         },
         60000);
-    const ULONGLONG elapsed = GetTickCount64() - started;
+    const DWORD elapsed = GetTickCount() - started;
     WaitFor("the result box's text",
             [&] { return !TextOf(GetDlgItem(result, MESSAGE_BOX_TEXT_ID)).empty(); });
     const std::wstring caption = TextOf(result);
     const std::wstring text = TextOf(GetDlgItem(result, MESSAGE_BOX_TEXT_ID));
     const std::wstring panelAfter = program.StatusText(form.statusBar, 1);
     shot(L"4-result");
-    std::printf("result box: %s / %s after %llu ms\n", Utf8(caption).c_str(), Utf8(text).c_str(), elapsed);
+    std::printf("result box: %s / %s after %lu ms\n", Utf8(caption).c_str(), Utf8(text).c_str(), elapsed);
     Press(GetDlgItem(result, IDOK));
     form.WaitIdle(program);
     form.CloseWithCloseBox();
