@@ -109,6 +109,50 @@ std::optional<FrameFault> ParseFrameFault(std::string_view text, std::size_t rep
     return std::nullopt;
 }
 
+// KIND[:COUNT] of a link fault; the counted kinds play once unless COUNT says otherwise.
+bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
+    std::string_view kind;
+    int count = EVERY_TIME;
+    if (!SplitCount(text, kind, count)) {
+        return false;
+    }
+    const int times = count == EVERY_TIME ? 1 : count;
+    struct Counted {
+        std::string_view name;
+        int LinkFaults::*count;
+    };
+    static constexpr Counted COUNTED[] = {
+        {"bad-fcs", &LinkFaults::badFcs},
+        {"drop-reply", &LinkFaults::dropReply},
+        {"dm-snrm", &LinkFaults::dmSnrm},
+        {"rnr", &LinkFaults::rnr},
+    };
+    struct Switch {
+        std::string_view name;
+        bool LinkFaults::*on;
+    };
+    static constexpr Switch SWITCHES[] = {
+        {"no-ias-class", &LinkFaults::noIasClass},
+        {"slow-turnaround", &LinkFaults::slowTurnaround},
+        {"echo", &LinkFaults::echo},
+        {"noise", &LinkFaults::noise},
+        {"silent-after-connect", &LinkFaults::silentAfterConnect},
+    };
+    for (const auto& counted : COUNTED) {
+        if (kind == counted.name) {
+            faults.*counted.count = times;
+            return true;
+        }
+    }
+    for (const auto& named : SWITCHES) {
+        if (kind == named.name && count == EVERY_TIME) {
+            faults.*named.on = true;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<Device> ParseDevice(std::string_view text, std::uint32_t defaultId) {
     Device device{defaultId, std::string(text)};
     const auto colon = text.rfind(':');
@@ -133,6 +177,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
     constexpr std::size_t WRITE_REPLY_SIZE = 3;
     Options options;
     bool devicesGiven = false;
+    std::string serialOnly;  // an option of the serial mode, given without it
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         std::string_view value;
@@ -144,6 +189,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
         }
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (name == "--serial") {
+            options.serial = true;
             continue;
         }
         if (name == "--no-devices") {
@@ -168,6 +217,26 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
                 return bad();
             }
             options.port = static_cast<std::uint16_t>(*port);
+        } else if (name == "--serial-device") {
+            if (value.empty()) {
+                return bad();
+            }
+            options.serialDevice = value;
+        } else if (name == "--capture") {
+            options.captureFile = value;
+            serialOnly = name;
+        } else if (name == "--link-fault") {
+            if (!ParseLinkFault(value, options.linkFaults)) {
+                return bad();
+            }
+            serialOnly = name;
+        } else if (name == "--turnaround-ms") {
+            const auto ms = ParseInRange(value, 0, 10000);
+            if (!ms) {
+                return bad();
+            }
+            options.turnaroundMs = static_cast<std::uint32_t>(*ms);
+            serialOnly = name;
         } else if (name == "--port-file") {
             options.portFile = value;
         } else if (name == "--record") {
@@ -229,7 +298,19 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             return std::nullopt;
         }
     }
+    if (options.serial && !options.serialDevice.empty()) {
+        error = "--serial and --serial-device exclude each other";
+        return std::nullopt;
+    }
+    if (!serialOnly.empty() && !options.SerialMode()) {
+        error = serialOnly + " needs --serial or --serial-device";
+        return std::nullopt;
+    }
     return options;
+}
+
+bool Options::SerialMode() const {
+    return serial || !serialDevice.empty();
 }
 
 std::string HelpText() {
