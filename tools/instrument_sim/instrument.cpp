@@ -125,13 +125,15 @@ Bytes Instrument::AnswerDiscovery() {
     return answer;
 }
 
-std::array<std::uint8_t, ADDRESS_SIZE> ConnectAddress(std::uint32_t deviceId, const std::string& serviceName) {
+std::array<std::uint8_t, ADDRESS_SIZE> ConnectAddress(std::uint32_t deviceId,
+                                                      const std::string& serviceName) {
     Bytes record;
     record.push_back(static_cast<std::uint8_t>(IRDA_FAMILY));
     record.push_back(static_cast<std::uint8_t>(IRDA_FAMILY >> 8));
     PutLittleEndian32(record, deviceId);
-    record.insert(record.end(), serviceName.begin(),
-                  serviceName.begin() + static_cast<std::ptrdiff_t>(std::min(serviceName.size(), SERVICE_NAME_SIZE)));
+    record.insert(
+        record.end(), serviceName.begin(),
+        serviceName.begin() + static_cast<std::ptrdiff_t>(std::min(serviceName.size(), SERVICE_NAME_SIZE)));
     std::array<std::uint8_t, ADDRESS_SIZE> address{};
     std::copy(record.begin(), record.end(), address.begin());
     return address;

@@ -1,6 +1,6 @@
-// The instrument itself, without sockets or serial lines: what it answers to discovery, connect and each frame
-// (faults included), the configuration word it keeps, and the record of everything it saw. The TCP mode speaks
-// it in the loopback emulation's terms, the serial mode through its IrDA stack.
+// The instrument itself, without sockets or serial lines: what it answers to discovery, connect and each
+// frame (faults included), the configuration word it keeps, and the record of everything it saw. The TCP mode
+// speaks it in the loopback emulation's terms, the serial mode through its IrDA stack.
 #pragma once
 
 #include <array>

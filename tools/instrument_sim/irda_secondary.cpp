@@ -119,7 +119,8 @@ std::vector<std::pair<std::uint8_t, unsigned>> Parameters(std::span<const std::u
     return parameters;
 }
 
-std::optional<unsigned> Find(const std::vector<std::pair<std::uint8_t, unsigned>>& parameters, std::uint8_t pi) {
+std::optional<unsigned> Find(const std::vector<std::pair<std::uint8_t, unsigned>>& parameters,
+                             std::uint8_t pi) {
     for (const auto& [id, value] : parameters) {
         if (id == pi) {
             return value;
@@ -213,7 +214,8 @@ void IrdaSecondary::OnXid(std::span<const std::uint8_t> frame, TimePoint now) {
         std::vector<int> slots(static_cast<std::size_t>(slotCount));
         std::iota(slots.begin(), slots.end(), 0);
         std::shuffle(slots.begin(), slots.end(), random_);
-        // Each device its own slot; those beyond the slot count stay unheard, as two answers in one slot would.
+        // Each device its own slot; those beyond the slot count stay unheard, as two answers in one slot
+        // would.
         slots.resize(std::min(slots.size(), discovery_->devices.size()));
         discovery_->devices.resize(slots.size());
         discovery_->slots = slots;
@@ -283,9 +285,11 @@ void IrdaSecondary::OnSnrm(std::span<const std::uint8_t> frame, TimePoint now) {
     link.connectionAddress = connectionAddress;
     link.lastHeard = now;
     const unsigned thresholds = Find(parameters, PI_DISCONNECT_THRESHOLD).value_or(0x01) & OWN_THRESHOLDS;
-    link.threshold = std::chrono::seconds(THRESHOLD_S[static_cast<std::size_t>(std::max(HighestBit(thresholds), 0))]);
+    link.threshold =
+        std::chrono::seconds(THRESHOLD_S[static_cast<std::size_t>(std::max(HighestBit(thresholds), 0))]);
     const int turnaround = HighestBit(Find(parameters, PI_MIN_TURNAROUND).value_or(0x01) & 0xFF);
-    link.minTurnaround = std::chrono::microseconds(MIN_TURNAROUND_US[static_cast<std::size_t>(std::max(turnaround, 0))]);
+    link.minTurnaround =
+        std::chrono::microseconds(MIN_TURNAROUND_US[static_cast<std::size_t>(std::max(turnaround, 0))]);
     const int dataSize = HighestBit(Find(parameters, PI_DATA_SIZE).value_or(0x01) & 0x3F);
     link.primaryDataSize = DATA_SIZES[static_cast<std::size_t>(std::max(dataSize, 0))];
     record["result"] = "ua";
@@ -305,9 +309,26 @@ void IrdaSecondary::OnSnrm(std::span<const std::uint8_t> frame, TimePoint now) {
     Bytes ua = {static_cast<std::uint8_t>(connectionAddress << 1), UA | POLL_BIT};
     PutLittleEndian32(ua, device->id);
     PutLittleEndian32(ua, primary);
-    ua.insert(ua.end(), {PI_BAUD, 1, static_cast<std::uint8_t>(baud), PI_MAX_TURNAROUND, 1, OWN_MAX_TURNAROUND,
-                         PI_DATA_SIZE, 1, OWN_DATA_SIZES, PI_WINDOW, 1, OWN_WINDOW, PI_ADDITIONAL_BOFS, 1,
-                         OWN_ADDITIONAL_BOFS, PI_MIN_TURNAROUND, 1, OWN_MIN_TURNAROUND, PI_DISCONNECT_THRESHOLD, 1,
+    ua.insert(ua.end(), {PI_BAUD,
+                         1,
+                         static_cast<std::uint8_t>(baud),
+                         PI_MAX_TURNAROUND,
+                         1,
+                         OWN_MAX_TURNAROUND,
+                         PI_DATA_SIZE,
+                         1,
+                         OWN_DATA_SIZES,
+                         PI_WINDOW,
+                         1,
+                         OWN_WINDOW,
+                         PI_ADDITIONAL_BOFS,
+                         1,
+                         OWN_ADDITIONAL_BOFS,
+                         PI_MIN_TURNAROUND,
+                         1,
+                         OWN_MIN_TURNAROUND,
+                         PI_DISCONNECT_THRESHOLD,
+                         1,
                          static_cast<std::uint8_t>(thresholds != 0 ? thresholds : 0x01)});
     Send(std::move(ua), ResponseTime(now));
 }
@@ -321,7 +342,9 @@ void IrdaSecondary::OnLinkFrame(std::uint8_t control, std::span<const std::uint8
     if ((control & 0x01) == 0) {  // I frame
         const std::uint8_t ns = (control >> 1) & 0x07;
         OnAck(nr);
-        if (faults_.rnr != 0) {
+        const bool tinyTpData = link.tinyTpLsap && info.size() > LM_TTP_HEADER &&
+                                info[0] == INSTRUMENT_LSAP && (info[1] & 0x7F) == *link.tinyTpLsap;
+        if (faults_.rnr != 0 && tinyTpData && ns == link.vr) {
             if (faults_.rnr > 0) {
                 --faults_.rnr;
             }
@@ -452,8 +475,8 @@ void IrdaSecondary::OnLmPdu(std::span<const std::uint8_t> pdu, TimePoint now) {
         OnTinyTpData(pdu.subspan(2), now);
     } else {
         link.record["lm"].push_back({{"data_on_unconnected_lsap", dlsap}});
-        link.out.push_back({{static_cast<std::uint8_t>(LM_CONTROL | slsap), dlsap, LM_DISCONNECT, LM_NOT_CONNECTED},
-                            now});
+        link.out.push_back(
+            {{static_cast<std::uint8_t>(LM_CONTROL | slsap), dlsap, LM_DISCONNECT, LM_NOT_CONNECTED}, now});
     }
 }
 
@@ -604,13 +627,15 @@ void IrdaSecondary::QueueInstrumentReply(Reply reply, TimePoint now) {
     const std::size_t chunkLimit = link.primaryDataSize - LM_TTP_HEADER;
     for (std::size_t at = 0; at < reply.bytes.size(); at += chunkLimit) {
         Bytes info = {lsap, INSTRUMENT_LSAP, 0x00};
-        const auto chunk = std::span<const std::uint8_t>(reply.bytes).subspan(at, std::min(chunkLimit, reply.bytes.size() - at));
+        const auto chunk = std::span<const std::uint8_t>(reply.bytes)
+                               .subspan(at, std::min(chunkLimit, reply.bytes.size() - at));
         info.insert(info.end(), chunk.begin(), chunk.end());
         link.out.push_back({std::move(info), ready, true});
     }
     if (reply.after == After::Close) {
         link.out.push_back(
-            {{static_cast<std::uint8_t>(LM_CONTROL | lsap), INSTRUMENT_LSAP, LM_DISCONNECT, LM_USER_REQUEST}, ready});
+            {{static_cast<std::uint8_t>(LM_CONTROL | lsap), INSTRUMENT_LSAP, LM_DISCONNECT, LM_USER_REQUEST},
+             ready});
         link.tinyTpLsap.reset();
         EndInstrumentConnection();
     } else if (reply.after == After::Reset) {

@@ -1,7 +1,7 @@
-// The instrument's side of IrDA on a serial line: the secondary station of IrLAP, with IrLMP, its IAS server and
-// TinyTP above it, and the Instrument's own frames inside TinyTP. It works on whole IrLAP frames (address,
-// control, information) and on times handed in, so the serial port, the framing and the clock stay outside and
-// a test can drive it frame by frame.
+// The instrument's side of IrDA on a serial line: the secondary station of IrLAP, with IrLMP, its IAS server
+// and TinyTP above it, and the Instrument's own frames inside TinyTP. It works on whole IrLAP frames
+// (address, control, information) and on times handed in, so the serial port, the framing and the clock stay
+// outside and a test can drive it frame by frame.
 #pragma once
 
 #include <chrono>
@@ -45,8 +45,8 @@ class IrdaSecondary {
     std::vector<Transmission> TakeDue(TimePoint now);
     // When TakeDue next has something to do.
     std::optional<TimePoint> NextWake() const;
-    // Counts the conversations with the instrument that ended, so the caller knows when to bring the record up to
-    // date.
+    // Counts the conversations with the instrument that ended, so the caller knows when to bring the record
+    // up to date.
     int ConnectionsEnded() const { return connectionsEnded_; }
     nlohmann::ordered_json Record() const;
 
@@ -76,9 +76,9 @@ class IrdaSecondary {
         std::deque<Outgoing> out;
         std::optional<std::uint8_t> iasLsap;  // the primary's LSAP of its IAS connection
         std::optional<std::uint8_t> tinyTpLsap;
-        std::string iasClass;  // the class of the last IAS query that found the TinyTP LSAP
-        int sendCredit = 0;    // data PDUs the instrument may still send
-        int primaryCredit = 0; // data PDUs the primary may still send
+        std::string iasClass;   // the class of the last IAS query that found the TinyTP LSAP
+        int sendCredit = 0;     // data PDUs the instrument may still send
+        int primaryCredit = 0;  // data PDUs the primary may still send
         bool instrumentOpen = false;
         bool silenced = false;
         FrameSplitter frames;
@@ -100,7 +100,8 @@ class IrdaSecondary {
     void OnLinkFrame(std::uint8_t control, std::span<const std::uint8_t> info, TimePoint now);
     void OnAck(std::uint8_t nr);
     void OnLmPdu(std::span<const std::uint8_t> pdu, TimePoint now);
-    void OnLmControl(std::uint8_t dlsap, std::uint8_t slsap, std::span<const std::uint8_t> pdu, TimePoint now);
+    void OnLmControl(std::uint8_t dlsap, std::uint8_t slsap, std::span<const std::uint8_t> pdu,
+                     TimePoint now);
     void OnIasQuery(std::uint8_t slsap, std::span<const std::uint8_t> query, TimePoint now);
     void OnTinyTpData(std::span<const std::uint8_t> pdu, TimePoint now);
     void QueueInstrumentReply(Reply reply, TimePoint now);

@@ -314,7 +314,8 @@ bool Options::SerialMode() const {
 }
 
 std::string HelpText() {
-    return R"(instrument_sim: plays the instrument over the IrDA loopback emulation (TCP on 127.0.0.1).
+    return R"(instrument_sim: plays the instrument over the IrDA loopback emulation (TCP on 127.0.0.1), or in IrDA
+over a serial line (--serial, --serial-device).
 
 Usage: instrument_sim [options]      (--name VALUE or --name=VALUE)
 
@@ -351,6 +352,30 @@ Fault kinds:
   late        the right reply, held back until the next request arrives and then sent just ahead of that
               request's own reply, as a reply that missed the program's wait; with COUNT 2 or more the
               next reply is late too
+
+Serial IrDA (instead of TCP):
+  --serial                 make a pty and play the instrument on it in IrDA at 9600 baud: SIR framing, IrLAP
+                           secondary (XID with each device's nickname, UA with its own parameters), IrLMP, IAS
+                           (class = the device's name, attribute IrDA:TinyTP:LsapSel) and TinyTP with credits,
+                           the instrument's frames within. The pty's path (/dev/pts/N) is printed on stdout, as
+                           the only line, and written to --port-file.
+  --serial-device PATH     the same on a serial device (opened at 9600 baud, 8N1, raw)
+  --turnaround-ms N        the wait of the slow-turnaround fault (default 400)
+  The word, the record and the faults above play as over TCP; a device's id is its IrLAP address, and a
+  connect is the IrLMP connect to its TinyTP LSAP with the class of the IAS query as its service name. The link
+  drops when the primary stays silent past the link disconnect threshold (3 s unless the primary negotiates
+  8 s). The record gains "irda": the discoveries, each link (parameters, IAS queries, IrLMP, retransmissions,
+  how it ended) and the line's byte counts.
+  --link-fault KIND[:COUNT]  a fault of the link (repeat for several); COUNT for the counted kinds, default 1:
+    bad-fcs[:COUNT]        the first COUNT frames with the instrument's data go out with a wrong FCS
+    drop-reply[:COUNT]     the first COUNT frames with the instrument's data are lost on the way out
+    dm-snrm[:COUNT]        the first COUNT connection requests (SNRM) are answered with DM
+    rnr[:COUNT]            the first COUNT frames with the program's data are answered with RNR and not taken
+    no-ias-class           IAS answers every query with "no such class"
+    slow-turnaround        every response goes out --turnaround-ms after the frame it answers
+    echo                   the adapter echoes every byte it is sent, ahead of any answer
+    noise                  stray bytes and a runt frame with a bad FCS ahead of every frame sent
+    silent-after-connect   nothing more is sent once the TinyTP connection is confirmed
 
 Frames the instrument does not know (a wrong greeting, any request before the greeting) get C0 00 03.
 A connect whose address names no listed device (id and service name) is refused with 10061.
