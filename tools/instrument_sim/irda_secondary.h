@@ -35,6 +35,51 @@ struct Transmission {
     bool badFcs = false;  // sent with its FCS spoilt
 };
 
+// An LM-PDU waiting to go out, with what it takes.
+struct SecondaryOutgoing {
+    Bytes info;
+    TimePoint ready;
+    bool tinyTp = false;        // a TinyTP PDU: carries a delta credit, and costs one when it has data
+    bool resetLink = false;     // not sent: the link is dropped with DM in its place
+    bool silenceAfter = false;  // the TinyTP connect confirm, after which silent-after-connect plays
+};
+
+// The IrLAP connection and what runs over it.
+struct SecondaryLink {
+    std::uint32_t primary = 0;
+    Device device;
+    std::uint8_t connectionAddress = 0;
+    std::uint8_t vs = 0;
+    std::uint8_t vr = 0;
+    std::optional<Bytes> unacked;  // the I-frame's information, until the primary's Nr passes it
+    std::uint8_t unackedNs = 0;
+    bool primaryBusy = false;
+    TimePoint lastHeard;
+    std::chrono::milliseconds threshold{3000};
+    std::chrono::microseconds minTurnaround{0};
+    std::size_t primaryDataSize = 64;
+    std::deque<SecondaryOutgoing> out;
+    std::optional<std::uint8_t> iasLsap;  // the primary's LSAP of its IAS connection
+    std::optional<std::uint8_t> tinyTpLsap;
+    std::string iasClass;   // the class of the last IAS query that found the TinyTP LSAP
+    int sendCredit = 0;     // data PDUs the instrument may still send
+    int primaryCredit = 0;  // data PDUs the primary may still send
+    bool instrumentOpen = false;
+    bool silenced = false;
+    FrameSplitter frames;
+    nlohmann::ordered_json record;
+};
+
+// The discovery under way.
+struct SecondaryDiscovery {
+    std::uint32_t primary = 0;
+    int lastSlot = -1;
+    std::vector<int> slots;  // per device in range: the slot it answers in
+    std::vector<bool> answered;
+    std::vector<Device> devices;
+    nlohmann::ordered_json record;
+};
+
 class IrdaSecondary {
   public:
     IrdaSecondary(const Options& options, Instrument& instrument, std::uint32_t seed);
@@ -51,48 +96,9 @@ class IrdaSecondary {
     nlohmann::ordered_json Record() const;
 
   private:
-    // An LM-PDU waiting to go out, with what it takes.
-    struct Outgoing {
-        Bytes info;
-        TimePoint ready;
-        bool tinyTp = false;        // a TinyTP PDU: carries a delta credit, and costs one when it has data
-        bool resetLink = false;     // not sent: the link is dropped with DM in its place
-        bool silenceAfter = false;  // the TinyTP connect confirm, after which silent-after-connect plays
-    };
-
-    struct Link {
-        std::uint32_t primary = 0;
-        Device device;
-        std::uint8_t connectionAddress = 0;
-        std::uint8_t vs = 0;
-        std::uint8_t vr = 0;
-        std::optional<Bytes> unacked;  // the I-frame's information, until the primary's Nr passes it
-        std::uint8_t unackedNs = 0;
-        bool primaryBusy = false;
-        TimePoint lastHeard;
-        std::chrono::milliseconds threshold{3000};
-        std::chrono::microseconds minTurnaround{0};
-        std::size_t primaryDataSize = 64;
-        std::deque<Outgoing> out;
-        std::optional<std::uint8_t> iasLsap;  // the primary's LSAP of its IAS connection
-        std::optional<std::uint8_t> tinyTpLsap;
-        std::string iasClass;   // the class of the last IAS query that found the TinyTP LSAP
-        int sendCredit = 0;     // data PDUs the instrument may still send
-        int primaryCredit = 0;  // data PDUs the primary may still send
-        bool instrumentOpen = false;
-        bool silenced = false;
-        FrameSplitter frames;
-        nlohmann::ordered_json record;
-    };
-
-    struct Discovery {
-        std::uint32_t primary = 0;
-        int lastSlot = -1;
-        std::vector<int> slots;  // per device in range: the slot it answers in
-        std::vector<bool> answered;
-        std::vector<Device> devices;
-        nlohmann::ordered_json record;
-    };
+    using Outgoing = SecondaryOutgoing;
+    using Link = SecondaryLink;
+    using Discovery = SecondaryDiscovery;
 
     void Send(Bytes frame, TimePoint at, bool badFcs = false);
     void OnXid(std::span<const std::uint8_t> frame, TimePoint now);

@@ -225,6 +225,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
         } else if (name == "--capture") {
             options.captureFile = value;
             serialOnly = name;
+        } else if (name == "--wire-log") {
+            options.wireLogFile = value;
+            serialOnly = name;
         } else if (name == "--link-fault") {
             if (!ParseLinkFault(value, options.linkFaults)) {
                 return bad();
@@ -361,6 +364,8 @@ Serial IrDA (instead of TCP):
                            the only line, and written to --port-file.
   --serial-device PATH     the same on a serial device (opened at 9600 baud, 8N1, raw)
   --turnaround-ms N        the wait of the slow-turnaround fault (default 400)
+  --wire-log FILE          every byte on the line as it went, one line a chunk: "< C0 FF ..." received,
+                           "> ..." sent (echoes and noise included)
   The word, the record and the faults above play as over TCP; a device's id is its IrLAP address, and a
   connect is the IrLMP connect to its TinyTP LSAP with the class of the IAS query as its service name. The link
   drops when the primary stays silent past the link disconnect threshold (3 s unless the primary negotiates

@@ -69,6 +69,7 @@ struct Options {
     bool serial = false;
     std::string serialDevice;
     std::string captureFile;
+    std::string wireLogFile;
     LinkFaults linkFaults;
     std::uint32_t turnaroundMs = 400;  // the slow turnaround's wait before each response
     std::string portFile;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <random>
@@ -99,7 +100,13 @@ class SerialServer {
           instrument_(options),
           secondary_(options, instrument_, seed),
           line_(std::move(line)),
-          noise_(seed + 1) {}
+          noise_(seed + 1) {
+        if (!options.wireLogFile.empty()) {
+            wireLog_.open(options.wireLogFile, std::ios::trunc);
+        }
+    }
+
+    bool WireLogOpen() const { return options_.wireLogFile.empty() || wireLog_.is_open(); }
 
     std::string Run(const sigset_t& runMask, const volatile std::sig_atomic_t& stop) {
         const auto deadline = Clock::now() + std::chrono::seconds(options_.timeoutS);
@@ -140,6 +147,8 @@ class SerialServer {
         return "signal";
     }
 
+    const std::string& Path() const { return line_.path; }
+
     void WriteRecord(const std::string& stopReason) {
         if (options_.recordFile.empty()) {
             return;
@@ -166,6 +175,7 @@ class SerialServer {
         }
         const auto bytes = std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got));
         bytesReceived_ += bytes.size();
+        LogWire('<', bytes);
         if (options_.linkFaults.echo) {
             Write(bytes);
         }
@@ -217,11 +227,18 @@ class SerialServer {
         return noise;
     }
 
+    void LogWire(char direction, std::span<const std::uint8_t> bytes) {
+        if (wireLog_.is_open()) {
+            wireLog_ << direction << ' ' << Hex(bytes) << std::endl;
+        }
+    }
+
     void Write(std::span<const std::uint8_t> bytes) {
         while (!bytes.empty()) {
             const ssize_t written = ::write(line_.fd.Get(), bytes.data(), bytes.size());
             if (written > 0) {
                 bytesSent_ += static_cast<std::size_t>(written);
+                LogWire('>', bytes.first(static_cast<std::size_t>(written)));
                 bytes = bytes.subspan(static_cast<std::size_t>(written));
                 continue;
             }
@@ -239,6 +256,7 @@ class SerialServer {
     Line line_;
     qx::irda::SirDeframer deframer_;
     std::mt19937 noise_;
+    std::ofstream wireLog_;
     int recordedEnds_ = 0;
     std::size_t bytesReceived_ = 0;
     std::size_t bytesSent_ = 0;
@@ -259,8 +277,12 @@ int RunSerial(const Options& options, const sigset_t& runMask, const volatile st
         std::cerr << "instrument_sim: cannot write " << options.portFile << "\n";
         return 1;
     }
-    std::cout << line->path << std::endl;
     SerialServer server(options, std::move(*line), std::random_device{}());
+    if (!server.WireLogOpen()) {
+        std::cerr << "instrument_sim: cannot write " << options.wireLogFile << "\n";
+        return 1;
+    }
+    std::cout << server.Path() << std::endl;
     const std::string reason = server.Run(runMask, stop);
     server.WriteRecord(reason);
     return reason == "error" ? 1 : 0;
