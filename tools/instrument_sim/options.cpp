@@ -370,7 +370,7 @@ Serial IrDA (instead of TCP):
   connect is the IrLMP connect to its TinyTP LSAP with the class of the IAS query as its service name. The link
   drops when the primary stays silent past the link disconnect threshold (3 s unless the primary negotiates
   8 s). The record gains "irda": the discoveries, each link (parameters, IAS queries, IrLMP, retransmissions,
-  how it ended) and the line's byte counts.
+  how it ended) and the line's byte and frame counts.
   --link-fault KIND[:COUNT]  a fault of the link (repeat for several); COUNT for the counted kinds, default 1:
     bad-fcs[:COUNT]        the first COUNT frames with the instrument's data go out with a wrong FCS
     drop-reply[:COUNT]     the first COUNT frames with the instrument's data are lost on the way out

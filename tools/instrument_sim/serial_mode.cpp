@@ -155,10 +155,9 @@ class SerialServer {
         }
         nlohmann::ordered_json record = instrument_.Record(stopReason);
         record["irda"] = secondary_.Record();
-        record["irda"]["line"] = {{"path", line_.path},
-                                  {"bytes_received", bytesReceived_},
-                                  {"bytes_sent", bytesSent_},
-                                  {"frames_dropped", deframer_.Dropped()},
+        record["irda"]["line"] = {{"path", line_.path},           {"bytes_received", bytesReceived_},
+                                  {"bytes_sent", bytesSent_},     {"frames_received", framesReceived_},
+                                  {"frames_sent", framesSent_},   {"frames_dropped", deframer_.Dropped()},
                                   {"bytes_not_taken", bytesLost_}};
         const std::string text = record.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         if (!WriteFileAtomically(options_.recordFile, text + "\n")) {
@@ -182,6 +181,7 @@ class SerialServer {
         const auto now = Clock::now();
         for (const std::uint8_t byte : bytes) {
             if (deframer_.Push(byte)) {
+                ++framesReceived_;
                 const Bytes frame(deframer_.Frame().begin(), deframer_.Frame().end());
                 secondary_.Receive(frame, now);
             }
@@ -192,6 +192,7 @@ class SerialServer {
         if (options_.linkFaults.noise) {
             Write(Noise());
         }
+        ++framesSent_;
         Bytes wrapped = qx::irda::SirWrap(transmission.frame);
         if (transmission.badFcs) {
             SpoilFcs(wrapped);
@@ -261,6 +262,8 @@ class SerialServer {
     std::size_t bytesReceived_ = 0;
     std::size_t bytesSent_ = 0;
     std::size_t bytesLost_ = 0;
+    std::size_t framesReceived_ = 0;
+    std::size_t framesSent_ = 0;
 };
 
 }  // namespace
