@@ -111,7 +111,11 @@ void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
     if (faults.droppedReplies.contains(number)) {
         return;
     }
-    IrdaBytes wire = irda::SirWrap(frame, SECONDARY_XBOFS);
+    IrdaBytes content = frame;
+    if (mangle) {
+        mangle(content);
+    }
+    IrdaBytes wire = irda::SirWrap(content, SECONDARY_XBOFS);
     if (faults.badFcsOnReply == number) {
         wire[SECONDARY_XBOFS + 1] ^= 0x01;  // the address byte: the FCS no longer matches
     }

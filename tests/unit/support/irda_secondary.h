@@ -94,6 +94,8 @@ class IrdaSecondary : public irda::SerialPort {
     LinkFaults faults;
     std::uint32_t openError = 0;  // non-zero: Open fails with it
     bool writeFails = false;      // every write fails (the adapter is gone)
+    // Changes each reply frame before it is wrapped (its FCS then matches whatever it holds).
+    std::function<void(IrdaBytes&)> mangle;
     // What the instrument answers to each SDU it receives (default: nothing).
     std::function<std::optional<IrdaBytes>(const IrdaBytes&)> respond;
 
