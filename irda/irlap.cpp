@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/irda_link.h"
+
 namespace qx::irda {
 namespace {
 
@@ -13,17 +15,6 @@ constexpr std::size_t FRAMES_AHEAD_LIMIT = 8;
 // Information fields received and not yet taken by IrLMP.
 constexpr std::size_t RECEIVED_LIMIT = 16;
 constexpr std::size_t READ_CHUNK = 256;
-
-void PutLittle32(Bytes& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
-
-std::uint32_t GetLittle32(std::span<const std::uint8_t> bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 std::uint8_t SlotFlags(std::size_t slots) {
     switch (slots) {
@@ -58,6 +49,12 @@ std::int32_t Until(std::uint32_t deadline, std::uint32_t now) {
 
 }  // namespace
 
+void PutLittle32(Bytes& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
 Bytes Frame(std::initializer_list<std::uint8_t> head, std::span<const std::uint8_t> tail) {
     Bytes frame;
     frame.reserve(head.size() + tail.size());
@@ -90,11 +87,11 @@ std::optional<DiscoveredDevice> ParseXidResponse(std::span<const std::uint8_t> f
         (frame[1] & ~LAP_PF) != LAP_XID_RESPONSE || frame[2] != XID_FORMAT) {
         return std::nullopt;
     }
-    if (GetLittle32(frame.subspan(7, 4)) != ownAddress) {
+    if (ReadLittle32(frame.subspan(7, 4)) != ownAddress) {
         return std::nullopt;
     }
     DiscoveredDevice device;
-    device.address = GetLittle32(frame.subspan(3, 4));
+    device.address = ReadLittle32(frame.subspan(3, 4));
     const auto info = frame.subspan(2 + XID_FIXED_SIZE);
     if (info.empty()) {
         return device;  // a device that gives no discovery information

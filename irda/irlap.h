@@ -23,6 +23,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A frame of a few header bytes and then `tail`.
 Bytes Frame(std::initializer_list<std::uint8_t> head, std::span<const std::uint8_t> tail = {});
+// Appends a 32-bit IrLAP device address, low byte first (ReadLittle32 reads it back).
+void PutLittle32(Bytes& out, std::uint32_t value);
 
 // Address byte: connection address << 1 | C/R (1 for the primary's commands).
 inline constexpr std::uint8_t LAP_BROADCAST = 0x7F;

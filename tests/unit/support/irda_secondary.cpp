@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "irda/irlap.h"
+#include "link/irda_link.h"
+
 namespace qx::test {
 namespace {
 
@@ -9,15 +12,10 @@ constexpr std::size_t SECONDARY_XBOFS = 10;
 constexpr std::size_t ENDLESS_CHUNK = 64;
 constexpr std::uint32_t DISCOVERY_TURNAROUND_MS = 5;
 
-void PutLittle32(IrdaBytes& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
+using irda::PutLittle32;
 
 std::uint32_t Little32(const IrdaBytes& bytes, std::size_t at) {
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+    return ReadLittle32(std::span(bytes).subspan(at));
 }
 
 }  // namespace
