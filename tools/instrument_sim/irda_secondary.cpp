@@ -274,6 +274,7 @@ void IrdaSecondary::OnSnrm(std::span<const std::uint8_t> frame, TimePoint now) {
             --faults_.dmSnrm;
         }
         record["result"] = baud == 0 ? "dm: no common baud rate" : "dm";
+        record["end"] = "dm";
         links_.push_back(std::move(record));
         Send(dm, now);
         return;

@@ -364,6 +364,8 @@ Serial IrDA (instead of TCP):
                            the only line, and written to --port-file.
   --serial-device PATH     the same on a serial device (opened at 9600 baud, 8N1, raw)
   --turnaround-ms N        the wait of the slow-turnaround fault (default 400)
+  --capture FILE           every IrLAP frame in and out, time-stamped, as a pcap file of link type 144
+                           (LINKTYPE_LINUX_IRDA) for Wireshark and tshark; "sent" is the instrument's
   --wire-log FILE          every byte on the line as it went, one line a chunk: "< C0 FF ..." received,
                            "> ..." sent (echoes and noise included)
   The word, the record and the faults above play as over TCP; a device's id is its IrLAP address, and a

@@ -16,6 +16,7 @@
 #include <string>
 #include <utility>
 
+#include "irda/capture.h"
 #include "irda/sir_framing.h"
 #include "irda_secondary.h"
 #include "posix_io.h"
@@ -104,9 +105,22 @@ class SerialServer {
         if (!options.wireLogFile.empty()) {
             wireLog_.open(options.wireLogFile, std::ios::trunc);
         }
+        if (!options.captureFile.empty()) {
+            captureFile_.open(options.captureFile, std::ios::binary | std::ios::trunc);
+            capture_.emplace(captureFile_);
+        }
     }
 
-    bool WireLogOpen() const { return options_.wireLogFile.empty() || wireLog_.is_open(); }
+    // The file that did not open, if one did not.
+    std::optional<std::string> UnwritableFile() const {
+        if (!options_.wireLogFile.empty() && !wireLog_.is_open()) {
+            return options_.wireLogFile;
+        }
+        if (capture_ && !capture_->Good()) {
+            return options_.captureFile;
+        }
+        return std::nullopt;
+    }
 
     std::string Run(const sigset_t& runMask, const volatile std::sig_atomic_t& stop) {
         const auto deadline = Clock::now() + std::chrono::seconds(options_.timeoutS);
@@ -183,6 +197,9 @@ class SerialServer {
             if (deframer_.Push(byte)) {
                 ++framesReceived_;
                 const Bytes frame(deframer_.Frame().begin(), deframer_.Frame().end());
+                if (capture_) {
+                    capture_->Frame(false, frame);
+                }
                 secondary_.Receive(frame, now);
             }
         }
@@ -193,6 +210,9 @@ class SerialServer {
             Write(Noise());
         }
         ++framesSent_;
+        if (capture_) {
+            capture_->Frame(true, transmission.frame);  // as the instrument meant it, a spoilt FCS or not
+        }
         Bytes wrapped = qx::irda::SirWrap(transmission.frame);
         if (transmission.badFcs) {
             SpoilFcs(wrapped);
@@ -258,6 +278,8 @@ class SerialServer {
     qx::irda::SirDeframer deframer_;
     std::mt19937 noise_;
     std::ofstream wireLog_;
+    std::ofstream captureFile_;
+    std::optional<qx::irda::PcapWriter> capture_;
     int recordedEnds_ = 0;
     std::size_t bytesReceived_ = 0;
     std::size_t bytesSent_ = 0;
@@ -281,8 +303,8 @@ int RunSerial(const Options& options, const sigset_t& runMask, const volatile st
         return 1;
     }
     SerialServer server(options, std::move(*line), std::random_device{}());
-    if (!server.WireLogOpen()) {
-        std::cerr << "instrument_sim: cannot write " << options.wireLogFile << "\n";
+    if (const auto file = server.UnwritableFile()) {
+        std::cerr << "instrument_sim: cannot write " << *file << "\n";
         return 1;
     }
     std::cout << server.Path() << std::endl;
