@@ -128,6 +128,16 @@ INSTANTIATE_TEST_SUITE_P(
         StackCase{"BadFcsOnce", {"--link-fault", "bad-fcs"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
         StackCase{
             "DroppedReply", {"--link-fault", "drop-reply"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        // The greeting's, the read's and the write's replies each lost once and sent again: the write is
+        // taken once.
+        StackCase{"EveryReplyLostOnce",
+                  {"--link-fault", "drop-reply:3"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"},
         StackCase{"RnrOnce", {"--link-fault", "rnr"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
         StackCase{"Noise", {"--link-fault", "noise"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
         StackCase{"EchoingAdapter", {"--link-fault", "echo"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
