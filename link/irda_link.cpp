@@ -17,6 +17,14 @@ std::size_t FrameLength(std::span<const std::uint8_t> header) {
     return std::max(FrameLengthField(header), FRAME_HEADER_SIZE);
 }
 
+int CheckDeviceListRequest(int level, int option, std::size_t valueSize, int length, std::size_t& room) {
+    if (level != SOL_IRLMP_LEVEL || option != IRLMP_ENUMDEVICES_OPTION) {
+        return WSAENOPROTOOPT_CODE;
+    }
+    room = std::min(valueSize, static_cast<std::size_t>(std::max(length, 0)));
+    return room < DEVICE_LIST_HEADER_SIZE ? WSAEFAULT_CODE : 0;
+}
+
 std::uint32_t DeviceList::Count() const {
     return ReadLittle32(bytes);
 }

@@ -80,6 +80,11 @@ std::size_t FrameLengthField(std::span<const std::uint8_t> header);
 // The total length a frame's header gives, never less than the header itself.
 std::size_t FrameLength(std::span<const std::uint8_t> header);
 
+// Checks an IRLMP_ENUMDEVICES request as the platform would: 0 with the usable size of the caller's buffer in
+// `room`, or the error code (WSAENOPROTOOPT for another option, WSAEFAULT for a buffer without room for the
+// count).
+int CheckDeviceListRequest(int level, int option, std::size_t valueSize, int length, std::size_t& room);
+
 struct DeviceList {
     std::array<std::uint8_t, DEVICE_LIST_SIZE> bytes{};
 

@@ -200,12 +200,9 @@ int LoopbackCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<s
     if (entry == nullptr) {
         return SOCKET_ERROR_RESULT;
     }
-    if (level != SOL_IRLMP_LEVEL || option != IRLMP_ENUMDEVICES_OPTION) {
-        return Fail(WSAENOPROTOOPT_CODE);
-    }
-    const std::size_t room = std::min(value.size(), static_cast<std::size_t>(std::max(length, 0)));
-    if (room < DEVICE_LIST_HEADER_SIZE) {
-        return Fail(WSAEFAULT_CODE);
+    std::size_t room = 0;
+    if (const int error = CheckDeviceListRequest(level, option, value.size(), length, room); error != 0) {
+        return Fail(error);
     }
 
     const auto now = Clock::now();

@@ -96,26 +96,47 @@ Instrument::Connection* Instrument::Current() {
     return connectionOpen_ ? &connections_.back() : nullptr;
 }
 
-Bytes Instrument::AnswerDiscovery() {
-    Bytes answer;
+DiscoveryOutcome Instrument::Discover() {
     if (auto& fault = options_.discoveryError; fault && fault->remaining != 0) {
         if (fault->remaining > 0) {
             --fault->remaining;
         }
-        PutLittleEndian32(answer, static_cast<std::uint32_t>(fault->code));
         discoveries_.push_back({{"result", fault->code}});
+        return {fault->code, {}};
+    }
+    discoveries_.push_back({{"result", 0}, {"count", options_.devices.size()}});
+    return {0, options_.devices};
+}
+
+Bytes Instrument::AnswerDiscovery() {
+    const DiscoveryOutcome outcome = Discover();
+    Bytes answer;
+    PutLittleEndian32(answer, static_cast<std::uint32_t>(outcome.result));
+    if (outcome.result != 0) {
         return answer;
     }
-    PutLittleEndian32(answer, 0);
-    PutLittleEndian32(answer, static_cast<std::uint32_t>(options_.devices.size()));
-    for (const Device& device : options_.devices) {
+    PutLittleEndian32(answer, static_cast<std::uint32_t>(outcome.devices.size()));
+    for (const Device& device : outcome.devices) {
         const std::size_t start = answer.size();
         PutLittleEndian32(answer, device.id);
         answer.insert(answer.end(), device.name.begin(), device.name.end());
         answer.resize(start + DEVICE_RECORD_SIZE, 0);  // zero padding, both hint bytes and the character set
     }
-    discoveries_.push_back({{"result", 0}, {"count", options_.devices.size()}});
     return answer;
+}
+
+std::array<std::uint8_t, ADDRESS_SIZE> ConnectAddress(std::uint32_t deviceId,
+                                                      const std::string& serviceName) {
+    Bytes record;
+    record.push_back(static_cast<std::uint8_t>(IRDA_FAMILY));
+    record.push_back(static_cast<std::uint8_t>(IRDA_FAMILY >> 8));
+    PutLittleEndian32(record, deviceId);
+    record.insert(
+        record.end(), serviceName.begin(),
+        serviceName.begin() + static_cast<std::ptrdiff_t>(std::min(serviceName.size(), SERVICE_NAME_SIZE)));
+    std::array<std::uint8_t, ADDRESS_SIZE> address{};
+    std::copy(record.begin(), record.end(), address.begin());
+    return address;
 }
 
 std::int32_t Instrument::AnswerConnect(std::span<const std::uint8_t, ADDRESS_SIZE> address) {

@@ -1,5 +1,6 @@
-// The instrument's side of the loopback emulation, without sockets: what it answers to discovery, connect and
-// each frame (faults included), the configuration word it keeps, and the record of everything it saw.
+// The instrument itself, without sockets or serial lines: what it answers to discovery, connect and each
+// frame (faults included), the configuration word it keeps, and the record of everything it saw. The TCP mode
+// speaks it in the loopback emulation's terms, the serial mode through its IrDA stack.
 #pragma once
 
 #include <array>
@@ -47,10 +48,21 @@ class FrameSplitter {
     Bytes buffer_;
 };
 
+// One discovery: 0 and the devices in range, or the Winsock code it fails with (and no device).
+struct DiscoveryOutcome {
+    std::int32_t result = 0;
+    std::vector<Device> devices;
+};
+
+// The 32-byte address record a connect gets: IrDA family, device id, service name.
+std::array<std::uint8_t, ADDRESS_SIZE> ConnectAddress(std::uint32_t deviceId, const std::string& serviceName);
+
 class Instrument {
   public:
     explicit Instrument(const Options& options);
 
+    // One discovery, fault included, as the record keeps it.
+    DiscoveryOutcome Discover();
     // The whole answer to a discovery request, sent before the connection closes.
     Bytes AnswerDiscovery();
     // The result of a connect request; 0 opens a frame connection until EndConnection.

@@ -1,5 +1,7 @@
-// The simulator's server: one thread, one connection at a time, on 127.0.0.1 only. It turns TCP traffic into
-// the Instrument's requests and its replies back into bytes, and writes the record when it stops.
+// The simulator: its TCP server (one thread, one connection at a time, on 127.0.0.1 only) turns TCP traffic
+// into the Instrument's requests and its replies back into bytes, and writes the record when it stops;
+// --serial and
+// --serial-device hand over to the serial IrDA mode instead.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -24,6 +26,8 @@
 
 #include "instrument.h"
 #include "options.h"
+#include "posix_io.h"
+#include "serial_mode.h"
 
 namespace sim {
 namespace {
@@ -38,31 +42,6 @@ volatile std::sig_atomic_t stopSignal = 0;
 void OnStopSignal(int signal) {
     stopSignal = signal;
 }
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() { Close(); }
-    Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        if (this != &other) {
-            Close();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    void Close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-  private:
-    int fd_;
-};
 
 struct Pending {
     Clock::time_point due;
@@ -95,18 +74,6 @@ bool SendBytes(int fd, std::span<const std::uint8_t> bytes) {
     return true;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& text) {
-    const std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) {
-            return false;
-        }
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
 class Server {
   public:
     Server(const Options& options, Descriptor listener)
@@ -129,12 +96,8 @@ class Server {
                     wake = std::min(wake, connection_->pending.front().due);
                 }
             }
-            const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                std::max(wake - now, Clock::duration::zero()));
-            timespec wait{static_cast<time_t>(waitNs.count() / 1000000000),
-                          static_cast<long>(waitNs.count() % 1000000000)};
             pollfd entry{connection_ ? connection_->fd.Get() : listener_.Get(), POLLIN, 0};
-            const int ready = ::ppoll(&entry, 1, &wait, &runMask);
+            const int ready = PollUntil(entry, wake, runMask);
             if (ready < 0 && errno != EINTR) {
                 std::perror("instrument_sim: ppoll");
                 return "error";
@@ -317,6 +280,10 @@ int Main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+
+    if (options->SerialMode()) {
+        return RunSerial(*options, runMask, stopSignal);
+    }
 
     std::uint16_t port = 0;
     Descriptor listener = Listen(options->port, port);

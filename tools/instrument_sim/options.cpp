@@ -109,6 +109,50 @@ std::optional<FrameFault> ParseFrameFault(std::string_view text, std::size_t rep
     return std::nullopt;
 }
 
+// KIND[:COUNT] of a link fault; the counted kinds play once unless COUNT says otherwise.
+bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
+    std::string_view kind;
+    int count = EVERY_TIME;
+    if (!SplitCount(text, kind, count)) {
+        return false;
+    }
+    const int times = count == EVERY_TIME ? 1 : count;
+    struct Counted {
+        std::string_view name;
+        int LinkFaults::*count;
+    };
+    static constexpr Counted COUNTED[] = {
+        {"bad-fcs", &LinkFaults::badFcs},
+        {"drop-reply", &LinkFaults::dropReply},
+        {"dm-snrm", &LinkFaults::dmSnrm},
+        {"rnr", &LinkFaults::rnr},
+    };
+    struct Switch {
+        std::string_view name;
+        bool LinkFaults::*on;
+    };
+    static constexpr Switch SWITCHES[] = {
+        {"no-ias-class", &LinkFaults::noIasClass},
+        {"slow-turnaround", &LinkFaults::slowTurnaround},
+        {"echo", &LinkFaults::echo},
+        {"noise", &LinkFaults::noise},
+        {"silent-after-connect", &LinkFaults::silentAfterConnect},
+    };
+    for (const auto& counted : COUNTED) {
+        if (kind == counted.name) {
+            faults.*counted.count = times;
+            return true;
+        }
+    }
+    for (const auto& named : SWITCHES) {
+        if (kind == named.name && count == EVERY_TIME) {
+            faults.*named.on = true;
+            return true;
+        }
+    }
+    return false;
+}
+
 std::optional<Device> ParseDevice(std::string_view text, std::uint32_t defaultId) {
     Device device{defaultId, std::string(text)};
     const auto colon = text.rfind(':');
@@ -133,6 +177,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
     constexpr std::size_t WRITE_REPLY_SIZE = 3;
     Options options;
     bool devicesGiven = false;
+    std::string serialOnly;  // an option of the serial mode, given without it
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         std::string_view value;
@@ -144,6 +189,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
         }
         if (name == "--help" || name == "-h") {
             options.help = true;
+            continue;
+        }
+        if (name == "--serial") {
+            options.serial = true;
             continue;
         }
         if (name == "--no-devices") {
@@ -168,6 +217,29 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
                 return bad();
             }
             options.port = static_cast<std::uint16_t>(*port);
+        } else if (name == "--serial-device") {
+            if (value.empty()) {
+                return bad();
+            }
+            options.serialDevice = value;
+        } else if (name == "--capture") {
+            options.captureFile = value;
+            serialOnly = name;
+        } else if (name == "--wire-log") {
+            options.wireLogFile = value;
+            serialOnly = name;
+        } else if (name == "--link-fault") {
+            if (!ParseLinkFault(value, options.linkFaults)) {
+                return bad();
+            }
+            serialOnly = name;
+        } else if (name == "--turnaround-ms") {
+            const auto ms = ParseInRange(value, 0, 10000);
+            if (!ms) {
+                return bad();
+            }
+            options.turnaroundMs = static_cast<std::uint32_t>(*ms);
+            serialOnly = name;
         } else if (name == "--port-file") {
             options.portFile = value;
         } else if (name == "--record") {
@@ -229,11 +301,24 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             return std::nullopt;
         }
     }
+    if (options.serial && !options.serialDevice.empty()) {
+        error = "--serial and --serial-device exclude each other";
+        return std::nullopt;
+    }
+    if (!serialOnly.empty() && !options.SerialMode()) {
+        error = serialOnly + " needs --serial or --serial-device";
+        return std::nullopt;
+    }
     return options;
 }
 
+bool Options::SerialMode() const {
+    return serial || !serialDevice.empty();
+}
+
 std::string HelpText() {
-    return R"(instrument_sim: plays the instrument over the IrDA loopback emulation (TCP on 127.0.0.1).
+    return R"(instrument_sim: plays the instrument over the IrDA loopback emulation (TCP on 127.0.0.1), or in IrDA
+over a serial line (--serial, --serial-device).
 
 Usage: instrument_sim [options]      (--name VALUE or --name=VALUE)
 
@@ -270,6 +355,34 @@ Fault kinds:
   late        the right reply, held back until the next request arrives and then sent just ahead of that
               request's own reply, as a reply that missed the program's wait; with COUNT 2 or more the
               next reply is late too
+
+Serial IrDA (instead of TCP):
+  --serial                 make a pty and play the instrument on it in IrDA at 9600 baud: SIR framing, IrLAP
+                           secondary (XID with each device's nickname, UA with its own parameters), IrLMP, IAS
+                           (class = the device's name, attribute IrDA:TinyTP:LsapSel) and TinyTP with credits,
+                           the instrument's frames within. The pty's path (/dev/pts/N) is printed on stdout, as
+                           the only line, and written to --port-file.
+  --serial-device PATH     the same on a serial device (opened at 9600 baud, 8N1, raw)
+  --turnaround-ms N        the wait of the slow-turnaround fault (default 400)
+  --capture FILE           every IrLAP frame in and out, time-stamped, as a pcap file of link type 144
+                           (LINKTYPE_LINUX_IRDA) for Wireshark and tshark; "sent" is the instrument's
+  --wire-log FILE          every byte on the line as it went, one line a chunk: "< C0 FF ..." received,
+                           "> ..." sent (echoes and noise included)
+  The word, the record and the faults above play as over TCP; a device's id is its IrLAP address, and a
+  connect is the IrLMP connect to its TinyTP LSAP with the class of the IAS query as its service name. The link
+  drops when the primary stays silent past the link disconnect threshold (3 s unless the primary negotiates
+  8 s). The record gains "irda": the discoveries, each link (parameters, IAS queries, IrLMP, retransmissions,
+  how it ended) and the line's byte and frame counts.
+  --link-fault KIND[:COUNT]  a fault of the link (repeat for several); COUNT for the counted kinds, default 1:
+    bad-fcs[:COUNT]        the first COUNT frames with the instrument's data go out with a wrong FCS
+    drop-reply[:COUNT]     the first COUNT frames with the instrument's data are lost on the way out
+    dm-snrm[:COUNT]        the first COUNT connection requests (SNRM) are answered with DM
+    rnr[:COUNT]            the first COUNT frames with the program's data are answered with RNR and not taken
+    no-ias-class           IAS answers every query with "no such class"
+    slow-turnaround        every response goes out --turnaround-ms after the frame it answers
+    echo                   the adapter echoes every byte it is sent, ahead of any answer
+    noise                  stray bytes and a runt frame with a bad FCS ahead of every frame sent
+    silent-after-connect   nothing more is sent once the TinyTP connection is confirmed
 
 Frames the instrument does not know (a wrong greeting, any request before the greeting) get C0 00 03.
 A connect whose address names no listed device (id and service name) is refused with 10061.

@@ -1,5 +1,6 @@
-// The simulator's command line: which devices it lists, the word it starts with, where it records the
-// session, and which faults it plays at discovery, connect and each kind of frame.
+// The simulator's command line: TCP or serial IrDA, which devices it lists, the word it starts with, where it
+// records the session, and which faults it plays at discovery, connect, each kind of frame and on the IrDA
+// link.
 #pragma once
 
 #include <cstddef>
@@ -48,8 +49,29 @@ struct FrameFault {
     int remaining = EVERY_TIME;
 };
 
+// Faults of the serial IrDA link, each off (0 / false) unless the command line asks for it. The counts say
+// how many times a fault plays (EVERY_TIME: always).
+struct LinkFaults {
+    int badFcs = 0;           // data frames sent with a wrong FCS
+    int dropReply = 0;        // data frames that never leave, as if lost on the way
+    int dmSnrm = 0;           // connection requests answered with DM
+    bool noIasClass = false;  // IAS knows no class at all
+    int rnr = 0;              // data frames answered with RNR and not taken
+    bool slowTurnaround = false;
+    bool echo = false;   // the adapter sends back every byte it is sent
+    bool noise = false;  // garbage bytes ahead of every frame sent
+    bool silentAfterConnect = false;
+};
+
 struct Options {
     std::uint16_t port = 0;
+    // Serial IrDA instead of TCP: on a pty of its own (serial), or on a named serial device.
+    bool serial = false;
+    std::string serialDevice;
+    std::string captureFile;
+    std::string wireLogFile;
+    LinkFaults linkFaults;
+    std::uint32_t turnaroundMs = 400;  // the slow turnaround's wait before each response
     std::string portFile;
     std::string recordFile;
     std::vector<Device> devices{{FIRST_DEFAULT_DEVICE_ID, DEFAULT_DEVICE_NAME}};
@@ -63,6 +85,8 @@ struct Options {
     std::optional<FrameFault> readFault;
     std::optional<FrameFault> writeFault;
     bool help = false;
+
+    bool SerialMode() const;
 };
 
 // Parses argv[1..]; on a bad command line returns nullopt and says why in `error`.

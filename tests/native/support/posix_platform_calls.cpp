@@ -1,6 +1,7 @@
 #include "support/posix_platform_calls.h"
 
 #include <chrono>
+#include <thread>
 
 namespace qxtest {
 
@@ -44,6 +45,9 @@ int PosixPlatformCalls::WSAGetLastError() {
 
 void PosixPlatformCalls::Sleep(std::uint32_t ms) {
     pauses.push_back(ms);
+    if (sleeps) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
 }
 
 std::uint32_t PosixPlatformCalls::TickCount() {

@@ -1,6 +1,7 @@
-// The platform calls the loopback emulation hands on, for native tests: a real millisecond clock for the
-// link's bounded receive, pauses recorded rather than slept, no hook library, a socket library that always
-// starts. The socket calls themselves belong to the emulation and fail here.
+// The platform calls the loopback emulation and the serial IrDA stack hand on, for native tests: a real
+// millisecond clock for the link's bounded receive, pauses recorded (and slept only when asked: the serial
+// stack polls its link while a pause passes), no hook library, a socket library that always starts. The
+// socket calls themselves belong to the emulation or the stack and fail here.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@ class PosixPlatformCalls : public qx::SocketCalls {
     qx::ProcHandle GetHookEntry(qx::ModuleHandle module) override;
     void CallHookEntry(qx::ProcHandle entry, qx::SocketHandle s) override;
 
+    bool sleeps = false;
     std::vector<std::uint32_t> pauses;
     int startups = 0;
     int cleanups = 0;

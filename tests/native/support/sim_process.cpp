@@ -85,18 +85,27 @@ Bytes FromHex(const std::string& text) {
     return bytes;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args) {
+SimProcess::SimProcess(const std::vector<std::string>& args, SimLine line) {
     record_ = std::filesystem::temp_directory_path() /
               ("qx-sim-" + std::to_string(::getpid()) + "-" + std::to_string(recordCounter++) + ".json");
     std::filesystem::remove(record_);
-    std::vector<std::string> all = {"--port", "0", "--record", record_.string(), "--timeout-s", "60"};
+    std::vector<std::string> all = {"--record", record_.string(), "--timeout-s", "60"};
+    all.insert(all.begin(), line == SimLine::Tcp ? "--port" : "--serial");
+    if (line == SimLine::Tcp) {
+        all.insert(all.begin() + 1, "0");
+    }
     all.insert(all.end(), args.begin(), args.end());
     int out = -1;
     pid_ = Spawn(all, out);
     if (pid_ > 0) {
-        const std::string line = ReadAll(out, WAIT_MS, true);
-        if (!line.empty() && line.back() == '\n') {
-            port_ = static_cast<std::uint16_t>(std::stoi(line));
+        std::string announced = ReadAll(out, WAIT_MS, true);
+        if (!announced.empty() && announced.back() == '\n') {
+            announced.pop_back();
+            if (line == SimLine::Tcp) {
+                port_ = static_cast<std::uint16_t>(std::stoi(announced));
+            } else {
+                path_ = announced;
+            }
         }
     }
     if (out >= 0) {

@@ -19,16 +19,22 @@ using Bytes = std::vector<std::uint8_t>;
 // "A0 00 03" -> bytes.
 Bytes FromHex(const std::string& text);
 
+// Where the simulator plays the instrument: TCP on a free port, or serial IrDA on a pty of its own.
+enum class SimLine { Tcp, Serial };
+
 class SimProcess {
   public:
-    // Starts the simulator with `args` plus a free port, a record file and a time-out that ends a stray one.
-    explicit SimProcess(const std::vector<std::string>& args);
+    // Starts the simulator with `args` plus a free port (or --serial), a record file and a time-out that ends
+    // a stray one.
+    explicit SimProcess(const std::vector<std::string>& args, SimLine line = SimLine::Tcp);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
     // 0 when the simulator did not start.
     std::uint16_t Port() const { return port_; }
+    // The serial mode's pty; empty when the simulator did not start.
+    const std::string& Path() const { return path_; }
     // Stops the simulator (if it still runs) and returns its record; empty when it wrote none.
     nlohmann::json Stop();
     // Waits for the simulator to end by itself and returns its exit status and record.
@@ -39,6 +45,7 @@ class SimProcess {
 
     pid_t pid_ = -1;
     std::uint16_t port_ = 0;
+    std::string path_;
     std::filesystem::path record_;
 };
 

@@ -1,0 +1,535 @@
+#include "irda/irlap.h"
+
+#include <algorithm>
+
+#include "link/irda_link.h"
+
+namespace qx::irda {
+namespace {
+
+constexpr std::uint8_t OWN_HINTS = 0x04;  // a computer
+constexpr std::uint8_t CHARSET_ASCII = 0x00;
+constexpr const char* OWN_NICKNAME = "QX2205R";
+// Response frames read ahead and not yet looked at; a peer that floods the line is not buffered for ever.
+constexpr std::size_t FRAMES_AHEAD_LIMIT = 8;
+// Information fields received and not yet taken by IrLMP.
+constexpr std::size_t RECEIVED_LIMIT = 16;
+constexpr std::size_t READ_CHUNK = 256;
+
+std::uint8_t SlotFlags(std::size_t slots) {
+    switch (slots) {
+        case 1:
+            return 0;
+        case 6:
+            return 1;
+        case 8:
+            return 2;
+        default:
+            return 3;  // 16
+    }
+}
+
+// The time of the highest bit set in `mask` from a table indexed by bit, or `fallback` for no bit.
+template <std::size_t N>
+std::uint32_t LargestOf(std::uint8_t mask, const std::array<std::uint32_t, N>& byBit,
+                        std::uint32_t fallback) {
+    std::optional<std::uint32_t> largest;
+    for (std::size_t bit = 0; bit < N; ++bit) {
+        if ((mask >> bit) & 1) {
+            largest = std::max(largest.value_or(0), byBit[bit]);
+        }
+    }
+    return largest.value_or(fallback);
+}
+
+// Signed difference of two readings of a wrapping millisecond clock.
+std::int32_t Until(std::uint32_t deadline, std::uint32_t now) {
+    return static_cast<std::int32_t>(deadline - now);
+}
+
+}  // namespace
+
+void PutLittle32(Bytes& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+}
+
+Bytes Frame(std::initializer_list<std::uint8_t> head, std::span<const std::uint8_t> tail) {
+    Bytes frame;
+    frame.reserve(head.size() + tail.size());
+    frame.assign(head.begin(), head.end());
+    frame.insert(frame.end(), tail.begin(), tail.end());
+    return frame;
+}
+
+Bytes XidCommand(std::uint32_t ownAddress, std::size_t slots, std::uint8_t slot) {
+    Bytes frame = {static_cast<std::uint8_t>(LAP_BROADCAST << 1 | LAP_CR_COMMAND),
+                   static_cast<std::uint8_t>(LAP_XID_COMMAND | LAP_PF), XID_FORMAT};
+    PutLittle32(frame, ownAddress);
+    PutLittle32(frame, XID_BROADCAST_ADDRESS);
+    frame.push_back(SlotFlags(slots));
+    frame.push_back(slot);
+    frame.push_back(0x00);  // version
+    if (slot == XID_FINAL_SLOT) {
+        frame.push_back(OWN_HINTS);
+        frame.push_back(CHARSET_ASCII);
+        for (const char* c = OWN_NICKNAME; *c != '\0'; ++c) {
+            frame.push_back(static_cast<std::uint8_t>(*c));
+        }
+    }
+    return frame;
+}
+
+std::optional<DiscoveredDevice> ParseXidResponse(std::span<const std::uint8_t> frame,
+                                                 std::uint32_t ownAddress) {
+    if (frame.size() < 2 + XID_FIXED_SIZE || frame[0] != (LAP_BROADCAST << 1) ||
+        (frame[1] & ~LAP_PF) != LAP_XID_RESPONSE || frame[2] != XID_FORMAT) {
+        return std::nullopt;
+    }
+    if (ReadLittle32(frame.subspan(7, 4)) != ownAddress) {
+        return std::nullopt;
+    }
+    DiscoveredDevice device;
+    device.address = ReadLittle32(frame.subspan(3, 4));
+    const auto info = frame.subspan(2 + XID_FIXED_SIZE);
+    if (info.empty()) {
+        return device;  // a device that gives no discovery information
+    }
+    std::size_t i = 0;
+    for (;;) {
+        if (i >= info.size() || i >= XID_MAX_HINTS) {
+            return std::nullopt;  // hint bytes that never end
+        }
+        if (i < device.hints.size()) {
+            device.hints[i] = info[i];
+        }
+        if ((info[i++] & 0x80) == 0) {
+            break;
+        }
+    }
+    if (i >= info.size()) {
+        return device;  // hints alone
+    }
+    device.charset = info[i++];
+    const auto nickname = info.subspan(i, std::min(info.size() - i, NICKNAME_MAX));
+    device.nickname.assign(nickname.begin(), nickname.end());
+    return device;
+}
+
+Bytes OwnParameters() {
+    return {
+        PI_BAUD_RATE,
+        1,
+        BAUD_9600,  // 9600 only: no speed change ever follows
+        PI_MAX_TURNAROUND,
+        1,
+        0x01,  // 500 ms
+        PI_DATA_SIZE,
+        1,
+        0x07,  // up to 256 bytes
+        PI_WINDOW_SIZE,
+        1,
+        0x01,  // one frame
+        PI_ADDITIONAL_BOFS,
+        1,
+        0x80,  // none
+        PI_MIN_TURNAROUND,
+        1,
+        0x01,  // 10 ms
+        PI_DISCONNECT_THRESHOLD,
+        1,
+        0x01,  // 3 s
+    };
+}
+
+LinkParameters ParseParameters(std::span<const std::uint8_t> params) {
+    static constexpr std::array<std::uint32_t, 4> TURNAROUND_MS = {500, 250, 100, 50};
+    static constexpr std::array<std::uint32_t, 6> DATA_SIZES = {64, 128, 256, 512, 1024, 2048};
+    static constexpr std::array<std::uint32_t, 8> MIN_TURN_US = {10000, 5000, 1000, 500, 100, 50, 10, 0};
+    LinkParameters result;
+    std::size_t i = 0;
+    while (i + 2 <= params.size()) {
+        const std::uint8_t pi = params[i];
+        const std::size_t pl = params[i + 1];
+        if (pl == 0 || i + 2 + pl > params.size()) {
+            break;
+        }
+        const std::uint8_t value = params[i + 2];  // every parameter here lives in its first (low) byte
+        switch (pi) {
+            case PI_BAUD_RATE:
+                result.baudRates = value;
+                break;
+            case PI_MAX_TURNAROUND:
+                result.maxTurnaroundMs = LargestOf(value, TURNAROUND_MS, result.maxTurnaroundMs);
+                break;
+            case PI_DATA_SIZE:
+                result.dataSize = LargestOf(value, DATA_SIZES, static_cast<std::uint32_t>(result.dataSize));
+                break;
+            case PI_MIN_TURNAROUND:
+                result.minTurnaroundUs = LargestOf(value, MIN_TURN_US, result.minTurnaroundUs);
+                break;
+            case PI_DISCONNECT_THRESHOLD:
+                result.disconnectThresholds = value;
+                break;
+            default:
+                break;
+        }
+        i += 2 + pl;
+    }
+    return result;
+}
+
+IrlapPrimary::IrlapPrimary(SerialPort& port, StackClock& clock, FrameSink* sink, std::uint32_t ownAddress)
+    : port_(port),
+      clock_(clock),
+      sink_(sink),
+      ownAddress_(ownAddress == 0 || ownAddress == XID_BROADCAST_ADDRESS ? 0x5158A001 : ownAddress),
+      random_(ownAddress_ | 1) {}
+
+void IrlapPrimary::Reset() {
+    deframer_.Reset();
+    frames_.clear();
+    received_.clear();
+    sensed_ = false;
+    anyReceived_ = false;
+    connected_ = false;
+    awaitingAck_ = false;
+    missed_ = 0;
+    lost_ = LapStatus::NotConnected;
+    peerParams_ = LinkParameters{};
+}
+
+std::uint32_t IrlapPrimary::FTimer() const {
+    return std::max(F_TIMER_MS, peerParams_.maxTurnaroundMs) + peerParams_.minTurnaroundUs / 1000;
+}
+
+int IrlapPrimary::RetryLimit() const {
+    return static_cast<int>(std::max<std::uint32_t>(
+        DISCONNECT_THRESHOLD_MS / std::max(F_TIMER_MS, peerParams_.maxTurnaroundMs), 1));
+}
+
+LapStatus IrlapPrimary::SendFrame(std::span<const std::uint8_t> frame) {
+    if (anyReceived_) {
+        // The peer needs its minimum turnaround after its last frame before it can hear ours.
+        const std::uint32_t turn = (peerParams_.minTurnaroundUs + 999) / 1000;
+        const std::int32_t left = Until(lastReceived_ + turn, clock_.NowMs());
+        if (left > 0) {
+            clock_.SleepMs(static_cast<std::uint32_t>(left));
+        }
+    }
+    const Bytes wire = SirWrap(frame);
+    if (sink_ != nullptr) {
+        sink_->Frame(true, frame);
+    }
+    lastWireMs_ = WireMs(wire.size());
+    return port_.Write(wire) ? LapStatus::Ok : LapStatus::PortFailed;
+}
+
+IrlapPrimary::Answer IrlapPrimary::Receive(std::uint32_t deadline, Bytes& frame) {
+    std::array<std::uint8_t, READ_CHUNK> chunk{};
+    for (;;) {
+        if (!frames_.empty()) {
+            frame = std::move(frames_.front());
+            frames_.pop_front();
+            return Answer::Frame;
+        }
+        const std::int32_t left = Until(deadline, clock_.NowMs());
+        if (left <= 0) {
+            return Answer::Timeout;
+        }
+        const int got = port_.Read(chunk, static_cast<std::uint32_t>(left));
+        if (got < 0) {
+            return Answer::PortFailed;
+        }
+        for (int i = 0; i < got; ++i) {
+            if (!deframer_.Push(chunk[static_cast<std::size_t>(i)])) {
+                continue;
+            }
+            const auto received = deframer_.Frame();
+            if (sink_ != nullptr) {
+                sink_->Frame(false, received);
+            }
+            anyReceived_ = true;
+            lastReceived_ = clock_.NowMs();
+            // Commands on the line are our own frames echoed by the adapter (or another primary): never an
+            // answer.
+            if (received.size() < 2 || (received[0] & LAP_CR_COMMAND) != 0) {
+                continue;
+            }
+            if (frames_.size() == FRAMES_AHEAD_LIMIT) {
+                frames_.pop_front();
+            }
+            frames_.emplace_back(received.begin(), received.end());
+        }
+    }
+}
+
+LapStatus IrlapPrimary::Listen(std::uint32_t ms) {
+    const std::uint32_t deadline = clock_.NowMs() + ms;
+    Bytes ignored;
+    Answer answer;
+    while ((answer = Receive(deadline, ignored)) == Answer::Frame) {
+    }
+    return answer == Answer::PortFailed ? LapStatus::PortFailed : LapStatus::Ok;
+}
+
+LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::size_t slots) {
+    devices.clear();
+    if (!sensed_) {
+        if (Listen(MEDIA_SENSE_MS) != LapStatus::Ok) {
+            return LapStatus::PortFailed;
+        }
+        sensed_ = true;
+    }
+    for (std::size_t slot = 0; slot < slots; ++slot) {
+        frames_.clear();
+        if (SendFrame(XidCommand(ownAddress_, slots, static_cast<std::uint8_t>(slot))) != LapStatus::Ok) {
+            return LapStatus::PortFailed;
+        }
+        const std::uint32_t deadline = clock_.NowMs() + lastWireMs_ + SLOT_MS;
+        Bytes frame;
+        Answer answer;
+        while ((answer = Receive(deadline, frame)) == Answer::Frame) {
+            const auto device = ParseXidResponse(frame, ownAddress_);
+            if (device && std::none_of(devices.begin(), devices.end(), [&](const DiscoveredDevice& known) {
+                    return known.address == device->address;
+                })) {
+                devices.push_back(*device);
+            }
+        }
+        if (answer == Answer::PortFailed) {
+            return LapStatus::PortFailed;
+        }
+    }
+    return SendFrame(XidCommand(ownAddress_, slots, XID_FINAL_SLOT));
+}
+
+IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
+                                           std::vector<Bytes>& responses) {
+    responses.clear();
+    frames_.clear();  // anything read ahead answered an earlier command
+    if (SendFrame(frame) != LapStatus::Ok) {
+        return Answer::PortFailed;
+    }
+    const std::uint32_t deadline = clock_.NowMs() + lastWireMs_ + FTimer();
+    for (;;) {
+        Bytes response;
+        const Answer answer = Receive(deadline, response);
+        if (answer != Answer::Frame) {
+            if (answer == Answer::Timeout) {
+                ++missed_;
+            }
+            return answer;
+        }
+        const std::uint8_t address = response[0] >> 1;
+        if (address != connectionAddress_ && address != LAP_BROADCAST) {
+            continue;  // another connection's
+        }
+        const bool final = (response[1] & LAP_PF) != 0;
+        responses.push_back(std::move(response));
+        if (final) {
+            missed_ = 0;
+            return Answer::Frame;
+        }
+    }
+}
+
+LapStatus IrlapPrimary::Lose(LapStatus why) {
+    connected_ = false;
+    awaitingAck_ = false;
+    lost_ = why;
+    return why;
+}
+
+LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
+    if (connected_ && peer == peer_) {
+        return LapStatus::Ok;
+    }
+    Disconnect();
+    random_ ^= random_ << 13;
+    random_ ^= random_ >> 17;
+    random_ ^= random_ << 5;
+    connectionAddress_ = static_cast<std::uint8_t>(random_ % (LAP_BROADCAST - 1) + 1);
+    peerParams_ = LinkParameters{};
+    peer_ = peer;
+    missed_ = 0;
+    Bytes snrm = {static_cast<std::uint8_t>(LAP_BROADCAST << 1 | LAP_CR_COMMAND),
+                  static_cast<std::uint8_t>(LAP_SNRM | LAP_PF)};
+    PutLittle32(snrm, ownAddress_);
+    PutLittle32(snrm, peer);
+    snrm.push_back(static_cast<std::uint8_t>(connectionAddress_ << 1));
+    const Bytes params = OwnParameters();
+    snrm.insert(snrm.end(), params.begin(), params.end());
+
+    std::vector<Bytes> responses;
+    for (int attempt = 0; attempt < RetryLimit(); ++attempt) {
+        const Answer answer = Command(snrm, responses);
+        if (answer == Answer::PortFailed) {
+            return Lose(LapStatus::PortFailed);
+        }
+        if (answer == Answer::Timeout) {
+            continue;
+        }
+        const Bytes& response = responses.back();
+        const std::uint8_t control = response[1] & ~LAP_PF;
+        if (control == LAP_DM) {
+            return Lose(LapStatus::Refused);
+        }
+        if (control != LAP_UA) {
+            continue;
+        }
+        // UA: its address and ours, then its parameters.
+        constexpr std::size_t PARAMS_OFFSET = 2 + 4 + 4;
+        if (response.size() >= PARAMS_OFFSET) {
+            peerParams_ = ParseParameters(std::span(response).subspan(PARAMS_OFFSET));
+        }
+        if (peerParams_.dataSize < 64) {
+            peerParams_.dataSize = 64;
+        }
+        connected_ = true;
+        lost_ = LapStatus::NotConnected;
+        vs_ = 0;
+        vr_ = 0;
+        awaitingAck_ = false;
+        received_.clear();
+        missed_ = 0;
+        return LapStatus::Ok;
+    }
+    return Lose(LapStatus::Timeout);
+}
+
+IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
+    const std::uint8_t control = response[1];
+    const auto acknowledge = [&](std::uint8_t nr) {
+        if (!awaitingAck_) {
+            return nr == vs_;
+        }
+        if (nr == ((vs_ + 1) & 7)) {
+            vs_ = (vs_ + 1) & 7;
+            awaitingAck_ = false;
+            return true;
+        }
+        return nr == vs_;  // anything else acknowledges a frame never sent
+    };
+    if ((control & 0x01) == 0) {  // I frame
+        const std::uint8_t ns = (control >> 1) & 7;
+        if (ns == vr_) {
+            if (received_.size() < RECEIVED_LIMIT) {
+                received_.emplace_back(response.begin() + 2, response.end());
+                vr_ = (vr_ + 1) & 7;
+            }
+        }
+        if (!acknowledge(control >> 5)) {
+            Lose(LapStatus::Reset);
+            return Outcome::Lost;
+        }
+        return awaitingAck_ ? Outcome::NotAcked : Outcome::Acked;
+    }
+    if ((control & 0x03) == 0x01) {  // S frame
+        if (!acknowledge(control >> 5)) {
+            Lose(LapStatus::Reset);
+            return Outcome::Lost;
+        }
+        if ((control & 0x0F) == LAP_RNR) {
+            return Outcome::Busy;
+        }
+        return awaitingAck_ ? Outcome::NotAcked : Outcome::Acked;
+    }
+    switch (control & ~LAP_PF) {  // U frame
+        case LAP_DM:
+        case LAP_RD:
+        case LAP_FRMR:
+            Lose(LapStatus::Reset);
+            return Outcome::Lost;
+        default:
+            return awaitingAck_ ? Outcome::NotAcked : Outcome::Acked;
+    }
+}
+
+LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
+    if (!connected_) {
+        return lost_;
+    }
+    awaitingAck_ = true;
+    std::vector<Bytes> responses;
+    // Every try is bounded by the F-timer, and the tries by the disconnect threshold, unanswered, busy or
+    // refused alike.
+    for (int attempt = 0; attempt < 2 * RetryLimit(); ++attempt) {
+        const Bytes frame = Frame({static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
+                                   static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | vs_ << 1)},
+                                  information);
+        const Answer answer = Command(frame, responses);
+        if (answer == Answer::PortFailed) {
+            return Lose(LapStatus::PortFailed);
+        }
+        if (answer == Answer::Timeout) {
+            if (missed_ >= RetryLimit()) {
+                return Lose(LapStatus::Timeout);
+            }
+            continue;
+        }
+        Outcome outcome = Outcome::NotAcked;
+        for (const Bytes& response : responses) {
+            outcome = Apply(response);
+            if (outcome == Outcome::Lost) {
+                return lost_;
+            }
+        }
+        if (!awaitingAck_) {
+            return LapStatus::Ok;
+        }
+        if (outcome == Outcome::Busy) {
+            clock_.SleepMs(BUSY_WAIT_MS);
+        }
+    }
+    return Lose(LapStatus::Timeout);
+}
+
+LapStatus IrlapPrimary::Poll() {
+    if (!connected_) {
+        return lost_;
+    }
+    const Bytes frame = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
+                         static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | LAP_RR)};
+    std::vector<Bytes> responses;
+    const Answer answer = Command(frame, responses);
+    if (answer == Answer::PortFailed) {
+        return Lose(LapStatus::PortFailed);
+    }
+    if (answer == Answer::Timeout) {
+        return missed_ >= RetryLimit() ? Lose(LapStatus::Timeout) : LapStatus::Ok;
+    }
+    for (const Bytes& response : responses) {
+        if (Apply(response) == Outcome::Lost) {
+            return lost_;
+        }
+    }
+    return LapStatus::Ok;
+}
+
+void IrlapPrimary::Disconnect() {
+    if (!connected_) {
+        return;
+    }
+    const Bytes disc = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
+                        static_cast<std::uint8_t>(LAP_DISC | LAP_PF)};
+    std::vector<Bytes> responses;
+    for (int attempt = 0; attempt < DISC_TRIES; ++attempt) {
+        const Answer answer = Command(disc, responses);
+        if (answer == Answer::PortFailed) {
+            break;
+        }
+        if (answer == Answer::Frame) {
+            const std::uint8_t control = responses.back()[1] & ~LAP_PF;
+            if (control == LAP_UA || control == LAP_DM) {
+                break;
+            }
+        }
+    }
+    connected_ = false;
+    awaitingAck_ = false;
+    lost_ = LapStatus::NotConnected;
+}
+
+}  // namespace qx::irda

@@ -1,0 +1,160 @@
+#include "irda/posix_serial_port.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace qx::irda {
+namespace {
+
+// A write the driver does not take within this long counts as a failed device.
+constexpr int WRITE_WAIT_MS = 2000;
+
+}  // namespace
+
+std::uint32_t WindowsErrorOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENXIO:
+        case ENODEV:
+            return PORT_ERROR_FILE_NOT_FOUND;
+        case EACCES:
+        case EPERM:
+        case EBUSY:
+        case EWOULDBLOCK:
+            return PORT_ERROR_ACCESS_DENIED;
+        case ENOTTY:
+        case EINVAL:
+            return PORT_ERROR_INVALID_FUNCTION;
+        case EBADF:
+            return PORT_ERROR_INVALID_HANDLE;
+        case ENAMETOOLONG:
+            return PORT_ERROR_INVALID_NAME;
+        default:
+            return PORT_ERROR_GEN_FAILURE;
+    }
+}
+
+PosixSerialPort::~PosixSerialPort() {
+    Close();
+}
+
+bool PosixSerialPort::Fail(int error) {
+    lastError_ = WindowsErrorOf(error);
+    return false;
+}
+
+bool PosixSerialPort::Open(const std::string& name) {
+    Close();
+    const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return Fail(errno);
+    }
+    // Exclusive: a second opener (this program or another that locks the same way) finds the port in use.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Fail(error);
+    }
+    termios settings{};
+    if (::tcgetattr(fd, &settings) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Fail(error);
+    }
+    ::cfmakeraw(&settings);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    settings.c_cflag |= CS8 | CLOCAL | CREAD;
+    settings.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    ::cfsetispeed(&settings, B9600);
+    ::cfsetospeed(&settings, B9600);
+    if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return Fail(error);
+    }
+    ::ioctl(fd, TIOCEXCL);
+    // Power for the adapter; a pty has no modem lines, and the port is used all the same.
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    ::ioctl(fd, TIOCMBIS, &lines);
+    ::tcflush(fd, TCIOFLUSH);
+    fd_ = fd;
+    return true;
+}
+
+void PosixSerialPort::Close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) {
+        return Fail(EBADF);
+    }
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written > 0) {
+            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written < 0 && errno != EAGAIN) {
+            return Fail(errno);
+        }
+        pollfd wait{fd_, POLLOUT, 0};
+        const int ready = ::poll(&wait, 1, WRITE_WAIT_MS);
+        if (ready < 0 && errno != EINTR) {
+            return Fail(errno);
+        }
+        if (ready == 0) {
+            return Fail(EIO);
+        }
+    }
+    return true;
+}
+
+int PosixSerialPort::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) {
+    if (fd_ < 0) {
+        Fail(EBADF);
+        return -1;
+    }
+    pollfd wait{fd_, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, static_cast<int>(timeoutMs));
+    if (ready < 0) {
+        if (errno == EINTR) {
+            return 0;
+        }
+        Fail(errno);
+        return -1;
+    }
+    if (ready == 0) {
+        return 0;
+    }
+    const ssize_t got = ::read(fd_, buffer.data(), buffer.size());
+    if (got < 0) {
+        if (errno == EAGAIN || errno == EINTR) {
+            return 0;
+        }
+        Fail(errno);
+        return -1;
+    }
+    if (got == 0 && (wait.revents & (POLLHUP | POLLERR)) != 0) {
+        // The other end of a pty went away: nothing will ever come, and waiting again would spin.
+        Fail(EIO);
+        return -1;
+    }
+    return static_cast<int>(got);
+}
+
+}  // namespace qx::irda

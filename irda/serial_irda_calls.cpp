@@ -1,0 +1,338 @@
+#include "irda/serial_irda_calls.h"
+
+#include <algorithm>
+#include <random>
+
+#include "link/irda_link.h"
+
+namespace qx::irda {
+namespace {
+
+// LM-PDU header and the TinyTP byte, in every information field that carries the program's data.
+constexpr std::size_t DATA_OVERHEAD = 3;
+
+std::int32_t Until(std::uint32_t deadline, std::uint32_t now) {
+    return static_cast<std::int32_t>(deadline - now);
+}
+
+// The LSAP of an "LSAP-SELn" service name (n a decimal LSAP), or nothing for any other name.
+std::optional<std::uint8_t> LsapSelector(std::string_view name) {
+    if (!name.starts_with(LSAP_SEL_PREFIX) || name.size() == LSAP_SEL_PREFIX.size()) {
+        return std::nullopt;
+    }
+    unsigned value = 0;
+    for (char c : name.substr(LSAP_SEL_PREFIX.size())) {
+        if (c < '0' || c > '9' || value > LSAP_LAST_VALID) {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value == IAS_LSAP || value > LSAP_LAST_VALID) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(value);
+}
+
+}  // namespace
+
+std::uint32_t RandomOwnAddress() {
+    std::random_device source;
+    std::uint32_t address = 0;
+    while (address == 0 || address == XID_BROADCAST_ADDRESS) {
+        address = static_cast<std::uint32_t>(source());
+    }
+    return address;
+}
+
+int WinsockCode(LapStatus status) {
+    switch (status) {
+        case LapStatus::Ok:
+            return 0;
+        case LapStatus::PortFailed:
+            return WSAENETDOWN_CODE;
+        case LapStatus::Timeout:
+            return WSAETIMEDOUT_CODE;
+        case LapStatus::Refused:
+            return WSAECONNREFUSED_CODE;
+        case LapStatus::Reset:
+            return WSAECONNRESET_CODE;
+        case LapStatus::NotConnected:
+            break;
+    }
+    return WSAENOTCONN_CODE;
+}
+
+SerialIrdaCalls::SerialIrdaCalls(std::string portName, SerialPort& port, SocketCalls& platform,
+                                 FrameSink* capture, std::uint32_t ownAddress)
+    : ForwardingCalls(platform),
+      portName_(std::move(portName)),
+      port_(port),
+      clock_(platform),
+      lap_(port, clock_, capture, ownAddress != 0 ? ownAddress : RandomOwnAddress()),
+      lmp_(lap_, clock_),
+      ttp_(lmp_) {}
+
+SerialIrdaCalls::~SerialIrdaCalls() {
+    if (handle_ != 0) {
+        EndConnection();
+        port_.Close();
+    }
+}
+
+int SerialIrdaCalls::Fail(int code) {
+    lastError_ = code;
+    return SOCKET_ERROR_RESULT;
+}
+
+int SerialIrdaCalls::FailWith(LapStatus status) {
+    return Fail(WinsockCode(status));
+}
+
+bool SerialIrdaCalls::Valid(SocketHandle s) {
+    if (s != 0 && s == handle_) {
+        return true;
+    }
+    // The handle of a socket call that could not open the port keeps telling why.
+    lastError_ = s == INVALID_SOCKET_HANDLE && openError_ != 0 ? openError_ : WSAENOTSOCK_CODE;
+    return false;
+}
+
+int SerialIrdaCalls::WSAStartup(std::uint16_t) {
+    return 0;
+}
+
+int SerialIrdaCalls::WSACleanup() {
+    return 0;
+}
+
+SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
+    if (family != AF_IRDA_FAMILY || type != SOCK_STREAM_TYPE || protocol != 0) {
+        lastError_ = WSAEAFNOSUPPORT_CODE;
+        return INVALID_SOCKET_HANDLE;
+    }
+    if (handle_ != 0) {
+        lastError_ = WSAEMFILE_CODE;  // one port, one socket
+        return INVALID_SOCKET_HANDLE;
+    }
+    if (!port_.Open(portName_)) {
+        openError_ = static_cast<int>(port_.LastError());
+        lastError_ = openError_;
+        return INVALID_SOCKET_HANDLE;
+    }
+    openError_ = 0;
+    lap_.Reset();
+    shutDown_ = false;
+    offset_ = 0;
+    handle_ = nextHandle_++;
+    return handle_;
+}
+
+int SerialIrdaCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<std::uint8_t> value,
+                                int& length) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    std::size_t room = 0;
+    if (const int error = CheckDeviceListRequest(level, option, value.size(), length, room); error != 0) {
+        return Fail(error);
+    }
+    std::vector<DiscoveredDevice> devices;
+    if (const LapStatus status = lap_.Discover(devices); status != LapStatus::Ok) {
+        return FailWith(status);
+    }
+    const std::size_t count = std::min(devices.size(), (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto record =
+            value.subspan(DEVICE_LIST_HEADER_SIZE + i * DEVICE_RECORD_SIZE, DEVICE_RECORD_SIZE);
+        std::fill(record.begin(), record.end(), 0);
+        for (std::size_t b = 0; b < DEVICE_ID_SIZE; ++b) {
+            record[b] = static_cast<std::uint8_t>(devices[i].address >> (8 * b));
+        }
+        std::copy_n(devices[i].nickname.begin(), std::min(devices[i].nickname.size(), DEVICE_NAME_SIZE),
+                    record.begin() + DEVICE_NAME_OFFSET);
+        record[DEVICE_NAME_OFFSET + DEVICE_NAME_SIZE] = devices[i].hints[0];
+        record[DEVICE_NAME_OFFSET + DEVICE_NAME_SIZE + 1] = devices[i].hints[1];
+        record[DEVICE_NAME_OFFSET + DEVICE_NAME_SIZE + 2] = devices[i].charset;
+    }
+    for (std::size_t b = 0; b < DEVICE_LIST_HEADER_SIZE; ++b) {
+        value[b] = static_cast<std::uint8_t>(count >> (8 * b));
+    }
+    length = static_cast<int>(DEVICE_LIST_HEADER_SIZE + count * DEVICE_RECORD_SIZE);
+    return 0;
+}
+
+int SerialIrdaCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    if (ttp_.Connected()) {
+        return Fail(WSAEISCONN_CODE);
+    }
+    if (address.size() != ADDRESS_RECORD_SIZE) {
+        return Fail(WSAEFAULT_CODE);
+    }
+    const std::uint32_t device = ReadLittle32(address.subspan(ADDRESS_DEVICE_ID_OFFSET, DEVICE_ID_SIZE));
+    const auto nameField = address.subspan(ADDRESS_SERVICE_NAME_OFFSET, ADDRESS_SERVICE_NAME_SIZE);
+    const auto nameEnd = std::find(nameField.begin(), nameField.end(), 0);
+    const std::string service(nameField.begin(), nameEnd);
+    const auto selector = LsapSelector(service);
+    if (service.starts_with(LSAP_SEL_PREFIX) && !selector) {
+        return Fail(WSAEINVAL_CODE);
+    }
+
+    if (const LapStatus status = lap_.Connect(device); status != LapStatus::Ok) {
+        return FailWith(status);
+    }
+    std::uint8_t lsap = selector.value_or(0);
+    LapStatus status = selector ? LapStatus::Ok : QueryTinyTpLsap(lmp_, service, lsap);
+    if (status == LapStatus::Ok) {
+        status = ttp_.Connect(lsap);
+    }
+    if (status != LapStatus::Ok) {
+        lap_.Disconnect();
+        return FailWith(status);
+    }
+    offset_ = 0;
+    return 0;
+}
+
+int SerialIrdaCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    if (shutDown_) {
+        return Fail(WSAESHUTDOWN_CODE);
+    }
+    if (!ttp_.Connected()) {
+        return Fail(WSAENOTCONN_CODE);
+    }
+    // The program's frames fit one PDU; a longer send goes as several, as a stream socket may.
+    const std::size_t chunk = std::max<std::size_t>(lap_.MaxInformation() - DATA_OVERHEAD, 1);
+    for (std::size_t done = 0; done < bytes.size(); done += chunk) {
+        const LapStatus status = ttp_.Send(bytes.subspan(done, std::min(chunk, bytes.size() - done)));
+        if (status != LapStatus::Ok) {
+            return FailWith(status);
+        }
+    }
+    return static_cast<int>(bytes.size());
+}
+
+bool SerialIrdaCalls::Readable() const {
+    return !ttp_.Received().empty() || ttp_.PeerDisconnected() || !lap_.Connected();
+}
+
+int SerialIrdaCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    if (!ttp_.Connected()) {
+        return Fail(WSAENOTCONN_CODE);
+    }
+    // Data only comes when the peer is polled: poll until something came or the wait is over, at least once.
+    const std::uint32_t deadline = clock_.NowMs() + timeoutMs;
+    for (;;) {
+        if (Readable()) {
+            return 1;
+        }
+        ttp_.Exchange();  // a link that failed shows as readable, and recv tells why
+        if (Readable()) {
+            return 1;
+        }
+        if (Until(deadline, clock_.NowMs()) <= 0) {
+            return 0;
+        }
+    }
+}
+
+int SerialIrdaCalls::Recv(SocketHandle s, std::span<std::uint8_t> buffer) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    if (!ttp_.Connected()) {
+        return Fail(WSAENOTCONN_CODE);
+    }
+    if (ttp_.Received().empty() && !ttp_.PeerDisconnected() && lap_.Connected() &&
+        WaitReadable(s, LMP_ANSWER_WAIT_MS) == 0) {
+        return Fail(WSAETIMEDOUT_CODE);
+    }
+    auto& received = ttp_.Received();
+    if (received.empty()) {
+        if (ttp_.PeerDisconnected()) {
+            return Fail(WSAECONNRESET_CODE);
+        }
+        const LapStatus lost = lap_.LostReason();
+        return FailWith(lost == LapStatus::NotConnected ? LapStatus::Reset : lost);
+    }
+    std::size_t copied = 0;
+    while (copied < buffer.size() && !received.empty()) {
+        const Bytes& sdu = received.front();
+        const std::size_t n = std::min(sdu.size() - offset_, buffer.size() - copied);
+        std::copy_n(sdu.begin() + static_cast<std::ptrdiff_t>(offset_), n, buffer.begin() + copied);
+        copied += n;
+        offset_ += n;
+        if (offset_ == sdu.size()) {
+            received.pop_front();
+            ttp_.Consumed();
+            offset_ = 0;
+        }
+    }
+    return static_cast<int>(copied);
+}
+
+void SerialIrdaCalls::EndConnection() {
+    ttp_.Disconnect();
+    lap_.Disconnect();
+    ttp_.Received().clear();
+    offset_ = 0;
+}
+
+int SerialIrdaCalls::Shutdown(SocketHandle s, int) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    EndConnection();
+    shutDown_ = true;
+    return 0;
+}
+
+int SerialIrdaCalls::CloseSocket(SocketHandle s) {
+    if (!Valid(s)) {
+        return SOCKET_ERROR_RESULT;
+    }
+    EndConnection();
+    port_.Close();
+    handle_ = 0;
+    return 0;
+}
+
+void SerialIrdaCalls::Sleep(std::uint32_t ms) {
+    const std::uint32_t deadline = clock_.NowMs() + ms;
+    while (lap_.Connected()) {
+        const std::int32_t left = Until(deadline, clock_.NowMs());
+        if (left <= 0) {
+            return;
+        }
+        Inner().Sleep(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), KEEPALIVE_INTERVAL_MS));
+        if (Until(deadline, clock_.NowMs()) > 0) {
+            ttp_.Connected() ? ttp_.Exchange() : lap_.Poll();
+        }
+    }
+    const std::int32_t left = Until(deadline, clock_.NowMs());
+    if (left > 0) {
+        Inner().Sleep(static_cast<std::uint32_t>(left));
+    }
+}
+
+PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock, FrameSink* capture) {
+    PortProbe probe;
+    if (!port.Open(name)) {
+        probe.openError = port.LastError();
+        return probe;
+    }
+    IrlapPrimary lap(port, clock, capture, RandomOwnAddress());
+    probe.discoveryError = WinsockCode(lap.Discover(probe.devices));
+    port.Close();
+    return probe;
+}
+
+}  // namespace qx::irda

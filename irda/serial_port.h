@@ -1,0 +1,58 @@
+// The serial-port seam under the program's own IrDA stack: the few calls it makes on a COM port with a serial
+// IrDA adapter. The Win32 comm API (win/), POSIX termios (irda/posix_serial_port.h) and the tests' scripted
+// secondary implement it; errors come back as Windows error codes on every platform.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace qx::irda {
+
+// Discovery and connection set-up run at 9600 baud, and the stack never offers another rate, so no adapter
+// ever needs a speed change. A later faster link changes the rate here, through a call added to this seam
+// after the connection's negotiation; nothing else depends on the speed but the wire-time sums.
+inline constexpr std::uint32_t SIR_CONTENTION_BAUD = 9600;
+
+// Windows error codes the bindings report (the Win32 binding passes the system's own through).
+inline constexpr std::uint32_t PORT_ERROR_INVALID_FUNCTION = 1;  // the device is not a serial port
+inline constexpr std::uint32_t PORT_ERROR_FILE_NOT_FOUND = 2;    // no such port
+inline constexpr std::uint32_t PORT_ERROR_ACCESS_DENIED = 5;     // in use by another program
+inline constexpr std::uint32_t PORT_ERROR_INVALID_HANDLE = 6;    // the port is not open
+inline constexpr std::uint32_t PORT_ERROR_GEN_FAILURE = 31;      // the device failed
+inline constexpr std::uint32_t PORT_ERROR_INVALID_NAME = 123;    // not a port name
+
+class SerialPort {
+  public:
+    virtual ~SerialPort() = default;
+
+    // Opens the named port for this program alone at 9600 baud, 8 data bits, no parity, 1 stop bit, raw, no
+    // flow control, with DTR and RTS raised (many adapters take their power from them; a port that cannot
+    // set them is still used). false with LastError() set when it cannot be opened.
+    virtual bool Open(const std::string& name) = 0;
+    virtual void Close() = 0;
+    virtual bool IsOpen() const = 0;
+    // Writes all of `bytes`; false with LastError() set on failure.
+    virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+    // Reads what has arrived, waiting at most `timeoutMs` for the first byte: the number of bytes read, 0
+    // when nothing came within the wait, -1 with LastError() set on failure.
+    virtual int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
+    // The Windows error code of the last failed call.
+    virtual std::uint32_t LastError() const = 0;
+};
+
+// The stack's time: a millisecond clock and a pause. The socket-call face takes both from the platform's
+// calls; tests drive a fake clock, so nothing in a test ever sleeps.
+class StackClock {
+  public:
+    virtual ~StackClock() = default;
+    virtual std::uint32_t NowMs() = 0;
+    virtual void SleepMs(std::uint32_t ms) = 0;
+};
+
+// The milliseconds that `bytes` take on the wire at 9600 baud, 10 bits a byte, rounded up.
+constexpr std::uint32_t WireMs(std::size_t bytes) {
+    return static_cast<std::uint32_t>((bytes * 10 * 1000 + SIR_CONTENTION_BAUD - 1) / SIR_CONTENTION_BAUD);
+}
+
+}  // namespace qx::irda

@@ -1,0 +1,100 @@
+// One run of the mode switch over the program's own IrDA stack on a serial line (the simulator's pty or a
+// device), for the tshark test and the bench: prints what the user would have seen and how long it took, and
+// writes the stack's capture when asked.
+//
+// Usage: qx_serial_session PATH [--disable] [--capture FILE]
+// Exit: 0 when the run reported success, 1 when it reported failure, 2 on a bad command line or capture file.
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "app/mode_switch.h"
+#include "app/texts.h"
+#include "irda/capture.h"
+#include "irda/posix_serial_port.h"
+#include "irda/serial_irda_calls.h"
+#include "link/forwarding_calls.h"
+#include "link/irda_link.h"
+#include "support/posix_platform_calls.h"
+#include "tests/unit/support/recording_host.h"
+
+namespace {
+
+// The pauses the link itself asks for, however the stack spends them.
+class LinkPauses : public qx::ForwardingCalls {
+  public:
+    using ForwardingCalls::ForwardingCalls;
+    void Sleep(std::uint32_t ms) override {
+        totalMs += ms;
+        ForwardingCalls::Sleep(ms);
+    }
+    std::uint64_t totalMs = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string path;
+    std::string capturePath;
+    bool enable = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--disable") {
+            enable = false;
+        } else if (arg == "--capture" && i + 1 < argc) {
+            capturePath = argv[++i];
+        } else if (path.empty() && !arg.starts_with("--")) {
+            path = arg;
+        } else {
+            std::fprintf(stderr, "usage: qx_serial_session PATH [--disable] [--capture FILE]\n");
+            return 2;
+        }
+    }
+    if (path.empty()) {
+        std::fprintf(stderr, "usage: qx_serial_session PATH [--disable] [--capture FILE]\n");
+        return 2;
+    }
+    std::ofstream captureFile;
+    std::optional<qx::irda::PcapWriter> capture;
+    if (!capturePath.empty()) {
+        captureFile.open(capturePath, std::ios::binary | std::ios::trunc);
+        if (!captureFile) {
+            std::fprintf(stderr, "cannot write %s\n", capturePath.c_str());
+            return 2;
+        }
+        capture.emplace(captureFile);
+    }
+
+    qxtest::PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PosixSerialPort port;
+    qx::irda::SerialIrdaCalls calls(path, port, platform, capture ? &*capture : nullptr);
+    LinkPauses pauses(calls);
+    qx::IrdaLink link(pauses);
+    qx::FormTexts texts;
+    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+    qx::test::RecordingHost host;
+
+    const auto start = std::chrono::steady_clock::now();
+    const bool succeeded = qx::SetSearchMode(enable, link, texts.slots, host);
+    const auto runMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+
+    for (const std::string& status : host.statuses) {
+        std::printf("status: %s\n", status.c_str());
+    }
+    for (const qx::test::ResultBox& box : host.results) {
+        std::printf("result box: %s: %s\n", box.caption.c_str(), box.text.c_str());
+    }
+    std::printf("run_ms: %lld\npauses_ms: %llu\n", static_cast<long long>(runMs),
+                static_cast<unsigned long long>(pauses.totalMs));
+    if (capture && !capture->Good()) {
+        std::fprintf(stderr, "the capture could not be written whole\n");
+        return 2;
+    }
+    return succeeded ? 0 : 1;
+}

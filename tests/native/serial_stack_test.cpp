@@ -1,0 +1,169 @@
+// The program's own IrDA stack over a real pty against the simulator's serial IrDA mode: discovery, the
+// connection and the mode switch's whole run, and each link fault. Whatever the fault, the word changes only
+// with the instrument's acknowledgement, the result box says what the instrument holds, and a silent
+// instrument ends the run with a failure instead of hanging it.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/mode_switch.h"
+#include "app/texts.h"
+#include "irda/posix_serial_port.h"
+#include "irda/serial_irda_calls.h"
+#include "link/device_frames.h"
+#include "link/irda_link.h"
+#include "support/posix_platform_calls.h"
+#include "support/sim_process.h"
+#include "tests/unit/support/recording_host.h"
+
+namespace qxtest {
+namespace {
+
+constexpr int IRDA_FAMILY = 26;
+
+struct SwitchRun {
+    bool succeeded = false;
+    qx::test::RecordingHost host;
+};
+
+// One run of the mode switch, as the window would make it, over the stack on `path`.
+SwitchRun SwitchOver(const std::string& path, bool enable) {
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PosixSerialPort port;
+    qx::irda::SerialIrdaCalls calls(path, port, platform);
+    qx::IrdaLink link(calls);
+    qx::FormTexts texts;
+    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+    SwitchRun run;
+    run.succeeded = qx::SetSearchMode(enable, link, texts.slots, run.host);
+    return run;
+}
+
+TEST(SerialStack, DiscoveryFindsTheInstrumentByItsNicknameAndAddress) {
+    SimProcess sim({"--device", "QX7710Z:0x0A0B0C0D"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PosixSerialPort port;
+    qx::irda::SerialIrdaCalls calls(sim.Path(), port, platform);
+    qx::IrdaLink link(calls);
+    qx::AddressRecord address{};
+    qx::DeviceList devices{};
+    ASSERT_EQ(link.StartLink(address), qx::LINK_STARTED);
+    EXPECT_EQ(link.EnumerateDevices(devices), 0);
+    ASSERT_EQ(devices.Count(), 1u);
+    const auto device = devices.Record(0);
+    EXPECT_EQ(qx::ReadLittle32(device), 0x0A0B0C0Du);
+    const auto name = device.subspan(qx::DEVICE_NAME_OFFSET, qx::DEVICE_NAME_SIZE);
+    EXPECT_EQ(std::string(name.begin(), std::find(name.begin(), name.end(), 0)), "QX7710Z");
+    link.CloseLink();
+    const auto record = sim.Stop();
+    ASSERT_GE(record["irda"]["discoveries"].size(), 1u);
+    EXPECT_EQ(record["irda"]["discoveries"][0]["answered"][0]["name"], "QX7710Z");
+    EXPECT_EQ(record["irda"]["line"]["frames_dropped"], 0);
+}
+
+struct StackCase {
+    const char* name;
+    std::vector<std::string> args;
+    bool enable;
+    int initialWord;
+    bool succeeds;
+    int finalWord;
+    std::vector<int> writesApplied;
+    const char* linkEnd;  // how the simulator saw the last link end; nullptr: not checked
+};
+
+void PrintTo(const StackCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SerialStack : public ::testing::TestWithParam<StackCase> {};
+
+TEST_P(SerialStack, ModeSwitchRun) {
+    const StackCase& c = GetParam();
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--word", std::to_string(c.initialWord)});
+    SimProcess sim(args, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+
+    const SwitchRun run = SwitchOver(sim.Path(), c.enable);
+    const auto record = sim.Stop();
+
+    EXPECT_EQ(run.succeeded, c.succeeds);
+    ASSERT_EQ(run.host.results.size(), 1u);
+    EXPECT_EQ(run.host.results[0].caption, c.succeeds ? "Success" : "Error") << run.host.results[0].text;
+    EXPECT_EQ(record["final_word"], c.finalWord);
+    EXPECT_EQ(record["writes_applied"], nlohmann::json(c.writesApplied));
+    // The one rule: the word is either untouched or the word read with only the search mode bit changed,
+    // and "Success" only when the instrument took exactly that.
+    if (run.succeeded) {
+        const int wanted = c.enable ? (c.initialWord | 0x0100) : (c.initialWord & ~0x0100);
+        EXPECT_EQ(record["final_word"], wanted);
+    }
+    for (const auto& connection : record["connections"]) {
+        EXPECT_EQ(connection["family"], IRDA_FAMILY);
+        EXPECT_EQ(connection["service_name"], "QX7710Z") << "the class the stack asked IAS for";
+    }
+    const auto& links = record["irda"]["links"];
+    if (c.linkEnd != nullptr) {
+        ASSERT_FALSE(links.empty());
+        EXPECT_EQ(links.back()["end"], c.linkEnd);
+    }
+    for (const auto& link : links) {
+        EXPECT_EQ(link.value("credit_violations", 0), 0) << "TinyTP credit honestly accounted";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SerialStack,
+    ::testing::Values(
+        StackCase{"Enable", {}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"Disable", {}, false, 0x0105, true, 0x0005, {0x0005}, "disc"},
+        StackCase{"BadFcsOnce", {"--link-fault", "bad-fcs"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{
+            "DroppedReply", {"--link-fault", "drop-reply"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        // The greeting's, the read's and the write's replies each lost once and sent again: the write is
+        // taken once.
+        StackCase{"EveryReplyLostOnce",
+                  {"--link-fault", "drop-reply:3"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"},
+        StackCase{"RnrOnce", {"--link-fault", "rnr"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"Noise", {"--link-fault", "noise"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"EchoingAdapter", {"--link-fault", "echo"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"SlowTurnaround",
+                  {"--link-fault", "slow-turnaround", "--turnaround-ms", "300"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"},
+        // DM refuses the connection: the run fails before any frame of the instrument's.
+        StackCase{"DmToTheFirstSnrm", {"--link-fault", "dm-snrm"}, true, 0x0004, false, 0x0004, {}, "dm"},
+        StackCase{"NoIasClass", {"--link-fault", "no-ias-class"}, true, 0x0004, false, 0x0004, {}, nullptr},
+        StackCase{"SilentAfterConnect",
+                  {"--link-fault", "silent-after-connect"},
+                  true,
+                  0x0004,
+                  false,
+                  0x0004,
+                  {},
+                  nullptr},
+        StackCase{"NoDevice", {"--no-devices"}, true, 0x0004, false, 0x0004, {}, nullptr},
+        StackCase{"WriteRefused", {"--write-fault", "status-c0"}, true, 0x0004, false, 0x0004, {}, nullptr},
+        StackCase{"ReadUnanswered", {"--read-fault", "silent"}, true, 0x0004, false, 0x0004, {}, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace qxtest

@@ -1,0 +1,354 @@
+#include "irda/serial_irda_calls.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "link/irda_link.h"
+#include "support/instrument_bytes.h"
+#include "support/irda_secondary.h"
+
+namespace qx::test {
+namespace {
+
+using namespace qx::irda;
+
+constexpr std::uint32_t OWN_ADDRESS = 0x0BADCAFE;
+constexpr std::uint16_t WORD = 0x1234;
+
+// The program's link over the serial stack, the secondary on the fake clock, everything captured.
+struct SerialStack {
+    FakeClockPlatform platform;
+    IrdaSecondary secondary{platform};
+    std::ostringstream captured;
+    PcapWriter capture{captured, [this] { return std::uint64_t{platform.now} * 1000; }};
+    SerialIrdaCalls calls{"COM5", secondary, platform, &capture, OWN_ADDRESS};
+    IrdaLink link{calls};
+
+    SerialStack() {
+        secondary.respond = [](const IrdaBytes& request) -> std::optional<IrdaBytes> {
+            if (request == GREETING) {
+                return GREETING_REPLY;
+            }
+            if (request == READ_REQUEST) {
+                return ReadReply(WORD);
+            }
+            return std::nullopt;
+        };
+    }
+};
+
+struct RunResult {
+    std::string stage;  // where the run stopped: "discover", "connect", "send", "receive", "close", "done"
+    int code = 0;
+    std::uint32_t elapsedMs = 0;
+};
+
+// What the mode switch does with the link: start, discover, connect and greet, reads, close; a link left
+// open by a failure is closed at the end, as the mode switch does.
+RunResult RunLink(SerialStack& stack, int reads = 1) {
+    const std::uint32_t start = stack.platform.now;
+    const auto result = [&](std::string stage, int code) {
+        if (stack.link.HasLink()) {
+            stack.link.CloseLink();
+        }
+        return RunResult{std::move(stage), code, stack.platform.now - start};
+    };
+    AddressRecord address{};
+    DeviceList list{};
+    if (const int code = stack.link.StartLink(address); code != LINK_STARTED) {
+        return result("start", code);
+    }
+    if (const int code = stack.link.EnumerateDevices(list); code != LINK_OK) {
+        return result("discover", code);
+    }
+    if (const int code = stack.link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address);
+        code != LINK_OK) {
+        return result("connect", code);
+    }
+    for (int i = 0; i < reads; ++i) {
+        if (const int code = stack.link.SendFrame(READ_REQUEST); code != LINK_OK) {
+            return result("send", code);
+        }
+        std::array<std::uint8_t, READ_REPLY_SIZE> reply{};
+        if (const int code = stack.link.ReceiveFrame(reply); code != LINK_OK) {
+            return result("receive", code);
+        }
+        if (IrdaBytes(reply.begin(), reply.end()) != ReadReply(WORD)) {
+            return result("reply", SOCKET_ERROR_RESULT);
+        }
+    }
+    if (const int code = stack.link.CloseLink(); code != LINK_OK) {
+        return result("close", code);
+    }
+    return result("done", 0);
+}
+
+TEST(SerialIrdaCalls, WholeRunOverTheStack) {
+    SerialStack stack;
+    const RunResult run = RunLink(stack);
+    EXPECT_EQ(run.stage, "done");
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(stack.secondary.sdus, (std::vector<IrdaBytes>{GREETING, READ_REQUEST}));
+    // Closed cleanly: the TinyTP connection with "user request", then the link, then the port.
+    ASSERT_FALSE(stack.secondary.lmpControl.empty());
+    EXPECT_EQ(stack.secondary.lmpControl.back(),
+              (IrdaBytes{static_cast<std::uint8_t>(0x80 | stack.secondary.ttpLsap), TINYTP_LOCAL_LSAP, 0x02,
+                         0x01}));
+    EXPECT_EQ(stack.secondary.discs, 1);
+    EXPECT_FALSE(stack.secondary.IsOpen());
+    EXPECT_EQ(stack.secondary.opens, 1);
+    // The serial stack needs no socket library and never gives the hook library a socket.
+    EXPECT_EQ(stack.platform.hookLoads, 0);
+    EXPECT_EQ(stack.platform.socketCalls, 0);
+    EXPECT_EQ(stack.secondary.creditViolations, 0);
+}
+
+struct FaultCase {
+    const char* name;
+    std::function<void(IrdaSecondary&)> setUp;
+    std::string stage;
+    int code;
+    std::uint32_t boundMs;  // the run, with the link's own 1.5 s close pause when it opened the port
+};
+
+TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
+    const FaultCase cases[] = {
+        {"no fault", [](IrdaSecondary&) {}, "done", 0, 4000},
+        {"bad FCS once (the UA)", [](IrdaSecondary& s) { s.faults.badFcsOnReply = 1; }, "done", 0, 4500},
+        {"a dropped reply", [](IrdaSecondary& s) { s.faults.droppedReplies = {4}; }, "done", 0, 4500},
+        {"two dropped replies in a row",
+         [](IrdaSecondary& s) {
+             s.faults.droppedReplies = {6, 7};
+         },
+         "done", 0, 5000},
+        {"DM to the connection request", [](IrdaSecondary& s) { s.faults.dmToSnrm = 1; }, "connect",
+         WSAECONNREFUSED_CODE, 1500},
+        {"no such IAS class", [](IrdaSecondary& s) { s.faults.noSuchIasClass = true; }, "connect",
+         WSAECONNREFUSED_CODE, 2000},
+        {"a different IAS class", [](IrdaSecondary& s) { s.iasClass = "Other"; }, "connect",
+         WSAECONNREFUSED_CODE, 2000},
+        {"RNR once", [](IrdaSecondary& s) { s.faults.rnrOnce = true; }, "done", 0, 4000},
+        {"slow turnaround", [](IrdaSecondary& s) { s.faults.turnaroundMs = 450; }, "done", 0, 8000},
+        {"adapter echoes every byte", [](IrdaSecondary& s) { s.faults.echo = true; }, "done", 0, 4000},
+        {"noise between frames", [](IrdaSecondary& s) { s.faults.noise = true; }, "done", 0, 4000},
+        {"silence after the connect", [](IrdaSecondary& s) { s.faults.silenceAfterConnect = true; },
+         "connect", WSAETIMEDOUT_CODE, 5500},
+        {"garbage after the connect", [](IrdaSecondary& s) { s.faults.garbageAfterConnect = true; },
+         "connect", WSAETIMEDOUT_CODE, 5500},
+        {"huge frames after the connect", [](IrdaSecondary& s) { s.faults.hugeAfterConnect = true; },
+         "connect", WSAETIMEDOUT_CODE, 5500},
+        {"an endless frame after the connect", [](IrdaSecondary& s) { s.faults.endlessAfterConnect = true; },
+         "connect", WSAETIMEDOUT_CODE, 5500},
+        {"no credit ever granted", [](IrdaSecondary& s) { s.faults.initialCredit = 0; }, "connect",
+         WSAETIMEDOUT_CODE, 5500},
+        {"the device disconnects", [](IrdaSecondary& s) { s.faults.disconnectOnData = true; }, "connect",
+         WSAECONNRESET_CODE, 2000},
+        {"the link drops (DM)", [](IrdaSecondary& s) { s.faults.dmOnData = true; }, "connect",
+         WSAECONNRESET_CODE, 2000},
+        {"nobody in range", [](IrdaSecondary& s) { s.devices.clear(); }, "discover", ENUM_NO_DEVICES, 2700},
+        {"no such port", [](IrdaSecondary& s) { s.openError = PORT_ERROR_FILE_NOT_FOUND; }, "discover",
+         static_cast<int>(PORT_ERROR_FILE_NOT_FOUND), 600},
+        {"port in use", [](IrdaSecondary& s) { s.openError = PORT_ERROR_ACCESS_DENIED; }, "discover",
+         static_cast<int>(PORT_ERROR_ACCESS_DENIED), 600},
+        {"adapter unreachable", [](IrdaSecondary& s) { s.writeFails = true; }, "discover", WSAENETDOWN_CODE,
+         2500},
+    };
+    for (const FaultCase& c : cases) {
+        SerialStack stack;
+        c.setUp(stack.secondary);
+        const RunResult run = RunLink(stack);
+        EXPECT_EQ(run.stage, c.stage) << c.name;
+        EXPECT_EQ(run.code, c.code) << c.name;
+        EXPECT_LE(run.elapsedMs, c.boundMs) << c.name;
+        EXPECT_FALSE(stack.secondary.IsOpen()) << c.name << ": the port is closed whatever happened";
+        EXPECT_EQ(stack.secondary.creditViolations, 0) << c.name;
+        EXPECT_EQ(stack.platform.hookLoads, 0) << c.name;
+    }
+}
+
+TEST(SerialIrdaCalls, DiscoveryFillsTheDeviceListRecords) {
+    SerialStack stack;
+    stack.secondary.devices = {{0x11223344, "QX7710Z", 1}, {0x55667788, "A name of 24 characters", 4}};
+    const SocketHandle s = stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
+    ASSERT_NE(s, INVALID_SOCKET_HANDLE);
+    DeviceList list{};
+    int length = static_cast<int>(DEVICE_LIST_SIZE);
+    const std::uint32_t start = stack.platform.now;
+    ASSERT_EQ(stack.calls.GetSockOpt(s, SOL_IRLMP_LEVEL, IRLMP_ENUMDEVICES_OPTION, list.bytes, length), 0);
+    EXPECT_LE(stack.platform.now - start, 1100u);
+    ASSERT_EQ(list.Count(), 2u);
+    EXPECT_EQ(length, static_cast<int>(DEVICE_LIST_HEADER_SIZE + 2 * DEVICE_RECORD_SIZE));
+    IrdaBytes first(list.Record(0).begin(), list.Record(0).end());
+    IrdaBytes expected = {0x44, 0x33, 0x22, 0x11, 'Q', 'X', '7', '7', '1', '0', 'Z'};
+    expected.resize(DEVICE_RECORD_SIZE);
+    expected[26] = 0x82;
+    expected[27] = 0x01;
+    expected[28] = 0x00;
+    EXPECT_EQ(first, expected);
+    const auto second = list.Record(1);
+    EXPECT_EQ(std::string(second.begin() + 4, second.begin() + 26), "A name of 24 character");
+    // Six slots, then the final XID with our own discovery information.
+    std::vector<int> slots;
+    for (const IrdaBytes& frame : stack.secondary.frames) {
+        ASSERT_GE(frame.size(), 14u);
+        EXPECT_EQ(frame[11], 0x01);  // 6 slots
+        EXPECT_EQ(ReadLittle32(std::span(frame).subspan(3, 4)), OWN_ADDRESS);
+        slots.push_back(frame[12]);
+    }
+    EXPECT_EQ(slots, (std::vector<int>{0, 1, 2, 3, 4, 5, 0xFF}));
+    EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+}
+
+TEST(SerialIrdaCalls, ConnectionOffersOnlyNineThousandSixHundredAndHonoursTheTurnaround) {
+    SerialStack stack;
+    stack.secondary.minTurnaroundBits = 0x01;  // 10 ms
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    const auto snrm = std::find_if(stack.secondary.frames.begin(), stack.secondary.frames.end(),
+                                   [](const IrdaBytes& f) { return f.size() > 11 && f[1] == 0x93; });
+    ASSERT_NE(snrm, stack.secondary.frames.end());
+    EXPECT_EQ(ReadLittle32(std::span(*snrm).subspan(6, 4)), 0x2A7710C5u);
+    const LinkParameters offered = ParseParameters(std::span(*snrm).subspan(11));
+    EXPECT_EQ(offered.baudRates, BAUD_9600);
+    EXPECT_EQ(offered.disconnectThresholds, 0x01);
+    EXPECT_GE(stack.secondary.minGapAfterReply, 10u);
+}
+
+TEST(SerialIrdaCalls, PausesKeepTheLinkAlive) {
+    SerialStack stack;
+    stack.secondary.faults.watchdogMs = 1000;
+    AddressRecord address{};
+    DeviceList list{};
+    ASSERT_EQ(stack.link.StartLink(address), LINK_STARTED);
+    ASSERT_EQ(stack.link.EnumerateDevices(list), LINK_OK);
+    ASSERT_EQ(stack.link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address), LINK_OK);
+    const std::size_t before = stack.secondary.frames.size();
+    stack.link.Pause(5000);
+    EXPECT_GE(stack.secondary.frames.size() - before, 10u);
+    for (std::size_t i = before; i < stack.secondary.frameTimes.size(); ++i) {
+        EXPECT_LE(stack.secondary.frameTimes[i] - stack.secondary.frameTimes[i - 1], 1000u);
+    }
+    ASSERT_EQ(stack.link.SendFrame(READ_REQUEST), LINK_OK);
+    std::array<std::uint8_t, READ_REPLY_SIZE> reply{};
+    ASSERT_EQ(stack.link.ReceiveFrame(reply), LINK_OK);
+    EXPECT_EQ(IrdaBytes(reply.begin(), reply.end()), ReadReply(WORD));
+    EXPECT_EQ(stack.link.CloseLink(), LINK_OK);
+}
+
+TEST(SerialIrdaCalls, CreditsAreReturnedHonestlyOverManyExchanges) {
+    SerialStack stack;
+    stack.secondary.faults.initialCredit = 2;
+    const RunResult run = RunLink(stack, 12);
+    EXPECT_EQ(run.stage, "done");
+    EXPECT_EQ(stack.secondary.grantedByPrimary, TTP_RECEIVE_CREDIT);
+    EXPECT_EQ(stack.secondary.creditViolations, 0);
+    EXPECT_EQ(stack.secondary.sdus.size(), 13u);
+}
+
+TEST(SerialIrdaCalls, LsapSelectorSkipsTheIasQuery) {
+    SerialStack stack;
+    const SocketHandle s = stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
+    AddressRecord address{};
+    address[0] = AF_IRDA_FAMILY;
+    const std::uint32_t device = stack.secondary.devices[0].address;
+    for (int i = 0; i < 4; ++i) {
+        address[ADDRESS_DEVICE_ID_OFFSET + i] = static_cast<std::uint8_t>(device >> (8 * i));
+    }
+    const std::string service = "LSAP-SEL5";
+    std::copy(service.begin(), service.end(), address.begin() + ADDRESS_SERVICE_NAME_OFFSET);
+    ASSERT_EQ(stack.calls.Connect(s, address), 0);
+    ASSERT_EQ(stack.secondary.lmpControl.size(), 1u);
+    EXPECT_EQ(stack.secondary.lmpControl[0][0], 0x80 | 0x05);  // straight to LSAP 5, no IAS
+    EXPECT_EQ(stack.calls.Send(s, GREETING), static_cast<int>(GREETING.size()));
+    EXPECT_EQ(stack.calls.WaitReadable(s, 1000), 1);
+    std::array<std::uint8_t, 64> reply{};
+    EXPECT_EQ(stack.calls.Recv(s, reply), static_cast<int>(GREETING_REPLY.size()));
+    EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+}
+
+TEST(SerialIrdaCalls, CallsOnAClosedOrFailedSocketFail) {
+    SerialStack stack;
+    stack.secondary.openError = PORT_ERROR_ACCESS_DENIED;
+    EXPECT_EQ(stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0), INVALID_SOCKET_HANDLE);
+    EXPECT_EQ(stack.calls.WSAGetLastError(), 5);
+    stack.secondary.openError = 0;
+    EXPECT_EQ(stack.calls.Socket(2, SOCK_STREAM_TYPE, 0), INVALID_SOCKET_HANDLE);
+    EXPECT_EQ(stack.calls.WSAGetLastError(), WSAEAFNOSUPPORT_CODE);
+    const SocketHandle s = stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
+    ASSERT_NE(s, INVALID_SOCKET_HANDLE);
+    EXPECT_EQ(stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0), INVALID_SOCKET_HANDLE);
+    EXPECT_EQ(stack.calls.Send(s, GREETING), SOCKET_ERROR_RESULT);
+    EXPECT_EQ(stack.calls.WSAGetLastError(), WSAENOTCONN_CODE);
+    EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+    EXPECT_EQ(stack.calls.CloseSocket(s), SOCKET_ERROR_RESULT);
+    EXPECT_EQ(stack.calls.WSAGetLastError(), WSAENOTSOCK_CODE);
+}
+
+TEST(SerialIrdaCalls, CaptureHoldsEveryFrameInAndOut) {
+    SerialStack stack;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    const std::string file = stack.captured.str();
+    ASSERT_GE(file.size(), 24u);
+    const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(file[i]); };
+    const auto little32 = [&](std::size_t i) {
+        return static_cast<std::uint32_t>(byte(i)) | static_cast<std::uint32_t>(byte(i + 1)) << 8 |
+               static_cast<std::uint32_t>(byte(i + 2)) << 16 | static_cast<std::uint32_t>(byte(i + 3)) << 24;
+    };
+    EXPECT_EQ(little32(0), 0xA1B2C3D4u);
+    EXPECT_EQ(little32(20), PCAP_LINKTYPE_LINUX_IRDA);
+    std::vector<IrdaBytes> sent;
+    std::size_t received = 0;
+    std::uint32_t lastTime = 0;
+    for (std::size_t at = 24; at < file.size();) {
+        ASSERT_LE(at + 16 + PCAP_IRDA_PSEUDO_HEADER_SIZE, file.size());
+        const std::uint32_t time = little32(at) * 1000 + little32(at + 4) / 1000;
+        EXPECT_GE(time, lastTime);
+        lastTime = time;
+        const std::uint32_t length = little32(at + 8);
+        ASSERT_EQ(length, little32(at + 12));
+        const std::size_t header = at + 16;
+        EXPECT_EQ(byte(header + 2) << 8 | byte(header + 3), 783);
+        EXPECT_EQ(byte(header + 14) << 8 | byte(header + 15), 0x0017);
+        const int type = byte(header) << 8 | byte(header + 1);
+        const IrdaBytes frame(
+            file.begin() + static_cast<std::ptrdiff_t>(header + PCAP_IRDA_PSEUDO_HEADER_SIZE),
+            file.begin() + static_cast<std::ptrdiff_t>(header + length));
+        if (type == PCAP_PACKET_SENT) {
+            sent.push_back(frame);
+        } else {
+            EXPECT_EQ(type, PCAP_PACKET_RECEIVED);
+            ++received;
+        }
+        at = header + length;
+    }
+    EXPECT_EQ(sent, stack.secondary.frames);
+    EXPECT_GE(received, 10u);
+}
+
+TEST(SerialIrdaCalls, ProbeListsTheDevicesOrSaysWhatFailed) {
+    FakeClockPlatform platform;
+    PlatformClock clock(platform);
+    IrdaSecondary secondary(platform);
+    PortProbe probe = ProbePort("COM5", secondary, clock);
+    EXPECT_EQ(probe.openError, 0u);
+    EXPECT_EQ(probe.discoveryError, 0);
+    ASSERT_EQ(probe.devices.size(), 1u);
+    EXPECT_EQ(probe.devices[0].nickname, "QX7710Z");
+    EXPECT_EQ(probe.devices[0].address, 0x2A7710C5u);
+    EXPECT_FALSE(secondary.IsOpen());
+
+    secondary.openError = PORT_ERROR_FILE_NOT_FOUND;
+    probe = ProbePort("COM9", secondary, clock);
+    EXPECT_EQ(probe.openError, PORT_ERROR_FILE_NOT_FOUND);
+    EXPECT_TRUE(probe.devices.empty());
+
+    secondary.openError = 0;
+    secondary.writeFails = true;
+    probe = ProbePort("COM9", secondary, clock);
+    EXPECT_EQ(probe.discoveryError, WSAENETDOWN_CODE);
+    EXPECT_FALSE(secondary.IsOpen());
+}
+
+}  // namespace
+}  // namespace qx::test

@@ -1,0 +1,352 @@
+#include "support/irda_secondary.h"
+
+#include <algorithm>
+
+#include "irda/irlap.h"
+#include "link/irda_link.h"
+
+namespace qx::test {
+namespace {
+
+constexpr std::size_t SECONDARY_XBOFS = 10;
+constexpr std::size_t ENDLESS_CHUNK = 64;
+constexpr std::uint32_t DISCOVERY_TURNAROUND_MS = 5;
+
+using irda::PutLittle32;
+
+std::uint32_t Little32(const IrdaBytes& bytes, std::size_t at) {
+    return ReadLittle32(std::span(bytes).subspan(at));
+}
+
+}  // namespace
+
+IrdaSecondary::IrdaSecondary(FakeClockPlatform& clock) : clock_(clock) {}
+
+bool IrdaSecondary::Open(const std::string&) {
+    ++opens;
+    if (openError != 0) {
+        lastError_ = openError;
+        return false;
+    }
+    open_ = true;
+    return true;
+}
+
+void IrdaSecondary::Close() {
+    if (open_) {
+        ++closes;
+    }
+    open_ = false;
+    pending_.clear();
+}
+
+bool IrdaSecondary::Faulted() const {
+    return ttpConnected && (faults.silenceAfterConnect || faults.garbageAfterConnect ||
+                            faults.hugeAfterConnect || faults.endlessAfterConnect);
+}
+
+bool IrdaSecondary::Write(std::span<const std::uint8_t> bytes) {
+    if (!open_) {
+        lastError_ = irda::PORT_ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (writeFails) {
+        lastError_ = irda::PORT_ERROR_GEN_FAILURE;
+        return false;
+    }
+    if (lastDelivered_) {
+        minGapAfterReply = std::min(minGapAfterReply, clock_.now - *lastDelivered_);
+    }
+    requestEnd_ = clock_.now + irda::WireMs(bytes.size());
+    if (faults.echo) {
+        pending_.push_back({requestEnd_, IrdaBytes(bytes.begin(), bytes.end())});
+    }
+    for (std::uint8_t byte : bytes) {
+        if (deframer_.Push(byte)) {
+            const auto frame = deframer_.Frame();
+            frames.emplace_back(frame.begin(), frame.end());
+            frameTimes.push_back(requestEnd_);
+            Handle(frames.back());
+        }
+    }
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const Chunk& a, const Chunk& b) { return a.at < b.at; });
+    return true;
+}
+
+int IrdaSecondary::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) {
+    if (!open_) {
+        lastError_ = irda::PORT_ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    if (faults.endlessAfterConnect && ttpConnected) {
+        // One frame that never ends: a BOF, then bytes at the line's pace for as long as anyone reads.
+        const std::size_t n = std::min(buffer.size(), ENDLESS_CHUNK);
+        std::fill_n(buffer.begin(), n, 0x42);
+        buffer[0] = endlessStarted_ ? 0x42 : irda::SIR_BOF;
+        endlessStarted_ = true;
+        clock_.now += irda::WireMs(n);
+        return static_cast<int>(n);
+    }
+    if (pending_.empty() || static_cast<std::int32_t>(pending_.front().at - (clock_.now + timeoutMs)) > 0) {
+        clock_.now += timeoutMs;
+        return 0;
+    }
+    Chunk& chunk = pending_.front();
+    clock_.now = std::max(clock_.now, chunk.at);
+    const std::size_t n = std::min(buffer.size(), chunk.bytes.size());
+    std::copy_n(chunk.bytes.begin(), n, buffer.begin());
+    chunk.bytes.erase(chunk.bytes.begin(), chunk.bytes.begin() + static_cast<std::ptrdiff_t>(n));
+    if (chunk.bytes.empty()) {
+        pending_.pop_front();
+    }
+    lastDelivered_ = clock_.now;
+    return static_cast<int>(n);
+}
+
+void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
+    const int number = replies_++;
+    if (faults.droppedReplies.contains(number)) {
+        return;
+    }
+    IrdaBytes content = frame;
+    if (mangle) {
+        mangle(content);
+    }
+    IrdaBytes wire = irda::SirWrap(content, SECONDARY_XBOFS);
+    if (faults.badFcsOnReply == number) {
+        wire[SECONDARY_XBOFS + 1] ^= 0x01;  // the address byte: the FCS no longer matches
+    }
+    if (faults.noise) {
+        const IrdaBytes noise = {0x13, 0x55, irda::SIR_EOF, irda::SIR_CE, 0x00, 0xFF};
+        wire.insert(wire.begin(), noise.begin(), noise.end());
+    }
+    const std::uint32_t at = requestEnd_ + turnaroundMs + irda::WireMs(wire.size());
+    pending_.push_back({at, std::move(wire)});
+}
+
+void IrdaSecondary::Handle(const IrdaBytes& frame) {
+    if (frame.size() < 2 || (frame[0] & 0x01) == 0) {
+        return;  // not a command
+    }
+    if (faults.watchdogMs != 0 && connected && requestEnd_ - lastFrame_ > faults.watchdogMs) {
+        connected = false;  // the primary went quiet for too long: the link is gone
+        ttpConnected = false;
+    }
+    lastFrame_ = requestEnd_;
+    const std::uint8_t control = frame[1];
+    const std::uint8_t address = frame[0] >> 1;
+    if (address == 0x7F && (control & ~0x10) == 0x2F && frame.size() >= 14) {
+        primary_ = Little32(frame, 3);
+        for (const SecondaryDevice& device : devices) {
+            if (device.slot != frame[12]) {
+                continue;
+            }
+            IrdaBytes xid = {0xFE, 0xBF, 0x01};
+            PutLittle32(xid, device.address);
+            PutLittle32(xid, primary_);
+            xid.push_back(frame[11]);
+            xid.push_back(frame[12]);
+            xid.push_back(0x00);
+            xid.push_back(0x82);  // hints: two bytes
+            xid.push_back(0x01);
+            xid.push_back(0x00);  // ASCII
+            xid.insert(xid.end(), device.nickname.begin(), device.nickname.end());
+            Reply(xid, DISCOVERY_TURNAROUND_MS);  // within the slot, whatever the connection's turnaround
+        }
+        return;
+    }
+    if (address == 0x7F && control == 0x93 && frame.size() >= 12) {
+        if (faults.dmToSnrm > 0) {
+            --faults.dmToSnrm;
+            Reply({0xFE, 0x1F});
+            return;
+        }
+        if (devices.empty() || Little32(frame, 6) != devices.front().address) {
+            return;
+        }
+        primary_ = Little32(frame, 2);
+        ca_ = frame[10] >> 1;
+        connected = true;
+        ttpConnected = false;
+        vs_ = vr_ = 0;
+        unacked_.reset();
+        outbox_.clear();
+        IrdaBytes ua = {static_cast<std::uint8_t>(ca_ << 1), 0x73};
+        PutLittle32(ua, devices.front().address);
+        PutLittle32(ua, primary_);
+        const IrdaBytes params = {
+            0x01, 0x01, 0x02, 0x82, 0x01, maxTurnaroundBits, 0x83, 0x01, dataSizeBits, 0x84, 0x01, 0x01,
+            0x85, 0x01, 0x80, 0x86, 0x01, minTurnaroundBits, 0x08, 0x01, 0x01};
+        ua.insert(ua.end(), params.begin(), params.end());
+        Reply(ua);
+        return;
+    }
+    if (address != ca_) {
+        return;
+    }
+    if (!connected) {
+        Reply({static_cast<std::uint8_t>(ca_ << 1), 0x1F});
+        return;
+    }
+    if (Faulted()) {
+        if (faults.garbageAfterConnect) {
+            pending_.push_back(
+                {requestEnd_ + faults.turnaroundMs + 10, {0xC0, 0x01, 0x02, 0x03, 0x04, 0xC1}});
+        } else if (faults.hugeAfterConnect) {
+            IrdaBytes huge(irda::SIR_MAX_FRAME + 100, 0x42);
+            huge.front() = irda::SIR_BOF;
+            huge.back() = irda::SIR_EOF;
+            pending_.push_back(
+                {requestEnd_ + faults.turnaroundMs + irda::WireMs(huge.size()), std::move(huge)});
+        }
+        return;
+    }
+    if (control == 0x53) {  // DISC
+        ++discs;
+        connected = false;
+        ttpConnected = false;
+        Reply({static_cast<std::uint8_t>(ca_ << 1), 0x73});
+        return;
+    }
+    const auto acknowledge = [&](std::uint8_t nr) {
+        if (unacked_ && nr == ((vs_ + 1) & 7)) {
+            vs_ = (vs_ + 1) & 7;
+            unacked_.reset();
+        }
+    };
+    if ((control & 0x01) == 0) {  // I frame
+        acknowledge(control >> 5);
+        if (faults.dmOnData && ttpConnected) {
+            connected = false;
+            ttpConnected = false;
+            Reply({static_cast<std::uint8_t>(ca_ << 1), 0x1F});
+            return;
+        }
+        if (faults.rnrOnce && !rnrDone_ && ttpConnected) {
+            rnrDone_ = true;
+            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+            return;
+        }
+        if (((control >> 1) & 7) == vr_) {
+            vr_ = (vr_ + 1) & 7;
+            HandleInformation(IrdaBytes(frame.begin() + 2, frame.end()));
+        }
+        ReplyData();
+        return;
+    }
+    if ((control & 0x03) == 0x01) {  // S frame
+        acknowledge(control >> 5);
+        ReplyData();
+    }
+}
+
+void IrdaSecondary::ReplyData() {
+    if (!unacked_ && !outbox_.empty()) {
+        unacked_ = outbox_.front();
+        outbox_.pop_front();
+    }
+    if (unacked_) {
+        IrdaBytes frame = {static_cast<std::uint8_t>(ca_ << 1),
+                           static_cast<std::uint8_t>(vr_ << 5 | 0x10 | vs_ << 1)};
+        frame.insert(frame.end(), unacked_->begin(), unacked_->end());
+        Reply(frame);
+        return;
+    }
+    Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x11)});
+}
+
+void IrdaSecondary::FlushTinyTp() {
+    while (!held_.empty() && sendCredit_ > 0) {
+        --sendCredit_;
+        IrdaBytes pdu = {ttpPeer_, ttpLsap, owed_};
+        pdu.insert(pdu.end(), held_.front().begin(), held_.front().end());
+        held_.pop_front();
+        grantedLeft_ = static_cast<std::uint8_t>(grantedLeft_ + owed_);
+        owed_ = 0;
+        outbox_.push_back(std::move(pdu));
+    }
+    if (owed_ > 0 && grantedLeft_ == 0) {
+        outbox_.push_back({ttpPeer_, ttpLsap, owed_});  // credit only
+        grantedLeft_ = owed_;
+        owed_ = 0;
+    }
+}
+
+void IrdaSecondary::HandleInformation(const IrdaBytes& lm) {
+    if (lm.size() < 2) {
+        return;
+    }
+    const std::uint8_t destination = lm[0] & 0x7F;
+    const std::uint8_t source = lm[1];
+    if ((lm[0] & 0x80) != 0) {
+        lmpControl.push_back(lm);
+        if (lm.size() < 3) {
+            return;
+        }
+        if (lm[2] == 0x01 && destination == 0x00) {
+            outbox_.push_back({static_cast<std::uint8_t>(0x80 | source), 0x00, 0x81, 0x00});
+        } else if (lm[2] == 0x01 && destination == ttpLsap) {
+            ttpPeer_ = source;
+            grantedByPrimary = lm.size() > 4 ? lm[4] & 0x7F : 0;
+            sendCredit_ = grantedByPrimary;
+            grantedLeft_ = faults.initialCredit;
+            owed_ = 0;
+            ttpConnected = true;
+            outbox_.push_back(
+                {static_cast<std::uint8_t>(0x80 | source), ttpLsap, 0x81, 0x00, faults.initialCredit});
+        } else if (lm[2] == 0x01) {
+            outbox_.push_back({static_cast<std::uint8_t>(0x80 | source), destination, 0x02, 0x02});
+        } else if (lm[2] == 0x02 && destination == ttpLsap) {
+            ttpConnected = false;
+        }
+        return;
+    }
+    if (destination == 0x00) {
+        // GetValueByClass(class, attribute)
+        bool found = false;
+        if (lm.size() >= 4 && lm[2] == 0x84 && lm.size() >= 4u + lm[3]) {
+            const std::string cls(lm.begin() + 4, lm.begin() + 4 + lm[3]);
+            const std::size_t at = 4u + lm[3];
+            if (lm.size() > at && lm.size() >= at + 1 + lm[at]) {
+                const std::string attribute(lm.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+                                            lm.begin() + static_cast<std::ptrdiff_t>(at) + 1 + lm[at]);
+                found = !faults.noSuchIasClass && cls == iasClass && attribute == "IrDA:TinyTP:LsapSel";
+            }
+        }
+        if (found) {
+            outbox_.push_back(
+                {source, 0x00, 0x84, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, ttpLsap});
+        } else {
+            outbox_.push_back({source, 0x00, 0x84, 0x01});
+        }
+        return;
+    }
+    if (destination != ttpLsap || !ttpConnected || lm.size() < 3) {
+        return;
+    }
+    sendCredit_ = static_cast<std::uint8_t>(sendCredit_ + (lm[2] & 0x7F));
+    const IrdaBytes payload(lm.begin() + 3, lm.end());
+    if (!payload.empty()) {
+        if (grantedLeft_ == 0) {
+            ++creditViolations;
+        } else {
+            --grantedLeft_;
+        }
+        ++owed_;
+        sdus.push_back(payload);
+        if (faults.disconnectOnData) {
+            ttpConnected = false;
+            outbox_.push_back({static_cast<std::uint8_t>(0x80 | ttpPeer_), ttpLsap, 0x02, 0x01});
+            return;
+        }
+        if (respond) {
+            if (auto answer = respond(payload)) {
+                held_.push_back(std::move(*answer));
+            }
+        }
+    }
+    FlushTinyTp();
+}
+
+}  // namespace qx::test

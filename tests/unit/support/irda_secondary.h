@@ -1,0 +1,162 @@
+// An IrDA secondary behind a fake serial port, on a fake clock: a serial IrDA adapter with an instrument in
+// range, answering discovery, the connection, IAS, IrLMP and TinyTP as a device does, with the link faults a
+// test switches on. Time passes only as the wire and the stack's pauses take it (nothing sleeps), and the
+// secondary records what it saw so a test can judge the primary. No test framework: the fuzz targets use it
+// too.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "irda/serial_port.h"
+#include "irda/sir_framing.h"
+#include "link/socket_calls.h"
+
+namespace qx::test {
+
+using IrdaBytes = std::vector<std::uint8_t>;
+
+// The platform under the serial stack in tests: a fake millisecond clock that pauses advance; every socket
+// call fails (the serial stack must not make them) and the hook library is counted if anything loads it.
+class FakeClockPlatform : public SocketCalls {
+  public:
+    std::uint32_t now = 100000;
+    std::vector<std::uint32_t> pauses;
+    int hookLoads = 0;
+    int socketCalls = 0;
+
+    int WSAStartup(std::uint16_t) override { return ++socketCalls, 10091; }
+    int WSACleanup() override { return ++socketCalls, SOCKET_ERROR_RESULT; }
+    SocketHandle Socket(int, int, int) override { return ++socketCalls, INVALID_SOCKET_HANDLE; }
+    int GetSockOpt(SocketHandle, int, int, std::span<std::uint8_t>, int&) override { return Fails(); }
+    int Connect(SocketHandle, std::span<const std::uint8_t>) override { return Fails(); }
+    int Send(SocketHandle, std::span<const std::uint8_t>) override { return Fails(); }
+    int WaitReadable(SocketHandle, std::uint32_t) override { return Fails(); }
+    int Recv(SocketHandle, std::span<std::uint8_t>) override { return Fails(); }
+    int Shutdown(SocketHandle, int) override { return Fails(); }
+    int CloseSocket(SocketHandle) override { return Fails(); }
+    int WSAGetLastError() override { return WSAENOTSOCK_CODE; }
+    void Sleep(std::uint32_t ms) override {
+        pauses.push_back(ms);
+        now += ms;
+    }
+    std::uint32_t TickCount() override { return now; }
+    ModuleHandle LoadHookLibrary() override { return ++hookLoads, 0; }
+    ProcHandle GetHookEntry(ModuleHandle) override { return 0; }
+    void CallHookEntry(ProcHandle, SocketHandle) override {}
+
+  private:
+    int Fails() { return ++socketCalls, SOCKET_ERROR_RESULT; }
+};
+
+// What the secondary does wrong, switched on by a test.
+struct LinkFaults {
+    std::optional<int> badFcsOnReply;  // the reply with this number (0 = first) has a broken FCS
+    std::set<int> droppedReplies;      // replies with these numbers are never sent
+    int dmToSnrm = 0;                  // the first N connection requests get DM
+    bool noSuchIasClass = false;       // IAS answers "no such class"
+    bool rnrOnce = false;              // the first information frame after the connect gets RNR
+    std::uint32_t turnaroundMs = 5;    // from the end of a request to the start of the reply
+    bool echo = false;                 // the adapter echoes every byte sent
+    bool noise = false;                // garbage bytes before every reply
+    bool silenceAfterConnect = false;  // nothing at all once TinyTP is connected
+    bool garbageAfterConnect = false;  // only noise once TinyTP is connected
+    bool hugeAfterConnect = false;     // a frame longer than any allowed once TinyTP is connected
+    bool endlessAfterConnect = false;  // a frame that never ends once TinyTP is connected
+    bool disconnectOnData = false;     // answers data with an IrLMP disconnect
+    bool dmOnData = false;             // answers data with DM (the link is gone)
+    std::uint8_t initialCredit = 4;    // TinyTP credit the secondary grants at connect
+    std::uint32_t watchdogMs = 0;      // non-zero: the link is dropped after this long without a frame
+};
+
+struct SecondaryDevice {
+    std::uint32_t address = 0;
+    std::string nickname;
+    std::uint8_t slot = 0;
+};
+
+class IrdaSecondary : public irda::SerialPort {
+  public:
+    explicit IrdaSecondary(FakeClockPlatform& clock);
+
+    // --- script ---
+    std::vector<SecondaryDevice> devices = {{0x2A7710C5, "QX7710Z", 2}};
+    std::string iasClass = "QX7710Z";
+    std::uint8_t ttpLsap = 0x05;
+    std::uint8_t maxTurnaroundBits = 0x01;  // 500 ms
+    std::uint8_t minTurnaroundBits = 0x02;  // 5 ms
+    std::uint8_t dataSizeBits = 0x02;       // 128 bytes
+    LinkFaults faults;
+    std::uint32_t openError = 0;  // non-zero: Open fails with it
+    bool writeFails = false;      // every write fails (the adapter is gone)
+    // Changes each reply frame before it is wrapped (its FCS then matches whatever it holds).
+    std::function<void(IrdaBytes&)> mangle;
+    // What the instrument answers to each SDU it receives (default: nothing).
+    std::function<std::optional<IrdaBytes>(const IrdaBytes&)> respond;
+
+    // --- record ---
+    int opens = 0;
+    int closes = 0;
+    std::vector<IrdaBytes> frames;      // every frame the primary sent, unwrapped
+    std::vector<IrdaBytes> sdus;        // TinyTP payloads received
+    std::vector<IrdaBytes> lmpControl;  // IrLMP control frames received
+    int discs = 0;
+    int creditViolations = 0;               // data sent to the secondary beyond the credit it granted
+    std::uint8_t grantedByPrimary = 0;      // TinyTP credit the primary's connect granted
+    std::vector<std::uint32_t> frameTimes;  // when each frame of the primary arrived
+    std::uint32_t minGapAfterReply =
+        UINT32_MAX;  // the shortest time from a reply read to the next frame sent
+    bool connected = false;
+    bool ttpConnected = false;
+
+    // --- SerialPort ---
+    bool Open(const std::string& name) override;
+    void Close() override;
+    bool IsOpen() const override { return open_; }
+    bool Write(std::span<const std::uint8_t> bytes) override;
+    int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
+    std::uint32_t LastError() const override { return lastError_; }
+
+  private:
+    struct Chunk {
+        std::uint32_t at;  // when the last byte has arrived
+        IrdaBytes bytes;
+    };
+    void Handle(const IrdaBytes& frame);
+    void HandleInformation(const IrdaBytes& lm);
+    void Reply(const IrdaBytes& frame) { Reply(frame, faults.turnaroundMs); }
+    void Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs);
+    void ReplyData();
+    void FlushTinyTp();
+    bool Faulted() const;
+
+    FakeClockPlatform& clock_;
+    irda::SirDeframer deframer_;
+    std::deque<Chunk> pending_;
+    std::uint32_t requestEnd_ = 0;  // when the frame being answered ended on the wire
+    std::uint32_t lastFrame_ = 0;
+    std::optional<std::uint32_t> lastDelivered_;  // when the primary last read a reply
+    bool open_ = false;
+    std::uint32_t lastError_ = 0;
+    int replies_ = 0;
+    std::uint8_t ca_ = 0;
+    std::uint32_t primary_ = 0;
+    std::uint8_t vs_ = 0;
+    std::uint8_t vr_ = 0;
+    std::deque<IrdaBytes> outbox_;      // LM frames to send, oldest first
+    std::optional<IrdaBytes> unacked_;  // the I-frame information last sent
+    std::uint8_t ttpPeer_ = 0;          // the primary's TinyTP LSAP
+    std::uint8_t sendCredit_ = 0;       // what the primary granted the secondary
+    std::uint8_t grantedLeft_ = 0;      // what the secondary granted and the primary has not used
+    std::uint8_t owed_ = 0;             // credit to give back
+    bool rnrDone_ = false;
+    bool endlessStarted_ = false;
+    std::deque<IrdaBytes> held_;  // answers waiting for credit
+};
+
+}  // namespace qx::test

@@ -1,0 +1,154 @@
+#include "win/win32_serial_port.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "win/wide_text.h"
+
+namespace qx {
+namespace {
+
+// A write the driver does not finish within this long fails.
+constexpr DWORD WRITE_TIMEOUT_MS = 2000;
+
+}  // namespace
+
+struct Win32SerialPort::Handle {
+    HANDLE value = INVALID_HANDLE_VALUE;
+    ~Handle() {
+        if (value != INVALID_HANDLE_VALUE) {
+            CloseHandle(value);
+        }
+    }
+};
+
+Win32SerialPort::Win32SerialPort() = default;
+Win32SerialPort::~Win32SerialPort() = default;
+
+bool Win32SerialPort::Fail() {
+    lastError_ = GetLastError();
+    if (lastError_ == 0) {
+        lastError_ = irda::PORT_ERROR_GEN_FAILURE;
+    }
+    return false;
+}
+
+bool Win32SerialPort::IsOpen() const {
+    return handle_ != nullptr;
+}
+
+bool Win32SerialPort::Open(const std::string& name) {
+    Close();
+    const std::wstring path = name.starts_with("\\\\") ? Widen(name) : L"\\\\.\\" + Widen(name);
+    auto handle = std::make_unique<Handle>();
+    // No sharing: the port is this program's alone while it is open.
+    handle->value =
+        CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle->value == INVALID_HANDLE_VALUE) {
+        return Fail();
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(handle->value, &dcb)) {
+        return Fail();
+    }
+    dcb.BaudRate = irda::SIR_CONTENTION_BAUD;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fParity = FALSE;
+    dcb.fOutxCtsFlow = FALSE;
+    dcb.fOutxDsrFlow = FALSE;
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fErrorChar = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    if (!SetCommState(handle->value, &dcb)) {
+        // A port without modem lines (a pty under Wine) may refuse them; the lines are only a convenience.
+        dcb.fDtrControl = DTR_CONTROL_DISABLE;
+        dcb.fRtsControl = RTS_CONTROL_DISABLE;
+        if (!SetCommState(handle->value, &dcb)) {
+            return Fail();
+        }
+    }
+    EscapeCommFunction(handle->value, SETDTR);
+    EscapeCommFunction(handle->value, SETRTS);
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
+    if (!SetCommTimeouts(handle->value, &timeouts)) {
+        return Fail();
+    }
+    PurgeComm(handle->value, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+    handle_ = std::move(handle);
+    readTimeout_ = 0;
+    timeoutSet_ = true;  // as set above: return at once
+    return true;
+}
+
+void Win32SerialPort::Close() {
+    handle_.reset();
+}
+
+bool Win32SerialPort::SetReadTimeout(std::uint32_t timeoutMs) {
+    if (timeoutSet_ && readTimeout_ == timeoutMs) {
+        return true;
+    }
+    // MAXDWORD, MAXDWORD, n: return at once with what is there, else with the first bytes to arrive within n
+    // ms. MAXDWORD, 0, 0: return at once.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = timeoutMs == 0 ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = timeoutMs == 0 ? 0 : std::min<DWORD>(timeoutMs, MAXDWORD - 1);
+    timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
+    if (!SetCommTimeouts(handle_->value, &timeouts)) {
+        timeoutSet_ = false;
+        return Fail();
+    }
+    readTimeout_ = timeoutMs;
+    timeoutSet_ = true;
+    return true;
+}
+
+bool Win32SerialPort::Write(std::span<const std::uint8_t> bytes) {
+    if (!handle_) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        if (!WriteFile(handle_->value, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+            return Fail();
+        }
+        if (written == 0) {
+            lastError_ = ERROR_WRITE_FAULT;
+            return false;
+        }
+        bytes = bytes.subspan(written);
+    }
+    return true;
+}
+
+int Win32SerialPort::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) {
+    if (!handle_) {
+        lastError_ = ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    if (!SetReadTimeout(timeoutMs)) {
+        return -1;
+    }
+    DWORD got = 0;
+    if (!ReadFile(handle_->value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+        Fail();
+        return -1;
+    }
+    return static_cast<int>(got);
+}
+
+}  // namespace qx
