@@ -104,13 +104,17 @@ void Settings::LoadSettings(const std::string& directory) {
     }
 }
 
-bool Settings::ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path) {
+Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
+                                                  const std::optional<std::string>& path) {
     SettingsPath = ResolvePath(directory, path);
-    if (!calls_.FileExists(SettingsPath) || !calls_.FileReadable(SettingsPath)) {
-        return false;
+    if (!calls_.FileExists(SettingsPath)) {
+        return ReadOnlyLoad::Missing;
+    }
+    if (!calls_.FileReadable(SettingsPath)) {
+        return ReadOnlyLoad::Unreadable;
     }
     ReadLanguage();
-    return true;
+    return ReadOnlyLoad::Read;
 }
 
 void Settings::ReadLanguage() {
