@@ -427,7 +427,11 @@ TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
         bool connected;
         const char* says;
     } cases[] = {
-        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false, "Interrupted"},
+        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
+         "Interrupted before anything was sent to the instrument"},
+        // The connect under way is finished; the greeting is never sent.
+        {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
+         "Interrupted before anything was sent to the instrument"},
         {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
          "the configuration word could not be read"},
         {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
@@ -453,6 +457,9 @@ TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
         EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
         EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
         EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished")) << c.name;
+        // Nothing more of the run's progress once the interruption is said.
+        const std::string afterInterruption = p.console.err.substr(p.console.err.find("Interrupted:"));
+        EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
         EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
         EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
         EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
