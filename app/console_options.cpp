@@ -1,7 +1,9 @@
 #include "app/console_options.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace qx {
 namespace {
@@ -27,13 +29,73 @@ const OptionEntry* OptionWithValueIn(std::string_view word) {
     return nullptr;
 }
 
+std::string Lowercase(std::string_view word) {
+    std::string lower(word);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return lower;
+}
+
 ConsoleCommand CommandNamed(std::string_view word) {
+    const std::string lower = Lowercase(word);
     for (const CommandEntry& command : CONSOLE_COMMANDS) {
-        if (word == command.name) {
+        if (lower == command.name) {
             return command.command;
         }
     }
     return ConsoleCommand::None;
+}
+
+// Letters inserted, removed or changed to make one word the other.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The name nearest to `word`, close enough to be a slip of the fingers; empty when none is.
+std::string Nearest(std::string_view word, const std::vector<std::string_view>& names) {
+    const std::string lower = Lowercase(word);
+    std::string_view best;
+    std::size_t bestDistance = 3;  // two slips at most
+    for (const std::string_view name : names) {
+        const std::size_t distance = EditDistance(lower, name);
+        if (distance < bestDistance && distance * 2 < name.size()) {
+            best = name;
+            bestDistance = distance;
+        }
+    }
+    return std::string(best);
+}
+
+std::vector<std::string_view> CommandNameList() {
+    std::vector<std::string_view> names;
+    for (const CommandEntry& command : CONSOLE_COMMANDS) {
+        names.push_back(command.name);
+    }
+    return names;
+}
+
+std::vector<std::string_view> OptionNameList() {
+    std::vector<std::string_view> names;
+    for (const OptionEntry& option : CONSOLE_OPTIONS) {
+        names.push_back(option.name);
+    }
+    return names;
 }
 
 // `text`'s lines after the first, indented to `column`.
@@ -87,6 +149,11 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
         if (options.problem == UsageProblem::None) {
             options.problem = kind;
             options.offending = argument;
+            if (kind == UsageProblem::UnknownCommand) {
+                options.suggestion = Nearest(argument, CommandNameList());
+            } else if (kind == UsageProblem::UnknownOption) {
+                options.suggestion = Nearest(argument, OptionNameList());
+            }
         }
     };
     for (std::size_t i = 0; i < args.size(); ++i) {

@@ -16,18 +16,29 @@ inline constexpr std::string_view CONSOLE_PROGRAM_NAME = "QX2205R-cli";
 
 enum class ConsoleCommand { None, Status, Enable, Disable };
 
-enum class UsageProblem { None, UnknownOption, UnknownCommand, NoCommand, SecondCommand, MissingValue };
+enum class UsageProblem {
+    None,
+    UnknownOption,
+    UnknownCommand,
+    NoCommand,
+    SecondCommand,
+    MissingValue,
+    SettingsMissing,  // --settings names a file that is not there
+};
 
 struct ConsoleOptions {
     ConsoleCommand command = ConsoleCommand::None;
     bool yes = false;
     bool json = false;
     bool trace = false;
+    bool traceAll = false;
+    bool quiet = false;
     bool help = false;
     std::optional<std::string> settingsPath;
-    // The first problem found, and the argument it is about.
+    // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
+    std::string suggestion;
 };
 
 struct CommandEntry {
@@ -54,9 +65,11 @@ inline constexpr CommandEntry CONSOLE_COMMANDS[] = {
 
 inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--help", "-h", "/?", &ConsoleOptions::help, nullptr, nullptr, &ConsoleTexts::helpHelp},
-    {"--yes", "", "", &ConsoleOptions::yes, nullptr, nullptr, &ConsoleTexts::helpYes},
-    {"--json", "", "", &ConsoleOptions::json, nullptr, nullptr, &ConsoleTexts::helpJson},
-    {"--trace", "", "", &ConsoleOptions::trace, nullptr, nullptr, &ConsoleTexts::helpTrace},
+    {"--yes", "-y", "", &ConsoleOptions::yes, nullptr, nullptr, &ConsoleTexts::helpYes},
+    {"--json", "-j", "", &ConsoleOptions::json, nullptr, nullptr, &ConsoleTexts::helpJson},
+    {"--quiet", "-q", "", &ConsoleOptions::quiet, nullptr, nullptr, &ConsoleTexts::helpQuiet},
+    {"--trace", "-t", "", &ConsoleOptions::trace, nullptr, nullptr, &ConsoleTexts::helpTrace},
+    {"--trace=all", "", "", &ConsoleOptions::traceAll, nullptr, nullptr, &ConsoleTexts::helpTraceAll},
     {"--settings", "", "", nullptr, &ConsoleOptions::settingsPath, &ConsoleTexts::helpSettingsValue,
      &ConsoleTexts::helpSettings},
 };
@@ -66,7 +79,8 @@ std::string_view CommandName(ConsoleCommand command);
 // The commands' names as a list: "status, enable, disable".
 std::string CommandNames();
 
-// `args` without the program's name. --help asks for help whatever else is there.
+// `args` without the program's name. --help asks for help whatever else is there. Commands are taken in any
+// case ("Status"); a word that is neither a command nor an option gets the nearest one as a suggestion.
 ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
 
 // The --help text in the texts' language.

@@ -29,9 +29,9 @@ struct ConsoleReport {
 class RunLink {
   public:
     RunLink(SocketCalls& platform, const std::atomic<bool>& stopRequested, const CallTracer& tracer,
-            LineSink sink)
+            LineSink sink, bool everything)
         : stoppable_(platform, stopRequested),
-          traced_(tracer && sink ? tracer(stoppable_, std::move(sink)) : nullptr),
+          traced_(tracer && sink ? tracer(stoppable_, std::move(sink), everything) : nullptr),
           link_(traced_ ? *traced_ : static_cast<SocketCalls&>(stoppable_)) {}
 
     IrdaLink& Link() { return link_; }
@@ -63,12 +63,6 @@ bool IsOkAnswer(std::string answer) {
         }
     }
     return false;
-}
-
-std::string WordText(ConfigWord word) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%04X", word);
-    return text;
 }
 
 std::string JsonString(const std::string& text) {
@@ -140,10 +134,36 @@ std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
             return Fill(t.secondCommand, options.offending);
         case UsageProblem::MissingValue:
             return Fill(t.missingValue, options.offending);
+        case UsageProblem::SettingsMissing:
+            return Fill(t.settingsMissing, options.offending);
         case UsageProblem::None:
             break;
     }
     return {};
+}
+
+// The usage problem's message, with the nearest command or option when there is one.
+std::string UsageText(const ConsoleTexts& t, const ConsoleOptions& options) {
+    std::string message = UsageMessage(t, options);
+    if (!options.suggestion.empty()) {
+        message += "; " + Fill(t.didYouMean, options.suggestion);
+    }
+    return message;
+}
+
+// Stopped before anything went to the instrument: in the search, or refused at the connect.
+bool StoppedBeforeSending(const RunOutcome& outcome) {
+    switch (outcome.stage) {
+        case RunStage::NoSockets:
+        case RunStage::SocketFailed:
+        case RunStage::SearchFailed:
+        case RunStage::NoDevice:
+            return true;
+        case RunStage::ConnectFailed:
+            return outcome.code == WSAEINTR_CODE;
+        default:
+            return false;
+    }
 }
 
 // "Caption: text", or whichever of the two there is.
@@ -167,7 +187,7 @@ ConsoleReport EndingWithoutRun(const ConsoleOptions& options, std::string result
 
 std::string JsonReport(const ConsoleReport& r) {
     const RunOutcome& outcome = r.outcome;
-    const std::optional<ConfigWord> held = r.ran ? WordHeld(outcome) : std::nullopt;
+    const std::optional<ConfigWord> held = WordHeld(outcome);
     std::string statusList;
     for (const std::string& s : r.statuses) {
         statusList += (statusList.empty() ? "" : ", ") + JsonString(s);
@@ -236,22 +256,29 @@ std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
 class ConsoleHost final : public ModeSwitchHost {
   public:
     ConsoleHost(ConsoleEnvironment& console, const ConsoleTexts& texts, const ConsoleOptions& options,
-                std::function<bool()> enterRun)
-        : console_(console), texts_(texts), options_(options), enterRun_(std::move(enterRun)) {}
+                const std::atomic<bool>& stopRequested, std::function<bool()> enterRun)
+        : console_(console),
+          texts_(texts),
+          options_(options),
+          stopRequested_(stopRequested),
+          enterRun_(std::move(enterRun)) {}
 
+    // Progress goes to standard error, so that standard output carries the result alone; nothing more is
+    // said of the run's progress once the user has interrupted it.
     void SetStatusText(const std::string& text) override {
         // The window clears its panel at the end of a run; on a console there is nothing to clear.
         if (text.empty()) {
             return;
         }
         statuses.push_back(text);
-        if (!options_.json) {
-            console_.Out(text + "\n");
+        if (!options_.json && !options_.quiet && !stopRequested_) {
+            console_.Err(text + "\n");
         }
     }
-    bool Confirm(const std::string& text) override {
+    // The console asks in its own words: the window's prompt speaks of clicking.
+    bool Confirm(const std::string&) override {
         if (!options_.yes) {
-            console_.Err(text + "\n" + std::string(texts_.confirmQuestion));
+            console_.Err(std::string(texts_.confirmPrompt) + "\n" + std::string(texts_.confirmQuestion));
             const std::optional<std::string> answer = console_.ReadLine();
             if (!answer) {
                 console_.Err("\n");
@@ -273,6 +300,7 @@ class ConsoleHost final : public ModeSwitchHost {
     ConsoleEnvironment& console_;
     const ConsoleTexts& texts_;
     const ConsoleOptions& options_;
+    const std::atomic<bool>& stopRequested_;
     std::function<bool()> enterRun_;
 };
 
@@ -351,14 +379,22 @@ int ConsoleProgram::End(int code) {
 
 std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
     LineSink trace;
-    if (options_.trace) {
+    if (options_.trace || options_.traceAll) {
         trace = [this](const std::string& line) { console_.Err(line + "\n"); };
     }
-    return std::make_unique<RunLink>(bindings_.calls, stopRequested_, bindings_.tracer, std::move(trace));
+    return std::make_unique<RunLink>(bindings_.calls, stopRequested_, bindings_.tracer, std::move(trace),
+                                     options_.traceAll);
 }
 
 ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
                                         std::string resultText) {
+    if (stopRequested_ && StoppedBeforeSending(outcome)) {
+        ConsoleReport report =
+            EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED, std::string(texts_->interruptedIdle));
+        report.outcome = outcome;
+        report.statuses = std::move(statuses);
+        return report;
+    }
     ConsoleReport report;
     report.command = options_.command;
     report.outcome = outcome;
@@ -380,7 +416,7 @@ ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
         return EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
                                 std::string(texts_->interruptedIdle));
     }
-    ConsoleHost host(console_, *texts_, options_, [] { return true; });
+    ConsoleHost host(console_, *texts_, options_, stopRequested_, [] { return true; });
     const std::unique_ptr<RunLink> run = MakeLink();
     const RunOutcome outcome =
         ReadSearchMode(run->Link(), slots, [&](const std::string& text) { host.SetStatusText(text); });
@@ -392,22 +428,31 @@ ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
 }
 
 ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) {
-    ConsoleHost host(console_, *texts_, options_, [this] { return EnterRun(); });
+    ConsoleHost host(console_, *texts_, options_, stopRequested_, [this] { return EnterRun(); });
     const std::unique_ptr<RunLink> run = MakeLink();
     const RunOutcome outcome = RunModeSwitch(enable, run->Link(), slots, host);
+    // The box's failure text would say the word was not written: here nobody knows.
+    const std::string resultText =
+        outcome.stage == RunStage::WriteUnconfirmed ? std::string(texts_->writeUnconfirmed) : host.resultText;
     if (outcome.stage == RunStage::Cancelled) {
         return stopRequested_ ? EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
                                                  std::string(texts_->interruptedIdle))
                               : EndingWithoutRun(options_, std::string(StageName(RunStage::Cancelled)),
                                                  EXIT_CANCELLED, std::string(texts_->cancelled));
     }
-    return RunReport(outcome, host.statuses, host.resultText);
+    return RunReport(outcome, host.statuses, resultText);
 }
 
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
-    const ConsoleOptions options = ParseConsoleArguments(args);
+    ConsoleOptions options = ParseConsoleArguments(args);
     Settings settings(bindings_.profile);
-    settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath);
+    // A settings file named on the command line and not there is a mistake, not a wish for English.
+    if (settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath) ==
+            Settings::ReadOnlyLoad::Missing &&
+        options.settingsPath && options.problem == UsageProblem::None) {
+        options.problem = UsageProblem::SettingsMissing;
+        options.offending = settings.SettingsPath;
+    }
     FormTexts form;
     ApplyLanguage(settings.Language, form);
     {
@@ -421,7 +466,7 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         return End(EXIT_DONE);
     }
     if (options.problem != UsageProblem::None) {
-        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, UsageMessage(*texts_, options)));
+        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, UsageText(*texts_, options)));
     }
     if (bindings_.loopbackPort) {
         console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");

@@ -50,8 +50,9 @@ class ConsoleEnvironment {
 // One line of text, without its line end.
 using LineSink = std::function<void(const std::string&)>;
 // Puts a witness on socket calls for --trace: the calls it returns pass everything to `inner` and write a
-// line about each to `sink`.
-using CallTracer = std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink)>;
+// line about each to `sink`; with `everything` (--trace=all) none is folded or left out.
+using CallTracer =
+    std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink, bool everything)>;
 
 struct ConsoleBindings {
     SocketCalls& calls;                         // Winsock, or the loopback emulation

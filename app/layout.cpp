@@ -1,5 +1,6 @@
 #include "app/layout.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace qx {
@@ -17,6 +18,12 @@ int ScaleForDpi(int value, int dpi) {
     const std::int64_t half = DESIGN_DPI / 2;
     const std::int64_t rounded = product >= 0 ? (product + half) / DESIGN_DPI : (product - half) / DESIGN_DPI;
     return static_cast<int>(rounded);
+}
+
+int StatusPanel0Right(int barWidth, int designRight, int need0, int need1) {
+    int right = std::min(designRight, barWidth - need1);
+    right = std::max(right, need0);
+    return std::clamp(right, 0, barWidth);
 }
 
 FormLayout ScaleLayout(int dpi) {

@@ -7,6 +7,8 @@ namespace qx {
 
 // The DPI the layout is drawn for.
 inline constexpr int DESIGN_DPI = 96;
+// The room a status bar panel needs around its text at 96 dpi: its borders and the bar's margins.
+inline constexpr int STATUS_TEXT_MARGIN = 12;
 
 // The controls' identifiers: the window creates its controls with them and a test driver finds them by them.
 inline constexpr int BTN_SET_ID = 101;
@@ -56,6 +58,11 @@ inline constexpr FormLayout DESIGN_LAYOUT = {
 
 // value * dpi / 96 rounded to the nearest integer, halves away from zero (as the platform's MulDiv rounds).
 int ScaleForDpi(int value, int dpi);
+
+// Where panel 0 of a status bar `barWidth` wide ends, when its text needs `need0` pixels and panel 1's needs
+// `need1` (0 for an empty panel): the layout's `designRight` where both texts fit there; else panel 1 gets
+// room from panel 0 as far as panel 0's own text allows, and panel 0 never less than its text needs.
+int StatusPanel0Right(int barWidth, int designRight, int need0, int need1);
 
 // DESIGN_LAYOUT at `dpi`. Every length is scaled on its own, except that the status bar always spans the
 // whole client width and ends at its bottom edge, whatever the rounding.

@@ -3,6 +3,7 @@
 // it as it goes and returns it to whoever started it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -26,8 +27,10 @@ enum class RunStage {
     ReadFailed,        // the word could not be read; no write was sent
     NotWritten,        // the word was read and not a byte of the write went out (the run was stopped)
     WriteRefused,      // the instrument answered the write with its negative status
-    WriteUnconfirmed,  // the write went out and no acknowledgement came back
+    WriteUnconfirmed,  // the write went out and no acknowledgement came back (the last)
 };
+
+inline constexpr std::size_t RUN_STAGE_COUNT = static_cast<std::size_t>(RunStage::WriteUnconfirmed) + 1;
 
 struct RunOutcome {
     RunStage stage = RunStage::Done;

@@ -101,14 +101,18 @@ void Settings::LoadSettings(const std::string& directory) {
     }
 }
 
-bool Settings::ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path) {
+Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
+                                                  const std::optional<std::string>& path) {
     SettingsPath = ResolvePath(directory, path);
     const FileFound found = Examine();
+    if (!found.exists) {
+        return ReadOnlyLoad::Missing;
+    }
     if (!found.value) {
-        return false;
+        return ReadOnlyLoad::Unreadable;
     }
     Language = ParseProfileInteger(*found.value).value_or(0);
-    return true;
+    return ReadOnlyLoad::Read;
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {

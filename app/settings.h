@@ -47,9 +47,10 @@ class Settings {
     // was never learned, and writing the default over it would lose the user's choice.
     void SaveSettings(const std::string& directory) noexcept;
     // Reads Language as LoadSettings does, from the file `path` names (taken as a command-line argument
-    // would be) or, without one, from the usual place, and never writes or creates a file. False when the
-    // file is not there or cannot be read now; Language is then left as it was.
-    bool ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
+    // would be) or, without one, from the usual place, and never writes or creates a file. A file that is not
+    // there or cannot be read now leaves Language as it was.
+    enum class ReadOnlyLoad { Read, Missing, Unreadable };
+    ReadOnlyLoad ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
 
     std::string SettingsPath;
     std::int32_t Language = 0;

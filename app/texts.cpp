@@ -1,5 +1,6 @@
 #include "app/texts.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <string_view>
@@ -18,6 +19,7 @@ struct LanguageTexts {
     std::string_view btnExit;
     std::array<std::string_view, MESSAGE_SLOT_COUNT> slots;  // in Slot order
     std::string_view closingAfterRun;
+    std::array<std::string_view, RUN_STAGE_COUNT> lastRun;  // in RunStage order
     Script script;
 };
 
@@ -40,6 +42,19 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Success",
         },
         "Closing when the current run ends",
+        {
+            "Last run: word {} written",
+            "Last run: cancelled, nothing sent",
+            "Last run: Winsock did not start",
+            "Last run: no IrDA support (error {})",
+            "Last run: search error {}",
+            "Last run: no device found",
+            "Last run: no answer to the greeting ({})",
+            "Last run: word not read, nothing written",
+            "Last run: word read, nothing written",
+            "Last run: write refused, word unchanged",
+            "Last run: write sent, not confirmed: check with status",
+        },
         Script::Latin,
     },
     {
@@ -60,6 +75,19 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Успех",
         },
         "Закрытие после окончания обмена",
+        {
+            "Итог: слово {} записано",
+            "Итог: отменено, ничего не отправлено",
+            "Итог: не запустился Winsock",
+            "Итог: нет поддержки IrDA (ошибка {})",
+            "Итог: ошибка поиска {}",
+            "Итог: устройство не найдено",
+            "Итог: нет ответа на приветствие ({})",
+            "Итог: слово не прочитано, записи не было",
+            "Итог: слово прочитано, записи не было",
+            "Итог: прибор отказал в записи",
+            "Итог: запись не подтверждена, проверьте status",
+        },
         Script::Cyrillic,
     },
 }};
@@ -77,8 +105,10 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .helpYes = "do not ask for confirmation before enable or disable",
     .helpJson = "print one JSON object on standard output instead of text",
     .helpTrace =
-        "print every platform call and every frame, with milliseconds since\n"
-        "start, on standard error",
+        "print the platform calls and every frame, labelled, with milliseconds\nsince start, on "
+        "standard error; repeated discovery tries are folded",
+    .helpTraceAll = "the same with every call: each discovery try and the clock readings",
+    .helpQuiet = "print the result only, without the progress lines",
     .helpSettings =
         "the settings file to take the language from (default: QX2205R.ini\n"
         "beside the program); it is read, never written or created",
@@ -96,6 +126,11 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .noCommand = "no command given: {}",
     .secondCommand = "one command at a time: {}",
     .missingValue = "{} needs a value",
+    .settingsMissing = "no settings file {}",
+    .didYouMean = "did you mean {}?",
+    .confirmPrompt =
+        "Set the instrument in PC communication mode, its infrared window facing the IrDA "
+        "adapter.",
     .confirmQuestion = "Type OK and press Enter to go on, anything else to cancel: ",
     .deviceLabel = "Device",
     .wordLabel = "Configuration word",
@@ -106,25 +141,39 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .modeUnknown = "unknown",
     .reasonLabel = "Reason",
     .readNotDone = "The configuration word was not read",
+    .writeUnconfirmed = "Write sent, not confirmed: run QX2205R-cli status to see what the instrument holds",
     .cancelled = "Cancelled at the confirmation: nothing was sent to the instrument",
     .interrupting = "Interrupted: the step under way is finished and the link closed first",
-    .interruptedIdle = "Interrupted: nothing was sent to the instrument",
+    .interruptedIdle = "Interrupted before anything was sent to the instrument",
     .interrupted = "Interrupted",
     .loopbackActive =
         "IrDA loopback emulation is on (QX2205R_IRDA_LOOPBACK): the instrument is reached at "
         "127.0.0.1:{}, not over IrDA",
-    .reasonNoSockets = "the socket library (Winsock) would not start",
+    .reasonNoSockets = "the socket library (Winsock) would not start: restart the PC and try again",
     .reasonSocketFailed =
-        "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA support",
-    .reasonSearchFailed = "the search for devices failed (error {})",
-    .reasonNoDevice = "no IrDA device answered the search",
-    .reasonConnectFailed = "connecting to the device or its greeting failed (code {})",
-    .reasonReadFailed = "the configuration word could not be read; nothing was written",
-    .reasonNotWritten = "the configuration word was read; no write was sent",
-    .reasonWriteRefused = "the instrument refused the new word and keeps the word read",
+        "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA "
+        "support. Plug in the IrDA adapter and check that Device Manager lists it under "
+        "\"Infrared devices\"; see \"Windows 10 and 11\" in the user guide",
+    .reasonSearchFailed =
+        "the search for devices failed (error {}): check the IrDA adapter in Device Manager, "
+        "close any other program that uses the infrared port, and try again",
+    .reasonNoDevice =
+        "no IrDA device answered the search: set the instrument in PC communication mode, its "
+        "infrared window facing the adapter within a metre, and try again",
+    .reasonConnectFailed =
+        "connecting to the device or its greeting failed (code {}): keep the instrument in PC "
+        "communication mode, facing the adapter within a metre, close any other program that "
+        "uses the infrared port, and try again",
+    .reasonReadFailed =
+        "the configuration word could not be read; nothing was written: keep the instrument "
+        "still, facing the adapter within a metre, and try again",
+    .reasonNotWritten = "the configuration word was read; no write was sent: run the command again",
+    .reasonWriteRefused =
+        "the instrument refused the new word and keeps the word read: check that it is in PC "
+        "communication mode and try again",
     .reasonWriteUnconfirmed =
-        "the new word was sent but not acknowledged: the instrument may hold either word; run status to see "
-        "which",
+        "the new word was sent but not acknowledged: the instrument may hold either word; run "
+        "QX2205R-cli status to see which",
 };
 
 constexpr ConsoleTexts CONSOLE_RUSSIAN = {
@@ -139,8 +188,10 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .helpYes = "не спрашивать подтверждения перед enable и disable",
     .helpJson = "вывести вместо текста один объект JSON в стандартный вывод",
     .helpTrace =
-        "выводить каждый вызов платформы и каждый кадр, с миллисекундами\n"
-        "от запуска, в стандартный поток ошибок",
+        "выводить вызовы платформы и каждый кадр с подписью, с миллисекундами\nот запуска, в "
+        "стандартный поток ошибок; повторы поиска сворачиваются",
+    .helpTraceAll = "то же со всеми вызовами: каждая попытка поиска и показания часов",
+    .helpQuiet = "выводить только результат, без строк о ходе работы",
     .helpSettings =
         "файл настроек, из которого берётся язык (по умолчанию QX2205R.ini\n"
         "рядом с программой); он только читается, не записывается и не создаётся",
@@ -158,6 +209,9 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .noCommand = "не указана команда: {}",
     .secondCommand = "только одна команда за раз: {}",
     .missingValue = "{} требует значения",
+    .settingsMissing = "нет файла настроек {}",
+    .didYouMean = "возможно, имелось в виду {}?",
+    .confirmPrompt = "Установите прибор в режим ИК связи, ИК окном к адаптеру IrDA.",
     .confirmQuestion = "Введите OK и нажмите Enter, чтобы продолжить; любой другой ответ отменяет: ",
     .deviceLabel = "Устройство",
     .wordLabel = "Слово конфигурации",
@@ -168,25 +222,41 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .modeUnknown = "неизвестен",
     .reasonLabel = "Причина",
     .readNotDone = "Слово конфигурации не прочитано",
+    .writeUnconfirmed =
+        "Запись отправлена, но не подтверждена: проверьте командой QX2205R-cli status, что "
+        "хранит прибор",
     .cancelled = "Отменено при подтверждении: прибору ничего не отправлено",
     .interrupting = "Прерывание: текущий шаг будет завершён, связь закрыта",
-    .interruptedIdle = "Прервано: прибору ничего не отправлено",
+    .interruptedIdle = "Прервано до того, как прибору что-либо было отправлено",
     .interrupted = "Прервано",
     .loopbackActive =
         "Включена эмуляция IrDA (QX2205R_IRDA_LOOPBACK): обмен с прибором идёт через "
         "127.0.0.1:{}, а не через IrDA",
-    .reasonNoSockets = "не запускается библиотека сокетов (Winsock)",
+    .reasonNoSockets = "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите",
     .reasonSocketFailed =
-        "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или поддержки IrDA",
-    .reasonSearchFailed = "поиск устройств не удался (ошибка {})",
-    .reasonNoDevice = "ни одно устройство IrDA не ответило на поиск",
-    .reasonConnectFailed = "не удалось подключиться к устройству или обменяться приветствием (код {})",
-    .reasonReadFailed = "слово конфигурации не прочитано; ничего не записано",
-    .reasonNotWritten = "слово конфигурации прочитано; запись не отправлялась",
-    .reasonWriteRefused = "прибор отказался принять новое слово и хранит прочитанное",
+        "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или "
+        "поддержки IrDA. Подключите адаптер IrDA и проверьте, что Диспетчер устройств показывает "
+        "его в разделе \"Инфракрасные устройства\"; см. \"Windows 10 и 11\" в руководстве",
+    .reasonSearchFailed =
+        "поиск устройств не удался (ошибка {}): проверьте адаптер IrDA в Диспетчере устройств, "
+        "закройте другие программы, работающие с ИК портом, и повторите",
+    .reasonNoDevice =
+        "ни одно устройство IrDA не ответило на поиск: установите прибор в режим ИК связи, ИК "
+        "окном к адаптеру не дальше метра, и повторите",
+    .reasonConnectFailed =
+        "не удалось подключиться к устройству или обменяться приветствием (код {}): держите "
+        "прибор в режиме ИК связи, ИК окном к адаптеру не дальше метра, закройте другие "
+        "программы, работающие с ИК портом, и повторите",
+    .reasonReadFailed =
+        "слово конфигурации не прочитано; ничего не записано: держите прибор неподвижно, ИК "
+        "окном к адаптеру не дальше метра, и повторите",
+    .reasonNotWritten = "слово конфигурации прочитано; запись не отправлялась: повторите команду",
+    .reasonWriteRefused =
+        "прибор отказался принять новое слово и хранит прочитанное: проверьте, что он в режиме "
+        "ИК связи, и повторите",
     .reasonWriteUnconfirmed =
-        "новое слово отправлено, но прибор не подтвердил запись: он может хранить любое "
-        "из двух слов; проверьте командой status",
+        "новое слово отправлено, но прибор не подтвердил запись: он может хранить любое из двух "
+        "слов; проверьте командой QX2205R-cli status",
 };
 
 // CONSOLE_TEXT_FIELDS names every field: nothing else is in the structure.
@@ -206,11 +276,18 @@ void ApplyLanguage(int language, FormTexts& texts) {
         texts.slots.All()[i] = source.slots[i];
     }
     texts.closingAfterRun = source.closingAfterRun;
+    std::copy(source.lastRun.begin(), source.lastRun.end(), texts.lastRun.begin());
     texts.script = source.script;
 }
 
 const ConsoleTexts& ConsoleTextsFor(int language) {
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
+}
+
+std::string LastRunText(const FormTexts& texts, const RunOutcome& outcome) {
+    const std::string& text = texts.lastRun[static_cast<std::size_t>(outcome.stage)];
+    return Fill(text, outcome.written && outcome.wordSent ? WordText(*outcome.wordSent)
+                                                          : std::to_string(outcome.code));
 }
 
 std::string Fill(std::string_view text, std::string_view value) {

@@ -3,10 +3,12 @@
 // them through the platform's UTF-16 calls, and every one of them also fits the Windows-1251 code page.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
 #include "app/message_slots.h"
+#include "app/run_outcome.h"
 
 namespace qx {
 
@@ -26,12 +28,18 @@ struct FormTexts {
     // Status panel 0 while a close waits for the run under way to end. The program's own text, not one of
     // the instrument's: before any language, in the layout's language like btnExit.
     std::string closingAfterRun = "Закрытие после окончания обмена";
+    // Status panel 0 after a run, until the next one starts: how the run ended, in RunStage order; "{}" marks
+    // the word written or the code. Empty before any language, like the slots.
+    std::array<std::string, RUN_STAGE_COUNT> lastRun;
     // Cyrillic before any language, for btnExit's "Выход".
     Script script = Script::Cyrillic;
 };
 
 // Copies the language's captions and slots into `texts`; any other language changes nothing.
 void ApplyLanguage(int language, FormTexts& texts);
+
+// Panel 0's text after a run that ended with `outcome`.
+std::string LastRunText(const FormTexts& texts, const RunOutcome& outcome);
 
 // The console program's own texts, beside the window's in the same file. "{}" marks where a value goes.
 struct ConsoleTexts {
@@ -47,6 +55,8 @@ struct ConsoleTexts {
     std::string_view helpYes;
     std::string_view helpJson;
     std::string_view helpTrace;
+    std::string_view helpTraceAll;
+    std::string_view helpQuiet;
     std::string_view helpSettings;
     std::string_view helpSettingsValue;
     std::string_view helpExitCodes;
@@ -57,7 +67,10 @@ struct ConsoleTexts {
     std::string_view noCommand;
     std::string_view secondCommand;
     std::string_view missingValue;
+    std::string_view settingsMissing;
+    std::string_view didYouMean;
     // The run and its report.
+    std::string_view confirmPrompt;
     std::string_view confirmQuestion;
     std::string_view deviceLabel;
     std::string_view wordLabel;
@@ -68,6 +81,7 @@ struct ConsoleTexts {
     std::string_view modeUnknown;
     std::string_view reasonLabel;
     std::string_view readNotDone;
+    std::string_view writeUnconfirmed;
     std::string_view cancelled;
     std::string_view interrupting;
     std::string_view interruptedIdle;
@@ -98,6 +112,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpYes,
     &ConsoleTexts::helpJson,
     &ConsoleTexts::helpTrace,
+    &ConsoleTexts::helpTraceAll,
+    &ConsoleTexts::helpQuiet,
     &ConsoleTexts::helpSettings,
     &ConsoleTexts::helpSettingsValue,
     &ConsoleTexts::helpExitCodes,
@@ -107,6 +123,9 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::noCommand,
     &ConsoleTexts::secondCommand,
     &ConsoleTexts::missingValue,
+    &ConsoleTexts::settingsMissing,
+    &ConsoleTexts::didYouMean,
+    &ConsoleTexts::confirmPrompt,
     &ConsoleTexts::confirmQuestion,
     &ConsoleTexts::deviceLabel,
     &ConsoleTexts::wordLabel,
@@ -117,6 +136,7 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::modeUnknown,
     &ConsoleTexts::reasonLabel,
     &ConsoleTexts::readNotDone,
+    &ConsoleTexts::writeUnconfirmed,
     &ConsoleTexts::cancelled,
     &ConsoleTexts::interrupting,
     &ConsoleTexts::interruptedIdle,

@@ -2,7 +2,13 @@
 # console program QX2205R-cli.exe and the user guide, in a folder of the same name. Only the release component goes in,
 # whatever else the build installs.
 install(TARGETS QX2205R QX2205R-cli RUNTIME DESTINATION . COMPONENT release)
-install(FILES ${CMAKE_SOURCE_DIR}/docs/USER_GUIDE.txt DESTINATION . COMPONENT release)
+# The shipped guide has Windows line ends: Notepad before Windows 10 1809 shows a file with bare LFs as one line.
+file(READ ${CMAKE_SOURCE_DIR}/docs/USER_GUIDE.txt QX_USER_GUIDE)
+string(REPLACE "\r\n" "\n" QX_USER_GUIDE "${QX_USER_GUIDE}")
+string(REPLACE "\n" "\r\n" QX_USER_GUIDE "${QX_USER_GUIDE}")
+file(WRITE ${CMAKE_BINARY_DIR}/USER_GUIDE.txt "${QX_USER_GUIDE}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/USER_GUIDE.txt)
+install(FILES ${CMAKE_BINARY_DIR}/USER_GUIDE.txt DESTINATION . COMPONENT release)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME QX2205R)

@@ -1,8 +1,15 @@
 #include "link/device_frames.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace qx {
+
+std::string WordText(ConfigWord word) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", word);
+    return text;
+}
 
 std::array<std::uint8_t, 10> WriteRequest(ConfigWord word) {
     return {FRAME_WRITE_WORD,

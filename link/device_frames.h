@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "link/irda_link.h"
 
@@ -30,6 +31,9 @@ inline constexpr std::array<std::uint8_t, 18> GreetingFrame = {
 inline constexpr std::array<std::uint8_t, 12> GreetingReply = {0xA0, 0x00, 0x0C, 0x10, 0x00, 0x00,
                                                                0x40, 0xF0, 0x00, 0x00, 0x77, 0x10};
 inline constexpr std::array<std::uint8_t, 5> ReadRequest = {0x83, 0x00, 0x05, 0xB1, 0xD3};
+
+// A word as people read it: "0x0104".
+std::string WordText(ConfigWord word);
 
 // The 10-byte write request carrying `word`, low byte first.
 std::array<std::uint8_t, 10> WriteRequest(ConfigWord word);

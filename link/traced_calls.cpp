@@ -1,5 +1,6 @@
 #include "link/traced_calls.h"
 
+#include "link/device_frames.h"
 #include "link/irda_link.h"
 
 #include <algorithm>
@@ -27,16 +28,75 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-TracedCalls::TracedCalls(SocketCalls& inner, Sink sink, Clock clock)
-    : inner_(inner), sink_(std::move(sink)), clock_(std::move(clock)) {}
+TracedCalls::TracedCalls(SocketCalls& inner, Sink sink, Clock clock, bool everything)
+    : inner_(inner), sink_(std::move(sink)), clock_(std::move(clock)), everything_(everything) {}
+
+TracedCalls::~TracedCalls() {
+    FlushFold();
+}
+
+namespace {
+
+std::string Stamped(std::uint32_t ms, const std::string& text) {
+    char stamp[24];
+    std::snprintf(stamp, sizeof stamp, "%7u ms  ", static_cast<unsigned>(ms));
+    return stamp + text;
+}
+
+// What a whole frame is, for the trace: the requests by their type, the replies by their content.
+std::string FrameLabel(bool sent, std::span<const std::uint8_t> frame) {
+    if (sent) {
+        if (frame[0] == GreetingFrame[0]) {
+            return "greeting";
+        }
+        if (frame[0] == ReadRequest[0]) {
+            return "read";
+        }
+        if (frame[0] == FRAME_WRITE_WORD && frame.size() == WriteRequest(0).size()) {
+            return "write word=" + WordText(static_cast<std::uint16_t>(frame[8] | frame[9] << 8));
+        }
+        return "unknown request";
+    }
+    if (std::equal(frame.begin(), frame.end(), GreetingReply.begin(), GreetingReply.end())) {
+        return "greeting reply";
+    }
+    if (const std::optional<ConfigWord> word = WordOfReadReply(frame)) {
+        return "read reply word=" + WordText(*word);
+    }
+    if (frame.size() == WRITE_REPLY_LENGTH && frame[0] == REPLY_POSITIVE && frame[1] == 0 &&
+        frame[2] == WRITE_REPLY_LENGTH) {
+        return "acknowledgement";
+    }
+    if (frame[0] == REPLY_NEGATIVE) {
+        return "refusal";
+    }
+    return "unexpected reply";
+}
+
+}  // namespace
 
 void TracedCalls::Line(const std::string& text) {
     if (!sink_) {
         return;
     }
-    char stamp[24];
-    std::snprintf(stamp, sizeof stamp, "%7u ms  ", static_cast<unsigned>(clock_()));
-    sink_(stamp + text);
+    FlushFold();
+    sink_(Stamped(clock_(), text));
+}
+
+void TracedCalls::FlushFold() {
+    if (!fold_ || !sink_) {
+        fold_.reset();
+        return;
+    }
+    const Fold fold = *std::exchange(fold_, std::nullopt);
+    sink_(Stamped(fold.stamp,
+                  fold.text + (fold.tries > 1 ? "  [" + std::to_string(fold.tries) + " tries alike]" : "")));
+    if (fold.pauses > 0) {
+        sink_(Stamped(
+            fold.stamp,
+            "Sleep(" + std::to_string(DISCOVERY_PAUSE_MS) + ")" +
+                (fold.pauses > 1 ? "  [" + std::to_string(fold.pauses) + " times, after each try]" : "")));
+    }
 }
 
 std::string TracedCalls::Outcome(int result, int& error) {
@@ -58,8 +118,9 @@ void TracedCalls::Gather(bool sent, std::span<const std::uint8_t> bytes) {
         if (pending.size() < length) {
             break;
         }
-        Line(std::string(sent ? "frame sent: " : "frame received: ") +
-             HexBytes(std::span(pending).first(length)));
+        const auto frame = std::span<const std::uint8_t>(pending).first(length);
+        Line(std::string(sent ? "frame sent: " : "frame received: ") + HexBytes(frame) + "  [" +
+             FrameLabel(sent, frame) + "]");
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(length));
     }
 }
@@ -114,7 +175,14 @@ int TracedCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<std
     if (result != SOCKET_ERROR_RESULT && value.size() >= DEVICE_LIST_HEADER_SIZE) {
         text += ", " + std::to_string(ReadLittle32(value)) + " device(s)";
     }
-    Line(text);
+    if (everything_ || !sink_) {
+        Line(text);
+    } else if (fold_ && fold_->text == text) {
+        ++fold_->tries;
+    } else {
+        FlushFold();
+        fold_ = Fold{text, clock_(), 1, 0};
+    }
     return result;
 }
 
@@ -183,13 +251,19 @@ int TracedCalls::WSAGetLastError() {
 }
 
 void TracedCalls::Sleep(std::uint32_t ms) {
-    Line("Sleep(" + std::to_string(ms) + ")");
+    if (fold_ && ms == DISCOVERY_PAUSE_MS && fold_->pauses < fold_->tries) {
+        ++fold_->pauses;
+    } else {
+        Line("Sleep(" + std::to_string(ms) + ")");
+    }
     inner_.Sleep(ms);
 }
 
 std::uint32_t TracedCalls::TickCount() {
     const std::uint32_t result = inner_.TickCount();
-    Line("GetTickCount() -> " + std::to_string(result));
+    if (everything_) {
+        Line("GetTickCount() -> " + std::to_string(result));
+    }
     return result;
 }
 

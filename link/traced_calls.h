@@ -1,10 +1,13 @@
 // The socket seam with a witness: every call passes through unchanged and is written out line by line, with
 // milliseconds since start, together with every whole frame that crossed the link (reassembled from the
-// bytes by its own length field). It only traces: what a run came to travels back up the call chain.
+// bytes by its own length field) and what it is: greeting, read, write, their replies. Unless asked for
+// everything, identical discovery tries are folded into one line with their count and the clock readings are
+// left out. It only traces: what a run came to travels back up the call chain.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,7 +26,11 @@ class TracedCalls final : public SocketCalls {
     // Milliseconds since the program started.
     using Clock = std::function<std::uint32_t()>;
 
-    TracedCalls(SocketCalls& inner, Sink sink, Clock clock);
+    // `everything`: every call on a line of its own, the clock readings included.
+    TracedCalls(SocketCalls& inner, Sink sink, Clock clock, bool everything = false);
+    ~TracedCalls() override;
+    TracedCalls(const TracedCalls&) = delete;
+    TracedCalls& operator=(const TracedCalls&) = delete;
 
     int WSAStartup(std::uint16_t version) override;
     int WSACleanup() override;
@@ -45,6 +52,8 @@ class TracedCalls final : public SocketCalls {
 
   private:
     void Line(const std::string& text);
+    // The discovery tries held back for folding, written out as one line.
+    void FlushFold();
     // The result of an int-returning socket call, with the platform's error when it is the failure value.
     std::string Outcome(int result, int& error);
     // Adds bytes that crossed the link to the frame being gathered in that direction.
@@ -56,6 +65,15 @@ class TracedCalls final : public SocketCalls {
     Sink sink_;
     Clock clock_;
     std::vector<std::uint8_t> gathering_[2];  // [0] received, [1] sent
+    bool everything_;
+    // Identical discovery tries in a row, and the pauses between them, not yet written out.
+    struct Fold {
+        std::string text;
+        std::uint32_t stamp = 0;
+        int tries = 0;
+        int pauses = 0;
+    };
+    std::optional<Fold> fold_;
 };
 
 }  // namespace qx

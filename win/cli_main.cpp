@@ -82,9 +82,9 @@ int wmain(int argc, wchar_t** argv) {
     qx::ConsoleIo console;
     qx::PlatformCalls link;
     qx::PrivateProfileCalls profile;
-    const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink) {
-        return std::make_unique<qx::TracedCalls>(inner, std::move(sink),
-                                                 [&console] { return console.MillisecondsSinceStart(); });
+    const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink, bool everything) {
+        return std::make_unique<qx::TracedCalls>(
+            inner, std::move(sink), [&console] { return console.MillisecondsSinceStart(); }, everything);
     };
     qx::ConsoleProgram program(console,
                                {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer});

@@ -161,7 +161,8 @@ void TMainForm::OnCreate() {
     btnClear = CreateControl(WC_BUTTONW, texts_.btnClear, WS_TABSTOP | BS_PUSHBUTTON, BTN_CLEAR_ID);
     btnExit = CreateControl(WC_BUTTONW, texts_.btnExit, WS_TABSTOP | BS_PUSHBUTTON, BTN_EXIT_ID);
     // Placed by the layout like the buttons, not by the bar itself; no size grip, as the window has no size.
-    StatusBar1 = CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN, STATUS_BAR_ID);
+    StatusBar1 =
+        CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN | SBARS_TOOLTIPS, STATUS_BAR_ID);
     ApplyLayout(WindowDpi(handle_));
     CenterOnScreen(handle_);
 }
@@ -211,11 +212,40 @@ void TMainForm::ApplyLayout(int dpi) {
     for (const auto& [control, rect] : places) {
         MoveWindow(control, rect.left, rect.top, rect.width, rect.height, TRUE);
     }
-    // Panel 1 runs to the right edge: at its least width a search error with its code would be cut off.
-    int parts[] = {layout.statusPanel0Width, -1};
-    SendMessageW(StatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+    SplitStatusBar();
 
     SetClientSize(handle_, layout.clientWidth, layout.clientHeight);
+}
+
+int TMainForm::PanelTextWidth(const std::wstring& text) const {
+    if (text.empty()) {
+        return 0;
+    }
+    const ScreenDc screen;
+    const SelectedObject font(screen.Get(), font_.get());
+    SIZE size{};
+    GetTextExtentPoint32W(screen.Get(), text.c_str(), static_cast<int>(text.size()), &size);
+    // The panel's borders and the space the bar keeps around a text.
+    return size.cx + ScaleForDpi(STATUS_TEXT_MARGIN, dpi_);
+}
+
+void TMainForm::SplitStatusBar() {
+    const FormLayout layout = ScaleLayout(dpi_);
+    // Panel 1 runs to the right edge; panel 0 keeps the layout's width unless a text needs more room.
+    int parts[] = {StatusPanel0Right(layout.statusBar.width, layout.statusPanel0Width,
+                                     PanelTextWidth(panelTexts_[0]), PanelTextWidth(panelTexts_[1])),
+                   -1};
+    SendMessageW(StatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+}
+
+void TMainForm::SetPanelText(int part, const std::string& text) {
+    panelTexts_[part] = Widen(text);
+    SplitStatusBar();
+    SendMessageW(StatusBar1, SB_SETTEXTW, static_cast<WPARAM>(part),
+                 reinterpret_cast<LPARAM>(panelTexts_[part].c_str()));
+    // Shown only where the text is cut short, which the split avoids wherever both texts fit the bar.
+    SendMessageW(StatusBar1, SB_SETTIPTEXTW, static_cast<WPARAM>(part),
+                 reinterpret_cast<LPARAM>(panelTexts_[part].c_str()));
 }
 
 void TMainForm::Show(int showCommand) {
@@ -289,8 +319,7 @@ void TMainForm::OnClose() {
         // Carried out when the run has ended: the link is the worker's until then. A silent instrument keeps
         // a run going for many seconds, so the user is told the close was heard.
         closeRequested_ = true;
-        SendMessageW(StatusBar1, SB_SETTEXTW, 0,
-                     reinterpret_cast<LPARAM>(Widen(texts_.closingAfterRun).c_str()));
+        SetPanelText(0, texts_.closingAfterRun);
         return;
     }
     FormClose();
@@ -329,9 +358,11 @@ void TMainForm::StartModeSwitch(bool enable) {
         SetFocus(btnExit);
     }
     try {
+        // The last run's outcome stays in panel 0 until this one starts.
+        SetPanelText(0, "");
         runner_.Start([this, enable, slots = texts_.slots] {
             CarriedHost host(runner_, *this);
-            SetSearchMode(enable, link_, slots, host);
+            lastOutcome_ = RunModeSwitch(enable, link_, slots, host);
         });
     } catch (...) {
         EndRun();
@@ -347,6 +378,8 @@ void TMainForm::OnRunDone() {
     EndRun();
     if (std::exchange(closeRequested_, false)) {
         PostMessageW(handle_, WM_CLOSE, 0, 0);
+    } else if (!failure) {
+        SetPanelText(0, LastRunText(texts_, lastOutcome_));
     }
     if (failure) {
         std::rethrow_exception(failure);
@@ -363,7 +396,7 @@ void TMainForm::EndRun() {
 }
 
 void TMainForm::SetStatusText(const std::string& text) {
-    SendMessageW(StatusBar1, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(Widen(text).c_str()));
+    SetPanelText(1, text);
 }
 
 bool TMainForm::Confirm(const std::string& text) {

@@ -82,6 +82,12 @@ class TMainForm final : public ModeSwitchHost {
     HWND CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id);
     // Places the window's controls, font, images and size for `dpi`.
     void ApplyLayout(int dpi);
+    // Sets the text (and the tooltip, for a text cut short) of a status bar panel, and splits the bar anew.
+    void SetPanelText(int part, const std::string& text);
+    // Splits the bar between the two panels so that their texts fit whole wherever they can.
+    void SplitStatusBar();
+    // The pixels `text` needs in a panel, in the window's font.
+    int PanelTextWidth(const std::wstring& text) const;
     void ShowTexts();
 
     HINSTANCE instance_;
@@ -120,6 +126,10 @@ class TMainForm final : public ModeSwitchHost {
     // A run: the interface thread alone reads and writes these.
     bool closeRequested_ = false;
     HWND focusBeforeRun_ = nullptr;
+    // What the last run came to: written by the worker, read once it has been joined.
+    RunOutcome lastOutcome_;
+    // The two panels' texts, for splitting the bar.
+    std::wstring panelTexts_[2];
 };
 
 }  // namespace qx

@@ -27,69 +27,78 @@ SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
 FAILURE = "Error: Error Data are't writen"
 NOT_READ = "Error: The configuration word was not read"
+UNCONFIRMED = "Write sent, not confirmed: run QX2205R-cli status to see what the instrument holds"
+RESULTS = (SUCCESS, FAILURE, NOT_READ, UNCONFIRMED)
+# Progress lines, which go to standard error and never to standard output.
+PROGRESS = SEARCH + ["Devices not found", "Поиск устройств", "Устройство найдено"]
 
 
 # name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
-#        this order (other lines may come between), text expected on standard error, checks on the record)
-# "{ru}" in the arguments stands for a settings file with Language=1.
+#        this order (other lines may come between), texts expected on standard error in this order, checks on
+#        the record)
+# "{ru}" in the arguments stands for a settings file with Language=1, "{missing}" for a file that is not there.
 CASES = {
     "status_on": (["--word", "0x0104"], ["status"], None, 0,
-                  SEARCH + ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], None,
+                  ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
                   dict(final_word=0x0104, writes=[], reads=1)),
     "status_off": (["--word", "0x0004"], ["status"], None, 0,
-                   SEARCH + ["Device: QX7710Z", "Configuration word: 0x0004", "Search mode: off"], None,
+                   ["Device: QX7710Z", "Configuration word: 0x0004", "Search mode: off"], SEARCH,
                    dict(final_word=0x0004, writes=[], reads=1)),
     "enable_yes": (["--word", "0x0004"], ["enable", "--yes"], None, 0,
-                   SEARCH + ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS], None,
+                   ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
                    dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "disable_yes": (["--word", "0x0105"], ["--yes", "disable"], None, 0,
-                    SEARCH + ["Configuration word: 0x0105", "Word sent: 0x0005", "Search mode: off", SUCCESS],
-                    None, dict(final_word=0x0005, writes=[write_of(0x0005)])),
-    "confirmed_on_stdin": (["--word", "0x0004"], ["enable"], "OK\n", 0, SEARCH + [SUCCESS],
-                           "Set the instrument in PC communication mode and click \u201dOK\u201d.",
+                    ["Configuration word: 0x0105", "Word sent: 0x0005", "Search mode: off", SUCCESS],
+                    SEARCH, dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "confirmed_on_stdin": (["--word", "0x0004"], ["enable"], "OK\n", 0, [SUCCESS],
+                           ["Set the instrument in PC communication mode, its infrared window facing the IrDA "
+                            "adapter.", "Type OK and press Enter"] + SEARCH,
                            dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "declined_on_stdin": (["--word", "0x0004"], ["enable"], "no\n", 3,
-                          ["Cancelled at the confirmation: nothing was sent to the instrument"], "Cancel",
+                          ["Cancelled at the confirmation: nothing was sent to the instrument"],
+                          ["Type OK and press Enter"],
                           dict(final_word=0x0004, connections=0, discoveries=0)),
     # An answer past the console's limit declines however it begins, and nothing after the limit is read: 16 MB
     # without a line end end the program as soon as a short line would.
     "oversized_answer": (["--word", "0x0004"], ["enable"], "OK" + " " * (16 << 20), 3,
-                         ["Cancelled at the confirmation: nothing was sent to the instrument"], "Cancel",
+                         ["Cancelled at the confirmation: nothing was sent to the instrument"],
+                         ["Type OK and press Enter"],
                          dict(final_word=0x0004, connections=0, discoveries=0)),
     # Ctrl+C (see INTERRUPTED) while the search waits on a simulator that takes no connection: the try under way
     # ends at once (its trace line says 10004, not a time-out), the link is closed and the program says it was
     # interrupted.
     "interrupted_search": ([], ["enable", "--yes", "--trace"], None, 4,
-                           ["Searching devices", "Searching devices error10004", "Interrupted"],
-                           "Interrupted: the step under way is finished and the link closed first",
+                           ["Interrupted before anything was sent to the instrument"],
+                           ["Searching devices", "Interrupted: the step under way is finished and the link closed first"],
                            dict(final_word=0x0004, writes=[], connections=0)),
     "no_devices": (["--no-devices"], ["enable", "--yes"], None, 1,
-                   ["Searching devices", "Devices not found", "Reason: no IrDA device answered the search",
-                    FAILURE], None, dict(final_word=0x0004, connections=0)),
+                   ["Reason: no IrDA device answered the search: set the instrument in PC communication mode, its "
+                    "infrared window facing the adapter within a metre, and try again", FAILURE],
+                   ["Searching devices", "Devices not found"], dict(final_word=0x0004, connections=0)),
     "silent_instrument": (["--read-fault", "silent"], ["status"], None, 1,
-                          SEARCH + ["Device: QX7710Z",
-                                    "Reason: the configuration word could not be read; nothing was written",
-                                    NOT_READ], None, dict(final_word=0x0004, writes=[], reads=3)),
+                          ["Device: QX7710Z",
+                           "Reason: the configuration word could not be read; nothing was written: keep the "
+                           "instrument still, facing the adapter within a metre, and try again", NOT_READ], SEARCH, dict(final_word=0x0004, writes=[], reads=3)),
     "write_refused": (["--word", "0x0004", "--write-fault", "status-c0"], ["enable", "--yes"], None, 1,
-                      SEARCH + ["Word sent: 0x0104", "Search mode: off",
-                                "Reason: the instrument refused the new word and keeps the word read", FAILURE],
-                      None, dict(final_word=0x0004, writes=[write_of(0x0104)])),
+                      ["Word sent: 0x0104", "Search mode: off",
+                       "Reason: the instrument refused the new word and keeps the word read: check that it is in "
+                       "PC communication mode and try again", FAILURE], SEARCH, dict(final_word=0x0004, writes=[write_of(0x0104)])),
     "json_enable": (["--word", "0x0004"], ["enable", "--yes", "--json"], None, 0, "json",
                     None, dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "json_status_no_devices": (["--no-devices"], ["status", "--json"], None, 1, "json", None,
                                dict(connections=0)),
-    "trace_status": (["--word", "0x0004"], ["status", "--trace"], None, 0, SEARCH, "trace",
+    "trace_status": (["--word", "0x0004"], ["status", "--trace"], None, 0, [], "trace",
                      dict(writes=[], reads=1)),
-    "usage_unknown_command": ([], ["frobnicate"], None, 2, [], "unknown command: frobnicate",
+    "usage_unknown_command": ([], ["frobnicate"], None, 2, [], ["unknown command: frobnicate"],
                               dict(connections=0, discoveries=0)),
-    "usage_settings_without_value": ([], ["status", "--settings"], None, 2, [], "--settings needs a value",
+    "usage_settings_without_value": ([], ["status", "--settings"], None, 2, [], ["--settings needs a value"],
                                      dict(connections=0, discoveries=0)),
     # Read replies cut short or mis-sized: the word shown is the word the link read, or none.
     "read_short_every_time": (["--word", "0x0104", "--read-fault", "short"], ["disable", "--yes", "--json"], None,
                               1, "json", None, dict(final_word=0x0104, writes=[], reads=3)),
     "read_short_once": (["--word", "0x0004", "--read-fault", "short:1"], ["enable", "--yes"], None, 0,
-                        SEARCH + ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
-                        None, dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
+                        ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
+                        SEARCH, dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
     "read_length_once": (["--word", "0x0004", "--read-fault", "length:1"], ["enable", "--yes", "--json"], None, 0,
                          "json", None, dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
     # How a write ended, told apart: acknowledged (json_enable), refused, sent and unanswered.
@@ -98,9 +107,30 @@ CASES = {
     "json_write_unanswered": (["--word", "0x0004", "--write-fault", "silent"], ["enable", "--yes", "--json"], None,
                               1, "json", None, dict(final_word=0x0104, writes=[write_of(0x0104)] * 3)),
     "russian_through_pipe": (["--word", "0x0104"], ["status", "--settings", "{ru}"], None, 0,
-                             ["Поиск устройств", "Устройство найдено", "Устройство: QX7710Z",
-                              "Слово конфигурации: 0x0104", "Режим поиска: включён"],
-                             "Включена эмуляция IrDA", dict(writes=[])),
+                             ["Устройство: QX7710Z", "Слово конфигурации: 0x0104", "Режим поиска: включён"],
+                             ["Включена эмуляция IrDA", "Поиск устройств", "Устройство найдено"], dict(writes=[])),
+    # What a console user expects: short options, commands in any case, -q, the nearest command, a settings file
+    # that is not there, the same JSON keys when declined, a write left unanswered said as such.
+    "short_options_any_case": (["--word", "0x0004"], ["-y", "-j", "Enable"], None, 0, "json", None,
+                               dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "quiet_keeps_the_result": (["--word", "0x0104"], ["STATUS", "-q"], None, 0,
+                               ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], [],
+                               dict(writes=[])),
+    "usage_nearest_command": ([], ["staus"], None, 2, [], ["unknown command: staus; did you mean status?"],
+                              dict(connections=0, discoveries=0)),
+    "usage_missing_settings_file": ([], ["status", "--settings", "{missing}"], None, 2, [],
+                                    ["no settings file "], dict(connections=0, discoveries=0)),
+    "declined_json": (["--word", "0x0004"], ["enable", "--json"], "no\n", 3, "json", ["Type OK and press Enter"],
+                      dict(final_word=0x0004, connections=0, discoveries=0)),
+    "write_unanswered_said_so": (["--word", "0x0004", "--write-fault", "silent"], ["enable", "-y"], None, 1,
+                                 ["Word sent: 0x0104", "Search mode: unknown",
+                                  "Reason: the new word was sent but not acknowledged: the instrument may hold "
+                                  "either word; run QX2205R-cli status to see which", UNCONFIRMED], SEARCH,
+                                 dict(final_word=0x0104, writes=[write_of(0x0104)] * 3)),
+    "trace_all_folds_nothing": (["--word", "0x0004", "--discovery-error", "10060:3"], ["status", "--trace=all"],
+                                None, 0, [], "trace_all", dict(writes=[], reads=1)),
+    "trace_folds_discovery": (["--word", "0x0004", "--discovery-error", "10060:3"], ["status", "-t"], None, 0,
+                              [], "trace_folded", dict(writes=[], reads=1)),
 }
 
 # Cases whose simulator is held taking nothing (hold_simulator), and the seconds after which the program gets
@@ -108,6 +138,11 @@ CASES = {
 INTERRUPTED = {"interrupted_search": 3}
 
 JSON_EXPECTED = {
+    "short_options_any_case": {"command": "enable", "word": "0x0104", "written": True, "result": "done"},
+    "declined_json": {"command": "enable", "device": None, "word": None, "search_mode": None, "word_read": None,
+                      "word_sent": None, "written": False, "result": "cancelled", "code": 0, "interrupted": False,
+                      "exit_code": 3, "reason": "Cancelled at the confirmation: nothing was sent to the instrument",
+                      "statuses": [], "result_text": None},
     "read_short_every_time": {"command": "disable", "device": "QX7710Z", "word": None, "search_mode": None,
                               "word_read": None, "word_sent": None, "written": False, "result": "read_failed",
                               "exit_code": 1},
@@ -122,7 +157,8 @@ JSON_EXPECTED = {
                     "reason": None, "statuses": SEARCH, "result_text": SUCCESS},
     "json_status_no_devices": {"command": "status", "device": None, "word": None, "search_mode": None,
                                "written": False, "result": "no_device", "exit_code": 1,
-                               "reason": "no IrDA device answered the search",
+                               "reason": "no IrDA device answered the search: set the instrument in PC communication "
+                                         "mode, its infrared window facing the adapter within a metre, and try again",
                                "statuses": ["Searching devices", "Devices not found"], "result_text": NOT_READ},
 }
 
@@ -147,10 +183,27 @@ def interrupted_run(command, environment, seconds):
     return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
-def check_trace(stderr, record):
-    # Every frame the instrument received was traced as sent, and every frame it sent as received, in order.
-    sent = re.findall(r"^\s*\d+ ms  frame sent: ([0-9A-F ]+)$", stderr, re.M)
-    received = re.findall(r"^\s*\d+ ms  frame received: ([0-9A-F ]+)$", stderr, re.M)
+JSON_KEYS = ["command", "device", "word", "search_mode", "word_read", "word_sent", "written", "result", "code",
+             "interrupted", "exit_code", "reason", "statuses", "result_text"]
+LABELS = ["[greeting]", "[greeting reply]", "[read]", "[read reply word=0x0004]"]
+
+
+def check_trace(stderr, record, kind):
+    # Every frame the instrument received was traced as sent, and every frame it sent as received, in order, each
+    # with what it is.
+    sent = re.findall(r"^\s*\d+ ms  frame sent: ([0-9A-F ]+?)  \[[^]]+\]$", stderr, re.M)
+    received = re.findall(r"^\s*\d+ ms  frame received: ([0-9A-F ]+?)  \[[^]]+\]$", stderr, re.M)
+    for label in LABELS:
+        if label not in stderr:
+            fail("no frame labelled %s" % label)
+    ticks = "GetTickCount()" in stderr
+    if ticks != (kind == "trace_all"):
+        fail("clock readings %s in the trace" % ("shown" if ticks else "missing"))
+    tries = len(re.findall(r"getsockopt\(", stderr))
+    if kind == "trace_folded" and (tries != 2 or "[3 tries alike]" not in stderr):
+        fail("the three failed discovery tries are not folded into one line (%d getsockopt lines)" % tries)
+    if kind == "trace_all" and tries != 4:
+        fail("%d getsockopt lines with --trace=all, expected 4" % tries)
     if not sent or sent != frames(record, "received"):
         fail("traced frames sent %s, the instrument received %s" % (sent, frames(record, "received")))
     if received != frames(record, "sent"):
@@ -162,7 +215,7 @@ def check_trace(stderr, record):
 
 
 def check(name, args):
-    options, arguments, stdin, code, out_lines, err_text, expect = CASES[name]
+    options, arguments, stdin, code, out_lines, err_lines, expect = CASES[name]
     with tempfile.TemporaryDirectory(prefix="qx-cli-") as folder:
         russian = os.path.join(folder, "ru.ini")
         with open(russian, "wb") as f:
@@ -171,7 +224,9 @@ def check(name, args):
         simulator, port = start_simulator(args.sim, options, record_path)
         held = hold_simulator(simulator, port, True) if name in INTERRUPTED else None
         try:
-            command = [args.emulator, args.program] + [a.replace("{ru}", wine_path(russian)) for a in arguments]
+            missing = os.path.join(folder, "missing.ini")
+            command = [args.emulator, args.program] + [
+                a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing)) for a in arguments]
             environment = dict(os.environ, QX2205R_IRDA_LOOPBACK=str(port))
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
@@ -197,6 +252,8 @@ def check(name, args):
         fail("question marks in the Russian output")
     if out_lines == "json":
         got = json.loads(stdout)
+        if list(got) != JSON_KEYS:
+            fail("JSON keys %s, expected %s" % (list(got), JSON_KEYS))
         for key, value in JSON_EXPECTED[name].items():
             if got.get(key) != value:
                 fail("JSON %s is %r, expected %r" % (key, got.get(key), value))
@@ -208,16 +265,28 @@ def check(name, args):
                 at += 1
             if at == len(lines):
                 fail("standard output lacks %r (in order)" % line)
-        if out_lines and out_lines[-1] in (SUCCESS, FAILURE, NOT_READ) and lines[-1] != out_lines[-1]:
+        if out_lines and out_lines[-1] in RESULTS and lines[-1] != out_lines[-1]:
             fail("the result text is not last")
+        for line in lines:
+            if line in PROGRESS or line in (FAILURE,) and UNCONFIRMED in lines:
+                fail("standard output holds %r" % line)
     if name in INTERRUPTED:
-        tries = re.findall(r"^\s*\d+ ms  getsockopt\(.*-> (.*)$", stderr, re.M)
+        tries = re.findall(r"^\s*\d+ ms  getsockopt\(.*-> (-1, error \d+)", stderr, re.M)
         if not tries or any(t != "-1, error 10004" for t in tries):
             fail("discovery tries %s: the one under way did not end with the interruption" % tries)
-    if err_text == "trace":
-        check_trace(stderr, record)
-    elif err_text is not None and err_text not in stderr:
-        fail("standard error lacks %r" % err_text)
+    if isinstance(err_lines, str):
+        check_trace(stderr, record, err_lines)
+    elif err_lines is not None:
+        at = 0
+        for text in err_lines:
+            at = stderr.find(text, at)
+            if at < 0:
+                fail("standard error lacks %r (in order)" % text)
+            at += len(text)
+    if "-q" in arguments and any(line in PROGRESS for line in stderr.splitlines()):
+        fail("progress lines on standard error despite -q")
+    if "click" in stderr:
+        fail("the console prompt speaks of clicking")
     if code != 2 and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 

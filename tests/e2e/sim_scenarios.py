@@ -28,56 +28,80 @@ FAILURE = ("Error", "Error Data are't writen")
 NAME_22 = "ABCDEFGHIJKLMNOPQRSTUV"
 
 
-# name: (simulator options, enable, statuses seen in order, result box, checks on the record)
+WRITTEN = "Last run: word 0x%04X written"
+UNREAD = "Last run: word not read, nothing written"
+NO_ANSWER = "Last run: no answer to the greeting (%d)"
+
+# name: (simulator options, enable, statuses seen in order, result box, checks on the record; panel0: what the
+#        left panel says after the box; language and dpi: the window's, when not English at 96 dpi)
 SCENARIOS = {
     "enable_0004": (["--word", "0x0004"], True, [SEARCHING, FOUND], SUCCESS,
-                    dict(final_word=0x0104, writes=[write_of(0x0104)])),
+                    dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
     "disable_0105": (["--word", "0x0105"], False, [SEARCHING, FOUND], SUCCESS,
-                     dict(final_word=0x0005, writes=[write_of(0x0005)])),
+                     dict(panel0=WRITTEN % 0x0005, final_word=0x0005, writes=[write_of(0x0005)])),
     "enable_already_set": (["--word", "0x0104"], True, [SEARCHING, FOUND], SUCCESS,
-                           dict(final_word=0x0104, writes=[write_of(0x0104)])),
+                           dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
     "read_rejected_sends_no_write": (["--word", "0x0004", "--read-fault", "status-90"], True, [SEARCHING, FOUND],
-                                     FAILURE, dict(final_word=0x0004, writes=[], reads=1)),
+                                     FAILURE, dict(panel0=UNREAD, final_word=0x0004, writes=[], reads=1)),
     "read_short_sends_no_write": (["--word", "0x0004", "--read-fault", "short"], True, [SEARCHING, FOUND],
-                                  FAILURE, dict(final_word=0x0004, writes=[])),
+                                  FAILURE, dict(panel0=UNREAD, final_word=0x0004, writes=[])),
     "write_refused_once": (["--word", "0x0004", "--write-fault", "status-c0"], True, [SEARCHING, FOUND], FAILURE,
-                           dict(final_word=0x0004, writes=[write_of(0x0104)])),
+                           dict(panel0="Last run: write refused, word unchanged", final_word=0x0004, writes=[write_of(0x0104)])),
     "write_unknown_status_thrice": (["--word", "0x0004", "--write-fault", "status-55"], True, [SEARCHING, FOUND],
-                                    FAILURE, dict(final_word=0x0004, writes=[write_of(0x0104)] * 3)),
+                                    FAILURE, dict(panel0="Last run: write sent, not confirmed: check with status", final_word=0x0004, writes=[write_of(0x0104)] * 3)),
     # Each read reply misses the program's wait and arrives with the next request: the second read reply comes
     # while the write waits, ahead of its acknowledgement, and must not be taken for it.
     "late_read_replies": (["--word", "0x0004", "--read-fault", "late:2"], True, [SEARCHING, FOUND], SUCCESS,
-                          dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
+                          dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
     "no_device": (["--no-devices"], True, [SEARCHING, "Devices not found"], FAILURE,
-                  dict(final_word=0x0004, connections=0)),
+                  dict(panel0="Last run: no device found", final_word=0x0004, connections=0)),
     "discovery_error": (["--discovery-error", "10060"], True, [SEARCHING, "Searching devices error10060"],
-                        FAILURE, dict(final_word=0x0004, connections=0, discoveries=49)),
+                        FAILURE, dict(panel0="Last run: search error 10060", final_word=0x0004, connections=0, discoveries=49)),
     "silent_instrument": (["--read-fault", "silent"], True, [SEARCHING, FOUND], FAILURE,
-                          dict(final_word=0x0004, writes=[], reads=3)),
+                          dict(panel0=UNREAD, final_word=0x0004, writes=[], reads=3)),
     "connection_dropped": (["--read-fault", "drop"], True, [SEARCHING, FOUND], FAILURE,
-                           dict(final_word=0x0004, writes=[])),
+                           dict(panel0=UNREAD, final_word=0x0004, writes=[])),
     # A failed greeting closes the link without the closing pause: "Devices are found" may be gone before a
     # look at the panel catches it.
     "greeting_wrong": (["--greeting-fault", "byte-11"], True, [SEARCHING, "?" + FOUND], FAILURE,
-                       dict(final_word=0x0004, reads=0)),
+                       dict(panel0=NO_ANSWER % -3, final_word=0x0004, reads=0)),
     "two_devices_first_used": (["--device", NAME_22 + ":0x01020304", "--device", "SECOND:0x05060708"], True,
                                [SEARCHING, FOUND], SUCCESS,
-                               dict(final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
+                               dict(panel0=WRITTEN % 0x0104, final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
+    # The write went out and was never acknowledged: the box keeps its failure text, panel 0 says what is known.
+    "write_unanswered": (["--word", "0x0004", "--write-fault", "silent"], True, [SEARCHING, FOUND], FAILURE,
+                         dict(panel0="Last run: write sent, not confirmed: check with status", final_word=0x0104,
+                              writes=[write_of(0x0104)] * 3)),
+    # Russian, at 96 and 144 dpi: every text whole in its panel.
+    "no_device_russian": (["--no-devices"], True, ["Поиск устройств", "Не найдено устройство"],
+                          ("Ощибка", "Ошибка. Данные не записаны"),
+                          dict(panel0="Итог: устройство не найдено", language="1", final_word=0x0004,
+                               connections=0)),
+    "discovery_error_russian_144": (["--discovery-error", "10060"], False,
+                                    ["Поиск устройств", "Ошибка  при поиске устройств10060"],
+                                    ("Ощибка", "Ошибка. Данные не записаны"),
+                                    dict(panel0="Итог: ошибка поиска 10060", language="1", dpi=144,
+                                         final_word=0x0004, connections=0)),
+    "write_unanswered_144": (["--word", "0x0004", "--write-fault", "silent"], True, [SEARCHING, FOUND], FAILURE,
+                             dict(panel0="Last run: write sent, not confirmed: check with status", dpi=144,
+                                  final_word=0x0104, writes=[write_of(0x0104)] * 3)),
     # The simulator is stopped once it listens (see HELD): the search must end by its own bound, not after 49
     # waits. The run's length is printed; the test only asks that it ends.
     "simulator_silent": ([], True, [SEARCHING, "Searching devices error10060"], FAILURE,
-                         dict(final_word=0x0004, writes=[], connections=0)),
+                         dict(panel0="Last run: search error 10060", final_word=0x0004, writes=[],
+                                      connections=0)),
     "simulator_not_accepting": ([], True, [SEARCHING, "Searching devices error10060"], FAILURE,
-                                dict(final_word=0x0004, writes=[], connections=0)),
+                                dict(panel0="Last run: search error 10060", final_word=0x0004, writes=[],
+                                      connections=0)),
 }
 
 # Scenarios whose simulator is held (see hold_simulator); True: its queue is filled too, so it takes nothing.
 HELD = {"simulator_silent": False, "simulator_not_accepting": True}
 
 
-def run_driver(args, enable, port, outcome):
+def run_driver(args, enable, port, outcome, language, dpi):
     command = [args.emulator, args.driver, "sim_run", args.program, str(port), "enable" if enable else "disable",
-               outcome]
+               outcome, "", language, str(dpi)]
     # Wine's helper processes may keep an inherited pipe open: the driver's output goes to a file instead.
     with open(outcome + ".log", "w") as log:
         code = subprocess.call(command, stdout=log, stderr=subprocess.STDOUT, timeout=180)
@@ -106,7 +130,8 @@ def check(name, args):
         held = hold_simulator(simulator, port, HELD[name]) if name in HELD else None
         try:
             started = time.monotonic()
-            seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"))
+            seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"), expect.get("language", "0"),
+                              expect.get("dpi", 0))
             wall = time.monotonic() - started
         finally:
             if held is not None:
@@ -125,6 +150,8 @@ def check(name, args):
         fail("result box %r / %r, expected %r / %r" % (seen.get("caption"), seen.get("text"), *box))
     if seen.get("panel_after") != "":
         fail("panel 1 reads %r after the run" % seen.get("panel_after"))
+    if seen.get("panel0") != expect["panel0"]:
+        fail("panel 0 reads %r after the run, expected %r" % (seen.get("panel0"), expect["panel0"]))
 
     check_record(record, expect)
     if "service_name" in expect:

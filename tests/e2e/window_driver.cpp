@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "app/layout.h"
+#include "win/form_support.h"
 #include "win/run_worker.h"
 
 namespace {
@@ -288,6 +289,22 @@ class Program {
         SendMessageTimeoutW(bar, SB_SETTEXTW, part, buffer.Address(), SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
                             &result);
     }
+    // Panel `part`'s rectangle in the bar, and the width of the bar's vertical border around a text.
+    RECT StatusRect(HWND bar, int part) const {
+        RemoteBuffer buffer(Process(), sizeof(RECT));
+        DWORD_PTR ignored = 0;
+        Check(SendMessageTimeoutW(bar, SB_GETRECT, part, buffer.Address(), SMTO_ABORTIFHUNG,
+                                  MESSAGE_TIMEOUT_MS, &ignored) != 0,
+              "the status bar does not answer SB_GETRECT");
+        return buffer.Read<RECT>(1)[0];
+    }
+    int StatusBorder(HWND bar) const {
+        RemoteBuffer buffer(Process(), 3 * sizeof(int));
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutW(bar, SB_GETBORDERS, 0, buffer.Address(), SMTO_ABORTIFHUNG, MESSAGE_TIMEOUT_MS,
+                            &ignored);
+        return buffer.Read<int>(3)[0];
+    }
     std::vector<int> StatusParts(HWND bar) const {
         RemoteBuffer buffer(Process(), 16 * sizeof(int));
         DWORD_PTR count = 0;
@@ -308,6 +325,66 @@ class Program {
   private:
     std::wstring caption_;
     PROCESS_INFORMATION info_{};
+};
+
+// The pixels `text` takes in the bar's font: the window's font at the window's DPI, with the letters of its
+// language (the handle the bar holds is the program's own and cannot be read from here).
+int TextWidthInBar(HWND bar, const std::wstring& text, bool cyrillic) {
+    const qx::FontHandle font = qx::CreateFormFont(qx::ScaleLayout(qx::WindowDpi(bar)).fontHeight,
+                                                   cyrillic ? RUSSIAN_CHARSET : DEFAULT_CHARSET);
+    const qx::ScreenDc screen;
+    const qx::SelectedObject selected(screen.Get(), font.get());
+    SIZE size{};
+    GetTextExtentPoint32W(screen.Get(), text.c_str(), static_cast<int>(text.size()), &size);
+    return size.cx;
+}
+
+// Panel `part` shows `text` whole: the text is no wider than the panel inside its borders.
+void CheckPanelFits(const Program& program, HWND bar, int part, const std::wstring& text, bool cyrillic) {
+    if (text.empty()) {
+        return;
+    }
+    const RECT rect = program.StatusRect(bar, part);
+    const int room = (rect.right - rect.left) - 2 * program.StatusBorder(bar);
+    const int width = TextWidthInBar(bar, text, cyrillic);
+    std::printf("fits panel %d: %d px of text in %d px: %s\n", part, width, room, Utf8(text).c_str());
+    Check(width <= room, "panel " + std::to_string(part) + " cuts \"" + Utf8(text) + "\" short: " +
+                             std::to_string(width) + " px of text in " + std::to_string(room) + " px");
+}
+
+// The screen's DPI for the programs started while this lives, as Wine takes it from the user's settings.
+class ScreenDpi {
+  public:
+    explicit ScreenDpi(DWORD dpi) {
+        if (dpi == 0) {
+            return;
+        }
+        DWORD size = sizeof old_;
+        had_ = RegGetValueW(HKEY_CURRENT_USER, KEY, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &old_, &size) ==
+               ERROR_SUCCESS;
+        Check(RegSetKeyValueW(HKEY_CURRENT_USER, KEY, L"LogPixels", REG_DWORD, &dpi, sizeof dpi) ==
+                  ERROR_SUCCESS,
+              "cannot set the screen's DPI");
+        set_ = true;
+    }
+    ScreenDpi(const ScreenDpi&) = delete;
+    ScreenDpi& operator=(const ScreenDpi&) = delete;
+    ~ScreenDpi() {
+        if (!set_) {
+            return;
+        }
+        if (had_) {
+            RegSetKeyValueW(HKEY_CURRENT_USER, KEY, L"LogPixels", REG_DWORD, &old_, sizeof old_);
+        } else {
+            RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"LogPixels");
+        }
+    }
+
+  private:
+    static constexpr const wchar_t* KEY = L"Control Panel\\Desktop";
+    DWORD old_ = 0;
+    bool had_ = false;
+    bool set_ = false;
 };
 
 // A folder of the scenario's own under the temporary folder, removed at the end.
@@ -583,6 +660,13 @@ void WinsockRun(const std::wstring& exe) {
     Press(GetDlgItem(box, IDOK));
     form.WaitIdle(program);
     CheckText(program.StatusText(form.statusBar, 1), L"", "panel 1 after the run");
+    // Panel 0 keeps how the run ended: no IrDA support, with the platform's code.
+    const std::wstring lastRun = program.StatusText(form.statusBar, 0);
+    std::printf("panel 0 after the run: %s\n", Utf8(lastRun).c_str());
+    const std::wstring expected = L"Last run: no IrDA support (error ";
+    Check(lastRun.compare(0, expected.size(), expected) == 0,
+          "panel 0 after the run reads \"" + Utf8(lastRun) + "\"");
+    CheckPanelFits(program, form.statusBar, 0, lastRun, false);
 
     // The invalid socket could not be closed, so the link is still there: the next run tries to close it
     // again, pauses, starts the socket library a second time and ends the same way.
@@ -811,7 +895,7 @@ void SaveScreen(const fs::path& path) {
 // panel 1 showed while the run went on ("status" lines), the result box, the run's length and panel 1 after
 // it. With a `shots` prefix it also saves a picture of each step.
 void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path& outcome,
-            const fs::path& shots) {
+            const fs::path& shots, const std::string& language, DWORD dpi) {
     const auto shot = [&](const wchar_t* step) {
         if (!shots.empty()) {
             Sleep(300);  // a box that just opened is painted by then; only the demo takes pictures
@@ -819,7 +903,8 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
         }
     };
     ScratchFolder folder;
-    Program program(exe, folder.Path(), WriteSettings(folder, "0"), port);
+    const ScreenDpi screenDpi(dpi);
+    Program program(exe, folder.Path(), WriteSettings(folder, language), port);
     const Form form(program.MainWindow());
     shot(L"1-window");
 
@@ -841,6 +926,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
             if (!text.empty() && (statuses.empty() || statuses.back() != text)) {
                 statuses.push_back(text);
                 std::printf("panel 1: %s\n", Utf8(text).c_str());
+                CheckPanelFits(program, form.statusBar, 1, text, language != "0");
             }
             if (!shotDuringRun && !text.empty() && text != L"Searching devices") {
                 shot(L"3-running");
@@ -859,6 +945,17 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
     std::printf("result box: %s / %s after %lu ms\n", Utf8(caption).c_str(), Utf8(text).c_str(), elapsed);
     Press(GetDlgItem(result, IDOK));
     form.WaitIdle(program);
+    const std::wstring panel0 = WaitFor("panel 0's outcome", [&]() -> std::optional<std::wstring> {
+                                    std::wstring text = program.StatusText(form.statusBar, 0);
+                                    return text.empty() ? std::nullopt : std::optional(text);
+                                }).value();
+    std::printf("panel 0 after the run: %s\n", Utf8(panel0).c_str());
+    CheckPanelFits(program, form.statusBar, 0, panel0, language != "0");
+    RECT frame{};
+    GetWindowRect(form.window, &frame);
+    std::printf("window %ld %ld %ld %ld\n", frame.right - frame.left, frame.bottom - frame.top, frame.left,
+                frame.top);
+    shot(L"5-after");
     form.CloseWithCloseBox();
     Check(program.WaitExit() == 0, "the program did not end cleanly");
 
@@ -867,7 +964,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
         out << "status " << Utf8(status) << "\n";
     }
     out << "caption " << Utf8(caption) << "\ntext " << Utf8(text) << "\nelapsed_ms " << elapsed
-        << "\npanel_after " << Utf8(panelAfter) << "\n";
+        << "\npanel_after " << Utf8(panelAfter) << "\npanel0 " << Utf8(panel0) << "\n";
 }
 
 using Scenario = void (*)(const std::wstring& exe);
@@ -903,11 +1000,13 @@ std::wstring WindowsPath(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc >= 6 && std::string(argv[1]) == "sim_run") {
-        // sim_run <QX2205R.exe> <port> <enable|disable> <outcome file> [screenshot prefix]
+        // sim_run <QX2205R.exe> <port> <enable|disable> <outcome file> [screenshot prefix or ""] [language]
+        //         [dpi]
         try {
             SimRun(WindowsPath(argv[2]), static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),
                    std::string(argv[4]) == "enable", fs::path(WindowsPath(argv[5])),
-                   argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path());
+                   argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path(), argc > 7 ? argv[7] : "0",
+                   argc > 8 ? static_cast<DWORD>(std::strtoul(argv[8], nullptr, 10)) : 0);
         } catch (const std::exception& e) {
             std::printf("FAILED sim_run: %s\n", e.what());
             return 1;
@@ -925,6 +1024,7 @@ int main(int argc, char** argv) {
                      "usage: window_driver <scenario> <QX2205R.exe>\n"
                      "       window_driver --list\n"
                      "       window_driver sim_run <QX2205R.exe> <port> <enable|disable> <outcome> [shots]\n"
+                     "                     [language] [dpi]\n"
                      "scenarios:");
         for (const auto& [name, scenario] : SCENARIOS) {
             std::fprintf(stderr, " %s", name.c_str());

@@ -109,12 +109,13 @@ struct Program {
     InterruptingCalls calls{instrument};
     FakeConsole console;
     FakeProfile profile;
-    ConsoleProgram program{console,
-                           {calls, std::nullopt, profile, "C:\\prog\\",
-                            [](SocketCalls& inner, LineSink sink) -> std::unique_ptr<SocketCalls> {
-                                return std::make_unique<TracedCalls>(inner, std::move(sink),
-                                                                     [] { return 0u; });
-                            }}};
+    ConsoleProgram program{
+        console,
+        {calls, std::nullopt, profile, "C:\\prog\\",
+         [](SocketCalls& inner, LineSink sink, bool everything) -> std::unique_ptr<SocketCalls> {
+             return std::make_unique<TracedCalls>(
+                 inner, std::move(sink), [] { return 0u; }, everything);
+         }}};
 
     Program() { instrument.devices = {{0x01020304, "QX7710Z"}}; }
     int Run(std::vector<std::string> args) { return program.Run(args); }
@@ -129,11 +130,16 @@ TEST(ConsoleArguments, NameWhatIsWrong) {
         std::vector<std::string> args;
         UsageProblem problem;
         std::string offending;
+        std::string suggestion = "";
     } cases[] = {
         {{}, UsageProblem::NoCommand, ""},
         {{"--yes"}, UsageProblem::NoCommand, ""},
-        {{"staus"}, UsageProblem::UnknownCommand, "staus"},
-        {{"status", "--jsn"}, UsageProblem::UnknownOption, "--jsn"},
+        {{"staus"}, UsageProblem::UnknownCommand, "staus", "status"},
+        {{"ENABEL"}, UsageProblem::UnknownCommand, "ENABEL", "enable"},
+        {{"frobnicate"}, UsageProblem::UnknownCommand, "frobnicate", ""},
+        {{"status", "--jsn"}, UsageProblem::UnknownOption, "--jsn", "--json"},
+        {{"status", "--trace=some"}, UsageProblem::UnknownOption, "--trace=some", ""},
+        {{"status", "-x"}, UsageProblem::UnknownOption, "-x", ""},
         {{"enable", "disable"}, UsageProblem::SecondCommand, "disable"},
         {{"status", "--settings"}, UsageProblem::MissingValue, "--settings"},
         {{"status", "--settings="}, UsageProblem::MissingValue, "--settings"},
@@ -143,6 +149,7 @@ TEST(ConsoleArguments, NameWhatIsWrong) {
         const ConsoleOptions options = ParseConsoleArguments(c.args);
         EXPECT_EQ(options.problem, c.problem) << ::testing::PrintToString(c.args);
         EXPECT_EQ(options.offending, c.offending) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(options.suggestion, c.suggestion) << ::testing::PrintToString(c.args);
     }
     const ConsoleOptions good =
         ParseConsoleArguments({"--json", "disable", "--settings", "-odd.ini", "--yes", "--trace"});
@@ -150,6 +157,13 @@ TEST(ConsoleArguments, NameWhatIsWrong) {
     EXPECT_EQ(good.command, ConsoleCommand::Disable);
     EXPECT_TRUE(good.json && good.yes && good.trace);
     EXPECT_EQ(good.settingsPath, "-odd.ini");
+    // The short forms, and commands in any case.
+    const ConsoleOptions brief = ParseConsoleArguments({"-j", "Status", "-y", "-t", "-q"});
+    EXPECT_EQ(brief.problem, UsageProblem::None);
+    EXPECT_EQ(brief.command, ConsoleCommand::Status);
+    EXPECT_TRUE(brief.json && brief.yes && brief.trace && brief.quiet && !brief.traceAll);
+    EXPECT_TRUE(ParseConsoleArguments({"--trace=all", "ENABLE"}).traceAll);
+    EXPECT_EQ(ParseConsoleArguments({"ENABLE"}).command, ConsoleCommand::Enable);
 }
 
 TEST(ConsoleProgram, UsageErrorsAndHelpTouchNeitherTheLinkNorTheSettings) {
@@ -168,6 +182,41 @@ TEST(ConsoleProgram, UsageErrorsAndHelpTouchNeitherTheLinkNorTheSettings) {
     }
 }
 
+TEST(ConsoleProgram, UsageErrorsNameTheNearestCommandAndAMissingSettingsFile) {
+    const struct {
+        std::vector<std::string> args;
+        const char* says;
+    } cases[] = {
+        {{"staus"}, "unknown command: staus; did you mean status?"},
+        {{"status", "--jsn"}, "unknown option: --jsn; did you mean --json?"},
+        {{"status", "--settings", "C:\\none.ini"}, "no settings file C:\\none.ini"},
+        {{"status", "-q", "--settings=gone.ini"}, "no settings file C:\\work\\gone.ini"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        EXPECT_EQ(p.Run(c.args), EXIT_USAGE) << c.says;
+        EXPECT_THAT(p.console.err, HasSubstr(c.says));
+        EXPECT_EQ(p.console.out, "") << c.says;
+        EXPECT_TRUE(p.instrument.calls.empty()) << c.says;
+    }
+}
+
+// Progress goes to standard error and the result to standard output; -q keeps the result only.
+TEST(ConsoleProgram, ProgressOnStandardErrorResultOnStandardOutput) {
+    for (const bool quiet : {false, true}) {
+        Program p;
+        p.instrument.ExpectGreeting();
+        p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+        std::vector<std::string> args = {"status"};
+        if (quiet) {
+            args.push_back("-q");
+        }
+        EXPECT_EQ(p.Run(args), EXIT_DONE);
+        EXPECT_EQ(p.console.out, "Device: QX7710Z\nConfiguration word: 0x0104\nSearch mode: on\n");
+        EXPECT_EQ(p.console.err, quiet ? "" : "Searching devices\nDevices are found\n");
+    }
+}
+
 TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
     const struct {
         const char* name;
@@ -181,10 +230,6 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
          {{"C:\\work\\ru.ini", "1"}},
          {"--settings", "ru.ini"},
          "Поиск устройств"},
-        {"--settings naming a missing file",
-         {{"C:\\prog\\QX2205R.ini", "1"}},
-         {"--settings", "C:\\none.ini"},
-         "Searching devices"},
     };
     for (const auto& c : cases) {
         Program p;
@@ -194,7 +239,7 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
         std::vector<std::string> args = {"status"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         EXPECT_EQ(p.Run(args), EXIT_DONE) << c.name;
-        EXPECT_THAT(p.console.out, HasSubstr(c.expected)) << c.name;
+        EXPECT_THAT(p.console.err, HasSubstr(c.expected)) << c.name;
         EXPECT_EQ(p.profile.writes, 0) << c.name;
     }
 }
@@ -207,7 +252,8 @@ TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
         Program p;
         p.console.input = input;
         EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
-        EXPECT_THAT(p.console.err, HasSubstr("”Cancel” to cancel"));
+        EXPECT_THAT(p.console.err, HasSubstr("Type OK and press Enter"));
+        EXPECT_THAT(p.console.err, Not(HasSubstr("click")));
         EXPECT_TRUE(p.instrument.calls.empty());
     }
     Program p;
@@ -228,7 +274,10 @@ TEST(ConsoleProgram, AWriteLeftUnansweredIsReportedAsUnknownNotAsUnchanged) {
     EXPECT_EQ(p.Run({"enable", "--yes"}), EXIT_RUN_FAILED);
     EXPECT_THAT(p.console.out, HasSubstr("Search mode: unknown"));
     EXPECT_THAT(p.console.out, HasSubstr("the new word was sent but not acknowledged"));
-    EXPECT_THAT(p.console.out, ::testing::EndsWith("Error: Error Data are't writen\n"));
+    EXPECT_THAT(p.console.out,
+                ::testing::EndsWith("Write sent, not confirmed: run QX2205R-cli status to see what the "
+                                    "instrument holds\n"));
+    EXPECT_THAT(p.console.out, Not(HasSubstr("Error Data are't writen")));
 }
 
 TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
@@ -388,7 +437,11 @@ TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
         bool connected;
         const char* says;
     } cases[] = {
-        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false, "Interrupted"},
+        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
+         "Interrupted before anything was sent to the instrument"},
+        // The connect under way is finished; the greeting is never sent.
+        {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
+         "Interrupted before anything was sent to the instrument"},
         {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
          "the configuration word could not be read"},
         {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
@@ -414,6 +467,9 @@ TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
         EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
         EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
         EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished")) << c.name;
+        // Nothing more of the run's progress once the interruption is said.
+        const std::string afterInterruption = p.console.err.substr(p.console.err.find("Interrupted:"));
+        EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
         EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
         EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
         EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
@@ -430,7 +486,7 @@ TEST(ConsoleProgram, InterruptionAtTheConfirmationEndsWithNothingOpen) {
     };
     EXPECT_EQ(p.Run({"enable"}), EXIT_INTERRUPTED);
     EXPECT_TRUE(p.instrument.calls.empty());
-    EXPECT_THAT(p.console.out, HasSubstr("Interrupted: nothing was sent to the instrument"));
+    EXPECT_THAT(p.console.out, HasSubstr("Interrupted before anything was sent to the instrument"));
 }
 
 TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {

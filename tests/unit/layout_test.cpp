@@ -74,3 +74,28 @@ TEST(ScaleLayout, AtAnyDpiTheStatusBarFillsTheBottomAndTheButtonsStayAboveItInOr
 
 }  // namespace
 }  // namespace qx
+
+namespace qx {
+namespace {
+
+TEST(StatusPanels, EachTextGetsTheRoomItNeedsWhereTheBarHasIt) {
+    const struct {
+        const char* name;
+        int need0;
+        int need1;
+        int right;
+    } cases[] = {
+        {"both empty: the layout's split", 0, 0, 200},
+        {"both fit the layout's split", 150, 150, 200},
+        {"panel 1 needs more: panel 0 gives it room", 0, 230, 142},
+        {"panel 0 needs more than the layout gives", 290, 0, 290},
+        {"both need more than the bar: panel 0's text first", 250, 200, 250},
+        {"a text wider than the whole bar", 400, 0, 372},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(StatusPanel0Right(372, 200, c.need0, c.need1), c.right) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace qx

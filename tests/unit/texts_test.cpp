@@ -231,3 +231,45 @@ TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
 
 }  // namespace
 }  // namespace qx
+
+namespace qx {
+namespace {
+
+TEST(LastRunTexts, SayHowTheRunEndedInTheWindowsLanguage) {
+    const struct {
+        int language;
+        RunStage stage;
+        int code;
+        bool written;
+        const char* text;
+    } cases[] = {
+        {LANGUAGE_ENGLISH, RunStage::Done, 0, true, "Last run: word 0x0104 written"},
+        {LANGUAGE_ENGLISH, RunStage::SearchFailed, 10038, false, "Last run: search error 10038"},
+        {LANGUAGE_ENGLISH, RunStage::NoDevice, ENUM_NO_DEVICES, false, "Last run: no device found"},
+        {LANGUAGE_ENGLISH, RunStage::WriteUnconfirmed, 10060, false,
+         "Last run: write sent, not confirmed: check with status"},
+        {LANGUAGE_RUSSIAN, RunStage::SearchFailed, 10038, false, "Итог: ошибка поиска 10038"},
+        {5, RunStage::NoDevice, ENUM_NO_DEVICES, false, ""},
+    };
+    for (const auto& c : cases) {
+        FormTexts texts;
+        ApplyLanguage(c.language, texts);
+        RunOutcome outcome;
+        outcome.stage = c.stage;
+        outcome.code = c.code;
+        outcome.written = c.written;
+        outcome.wordSent = ConfigWord{0x0104};
+        EXPECT_EQ(LastRunText(texts, outcome), c.text);
+    }
+    for (const int language : {LANGUAGE_ENGLISH, LANGUAGE_RUSSIAN}) {
+        FormTexts texts;
+        ApplyLanguage(language, texts);
+        for (const std::string& text : texts.lastRun) {
+            EXPECT_FALSE(text.empty());
+            EXPECT_TRUE(ToCp1251(text).has_value()) << text;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qx
