@@ -42,8 +42,10 @@ bool HasSection(const std::wstring& path, const std::wstring& section, std::uint
     for (std::size_t at = 0; at < names.size();) {
         const std::size_t end =
             std::find(names.begin() + static_cast<std::ptrdiff_t>(at), names.end(), L'\0') - names.begin();
-        if (CompareStringOrdinal(names.data() + at, static_cast<int>(end - at), section.data(),
-                                 static_cast<int>(section.size()), TRUE) == CSTR_EQUAL) {
+        // Letter case aside, as the profile functions match section names; the invariant locale keeps the
+        // user's own language out of it, and it exists on every Windows the program runs on.
+        if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, names.data() + at, static_cast<int>(end - at),
+                           section.data(), static_cast<int>(section.size())) == CSTR_EQUAL) {
             return true;
         }
         at = end + 1;

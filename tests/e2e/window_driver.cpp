@@ -359,29 +359,39 @@ class ScreenDpi {
         if (dpi == 0) {
             return;
         }
+        // The calls the headers offer at the program's oldest Windows: an opened key, read and written.
+        Check(RegCreateKeyExW(HKEY_CURRENT_USER, KEY, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                              &key_, nullptr) == ERROR_SUCCESS,
+              "cannot open the screen's settings");
+        DWORD type = 0;
         DWORD size = sizeof old_;
-        had_ = RegGetValueW(HKEY_CURRENT_USER, KEY, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &old_, &size) ==
-               ERROR_SUCCESS;
-        Check(RegSetKeyValueW(HKEY_CURRENT_USER, KEY, L"LogPixels", REG_DWORD, &dpi, sizeof dpi) ==
-                  ERROR_SUCCESS,
+        had_ = RegQueryValueExW(key_, L"LogPixels", nullptr, &type, reinterpret_cast<BYTE*>(&old_), &size) ==
+                   ERROR_SUCCESS &&
+               type == REG_DWORD;
+        Check(RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                             sizeof dpi) == ERROR_SUCCESS,
               "cannot set the screen's DPI");
         set_ = true;
     }
     ScreenDpi(const ScreenDpi&) = delete;
     ScreenDpi& operator=(const ScreenDpi&) = delete;
     ~ScreenDpi() {
-        if (!set_) {
-            return;
+        if (set_) {
+            if (had_) {
+                RegSetValueExW(key_, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_),
+                               sizeof old_);
+            } else {
+                RegDeleteValueW(key_, L"LogPixels");
+            }
         }
-        if (had_) {
-            RegSetKeyValueW(HKEY_CURRENT_USER, KEY, L"LogPixels", REG_DWORD, &old_, sizeof old_);
-        } else {
-            RegDeleteKeyValueW(HKEY_CURRENT_USER, KEY, L"LogPixels");
+        if (key_ != nullptr) {
+            RegCloseKey(key_);
         }
     }
 
   private:
     static constexpr const wchar_t* KEY = L"Control Panel\\Desktop";
+    HKEY key_ = nullptr;
     DWORD old_ = 0;
     bool had_ = false;
     bool set_ = false;
@@ -776,11 +786,11 @@ void SystemMessagesFromOthers(const std::wstring& exe) {
     alive("after the messages during the run");
     Check(!IsWindowEnabled(form.btnSet), "the run ended under the messages");
 
-    const ULONGLONG started = GetTickCount64();
+    const DWORD started = GetTickCount();
     const HWND result = WaitFor(
         "the result box", [&] { return program.OpenBox(form.window); }, 60000);
-    std::printf("the run against a link that never answers ended %llu ms after the messages\n",
-                GetTickCount64() - started);
+    std::printf("the run against a link that never answers ended %lu ms after the messages\n",
+                static_cast<unsigned long>(GetTickCount() - started));
     Press(GetDlgItem(result, IDOK));
     form.WaitIdle(program);
     alive("after the run");
