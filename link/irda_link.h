@@ -23,10 +23,6 @@ inline constexpr int ENUM_NO_DEVICES = -2;
 inline constexpr int LINK_GREETING_MISMATCH = -3;
 // A platform call failed and the platform gave no error code for it.
 inline constexpr int LINK_NO_ERROR_CODE = -4;
-// True for the link's own codes, false for success and the platform's error codes.
-constexpr bool IsLinkCode(int code) {
-    return code < 0 || code == LINK_STARTED;
-}
 
 // Platform constants of Winsock 1.1 with the IrDA address family.
 inline constexpr std::uint16_t WINSOCK_VERSION_1_1 = 0x0101;
