@@ -24,6 +24,7 @@ struct ConsoleOptions {
     bool json = false;
     bool trace = false;
     bool help = false;
+    bool version = false;
     std::optional<std::string> settingsPath;
     // The first problem found, and the argument it is about.
     UsageProblem problem = UsageProblem::None;
@@ -54,6 +55,7 @@ inline constexpr CommandEntry CONSOLE_COMMANDS[] = {
 
 inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--help", "-h", "/?", &ConsoleOptions::help, nullptr, nullptr, &ConsoleTexts::helpHelp},
+    {"--version", "-V", "", &ConsoleOptions::version, nullptr, nullptr, &ConsoleTexts::helpVersion},
     {"--yes", "", "", &ConsoleOptions::yes, nullptr, nullptr, &ConsoleTexts::helpYes},
     {"--json", "", "", &ConsoleOptions::json, nullptr, nullptr, &ConsoleTexts::helpJson},
     {"--trace", "", "", &ConsoleOptions::trace, nullptr, nullptr, &ConsoleTexts::helpTrace},
@@ -66,7 +68,7 @@ std::string_view CommandName(ConsoleCommand command);
 // The commands' names as a list: "status, enable, disable".
 std::string CommandNames();
 
-// `args` without the program's name. --help asks for help whatever else is there.
+// `args` without the program's name. --help asks for help, --version for the version, whatever else is there.
 ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
 
 // The --help text in the texts' language.

@@ -7,8 +7,9 @@ standard error, and what the instrument received (from the simulator's record): 
 declined confirmation sends nothing, and the instrument's word is either unchanged or the read word with only
 bit 8 changed.
 
-Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN CASE
+Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN --version-text TEXT CASE
        cli_scenarios.py --list
+TEXT is the version line the build expects the program to print (its version, width and commit).
 """
 
 import argparse
@@ -28,7 +29,8 @@ NOT_READ = "Error: The configuration word was not read"
 
 # name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
 #        this order (other lines may come between), text expected on standard error, checks on the record)
-# "{ru}" in the arguments stands for a settings file with Language=1.
+# "{ru}" in the arguments stands for a settings file with Language=1; "version" as the output stands for the
+# version line alone.
 CASES = {
     "status_on": (["--word", "0x0104"], ["status"], None, 0,
                   SEARCH + ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], None,
@@ -82,6 +84,8 @@ CASES = {
                            1, "json", None, dict(final_word=0x0004, writes=[write_of(0x0104)])),
     "json_write_unanswered": (["--word", "0x0004", "--write-fault", "silent"], ["enable", "--yes", "--json"], None,
                               1, "json", None, dict(final_word=0x0104, writes=[write_of(0x0104)] * 3)),
+    "version": ([], ["--version"], None, 0, "version", None, dict(connections=0, discoveries=0)),
+    "version_short": ([], ["-V"], None, 0, "version", None, dict(connections=0, discoveries=0)),
     "russian_through_pipe": (["--word", "0x0104"], ["status", "--settings", "{ru}"], None, 0,
                              ["Поиск устройств", "Устройство найдено", "Устройство: QX7710Z",
                               "Слово конфигурации: 0x0104", "Режим поиска: включён"],
@@ -126,6 +130,17 @@ def check_trace(stderr, record):
             fail("no trace line for %r" % call)
 
 
+def check_version(stdout, expected):
+    # The one line the build expects; the commit it names, when built in a checkout, is one of this checkout.
+    if stdout.splitlines() != [expected]:
+        fail("the version output is %r, expected the one line %r" % (stdout, expected))
+    commit = re.search(r"commit ([0-9a-f]{12})$", expected)
+    git = ["git", "-C", os.path.dirname(os.path.abspath(__file__))]
+    if commit and subprocess.run(git + ["rev-parse"], capture_output=True).returncode == 0:
+        if subprocess.run(git + ["cat-file", "-e", commit.group(1) + "^{commit}"], capture_output=True).returncode:
+            fail("the version names commit %s, which this checkout does not have" % commit.group(1))
+
+
 def check(name, args):
     options, arguments, stdin, code, out_lines, err_text, expect = CASES[name]
     with tempfile.TemporaryDirectory(prefix="qx-cli-") as folder:
@@ -154,7 +169,9 @@ def check(name, args):
         fail("exit code %d, expected %d" % (run.returncode, code))
     if "{ru}" in arguments and "?" in stdout + stderr:
         fail("question marks in the Russian output")
-    if out_lines == "json":
+    if out_lines == "version":
+        check_version(stdout, args.version_text)
+    elif out_lines == "json":
         got = json.loads(stdout)
         for key, value in JSON_EXPECTED[name].items():
             if got.get(key) != value:
@@ -173,7 +190,7 @@ def check(name, args):
         check_trace(stderr, record)
     elif err_text is not None and err_text not in stderr:
         fail("standard error lacks %r" % err_text)
-    if code != 2 and "127.0.0.1:%d" % port not in stderr:
+    if code != 2 and out_lines != "version" and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 
     check_record(record, expect)
@@ -187,6 +204,7 @@ def main():
     parser.add_argument("--sim")
     parser.add_argument("--program")
     parser.add_argument("--emulator")
+    parser.add_argument("--version-text")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("case", nargs="?")
     args = parser.parse_args()
