@@ -212,7 +212,7 @@ std::string HelpText(const ConsoleTexts& t) {
         if (option.valueName != nullptr) {
             left.append(" ").append(t.*(option.valueName));
         }
-        if (option.flag == &ConsoleOptions::help) {
+        if (option.flag == &ConsoleOptions::help || option.flag == &ConsoleOptions::version) {
             usage.emplace_back(program + " " + std::string(option.name), t.*(option.help));
         }
         options.emplace_back(left, t.*(option.help));

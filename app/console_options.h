@@ -34,6 +34,7 @@ struct ConsoleOptions {
     bool traceAll = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::optional<std::string> settingsPath;
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
@@ -65,6 +66,7 @@ inline constexpr CommandEntry CONSOLE_COMMANDS[] = {
 
 inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--help", "-h", "/?", &ConsoleOptions::help, nullptr, nullptr, &ConsoleTexts::helpHelp},
+    {"--version", "-V", "", &ConsoleOptions::version, nullptr, nullptr, &ConsoleTexts::helpVersion},
     {"--yes", "-y", "", &ConsoleOptions::yes, nullptr, nullptr, &ConsoleTexts::helpYes},
     {"--json", "-j", "", &ConsoleOptions::json, nullptr, nullptr, &ConsoleTexts::helpJson},
     {"--quiet", "-q", "", &ConsoleOptions::quiet, nullptr, nullptr, &ConsoleTexts::helpQuiet},
@@ -79,8 +81,9 @@ std::string_view CommandName(ConsoleCommand command);
 // The commands' names as a list: "status, enable, disable".
 std::string CommandNames();
 
-// `args` without the program's name. --help asks for help whatever else is there. Commands are taken in any
-// case ("Status"); a word that is neither a command nor an option gets the nearest one as a suggestion.
+// `args` without the program's name. --help asks for help, --version for the version, whatever else is there.
+// Commands are taken in any case ("Status"); a word that is neither a command nor an option gets the nearest
+// one as a suggestion.
 ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
 
 // The --help text in the texts' language.

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "app/mode_switch.h"
+#include "app/program_version.h"
 #include "app/read_search_mode.h"
 #include "app/settings.h"
 #include "link/irda_link.h"
@@ -463,6 +464,10 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
 
     if (options.help) {
         console_.Out(HelpText(*texts_));
+        return End(EXIT_DONE);
+    }
+    if (options.version) {
+        console_.Out(ProgramVersionText(CONSOLE_PROGRAM_NAME) + "\n");
         return End(EXIT_DONE);
     }
     if (options.problem != UsageProblem::None) {

@@ -52,6 +52,7 @@ struct ConsoleTexts {
     std::string_view helpEnable;
     std::string_view helpDisable;
     std::string_view helpHelp;
+    std::string_view helpVersion;
     std::string_view helpYes;
     std::string_view helpJson;
     std::string_view helpTrace;
@@ -109,6 +110,7 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpEnable,
     &ConsoleTexts::helpDisable,
     &ConsoleTexts::helpHelp,
+    &ConsoleTexts::helpVersion,
     &ConsoleTexts::helpYes,
     &ConsoleTexts::helpJson,
     &ConsoleTexts::helpTrace,

@@ -7,8 +7,9 @@ standard error, and what the instrument received (from the simulator's record): 
 declined confirmation sends nothing, and the instrument's word is either unchanged or the read word with only
 bit 8 changed.
 
-Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN CASE
+Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN --version-text TEXT CASE
        cli_scenarios.py --list
+TEXT is the version line the build expects the program to print (its version, width and commit).
 """
 
 import argparse
@@ -36,7 +37,8 @@ PROGRESS = SEARCH + ["Devices not found", "Поиск устройств", "Ус
 # name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
 #        this order (other lines may come between), texts expected on standard error in this order, checks on
 #        the record)
-# "{ru}" in the arguments stands for a settings file with Language=1, "{missing}" for a file that is not there.
+# "{ru}" in the arguments stands for a settings file with Language=1, "{missing}" for a file that is not there;
+# "version" as the output stands for the version line alone.
 CASES = {
     "status_on": (["--word", "0x0104"], ["status"], None, 0,
                   ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
@@ -106,6 +108,8 @@ CASES = {
                            1, "json", None, dict(final_word=0x0004, writes=[write_of(0x0104)])),
     "json_write_unanswered": (["--word", "0x0004", "--write-fault", "silent"], ["enable", "--yes", "--json"], None,
                               1, "json", None, dict(final_word=0x0104, writes=[write_of(0x0104)] * 3)),
+    "version": ([], ["--version"], None, 0, "version", None, dict(connections=0, discoveries=0)),
+    "version_short": ([], ["-V"], None, 0, "version", None, dict(connections=0, discoveries=0)),
     "russian_through_pipe": (["--word", "0x0104"], ["status", "--settings", "{ru}"], None, 0,
                              ["Устройство: QX7710Z", "Слово конфигурации: 0x0104", "Режим поиска: включён"],
                              ["Включена эмуляция IrDA", "Поиск устройств", "Устройство найдено"], dict(writes=[])),
@@ -214,6 +218,17 @@ def check_trace(stderr, record, kind):
             fail("no trace line for %r" % call)
 
 
+def check_version(stdout, expected):
+    # The one line the build expects; the commit it names, when built in a checkout, is one of this checkout.
+    if stdout.splitlines() != [expected]:
+        fail("the version output is %r, expected the one line %r" % (stdout, expected))
+    commit = re.search(r"commit ([0-9a-f]{12})$", expected)
+    git = ["git", "-C", os.path.dirname(os.path.abspath(__file__))]
+    if commit and subprocess.run(git + ["rev-parse"], capture_output=True).returncode == 0:
+        if subprocess.run(git + ["cat-file", "-e", commit.group(1) + "^{commit}"], capture_output=True).returncode:
+            fail("the version names commit %s, which this checkout does not have" % commit.group(1))
+
+
 def check(name, args):
     options, arguments, stdin, code, out_lines, err_lines, expect = CASES[name]
     with tempfile.TemporaryDirectory(prefix="qx-cli-") as folder:
@@ -250,7 +265,9 @@ def check(name, args):
         fail("exit code %d, expected %d" % (run.returncode, code))
     if "{ru}" in arguments and "?" in stdout + stderr:
         fail("question marks in the Russian output")
-    if out_lines == "json":
+    if out_lines == "version":
+        check_version(stdout, args.version_text)
+    elif out_lines == "json":
         got = json.loads(stdout)
         if list(got) != JSON_KEYS:
             fail("JSON keys %s, expected %s" % (list(got), JSON_KEYS))
@@ -287,7 +304,7 @@ def check(name, args):
         fail("progress lines on standard error despite -q")
     if "click" in stderr:
         fail("the console prompt speaks of clicking")
-    if code != 2 and "127.0.0.1:%d" % port not in stderr:
+    if code != 2 and out_lines != "version" and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 
     check_record(record, expect)
@@ -301,6 +318,7 @@ def main():
     parser.add_argument("--sim")
     parser.add_argument("--program")
     parser.add_argument("--emulator")
+    parser.add_argument("--version-text")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("case", nargs="?")
     args = parser.parse_args()

@@ -8,6 +8,7 @@
 #include <map>
 
 #include "app/console_options.h"
+#include "app/program_version.h"
 #include "link/device_frames.h"
 #include "link/forwarding_calls.h"
 #include "link/traced_calls.h"
@@ -177,6 +178,14 @@ TEST(ConsoleProgram, UsageErrorsAndHelpTouchNeitherTheLinkNorTheSettings) {
         Program p;
         EXPECT_EQ(p.Run({"--help", "enable"}), EXIT_DONE);
         EXPECT_THAT(p.console.out, HasSubstr("4  interrupted"));
+        EXPECT_THAT(p.console.out, HasSubstr("-V, --version"));
+        EXPECT_TRUE(p.instrument.calls.empty());
+        EXPECT_EQ(p.profile.writes, 0);
+    }
+    for (const char* version : {"--version", "-V"}) {
+        Program p;
+        EXPECT_EQ(p.Run({"enable", version}), EXIT_DONE);
+        EXPECT_EQ(p.console.out, ProgramVersionText("QX2205R-cli") + "\n");
         EXPECT_TRUE(p.instrument.calls.empty());
         EXPECT_EQ(p.profile.writes, 0);
     }
