@@ -44,12 +44,17 @@ class Settings {
     // that LoadSettings found but could not read is not written either: its language was never learned, and
     // writing the default over it would lose the user's choice.
     void SaveSettings(const std::string& directory) noexcept;
+    // Reads Language as LoadSettings does, from the file `path` names (taken as a command-line argument
+    // would be) or, without one, from the usual place, and never writes or creates a file. False when the
+    // file is not there or cannot be read now; Language is then left as it was.
+    bool ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
 
     std::string SettingsPath;
     std::int32_t Language = 0;
 
   private:
-    std::string ResolvePath(const std::string& directory);
+    std::string ResolvePath(const std::string& directory, const std::optional<std::string>& argument);
+    void ReadLanguage();
     void WriteLanguage();
 
     ProfileCalls& calls_;

@@ -4,10 +4,13 @@
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/console_program.h"
+#include "link/traced_calls.h"
 #include "win/console_io.h"
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
@@ -50,7 +53,12 @@ int wmain(int argc, wchar_t** argv) {
     qx::ConsoleIo console;
     qx::PlatformCalls link;
     qx::PrivateProfileCalls profile;
-    qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
+    const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink) {
+        return std::make_unique<qx::TracedCalls>(inner, std::move(sink),
+                                                 [&console] { return console.MillisecondsSinceStart(); });
+    };
+    qx::ConsoleProgram program(console,
+                               {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer});
     runningProgram = &program;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     const int code = program.Run(args);
