@@ -25,6 +25,8 @@ struct ConsoleOptions {
     bool trace = false;
     bool help = false;
     std::optional<std::string> settingsPath;
+    std::optional<std::string> port;         // overrides the settings' Port
+    std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
     // The first problem found, and the argument it is about.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -59,6 +61,9 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--trace", "", "", &ConsoleOptions::trace, nullptr, nullptr, &ConsoleTexts::helpTrace},
     {"--settings", "", "", nullptr, &ConsoleOptions::settingsPath, &ConsoleTexts::helpSettingsValue,
      &ConsoleTexts::helpSettings},
+    {"--port", "", "", nullptr, &ConsoleOptions::port, &ConsoleTexts::helpPortValue, &ConsoleTexts::helpPort},
+    {"--capture", "", "", nullptr, &ConsoleOptions::capturePath, &ConsoleTexts::helpCaptureValue,
+     &ConsoleTexts::helpCapture},
 };
 
 // The command's name as typed ("status"); empty for None.

@@ -279,7 +279,10 @@ class ConsoleHost final : public ModeSwitchHost {
 }  // namespace
 
 ConsoleProgram::ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings)
-    : console_(console), bindings_(std::move(bindings)), texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)) {}
+    : console_(console),
+      bindings_(std::move(bindings)),
+      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)),
+      calls_(&bindings_.calls) {}
 
 ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
     const std::lock_guard lock(mutex_);
@@ -354,7 +357,7 @@ std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
     if (options_.trace) {
         trace = [this](const std::string& line) { console_.Err(line + "\n"); };
     }
-    return std::make_unique<RunLink>(bindings_.calls, stopRequested_, bindings_.tracer, std::move(trace));
+    return std::make_unique<RunLink>(*calls_, stopRequested_, bindings_.tracer, std::move(trace));
 }
 
 ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
@@ -426,6 +429,9 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     if (bindings_.loopbackPort) {
         console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
     }
+    calls_ = bindings_.pickLink
+                 ? &bindings_.pickLink(options.port.value_or(settings.Port), options.capturePath)
+                 : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:
             return Finish(RunStatus(form.slots));

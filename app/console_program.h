@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/console_options.h"
@@ -48,12 +49,19 @@ using LineSink = std::function<void(const std::string&)>;
 // line about each to `sink`.
 using CallTracer = std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink)>;
 
+// Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
+// the
+// --capture file; the calls stay valid for the program's life.
+using LinkPicker =
+    std::function<SocketCalls&(std::string_view portSetting, const std::optional<std::string>& capturePath)>;
+
 struct ConsoleBindings {
-    SocketCalls& calls;                         // Winsock, or the loopback emulation
+    SocketCalls& calls;                         // Winsock, or the loopback emulation, when no picker is given
     std::optional<std::uint16_t> loopbackPort;  // set when the emulation is in use
     ProfileCalls& profile;                      // read only: the console program never writes settings
     std::string programDirectory;
-    CallTracer tracer;  // for --trace
+    CallTracer tracer;      // for --trace
+    LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
 };
 
 struct ConsoleReport;
@@ -104,6 +112,7 @@ class ConsoleProgram {
     bool reported_ = false;
     ConsoleOptions options_;
     const ConsoleTexts* texts_;
+    SocketCalls* calls_;  // the link's calls for this run
 };
 
 }  // namespace qx

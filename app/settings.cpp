@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "app/link_choice.h"
+
 #include <limits>
 
 namespace qx {
@@ -117,6 +119,18 @@ void Settings::ReadLanguage() {
     const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
                                                std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
     Language = ParseProfileInteger(text).value_or(0);
+    Port = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY),
+                             PROFILE_READ_LIMIT);
+}
+
+bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
+                         const std::string& port) {
+    SettingsPath = ResolvePath(directory, path);
+    if (!calls_.WriteString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY), port)) {
+        return false;
+    }
+    Port = port;
+    return true;
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {

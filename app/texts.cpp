@@ -83,6 +83,14 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
         "the settings file to take the language from (default: QX2205R.ini\n"
         "beside the program); it is read, never written or created",
     .helpSettingsValue = "PATH",
+    .helpPort =
+        "reach the instrument through a serial IrDA adapter on this COM port\n"
+        "(COM1 ... COM256) instead of the settings file's Port",
+    .helpPortValue = "COMn",
+    .helpCapture =
+        "write every IrDA frame of the serial adapter to this file, for\n"
+        "Wireshark (pcap); with a COM port only",
+    .helpCaptureValue = "FILE",
     .helpExitCodes =
         "Exit codes:\n"
         "  0  done: the word was read, or written and acknowledged\n"
@@ -145,6 +153,14 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
         "файл настроек, из которого берётся язык (по умолчанию QX2205R.ini\n"
         "рядом с программой); он только читается, не записывается и не создаётся",
     .helpSettingsValue = "ПУТЬ",
+    .helpPort =
+        "связываться с прибором через последовательный адаптер IrDA на этом\n"
+        "COM-порту (COM1 ... COM256) вместо Port из файла настроек",
+    .helpPortValue = "ПОРТ",
+    .helpCapture =
+        "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
+        "для Wireshark (pcap); только с COM-портом",
+    .helpCaptureValue = "ФАЙЛ",
     .helpExitCodes =
         "Коды завершения:\n"
         "  0  выполнено: слово прочитано, или записано и подтверждено\n"

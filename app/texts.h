@@ -49,6 +49,10 @@ struct ConsoleTexts {
     std::string_view helpTrace;
     std::string_view helpSettings;
     std::string_view helpSettingsValue;
+    std::string_view helpPort;
+    std::string_view helpPortValue;
+    std::string_view helpCapture;
+    std::string_view helpCaptureValue;
     std::string_view helpExitCodes;
     // Usage errors.
     std::string_view usageHint;
@@ -100,6 +104,10 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpTrace,
     &ConsoleTexts::helpSettings,
     &ConsoleTexts::helpSettingsValue,
+    &ConsoleTexts::helpPort,
+    &ConsoleTexts::helpPortValue,
+    &ConsoleTexts::helpCapture,
+    &ConsoleTexts::helpCaptureValue,
     &ConsoleTexts::helpExitCodes,
     &ConsoleTexts::usageHint,
     &ConsoleTexts::unknownOption,

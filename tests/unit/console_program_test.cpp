@@ -46,12 +46,14 @@ class FakeConsole : public ConsoleEnvironment {
 class FakeProfile : public ProfileCalls {
   public:
     std::map<std::string, std::string> languages;  // path -> Language text
+    std::map<std::string, std::string> ports;      // path -> Port text
     int writes = 0;
 
-    std::string ReadString(const std::string& path, const std::string&, const std::string&,
+    std::string ReadString(const std::string& path, const std::string&, const std::string& key,
                            std::size_t) override {
-        const auto file = languages.find(path);
-        return file == languages.end() ? std::string() : file->second;
+        const auto& keys = key == "Port" ? ports : languages;
+        const auto file = keys.find(path);
+        return file == keys.end() ? std::string() : file->second;
     }
     bool WriteString(const std::string&, const std::string&, const std::string&,
                      const std::string&) override {
@@ -188,6 +190,46 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         EXPECT_EQ(p.Run(args), EXIT_DONE) << c.name;
         EXPECT_THAT(p.console.out, HasSubstr(c.expected)) << c.name;
+        EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheLink) {
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> ports;
+        std::vector<std::string> extra;
+        std::string picked;
+        std::optional<std::string> capture;
+    } cases[] = {
+        {"neither", {}, {}, "", std::nullopt},
+        {"the settings' Port", {{"C:\\prog\\QX2205R.ini", "COM3"}}, {}, "COM3", std::nullopt},
+        {"--port over the settings",
+         {{"C:\\prog\\QX2205R.ini", "COM3"}},
+         {"--port", "com7", "--capture", "run.pcap"},
+         "com7",
+         "run.pcap"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+        p.profile.ports = c.ports;
+        std::vector<std::pair<std::string, std::optional<std::string>>> picks;
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view port, const std::optional<std::string>& capture) -> SocketCalls& {
+                 picks.emplace_back(std::string(port), capture);
+                 return p.calls;
+             }}};
+        p.instrument.ExpectGreeting();
+        p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+        std::vector<std::string> args = {"status"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(program.Run(args), EXIT_DONE) << c.name;
+        ASSERT_EQ(picks.size(), 1u) << c.name;
+        EXPECT_EQ(picks[0].first, c.picked) << c.name;
+        EXPECT_EQ(picks[0].second, c.capture) << c.name;
         EXPECT_EQ(p.profile.writes, 0) << c.name;
     }
 }
