@@ -11,6 +11,9 @@ namespace {
 
 // A write the driver does not finish within this long fails.
 constexpr DWORD WRITE_TIMEOUT_MS = 2000;
+// A wait for bytes is made of reads this long. Windows returns from each as soon as a byte arrives; Wine
+// waits out the whole read time, so a long single read would hold every answer back until the wait is over.
+constexpr std::uint32_t READ_SLICE_MS = 10;
 
 }  // namespace
 
@@ -140,15 +143,20 @@ int Win32SerialPort::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutM
         lastError_ = ERROR_INVALID_HANDLE;
         return -1;
     }
-    if (!SetReadTimeout(timeoutMs)) {
+    if (!SetReadTimeout(std::min(timeoutMs, READ_SLICE_MS))) {
         return -1;
     }
-    DWORD got = 0;
-    if (!ReadFile(handle_->value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-        Fail();
-        return -1;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle_->value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            Fail();
+            return -1;
+        }
+        if (got > 0 || GetTickCount64() - start >= timeoutMs) {
+            return static_cast<int>(got);
+        }
     }
-    return static_cast<int>(got);
 }
 
 }  // namespace qx
