@@ -1,4 +1,5 @@
-// The console program's command line: one command (status, enable, disable) and the options around it, in
+// The console program's command line: one command (status, enable, disable, ports, use-port) and the options
+// around it, in
 // any order. One table of commands and one of options feed the parser, the help text and the texts that name
 // them. A command line that cannot be run says which argument was wrong.
 #pragma once
@@ -14,7 +15,7 @@ namespace qx {
 
 inline constexpr std::string_view CONSOLE_PROGRAM_NAME = "QX2205R-cli";
 
-enum class ConsoleCommand { None, Status, Enable, Disable };
+enum class ConsoleCommand { None, Status, Enable, Disable, Ports, UsePort };
 
 enum class UsageProblem { None, UnknownOption, UnknownCommand, NoCommand, SecondCommand, MissingValue };
 
@@ -52,6 +53,8 @@ inline constexpr CommandEntry CONSOLE_COMMANDS[] = {
     {ConsoleCommand::Status, "status", &ConsoleTexts::helpStatus},
     {ConsoleCommand::Enable, "enable", &ConsoleTexts::helpEnable},
     {ConsoleCommand::Disable, "disable", &ConsoleTexts::helpDisable},
+    {ConsoleCommand::Ports, "ports", &ConsoleTexts::helpPorts},
+    {ConsoleCommand::UsePort, "use-port", &ConsoleTexts::helpUsePort},
 };
 
 inline constexpr OptionEntry CONSOLE_OPTIONS[] = {

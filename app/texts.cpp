@@ -73,6 +73,12 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .helpStatus = "read the configuration word; nothing is written",
     .helpEnable = "switch the search mode on (sets bit 8 of the word)",
     .helpDisable = "switch the search mode off (clears bit 8 of the word)",
+    .helpPorts =
+        "list the COM ports and, for each that opens, the IrDA devices a serial\n"
+        "adapter on it finds (exit code 0 when one answered)",
+    .helpUsePort =
+        "store --port COMn as the settings file's Port, for the window too;\n"
+        "nothing else in the file changes",
     .helpHelp = "this text",
     .helpYes = "do not ask for confirmation before enable or disable",
     .helpJson = "print one JSON object on standard output instead of text",
@@ -121,6 +127,14 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .loopbackActive =
         "IrDA loopback emulation is on (QX2205R_IRDA_LOOPBACK): the instrument is reached at "
         "127.0.0.1:{}, not over IrDA",
+    .portsNone = "No COM ports found",
+    .portDevice = "{}: {} (address {})",
+    .portNoDevice = "{}: no IrDA device answered",
+    .portOpenFailed = "{}: cannot be opened (error {})",
+    .portSearchFailed = "{}: the search failed (error {})",
+    .portStored = "Port={} stored in {}",
+    .portNotStored = "The settings file {} could not be written",
+    .portMissing = "use-port needs --port COM1 ... COM256",
     .reasonNoSockets = "the socket library (Winsock) would not start",
     .reasonSocketFailed =
         "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA support",
@@ -143,6 +157,12 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .helpStatus = "прочитать слово конфигурации; ничего не записывается",
     .helpEnable = "включить режим поиска (установить бит 8 слова)",
     .helpDisable = "выключить режим поиска (сбросить бит 8 слова)",
+    .helpPorts =
+        "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
+        "найденные адаптером на нём (код 0, если кто-то ответил)",
+    .helpUsePort =
+        "записать --port COMn в Port файла настроек, и для окна тоже;\n"
+        "остальное в файле не меняется",
     .helpHelp = "эта справка",
     .helpYes = "не спрашивать подтверждения перед enable и disable",
     .helpJson = "вывести вместо текста один объект JSON в стандартный вывод",
@@ -191,6 +211,14 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .loopbackActive =
         "Включена эмуляция IrDA (QX2205R_IRDA_LOOPBACK): обмен с прибором идёт через "
         "127.0.0.1:{}, а не через IrDA",
+    .portsNone = "COM-порты не найдены",
+    .portDevice = "{}: {} (адрес {})",
+    .portNoDevice = "{}: ни одно устройство IrDA не ответило",
+    .portOpenFailed = "{}: не открывается (ошибка {})",
+    .portSearchFailed = "{}: поиск не удался (ошибка {})",
+    .portStored = "Port={} записан в {}",
+    .portNotStored = "Не удалось записать файл настроек {}",
+    .portMissing = "use-port требует --port COM1 ... COM256",
     .reasonNoSockets = "не запускается библиотека сокетов (Winsock)",
     .reasonSocketFailed =
         "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или поддержки IrDA",

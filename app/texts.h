@@ -43,6 +43,8 @@ struct ConsoleTexts {
     std::string_view helpStatus;
     std::string_view helpEnable;
     std::string_view helpDisable;
+    std::string_view helpPorts;
+    std::string_view helpUsePort;
     std::string_view helpHelp;
     std::string_view helpYes;
     std::string_view helpJson;
@@ -77,6 +79,15 @@ struct ConsoleTexts {
     std::string_view interruptedIdle;
     std::string_view interrupted;
     std::string_view loopbackActive;
+    // The COM ports and the stored port.
+    std::string_view portsNone;
+    std::string_view portDevice;
+    std::string_view portNoDevice;
+    std::string_view portOpenFailed;
+    std::string_view portSearchFailed;
+    std::string_view portStored;
+    std::string_view portNotStored;
+    std::string_view portMissing;
     // Why a run ended where it did.
     std::string_view reasonNoSockets;
     std::string_view reasonSocketFailed;
@@ -98,6 +109,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpStatus,
     &ConsoleTexts::helpEnable,
     &ConsoleTexts::helpDisable,
+    &ConsoleTexts::helpPorts,
+    &ConsoleTexts::helpUsePort,
     &ConsoleTexts::helpHelp,
     &ConsoleTexts::helpYes,
     &ConsoleTexts::helpJson,
@@ -130,6 +143,14 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::interruptedIdle,
     &ConsoleTexts::interrupted,
     &ConsoleTexts::loopbackActive,
+    &ConsoleTexts::portsNone,
+    &ConsoleTexts::portDevice,
+    &ConsoleTexts::portNoDevice,
+    &ConsoleTexts::portOpenFailed,
+    &ConsoleTexts::portSearchFailed,
+    &ConsoleTexts::portStored,
+    &ConsoleTexts::portNotStored,
+    &ConsoleTexts::portMissing,
     &ConsoleTexts::reasonNoSockets,
     &ConsoleTexts::reasonSocketFailed,
     &ConsoleTexts::reasonSearchFailed,

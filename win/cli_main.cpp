@@ -19,6 +19,7 @@
 #include "win/private_profile_calls.h"
 #include "win/program_folder.h"
 #include "win/wide_text.h"
+#include "win/win32_serial_port.h"
 
 namespace {
 
@@ -78,7 +79,12 @@ int wmain(int argc, wchar_t** argv) {
                                                  [&console] { return console.MillisecondsSinceStart(); });
     };
     qx::ConsoleProgram program(
-        console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer, pickLink});
+        console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer, pickLink,
+                  qx::ListComPorts, [&link](const std::string& port) {
+                      qx::Win32SerialPort serial;
+                      qx::irda::PlatformClock clock(link.Calls());
+                      return qx::irda::ProbePort(port, serial, clock);
+                  }});
     runningProgram = &program;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     const int code = program.Run(args);

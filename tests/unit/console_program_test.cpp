@@ -55,10 +55,13 @@ class FakeProfile : public ProfileCalls {
         const auto file = keys.find(path);
         return file == keys.end() ? std::string() : file->second;
     }
-    bool WriteString(const std::string&, const std::string&, const std::string&,
-                     const std::string&) override {
+    std::vector<std::string> written;  // "path [section] key=value"
+    bool refuseWrites = false;
+    bool WriteString(const std::string& path, const std::string& section, const std::string& key,
+                     const std::string& value) override {
         ++writes;
-        return true;
+        written.push_back(path + " [" + section + "] " + key + "=" + value);
+        return !refuseWrites;
     }
     bool FileExists(const std::string& path) override { return languages.count(path) != 0; }
     bool FileReadable(const std::string& path) override { return FileExists(path); }
@@ -231,6 +234,79 @@ TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheL
         EXPECT_EQ(picks[0].first, c.picked) << c.name;
         EXPECT_EQ(picks[0].second, c.capture) << c.name;
         EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
+    Program p;
+    std::vector<std::string> probed;
+    ConsoleProgram program{p.console,
+                           {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] {
+                                return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7"};
+                            },
+                            [&](const std::string& port) {
+                                probed.push_back(port);
+                                irda::PortProbe probe;
+                                if (port == "COM1") {
+                                    probe.openError = 5;
+                                } else if (port == "COM3") {
+                                    probe.discoveryError = WSAENETDOWN_CODE;
+                                } else if (port == "COM7") {
+                                    probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+                                }
+                                return probe;
+                            }}};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+    EXPECT_EQ(probed, (std::vector<std::string>{"COM1", "COM3", "COM5", "COM7"}));
+    EXPECT_EQ(p.console.out,
+              "COM1: cannot be opened (error 5)\n"
+              "COM3: the search failed (error 10050)\n"
+              "COM5: no IrDA device answered\n"
+              "COM7: QX7710Z (address 0x4B3A2910)\n");
+    EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
+
+    Program none;
+    ConsoleProgram nothing{none.console,
+                           {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] { return std::vector<std::string>{"COM2"}; },
+                            [](const std::string&) { return irda::PortProbe{}; }}};
+    EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
+    EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
+}
+
+TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool refuse;
+        int exit;
+        std::vector<std::string> written;
+    } cases[] = {
+        {"a port",
+         {"use-port", "--port", "com5"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"}},
+        {"another file",
+         {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
+         false,
+         EXIT_DONE,
+         {"D:\\x.ini [Parameters] Port=COM2"}},
+        {"no port", {"use-port"}, false, EXIT_USAGE, {}},
+        {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
+        {"a write refused",
+         {"use-port", "--port", "COM5"},
+         true,
+         EXIT_RUN_FAILED,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"}},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.refuseWrites = c.refuse;
+        EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
+        EXPECT_EQ(p.profile.written, c.written) << c.name;
+        EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
     }
 }
 
