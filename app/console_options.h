@@ -1,4 +1,5 @@
-// The console program's command line: one command (status, enable, disable) and the options around it, in
+// The console program's command line: one command (status, enable, disable, ports, use-port) and the options
+// around it, in
 // any order. One table of commands and one of options feed the parser, the help text and the texts that name
 // them. A command line that cannot be run says which argument was wrong.
 #pragma once
@@ -14,7 +15,7 @@ namespace qx {
 
 inline constexpr std::string_view CONSOLE_PROGRAM_NAME = "QX2205R-cli";
 
-enum class ConsoleCommand { None, Status, Enable, Disable };
+enum class ConsoleCommand { None, Status, Enable, Disable, Ports, UsePort };
 
 enum class UsageProblem {
     None,
@@ -36,6 +37,8 @@ struct ConsoleOptions {
     bool help = false;
     bool version = false;
     std::optional<std::string> settingsPath;
+    std::optional<std::string> port;         // overrides the settings' Port
+    std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -62,6 +65,8 @@ inline constexpr CommandEntry CONSOLE_COMMANDS[] = {
     {ConsoleCommand::Status, "status", &ConsoleTexts::helpStatus},
     {ConsoleCommand::Enable, "enable", &ConsoleTexts::helpEnable},
     {ConsoleCommand::Disable, "disable", &ConsoleTexts::helpDisable},
+    {ConsoleCommand::Ports, "ports", &ConsoleTexts::helpPorts},
+    {ConsoleCommand::UsePort, "use-port", &ConsoleTexts::helpUsePort},
 };
 
 inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
@@ -74,6 +79,9 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--trace=all", "", "", &ConsoleOptions::traceAll, nullptr, nullptr, &ConsoleTexts::helpTraceAll},
     {"--settings", "", "", nullptr, &ConsoleOptions::settingsPath, &ConsoleTexts::helpSettingsValue,
      &ConsoleTexts::helpSettings},
+    {"--port", "", "", nullptr, &ConsoleOptions::port, &ConsoleTexts::helpPortValue, &ConsoleTexts::helpPort},
+    {"--capture", "", "", nullptr, &ConsoleOptions::capturePath, &ConsoleTexts::helpCaptureValue,
+     &ConsoleTexts::helpCapture},
 };
 
 // The command's name as typed ("status"); empty for None.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/link_choice.h"
 #include "app/mode_switch.h"
 #include "app/program_version.h"
 #include "app/read_search_mode.h"
@@ -308,7 +309,10 @@ class ConsoleHost final : public ModeSwitchHost {
 }  // namespace
 
 ConsoleProgram::ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings)
-    : console_(console), bindings_(std::move(bindings)), texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)) {}
+    : console_(console),
+      bindings_(std::move(bindings)),
+      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)),
+      calls_(&bindings_.calls) {}
 
 ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
     const std::lock_guard lock(mutex_);
@@ -383,7 +387,7 @@ std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
     if (options_.trace || options_.traceAll) {
         trace = [this](const std::string& line) { console_.Err(line + "\n"); };
     }
-    return std::make_unique<RunLink>(bindings_.calls, stopRequested_, bindings_.tracer, std::move(trace),
+    return std::make_unique<RunLink>(*calls_, stopRequested_, bindings_.tracer, std::move(trace),
                                      options_.traceAll);
 }
 
@@ -444,6 +448,48 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
+int ConsoleProgram::RunPorts() {
+    const std::vector<std::string> ports =
+        bindings_.listPorts ? bindings_.listPorts() : std::vector<std::string>{};
+    if (ports.empty() || !bindings_.probePort) {
+        console_.Out(std::string(texts_->portsNone) + "\n");
+        return End(EXIT_RUN_FAILED);
+    }
+    bool answered = false;
+    for (const std::string& port : ports) {
+        const irda::PortProbe probe = bindings_.probePort(port);
+        if (probe.openError != 0) {
+            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + "\n");
+        } else if (probe.discoveryError != 0) {
+            console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
+                         "\n");
+        } else if (probe.devices.empty()) {
+            console_.Out(Fill(texts_->portNoDevice, port) + "\n");
+        }
+        for (const irda::DiscoveredDevice& device : probe.devices) {
+            char address[16];
+            std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(device.address));
+            console_.Out(Fill(Fill(Fill(texts_->portDevice, port), device.nickname), address) + "\n");
+            answered = true;
+        }
+    }
+    return End(answered ? EXIT_DONE : EXIT_RUN_FAILED);
+}
+
+int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
+    const std::optional<std::string> port = options.port ? ParseComPort(*options.port) : std::nullopt;
+    if (!port) {
+        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
+    }
+    Settings settings(bindings_.profile);
+    if (!settings.StorePort(bindings_.programDirectory, options.settingsPath, *port)) {
+        console_.Err(Fill(texts_->portNotStored, settings.SettingsPath) + "\n");
+        return End(EXIT_RUN_FAILED);
+    }
+    console_.Out(Fill(Fill(texts_->portStored, *port), settings.SettingsPath) + "\n");
+    return End(EXIT_DONE);
+}
+
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
     ConsoleOptions options = ParseConsoleArguments(args);
     Settings settings(bindings_.profile);
@@ -476,12 +522,19 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     if (bindings_.loopbackPort) {
         console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
     }
+    calls_ = bindings_.pickLink
+                 ? &bindings_.pickLink(options.port.value_or(settings.Port), options.capturePath)
+                 : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:
             return Finish(RunStatus(form.slots));
         case ConsoleCommand::Enable:
         case ConsoleCommand::Disable:
             return Finish(RunSwitch(options.command == ConsoleCommand::Enable, form.slots));
+        case ConsoleCommand::Ports:
+            return RunPorts();
+        case ConsoleCommand::UsePort:
+            return RunUsePort(options);
         case ConsoleCommand::None:
             break;
     }

@@ -1,8 +1,10 @@
 // The console companion of the window: `status` reads the search mode without changing it, `enable` and
 // `disable` run the same mode switch as the window's buttons with the confirmation asked on the console. It
 // prints each status text as it happens and the result last, as text or as one JSON object, traces every
-// platform call and frame on request, and reads (never writes) the settings file for its language. The
-// console itself, the socket calls and the settings calls are the platform's, handed in.
+// platform call and frame on request, and reads the settings file for its language and COM port (`use-port`
+// writes the Port key, and nothing else ever writes the file). `ports` lists the COM ports and the IrDA devices
+// a serial adapter on each finds. The console itself, the socket calls, the serial ports and the settings
+// calls are the platform's, handed in.
 #pragma once
 
 #include <atomic>
@@ -14,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/console_options.h"
@@ -21,6 +24,7 @@
 #include "app/profile_calls.h"
 #include "app/run_outcome.h"
 #include "app/texts.h"
+#include "irda/serial_irda_calls.h"
 #include "link/socket_calls.h"
 
 namespace qx {
@@ -54,12 +58,26 @@ using LineSink = std::function<void(const std::string&)>;
 using CallTracer =
     std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink, bool everything)>;
 
+// Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
+// the
+// --capture file; the calls stay valid for the program's life.
+using LinkPicker =
+    std::function<SocketCalls&(std::string_view portSetting, const std::optional<std::string>& capturePath)>;
+
+// The COM ports present, by name ("COM5").
+using PortLister = std::function<std::vector<std::string>()>;
+// One discovery at 9600 baud on a named port.
+using PortProber = std::function<irda::PortProbe(const std::string& port)>;
+
 struct ConsoleBindings {
-    SocketCalls& calls;                         // Winsock, or the loopback emulation
+    SocketCalls& calls;                         // Winsock, or the loopback emulation, when no picker is given
     std::optional<std::uint16_t> loopbackPort;  // set when the emulation is in use
-    ProfileCalls& profile;                      // read only: the console program never writes settings
+    ProfileCalls& profile;  // read only, but for use-port, which writes the Port key alone
     std::string programDirectory;
-    CallTracer tracer;  // for --trace
+    CallTracer tracer;      // for --trace
+    LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
+    PortLister listPorts{};
+    PortProber probePort{};
 };
 
 struct ConsoleReport;
@@ -88,6 +106,9 @@ class ConsoleProgram {
     // One function per command; each returns the report of how it ended.
     ConsoleReport RunStatus(const MessageSlots& slots);
     ConsoleReport RunSwitch(bool enable, const MessageSlots& slots);
+    // The COM ports and the IrDA devices on each; the stored Port.
+    int RunPorts();
+    int RunUsePort(const ConsoleOptions& options);
     // The link of one run, through the brake for an interruption and, with --trace, the witness.
     std::unique_ptr<RunLink> MakeLink();
     // The report of a run that went ahead, from its outcome.
@@ -110,6 +131,7 @@ class ConsoleProgram {
     bool reported_ = false;
     ConsoleOptions options_;
     const ConsoleTexts* texts_;
+    SocketCalls* calls_;  // the link's calls for this run
 };
 
 }  // namespace qx

@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "app/link_choice.h"
+
 #include <limits>
 
 namespace qx {
@@ -98,6 +100,7 @@ void Settings::LoadSettings(const std::string& directory) {
         WriteLanguage();
     } else if (found.value) {
         Language = ParseProfileInteger(*found.value).value_or(0);
+        ReadPort();
     }
 }
 
@@ -112,7 +115,23 @@ Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
         return ReadOnlyLoad::Unreadable;
     }
     Language = ParseProfileInteger(*found.value).value_or(0);
+    ReadPort();
     return ReadOnlyLoad::Read;
+}
+
+void Settings::ReadPort() {
+    Port = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY),
+                             PROFILE_READ_LIMIT);
+}
+
+bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
+                         const std::string& port) {
+    SettingsPath = ResolvePath(directory, path);
+    if (!calls_.WriteString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY), port)) {
+        return false;
+    }
+    Port = port;
+    return true;
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {

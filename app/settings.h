@@ -1,5 +1,7 @@
 // The settings file: where it is, reading the interface language from it at start (creating the file on first
-// start) and writing the language back on close. The platform is reached only through ProfileCalls.
+// start) and writing the language back on close, and the COM port of the program's own IrDA stack, which is
+// read with the language and written only when the user stores one. The platform is reached only through
+// ProfileCalls.
 #pragma once
 
 #include <cstddef>
@@ -52,8 +54,16 @@ class Settings {
     enum class ReadOnlyLoad { Read, Missing, Unreadable };
     ReadOnlyLoad ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
 
+    // Writes only the Port key (`port` as given) to the file `path` names or, without one, the usual file;
+    // nothing else in the file changes. False when the platform refused the write.
+    bool StorePort(const std::string& directory, const std::optional<std::string>& path,
+                   const std::string& port);
+
     std::string SettingsPath;
     std::int32_t Language = 0;
+    // The Port key as read, at most PROFILE_READ_LIMIT characters; empty when the key is absent. Never
+    // written back by LoadSettings or SaveSettings.
+    std::string Port;
 
   private:
     // The file at SettingsPath as found: whether it is there, whether it is the program's own to write, and
@@ -66,6 +76,7 @@ class Settings {
 
     std::string ResolvePath(const std::string& directory, const std::optional<std::string>& argument);
     FileFound Examine();
+    void ReadPort();
     void WriteLanguage();
 
     ProfileCalls& calls_;

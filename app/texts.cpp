@@ -101,6 +101,12 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .helpStatus = "read the configuration word; nothing is written",
     .helpEnable = "switch the search mode on (sets bit 8 of the word)",
     .helpDisable = "switch the search mode off (clears bit 8 of the word)",
+    .helpPorts =
+        "list the COM ports and, for each that opens, the IrDA devices a serial\n"
+        "adapter on it finds (exit code 0 when one answered)",
+    .helpUsePort =
+        "store --port COMn as the settings file's Port, for the window too;\n"
+        "nothing else in the file changes",
     .helpHelp = "this text",
     .helpVersion = "the version, the 32-bit or 64-bit build and the commit it was built from",
     .helpYes = "do not ask for confirmation before enable or disable",
@@ -114,6 +120,14 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
         "the settings file to take the language from (default: QX2205R.ini\n"
         "beside the program); it is read, never written or created",
     .helpSettingsValue = "PATH",
+    .helpPort =
+        "reach the instrument through a serial IrDA adapter on this COM port\n"
+        "(COM1 ... COM256) instead of the settings file's Port",
+    .helpPortValue = "COMn",
+    .helpCapture =
+        "write every IrDA frame of the serial adapter to this file, for\n"
+        "Wireshark (pcap); with a COM port only",
+    .helpCaptureValue = "FILE",
     .helpExitCodes =
         "Exit codes:\n"
         "  0  done: the word was read, or written and acknowledged\n"
@@ -150,6 +164,14 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .loopbackActive =
         "IrDA loopback emulation is on (QX2205R_IRDA_LOOPBACK): the instrument is reached at "
         "127.0.0.1:{}, not over IrDA",
+    .portsNone = "No COM ports found",
+    .portDevice = "{}: {} (address {})",
+    .portNoDevice = "{}: no IrDA device answered",
+    .portOpenFailed = "{}: cannot be opened (error {})",
+    .portSearchFailed = "{}: the search failed (error {})",
+    .portStored = "Port={} stored in {}",
+    .portNotStored = "The settings file {} could not be written",
+    .portMissing = "use-port needs --port COM1 ... COM256",
     .reasonNoSockets = "the socket library (Winsock) would not start: restart the PC and try again",
     .reasonSocketFailed =
         "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA "
@@ -185,6 +207,12 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .helpStatus = "прочитать слово конфигурации; ничего не записывается",
     .helpEnable = "включить режим поиска (установить бит 8 слова)",
     .helpDisable = "выключить режим поиска (сбросить бит 8 слова)",
+    .helpPorts =
+        "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
+        "найденные адаптером на нём (код 0, если кто-то ответил)",
+    .helpUsePort =
+        "записать --port COMn в Port файла настроек, и для окна тоже;\n"
+        "остальное в файле не меняется",
     .helpHelp = "эта справка",
     .helpVersion = "версия, 32- или 64-битная сборка и коммит, из которого она собрана",
     .helpYes = "не спрашивать подтверждения перед enable и disable",
@@ -198,6 +226,14 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
         "файл настроек, из которого берётся язык (по умолчанию QX2205R.ini\n"
         "рядом с программой); он только читается, не записывается и не создаётся",
     .helpSettingsValue = "ПУТЬ",
+    .helpPort =
+        "связываться с прибором через последовательный адаптер IrDA на этом\n"
+        "COM-порту (COM1 ... COM256) вместо Port из файла настроек",
+    .helpPortValue = "ПОРТ",
+    .helpCapture =
+        "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
+        "для Wireshark (pcap); только с COM-портом",
+    .helpCaptureValue = "ФАЙЛ",
     .helpExitCodes =
         "Коды завершения:\n"
         "  0  выполнено: слово прочитано, или записано и подтверждено\n"
@@ -234,6 +270,14 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .loopbackActive =
         "Включена эмуляция IrDA (QX2205R_IRDA_LOOPBACK): обмен с прибором идёт через "
         "127.0.0.1:{}, а не через IrDA",
+    .portsNone = "COM-порты не найдены",
+    .portDevice = "{}: {} (адрес {})",
+    .portNoDevice = "{}: ни одно устройство IrDA не ответило",
+    .portOpenFailed = "{}: не открывается (ошибка {})",
+    .portSearchFailed = "{}: поиск не удался (ошибка {})",
+    .portStored = "Port={} записан в {}",
+    .portNotStored = "Не удалось записать файл настроек {}",
+    .portMissing = "use-port требует --port COM1 ... COM256",
     .reasonNoSockets = "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите",
     .reasonSocketFailed =
         "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или "

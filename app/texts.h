@@ -51,6 +51,8 @@ struct ConsoleTexts {
     std::string_view helpStatus;
     std::string_view helpEnable;
     std::string_view helpDisable;
+    std::string_view helpPorts;
+    std::string_view helpUsePort;
     std::string_view helpHelp;
     std::string_view helpVersion;
     std::string_view helpYes;
@@ -60,6 +62,10 @@ struct ConsoleTexts {
     std::string_view helpQuiet;
     std::string_view helpSettings;
     std::string_view helpSettingsValue;
+    std::string_view helpPort;
+    std::string_view helpPortValue;
+    std::string_view helpCapture;
+    std::string_view helpCaptureValue;
     std::string_view helpExitCodes;
     // Usage errors.
     std::string_view usageHint;
@@ -88,6 +94,15 @@ struct ConsoleTexts {
     std::string_view interruptedIdle;
     std::string_view interrupted;
     std::string_view loopbackActive;
+    // The COM ports and the stored port.
+    std::string_view portsNone;
+    std::string_view portDevice;
+    std::string_view portNoDevice;
+    std::string_view portOpenFailed;
+    std::string_view portSearchFailed;
+    std::string_view portStored;
+    std::string_view portNotStored;
+    std::string_view portMissing;
     // Why a run ended where it did.
     std::string_view reasonNoSockets;
     std::string_view reasonSocketFailed;
@@ -109,6 +124,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpStatus,
     &ConsoleTexts::helpEnable,
     &ConsoleTexts::helpDisable,
+    &ConsoleTexts::helpPorts,
+    &ConsoleTexts::helpUsePort,
     &ConsoleTexts::helpHelp,
     &ConsoleTexts::helpVersion,
     &ConsoleTexts::helpYes,
@@ -118,6 +135,10 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpQuiet,
     &ConsoleTexts::helpSettings,
     &ConsoleTexts::helpSettingsValue,
+    &ConsoleTexts::helpPort,
+    &ConsoleTexts::helpPortValue,
+    &ConsoleTexts::helpCapture,
+    &ConsoleTexts::helpCaptureValue,
     &ConsoleTexts::helpExitCodes,
     &ConsoleTexts::usageHint,
     &ConsoleTexts::unknownOption,
@@ -144,6 +165,14 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::interruptedIdle,
     &ConsoleTexts::interrupted,
     &ConsoleTexts::loopbackActive,
+    &ConsoleTexts::portsNone,
+    &ConsoleTexts::portDevice,
+    &ConsoleTexts::portNoDevice,
+    &ConsoleTexts::portOpenFailed,
+    &ConsoleTexts::portSearchFailed,
+    &ConsoleTexts::portStored,
+    &ConsoleTexts::portNotStored,
+    &ConsoleTexts::portMissing,
     &ConsoleTexts::reasonNoSockets,
     &ConsoleTexts::reasonSocketFailed,
     &ConsoleTexts::reasonSearchFailed,

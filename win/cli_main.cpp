@@ -3,6 +3,8 @@
 // through the console's control handler, which lets the run close its link before the process ends.
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,12 +12,14 @@
 #include <vector>
 
 #include "app/console_program.h"
+#include "irda/capture.h"
 #include "link/traced_calls.h"
 #include "win/console_io.h"
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
 #include "win/program_folder.h"
 #include "win/wide_text.h"
+#include "win/win32_serial_port.h"
 
 namespace {
 
@@ -53,6 +57,14 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     return TRUE;
 }
 
+// The run's own link, once the command line and the settings have chosen it, takes the interruptions.
+void RetargetInterrupt(qx::PlatformCalls& link) {
+    const std::lock_guard lock(targetMutex);
+    if (target.program != nullptr) {
+        target.link = &link;
+    }
+}
+
 // Hands the control handler its target for the guard's life.
 class InterruptGuard {
   public:
@@ -80,15 +92,39 @@ int wmain(int argc, wchar_t** argv) {
         args.push_back(qx::Narrow(argv[i]));
     }
     qx::ConsoleIo console;
+    // Winsock or the emulation until the command line and the settings are read; then the picker makes the
+    // link the Port value in force asks for.
     qx::PlatformCalls link;
+    std::unique_ptr<qx::PlatformCalls> picked;
+    std::ofstream captureFile;
+    std::unique_ptr<qx::irda::PcapWriter> capture;
+    const qx::LinkPicker pickLink = [&](std::string_view port,
+                                        const std::optional<std::string>& capturePath) -> qx::SocketCalls& {
+        if (capturePath) {
+            captureFile.open(std::filesystem::path(qx::Widen(*capturePath)),
+                             std::ios::binary | std::ios::trunc);
+            if (captureFile) {
+                capture = std::make_unique<qx::irda::PcapWriter>(captureFile);
+            }
+        }
+        picked = std::make_unique<qx::PlatformCalls>(port, capture.get());
+        // From here on an interruption is for the link the run uses.
+        RetargetInterrupt(*picked);
+        return picked->Calls();
+    };
     qx::PrivateProfileCalls profile;
     const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink, bool everything) {
         return std::make_unique<qx::TracedCalls>(
             inner, std::move(sink), [&console] { return console.MillisecondsSinceStart(); }, everything);
     };
-    qx::ConsoleProgram program(console,
-                               {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer});
-    // Declared after the program and the link, so it goes first.
+    qx::ConsoleProgram program(
+        console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer, pickLink,
+                  qx::ListComPorts, [&link](const std::string& port) {
+                      qx::Win32SerialPort serial;
+                      qx::irda::PlatformClock clock(link.Calls());
+                      return qx::irda::ProbePort(port, serial, clock);
+                  }});
+    // Declared after the program and the links, so it goes first.
     const InterruptGuard guard(program, link);
     return program.Run(args);
 }

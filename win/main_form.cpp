@@ -25,25 +25,19 @@ thread_local TMainForm* formBeingCreated = nullptr;
 
 }  // namespace
 
-std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
-    std::wstring caption = MAIN_FORM_CAPTION;
-    if (loopbackPort) {
-        caption += L" - IrDA loopback 127.0.0.1:" + Widen(std::to_string(*loopbackPort));
-    }
-    return caption;
+std::wstring FormCaption(const LinkChoice& link) {
+    return MAIN_FORM_CAPTION + Widen(LinkCaption(link));
 }
 
-TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls,
-                     std::optional<std::uint16_t> loopbackPort)
+TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls, const LinkChoice& link)
     : instance_(instance),
       postedSystemMessages_(FilterPostedSystemMessages()),
       calls_(platformCalls, runner_),
       link_(calls_) {
     RegisterFormClass(instance, MAIN_FORM_CLASS, WindowProc);
     formBeingCreated = this;
-    CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(loopbackPort).c_str(), FORM_STYLE, CW_USEDEFAULT,
-                    CW_USEDEFAULT, DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr,
-                    instance, nullptr);
+    CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(link).c_str(), FORM_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                    DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr, instance, nullptr);
     formBeingCreated = nullptr;
     if (handle_ == nullptr) {
         throw std::runtime_error("The main window could not be created");

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/layout.h"
+#include "app/link_choice.h"
 #include "app/mode_switch.h"
 #include "app/settings.h"
 #include "app/texts.h"
@@ -24,15 +25,16 @@ namespace qx {
 inline constexpr const wchar_t* MAIN_FORM_CLASS = L"TMainForm";
 inline constexpr const wchar_t* MAIN_FORM_CAPTION = PROGRAM_NAME;
 
-// The caption: the program's name, and when the loopback emulation stands in for IrDA, that and its port, so
-// a PC where the variable was left set shows why every run fails.
-std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort);
+// The caption: the program's name, and the way to the instrument when it is not Windows' own IrDA (the COM
+// port of the program's own stack, or the loopback emulation and its port), so that nobody wonders which path
+// a run took.
+std::wstring FormCaption(const LinkChoice& link);
 
 class TMainForm final : public ModeSwitchHost {
   public:
-    // The window talks to the instrument through `platformCalls`, which the entry point picked: Winsock, or
-    // the loopback emulation on `loopbackPort`, which the caption then shows.
-    TMainForm(HINSTANCE instance, SocketCalls& platformCalls, std::optional<std::uint16_t> loopbackPort);
+    // The window talks to the instrument through `platformCalls`, which the entry point picked as `link`
+    // says: Winsock, the program's own IrDA on a COM port, or the loopback emulation; the caption shows it.
+    TMainForm(HINSTANCE instance, SocketCalls& platformCalls, const LinkChoice& link);
     ~TMainForm() override;
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/link_choice.h"
 #include "win/wide_text.h"
 
 namespace qx {
@@ -11,6 +12,9 @@ namespace {
 
 // A write the driver does not finish within this long fails.
 constexpr DWORD WRITE_TIMEOUT_MS = 2000;
+// A wait for bytes is made of reads this long. Windows returns from each as soon as a byte arrives; Wine
+// waits out the whole read time, so a long single read would hold every answer back until the wait is over.
+constexpr std::uint32_t READ_SLICE_MS = 10;
 
 }  // namespace
 
@@ -140,15 +144,47 @@ int Win32SerialPort::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutM
         lastError_ = ERROR_INVALID_HANDLE;
         return -1;
     }
-    if (!SetReadTimeout(timeoutMs)) {
+    if (!SetReadTimeout(std::min(timeoutMs, READ_SLICE_MS))) {
         return -1;
     }
-    DWORD got = 0;
-    if (!ReadFile(handle_->value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-        Fail();
-        return -1;
+    const ULONGLONG start = GetTickCount64();
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(handle_->value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            Fail();
+            return -1;
+        }
+        if (got > 0 || GetTickCount64() - start >= timeoutMs) {
+            return static_cast<int>(got);
+        }
     }
-    return static_cast<int>(got);
+}
+
+std::vector<std::string> ListComPorts() {
+    // Each name asked for by itself. A name Windows does not list may still open (Wine maps a port by a link
+    // that it names only when the port is opened), so such a name counts when opening it fails for any other
+    // reason than its absence (it is in use, say) or succeeds; it is closed again at once.
+    std::vector<std::string> ports;
+    std::vector<wchar_t> target(1024);
+    for (int number = 1; number <= COM_PORT_LAST; ++number) {
+        const std::wstring name = L"COM" + std::to_wstring(number);
+        bool present = QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(target.size())) != 0 ||
+                       GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+        if (!present) {
+            const HANDLE port = CreateFileW((L"\\\\.\\" + name).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr);
+            const DWORD error = GetLastError();
+            present = port != INVALID_HANDLE_VALUE ||
+                      (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND);
+            if (port != INVALID_HANDLE_VALUE) {
+                CloseHandle(port);
+            }
+        }
+        if (present) {
+            ports.push_back("COM" + std::to_string(number));
+        }
+    }
+    return ports;
 }
 
 }  // namespace qx

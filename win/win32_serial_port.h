@@ -3,6 +3,8 @@
 #pragma once
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "irda/serial_port.h"
 
@@ -33,5 +35,8 @@ class Win32SerialPort : public irda::SerialPort {
     std::uint32_t readTimeout_ = 0;
     bool timeoutSet_ = false;
 };
+
+// The COM ports this PC has, "COM1" ... "COM256", in their number's order.
+std::vector<std::string> ListComPorts();
 
 }  // namespace qx

@@ -47,17 +47,22 @@ class FakeConsole : public ConsoleEnvironment {
 class FakeProfile : public ProfileCalls {
   public:
     std::map<std::string, std::string> languages;  // path -> Language text
+    std::map<std::string, std::string> ports;      // path -> Port text
     int writes = 0;
 
-    std::string ReadString(const std::string& path, const std::string&, const std::string&,
+    std::string ReadString(const std::string& path, const std::string&, const std::string& key,
                            std::size_t) override {
-        const auto file = languages.find(path);
-        return file == languages.end() ? std::string() : file->second;
+        const auto& keys = key == "Port" ? ports : languages;
+        const auto file = keys.find(path);
+        return file == keys.end() ? std::string() : file->second;
     }
-    bool WriteString(const std::string&, const std::string&, const std::string&,
-                     const std::string&) override {
+    std::vector<std::string> written;  // "path [section] key=value"
+    bool refuseWrites = false;
+    bool WriteString(const std::string& path, const std::string& section, const std::string& key,
+                     const std::string& value) override {
         ++writes;
-        return true;
+        written.push_back(path + " [" + section + "] " + key + "=" + value);
+        return !refuseWrites;
     }
     bool FileExists(const std::string& path) override { return languages.count(path) != 0; }
     std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
@@ -250,6 +255,119 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
         EXPECT_EQ(p.Run(args), EXIT_DONE) << c.name;
         EXPECT_THAT(p.console.err, HasSubstr(c.expected)) << c.name;
         EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheLink) {
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> ports;
+        std::vector<std::string> extra;
+        std::string picked;
+        std::optional<std::string> capture;
+    } cases[] = {
+        {"neither", {}, {}, "", std::nullopt},
+        {"the settings' Port", {{"C:\\prog\\QX2205R.ini", "COM3"}}, {}, "COM3", std::nullopt},
+        {"--port over the settings",
+         {{"C:\\prog\\QX2205R.ini", "COM3"}},
+         {"--port", "com7", "--capture", "run.pcap"},
+         "com7",
+         "run.pcap"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+        p.profile.ports = c.ports;
+        std::vector<std::pair<std::string, std::optional<std::string>>> picks;
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view port, const std::optional<std::string>& capture) -> SocketCalls& {
+                 picks.emplace_back(std::string(port), capture);
+                 return p.calls;
+             }}};
+        p.instrument.ExpectGreeting();
+        p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+        std::vector<std::string> args = {"status"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(program.Run(args), EXIT_DONE) << c.name;
+        ASSERT_EQ(picks.size(), 1u) << c.name;
+        EXPECT_EQ(picks[0].first, c.picked) << c.name;
+        EXPECT_EQ(picks[0].second, c.capture) << c.name;
+        EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
+    Program p;
+    std::vector<std::string> probed;
+    ConsoleProgram program{p.console,
+                           {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] {
+                                return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7"};
+                            },
+                            [&](const std::string& port) {
+                                probed.push_back(port);
+                                irda::PortProbe probe;
+                                if (port == "COM1") {
+                                    probe.openError = 5;
+                                } else if (port == "COM3") {
+                                    probe.discoveryError = WSAENETDOWN_CODE;
+                                } else if (port == "COM7") {
+                                    probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+                                }
+                                return probe;
+                            }}};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+    EXPECT_EQ(probed, (std::vector<std::string>{"COM1", "COM3", "COM5", "COM7"}));
+    EXPECT_EQ(p.console.out,
+              "COM1: cannot be opened (error 5)\n"
+              "COM3: the search failed (error 10050)\n"
+              "COM5: no IrDA device answered\n"
+              "COM7: QX7710Z (address 0x4B3A2910)\n");
+    EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
+
+    Program none;
+    ConsoleProgram nothing{none.console,
+                           {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] { return std::vector<std::string>{"COM2"}; },
+                            [](const std::string&) { return irda::PortProbe{}; }}};
+    EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
+    EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
+}
+
+TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool refuse;
+        int exit;
+        std::vector<std::string> written;
+    } cases[] = {
+        {"a port",
+         {"use-port", "--port", "com5"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"}},
+        {"another file",
+         {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
+         false,
+         EXIT_DONE,
+         {"D:\\x.ini [Parameters] Port=COM2"}},
+        {"no port", {"use-port"}, false, EXIT_USAGE, {}},
+        {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
+        {"a write refused",
+         {"use-port", "--port", "COM5"},
+         true,
+         EXIT_RUN_FAILED,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"}},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.refuseWrites = c.refuse;
+        EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
+        EXPECT_EQ(p.profile.written, c.written) << c.name;
+        EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
     }
 }
 
