@@ -354,6 +354,13 @@ TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
          false,
          EXIT_DONE,
          {"D:\\x.ini [Parameters] Port=COM2"}},
+        // A settings file named on the command line must be there, as for every command: a mistyped name
+        // stores nothing rather than a file the window never reads.
+        {"another file that is not there",
+         {"use-port", "--port", "COM2", "--settings", "D:\\y.ini"},
+         false,
+         EXIT_USAGE,
+         {}},
         {"no port", {"use-port"}, false, EXIT_USAGE, {}},
         {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
         {"a write refused",
@@ -364,6 +371,7 @@ TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
     };
     for (const auto& c : cases) {
         Program p;
+        p.profile.languages["D:\\x.ini"] = "0";
         p.profile.refuseWrites = c.refuse;
         EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
         EXPECT_EQ(p.profile.written, c.written) << c.name;

@@ -257,7 +257,7 @@ TEST(Settings, PortIsReadWithTheLanguageAndNeverWrittenBack) {
         EXPECT_EQ((calls.files[path][{"Parameters", "Language"}]), "0");
 
         Settings readOnly(calls);
-        ASSERT_TRUE(readOnly.ReadSettingsOnly("C:\\prog\\", std::nullopt));
+        ASSERT_EQ(readOnly.ReadSettingsOnly("C:\\prog\\", std::nullopt), Settings::ReadOnlyLoad::Read);
         EXPECT_EQ(readOnly.Port, stored);
     }
 }
