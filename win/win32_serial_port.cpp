@@ -147,14 +147,15 @@ int Win32SerialPort::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutM
     if (!SetReadTimeout(std::min(timeoutMs, READ_SLICE_MS))) {
         return -1;
     }
-    const ULONGLONG start = GetTickCount64();
+    // 32 bits are enough for a wait this short, and the unsigned difference is right across the wrap.
+    const DWORD start = GetTickCount();
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(handle_->value, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
             Fail();
             return -1;
         }
-        if (got > 0 || GetTickCount64() - start >= timeoutMs) {
+        if (got > 0 || GetTickCount() - start >= timeoutMs) {
             return static_cast<int>(got);
         }
     }
