@@ -7,6 +7,8 @@
 #include <functional>
 #include <ostream>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace qx::irda {
 
@@ -28,15 +30,33 @@ class PcapWriter : public FrameSink {
     using MicrosClock = std::function<std::uint64_t()>;
     static std::uint64_t SystemMicros();
 
-    // Writes the file header at once; `out` must outlive the writer.
-    explicit PcapWriter(std::ostream& out, MicrosClock clock = SystemMicros);
+    // Takes the file's bytes, the header and then one whole record at a time; false when they could not be
+    // written. (The Windows console program writes the file itself, so as not to carry the C++ streams.)
+    using ByteWriter = std::function<bool(std::span<const std::uint8_t>)>;
+
+    // Both write the file header at once; `out` must outlive the writer.
+    explicit PcapWriter(ByteWriter write, MicrosClock clock = SystemMicros);
+    explicit PcapWriter(std::ostream& out, MicrosClock clock = SystemMicros)
+        : PcapWriter(
+              [&out](std::span<const std::uint8_t> bytes) {
+                  out.write(reinterpret_cast<const char*>(bytes.data()),
+                            static_cast<std::streamsize>(bytes.size()));
+                  // Flushed per record: a capture stays readable up to the last frame even when the program
+                  // is stopped.
+                  out.flush();
+                  return out.good();
+              },
+              std::move(clock)) {}
     void Frame(bool sent, std::span<const std::uint8_t> frame) override;
-    // False once a write to the stream failed.
-    bool Good() const { return out_.good(); }
+    // False once a write failed.
+    bool Good() const { return good_; }
 
   private:
-    std::ostream& out_;
+    void Put(const std::vector<std::uint8_t>& bytes);
+
+    ByteWriter write_;
     MicrosClock clock_;
+    bool good_ = true;
 };
 
 }  // namespace qx::irda

@@ -1,7 +1,7 @@
 #include "irda/serial_irda_calls.h"
 
 #include <algorithm>
-#include <random>
+#include <chrono>
 
 #include "link/irda_link.h"
 
@@ -36,10 +36,21 @@ std::optional<std::uint8_t> LsapSelector(std::string_view name) {
 }  // namespace
 
 std::uint32_t RandomOwnAddress() {
-    std::random_device source;
+    // The address only has to differ from other primaries' in range, not resist a guess: the clocks and where
+    // this process's stack lies, stirred (splitmix64). std::random_device would carry the C++ streams and
+    // locales into the Windows programs for this one number.
+    const int onTheStack = 0;
+    std::uint64_t state =
+        static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        (static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) << 1) ^
+        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&onTheStack));
     std::uint32_t address = 0;
     while (address == 0 || address == XID_BROADCAST_ADDRESS) {
-        address = static_cast<std::uint32_t>(source());
+        state += 0x9E3779B97F4A7C15u;
+        std::uint64_t mixed = state;
+        mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9u;
+        mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBu;
+        address = static_cast<std::uint32_t>(mixed ^ (mixed >> 31));
     }
     return address;
 }

@@ -3,10 +3,9 @@
 // through the console's control handler, which lets the run close its link before the process ends.
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
 #include "win/program_folder.h"
+#include "win/scoped_handles.h"
 #include "win/wide_text.h"
 #include "win/win32_serial_port.h"
 
@@ -95,16 +95,24 @@ int wmain(int argc, wchar_t** argv) {
     // Winsock or the emulation until the command line and the settings are read; then the picker makes the
     // link the Port value in force asks for.
     qx::PlatformCalls link;
-    std::unique_ptr<qx::PlatformCalls> picked;
-    std::ofstream captureFile;
+    std::unique_ptr<qx::FileHandle> captureFile;
     std::unique_ptr<qx::irda::PcapWriter> capture;
+    // After the capture, so that it goes first: closing its link may still hand the capture frames.
+    std::unique_ptr<qx::PlatformCalls> picked;
     const qx::LinkPicker pickLink = [&](std::string_view port,
                                         const std::optional<std::string>& capturePath) -> qx::SocketCalls& {
         if (capturePath) {
-            captureFile.open(std::filesystem::path(qx::Widen(*capturePath)),
-                             std::ios::binary | std::ios::trunc);
-            if (captureFile) {
-                capture = std::make_unique<qx::irda::PcapWriter>(captureFile);
+            captureFile = std::make_unique<qx::FileHandle>(
+                CreateFileW(qx::Widen(*capturePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (captureFile->Valid()) {
+                const HANDLE file = captureFile->Get();
+                capture = std::make_unique<qx::irda::PcapWriter>([file](std::span<const std::uint8_t> bytes) {
+                    DWORD written = 0;
+                    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                                     nullptr) &&
+                           written == bytes.size();
+                });
             }
         }
         picked = std::make_unique<qx::PlatformCalls>(port, capture.get());
