@@ -3,57 +3,46 @@
 #include <cstdio>
 #include <utility>
 
-#include "app/console_options.h"
 #include "app/mode_switch.h"
 #include "app/read_search_mode.h"
-#include "app/run_outcome.h"
 #include "app/settings.h"
 #include "link/irda_link.h"
 #include "link/stoppable_calls.h"
-#include "link/traced_calls.h"
 
 namespace qx {
-namespace {
 
-// The settings calls as the console program may use them: reads pass, writes are refused, so the settings
-// file is never written or created. The first argument is --settings, not the process's first argument
-// (which is the command).
-class ReadOnlyProfileCalls final : public ProfileCalls {
-  public:
-    ReadOnlyProfileCalls(ProfileCalls& inner, std::optional<std::string> settingsPath)
-        : inner_(inner), settingsPath_(std::move(settingsPath)) {}
-
-    std::string ReadString(const std::string& path, const std::string& section, const std::string& key,
-                           std::size_t maxChars) override {
-        return inner_.ReadString(path, section, key, maxChars);
-    }
-    bool WriteString(const std::string&, const std::string&, const std::string&,
-                     const std::string&) override {
-        return false;
-    }
-    bool FileExists(const std::string& path) override { return inner_.FileExists(path); }
-    bool FileReadable(const std::string& path) override { return inner_.FileReadable(path); }
-    bool DirectoryExists(const std::string& path) override { return inner_.DirectoryExists(path); }
-    std::string CurrentDirectory() override { return inner_.CurrentDirectory(); }
-    std::optional<std::string> FirstArgument() override { return settingsPath_; }
-
-  private:
-    ProfileCalls& inner_;
-    std::optional<std::string> settingsPath_;
+// How a command ended, whatever the ending: what the text report and the JSON object are both written from.
+struct ConsoleReport {
+    ConsoleCommand command = ConsoleCommand::None;
+    RunOutcome outcome;
+    std::string result;  // the JSON's "result": a stage name, or "usage_error", "interrupted"
+    bool ran = false;    // the run went ahead: the report shows what it found
+    bool usage = false;  // a usage error: the text goes to standard error
+    bool interrupted = false;
+    int exitCode = EXIT_DONE;
+    std::string reason;  // empty when done
+    std::vector<std::string> statuses;
+    std::string resultText;  // the result box's caption and text, empty when there was none
 };
 
-// The language the window would show, read the way the window reads it. A missing file is not created: the
-// refused write ends LoadSettings with the language still at its default.
-int ReadLanguage(ProfileCalls& profile, const std::optional<std::string>& settingsPath,
-                 const std::string& programDirectory) {
-    ReadOnlyProfileCalls readOnly(profile, settingsPath);
-    Settings settings(readOnly);
-    try {
-        settings.LoadSettings(programDirectory);
-    } catch (const SettingsError&) {
-    }
-    return settings.Language;
-}
+// The link of one run: the platform's calls through the brake and, for --trace, the witness.
+class RunLink {
+  public:
+    RunLink(SocketCalls& platform, const std::atomic<bool>& stopRequested, const CallTracer& tracer,
+            LineSink sink)
+        : stoppable_(platform, stopRequested),
+          traced_(tracer && sink ? tracer(stoppable_, std::move(sink)) : nullptr),
+          link_(traced_ ? *traced_ : static_cast<SocketCalls&>(stoppable_)) {}
+
+    IrdaLink& Link() { return link_; }
+
+  private:
+    StoppableCalls stoppable_;
+    std::unique_ptr<SocketCalls> traced_;
+    IrdaLink link_;
+};
+
+namespace {
 
 bool IsOkAnswer(std::string answer) {
     while (!answer.empty() && (answer.back() == ' ' || answer.back() == '\t' || answer.back() == '\r')) {
@@ -107,7 +96,11 @@ std::string JsonOr(const std::optional<T>& value, Show show) {
     return value ? show(*value) : std::string("null");
 }
 
-const std::string& Reason(const ConsoleTexts& t, RunStage stage) {
+std::string JsonOrNull(const std::string& text) {
+    return text.empty() ? std::string("null") : JsonString(text);
+}
+
+std::string_view Reason(const ConsoleTexts& t, RunStage stage) {
     switch (stage) {
         case RunStage::NoSockets:
             return t.reasonNoSockets;
@@ -127,11 +120,30 @@ const std::string& Reason(const ConsoleTexts& t, RunStage stage) {
             return t.reasonWriteRefused;
         case RunStage::WriteUnconfirmed:
             return t.reasonWriteUnconfirmed;
+        case RunStage::Cancelled:
+            return t.cancelled;
         case RunStage::Done:
             break;
     }
-    static const std::string none;
-    return none;
+    return {};
+}
+
+std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
+    switch (options.problem) {
+        case UsageProblem::UnknownOption:
+            return Fill(t.unknownOption, options.offending);
+        case UsageProblem::UnknownCommand:
+            return Fill(t.unknownCommand, options.offending);
+        case UsageProblem::NoCommand:
+            return Fill(t.noCommand, CommandNames());
+        case UsageProblem::SecondCommand:
+            return Fill(t.secondCommand, options.offending);
+        case UsageProblem::MissingValue:
+            return Fill(t.missingValue, options.offending);
+        case UsageProblem::None:
+            break;
+    }
+    return {};
 }
 
 // "Caption: text", or whichever of the two there is.
@@ -139,18 +151,84 @@ std::string Captioned(const std::string& caption, const std::string& text) {
     return caption.empty() ? text : text.empty() ? caption : caption + ": " + text;
 }
 
-const char* CommandName(ConsoleCommand command) {
-    switch (command) {
-        case ConsoleCommand::Status:
-            return "status";
-        case ConsoleCommand::Enable:
-            return "enable";
-        case ConsoleCommand::Disable:
-            return "disable";
-        case ConsoleCommand::None:
-            break;
+// The report of a command that never reached the instrument: cancelled, interrupted before the run, or a
+// usage error.
+ConsoleReport EndingWithoutRun(const ConsoleOptions& options, std::string result, int exitCode,
+                               std::string reason) {
+    ConsoleReport report;
+    report.command = options.command;
+    report.result = std::move(result);
+    report.exitCode = exitCode;
+    report.interrupted = exitCode == EXIT_INTERRUPTED;
+    report.usage = exitCode == EXIT_USAGE;
+    report.reason = std::move(reason);
+    return report;
+}
+
+std::string JsonReport(const ConsoleReport& r) {
+    const RunOutcome& outcome = r.outcome;
+    const std::optional<ConfigWord> held = r.ran ? WordHeld(outcome) : std::nullopt;
+    std::string statusList;
+    for (const std::string& s : r.statuses) {
+        statusList += (statusList.empty() ? "" : ", ") + JsonString(s);
     }
-    return "";
+    const auto word = [](ConfigWord w) { return JsonString(WordText(w)); };
+    const std::string_view command = CommandName(r.command);
+    std::string json = "{";
+    json += "\"command\": " + JsonOrNull(std::string(command));
+    json += ", \"device\": " + JsonOr(outcome.device, JsonString);
+    json += ", \"word\": " + JsonOr(held, word);
+    json += ", \"search_mode\": " +
+            JsonOr(held, [](ConfigWord w) { return std::string((w & SEARCH_MODE_BIT) ? "true" : "false"); });
+    json += ", \"word_read\": " + JsonOr(outcome.wordRead, word);
+    json += ", \"word_sent\": " + JsonOr(outcome.wordSent, word);
+    json += std::string(", \"written\": ") + (outcome.written ? "true" : "false");
+    json += ", \"result\": " + JsonString(r.result);
+    json += ", \"code\": " + std::to_string(outcome.code);
+    json += std::string(", \"interrupted\": ") + (r.interrupted ? "true" : "false");
+    json += ", \"exit_code\": " + std::to_string(r.exitCode);
+    json += ", \"reason\": " + JsonOrNull(r.reason);
+    json += ", \"statuses\": [" + statusList + "]";
+    json += ", \"result_text\": " + JsonOrNull(r.resultText);
+    return json + "}\n";
+}
+
+std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
+    if (!r.ran) {
+        return r.usage ? "QX2205R-cli: " + r.reason + "\n" + std::string(t.usageHint) + "\n"
+                       : r.reason + "\n";
+    }
+    const RunOutcome& outcome = r.outcome;
+    const std::optional<ConfigWord> held = WordHeld(outcome);
+    const auto line = [](std::string_view label, const std::string& value) {
+        return std::string(label) + ": " + value + "\n";
+    };
+    std::string report;
+    if (outcome.device) {
+        report += line(t.deviceLabel, *outcome.device);
+    }
+    if (outcome.wordRead) {
+        report += line(t.wordLabel, WordText(*outcome.wordRead));
+    }
+    if (outcome.wordSent) {
+        report += line(t.wordSentLabel, WordText(*outcome.wordSent));
+    }
+    if (outcome.wordRead || outcome.wordSent) {
+        report += line(t.searchModeLabel, std::string(!held                       ? t.modeUnknown
+                                                      : (*held & SEARCH_MODE_BIT) ? t.modeOn
+                                                                                  : t.modeOff));
+    }
+    const bool done = outcome.stage == RunStage::Done;
+    if (r.interrupted && !done) {
+        report += std::string(t.interrupted) + "\n";
+    }
+    if (!done) {
+        report += line(t.reasonLabel, r.reason);
+    }
+    if (!r.resultText.empty()) {
+        report += r.resultText + "\n";
+    }
+    return report;
 }
 
 // The mode switch's host on the console: status texts printed as they come, the confirmation asked on
@@ -158,26 +236,22 @@ const char* CommandName(ConsoleCommand command) {
 class ConsoleHost final : public ModeSwitchHost {
   public:
     ConsoleHost(ConsoleEnvironment& console, const ConsoleTexts& texts, const ConsoleOptions& options,
-                std::vector<std::string>& statuses, std::function<bool()> enterRun)
-        : console_(console),
-          texts_(texts),
-          options_(options),
-          statuses_(statuses),
-          enterRun_(std::move(enterRun)) {}
+                std::function<bool()> enterRun)
+        : console_(console), texts_(texts), options_(options), enterRun_(std::move(enterRun)) {}
 
     void SetStatusText(const std::string& text) override {
         // The window clears its panel at the end of a run; on a console there is nothing to clear.
         if (text.empty()) {
             return;
         }
-        statuses_.push_back(text);
+        statuses.push_back(text);
         if (!options_.json) {
             console_.Out(text + "\n");
         }
     }
     bool Confirm(const std::string& text) override {
         if (!options_.yes) {
-            console_.Err(text + "\n" + texts_.confirmQuestion);
+            console_.Err(text + "\n" + std::string(texts_.confirmQuestion));
             const std::optional<std::string> answer = console_.ReadLine();
             if (!answer) {
                 console_.Err("\n");
@@ -186,40 +260,45 @@ class ConsoleHost final : public ModeSwitchHost {
                 return false;
             }
         }
-        confirmed = enterRun_();
-        return confirmed;
+        return enterRun_();
     }
     void ShowResult(const std::string& text, const std::string& caption, ResultIcon) override {
-        resultText = text;
-        resultCaption = caption;
+        resultText = Captioned(caption, text);
     }
 
-    bool confirmed = false;
+    std::vector<std::string> statuses;
     std::string resultText;
-    std::string resultCaption;
 
   private:
     ConsoleEnvironment& console_;
     const ConsoleTexts& texts_;
     const ConsoleOptions& options_;
-    std::vector<std::string>& statuses_;
     std::function<bool()> enterRun_;
 };
 
 }  // namespace
 
 ConsoleProgram::ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings)
-    : console_(console), bindings_(std::move(bindings)), texts_(ConsoleTextsFor(LANGUAGE_ENGLISH)) {}
+    : console_(console),
+      bindings_(std::move(bindings)),
+      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)),
+      calls_(&bindings_.calls) {}
 
 ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
     const std::lock_guard lock(mutex_);
     stopRequested_ = true;
     switch (phase_) {
         case Phase::Before:
-            console_.Err("\n" + texts_.interruptedIdle + "\n");
+            // Nothing has begun: the report is written here, as the process may end as soon as this returns.
+            if (!reported_) {
+                console_.Err("\n");
+                Write(EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
+                                       std::string(texts_->interruptedIdle)));
+                reported_ = true;
+            }
             return InterruptEffect::NothingOpen;
         case Phase::Running:
-            console_.Err(texts_.interrupting + "\n");
+            console_.Err(std::string(texts_->interrupting) + "\n");
             return InterruptEffect::RunUnderWay;
         case Phase::Ended:
             break;
@@ -241,6 +320,29 @@ bool ConsoleProgram::EnterRun() {
     return true;
 }
 
+void ConsoleProgram::Write(const ConsoleReport& report) {
+    if (options_.json) {
+        console_.Out(JsonReport(report));
+    }
+    const std::string text = TextReport(report, *texts_);
+    if (report.usage) {
+        console_.Err(text);
+    } else if (!options_.json) {
+        console_.Out(text);
+    }
+}
+
+int ConsoleProgram::Finish(const ConsoleReport& report) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (!reported_) {
+            Write(report);
+            reported_ = true;
+        }
+    }
+    return End(report.exitCode);
+}
+
 int ConsoleProgram::End(int code) {
     {
         const std::lock_guard lock(mutex_);
@@ -250,164 +352,96 @@ int ConsoleProgram::End(int code) {
     return code;
 }
 
+std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
+    LineSink trace;
+    if (options_.trace) {
+        trace = [this](const std::string& line) { console_.Err(line + "\n"); };
+    }
+    return std::make_unique<RunLink>(*calls_, stopRequested_, bindings_.tracer, std::move(trace));
+}
+
+ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
+                                        std::string resultText) {
+    ConsoleReport report;
+    report.command = options_.command;
+    report.outcome = outcome;
+    report.ran = true;
+    report.result = StageName(outcome.stage);
+    report.statuses = std::move(statuses);
+    report.resultText = std::move(resultText);
+    report.interrupted = stopRequested_;
+    const bool done = outcome.stage == RunStage::Done;
+    report.exitCode = done ? EXIT_DONE : report.interrupted ? EXIT_INTERRUPTED : EXIT_RUN_FAILED;
+    if (!done) {
+        report.reason = Fill(Reason(*texts_, outcome.stage), std::to_string(outcome.code));
+    }
+    return report;
+}
+
+ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
+    if (!EnterRun()) {
+        return EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
+                                std::string(texts_->interruptedIdle));
+    }
+    ConsoleHost host(console_, *texts_, options_, [] { return true; });
+    const std::unique_ptr<RunLink> run = MakeLink();
+    const RunOutcome outcome =
+        ReadSearchMode(run->Link(), slots, [&](const std::string& text) { host.SetStatusText(text); });
+    const std::string resultText =
+        outcome.stage == RunStage::Done
+            ? std::string()
+            : Captioned(slots[Slot::FailureCaption], std::string(texts_->readNotDone));
+    return RunReport(outcome, host.statuses, resultText);
+}
+
+ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) {
+    ConsoleHost host(console_, *texts_, options_, [this] { return EnterRun(); });
+    const std::unique_ptr<RunLink> run = MakeLink();
+    const RunOutcome outcome = RunModeSwitch(enable, run->Link(), slots, host);
+    if (outcome.stage == RunStage::Cancelled) {
+        return stopRequested_ ? EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
+                                                 std::string(texts_->interruptedIdle))
+                              : EndingWithoutRun(options_, std::string(StageName(RunStage::Cancelled)),
+                                                 EXIT_CANCELLED, std::string(texts_->cancelled));
+    }
+    return RunReport(outcome, host.statuses, host.resultText);
+}
+
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
     const ConsoleOptions options = ParseConsoleArguments(args);
-    const int language = ReadLanguage(bindings_.profile, options.settingsPath, bindings_.programDirectory);
+    Settings settings(bindings_.profile);
+    settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath);
     FormTexts form;
-    ApplyLanguage(language, form);
-    const MessageSlots& slots = form.slots;
+    ApplyLanguage(settings.Language, form);
     {
         const std::lock_guard lock(mutex_);
-        texts_ = ConsoleTextsFor(language);
+        options_ = options;
+        texts_ = &ConsoleTextsFor(settings.Language);
     }
-    const ConsoleTexts& t = texts_;
 
     if (options.help) {
-        console_.Out(t.help);
+        console_.Out(HelpText(*texts_));
         return End(EXIT_DONE);
     }
     if (options.problem != UsageProblem::None) {
-        std::string message;
-        switch (options.problem) {
-            case UsageProblem::UnknownOption:
-                message = Fill(t.unknownOption, options.offending);
-                break;
-            case UsageProblem::UnknownCommand:
-                message = Fill(t.unknownCommand, options.offending);
-                break;
-            case UsageProblem::NoCommand:
-                message = t.noCommand;
-                break;
-            case UsageProblem::SecondCommand:
-                message = Fill(t.secondCommand, options.offending);
-                break;
-            case UsageProblem::MissingValue:
-                message = Fill(t.missingValue, options.offending);
-                break;
-            case UsageProblem::None:
-                break;
-        }
-        console_.Err("QX2205R-cli: " + message + "\n" + t.usageHint + "\n");
-        return End(EXIT_USAGE);
+        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, UsageMessage(*texts_, options)));
     }
     if (bindings_.loopbackPort) {
-        console_.Err(Fill(t.loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
+        console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
     }
-
-    // The link sees the platform through the witness (for --trace and for what the instrument received) and
-    // the brake (for an interruption).
-    StoppableCalls stoppable(bindings_.calls, stopRequested_);
-    TracedCalls::Sink trace;
-    if (options.trace) {
-        trace = [this](const std::string& line) { console_.Err(line + "\n"); };
+    calls_ = bindings_.pickLink
+                 ? &bindings_.pickLink(options.port.value_or(settings.Port), options.capturePath)
+                 : &bindings_.calls;
+    switch (options.command) {
+        case ConsoleCommand::Status:
+            return Finish(RunStatus(form.slots));
+        case ConsoleCommand::Enable:
+        case ConsoleCommand::Disable:
+            return Finish(RunSwitch(options.command == ConsoleCommand::Enable, form.slots));
+        case ConsoleCommand::None:
+            break;
     }
-    TracedCalls traced(stoppable, trace, [this] { return console_.MillisecondsSinceStart(); });
-    IrdaLink link(traced);
-
-    std::vector<std::string> statuses;
-    RunOutcome outcome;
-    std::string resultText;
-    std::string resultCaption;
-    ConsoleHost host(console_, t, options, statuses, [this] { return EnterRun(); });
-    if (options.command == ConsoleCommand::Status) {
-        if (!EnterRun()) {
-            return End(EXIT_INTERRUPTED);
-        }
-        outcome = ReadSearchMode(link, slots, [&](const std::string& text) { host.SetStatusText(text); });
-        if (outcome.stage != RunStage::Done) {
-            resultCaption = slots[Slot::FailureCaption];
-            resultText = t.readNotDone;
-        }
-    } else {
-        const bool acknowledged = SetSearchMode(options.command == ConsoleCommand::Enable, link, slots, host);
-        if (!host.confirmed) {
-            const bool interrupted = stopRequested_;
-            const std::string message = interrupted ? t.interruptedIdle : t.cancelled;
-            if (options.json) {
-                console_.Out(std::string("{\"command\": \"") + CommandName(options.command) +
-                             "\", \"result\": " + JsonString(interrupted ? "interrupted" : "cancelled") +
-                             ", \"written\": false, \"exit_code\": " +
-                             std::to_string(interrupted ? EXIT_INTERRUPTED : EXIT_CANCELLED) +
-                             ", \"reason\": " + JsonString(message) + "}\n");
-            } else {
-                console_.Out(message + "\n");
-            }
-            return End(interrupted ? EXIT_INTERRUPTED : EXIT_CANCELLED);
-        }
-        outcome = OutcomeOfSwitch(traced.Record(), acknowledged);
-        resultText = host.resultText;
-        resultCaption = host.resultCaption;
-    }
-    // The platform's own error for a socket that could not be made says more than the discovery's error on
-    // it.
-    if (traced.Record().socketFailed && outcome.stage == RunStage::SocketFailed) {
-        outcome.code = traced.Record().socketError;
-    }
-
-    const bool done = outcome.stage == RunStage::Done;
-    const bool interrupted = stopRequested_ && !done;
-    const int exitCode = done ? EXIT_DONE : interrupted ? EXIT_INTERRUPTED : EXIT_RUN_FAILED;
-    const std::optional<ConfigWord> held = WordHeld(outcome);
-    const std::string reason = done ? "" : Fill(Reason(t, outcome.stage), std::to_string(outcome.code));
-
-    if (options.json) {
-        std::string statusList;
-        for (const std::string& s : statuses) {
-            statusList += (statusList.empty() ? "" : ", ") + JsonString(s);
-        }
-        const auto word = [](ConfigWord w) { return JsonString(WordText(w)); };
-        std::string json = "{";
-        json += "\"command\": \"" + std::string(CommandName(options.command)) + "\"";
-        json += ", \"device\": " + JsonOr(outcome.device, JsonString);
-        json += ", \"word\": " + JsonOr(held, word);
-        json += ", \"search_mode\": " + JsonOr(held, [](ConfigWord w) {
-                    return std::string((w & SEARCH_MODE_BIT) ? "true" : "false");
-                });
-        json += ", \"word_read\": " + JsonOr(outcome.wordRead, word);
-        json += ", \"word_sent\": " + JsonOr(outcome.wordSent, word);
-        json += std::string(", \"written\": ") + (outcome.written ? "true" : "false");
-        json += ", \"result\": " + JsonString(std::string(StageName(outcome.stage)));
-        json += ", \"code\": " + std::to_string(outcome.code);
-        json += std::string(", \"interrupted\": ") + (stopRequested_ ? "true" : "false");
-        json += ", \"exit_code\": " + std::to_string(exitCode);
-        json += ", \"reason\": " + (done ? std::string("null") : JsonString(reason));
-        json += ", \"statuses\": [" + statusList + "]";
-        json += ", \"result_text\": " + (resultText.empty() && resultCaption.empty()
-                                             ? std::string("null")
-                                             : JsonString(Captioned(resultCaption, resultText)));
-        json += "}\n";
-        console_.Out(json);
-        return End(exitCode);
-    }
-
-    std::string report;
-    if (outcome.device) {
-        report += t.deviceLabel + ": " + *outcome.device + "\n";
-    }
-    if (outcome.wordRead) {
-        report += t.wordLabel + ": " + WordText(*outcome.wordRead) + "\n";
-    }
-    if (outcome.wordSent) {
-        report += t.wordSentLabel + ": " + WordText(*outcome.wordSent) + "\n";
-    }
-    if (outcome.wordRead || outcome.wordSent) {
-        report += t.searchModeLabel + ": " +
-                  (!held                       ? t.modeUnknown
-                   : (*held & SEARCH_MODE_BIT) ? t.modeOn
-                                               : t.modeOff) +
-                  "\n";
-    }
-    if (interrupted) {
-        report += t.interrupted + "\n";
-    }
-    if (!done) {
-        report += t.reasonLabel + ": " + reason + "\n";
-    }
-    if (!resultText.empty() || !resultCaption.empty()) {
-        report += Captioned(resultCaption, resultText) + "\n";
-    }
-    console_.Out(report);
-    return End(exitCode);
+    return End(EXIT_USAGE);
 }
 
 }  // namespace qx

@@ -8,12 +8,18 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/console_options.h"
+#include "app/message_slots.h"
 #include "app/profile_calls.h"
+#include "app/run_outcome.h"
 #include "app/texts.h"
 #include "link/socket_calls.h"
 
@@ -37,12 +43,29 @@ class ConsoleEnvironment {
     virtual std::uint32_t MillisecondsSinceStart() = 0;
 };
 
+// One line of text, without its line end.
+using LineSink = std::function<void(const std::string&)>;
+// Puts a witness on socket calls for --trace: the calls it returns pass everything to `inner` and write a
+// line about each to `sink`.
+using CallTracer = std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink)>;
+
+// Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
+// the
+// --capture file; the calls stay valid for the program's life.
+using LinkPicker =
+    std::function<SocketCalls&(std::string_view portSetting, const std::optional<std::string>& capturePath)>;
+
 struct ConsoleBindings {
-    SocketCalls& calls;                         // Winsock, or the loopback emulation
+    SocketCalls& calls;                         // Winsock, or the loopback emulation, when no picker is given
     std::optional<std::uint16_t> loopbackPort;  // set when the emulation is in use
-    ProfileCalls& profile;
+    ProfileCalls& profile;                      // read only: the console program never writes settings
     std::string programDirectory;
+    CallTracer tracer;      // for --trace
+    LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
 };
+
+struct ConsoleReport;
+class RunLink;
 
 class ConsoleProgram {
   public:
@@ -64,9 +87,21 @@ class ConsoleProgram {
   private:
     enum class Phase { Before, Running, Ended };
 
+    // One function per command; each returns the report of how it ended.
+    ConsoleReport RunStatus(const MessageSlots& slots);
+    ConsoleReport RunSwitch(bool enable, const MessageSlots& slots);
+    // The link of one run, through the brake for an interruption and, with --trace, the witness.
+    std::unique_ptr<RunLink> MakeLink();
+    // The report of a run that went ahead, from its outcome.
+    ConsoleReport RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
+                            std::string resultText);
+
     // Moves to Running unless a stop came first.
     bool EnterRun();
+    // Prints the report (unless an interruption already printed one) and ends.
+    int Finish(const ConsoleReport& report);
     int End(int code);
+    void Write(const ConsoleReport& report);
 
     ConsoleEnvironment& console_;
     ConsoleBindings bindings_;
@@ -74,7 +109,10 @@ class ConsoleProgram {
     std::mutex mutex_;
     std::condition_variable ended_;
     Phase phase_ = Phase::Before;
-    ConsoleTexts texts_;
+    bool reported_ = false;
+    ConsoleOptions options_;
+    const ConsoleTexts* texts_;
+    SocketCalls* calls_;  // the link's calls for this run
 };
 
 }  // namespace qx

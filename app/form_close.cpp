@@ -3,9 +3,7 @@
 namespace qx {
 
 void CloseLinkAndSaveSettings(IrdaLink& link, Settings& settings, const std::string& directory) noexcept {
-    if (link.HasLink()) {
-        link.CloseLink();
-    }
+    link.CloseIfOpen();
     settings.SaveSettings(directory);
 }
 

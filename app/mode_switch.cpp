@@ -3,28 +3,21 @@
 namespace qx {
 
 void CloseLinkLeftOpen(IrdaLink& link) {
-    if (link.HasLink()) {
-        link.CloseLink();
+    if (link.CloseIfOpen()) {
         link.Pause(STALE_LINK_PAUSE_MS);
     }
 }
 
 RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const StatusSink& status) {
-    // Each run starts from fresh records of its own.
-    auto greeting = GreetingFrame;
-    auto expectedReply = GreetingReply;
-    AddressRecord address{};
-    DeviceList devices{};
     RunOutcome outcome;
-
-    if (link.StartLink(address) == LINK_NO_SOCKETS) {
+    if (link.StartLink() == LINK_NO_SOCKETS) {
         status(slots[Slot::WinsockError]);
         outcome.stage = RunStage::NoSockets;
         outcome.code = LINK_NO_SOCKETS;
         return outcome;
     }
     status(slots[Slot::Searching]);
-    const int found = link.EnumerateDevices(devices);
+    const int found = link.EnumerateDevices();
     if (found == ENUM_NO_DEVICES) {
         status(slots[Slot::DevicesNotFound]);
     } else if (found == LINK_OK) {
@@ -33,56 +26,92 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
         status(slots[Slot::SearchError] + std::to_string(found));
     }
     // Only the count decides: a discovery that reported an error but still listed a device goes on.
+    const DeviceList& devices = link.Devices();
     if (devices.Count() == 0) {
-        // A socket that could not be made shows up here, as the discovery's error on an invalid handle.
-        outcome.stage = link.Handle() == INVALID_SOCKET_HANDLE ? RunStage::SocketFailed
-                        : found == ENUM_NO_DEVICES             ? RunStage::NoDevice
-                                                               : RunStage::SearchFailed;
-        outcome.code = found;
+        // A socket that could not be made shows up here, as the discovery's error on an invalid handle; the
+        // socket's own error came first and says more.
+        if (link.Handle() == INVALID_SOCKET_HANDLE) {
+            outcome.stage = RunStage::SocketFailed;
+            outcome.code = link.SocketError() != 0 ? link.SocketError() : found;
+        } else {
+            outcome.stage = found == ENUM_NO_DEVICES ? RunStage::NoDevice : RunStage::SearchFailed;
+            outcome.code = found;
+        }
         return outcome;
     }
     outcome.device = DeviceName(devices.Record(0));
-    if (const int greeted = link.ConnectAndGreet(0, greeting, expectedReply, devices, address);
-        greeted != LINK_OK) {
+    if (const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply); greeted != LINK_OK) {
         outcome.stage = RunStage::ConnectFailed;
         outcome.code = greeted;
         return outcome;
     }
-    ConfigWord word = 0;
-    if (!ReadConfigWord(link, word)) {
+    const ReadResult read = ReadWord(link);
+    if (!read.word) {
         outcome.stage = RunStage::ReadFailed;
+        outcome.code = read.exchange.code;
         return outcome;
     }
-    outcome.wordRead = word;
+    outcome.wordRead = read.word;
     return outcome;
 }
 
-bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host) {
+namespace {
+
+// Writes the changed word and notes how the write ended.
+void WriteChangedWord(bool enable, IrdaLink& link, RunOutcome& outcome) {
+    const ConfigWord word = *outcome.wordRead;
+    const ConfigWord changed = enable ? static_cast<ConfigWord>(word | SEARCH_MODE_BIT)
+                                      : static_cast<ConfigWord>(word & ~SEARCH_MODE_BIT);
+    const ExchangeResult write = WriteWord(link, changed);
+    outcome.code = write.code;
+    if (write.end != ExchangeEnd::NotSent) {
+        outcome.wordSent = changed;
+    }
+    switch (write.end) {
+        case ExchangeEnd::Acknowledged:
+            outcome.stage = RunStage::Done;
+            outcome.written = true;
+            break;
+        case ExchangeEnd::Refused:
+            outcome.stage = RunStage::WriteRefused;
+            break;
+        case ExchangeEnd::Unanswered:
+            outcome.stage = RunStage::WriteUnconfirmed;
+            break;
+        case ExchangeEnd::NotSent:
+            outcome.stage = RunStage::NotWritten;
+            break;
+    }
+}
+
+}  // namespace
+
+RunOutcome RunModeSwitch(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host) {
     CloseLinkLeftOpen(link);
+    RunOutcome outcome;
     if (!host.Confirm(slots[Slot::PromptLine1] + "\n" + slots[Slot::PromptLine2])) {
-        return false;
+        outcome.stage = RunStage::Cancelled;
+        return outcome;
     }
 
-    bool result = false;
-    const RunOutcome read =
-        StartAndReadWord(link, slots, [&](const std::string& text) { host.SetStatusText(text); });
-    if (read.wordRead) {
-        const ConfigWord word = *read.wordRead;
-        const ConfigWord changed = enable ? static_cast<ConfigWord>(word | SEARCH_MODE_BIT)
-                                          : static_cast<ConfigWord>(word & ~SEARCH_MODE_BIT);
-        result = WriteConfigWord(link, changed);
-    }
-
-    if (link.HasLink()) {
-        link.CloseLink();
+    {
+        const OpenLinkCloser closer(link);
+        outcome = StartAndReadWord(link, slots, [&](const std::string& text) { host.SetStatusText(text); });
+        if (outcome.wordRead) {
+            WriteChangedWord(enable, link, outcome);
+        }
     }
     host.SetStatusText("");
-    if (result) {
+    if (outcome.written) {
         host.ShowResult(slots[Slot::WriteDone], slots[Slot::SuccessCaption], ResultIcon::Information);
     } else {
         host.ShowResult(slots[Slot::WriteFailed], slots[Slot::FailureCaption], ResultIcon::Error);
     }
-    return result;
+    return outcome;
+}
+
+bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host) {
+    return RunModeSwitch(enable, link, slots, host).written;
 }
 
 }  // namespace qx

@@ -1,6 +1,6 @@
 // The program's one piece of work: confirm with the user, read the instrument's configuration word, set or
 // clear the search mode bit, write the word back, close the link and report. The window that hosts it
-// supplies the status panel and the two boxes through ModeSwitchHost.
+// supplies the status panel and the two boxes through ModeSwitchHost; what happened comes back to the caller.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,10 @@ class ModeSwitchHost {
     virtual void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) = 0;
 };
 
-// True only when the instrument acknowledged the write.
+// The whole run, boxes and panel included; returns what happened (RunStage::Cancelled when the user did not
+// confirm).
+RunOutcome RunModeSwitch(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host);
+// The same, as the window's buttons see it: true only when the instrument acknowledged the write.
 bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeSwitchHost& host);
 
 // The steps every run shares, so that a read-only run takes exactly the same ones.

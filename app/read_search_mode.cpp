@@ -6,9 +6,10 @@ namespace qx {
 
 RunOutcome ReadSearchMode(IrdaLink& link, const MessageSlots& slots, const StatusSink& status) {
     CloseLinkLeftOpen(link);
-    const RunOutcome outcome = StartAndReadWord(link, slots, status);
-    if (link.HasLink()) {
-        link.CloseLink();
+    RunOutcome outcome;
+    {
+        const OpenLinkCloser closer(link);
+        outcome = StartAndReadWord(link, slots, status);
     }
     status("");
     return outcome;

@@ -1,6 +1,6 @@
 // What a run with the instrument came to, in the terms a technician acts on: how far it got, the device it
-// talked to, the word it read and the word it sent, and whether the instrument acknowledged it. The read-only
-// operation fills it directly; for a mode switch it is read off the record of what crossed the link.
+// talked to, the word it read and the word it sent, and whether the instrument acknowledged it. The run fills
+// it as it goes and returns it to whoever started it.
 #pragma once
 
 #include <cstdint>
@@ -11,30 +11,31 @@
 
 #include "link/device_frames.h"
 #include "link/irda_link.h"
-#include "link/traced_calls.h"
 
 namespace qx {
 
 enum class RunStage {
-    Done,              // the word was read (status) or written and acknowledged (enable, disable)
-    NoSockets,         // the socket library would not start
+    Done,
+    Cancelled,  // the user did not confirm: nothing was started              // the word was read (status) or
+                // written and acknowledged (enable, disable)
+    NoSockets,  // the socket library would not start
     SocketFailed,      // the IrDA socket could not be made
     SearchFailed,      // every discovery try failed
     NoDevice,          // discovery worked and listed no device
     ConnectFailed,     // the connect, or the greeting exchange, failed
     ReadFailed,        // the word could not be read; no write was sent
-    NotWritten,        // the word was read and no write was sent (the run was stopped)
+    NotWritten,        // the word was read and not a byte of the write went out (the run was stopped)
     WriteRefused,      // the instrument answered the write with its negative status
     WriteUnconfirmed,  // the write went out and no acknowledgement came back
 };
 
 struct RunOutcome {
     RunStage stage = RunStage::Done;
-    int code = 0;  // the link's or the platform's code where the stage has one
+    int code = 0;  // the link's or the platform's code where the failure was first seen, else 0
     std::optional<std::string> device;
     std::optional<ConfigWord> wordRead;
-    std::optional<ConfigWord> wordSent;
-    bool written = false;  // the instrument acknowledged wordSent
+    std::optional<ConfigWord> wordSent;  // the word of a write that went out
+    bool written = false;                // the instrument acknowledged wordSent
 };
 
 // Stable names for scripts: "done", "no_sockets", ...
@@ -43,9 +44,6 @@ std::string_view StageName(RunStage stage);
 // A device record's name, up to its first zero byte; bytes outside printable ASCII appear as \xNN, so
 // nothing of an unexpected name is lost or taken for something else.
 std::string DeviceName(std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record);
-
-// A mode switch's outcome from what crossed the link and whether the switch reported success.
-RunOutcome OutcomeOfSwitch(const RunRecord& record, bool acknowledged);
 
 // The word the instrument holds as far as the run knows: the word acknowledged, else the word read when no
 // write could have changed it; empty when a write went out unanswered or nothing was read.

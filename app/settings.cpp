@@ -1,5 +1,7 @@
 #include "app/settings.h"
 
+#include "app/link_choice.h"
+
 #include <limits>
 
 namespace qx {
@@ -91,25 +93,50 @@ std::optional<std::int32_t> ParseProfileInteger(std::string_view text) {
 }
 
 void Settings::LoadSettings(const std::string& directory) {
-    SettingsPath = ResolvePath(directory);
+    SettingsPath = ResolvePath(directory, calls_.FirstArgument());
     const bool exists = calls_.FileExists(SettingsPath);
     unreadAtStart_ = exists && !calls_.FileReadable(SettingsPath);
     if (unreadAtStart_) {
         return;
     }
     if (exists) {
-        const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
-                                                   std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
-        Language = ParseProfileInteger(text).value_or(0);
+        ReadLanguage();
     } else {
         WriteLanguage();
     }
 }
 
+bool Settings::ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path) {
+    SettingsPath = ResolvePath(directory, path);
+    if (!calls_.FileExists(SettingsPath) || !calls_.FileReadable(SettingsPath)) {
+        return false;
+    }
+    ReadLanguage();
+    return true;
+}
+
+void Settings::ReadLanguage() {
+    const std::string text = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION),
+                                               std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
+    Language = ParseProfileInteger(text).value_or(0);
+    Port = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY),
+                             PROFILE_READ_LIMIT);
+}
+
+bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
+                         const std::string& port) {
+    SettingsPath = ResolvePath(directory, path);
+    if (!calls_.WriteString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY), port)) {
+        return false;
+    }
+    Port = port;
+    return true;
+}
+
 void Settings::SaveSettings(const std::string& directory) noexcept {
     try {
         if (SettingsPath.empty()) {
-            SettingsPath = ResolvePath(directory);
+            SettingsPath = ResolvePath(directory, calls_.FirstArgument());
         }
         if (!unreadAtStart_) {
             WriteLanguage();
@@ -119,8 +146,8 @@ void Settings::SaveSettings(const std::string& directory) noexcept {
     }
 }
 
-std::string Settings::ResolvePath(const std::string& directory) {
-    if (const std::optional<std::string> argument = calls_.FirstArgument()) {
+std::string Settings::ResolvePath(const std::string& directory, const std::optional<std::string>& argument) {
+    if (argument) {
         return IsRelativeToCurrentFolder(*argument) ? JoinPath(calls_.CurrentDirectory(), *argument)
                                                     : *argument;
     }

@@ -1,5 +1,7 @@
 // The settings file: where it is, reading the interface language from it at start (creating the file on first
-// start) and writing the language back on close. The platform is reached only through ProfileCalls.
+// start) and writing the language back on close, and the COM port of the program's own IrDA stack, which is
+// read with the language and written only when the user stores one. The platform is reached only through
+// ProfileCalls.
 #pragma once
 
 #include <cstddef>
@@ -44,12 +46,25 @@ class Settings {
     // that LoadSettings found but could not read is not written either: its language was never learned, and
     // writing the default over it would lose the user's choice.
     void SaveSettings(const std::string& directory) noexcept;
+    // Reads Language as LoadSettings does, from the file `path` names (taken as a command-line argument
+    // would be) or, without one, from the usual place, and never writes or creates a file. False when the
+    // file is not there or cannot be read now; Language is then left as it was.
+    bool ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
+
+    // Writes only the Port key (`port` as given) to the file `path` names or, without one, the usual file;
+    // nothing else in the file changes. False when the platform refused the write.
+    bool StorePort(const std::string& directory, const std::optional<std::string>& path,
+                   const std::string& port);
 
     std::string SettingsPath;
     std::int32_t Language = 0;
+    // The Port key as read, at most PROFILE_READ_LIMIT characters; empty when the key is absent. Never
+    // written back by LoadSettings or SaveSettings.
+    std::string Port;
 
   private:
-    std::string ResolvePath(const std::string& directory);
+    std::string ResolvePath(const std::string& directory, const std::optional<std::string>& argument);
+    void ReadLanguage();
     void WriteLanguage();
 
     ProfileCalls& calls_;

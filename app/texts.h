@@ -33,45 +33,117 @@ struct FormTexts {
 // Copies the language's captions and slots into `texts`; any other language changes nothing.
 void ApplyLanguage(int language, FormTexts& texts);
 
-// The console program's own texts, beside the window's in the same table. "{}" marks where a value goes.
+// The console program's own texts, beside the window's in the same file. "{}" marks where a value goes.
 struct ConsoleTexts {
-    std::string help;
-    std::string usageHint;
-    std::string unknownOption;
-    std::string unknownCommand;
-    std::string noCommand;
-    std::string secondCommand;
-    std::string missingValue;
-    std::string confirmQuestion;
-    std::string deviceLabel;
-    std::string wordLabel;
-    std::string wordSentLabel;
-    std::string searchModeLabel;
-    std::string modeOn;
-    std::string modeOff;
-    std::string modeUnknown;
-    std::string reasonLabel;
-    std::string readNotDone;
-    std::string cancelled;
-    std::string interrupting;
-    std::string interruptedIdle;
-    std::string interrupted;
-    std::string loopbackActive;
-    // Why a run ended where it did, in RunStage order from NoSockets on.
-    std::string reasonNoSockets;
-    std::string reasonSocketFailed;
-    std::string reasonSearchFailed;
-    std::string reasonNoDevice;
-    std::string reasonConnectFailed;
-    std::string reasonReadFailed;
-    std::string reasonNotWritten;
-    std::string reasonWriteRefused;
-    std::string reasonWriteUnconfirmed;
+    // --help, put together from the table of commands and options.
+    std::string_view helpIntro;
+    std::string_view helpUsage;
+    std::string_view helpOptions;
+    std::string_view helpCommandArguments;
+    std::string_view helpStatus;
+    std::string_view helpEnable;
+    std::string_view helpDisable;
+    std::string_view helpHelp;
+    std::string_view helpYes;
+    std::string_view helpJson;
+    std::string_view helpTrace;
+    std::string_view helpSettings;
+    std::string_view helpSettingsValue;
+    std::string_view helpPort;
+    std::string_view helpPortValue;
+    std::string_view helpCapture;
+    std::string_view helpCaptureValue;
+    std::string_view helpExitCodes;
+    // Usage errors.
+    std::string_view usageHint;
+    std::string_view unknownOption;
+    std::string_view unknownCommand;
+    std::string_view noCommand;
+    std::string_view secondCommand;
+    std::string_view missingValue;
+    // The run and its report.
+    std::string_view confirmQuestion;
+    std::string_view deviceLabel;
+    std::string_view wordLabel;
+    std::string_view wordSentLabel;
+    std::string_view searchModeLabel;
+    std::string_view modeOn;
+    std::string_view modeOff;
+    std::string_view modeUnknown;
+    std::string_view reasonLabel;
+    std::string_view readNotDone;
+    std::string_view cancelled;
+    std::string_view interrupting;
+    std::string_view interruptedIdle;
+    std::string_view interrupted;
+    std::string_view loopbackActive;
+    // Why a run ended where it did.
+    std::string_view reasonNoSockets;
+    std::string_view reasonSocketFailed;
+    std::string_view reasonSearchFailed;
+    std::string_view reasonNoDevice;
+    std::string_view reasonConnectFailed;
+    std::string_view reasonReadFailed;
+    std::string_view reasonNotWritten;
+    std::string_view reasonWriteRefused;
+    std::string_view reasonWriteUnconfirmed;
+};
+
+// Every field of ConsoleTexts, for whoever checks them all; the size check in texts.cpp keeps it whole.
+inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
+    &ConsoleTexts::helpIntro,
+    &ConsoleTexts::helpUsage,
+    &ConsoleTexts::helpOptions,
+    &ConsoleTexts::helpCommandArguments,
+    &ConsoleTexts::helpStatus,
+    &ConsoleTexts::helpEnable,
+    &ConsoleTexts::helpDisable,
+    &ConsoleTexts::helpHelp,
+    &ConsoleTexts::helpYes,
+    &ConsoleTexts::helpJson,
+    &ConsoleTexts::helpTrace,
+    &ConsoleTexts::helpSettings,
+    &ConsoleTexts::helpSettingsValue,
+    &ConsoleTexts::helpPort,
+    &ConsoleTexts::helpPortValue,
+    &ConsoleTexts::helpCapture,
+    &ConsoleTexts::helpCaptureValue,
+    &ConsoleTexts::helpExitCodes,
+    &ConsoleTexts::usageHint,
+    &ConsoleTexts::unknownOption,
+    &ConsoleTexts::unknownCommand,
+    &ConsoleTexts::noCommand,
+    &ConsoleTexts::secondCommand,
+    &ConsoleTexts::missingValue,
+    &ConsoleTexts::confirmQuestion,
+    &ConsoleTexts::deviceLabel,
+    &ConsoleTexts::wordLabel,
+    &ConsoleTexts::wordSentLabel,
+    &ConsoleTexts::searchModeLabel,
+    &ConsoleTexts::modeOn,
+    &ConsoleTexts::modeOff,
+    &ConsoleTexts::modeUnknown,
+    &ConsoleTexts::reasonLabel,
+    &ConsoleTexts::readNotDone,
+    &ConsoleTexts::cancelled,
+    &ConsoleTexts::interrupting,
+    &ConsoleTexts::interruptedIdle,
+    &ConsoleTexts::interrupted,
+    &ConsoleTexts::loopbackActive,
+    &ConsoleTexts::reasonNoSockets,
+    &ConsoleTexts::reasonSocketFailed,
+    &ConsoleTexts::reasonSearchFailed,
+    &ConsoleTexts::reasonNoDevice,
+    &ConsoleTexts::reasonConnectFailed,
+    &ConsoleTexts::reasonReadFailed,
+    &ConsoleTexts::reasonNotWritten,
+    &ConsoleTexts::reasonWriteRefused,
+    &ConsoleTexts::reasonWriteUnconfirmed,
 };
 
 // The console texts of a language. A console has nothing else to say with, so any language other than
 // Russian gives the English ones (the instrument's texts in the slots still follow ApplyLanguage).
-ConsoleTexts ConsoleTextsFor(int language);
+const ConsoleTexts& ConsoleTextsFor(int language);
 
 // `text` with its first "{}" replaced by `value`.
 std::string Fill(std::string_view text, std::string_view value);

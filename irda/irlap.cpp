@@ -121,7 +121,7 @@ Bytes OwnParameters() {
     return {
         PI_BAUD_RATE,
         1,
-        BAUD_9600,  // 9600 only: no speed change ever follows
+        PV_BAUD_9600,  // 9600 only: no speed change ever follows
         PI_MAX_TURNAROUND,
         1,
         0x01,  // 500 ms

@@ -62,7 +62,7 @@ inline constexpr std::uint8_t PI_WINDOW_SIZE = 0x84;
 inline constexpr std::uint8_t PI_ADDITIONAL_BOFS = 0x85;
 inline constexpr std::uint8_t PI_MIN_TURNAROUND = 0x86;
 inline constexpr std::uint8_t PI_DISCONNECT_THRESHOLD = 0x08;
-inline constexpr std::uint8_t BAUD_9600 = 0x02;
+inline constexpr std::uint8_t PV_BAUD_9600 = 0x02;
 
 // Timers. The F-timer is at least 500 ms and at least the peer's maximum turnaround; the link is given up
 // after the disconnect threshold's worth of unanswered polls (3 s / 500 ms).

@@ -41,6 +41,21 @@ class SerialPort {
     virtual std::uint32_t LastError() const = 0;
 };
 
+// A port that never opens, failing with one Windows error: what a Port value that names no port stands for.
+class UnopenablePort : public SerialPort {
+  public:
+    explicit UnopenablePort(std::uint32_t error) : error_(error) {}
+    bool Open(const std::string&) override { return false; }
+    void Close() override {}
+    bool IsOpen() const override { return false; }
+    bool Write(std::span<const std::uint8_t>) override { return false; }
+    int Read(std::span<std::uint8_t>, std::uint32_t) override { return -1; }
+    std::uint32_t LastError() const override { return error_; }
+
+  private:
+    std::uint32_t error_;
+};
+
 // The stack's time: a millisecond clock and a pause. The socket-call face takes both from the platform's
 // calls; tests drive a fake clock, so nothing in a test ever sleeps.
 class StackClock {

@@ -44,41 +44,59 @@ int ReceiveAnswer(IrdaLink& link, std::span<std::uint8_t> replyArea) {
 
 }  // namespace
 
-bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
-              std::size_t& replyLength) {
-    const auto replyArea = reply.first(std::min(replyLength, reply.size()));
+ExchangeResult RunExchange(IrdaLink& link, std::span<const std::uint8_t> request,
+                           std::span<std::uint8_t> reply) {
+    ExchangeResult result;
+    const auto failed = [&](int code) {
+        if (result.code == 0) {
+            result.code = code;
+        }
+    };
+    bool sentBefore = false;
     for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
         // A reply that came too late for an earlier attempt and is already here goes before the request;
         // one still on its way is recognised by its length when it comes.
         link.DiscardPending();
-        if (link.SendFrame(request) != LINK_OK) {
+        std::size_t accepted = 0;
+        const int sent = link.SendFrame(request, accepted);
+        const bool sentNow = accepted > 0;
+        if (sentNow) {
+            result.end = ExchangeEnd::Unanswered;
+        }
+        if (sent != LINK_OK) {
+            failed(sent);
+            sentBefore = sentBefore || sentNow;
             continue;
         }
-        if (ReceiveAnswer(link, replyArea) != LINK_OK) {
+        if (const int received = ReceiveAnswer(link, reply); received != LINK_OK) {
+            failed(received);
+            sentBefore = true;
             continue;
         }
-        if (replyArea.size() >= FRAME_HEADER_SIZE && IsPositive(replyArea[0])) {
-            replyLength = FrameLengthField(replyArea);
-            return true;
+        if (reply.size() >= FRAME_HEADER_SIZE && IsPositive(reply[0])) {
+            result.end = ExchangeEnd::Acknowledged;
+            return result;
         }
-        if (!replyArea.empty() && replyArea[0] == REPLY_NEGATIVE) {
-            return false;  // the instrument refused: asking again would not change its mind
+        if (!reply.empty() && reply[0] == REPLY_NEGATIVE) {
+            // The instrument refused: asking again would not change its mind. Only a refusal of the one
+            // request it got leaves it as it was; an earlier attempt may have been taken without an answer.
+            if (!sentBefore) {
+                result.end = ExchangeEnd::Refused;
+            }
+            return result;
         }
+        sentBefore = true;
     }
-    return false;
+    return result;
 }
 
-bool ReadConfigWord(IrdaLink& link, ConfigWord& word) {
-    std::array<std::uint8_t, READ_REPLY_LENGTH> reply{};
-    std::size_t length = READ_REPLY_LENGTH;
-    if (!Transact(link, ReadRequest, reply, length) || length != READ_REPLY_LENGTH) {
+bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
+              std::size_t& replyLength) {
+    const auto replyArea = reply.first(std::min(replyLength, reply.size()));
+    if (RunExchange(link, request, replyArea).end != ExchangeEnd::Acknowledged) {
         return false;
     }
-    const std::optional<ConfigWord> read = WordOfReadReply(reply);
-    if (!read) {
-        return false;
-    }
-    word = *read;
+    replyLength = FrameLengthField(replyArea);
     return true;
 }
 
@@ -90,21 +108,36 @@ std::optional<ConfigWord> WordOfReadReply(std::span<const std::uint8_t> reply) {
     return static_cast<ConfigWord>(reply[6] | reply[7] << 8);
 }
 
-std::optional<ConfigWord> WordOfWriteRequest(std::span<const std::uint8_t> frame) {
-    if (frame.size() != WriteRequest(0).size() || frame[0] != FRAME_WRITE_WORD) {
-        return std::nullopt;
+ReadResult ReadWord(IrdaLink& link) {
+    std::array<std::uint8_t, READ_REPLY_LENGTH> reply{};
+    ReadResult result{RunExchange(link, ReadRequest, reply), std::nullopt};
+    if (result.exchange.end == ExchangeEnd::Acknowledged) {
+        result.word = WordOfReadReply(reply);
     }
-    return static_cast<ConfigWord>(frame[8] | frame[9] << 8);
+    return result;
+}
+
+bool ReadConfigWord(IrdaLink& link, ConfigWord& word) {
+    const ReadResult read = ReadWord(link);
+    if (!read.word) {
+        return false;
+    }
+    word = *read.word;
+    return true;
+}
+
+ExchangeResult WriteWord(IrdaLink& link, ConfigWord word) {
+    std::array<std::uint8_t, WRITE_REPLY_LENGTH> reply{};
+    ExchangeResult result = RunExchange(link, WriteRequest(word), reply);
+    if (result.end == ExchangeEnd::Acknowledged &&
+        !(reply[0] == REPLY_POSITIVE && reply[1] == 0x00 && reply[2] == WRITE_REPLY_LENGTH)) {
+        result.end = ExchangeEnd::Unanswered;
+    }
+    return result;
 }
 
 bool WriteConfigWord(IrdaLink& link, ConfigWord word) {
-    const auto request = WriteRequest(word);
-    std::array<std::uint8_t, WRITE_REPLY_LENGTH> reply{};
-    std::size_t length = WRITE_REPLY_LENGTH;
-    if (!Transact(link, request, reply, length) || length != WRITE_REPLY_LENGTH) {
-        return false;
-    }
-    return reply[0] == REPLY_POSITIVE && reply[1] == 0x00 && reply[2] == WRITE_REPLY_LENGTH;
+    return WriteWord(link, word).end == ExchangeEnd::Acknowledged;
 }
 
 }  // namespace qx

@@ -16,9 +16,7 @@ using ConfigWord = std::uint16_t;
 inline constexpr ConfigWord SEARCH_MODE_BIT = 0x0100;
 
 // Frame types and reply statuses (byte 0).
-inline constexpr std::uint8_t FRAME_GREETING = 0x80;
 inline constexpr std::uint8_t FRAME_WRITE_WORD = 0x82;
-inline constexpr std::uint8_t FRAME_READ_WORD = 0x83;
 inline constexpr std::uint8_t REPLY_POSITIVE = 0xA0;
 inline constexpr std::uint8_t REPLY_POSITIVE_ALT = 0x90;
 inline constexpr std::uint8_t REPLY_NEGATIVE = 0xC0;
@@ -36,16 +34,43 @@ inline constexpr std::array<std::uint8_t, 5> ReadRequest = {0x83, 0x00, 0x05, 0x
 // The 10-byte write request carrying `word`, low byte first.
 std::array<std::uint8_t, 10> WriteRequest(ConfigWord word);
 
-// Sends `request` (never modified) and receives a reply of `replyLength` bytes into `reply`, at most
-// TRANSACT_ATTEMPTS times. True on a positive status; `replyLength` then holds the reply's own length field.
-// A positive frame whose length field is not `replyLength` answers an earlier request: it is taken off the
-// connection whole and passed over, and the wait for the answer goes on to the same bound.
+// How a request/reply exchange ended, as far as the instrument's state goes.
+enum class ExchangeEnd {
+    Acknowledged,  // a positive reply came
+    Refused,       // the negative status came, and no earlier attempt of the request had gone out
+    Unanswered,    // the request went out and no acceptable answer came: the instrument may have acted on it
+    NotSent,       // not a byte of the request went out
+};
+
+struct ExchangeResult {
+    ExchangeEnd end = ExchangeEnd::NotSent;
+    int code = 0;  // the link's or the platform's code of the first failed send or receive, else 0
+};
+
+// Sends `request` (never modified) and receives a reply of reply.size() bytes into `reply`, at most
+// TRANSACT_ATTEMPTS times, and says how it ended. A positive frame whose length field is not reply.size()
+// answers an earlier request: it is taken off the connection whole and passed over, and the wait for the
+// answer goes on to the same bound.
+ExchangeResult RunExchange(IrdaLink& link, std::span<const std::uint8_t> request,
+                           std::span<std::uint8_t> reply);
+
+// RunExchange with a reply of `replyLength` bytes: true when acknowledged; `replyLength` then holds the
+// reply's own length field.
 bool Transact(IrdaLink& link, std::span<const std::uint8_t> request, std::span<std::uint8_t> reply,
               std::size_t& replyLength);
 
-// The word of a read reply A0 00 08 72 xx xx LL HH, or of a write request; nothing for any other frame.
+// The word of a read reply A0 00 08 72 xx xx LL HH; nothing for any other frame.
 std::optional<ConfigWord> WordOfReadReply(std::span<const std::uint8_t> reply);
-std::optional<ConfigWord> WordOfWriteRequest(std::span<const std::uint8_t> frame);
+
+struct ReadResult {
+    ExchangeResult exchange;
+    std::optional<ConfigWord> word;  // only from a reply A0 00 08 72 xx xx LL HH
+};
+// Reads the configuration word.
+ReadResult ReadWord(IrdaLink& link);
+// Writes `word`: acknowledged only when the instrument answered exactly A0 00 03; another positive reply
+// leaves the write unanswered, as the instrument may have taken the word.
+ExchangeResult WriteWord(IrdaLink& link, ConfigWord word);
 
 // True and `word` set only for a reply A0 00 08 72 xx xx LL HH; otherwise `word` is left as it was.
 bool ReadConfigWord(IrdaLink& link, ConfigWord& word);

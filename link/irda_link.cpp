@@ -57,9 +57,12 @@ int IrdaLink::StartLink(AddressRecord& address) {
 
 void IrdaLink::OpenSocket() {
     // A failed socket keeps the invalid value in the handle: the link still counts as present, and the
-    // failure reaches the user through discovery's error code.
+    // failure reaches the window through discovery's error code. The platform's own reason is kept for
+    // whoever wants it.
+    socketError_ = 0;
     handle_ = calls_.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
     if (handle_ == INVALID_SOCKET_HANDLE) {
+        socketError_ = calls_.WSAGetLastError();
         return;
     }
     if (hookModule_ == 0) {
@@ -106,9 +109,9 @@ int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> f
                 address.begin() + ADDRESS_SERVICE_NAME_OFFSET);
 
     if (calls_.Connect(handle_, address) == SOCKET_ERROR_RESULT) {
-        const int error = calls_.WSAGetLastError();
+        const int error = FailedCallError();
         TearDown();
-        return error != 0 ? error : SOCKET_ERROR_RESULT;
+        return error;
     }
     if (const int sent = SendFrame(frame); sent != LINK_OK) {
         TearDown();
@@ -122,15 +125,30 @@ int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> f
     }
     if (!std::equal(replyArea.begin(), replyArea.end(), expectedReply.begin(), expectedReply.end())) {
         TearDown();
-        return SOCKET_ERROR_RESULT;
+        return LINK_GREETING_MISMATCH;
     }
     return LINK_OK;
+}
+
+int IrdaLink::StartLink() {
+    address_ = {};
+    devices_ = {};
+    return StartLink(address_);
+}
+
+int IrdaLink::EnumerateDevices() {
+    return EnumerateDevices(devices_);
+}
+
+int IrdaLink::ConnectAndGreet(std::span<const std::uint8_t> frame,
+                              std::span<const std::uint8_t> expectedReply) {
+    return ConnectAndGreet(0, frame, expectedReply, devices_, address_);
 }
 
 int IrdaLink::FailedCallError() {
     // A failed call must never read as success, even should the platform have no error code to give.
     const int error = calls_.WSAGetLastError();
-    return error != 0 ? error : SOCKET_ERROR_RESULT;
+    return error != 0 ? error : LINK_NO_ERROR_CODE;
 }
 
 void IrdaLink::DiscardPending() {
@@ -151,6 +169,12 @@ void IrdaLink::TearDown() {
 }
 
 int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes) {
+    std::size_t accepted = 0;
+    return SendFrame(bytes, accepted);
+}
+
+int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes, std::size_t& accepted) {
+    accepted = 0;
     std::array<std::uint8_t, SEND_LIMIT> buffer{};
     const std::size_t length = std::min(bytes.size(), SEND_LIMIT);
     std::copy_n(bytes.begin(), length, buffer.begin());
@@ -166,6 +190,7 @@ int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes) {
             return WSAECONNRESET_CODE;
         }
         done += static_cast<std::size_t>(sent);
+        accepted = done;
     }
     return LINK_OK;
 }
@@ -224,6 +249,14 @@ int IrdaLink::CloseLink() {
     handle_ = 0;
     calls_.WSACleanup();
     return LINK_OK;
+}
+
+bool IrdaLink::CloseIfOpen() {
+    if (!HasLink()) {
+        return false;
+    }
+    CloseLink();
+    return true;
 }
 
 }  // namespace qx

@@ -12,11 +12,21 @@
 
 namespace qx {
 
-// Result codes: 0 is success; platform socket error codes pass through unchanged.
+// Result codes: 0 is success; platform socket error codes (all positive) pass through unchanged. The link's
+// own codes are the negative ones and LINK_STARTED, so none of them can be taken for a platform error.
+// SOCKET_ERROR_RESULT is a call's failure return, never a result code.
 inline constexpr int LINK_OK = 0;
 inline constexpr int LINK_STARTED = 0x1000000;
 inline constexpr int LINK_NO_SOCKETS = -1;
 inline constexpr int ENUM_NO_DEVICES = -2;
+// The instrument answered the greeting with other bytes than the expected reply.
+inline constexpr int LINK_GREETING_MISMATCH = -3;
+// A platform call failed and the platform gave no error code for it.
+inline constexpr int LINK_NO_ERROR_CODE = -4;
+// True for the link's own codes, false for success and the platform's error codes.
+constexpr bool IsLinkCode(int code) {
+    return code < 0 || code == LINK_STARTED;
+}
 
 // Platform constants of Winsock 1.1 with the IrDA address family.
 inline constexpr std::uint16_t WINSOCK_VERSION_1_1 = 0x0101;
@@ -57,8 +67,6 @@ inline constexpr std::size_t DEVICE_NAME_OFFSET = 4;
 inline constexpr std::size_t DEVICE_NAME_SIZE = 22;
 inline constexpr std::size_t DEVICE_LIST_HEADER_SIZE = 4;
 inline constexpr std::size_t DEVICE_LIST_SIZE = 355;  // room for 12 records
-inline constexpr std::size_t DEVICE_LIST_CAPACITY =
-    (DEVICE_LIST_SIZE - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE;
 
 // A little-endian 32-bit number, from its first four bytes (the device count; the loopback emulation's
 // answers).
@@ -82,7 +90,7 @@ struct DeviceList {
 
     std::uint32_t Count() const;
     void SetCount(std::uint32_t count);
-    // Record i, which must be below DEVICE_LIST_CAPACITY.
+    // Record i, which must be one of the 12 that fit.
     std::span<const std::uint8_t, DEVICE_RECORD_SIZE> Record(std::size_t i) const;
     std::span<std::uint8_t, DEVICE_RECORD_SIZE> Record(std::size_t i);
 };
@@ -97,8 +105,6 @@ class IrdaLink {
     // LINK_NO_SOCKETS when the library will not start, else LINK_STARTED (a failed socket shows up at
     // discovery).
     int StartLink(AddressRecord& address);
-    // Creates the socket and hands it to the hook library. Only StartLink calls it.
-    void OpenSocket();
     // 0 when at least one device answered, ENUM_NO_DEVICES when none did, else the platform error.
     int EnumerateDevices(DeviceList& list);
     // Connects to device `index` by its own name and exchanges the greeting. 0: connected and greeted, the
@@ -106,8 +112,23 @@ class IrdaLink {
     int ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> frame,
                         std::span<const std::uint8_t> expectedReply, const DeviceList& list,
                         AddressRecord& address);
+
+    // One use of the link, start to close, with its address record and device list kept here, fresh at each
+    // start; the results are those of the operations above.
+    int StartLink();
+    int EnumerateDevices();
+    // Connects to the first device listed and greets it.
+    int ConnectAndGreet(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> expectedReply);
+    // The list the last discovery of this use left.
+    const DeviceList& Devices() const { return devices_; }
+    // The platform's error when the last socket could not be made, else 0.
+    int SocketError() const { return socketError_; }
+
     // Sends one frame of at most SEND_LIMIT bytes.
     int SendFrame(std::span<const std::uint8_t> bytes);
+    // The same, saying how many of its bytes the platform took, whatever the result: a frame that failed
+    // half way may still have reached the instrument.
+    int SendFrame(std::span<const std::uint8_t> bytes, std::size_t& accepted);
     // Receives one frame: gathers bytes until the frame is complete by its own length field and takes all of
     // it off the connection, keeping its first dest.size() bytes (at most RECEIVE_LIMIT). A connection that
     // ends, fails or stays silent for RECEIVE_WAIT_MS first is a failed receive and leaves dest untouched. On
@@ -124,6 +145,8 @@ class IrdaLink {
     // Shuts down sends, closes, pauses CLOSE_PAUSE_MS and releases the library. A failed close changes
     // nothing.
     int CloseLink();
+    // Closes a link that is still open (its result ignored); true when there was one.
+    bool CloseIfOpen();
 
     // The process-wide socket handle: 0 means no link.
     SocketHandle Handle() const { return handle_; }
@@ -134,14 +157,31 @@ class IrdaLink {
     void Pause(std::uint32_t ms) { calls_.Sleep(ms); }
 
   private:
+    // Creates the socket and hands it to the hook library; only StartLink calls it.
+    void OpenSocket();
     void TearDown();
     int FailedCallError();
 
     SocketCalls& calls_;
     SocketHandle handle_ = 0;
+    int socketError_ = 0;
     int discoveryLength_ = 0;
     ModuleHandle hookModule_ = 0;
     ProcHandle hookEntry_ = 0;
+    AddressRecord address_{};
+    DeviceList devices_{};
+};
+
+// Closes the link at the end of a scope if it is still open: the end of a run, the window's close.
+class OpenLinkCloser {
+  public:
+    explicit OpenLinkCloser(IrdaLink& link) : link_(link) {}
+    OpenLinkCloser(const OpenLinkCloser&) = delete;
+    OpenLinkCloser& operator=(const OpenLinkCloser&) = delete;
+    ~OpenLinkCloser() { link_.CloseIfOpen(); }
+
+  private:
+    IrdaLink& link_;
 };
 
 }  // namespace qx

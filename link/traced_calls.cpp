@@ -1,5 +1,7 @@
 #include "link/traced_calls.h"
 
+#include "link/irda_link.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -56,10 +58,9 @@ void TracedCalls::Gather(bool sent, std::span<const std::uint8_t> bytes) {
         if (pending.size() < length) {
             break;
         }
-        TracedFrame frame{sent, std::vector<std::uint8_t>(pending.begin(), pending.begin() + length), true};
-        pending.erase(pending.begin(), pending.begin() + length);
-        Line(std::string(sent ? "frame sent: " : "frame received: ") + HexBytes(frame.bytes));
-        record_.frames.push_back(std::move(frame));
+        Line(std::string(sent ? "frame sent: " : "frame received: ") +
+             HexBytes(std::span(pending).first(length)));
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(length));
     }
 }
 
@@ -69,7 +70,6 @@ void TracedCalls::FlushPartial() {
         if (!pending.empty()) {
             Line(std::string(sent ? "incomplete frame sent: " : "incomplete frame received: ") +
                  HexBytes(pending));
-            record_.frames.push_back({sent, pending, false});
             pending.clear();
         }
     }
@@ -80,7 +80,6 @@ int TracedCalls::WSAStartup(std::uint16_t version) {
     char text[64];
     std::snprintf(text, sizeof text, "WSAStartup(0x%04X) -> %d", version, result);
     Line(text);
-    record_.startupFailed = result != 0;
     return result;
 }
 
@@ -95,10 +94,8 @@ SocketHandle TracedCalls::Socket(int family, int type, int protocol) {
     const SocketHandle s = inner_.Socket(family, type, protocol);
     std::string text = "socket(" + std::to_string(family) + ", " + std::to_string(type) + ", " +
                        std::to_string(protocol) + ") -> ";
-    record_.socketFailed = s == INVALID_SOCKET_HANDLE;
-    if (record_.socketFailed) {
-        record_.socketError = inner_.WSAGetLastError();
-        text += "INVALID_SOCKET, error " + std::to_string(record_.socketError);
+    if (s == INVALID_SOCKET_HANDLE) {
+        text += "INVALID_SOCKET";
     } else {
         text += HandleText(s);
     }
@@ -112,17 +109,10 @@ int TracedCalls::GetSockOpt(SocketHandle s, int level, int option, std::span<std
     const int result = inner_.GetSockOpt(s, level, option, value, length);
     int error = 0;
     const std::string outcome = Outcome(result, error);
-    ++record_.discoveryTries;
     std::string text = "getsockopt(" + HandleText(s) + ", " + std::to_string(level) + ", " +
                        std::to_string(option) + ", " + std::to_string(lengthIn) + " bytes) -> " + outcome;
-    if (result != SOCKET_ERROR_RESULT) {
-        record_.discovered = true;
-        std::fill(record_.devices.bytes.begin(), record_.devices.bytes.end(), 0);
-        std::copy_n(value.begin(), std::min(value.size(), record_.devices.bytes.size()),
-                    record_.devices.bytes.begin());
-        text += ", " + std::to_string(record_.devices.Count()) + " device(s)";
-    } else {
-        record_.discoveryError = error;
+    if (result != SOCKET_ERROR_RESULT && value.size() >= DEVICE_LIST_HEADER_SIZE) {
+        text += ", " + std::to_string(ReadLittle32(value)) + " device(s)";
     }
     Line(text);
     return result;
@@ -132,9 +122,7 @@ int TracedCalls::Connect(SocketHandle s, std::span<const std::uint8_t> address) 
     const int result = inner_.Connect(s, address);
     int error = 0;
     Line("connect(" + HandleText(s) + ", " + HexBytes(address) + ") -> " + Outcome(result, error));
-    record_.connected = result != SOCKET_ERROR_RESULT;
-    record_.connectError = error;
-    if (record_.connected) {
+    if (result != SOCKET_ERROR_RESULT) {
         gathering_[0].clear();
         gathering_[1].clear();
     }

@@ -1,7 +1,6 @@
-// The socket seam with a witness: every call passes through unchanged, and on the way the run is recorded
-// (the outcome of each step and every frame that crossed the link, reassembled from the bytes by its own
-// length field) and, when a trace sink is given, written out line by line with milliseconds since start. The
-// console program tells the user from this record what the instrument received, and prints it for --trace.
+// The socket seam with a witness: every call passes through unchanged and is written out line by line, with
+// milliseconds since start, together with every whole frame that crossed the link (reassembled from the
+// bytes by its own length field). It only traces: what a run came to travels back up the call chain.
 #pragma once
 
 #include <cstdint>
@@ -10,43 +9,21 @@
 #include <string>
 #include <vector>
 
-#include "link/irda_link.h"
 #include "link/socket_calls.h"
 
 namespace qx {
-
-struct TracedFrame {
-    bool sent = false;  // true: to the instrument; false: from it
-    std::vector<std::uint8_t> bytes;
-    bool complete = true;  // false: the link closed before the frame's length was reached
-};
-
-struct RunRecord {
-    bool startupFailed = false;
-    bool socketFailed = false;
-    int socketError = 0;
-    int discoveryTries = 0;
-    bool discovered = false;  // a discovery try succeeded
-    int discoveryError = 0;   // the error of the last failed try
-    DeviceList devices{};     // as the last successful try left it
-    bool connected = false;
-    int connectError = 0;
-    std::vector<TracedFrame> frames;  // only bytes that really crossed the link
-};
 
 // "80 00 12": bytes as the frame tables write them.
 std::string HexBytes(std::span<const std::uint8_t> bytes);
 
 class TracedCalls final : public SocketCalls {
   public:
-    // One trace line without its line end; an empty sink traces nothing and only records.
+    // One trace line without its line end.
     using Sink = std::function<void(const std::string&)>;
     // Milliseconds since the program started.
     using Clock = std::function<std::uint32_t()>;
 
     TracedCalls(SocketCalls& inner, Sink sink, Clock clock);
-
-    const RunRecord& Record() const { return record_; }
 
     int WSAStartup(std::uint16_t version) override;
     int WSACleanup() override;
@@ -72,13 +49,12 @@ class TracedCalls final : public SocketCalls {
     std::string Outcome(int result, int& error);
     // Adds bytes that crossed the link to the frame being gathered in that direction.
     void Gather(bool sent, std::span<const std::uint8_t> bytes);
-    // Records what is left of a frame when the connection ends.
+    // Traces what is left of a frame when the connection ends.
     void FlushPartial();
 
     SocketCalls& inner_;
     Sink sink_;
     Clock clock_;
-    RunRecord record_;
     std::vector<std::uint8_t> gathering_[2];  // [0] received, [1] sent
 };
 

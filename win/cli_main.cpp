@@ -4,10 +4,16 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/console_program.h"
+#include "irda/capture.h"
+#include "link/traced_calls.h"
 #include "win/console_io.h"
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
@@ -48,9 +54,31 @@ int wmain(int argc, wchar_t** argv) {
         args.push_back(qx::Narrow(argv[i]));
     }
     qx::ConsoleIo console;
+    // Winsock or the emulation until the command line and the settings are read; then the picker makes the
+    // link the Port value in force asks for.
     qx::PlatformCalls link;
+    std::unique_ptr<qx::PlatformCalls> picked;
+    std::ofstream captureFile;
+    std::unique_ptr<qx::irda::PcapWriter> capture;
+    const qx::LinkPicker pickLink = [&](std::string_view port,
+                                        const std::optional<std::string>& capturePath) -> qx::SocketCalls& {
+        if (capturePath) {
+            captureFile.open(std::filesystem::path(qx::Widen(*capturePath)),
+                             std::ios::binary | std::ios::trunc);
+            if (captureFile) {
+                capture = std::make_unique<qx::irda::PcapWriter>(captureFile);
+            }
+        }
+        picked = std::make_unique<qx::PlatformCalls>(port, capture.get());
+        return picked->Calls();
+    };
     qx::PrivateProfileCalls profile;
-    qx::ConsoleProgram program(console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory()});
+    const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink) {
+        return std::make_unique<qx::TracedCalls>(inner, std::move(sink),
+                                                 [&console] { return console.MillisecondsSinceStart(); });
+    };
+    qx::ConsoleProgram program(
+        console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer, pickLink});
     runningProgram = &program;
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
     const int code = program.Run(args);

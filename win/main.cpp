@@ -1,14 +1,17 @@
-// The window program's entry point, where it is put together: the socket calls (Winsock, or the loopback
-// emulation), the common controls, the main window, the message loop, and the standard exception display for
-// anything that escapes them.
+// The window program's entry point, where it is put together: the socket calls (Winsock, the program's own
+// IrDA on the settings' COM port, or the loopback emulation), the common controls, the main window, the
+// message loop, and the standard exception display for anything that escapes them.
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <commctrl.h>
 
 #include <exception>
 
+#include "app/settings.h"
 #include "win/main_form.h"
 #include "win/platform_calls.h"
+#include "win/private_profile_calls.h"
+#include "win/program_folder.h"
 
 namespace {
 
@@ -34,8 +37,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         controls.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;
         InitCommonControlsEx(&controls);
 
-        qx::PlatformCalls platform;
-        qx::TMainForm form(instance, platform.Calls(), platform.LoopbackPort());
+        // The Port key picks the way to the instrument before the window exists; the window reads the rest of
+        // the settings when it is first shown.
+        qx::PrivateProfileCalls profile;
+        qx::Settings portSetting(profile);
+        portSetting.ReadSettingsOnly(qx::ProgramDirectory(), profile.FirstArgument());
+        qx::PlatformCalls platform(portSetting.Port);
+        qx::TMainForm form(instance, platform.Calls(), platform.Choice());
         form.Show(showCommand);
         return RunMessageLoop(form);
     } catch (const std::exception& e) {

@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -18,149 +17,19 @@ namespace {
 
 // Single border, not resizable, system menu and minimize only.
 constexpr DWORD FORM_STYLE = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
-// The window's font, then the faces that stand in for it where it lacks the letters of the texts' language
-// (an English Windows has MS Sans Serif in its Western code page only, and Russian would show as question
-// marks).
-constexpr const wchar_t* FONT_FACES[] = {L"MS Sans Serif", L"Microsoft Sans Serif", L"Tahoma"};
 constexpr const wchar_t* CONFIRMATION_TITLE = L"Information";
-
-// Runs one handler; an exception escaping it goes to the standard display and the program goes on.
-template <typename Work>
-void Guarded(HWND owner, Work&& work) {
-    try {
-        work();
-    } catch (const std::exception& e) {
-        ShowException(owner, e.what());
-    } catch (...) {
-        ShowException(owner, "");
-    }
-}
-
-// GetDpiForWindow exists from Windows 10 1607 on; it is looked up at run time so the program still starts on
-// older Windows, which have one DPI for the whole screen.
-int WindowDpi(HWND window) {
-    using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFunction>(
-        reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    if (getDpiForWindow != nullptr) {
-        if (const UINT dpi = getDpiForWindow(window); dpi != 0) {
-            return static_cast<int>(dpi);
-        }
-    }
-    const HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
-    ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : DESIGN_DPI;
-}
-
-// Whether a WM_QUIT ended the message loop of a box on this thread, and its exit code. A box's loop takes the
-// quit and ends; the box then reports its default button as if it had been pressed.
-struct QuitWatch {
-    HHOOK hook = nullptr;
-    bool seen = false;
-    WPARAM exitCode = 0;
-};
-thread_local QuitWatch* quitWatch = nullptr;
-
-LRESULT CALLBACK WatchForQuit(int code, WPARAM removal, LPARAM message) {
-    const auto* msg = reinterpret_cast<const MSG*>(message);
-    if (code == HC_ACTION && removal == PM_REMOVE && msg->message == WM_QUIT && quitWatch != nullptr) {
-        quitWatch->seen = true;
-        quitWatch->exitCode = msg->wParam;
-    }
-    return CallNextHookEx(nullptr, code, removal, message);
-}
-
-// Shows a box and reports whether a WM_QUIT ended it rather than a button; the quit is then left for the
-// program's own loop, so it still ends the program.
-int MessageBoxWatchingForQuit(HWND owner, const wchar_t* text, const wchar_t* caption, UINT style,
-                              bool& quit) {
-    QuitWatch watch;
-    QuitWatch* const outer = std::exchange(quitWatch, &watch);
-    watch.hook = SetWindowsHookExW(WH_GETMESSAGE, WatchForQuit, nullptr, GetCurrentThreadId());
-    const int answer = MessageBoxW(owner, text, caption, style);
-    if (watch.hook != nullptr) {
-        UnhookWindowsHookEx(watch.hook);
-    }
-    quitWatch = outer;
-    MSG waiting{};
-    const bool quitWaiting = PeekMessageW(&waiting, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
-    quit = watch.seen || quitWaiting;
-    if (watch.seen && !quitWaiting) {
-        PostQuitMessage(static_cast<int>(watch.exitCode));
-    }
-    return answer;
-}
-
-// The first face of FONT_FACES the platform really has in `charset`; failing all, what it maps the first one
-// to.
-FontHandle CreateFormFont(int height, BYTE charset) {
-    const auto create = [&](const wchar_t* face) {
-        return FontHandle(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, charset,
-                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                      DEFAULT_PITCH | FF_SWISS, face));
-    };
-    const HDC screen = GetDC(nullptr);
-    for (const wchar_t* face : FONT_FACES) {
-        FontHandle font = create(face);
-        const HGDIOBJ previous = SelectObject(screen, font.get());
-        wchar_t selected[LF_FACESIZE] = {};
-        GetTextFaceW(screen, LF_FACESIZE, selected);
-        const bool found = lstrcmpiW(selected, face) == 0 &&
-                           (charset == DEFAULT_CHARSET || GetTextCharset(screen) == charset);
-        SelectObject(screen, previous);
-        if (found) {
-            ReleaseDC(nullptr, screen);
-            return font;
-        }
-    }
-    ReleaseDC(nullptr, screen);
-    return create(FONT_FACES[0]);
-}
-
-void RegisterFormClass(HINSTANCE instance) {
-    WNDCLASSEXW windowClass{};
-    if (GetClassInfoExW(instance, MAIN_FORM_CLASS, &windowClass)) {
-        return;
-    }
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = TMainForm::WindowProc;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    windowClass.lpszClassName = MAIN_FORM_CLASS;
-    windowClass.hIcon =
-        static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED));
-    windowClass.hIconSm = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
-                                                        GetSystemMetrics(SM_CXSMICON),
-                                                        GetSystemMetrics(SM_CYSMICON), LR_SHARED));
-    if (RegisterClassExW(&windowClass) == 0) {
-        throw std::runtime_error("The main window's class could not be registered");
-    }
-}
 
 }  // namespace
 
-void ShowException(HWND owner, const std::string& message) {
-    MessageBoxW(owner, Widen(message).c_str(), MAIN_FORM_CAPTION, MB_OK | MB_ICONERROR);
+std::wstring FormCaption(const LinkChoice& link) {
+    return MAIN_FORM_CAPTION + Widen(LinkCaption(link));
 }
 
-std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort) {
-    std::wstring caption = MAIN_FORM_CAPTION;
-    if (loopbackPort) {
-        caption += L" - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort);
-    }
-    return caption;
-}
-
-TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls,
-                     std::optional<std::uint16_t> loopbackPort)
-    : instance_(instance), calls_(platformCalls, runner_), loopbackPort_(loopbackPort), link_(calls_) {
-    RegisterFormClass(instance);
-    CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(loopbackPort_).c_str(), FORM_STYLE, CW_USEDEFAULT,
-                    CW_USEDEFAULT, DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr,
-                    instance, this);
+TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls, const LinkChoice& link)
+    : instance_(instance), calls_(platformCalls, runner_), link_(calls_) {
+    RegisterFormClass(instance, MAIN_FORM_CLASS, WindowProc);
+    CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(link).c_str(), FORM_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
+                    DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr, instance, this);
     if (handle_ == nullptr) {
         throw std::runtime_error("The main window could not be created");
     }
@@ -251,7 +120,7 @@ void TMainForm::OnCreate() {
     // Placed by the layout like the buttons, not by the bar itself; no size grip, as the window has no size.
     StatusBar1 = CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN, STATUS_BAR_ID);
     ApplyLayout(WindowDpi(handle_));
-    CenterOnScreen();
+    CenterOnScreen(handle_);
 }
 
 HWND TMainForm::CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id) {
@@ -303,30 +172,7 @@ void TMainForm::ApplyLayout(int dpi) {
     int parts[] = {layout.statusPanel0Width, -1};
     SendMessageW(StatusBar1, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
 
-    SetClientSize(layout.clientWidth, layout.clientHeight);
-}
-
-void TMainForm::SetClientSize(int width, int height) {
-    RECT window{};
-    RECT client{};
-    GetWindowRect(handle_, &window);
-    GetClientRect(handle_, &client);
-    const int frameWidth = (window.right - window.left) - (client.right - client.left);
-    const int frameHeight = (window.bottom - window.top) - (client.bottom - client.top);
-    SetWindowPos(handle_, nullptr, 0, 0, width + frameWidth, height + frameHeight,
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void TMainForm::CenterOnScreen() {
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(handle_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    RECT window{};
-    GetWindowRect(handle_, &window);
-    const RECT& screen = monitor.rcMonitor;
-    const int x = screen.left + ((screen.right - screen.left) - (window.right - window.left)) / 2;
-    const int y = screen.top + ((screen.bottom - screen.top) - (window.bottom - window.top)) / 2;
-    SetWindowPos(handle_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SetClientSize(handle_, layout.clientWidth, layout.clientHeight);
 }
 
 void TMainForm::Show(int showCommand) {

@@ -6,16 +6,16 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 
 #include "app/layout.h"
+#include "app/link_choice.h"
 #include "app/mode_switch.h"
 #include "app/settings.h"
 #include "app/texts.h"
 #include "link/irda_link.h"
+#include "win/form_support.h"
 #include "win/private_profile_calls.h"
 #include "win/run_worker.h"
 
@@ -23,30 +23,18 @@ namespace qx {
 
 // The window's class name and caption, by which tests find it.
 inline constexpr const wchar_t* MAIN_FORM_CLASS = L"TMainForm";
-inline constexpr const wchar_t* MAIN_FORM_CAPTION = L"QX2205R";
+inline constexpr const wchar_t* MAIN_FORM_CAPTION = PROGRAM_NAME;
 
-// The caption: the program's name, and when the loopback emulation stands in for IrDA, that and its port, so
-// a PC where the variable was left set shows why every run fails.
-std::wstring FormCaption(std::optional<std::uint16_t> loopbackPort);
-
-// The standard exception display: the message in an error box titled with the program's name.
-void ShowException(HWND owner, const std::string& message);
-
-// A font and an icon, released with their own platform calls.
-struct FontDeleter {
-    void operator()(HFONT font) const { DeleteObject(font); }
-};
-struct IconDeleter {
-    void operator()(HICON icon) const { DestroyIcon(icon); }
-};
-using FontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, FontDeleter>;
-using IconHandle = std::unique_ptr<std::remove_pointer_t<HICON>, IconDeleter>;
+// The caption: the program's name, and the way to the instrument when it is not Windows' own IrDA (the COM
+// port of the program's own stack, or the loopback emulation and its port), so that nobody wonders which path
+// a run took.
+std::wstring FormCaption(const LinkChoice& link);
 
 class TMainForm final : public ModeSwitchHost {
   public:
-    // The window talks to the instrument through `platformCalls`, which the entry point picked: Winsock, or
-    // the loopback emulation on `loopbackPort`, which the caption then shows.
-    TMainForm(HINSTANCE instance, SocketCalls& platformCalls, std::optional<std::uint16_t> loopbackPort);
+    // The window talks to the instrument through `platformCalls`, which the entry point picked as `link`
+    // says: Winsock, the program's own IrDA on a COM port, or the loopback emulation; the caption shows it.
+    TMainForm(HINSTANCE instance, SocketCalls& platformCalls, const LinkChoice& link);
     ~TMainForm() override;
     TMainForm(const TMainForm&) = delete;
     TMainForm& operator=(const TMainForm&) = delete;
@@ -56,6 +44,10 @@ class TMainForm final : public ModeSwitchHost {
     void Show(int showCommand);
     // Asks the window to close, as the close box does.
     void Close();
+
+  private:
+    // The window class's procedure: finds the form the window belongs to and hands it the message.
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     // The handlers.
     void FormShow();
@@ -67,18 +59,11 @@ class TMainForm final : public ModeSwitchHost {
     // Starts the mode switch on a worker thread; does nothing while a run is under way.
     void StartModeSwitch(bool enable);
 
-    // The mode switch's host operations, on the interface thread.
+    // The mode switch's host operations, on the interface thread (the run worker carries them there).
     void SetStatusText(const std::string& text) override;
     bool Confirm(const std::string& text) override;
     void ShowResult(const std::string& text, const std::string& caption, ResultIcon icon) override;
 
-    const std::string& SettingsPath() const { return settings_.SettingsPath; }
-    std::int32_t Language() const { return settings_.Language; }
-
-    // The window class's procedure: finds the form the window belongs to and hands it the message.
-    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-
-  private:
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnCreate();
@@ -93,8 +78,6 @@ class TMainForm final : public ModeSwitchHost {
     HWND CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id);
     // Places the window's controls, font, images and size for `dpi`.
     void ApplyLayout(int dpi);
-    void SetClientSize(int width, int height);
-    void CenterOnScreen();
     void ShowTexts();
 
     HINSTANCE instance_;
@@ -120,7 +103,6 @@ class TMainForm final : public ModeSwitchHost {
     // The link's calls, with the hook library's entry carried to the interface thread by the run worker.
     RunWorker runner_;
     HookOnInterfaceThread calls_;
-    std::optional<std::uint16_t> loopbackPort_;
     IrdaLink link_;
     // Set once the window and its controls are all made: a window destroyed before then ends nothing.
     bool built_ = false;

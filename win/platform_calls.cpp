@@ -1,11 +1,38 @@
 #include "win/platform_calls.h"
 
+#include "win/win32_serial_port.h"
+
 namespace qx {
 
-PlatformCalls::PlatformCalls() : port_(LoopbackPortFromEnvironment()) {
-    if (port_) {
-        loopback_ = std::make_unique<LoopbackCalls>(*port_, winsock_);
+PlatformCalls::PlatformCalls(std::string_view portSetting, irda::FrameSink* capture)
+    : choice_(ChooseLink(LoopbackPortFromEnvironment(), portSetting)) {
+    switch (choice_.kind) {
+        case LinkKind::Loopback:
+            loopback_ = std::make_unique<LoopbackCalls>(*choice_.loopbackPort, winsock_);
+            break;
+        case LinkKind::Serial:
+            port_ = std::make_unique<Win32SerialPort>();
+            break;
+        case LinkKind::InvalidPort:
+            port_ = std::make_unique<irda::UnopenablePort>(INVALID_PORT_ERROR);
+            break;
+        case LinkKind::Winsock:
+            break;
     }
+    if (port_) {
+        // Pauses and the clock stay Windows' own, through the Winsock binding.
+        serial_ = std::make_unique<irda::SerialIrdaCalls>(choice_.port, *port_, winsock_, capture);
+    }
+}
+
+SocketCalls& PlatformCalls::Calls() {
+    if (loopback_) {
+        return *loopback_;
+    }
+    if (serial_) {
+        return *serial_;
+    }
+    return winsock_;
 }
 
 }  // namespace qx

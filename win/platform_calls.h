@@ -1,12 +1,17 @@
-// The socket calls a program's link uses, picked once at its entry point: Winsock with IrDA, or the IrDA
-// loopback emulation to the simulator on 127.0.0.1 when QX2205R_IRDA_LOOPBACK names a port. The window and
-// the console program pick the same way.
+// The socket calls a program's link uses, picked once at its entry point: the IrDA loopback emulation to the
+// simulator on 127.0.0.1 when QX2205R_IRDA_LOOPBACK names a port; else the program's own IrDA stack on the
+// COM port that the settings (or the console's --port) name; else Winsock with IrDA. The window and the
+// console program pick the same way.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string_view>
 
+#include "app/link_choice.h"
+#include "irda/capture.h"
+#include "irda/serial_irda_calls.h"
 #include "link/socket_calls.h"
 #include "loopback/loopback_calls.h"
 #include "win/winsock_calls.h"
@@ -15,18 +20,23 @@ namespace qx {
 
 class PlatformCalls {
   public:
-    PlatformCalls();
+    // `portSetting`: the Port value in force (empty: none). `capture`, when given, receives every IrLAP frame
+    // of the serial stack and must outlive this object.
+    explicit PlatformCalls(std::string_view portSetting = {}, irda::FrameSink* capture = nullptr);
     PlatformCalls(const PlatformCalls&) = delete;
     PlatformCalls& operator=(const PlatformCalls&) = delete;
 
-    SocketCalls& Calls() { return loopback_ ? static_cast<SocketCalls&>(*loopback_) : winsock_; }
+    SocketCalls& Calls();
+    const LinkChoice& Choice() const { return choice_; }
     // The emulation's port when it stands in for IrDA.
-    std::optional<std::uint16_t> LoopbackPort() const { return port_; }
+    std::optional<std::uint16_t> LoopbackPort() const { return choice_.loopbackPort; }
 
   private:
     WinsockCalls winsock_;
-    std::optional<std::uint16_t> port_;
+    LinkChoice choice_;
     std::unique_ptr<LoopbackCalls> loopback_;
+    std::unique_ptr<irda::SerialPort> port_;
+    std::unique_ptr<irda::SerialIrdaCalls> serial_;
 };
 
 }  // namespace qx

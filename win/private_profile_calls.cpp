@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "win/program_folder.h"
+#include "win/scoped_handles.h"
 #include "win/wide_text.h"
 
 namespace qx {
@@ -45,13 +46,9 @@ bool PrivateProfileCalls::WriteString(const std::string& path, const std::string
     // creates a missing file is the platform's affair. Creating the empty file here first, with no byte-order
     // mark, pins it to plain 8-bit text on Windows and Wine alike: exactly the two ASCII lines on first
     // start, readable by any editor and by the 8-bit program this one replaces.
-    bool created = false;
-    const HANDLE file =
-        CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        created = true;
-    }
+    const bool created = FileHandle(CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr))
+                             .Valid();
     const bool written = WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(),
                                                     Widen(value).c_str(), widePath.c_str()) != FALSE;
     if (!written && created) {
@@ -66,14 +63,10 @@ bool PrivateProfileCalls::FileExists(const std::string& path) {
 }
 
 bool PrivateProfileCalls::FileReadable(const std::string& path) {
-    const HANDLE file =
-        CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    CloseHandle(file);
-    return true;
+    return FileHandle(CreateFileW(Widen(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+        .Valid();
 }
 
 bool PrivateProfileCalls::DirectoryExists(const std::string& path) {

@@ -69,6 +69,19 @@ CASES = {
                               dict(connections=0, discoveries=0)),
     "usage_settings_without_value": ([], ["status", "--settings"], None, 2, [], "--settings needs a value",
                                      dict(connections=0, discoveries=0)),
+    # Read replies cut short or mis-sized: the word shown is the word the link read, or none.
+    "read_short_every_time": (["--word", "0x0104", "--read-fault", "short"], ["disable", "--yes", "--json"], None,
+                              1, "json", None, dict(final_word=0x0104, writes=[], reads=3)),
+    "read_short_once": (["--word", "0x0004", "--read-fault", "short:1"], ["enable", "--yes"], None, 0,
+                        SEARCH + ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
+                        None, dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
+    "read_length_once": (["--word", "0x0004", "--read-fault", "length:1"], ["enable", "--yes", "--json"], None, 0,
+                         "json", None, dict(final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
+    # How a write ended, told apart: acknowledged (json_enable), refused, sent and unanswered.
+    "json_write_refused": (["--word", "0x0004", "--write-fault", "status-c0"], ["enable", "--yes", "--json"], None,
+                           1, "json", None, dict(final_word=0x0004, writes=[write_of(0x0104)])),
+    "json_write_unanswered": (["--word", "0x0004", "--write-fault", "silent"], ["enable", "--yes", "--json"], None,
+                              1, "json", None, dict(final_word=0x0104, writes=[write_of(0x0104)] * 3)),
     "russian_through_pipe": (["--word", "0x0104"], ["status", "--settings", "{ru}"], None, 0,
                              ["Поиск устройств", "Устройство найдено", "Устройство: QX7710Z",
                               "Слово конфигурации: 0x0104", "Режим поиска: включён"],
@@ -76,6 +89,15 @@ CASES = {
 }
 
 JSON_EXPECTED = {
+    "read_short_every_time": {"command": "disable", "device": "QX7710Z", "word": None, "search_mode": None,
+                              "word_read": None, "word_sent": None, "written": False, "result": "read_failed",
+                              "exit_code": 1},
+    "read_length_once": {"word": "0x0104", "search_mode": True, "word_read": "0x0004", "word_sent": "0x0104",
+                         "written": True, "result": "done", "exit_code": 0},
+    "json_write_refused": {"word": "0x0004", "search_mode": False, "word_read": "0x0004", "word_sent": "0x0104",
+                           "written": False, "result": "write_refused", "exit_code": 1},
+    "json_write_unanswered": {"word": None, "search_mode": None, "word_read": "0x0004", "word_sent": "0x0104",
+                              "written": False, "result": "write_unconfirmed", "code": 10060, "exit_code": 1},
     "json_enable": {"command": "enable", "device": "QX7710Z", "word": "0x0104", "search_mode": True,
                     "word_read": "0x0004", "word_sent": "0x0104", "written": True, "result": "done", "exit_code": 0,
                     "reason": None, "statuses": SEARCH, "result_text": SUCCESS},

@@ -804,7 +804,7 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
 }
 
 using Scenario = void (*)(const std::wstring& exe);
-// One ctest test per row: tests/e2e/CMakeLists.txt reads the names from here, one row per line.
+// One ctest test per row: ctest asks for them with --list.
 const std::map<std::string, Scenario> SCENARIOS = {
     {"layout", Layout},
     {"captions", CaptionsByLanguage},
@@ -846,9 +846,16 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    if (argc == 2 && std::string(argv[1]) == "--list") {
+        for (const auto& [name, scenario] : SCENARIOS) {
+            std::printf("%s\n", name.c_str());
+        }
+        return 0;
+    }
     if (argc != 3 || SCENARIOS.count(argv[1]) == 0) {
         std::fprintf(stderr,
                      "usage: window_driver <scenario> <QX2205R.exe>\n"
+                     "       window_driver --list\n"
                      "       window_driver sim_run <QX2205R.exe> <port> <enable|disable> <outcome> [shots]\n"
                      "scenarios:");
         for (const auto& [name, scenario] : SCENARIOS) {

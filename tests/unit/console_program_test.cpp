@@ -10,6 +10,7 @@
 #include "app/console_options.h"
 #include "link/device_frames.h"
 #include "link/forwarding_calls.h"
+#include "link/traced_calls.h"
 #include "support/scripted_instrument.h"
 
 namespace qx::test {
@@ -45,12 +46,14 @@ class FakeConsole : public ConsoleEnvironment {
 class FakeProfile : public ProfileCalls {
   public:
     std::map<std::string, std::string> languages;  // path -> Language text
+    std::map<std::string, std::string> ports;      // path -> Port text
     int writes = 0;
 
-    std::string ReadString(const std::string& path, const std::string&, const std::string&,
+    std::string ReadString(const std::string& path, const std::string&, const std::string& key,
                            std::size_t) override {
-        const auto file = languages.find(path);
-        return file == languages.end() ? std::string() : file->second;
+        const auto& keys = key == "Port" ? ports : languages;
+        const auto file = keys.find(path);
+        return file == keys.end() ? std::string() : file->second;
     }
     bool WriteString(const std::string&, const std::string&, const std::string&,
                      const std::string&) override {
@@ -101,7 +104,12 @@ struct Program {
     InterruptingCalls calls{instrument};
     FakeConsole console;
     FakeProfile profile;
-    ConsoleProgram program{console, {calls, std::nullopt, profile, "C:\\prog\\"}};
+    ConsoleProgram program{console,
+                           {calls, std::nullopt, profile, "C:\\prog\\",
+                            [](SocketCalls& inner, LineSink sink) -> std::unique_ptr<SocketCalls> {
+                                return std::make_unique<TracedCalls>(inner, std::move(sink),
+                                                                     [] { return 0u; });
+                            }}};
 
     Program() { instrument.devices = {{0x01020304, "QX7710Z"}}; }
     int Run(std::vector<std::string> args) { return program.Run(args); }
@@ -186,6 +194,46 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
     }
 }
 
+TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheLink) {
+    const struct {
+        const char* name;
+        std::map<std::string, std::string> ports;
+        std::vector<std::string> extra;
+        std::string picked;
+        std::optional<std::string> capture;
+    } cases[] = {
+        {"neither", {}, {}, "", std::nullopt},
+        {"the settings' Port", {{"C:\\prog\\QX2205R.ini", "COM3"}}, {}, "COM3", std::nullopt},
+        {"--port over the settings",
+         {{"C:\\prog\\QX2205R.ini", "COM3"}},
+         {"--port", "com7", "--capture", "run.pcap"},
+         "com7",
+         "run.pcap"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+        p.profile.ports = c.ports;
+        std::vector<std::pair<std::string, std::optional<std::string>>> picks;
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view port, const std::optional<std::string>& capture) -> SocketCalls& {
+                 picks.emplace_back(std::string(port), capture);
+                 return p.calls;
+             }}};
+        p.instrument.ExpectGreeting();
+        p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+        std::vector<std::string> args = {"status"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(program.Run(args), EXIT_DONE) << c.name;
+        ASSERT_EQ(picks.size(), 1u) << c.name;
+        EXPECT_EQ(picks[0].first, c.picked) << c.name;
+        EXPECT_EQ(picks[0].second, c.capture) << c.name;
+        EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
 TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
     for (const std::deque<std::string>& input : {std::deque<std::string>{"no"}, std::deque<std::string>{}}) {
         Program p;
@@ -227,6 +275,137 @@ TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
         "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": \"done\", "
         "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
         "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are writen\"}\n");
+}
+
+// The keys of a JSON object's top level, in order.
+std::vector<std::string> JsonKeys(const std::string& json) {
+    std::vector<std::string> keys;
+    std::size_t depth = 0;
+    bool inString = false;
+    std::string current;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (c == '\\') {
+                current += json[++i];
+            } else if (c == '"') {
+                inString = false;
+                if (depth == 1 && json.compare(i + 1, 1, ":") == 0) {
+                    keys.push_back(current);
+                }
+            } else {
+                current += c;
+            }
+        } else if (c == '"') {
+            inString = true;
+            current.clear();
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return keys;
+}
+
+// Every ending prints one object with the same keys: how the write ended is told apart, and what the
+// instrument holds is claimed only when the run knows it.
+TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::deque<std::string> input;
+        std::function<void(Program&)> script;
+        int exitCode;
+        const char* says;  // parts of the object, in order
+    } cases[] = {
+        {"acknowledged",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+         },
+         EXIT_DONE,
+         "\"word\": \"0x0104\", \"search_mode\": true, \"word_read\": \"0x0004\", \"word_sent\": "
+         "\"0x0104\", \"written\": true, \"result\": \"done\""},
+        {"refused",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             p.instrument.Expect(WriteOf(0x0104), {Data(REFUSAL)});
+         },
+         EXIT_RUN_FAILED,
+         "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
+         "\"0x0104\", \"written\": false, \"result\": \"write_refused\""},
+        {"unanswered",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+                 p.instrument.Expect(WriteOf(0x0104), {Silence()});
+             }
+         },
+         EXIT_RUN_FAILED,
+         "\"word\": null, \"search_mode\": null, \"word_read\": \"0x0004\", \"word_sent\": "
+         "\"0x0104\", \"written\": false, \"result\": \"write_unconfirmed\", \"code\": 10060"},
+        {"not sent",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             p.calls.when = [](const std::string& call, std::span<const std::uint8_t> bytes) {
+                 return call == "send" && bytes[0] == 0x83;
+             };
+             p.calls.trigger = [&p] { p.program.Interrupt(); };
+         },
+         EXIT_INTERRUPTED,
+         "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
+         "null, \"written\": false, \"result\": \"not_written\", \"code\": 10004"},
+        {"declined",
+         {"enable", "--json"},
+         {"no"},
+         [](Program&) {},
+         EXIT_CANCELLED,
+         "\"command\": \"enable\", \"device\": null, \"word\": null, \"search_mode\": null, \"word_read\": "
+         "null, "
+         "\"word_sent\": null, \"written\": false, \"result\": \"cancelled\""},
+        {"interrupted at the question",
+         {"disable", "--json"},
+         {"ok"},
+         [](Program& p) { p.console.onRead = [&p] { p.program.Interrupt(); }; },
+         EXIT_INTERRUPTED,
+         "\"result\": \"interrupted\", \"code\": 0, \"interrupted\": true, \"exit_code\": 4"},
+        {"usage error",
+         {"frobnicate", "--json"},
+         {},
+         [](Program&) {},
+         EXIT_USAGE,
+         "\"command\": null, \"device\": null"},
+    };
+    std::vector<std::string> keys;
+    for (const auto& c : cases) {
+        Program p;
+        p.console.input = c.input;
+        c.script(p);
+        EXPECT_EQ(p.Run(c.args), c.exitCode) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr("\"exit_code\": " + std::to_string(c.exitCode))) << c.name;
+        EXPECT_EQ(std::count(p.console.out.begin(), p.console.out.end(), '\n'), 1) << c.name << ": one line";
+        if (keys.empty()) {
+            keys = JsonKeys(p.console.out);
+        }
+        EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
+    }
+    EXPECT_THAT(keys, ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read",
+                                             "word_sent", "written", "result", "code", "interrupted",
+                                             "exit_code", "reason", "statuses", "result_text"));
 }
 
 // An interruption at each point of an enable run: whatever was already sent is seen through, nothing new is

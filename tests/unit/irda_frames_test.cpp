@@ -82,7 +82,7 @@ TEST(IrdaFrames, XidResponses) {
 
 TEST(IrdaFrames, NegotiationParameters) {
     const LinkParameters own = ParseParameters(OwnParameters());
-    EXPECT_EQ(own.baudRates, BAUD_9600);
+    EXPECT_EQ(own.baudRates, PV_BAUD_9600);
     EXPECT_EQ(own.maxTurnaroundMs, 500u);
     EXPECT_EQ(own.dataSize, 256u);
     EXPECT_EQ(own.minTurnaroundUs, 10000u);

@@ -210,14 +210,14 @@ TEST_P(ConnectFailureTest, TearsDownWithoutShutdownOrPause) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ConnectFailureTest,
-    ::testing::Values(ConnectFailure{"connect_refused", WSAECONNREFUSED_CODE, 0, {}, WSAECONNREFUSED_CODE},
-                      ConnectFailure{"greeting_send_fails", 0, WSAECONNRESET_CODE, {}, WSAECONNRESET_CODE},
-                      ConnectFailure{"silent", 0, 0, {Silence()}, WSAETIMEDOUT_CODE},
-                      ConnectFailure{"hangs_up", 0, 0, {Close()}, WSAEDISCON_CODE},
-                      ConnectFailure{
-                          "receive_error", 0, 0, {RecvError(WSAECONNRESET_CODE)}, WSAECONNRESET_CODE},
-                      // A complete 3-byte frame is not the 12-byte greeting reply.
-                      ConnectFailure{"short_negative_reply", 0, 0, {Data({0xC0, 0x00, 0x03})}, -1}),
+    ::testing::Values(
+        ConnectFailure{"connect_refused", WSAECONNREFUSED_CODE, 0, {}, WSAECONNREFUSED_CODE},
+        ConnectFailure{"greeting_send_fails", 0, WSAECONNRESET_CODE, {}, WSAECONNRESET_CODE},
+        ConnectFailure{"silent", 0, 0, {Silence()}, WSAETIMEDOUT_CODE},
+        ConnectFailure{"hangs_up", 0, 0, {Close()}, WSAEDISCON_CODE},
+        ConnectFailure{"receive_error", 0, 0, {RecvError(WSAECONNRESET_CODE)}, WSAECONNRESET_CODE},
+        // A complete 3-byte frame is not the 12-byte greeting reply.
+        ConnectFailure{"short_negative_reply", 0, 0, {Data({0xC0, 0x00, 0x03})}, LINK_GREETING_MISMATCH}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IrdaLinkReceive, GathersAFrameInPiecesAndTakesNothingOfTheNext) {
@@ -306,7 +306,7 @@ TEST(IrdaLinkReceive, FailureWithoutAnErrorCodeIsStillAFailure) {
     d.instrument.Expect({0x01}, {RecvError(0)});
     ASSERT_EQ(d.link.SendFrame(Bytes{0x01}), LINK_OK);
     std::array<std::uint8_t, 8> dest{};
-    EXPECT_EQ(d.link.ReceiveFrame(dest), SOCKET_ERROR_RESULT);
+    EXPECT_EQ(d.link.ReceiveFrame(dest), LINK_NO_ERROR_CODE);
 }
 
 }  // namespace

@@ -210,7 +210,7 @@ TEST(SerialIrdaCalls, ConnectionOffersOnlyNineThousandSixHundredAndHonoursTheTur
     ASSERT_NE(snrm, stack.secondary.frames.end());
     EXPECT_EQ(ReadLittle32(std::span(*snrm).subspan(6, 4)), 0x2A7710C5u);
     const LinkParameters offered = ParseParameters(std::span(*snrm).subspan(11));
-    EXPECT_EQ(offered.baudRates, BAUD_9600);
+    EXPECT_EQ(offered.baudRates, PV_BAUD_9600);
     EXPECT_EQ(offered.disconnectThresholds, 0x01);
     EXPECT_GE(stack.secondary.minGapAfterReply, 10u);
 }

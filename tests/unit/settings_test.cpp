@@ -226,6 +226,42 @@ TEST(Settings, ReadsAnExistingFileAndSavesTheLanguageBackInDecimal) {
     }
 }
 
+TEST(Settings, PortIsReadWithTheLanguageAndNeverWrittenBack) {
+    const std::string path = "C:\\prog\\QX2205R.ini";
+    for (const std::string stored : {"COM5", "com12", "not a port", ""}) {
+        FakeProfileCalls calls;
+        calls.directories.insert("C:\\prog\\");
+        calls.files[path][{"Parameters", "Language"}] = "1";
+        calls.files[path][{"Parameters", "Port"}] = stored;
+        Settings settings(calls);
+        settings.LoadSettings("C:\\prog\\");
+        EXPECT_EQ(settings.Port, stored);
+        EXPECT_EQ(settings.Language, 1);
+        settings.Language = 0;
+        settings.SaveSettings("C:\\prog\\");
+        EXPECT_EQ((calls.files[path][{"Parameters", "Port"}]), stored) << "the key is kept as it was";
+        EXPECT_EQ((calls.files[path][{"Parameters", "Language"}]), "0");
+
+        Settings readOnly(calls);
+        ASSERT_TRUE(readOnly.ReadSettingsOnly("C:\\prog\\", std::nullopt));
+        EXPECT_EQ(readOnly.Port, stored);
+    }
+}
+
+TEST(Settings, StorePortWritesThatKeyAlone) {
+    const std::string path = "C:\\prog\\QX2205R.ini";
+    FakeProfileCalls calls;
+    calls.directories.insert("C:\\prog\\");
+    calls.files[path][{"Parameters", "Language"}] = "$1";
+    Settings settings(calls);
+    ASSERT_TRUE(settings.StorePort("C:\\prog\\", std::nullopt, "COM7"));
+    EXPECT_EQ(calls.writeCount, 1);
+    EXPECT_EQ((calls.files[path][{"Parameters", "Port"}]), "COM7");
+    EXPECT_EQ((calls.files[path][{"Parameters", "Language"}]), "$1");
+    calls.unwritable.insert("D:\\other.ini");
+    EXPECT_FALSE(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"));
+}
+
 TEST(Settings, AFileThatCouldNotBeReadAtStartIsNotWrittenAtClose) {
     const std::string path = "C:\\prog\\QX2205R.ini";
     FakeProfileCalls calls;

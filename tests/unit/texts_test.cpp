@@ -209,37 +209,11 @@ TEST(ApplyLanguage, OtherLanguagesChangeNothing) {
 
 TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
     const auto all = [](const ConsoleTexts& c) {
-        return std::vector<std::string>{c.help,
-                                        c.usageHint,
-                                        c.unknownOption,
-                                        c.unknownCommand,
-                                        c.noCommand,
-                                        c.secondCommand,
-                                        c.missingValue,
-                                        c.confirmQuestion,
-                                        c.deviceLabel,
-                                        c.wordLabel,
-                                        c.wordSentLabel,
-                                        c.searchModeLabel,
-                                        c.modeOn,
-                                        c.modeOff,
-                                        c.modeUnknown,
-                                        c.reasonLabel,
-                                        c.readNotDone,
-                                        c.cancelled,
-                                        c.interrupting,
-                                        c.interruptedIdle,
-                                        c.interrupted,
-                                        c.loopbackActive,
-                                        c.reasonNoSockets,
-                                        c.reasonSocketFailed,
-                                        c.reasonSearchFailed,
-                                        c.reasonNoDevice,
-                                        c.reasonConnectFailed,
-                                        c.reasonReadFailed,
-                                        c.reasonNotWritten,
-                                        c.reasonWriteRefused,
-                                        c.reasonWriteUnconfirmed};
+        std::vector<std::string> texts;
+        for (const auto field : CONSOLE_TEXT_FIELDS) {
+            texts.emplace_back(c.*field);
+        }
+        return texts;
     };
     const auto english = all(ConsoleTextsFor(LANGUAGE_ENGLISH));
     const auto russian = all(ConsoleTextsFor(LANGUAGE_RUSSIAN));

@@ -1,0 +1,57 @@
+#include "app/link_choice.h"
+
+namespace qx {
+
+std::optional<std::string> ParseComPort(std::string_view text) {
+    if (text.size() < 4 || text.size() > 6) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < 3; ++i) {
+        if ((text[i] | 0x20) != "com"[i]) {
+            return std::nullopt;
+        }
+    }
+    const std::string_view digits = text.substr(3);
+    if (digits.front() == '0') {
+        return std::nullopt;
+    }
+    int number = 0;
+    for (char c : digits) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > COM_PORT_LAST) {
+        return std::nullopt;
+    }
+    return "COM" + std::string(digits);
+}
+
+LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting) {
+    if (loopbackPort) {
+        return {LinkKind::Loopback, loopbackPort, {}};
+    }
+    if (portSetting.empty()) {
+        return {};
+    }
+    if (auto port = ParseComPort(portSetting)) {
+        return {LinkKind::Serial, std::nullopt, *port};
+    }
+    return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting)};
+}
+
+std::string LinkCaption(const LinkChoice& choice) {
+    switch (choice.kind) {
+        case LinkKind::Loopback:
+            return " - IrDA loopback 127.0.0.1:" + std::to_string(choice.loopbackPort.value_or(0));
+        case LinkKind::Serial:
+        case LinkKind::InvalidPort:
+            return " - IrDA on " + choice.port;
+        case LinkKind::Winsock:
+            break;
+    }
+    return {};
+}
+
+}  // namespace qx

@@ -1,0 +1,37 @@
+// Which way a program reaches the instrument: the loopback emulation when its variable names a port (it wins
+// over everything), else the program's own IrDA stack on the COM port that the settings' Port key or the
+// console's --port names, else Windows' IrDA sockets. A Port value that names no COM port is kept as it is
+// and makes every run fail at discovery with INVALID_PORT_ERROR.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qx {
+
+inline constexpr std::string_view PORT_KEY = "Port";
+inline constexpr int COM_PORT_LAST = 256;
+// Windows' ERROR_INVALID_NAME: the discovery error of a run whose Port value is not COM1 ... COM256.
+inline constexpr int INVALID_PORT_ERROR = 123;
+
+enum class LinkKind { Winsock, Loopback, Serial, InvalidPort };
+
+struct LinkChoice {
+    LinkKind kind = LinkKind::Winsock;
+    std::optional<std::uint16_t> loopbackPort;  // Loopback
+    std::string port;  // Serial: "COM1" ... "COM256"; InvalidPort: the value as given
+};
+
+// "COMn" for n from 1 to 256 in any letter case, without leading zeros, as "COMn"; nothing for anything else.
+std::optional<std::string> ParseComPort(std::string_view text);
+
+// `portSetting`: the console's --port when given, else the settings' Port key (empty when absent).
+LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting);
+
+// What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA loopback
+// 127.0.0.1:PORT", or nothing for Windows' own IrDA.
+std::string LinkCaption(const LinkChoice& choice);
+
+}  // namespace qx
