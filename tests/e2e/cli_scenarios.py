@@ -2,7 +2,8 @@
 """End-to-end runs of the real QX2205R-cli.exe under Wine against the instrument simulator.
 
 Each case starts the simulator with its faults, runs the console program with its arguments (and standard input)
-through the IrDA loopback emulation, and checks the exit code, what the program printed on standard output and
+through the IrDA loopback emulation, or (cases whose simulator options start with --serial) through the program's
+own IrDA stack on a COM port of the Wine prefix that leads to the simulator's pty, and checks the exit code, what the program printed on standard output and
 standard error, and what the instrument received (from the simulator's record): `status` never writes, a
 declined confirmation sends nothing, and the instrument's word is either unchanged or the read word with only
 bit 8 changed.
@@ -18,7 +19,8 @@ import re
 import subprocess
 import tempfile
 
-from instrument_record import check_record, fail, frames, start_simulator, stop_simulator, write_of
+from instrument_record import (ComPort, check_record, fail, frames, start_serial_simulator, start_simulator,
+                               stop_simulator, write_of)
 
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
@@ -28,7 +30,8 @@ NOT_READ = "Error: The configuration word was not read"
 
 # name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
 #        this order (other lines may come between), text expected on standard error, checks on the record)
-# "{ru}" in the arguments stands for a settings file with Language=1.
+# "{ru}" in the arguments stands for a settings file with Language=1, "{com}" for the COM port of the serial
+# simulator's pty.
 CASES = {
     "status_on": (["--word", "0x0104"], ["status"], None, 0,
                   SEARCH + ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], None,
@@ -86,6 +89,38 @@ CASES = {
                              ["Поиск устройств", "Устройство найдено", "Устройство: QX7710Z",
                               "Слово конфигурации: 0x0104", "Режим поиска: включён"],
                              "Включена эмуляция IrDA", dict(writes=[])),
+    # The program's own IrDA stack over a COM port: the same runs, and the link's faults. Whatever happens on the
+    # link, the word changes only with the instrument's acknowledgement and the console says what it holds.
+    "serial_status": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
+                      SEARCH + ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], None,
+                      dict(final_word=0x0104, writes=[], reads=1)),
+    "serial_enable": (["--serial", "--word", "0x0004"], ["enable", "--yes", "--port", "{com}"], None, 0,
+                      SEARCH + ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
+                      None, dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_disable": (["--serial", "--word", "0x0105"], ["disable", "--yes", "--port", "{com}"], None, 0,
+                       SEARCH + ["Configuration word: 0x0105", "Word sent: 0x0005", "Search mode: off", SUCCESS],
+                       None, dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "serial_faults_recovered": (["--serial", "--word", "0x0004", "--link-fault", "bad-fcs", "--link-fault", "rnr",
+                                 "--link-fault", "drop-reply:2", "--link-fault", "noise"],
+                                ["enable", "--yes", "--port", "{com}"], None, 0, SEARCH + [SUCCESS], None,
+                                dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_echoing_adapter": (["--serial", "--word", "0x0004", "--link-fault", "echo"],
+                               ["enable", "--yes", "--port", "{com}"], None, 0, SEARCH + [SUCCESS], None,
+                               dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_silent_after_connect": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"],
+                                    ["enable", "--yes", "--port", "{com}"], None, 1, SEARCH + [FAILURE], None,
+                                    dict(final_word=0x0004, writes=[])),
+    "serial_no_ias_class": (["--serial", "--word", "0x0004", "--link-fault", "no-ias-class"],
+                            ["enable", "--yes", "--port", "{com}"], None, 1, SEARCH + [FAILURE], None,
+                            dict(final_word=0x0004, writes=[], connections=0)),
+    "serial_dm_to_connect": (["--serial", "--word", "0x0004", "--link-fault", "dm-snrm"],
+                             ["enable", "--yes", "--port", "{com}"], None, 1, SEARCH + [FAILURE], None,
+                             dict(final_word=0x0004, writes=[], connections=0)),
+    "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
+                             ["enable", "--yes", "--port", "{com}"], None, 1,
+                             SEARCH + ["Word sent: 0x0104", "Search mode: off",
+                                       "Reason: the instrument refused the new word and keeps the word read",
+                                       FAILURE], None, dict(final_word=0x0004, writes=[write_of(0x0104)])),
 }
 
 JSON_EXPECTED = {
@@ -133,14 +168,27 @@ def check(name, args):
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
         record_path = os.path.join(folder, "record.json")
-        simulator, port = start_simulator(args.sim, options, record_path)
+        serial = options[:1] == ["--serial"]
+        environment = dict(os.environ)
+        com_port = None
+        if serial:
+            simulator, pty = start_serial_simulator(args.sim, options[1:], record_path)
+            environment.pop("QX2205R_IRDA_LOOPBACK", None)
+        else:
+            simulator, port = start_simulator(args.sim, options, record_path)
+            environment["QX2205R_IRDA_LOOPBACK"] = str(port)
         try:
-            command = [args.emulator, args.program] + [a.replace("{ru}", wine_path(russian)) for a in arguments]
-            environment = dict(os.environ, QX2205R_IRDA_LOOPBACK=str(port))
+            if serial:
+                com_port = ComPort(pty, args.emulator)
+            command = [args.emulator, args.program] + [
+                a.replace("{ru}", wine_path(russian)).replace("{com}", com_port.name if com_port else "")
+                for a in arguments]
             run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
                                  timeout=150)
         finally:
             stop_simulator(simulator)
+            if com_port:
+                com_port.close()
         with open(record_path) as f:
             record = json.load(f)
         with open(russian, "rb") as f:
@@ -173,7 +221,9 @@ def check(name, args):
         check_trace(stderr, record)
     elif err_text is not None and err_text not in stderr:
         fail("standard error lacks %r" % err_text)
-    if code != 2 and "127.0.0.1:%d" % port not in stderr:
+    if serial and "QX2205R_IRDA_LOOPBACK" in stderr:
+        fail("the loopback emulation is on in a run over the serial stack")
+    if not serial and code != 2 and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 
     check_record(record, expect)
