@@ -2,7 +2,8 @@
 """End-to-end runs of the real QX2205R-cli.exe under Wine against the instrument simulator.
 
 Each case starts the simulator with its faults, runs the console program with its arguments (and standard input)
-through the IrDA loopback emulation, and checks the exit code, what the program printed on standard output and
+through the IrDA loopback emulation, or (cases whose simulator options start with --serial) through the program's
+own IrDA stack on a COM port of the Wine prefix that leads to the simulator's pty, and checks the exit code, what the program printed on standard output and
 standard error, and what the instrument received (from the simulator's record): `status` never writes, a
 declined confirmation sends nothing, and the instrument's word is either unchanged or the read word with only
 bit 8 changed.
@@ -21,7 +22,8 @@ import subprocess
 import tempfile
 import time
 
-from instrument_record import (check_record, fail, frames, hold_simulator, release_simulator, start_simulator,
+from instrument_record import (ComPort, check_record, fail, frames, hold_simulator, release_simulator,
+                               start_serial_simulator, start_simulator,
                                stop_simulator, write_of)
 
 SEARCH = ["Searching devices", "Devices are found"]
@@ -38,7 +40,8 @@ PROGRESS = SEARCH + ["Devices not found", "Поиск устройств", "Ус
 #        this order (other lines may come between), texts expected on standard error in this order, checks on
 #        the record)
 # "{ru}" in the arguments stands for a settings file with Language=1, "{missing}" for a file that is not there;
-# "version" as the output stands for the version line alone.
+# "{com}" for the COM port of the serial simulator's pty; "version" as the output stands for the version line
+# alone.
 CASES = {
     "status_on": (["--word", "0x0104"], ["status"], None, 0,
                   ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
@@ -135,6 +138,39 @@ CASES = {
                                 None, 0, [], "trace_all", dict(writes=[], reads=1)),
     "trace_folds_discovery": (["--word", "0x0004", "--discovery-error", "10060:3"], ["status", "-t"], None, 0,
                               [], "trace_folded", dict(writes=[], reads=1)),
+    # The program's own IrDA stack over a COM port: the same runs, and the link's faults. Whatever happens on the
+    # link, the word changes only with the instrument's acknowledgement and the console says what it holds.
+    "serial_status": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
+                      ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
+                      dict(final_word=0x0104, writes=[], reads=1)),
+    "serial_enable": (["--serial", "--word", "0x0004"], ["enable", "--yes", "--port", "{com}"], None, 0,
+                      ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
+                      SEARCH, dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_disable": (["--serial", "--word", "0x0105"], ["disable", "--yes", "--port", "{com}"], None, 0,
+                       ["Configuration word: 0x0105", "Word sent: 0x0005", "Search mode: off", SUCCESS],
+                       SEARCH, dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "serial_faults_recovered": (["--serial", "--word", "0x0004", "--link-fault", "bad-fcs", "--link-fault", "rnr",
+                                 "--link-fault", "drop-reply:2", "--link-fault", "noise"],
+                                ["enable", "--yes", "--port", "{com}"], None, 0, [SUCCESS], SEARCH,
+                                dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_echoing_adapter": (["--serial", "--word", "0x0004", "--link-fault", "echo"],
+                               ["enable", "--yes", "--port", "{com}"], None, 0, [SUCCESS], SEARCH,
+                               dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_silent_after_connect": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"],
+                                    ["enable", "--yes", "--port", "{com}"], None, 1, [FAILURE], SEARCH,
+                                    dict(final_word=0x0004, writes=[])),
+    "serial_no_ias_class": (["--serial", "--word", "0x0004", "--link-fault", "no-ias-class"],
+                            ["enable", "--yes", "--port", "{com}"], None, 1, [FAILURE], SEARCH,
+                            dict(final_word=0x0004, writes=[], connections=0)),
+    "serial_dm_to_connect": (["--serial", "--word", "0x0004", "--link-fault", "dm-snrm"],
+                             ["enable", "--yes", "--port", "{com}"], None, 1, [FAILURE], SEARCH,
+                             dict(final_word=0x0004, writes=[], connections=0)),
+    "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
+                             ["enable", "--yes", "--port", "{com}"], None, 1,
+                             ["Word sent: 0x0104", "Search mode: off",
+                              "Reason: the instrument refused the new word and keeps the word read: check that it is "
+                              "in PC communication mode and try again", FAILURE], SEARCH,
+                             dict(final_word=0x0004, writes=[write_of(0x0104)])),
 }
 
 # Cases whose simulator is held taking nothing (hold_simulator), and the seconds after which the program gets
@@ -236,13 +272,24 @@ def check(name, args):
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
         record_path = os.path.join(folder, "record.json")
-        simulator, port = start_simulator(args.sim, options, record_path)
-        held = hold_simulator(simulator, port, True) if name in INTERRUPTED else None
+        serial = options[:1] == ["--serial"]
+        environment = dict(os.environ)
+        com_port = None
+        held = None
+        if serial:
+            simulator, pty = start_serial_simulator(args.sim, options[1:], record_path)
+            environment.pop("QX2205R_IRDA_LOOPBACK", None)
+        else:
+            simulator, port = start_simulator(args.sim, options, record_path)
+            environment["QX2205R_IRDA_LOOPBACK"] = str(port)
+            held = hold_simulator(simulator, port, True) if name in INTERRUPTED else None
         try:
+            if serial:
+                com_port = ComPort(pty, args.emulator)
             missing = os.path.join(folder, "missing.ini")
             command = [args.emulator, args.program] + [
-                a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing)) for a in arguments]
-            environment = dict(os.environ, QX2205R_IRDA_LOOPBACK=str(port))
+                a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing))
+                .replace("{com}", com_port.name if com_port else "") for a in arguments]
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
             else:
@@ -252,6 +299,8 @@ def check(name, args):
             if held is not None:
                 release_simulator(simulator, held)
             stop_simulator(simulator)
+            if com_port:
+                com_port.close()
         with open(record_path) as f:
             record = json.load(f)
         with open(russian, "rb") as f:
@@ -304,7 +353,9 @@ def check(name, args):
         fail("progress lines on standard error despite -q")
     if "click" in stderr:
         fail("the console prompt speaks of clicking")
-    if code != 2 and out_lines != "version" and "127.0.0.1:%d" % port not in stderr:
+    if serial and "QX2205R_IRDA_LOOPBACK" in stderr:
+        fail("the loopback emulation is on in a run over the serial stack")
+    if not serial and code != 2 and out_lines != "version" and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 
     check_record(record, expect)

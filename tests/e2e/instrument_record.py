@@ -1,8 +1,10 @@
-"""What the end-to-end tables share: starting and stopping the instrument simulator, reading its record, and the
-checks every run must pass against it, whichever program (the window or the console companion) drove the run.
+"""What the end-to-end tables share: starting and stopping the instrument simulator (over TCP for the loopback
+emulation, or in serial IrDA on a pty mapped to a COM port of the Wine prefix), reading its record, and the checks
+every run must pass against it, whichever program (the window or the console companion) drove the run.
 """
 
 import errno
+import os
 import select
 import signal
 import socket
@@ -30,6 +32,39 @@ def start_simulator(sim, options, record):
         process.kill()
         fail("the simulator did not print its port")
     return process, int(port)
+
+
+def start_serial_simulator(sim, options, record):
+    """The simulator in serial IrDA mode on a pty of its own with `options`; returns it and the pty's path."""
+    process = subprocess.Popen([sim, "--serial", "--record", record, "--timeout-s", "120"] + options,
+                               stdout=subprocess.PIPE, text=True)
+    path = process.stdout.readline().strip()
+    if not path.startswith("/dev/"):
+        process.kill()
+        fail("the simulator did not print its pty")
+    return process, path
+
+
+class ComPort:
+    """A COM port of the Wine prefix that `emulator` (cmake/wine-run-ARCH) runs programs in, leading to `pty`: a
+    dosdevices link, removed again by close(). Its number comes from the pty's, so runs side by side in one prefix
+    each have their own."""
+
+    def __init__(self, pty, emulator):
+        arch = os.path.basename(emulator).rpartition("-")[2]
+        prefix = os.environ.get("QX_WINEPREFIX_" + arch) or os.environ.get("WINEPREFIX")
+        if not prefix or not os.path.isdir(os.path.join(prefix, "dosdevices")):
+            fail("no prepared %s Wine prefix (QX_WINEPREFIX_%s) to map a COM port in" % (arch, arch))
+        number = 100 + int(pty.rsplit("/", 1)[1]) % 150
+        self.name = "COM%d" % number
+        self.link = os.path.join(prefix, "dosdevices", "com%d" % number)
+        if os.path.lexists(self.link):
+            os.remove(self.link)
+        os.symlink(pty, self.link)
+
+    def close(self):
+        if os.path.lexists(self.link):
+            os.remove(self.link)
 
 
 def stop_simulator(process):

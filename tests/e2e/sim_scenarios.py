@@ -2,7 +2,9 @@
 """End-to-end runs of the real QX2205R.exe under Wine against the instrument simulator.
 
 Each scenario starts the simulator with its faults, lets the window driver press a mode button in the real
-program (reached through the IrDA loopback emulation), and then checks three things: what the user saw (the
+program (reached through the IrDA loopback emulation, or, for scenarios whose simulator options start with
+--serial, through the program's own IrDA stack on a COM port of the Wine prefix that leads to the simulator's pty,
+named by the settings' Port key), and then checks three things: what the user saw (the
 status texts during the run and the result box), what the instrument received (from the simulator's record), and
 the one rule that matters most: the instrument's word is either unchanged or equals the word read with only bit 8
 changed.
@@ -18,7 +20,8 @@ import subprocess
 import tempfile
 import time
 
-from instrument_record import (check_record, fail, hold_simulator, release_simulator, start_simulator,
+from instrument_record import (ComPort, check_record, fail, hold_simulator, release_simulator,
+                               start_serial_simulator, start_simulator,
                                stop_simulator, write_of)
 
 SEARCHING = "Searching devices"
@@ -93,6 +96,22 @@ SCENARIOS = {
     "simulator_not_accepting": ([], True, [SEARCHING, "Searching devices error10060"], FAILURE,
                                 dict(panel0="Last run: search error 10060", final_word=0x0004, writes=[],
                                       connections=0)),
+    # The program's own IrDA stack on a COM port: the same runs, and the link's faults. The word changes only with
+    # the instrument's acknowledgement, and the box says what the instrument holds.
+    "serial_enable": (["--serial", "--word", "0x0004"], True, [SEARCHING, FOUND], SUCCESS,
+                      dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_disable": (["--serial", "--word", "0x0105"], False, [SEARCHING, FOUND], SUCCESS,
+                       dict(panel0=WRITTEN % 0x0005, final_word=0x0005, writes=[write_of(0x0005)])),
+    "serial_faults_recovered": (["--serial", "--word", "0x0004", "--link-fault", "bad-fcs", "--link-fault", "rnr",
+                                 "--link-fault", "echo"], True, [SEARCHING, FOUND], SUCCESS,
+                                dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_silent_after_connect": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"], True,
+                                    [SEARCHING, "?" + FOUND], FAILURE,
+                                    dict(panel0=NO_ANSWER % 10060, final_word=0x0004, writes=[])),
+    "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"], True,
+                             [SEARCHING, FOUND], FAILURE,
+                             dict(panel0="Last run: write refused, word unchanged", final_word=0x0004,
+                                  writes=[write_of(0x0104)])),
 }
 
 # Scenarios whose simulator is held (see hold_simulator); True: its queue is filled too, so it takes nothing.
@@ -124,11 +143,20 @@ def check(name, args):
     options, enable, statuses, box, expect = SCENARIOS[name]
     with tempfile.TemporaryDirectory(prefix="qx-e2e-") as folder:
         record_path = os.path.join(folder, "record.json")
-        # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
-        delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
-        simulator, port = start_simulator(args.sim, options + delay, record_path)
-        held = hold_simulator(simulator, port, HELD[name]) if name in HELD else None
+        com_port = None
+        held = None
+        if options[:1] == ["--serial"]:
+            # A real discovery over the line takes its slots' time: "Searching devices" can be seen.
+            simulator, pty = start_serial_simulator(args.sim, options[1:], record_path)
+        else:
+            # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
+            delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
+            simulator, port = start_simulator(args.sim, options + delay, record_path)
+            held = hold_simulator(simulator, port, HELD[name]) if name in HELD else None
         try:
+            if options[:1] == ["--serial"]:
+                com_port = ComPort(pty, args.emulator)
+                port = com_port.name
             started = time.monotonic()
             seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"), expect.get("language", "0"),
                               expect.get("dpi", 0))
@@ -137,6 +165,8 @@ def check(name, args):
             if held is not None:
                 release_simulator(simulator, held)
             stop_simulator(simulator)
+            if com_port:
+                com_port.close()
         with open(record_path) as f:
             record = json.load(f)
 

@@ -218,12 +218,14 @@ std::wstring StatusTextIn(const RemoteBuffer& buffer) {
 class Program {
   public:
     // Starts QX2205R.exe with `settingsPath` as its argument, in `folder`, with the loopback emulation's
-    // variable set to `loopbackPort` or removed.
+    // variable set to `loopbackPort` or removed; `comPort` is the port its settings name for the program's
+    // own IrDA stack, if any.
     Program(const std::wstring& exe, const fs::path& folder, const fs::path& settingsPath,
-            std::optional<unsigned> loopbackPort = std::nullopt)
-        // With the loopback emulation on, the caption says so, with its port.
-        : caption_(loopbackPort ? L"QX2205R - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort)
-                                : L"QX2205R") {
+            std::optional<unsigned> loopbackPort = std::nullopt, const std::wstring& comPort = {})
+        // With the loopback emulation or the program's own IrDA on, the caption says so, with its port.
+        : caption_(loopbackPort      ? L"QX2205R - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort)
+                   : comPort.empty() ? L"QX2205R"
+                                     : L"QX2205R - IrDA on " + comPort) {
         const std::wstring port = loopbackPort ? std::to_wstring(*loopbackPort) : std::wstring();
         SetEnvironmentVariableW(L"QX2205R_IRDA_LOOPBACK", loopbackPort ? port.c_str() : nullptr);
         std::wstring commandLine = L"\"" + exe + L"\" \"" + settingsPath.wstring() + L"\"";
@@ -419,9 +421,14 @@ class ScratchFolder {
     fs::path path_;
 };
 
-fs::path WriteSettings(const ScratchFolder& folder, const std::string& languageValue) {
+fs::path WriteSettings(const ScratchFolder& folder, const std::string& languageValue,
+                       const std::string& port = {}) {
     const fs::path path = folder.Path() / L"QX2205R.ini";
-    std::ofstream(path, std::ios::binary) << "[Parameters]\r\nLanguage=" << languageValue << "\r\n";
+    std::ofstream out(path, std::ios::binary);
+    out << "[Parameters]\r\nLanguage=" << languageValue << "\r\n";
+    if (!port.empty()) {
+        out << "Port=" << port << "\r\n";
+    }
     return path;
 }
 
@@ -904,7 +911,8 @@ void SaveScreen(const fs::path& path) {
 // Writes what the user saw to `outcome` for the caller to check against what the instrument got: every text
 // panel 1 showed while the run went on ("status" lines), the result box, the run's length and panel 1 after
 // it. With a `shots` prefix it also saves a picture of each step.
-void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path& outcome,
+// `port`: the loopback emulation's TCP port, or COMn for the program's own IrDA stack on that COM port.
+void SimRun(const std::wstring& exe, const std::string& port, bool enable, const fs::path& outcome,
             const fs::path& shots, const std::string& language, DWORD dpi) {
     const auto shot = [&](const wchar_t* step) {
         if (!shots.empty()) {
@@ -914,7 +922,10 @@ void SimRun(const std::wstring& exe, unsigned port, bool enable, const fs::path&
     };
     ScratchFolder folder;
     const ScreenDpi screenDpi(dpi);
-    Program program(exe, folder.Path(), WriteSettings(folder, language), port);
+    const bool serial = port.starts_with("COM");
+    Program program(exe, folder.Path(), WriteSettings(folder, language, serial ? port : std::string()),
+                    serial ? std::nullopt : std::optional<unsigned>(std::strtoul(port.c_str(), nullptr, 10)),
+                    serial ? std::wstring(port.begin(), port.end()) : std::wstring());
     const Form form(program.MainWindow());
     shot(L"1-window");
 
@@ -1010,12 +1021,12 @@ std::wstring WindowsPath(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc >= 6 && std::string(argv[1]) == "sim_run") {
-        // sim_run <QX2205R.exe> <port> <enable|disable> <outcome file> [screenshot prefix or ""] [language]
-        //         [dpi]
+        // sim_run <QX2205R.exe> <port|COMn> <enable|disable> <outcome file> [screenshot prefix or ""]
+        //         [language] [dpi]
         try {
-            SimRun(WindowsPath(argv[2]), static_cast<unsigned>(std::strtoul(argv[3], nullptr, 10)),
-                   std::string(argv[4]) == "enable", fs::path(WindowsPath(argv[5])),
-                   argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path(), argc > 7 ? argv[7] : "0",
+            SimRun(WindowsPath(argv[2]), argv[3], std::string(argv[4]) == "enable",
+                   fs::path(WindowsPath(argv[5])), argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path(),
+                   argc > 7 ? argv[7] : "0",
                    argc > 8 ? static_cast<DWORD>(std::strtoul(argv[8], nullptr, 10)) : 0);
         } catch (const std::exception& e) {
             std::printf("FAILED sim_run: %s\n", e.what());
@@ -1033,8 +1044,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: window_driver <scenario> <QX2205R.exe>\n"
                      "       window_driver --list\n"
-                     "       window_driver sim_run <QX2205R.exe> <port> <enable|disable> <outcome> [shots]\n"
-                     "                     [language] [dpi]\n"
+                     "       window_driver sim_run <QX2205R.exe> <port|COMn> <enable|disable> <outcome>\n"
+                     "                     [shots] [language] [dpi]\n"
                      "scenarios:");
         for (const auto& [name, scenario] : SCENARIOS) {
             std::fprintf(stderr, " %s", name.c_str());
