@@ -22,9 +22,7 @@ import subprocess
 import tempfile
 import time
 
-from instrument_record import (ComPort, check_record, fail, frames, hold_simulator, release_simulator,
-                               start_serial_simulator, start_simulator,
-                               stop_simulator, write_of)
+from instrument_record import check_record, fail, frames, simulated_instrument, write_of
 
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
@@ -274,33 +272,20 @@ def check(name, args):
         record_path = os.path.join(folder, "record.json")
         serial = options[:1] == ["--serial"]
         environment = dict(os.environ)
-        com_port = None
-        held = None
-        if serial:
-            simulator, pty = start_serial_simulator(args.sim, options[1:], record_path)
-            environment.pop("QX2205R_IRDA_LOOPBACK", None)
-        else:
-            simulator, port = start_simulator(args.sim, options, record_path)
-            environment["QX2205R_IRDA_LOOPBACK"] = str(port)
-            held = hold_simulator(simulator, port, True) if name in INTERRUPTED else None
-        try:
-            if serial:
-                com_port = ComPort(pty, args.emulator)
+        environment.pop("QX2205R_IRDA_LOOPBACK", None)
+        hold = True if name in INTERRUPTED else None
+        with simulated_instrument(args.sim, args.emulator, options, record_path, hold) as port:
+            if not serial:
+                environment["QX2205R_IRDA_LOOPBACK"] = str(port)
             missing = os.path.join(folder, "missing.ini")
             command = [args.emulator, args.program] + [
                 a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing))
-                .replace("{com}", com_port.name if com_port else "") for a in arguments]
+                .replace("{com}", port if serial else "") for a in arguments]
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
             else:
                 run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
                                      timeout=150)
-        finally:
-            if held is not None:
-                release_simulator(simulator, held)
-            stop_simulator(simulator)
-            if com_port:
-                com_port.close()
         with open(record_path) as f:
             record = json.load(f)
         with open(russian, "rb") as f:

@@ -3,6 +3,7 @@ emulation, or in serial IrDA on a pty mapped to a COM port of the Wine prefix), 
 every run must pass against it, whichever program (the window or the console companion) drove the run.
 """
 
+import contextlib
 import errno
 import os
 import select
@@ -129,3 +130,31 @@ def check_record(record, expect):
         fail("%d connections, expected %d" % (len(record["connections"]), expect["connections"]))
     if "discoveries" in expect and len(record["discoveries"]) != expect["discoveries"]:
         fail("%d discovery tries, expected %d" % (len(record["discoveries"]), expect["discoveries"]))
+
+
+@contextlib.contextmanager
+def simulated_instrument(sim, emulator, options, record, hold=None):
+    """The simulator for one run, stopped again at the end: over TCP for the loopback emulation, or, when
+    `options` open with "--serial", in serial IrDA mode on a pty that a COM port of the Wine prefix leads to.
+    Yields the loopback emulation's TCP port, or the COM port's name. `hold` (TCP only; see hold_simulator): None
+    to leave it answering, False to stop it once it listens, True to also fill its queue so it takes nothing."""
+    serial = options[:1] == ["--serial"]
+    com_port = None
+    held = None
+    if serial:
+        process, pty = start_serial_simulator(sim, options[1:], record)
+    else:
+        process, port = start_simulator(sim, options, record)
+    try:
+        if serial:
+            com_port = ComPort(pty, emulator)
+            port = com_port.name
+        elif hold is not None:
+            held = hold_simulator(process, port, hold)
+        yield port
+    finally:
+        if held is not None:
+            release_simulator(process, held)
+        stop_simulator(process)
+        if com_port:
+            com_port.close()

@@ -20,9 +20,7 @@ import subprocess
 import tempfile
 import time
 
-from instrument_record import (ComPort, check_record, fail, hold_simulator, release_simulator,
-                               start_serial_simulator, start_simulator,
-                               stop_simulator, write_of)
+from instrument_record import check_record, fail, simulated_instrument, write_of
 
 SEARCHING = "Searching devices"
 FOUND = "Devices are found"
@@ -143,30 +141,17 @@ def check(name, args):
     options, enable, statuses, box, expect = SCENARIOS[name]
     with tempfile.TemporaryDirectory(prefix="qx-e2e-") as folder:
         record_path = os.path.join(folder, "record.json")
-        com_port = None
-        held = None
-        if options[:1] == ["--serial"]:
+        if options[:1] == ["--serial"] or "--discovery-error" in options:
             # A real discovery over the line takes its slots' time: "Searching devices" can be seen.
-            simulator, pty = start_serial_simulator(args.sim, options[1:], record_path)
+            delay = []
         else:
             # Each discovery try takes a moment, as a real IrDA search does, so "Searching devices" can be seen.
-            delay = [] if "--discovery-error" in options else ["--discovery-delay-ms", "300"]
-            simulator, port = start_simulator(args.sim, options + delay, record_path)
-            held = hold_simulator(simulator, port, HELD[name]) if name in HELD else None
-        try:
-            if options[:1] == ["--serial"]:
-                com_port = ComPort(pty, args.emulator)
-                port = com_port.name
+            delay = ["--discovery-delay-ms", "300"]
+        with simulated_instrument(args.sim, args.emulator, options + delay, record_path, HELD.get(name)) as port:
             started = time.monotonic()
             seen = run_driver(args, enable, port, os.path.join(folder, "outcome.txt"), expect.get("language", "0"),
                               expect.get("dpi", 0))
             wall = time.monotonic() - started
-        finally:
-            if held is not None:
-                release_simulator(simulator, held)
-            stop_simulator(simulator)
-            if com_port:
-                com_port.close()
         with open(record_path) as f:
             record = json.load(f)
 
