@@ -2,19 +2,14 @@
 
 #include <algorithm>
 
-#include "link/irda_link.h"
-
 namespace qx::irda {
 namespace {
 
 constexpr std::uint8_t OWN_HINTS = 0x04;  // a computer
 constexpr std::uint8_t CHARSET_ASCII = 0x00;
 constexpr const char* OWN_NICKNAME = "QX2205R";
-// Response frames read ahead and not yet looked at; a peer that floods the line is not buffered for ever.
-constexpr std::size_t FRAMES_AHEAD_LIMIT = 8;
 // Information fields received and not yet taken by IrLMP.
 constexpr std::size_t RECEIVED_LIMIT = 16;
-constexpr std::size_t READ_CHUNK = 256;
 
 std::uint8_t SlotFlags(std::size_t slots) {
     switch (slots) {
@@ -42,18 +37,7 @@ std::uint32_t LargestOf(std::uint8_t mask, const std::array<std::uint32_t, N>& b
     return largest.value_or(fallback);
 }
 
-// Signed difference of two readings of a wrapping millisecond clock.
-std::int32_t Until(std::uint32_t deadline, std::uint32_t now) {
-    return static_cast<std::int32_t>(deadline - now);
-}
-
 }  // namespace
-
-void PutLittle32(Bytes& out, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-    }
-}
 
 Bytes Frame(std::initializer_list<std::uint8_t> head, std::span<const std::uint8_t> tail) {
     Bytes frame;
@@ -180,21 +164,20 @@ LinkParameters ParseParameters(std::span<const std::uint8_t> params) {
     return result;
 }
 
-IrlapPrimary::IrlapPrimary(SerialPort& port, StackClock& clock, FrameSink* sink, std::uint32_t ownAddress)
-    : port_(port),
+IrlapPrimary::IrlapPrimary(IrdaMedium& medium, StackClock& clock, FrameSink* sink, std::uint32_t ownAddress)
+    : medium_(medium),
       clock_(clock),
       sink_(sink),
-      ownAddress_(ownAddress == 0 || ownAddress == XID_BROADCAST_ADDRESS ? 0x5158A001 : ownAddress),
+      ownAddress_(ownAddress == 0 || ownAddress == XID_BROADCAST_ADDRESS ? FALLBACK_OWN_ADDRESS : ownAddress),
       random_(ownAddress_ | 1) {}
 
 void IrlapPrimary::Reset() {
-    deframer_.Reset();
-    frames_.clear();
+    medium_.Reset();
     received_.clear();
     sensed_ = false;
     anyReceived_ = false;
-    connected_ = false;
-    awaitingAck_ = false;
+    state_ = LinkState::Disconnected;
+    unacked_.reset();
     missed_ = 0;
     lost_ = LapStatus::NotConnected;
     peerParams_ = LinkParameters{};
@@ -213,60 +196,52 @@ LapStatus IrlapPrimary::SendFrame(std::span<const std::uint8_t> frame) {
     if (anyReceived_) {
         // The peer needs its minimum turnaround after its last frame before it can hear ours.
         const std::uint32_t turn = (peerParams_.minTurnaroundUs + 999) / 1000;
-        const std::int32_t left = Until(lastReceived_ + turn, clock_.NowMs());
-        if (left > 0) {
-            clock_.SleepMs(static_cast<std::uint32_t>(left));
-        }
+        SleepUntil(clock_, Deadline::At(lastReceived_ + turn));
     }
-    const Bytes wire = SirWrap(frame);
     if (sink_ != nullptr) {
         sink_->Frame(true, frame);
     }
-    lastWireMs_ = WireMs(wire.size());
-    return port_.Write(wire) ? LapStatus::Ok : LapStatus::PortFailed;
+    const auto airMs = medium_.Send(frame, CONTENTION_XBOFS);
+    if (!airMs) {
+        return LapStatus::PortFailed;
+    }
+    lastWireMs_ = *airMs;
+    return LapStatus::Ok;
 }
 
-IrlapPrimary::Answer IrlapPrimary::Receive(std::uint32_t deadline, Bytes& frame) {
-    std::array<std::uint8_t, READ_CHUNK> chunk{};
+IrlapPrimary::Answer IrlapPrimary::Receive(Deadline deadline, Bytes& frame) {
     for (;;) {
-        if (!frames_.empty()) {
-            frame = std::move(frames_.front());
-            frames_.pop_front();
-            return Answer::Frame;
+        switch (medium_.Receive(deadline, frame)) {
+            case MediumReceive::Failed:
+                return Answer::PortFailed;
+            case MediumReceive::Silent:
+            case MediumReceive::Arriving:
+                return Answer::Timeout;
+            case MediumReceive::Frame:
+                break;
         }
-        const std::int32_t left = Until(deadline, clock_.NowMs());
-        if (left <= 0) {
-            return Answer::Timeout;
+        if (sink_ != nullptr) {
+            sink_->Frame(false, frame);
         }
-        const int got = port_.Read(chunk, static_cast<std::uint32_t>(left));
-        if (got < 0) {
-            return Answer::PortFailed;
+        anyReceived_ = true;
+        lastReceived_ = clock_.NowMs();
+        // Commands on the line are our own frames echoed by the adapter (or another primary): never an
+        // answer.
+        if (frame.size() < 2 || (frame[0] & LAP_CR_COMMAND) != 0) {
+            continue;
         }
-        for (int i = 0; i < got; ++i) {
-            if (!deframer_.Push(chunk[static_cast<std::size_t>(i)])) {
-                continue;
-            }
-            const auto received = deframer_.Frame();
-            if (sink_ != nullptr) {
-                sink_->Frame(false, received);
-            }
-            anyReceived_ = true;
-            lastReceived_ = clock_.NowMs();
-            // Commands on the line are our own frames echoed by the adapter (or another primary): never an
-            // answer.
-            if (received.size() < 2 || (received[0] & LAP_CR_COMMAND) != 0) {
-                continue;
-            }
-            if (frames_.size() == FRAMES_AHEAD_LIMIT) {
-                frames_.pop_front();
-            }
-            frames_.emplace_back(received.begin(), received.end());
-        }
+        return Answer::Frame;
+    }
+}
+
+void IrlapPrimary::DropReadAhead() {
+    Bytes ignored;
+    while (Receive(Deadline::At(clock_.NowMs()), ignored) == Answer::Frame) {
     }
 }
 
 LapStatus IrlapPrimary::Listen(std::uint32_t ms) {
-    const std::uint32_t deadline = clock_.NowMs() + ms;
+    const Deadline deadline = Deadline::After(clock_, ms);
     Bytes ignored;
     Answer answer;
     while ((answer = Receive(deadline, ignored)) == Answer::Frame) {
@@ -283,11 +258,11 @@ LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::si
         sensed_ = true;
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
-        frames_.clear();
+        DropReadAhead();
         if (SendFrame(XidCommand(ownAddress_, slots, static_cast<std::uint8_t>(slot))) != LapStatus::Ok) {
             return LapStatus::PortFailed;
         }
-        const std::uint32_t deadline = clock_.NowMs() + lastWireMs_ + SLOT_MS;
+        const Deadline deadline = Deadline::After(clock_, lastWireMs_ + SLOT_MS);
         Bytes frame;
         Answer answer;
         while ((answer = Receive(deadline, frame)) == Answer::Frame) {
@@ -308,11 +283,11 @@ LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::si
 IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
                                            std::vector<Bytes>& responses) {
     responses.clear();
-    frames_.clear();  // anything read ahead answered an earlier command
+    DropReadAhead();
     if (SendFrame(frame) != LapStatus::Ok) {
         return Answer::PortFailed;
     }
-    const std::uint32_t deadline = clock_.NowMs() + lastWireMs_ + FTimer();
+    const Deadline deadline = Deadline::After(clock_, lastWireMs_ + FTimer());
     for (;;) {
         Bytes response;
         const Answer answer = Receive(deadline, response);
@@ -336,21 +311,18 @@ IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
 }
 
 LapStatus IrlapPrimary::Lose(LapStatus why) {
-    connected_ = false;
-    awaitingAck_ = false;
+    state_ = LinkState::Lost;
+    unacked_.reset();
     lost_ = why;
     return why;
 }
 
 LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
-    if (connected_ && peer == peer_) {
+    if (Connected() && peer == peer_) {
         return LapStatus::Ok;
     }
     Disconnect();
-    random_ ^= random_ << 13;
-    random_ ^= random_ >> 17;
-    random_ ^= random_ << 5;
-    connectionAddress_ = static_cast<std::uint8_t>(random_ % (LAP_BROADCAST - 1) + 1);
+    connectionAddress_ = static_cast<std::uint8_t>(random_.Next() % (LAP_BROADCAST - 1) + 1);
     peerParams_ = LinkParameters{};
     peer_ = peer;
     missed_ = 0;
@@ -387,11 +359,11 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
         if (peerParams_.dataSize < 64) {
             peerParams_.dataSize = 64;
         }
-        connected_ = true;
+        state_ = LinkState::Connected;
         lost_ = LapStatus::NotConnected;
         vs_ = 0;
         vr_ = 0;
-        awaitingAck_ = false;
+        unacked_.reset();
         received_.clear();
         missed_ = 0;
         return LapStatus::Ok;
@@ -399,15 +371,23 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
     return Lose(LapStatus::Timeout);
 }
 
+void IrlapPrimary::Settle(bool peerBusy) {
+    if (peerBusy) {
+        state_ = LinkState::PeerBusy;
+    } else {
+        state_ = unacked_ ? LinkState::AwaitingAck : LinkState::Connected;
+    }
+}
+
 IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
     const std::uint8_t control = response[1];
     const auto acknowledge = [&](std::uint8_t nr) {
-        if (!awaitingAck_) {
+        if (!unacked_) {
             return nr == vs_;
         }
         if (nr == ((vs_ + 1) & 7)) {
             vs_ = (vs_ + 1) & 7;
-            awaitingAck_ = false;
+            unacked_.reset();
             return true;
         }
         return nr == vs_;  // anything else acknowledges a frame never sent
@@ -424,17 +404,20 @@ IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
             Lose(LapStatus::Reset);
             return Outcome::Lost;
         }
-        return awaitingAck_ ? Outcome::NotAcked : Outcome::Acked;
+        Settle(false);
+        return unacked_ ? Outcome::NotAcked : Outcome::Acked;
     }
     if ((control & 0x03) == 0x01) {  // S frame
         if (!acknowledge(control >> 5)) {
             Lose(LapStatus::Reset);
             return Outcome::Lost;
         }
-        if ((control & 0x0F) == LAP_RNR) {
+        const bool busy = (control & 0x0F) == LAP_RNR;
+        Settle(busy);
+        if (busy) {
             return Outcome::Busy;
         }
-        return awaitingAck_ ? Outcome::NotAcked : Outcome::Acked;
+        return unacked_ ? Outcome::NotAcked : Outcome::Acked;
     }
     switch (control & ~LAP_PF) {  // U frame
         case LAP_DM:
@@ -443,19 +426,20 @@ IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
             Lose(LapStatus::Reset);
             return Outcome::Lost;
         default:
-            return awaitingAck_ ? Outcome::NotAcked : Outcome::Acked;
+            return unacked_ ? Outcome::NotAcked : Outcome::Acked;
     }
 }
 
 LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
-    if (!connected_) {
+    if (!Connected()) {
         return lost_;
     }
-    awaitingAck_ = true;
+    unacked_.emplace(information.begin(), information.end());
+    Settle(state_ == LinkState::PeerBusy);
     std::vector<Bytes> responses;
     // Every try is bounded by the F-timer, and the tries by the disconnect threshold, unanswered, busy or
     // refused alike.
-    for (int attempt = 0; attempt < 2 * RetryLimit(); ++attempt) {
+    for (int attempt = 0; attempt < SEND_ROUNDS_PER_THRESHOLD * RetryLimit(); ++attempt) {
         const Bytes frame = Frame({static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
                                    static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | vs_ << 1)},
                                   information);
@@ -476,7 +460,7 @@ LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
                 return lost_;
             }
         }
-        if (!awaitingAck_) {
+        if (!unacked_) {
             return LapStatus::Ok;
         }
         if (outcome == Outcome::Busy) {
@@ -487,7 +471,7 @@ LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
 }
 
 LapStatus IrlapPrimary::Poll() {
-    if (!connected_) {
+    if (!Connected()) {
         return lost_;
     }
     const Bytes frame = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
@@ -509,7 +493,7 @@ LapStatus IrlapPrimary::Poll() {
 }
 
 void IrlapPrimary::Disconnect() {
-    if (!connected_) {
+    if (!Connected()) {
         return;
     }
     const Bytes disc = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
@@ -527,8 +511,8 @@ void IrlapPrimary::Disconnect() {
             }
         }
     }
-    connected_ = false;
-    awaitingAck_ = false;
+    state_ = LinkState::Disconnected;
+    unacked_.reset();
     lost_ = LapStatus::NotConnected;
 }
 

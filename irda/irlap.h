@@ -1,6 +1,7 @@
 // IrLAP, primary side only: discovery by XID slots, the connection with its negotiated parameters, numbered
 // information frames with a window of one, polls, and the disconnection. The frame formats are pure functions
-// here (the fuzz targets use them too); IrlapPrimary is the station's state machine over the serial seam.
+// here (the fuzz targets use them too); IrlapPrimary is the station's state machine over the IrDA medium
+// seam.
 #pragma once
 
 #include <array>
@@ -14,8 +15,9 @@
 #include <vector>
 
 #include "irda/capture.h"
-#include "irda/serial_port.h"
-#include "irda/sir_framing.h"
+#include "irda/irda_medium.h"
+#include "irda/stack_clock.h"
+#include "link/little_endian.h"
 
 namespace qx::irda {
 
@@ -23,8 +25,6 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A frame of a few header bytes and then `tail`.
 Bytes Frame(std::initializer_list<std::uint8_t> head, std::span<const std::uint8_t> tail = {});
-// Appends a 32-bit IrLAP device address, low byte first (ReadLittle32 reads it back).
-void PutLittle32(Bytes& out, std::uint32_t value);
 
 // Address byte: connection address << 1 | C/R (1 for the primary's commands).
 inline constexpr std::uint8_t LAP_BROADCAST = 0x7F;
@@ -76,6 +76,14 @@ inline constexpr std::uint32_t MEDIA_SENSE_MS = 250;
 // How long the primary waits before polling a peer that said it is busy (RNR).
 inline constexpr std::uint32_t BUSY_WAIT_MS = 100;
 inline constexpr int DISC_TRIES = 2;
+// Start flags before every frame while no connection exists (the contention rule).
+inline constexpr std::size_t CONTENTION_XBOFS = 10;
+// The device address used when the caller gives none or an impossible one (0 or broadcast): any fixed valid
+// address will do, since nobody else in range is expected to pick the same one.
+inline constexpr std::uint32_t FALLBACK_OWN_ADDRESS = 0x5158A001;
+// An information frame is offered to the peer at most this many times the disconnect threshold's worth of
+// polls, answered or not, so a peer that keeps answering without ever taking it cannot hold a send for ever.
+inline constexpr int SEND_ROUNDS_PER_THRESHOLD = 2;
 
 // A device that answered discovery.
 struct DiscoveredDevice {
@@ -115,9 +123,34 @@ enum class LapStatus {
     NotConnected,  // no connection to use
 };
 
+// The link as this station sees it.
+enum class LinkState {
+    Disconnected,  // no connection (never made, or ended by us)
+    Connected,     // connected, nothing of ours unacknowledged
+    AwaitingAck,   // an information frame of ours is out and not acknowledged yet
+    PeerBusy,      // the peer said RNR: it takes no information frame until it says RR
+    Lost,          // the connection ended by itself (LostReason() says why)
+};
+
+// A small random generator for connection addresses (xorshift32): they only have to differ from one link to
+// the next, not resist a guess.
+class XorShift32 {
+  public:
+    explicit XorShift32(std::uint32_t seed) : state_(seed != 0 ? seed : 1) {}
+    std::uint32_t Next() {
+        state_ ^= state_ << 13;
+        state_ ^= state_ >> 17;
+        state_ ^= state_ << 5;
+        return state_;
+    }
+
+  private:
+    std::uint32_t state_;
+};
+
 class IrlapPrimary {
   public:
-    IrlapPrimary(SerialPort& port, StackClock& clock, FrameSink* sink, std::uint32_t ownAddress);
+    IrlapPrimary(IrdaMedium& medium, StackClock& clock, FrameSink* sink, std::uint32_t ownAddress);
 
     std::uint32_t OwnAddress() const { return ownAddress_; }
     // Forgets everything of the line (after the port was reopened).
@@ -128,7 +161,11 @@ class IrlapPrimary {
 
     // Connects to the device with this IrLAP address.
     LapStatus Connect(std::uint32_t peer);
-    bool Connected() const { return connected_; }
+    LinkState State() const { return state_; }
+    bool Connected() const {
+        return state_ == LinkState::Connected || state_ == LinkState::AwaitingAck ||
+               state_ == LinkState::PeerBusy;
+    }
     std::uint32_t Peer() const { return peer_; }
     const LinkParameters& PeerParameters() const { return peerParams_; }
     // The largest information field a frame to the peer may carry.
@@ -150,7 +187,7 @@ class IrlapPrimary {
     enum class Answer { Frame, Timeout, PortFailed };
     LapStatus SendFrame(std::span<const std::uint8_t> frame);
     // Reads until a response frame (C/R clear) arrives or the deadline passes.
-    Answer Receive(std::uint32_t deadline, Bytes& frame);
+    Answer Receive(Deadline deadline, Bytes& frame);
     // Reads and drops whatever comes for `ms`.
     LapStatus Listen(std::uint32_t ms);
     // One command with the P bit and the peer's answer within the F-timer: the frames of this connection that
@@ -161,31 +198,33 @@ class IrlapPrimary {
     enum class Outcome { Acked, NotAcked, Busy, Lost };
     Outcome Apply(const Bytes& response);
     LapStatus Lose(LapStatus why);
+    // The connected state after a response: busy when it said RNR, else by whether our frame is out.
+    void Settle(bool peerBusy);
+    // Drops the frames the medium already holds: they answered an earlier command.
+    void DropReadAhead();
     std::uint32_t FTimer() const;
     int RetryLimit() const;
 
-    SerialPort& port_;
+    IrdaMedium& medium_;
     StackClock& clock_;
     FrameSink* sink_;
     std::uint32_t ownAddress_;
-    SirDeframer deframer_;
-    std::deque<Bytes> frames_;  // response frames read ahead
     bool sensed_ = false;
     std::uint32_t lastReceived_ = 0;
     bool anyReceived_ = false;
     std::uint32_t lastWireMs_ = 0;  // of the frame sent last
     int missed_ = 0;                // polls in a row that the peer left unanswered
 
-    bool connected_ = false;
+    LinkState state_ = LinkState::Disconnected;
     std::uint32_t peer_ = 0;
     std::uint8_t connectionAddress_ = 0;
     LinkParameters peerParams_;
-    std::uint8_t vs_ = 0;  // the next Ns to send
-    std::uint8_t vr_ = 0;  // the next Ns expected
-    bool awaitingAck_ = false;
+    std::uint8_t vs_ = 0;           // the next Ns to send
+    std::uint8_t vr_ = 0;           // the next Ns expected
+    std::optional<Bytes> unacked_;  // the information frame out and not acknowledged
     std::deque<Bytes> received_;
     LapStatus lost_ = LapStatus::NotConnected;
-    std::uint32_t random_;
+    XorShift32 random_;
 };
 
 }  // namespace qx::irda

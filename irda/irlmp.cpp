@@ -10,10 +10,6 @@ constexpr std::size_t INBOX_LIMIT = 16;
 constexpr std::size_t IAS_ANSWER_HEADER = 1 + 1 + 2 + 2 + 1;  // control, return code, count, object id, type
 constexpr std::uint8_t IAS_TYPE_INTEGER = 1;
 
-std::int32_t Until(std::uint32_t deadline, std::uint32_t now) {
-    return static_cast<std::int32_t>(deadline - now);
-}
-
 }  // namespace
 
 std::optional<LmPdu> ParseLmPdu(std::span<const std::uint8_t> frame) {
@@ -121,13 +117,13 @@ std::optional<LmPdu> IrlmpClient::Take(std::uint8_t local) {
     return pdu;
 }
 
-LapStatus IrlmpClient::WaitFor(std::uint8_t local, std::uint32_t deadline, LmPdu& pdu) {
+LapStatus IrlmpClient::WaitFor(std::uint8_t local, Deadline deadline, LmPdu& pdu) {
     for (;;) {
         if (auto next = Take(local)) {
             pdu = std::move(*next);
             return LapStatus::Ok;
         }
-        if (Until(deadline, clock_.NowMs()) <= 0) {
+        if (deadline.Passed(clock_)) {
             return LapStatus::Timeout;
         }
         if (const LapStatus polled = lap_.Poll(); polled != LapStatus::Ok) {
@@ -143,7 +139,7 @@ LapStatus IrlmpClient::Connect(std::uint8_t local, std::uint8_t remote,
         sent != LapStatus::Ok) {
         return sent;
     }
-    const std::uint32_t deadline = clock_.NowMs() + LMP_ANSWER_WAIT_MS;
+    const Deadline deadline = Deadline::After(clock_, LMP_ANSWER_WAIT_MS);
     for (;;) {
         LmPdu pdu;
         if (const LapStatus waited = WaitFor(local, deadline, pdu); waited != LapStatus::Ok) {
@@ -182,7 +178,7 @@ LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uin
         sent != LapStatus::Ok) {
         return sent;
     }
-    const std::uint32_t deadline = lmp.Clock().NowMs() + LMP_ANSWER_WAIT_MS;
+    const Deadline deadline = Deadline::After(lmp.Clock(), LMP_ANSWER_WAIT_MS);
     LapStatus result = LapStatus::Timeout;
     for (;;) {
         LmPdu pdu;

@@ -67,7 +67,7 @@ class IrlmpClient {
     LapStatus Disconnect(std::uint8_t local, std::uint8_t remote);
     // The next frame for `local`, polling the peer until `deadline`: Ok with `pdu`, Timeout, or the link's
     // failure.
-    LapStatus WaitFor(std::uint8_t local, std::uint32_t deadline, LmPdu& pdu);
+    LapStatus WaitFor(std::uint8_t local, Deadline deadline, LmPdu& pdu);
     // Sorts what IrLAP received; the next frame for `local` when there is one.
     std::optional<LmPdu> Take(std::uint8_t local);
 

@@ -11,10 +11,6 @@ namespace {
 // LM-PDU header and the TinyTP byte, in every information field that carries the program's data.
 constexpr std::size_t DATA_OVERHEAD = 3;
 
-std::int32_t Until(std::uint32_t deadline, std::uint32_t now) {
-    return static_cast<std::int32_t>(deadline - now);
-}
-
 // The LSAP of an "LSAP-SELn" service name (n a decimal LSAP), or nothing for any other name.
 std::optional<std::uint8_t> LsapSelector(std::string_view name) {
     if (!name.starts_with(LSAP_SEL_PREFIX) || name.size() == LSAP_SEL_PREFIX.size()) {
@@ -79,7 +75,8 @@ SerialIrdaCalls::SerialIrdaCalls(std::string portName, SerialPort& port, SocketC
       portName_(std::move(portName)),
       port_(port),
       clock_(platform),
-      lap_(port, clock_, capture, ownAddress != 0 ? ownAddress : RandomOwnAddress()),
+      medium_(port, clock_),
+      lap_(medium_, clock_, capture, ownAddress != 0 ? ownAddress : RandomOwnAddress()),
       lmp_(lap_, clock_),
       ttp_(lmp_) {}
 
@@ -240,7 +237,7 @@ int SerialIrdaCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
         return Fail(WSAENOTCONN_CODE);
     }
     // Data only comes when the peer is polled: poll until something came or the wait is over, at least once.
-    const std::uint32_t deadline = clock_.NowMs() + timeoutMs;
+    const Deadline deadline = Deadline::After(clock_, timeoutMs);
     for (;;) {
         if (Readable()) {
             return 1;
@@ -249,7 +246,7 @@ int SerialIrdaCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
         if (Readable()) {
             return 1;
         }
-        if (Until(deadline, clock_.NowMs()) <= 0) {
+        if (deadline.Passed(clock_)) {
             return 0;
         }
     }
@@ -317,20 +314,19 @@ int SerialIrdaCalls::CloseSocket(SocketHandle s) {
 }
 
 void SerialIrdaCalls::Sleep(std::uint32_t ms) {
-    const std::uint32_t deadline = clock_.NowMs() + ms;
+    const Deadline deadline = Deadline::After(clock_, ms);
     while (lap_.Connected()) {
-        const std::int32_t left = Until(deadline, clock_.NowMs());
-        if (left <= 0) {
+        const std::uint32_t left = deadline.Left(clock_);
+        if (left == 0) {
             return;
         }
-        Inner().Sleep(std::min<std::uint32_t>(static_cast<std::uint32_t>(left), KEEPALIVE_INTERVAL_MS));
-        if (Until(deadline, clock_.NowMs()) > 0) {
+        Inner().Sleep(std::min(left, KEEPALIVE_INTERVAL_MS));
+        if (!deadline.Passed(clock_)) {
             ttp_.Connected() ? ttp_.Exchange() : lap_.Poll();
         }
     }
-    const std::int32_t left = Until(deadline, clock_.NowMs());
-    if (left > 0) {
-        Inner().Sleep(static_cast<std::uint32_t>(left));
+    if (const std::uint32_t left = deadline.Left(clock_); left > 0) {
+        Inner().Sleep(left);
     }
 }
 
@@ -340,7 +336,8 @@ PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock
         probe.openError = port.LastError();
         return probe;
     }
-    IrlapPrimary lap(port, clock, capture, RandomOwnAddress());
+    SirMedium medium(port, clock);
+    IrlapPrimary lap(medium, clock, capture, RandomOwnAddress());
     probe.discoveryError = WinsockCode(lap.Discover(probe.devices));
     port.Close();
     return probe;

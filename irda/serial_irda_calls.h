@@ -13,6 +13,7 @@
 #include "irda/irlap.h"
 #include "irda/irlmp.h"
 #include "irda/serial_port.h"
+#include "irda/sir_medium.h"
 #include "irda/tinytp.h"
 #include "link/forwarding_calls.h"
 
@@ -80,6 +81,7 @@ class SerialIrdaCalls : public ForwardingCalls {
     std::string portName_;
     SerialPort& port_;
     PlatformClock clock_;
+    SirMedium medium_;
     IrlapPrimary lap_;
     IrlmpClient lmp_;
     TinyTp ttp_;

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "irda/stack_clock.h"
+
 namespace qx::irda {
 
 // Discovery and connection set-up run at 9600 baud, and the stack never offers another rate, so no adapter
@@ -54,15 +56,6 @@ class UnopenablePort : public SerialPort {
 
   private:
     std::uint32_t error_;
-};
-
-// The stack's time: a millisecond clock and a pause. The socket-call face takes both from the platform's
-// calls; tests drive a fake clock, so nothing in a test ever sleeps.
-class StackClock {
-  public:
-    virtual ~StackClock() = default;
-    virtual std::uint32_t NowMs() = 0;
-    virtual void SleepMs(std::uint32_t ms) = 0;
 };
 
 // The milliseconds that `bytes` take on the wire at 9600 baud, 10 bits a byte, rounded up.

@@ -42,6 +42,8 @@ class SirDeframer {
     std::span<const std::uint8_t> Frame() const;
     // Frames dropped so far (bad FCS, too long, too short, aborted, cut off by a new BOF).
     std::size_t Dropped() const { return dropped_; }
+    // A frame has begun (its BOF came) and has not ended yet.
+    bool InFrame() const { return state_ == State::InFrame || state_ == State::Escaped; }
     // Forgets any frame in progress (not counted as dropped), as after a change of line speed.
     void Reset();
 

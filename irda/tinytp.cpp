@@ -103,7 +103,7 @@ LapStatus TinyTp::SendPdu(std::span<const std::uint8_t> payload) {
 }
 
 LapStatus TinyTp::Send(std::span<const std::uint8_t> sdu) {
-    const std::uint32_t deadline = lmp_.Clock().NowMs() + TTP_CREDIT_WAIT_MS;
+    const Deadline deadline = Deadline::After(lmp_.Clock(), TTP_CREDIT_WAIT_MS);
     for (;;) {
         Absorb();
         if (!connected_ || peerDisconnected_) {
@@ -112,7 +112,7 @@ LapStatus TinyTp::Send(std::span<const std::uint8_t> sdu) {
         if (sendCredit_ > 0) {
             break;
         }
-        if (static_cast<std::int32_t>(deadline - lmp_.Clock().NowMs()) <= 0) {
+        if (deadline.Passed(lmp_.Clock())) {
             return LapStatus::Timeout;
         }
         if (const LapStatus status = Exchange(); status != LapStatus::Ok) {

@@ -4,11 +4,6 @@
 
 namespace qx {
 
-std::uint32_t ReadLittle32(std::span<const std::uint8_t> bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
 std::size_t FrameLengthField(std::span<const std::uint8_t> header) {
     return static_cast<std::size_t>(header[1]) << 8 | header[2];
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 
+#include "link/little_endian.h"
 #include "link/socket_calls.h"
 
 namespace qx {
@@ -63,10 +64,6 @@ inline constexpr std::size_t DEVICE_NAME_OFFSET = 4;
 inline constexpr std::size_t DEVICE_NAME_SIZE = 22;
 inline constexpr std::size_t DEVICE_LIST_HEADER_SIZE = 4;
 inline constexpr std::size_t DEVICE_LIST_SIZE = 355;  // room for 12 records
-
-// A little-endian 32-bit number, from its first four bytes (the device count; the loopback emulation's
-// answers).
-std::uint32_t ReadLittle32(std::span<const std::uint8_t> bytes);
 
 // Every frame opens with a header: byte 0 its type or reply status, bytes 1-2 its total length, high byte
 // first.

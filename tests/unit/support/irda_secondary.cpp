@@ -12,7 +12,6 @@ constexpr std::size_t SECONDARY_XBOFS = 10;
 constexpr std::size_t ENDLESS_CHUNK = 64;
 constexpr std::uint32_t DISCOVERY_TURNAROUND_MS = 5;
 
-using irda::PutLittle32;
 
 std::uint32_t Little32(const IrdaBytes& bytes, std::size_t at) {
     return ReadLittle32(std::span(bytes).subspan(at));
