@@ -16,6 +16,7 @@
 #include "irda/serial_irda_calls.h"
 #include "irda/usb_dongle.h"
 #include "link/irda_link.h"
+#include "posix/libusb_host.h"
 #include "sim_chips.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
@@ -251,6 +252,28 @@ TEST(DongleChoice, ByPortValue) {
     EXPECT_FALSE(port.Open("USB"));
     EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_DEVICE);
     EXPECT_TRUE(port.Open("USB")) << "the next try opens it";
+}
+
+// libusb on this machine: every transfer's return code maps to its kind, and the real bus (usually without
+// any dongle here) either offers a dongle or makes "USB" fail as no dongle, never anything else.
+TEST(Libusb, CodesAndTheRealBus) {
+    EXPECT_EQ(qx::posix::LibusbResult(5).length, 5u);
+    EXPECT_EQ(qx::posix::LibusbResult(-7).status, qx::irda::UsbStatus::Timeout);  // LIBUSB_ERROR_TIMEOUT
+    EXPECT_EQ(qx::posix::LibusbResult(-9).status, qx::irda::UsbStatus::Stall);    // LIBUSB_ERROR_PIPE
+    EXPECT_EQ(qx::posix::LibusbResult(-4).status, qx::irda::UsbStatus::Gone);     // LIBUSB_ERROR_NO_DEVICE
+    EXPECT_EQ(qx::posix::LibusbResult(-3).status, qx::irda::UsbStatus::Failed);   // LIBUSB_ERROR_ACCESS
+    EXPECT_EQ(qx::posix::LibusbResult(-3).systemCode, -3);
+
+    qx::posix::LibusbHost host;
+    const auto dongles = qx::irda::FindDongles(host);
+    if (!dongles.empty()) {
+        GTEST_SKIP() << "a USB IrDA dongle is plugged in here";
+    }
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(host, clock);
+    EXPECT_FALSE(port.Open("USB"));
+    EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_NO_DONGLE);
 }
 
 }  // namespace
