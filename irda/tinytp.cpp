@@ -131,10 +131,14 @@ LapStatus TinyTp::Exchange() {
     if (peerCredit_ == 0 && owed_ > 0) {
         status = SendPdu({});  // a dataless PDU: the peer may send again
     } else {
-        status = lmp_.Lap().Poll();
+        status = lmp_.Poll();
         Absorb();
     }
     return status;
+}
+
+void TinyTp::Forget() {
+    connected_ = false;
 }
 
 void TinyTp::Disconnect() {

@@ -61,6 +61,13 @@ struct LinkFaults {
     bool echo = false;   // the adapter sends back every byte it is sent
     bool noise = false;  // garbage bytes ahead of every frame sent
     bool silentAfterConnect = false;
+    int rdAfterConnect = 0;     // links answered with RD (request disconnect) at the first poll after UA
+    int frmrOnData = 0;         // frames with the program's data answered with FRMR
+    bool staleLink = false;     // starts holding a link of a primary that vanished, kept until its watchdog
+    bool liteFirmware = false;  // any IrLMP disconnect ends the whole link, silently (IrDA Lite firmware)
+    bool rnrWhileWriting = false;  // a second of RNR (frame taken) while a write request is stored
+    int iasAck = 0;                // IAS answers preceded by a frame with the Ack bit
+    int missDiscovery = 0;         // whole discoveries left unanswered
 };
 
 struct Options {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -72,6 +73,15 @@ struct LinkFaults {
     bool dmOnData = false;             // answers data with DM (the link is gone)
     std::uint8_t initialCredit = 4;    // TinyTP credit the secondary grants at connect
     std::uint32_t watchdogMs = 0;      // non-zero: the link is dropped after this long without a frame
+    int rdAfterConnect = 0;            // links answered with RD at their first frame after UA
+    int frmrOnData = 0;                // TinyTP data frames answered with FRMR (not taken)
+    std::uint32_t rnrForMs = 0;        // the first TinyTP data frame is taken and answered RNR this long
+    bool staleLink = false;            // holds a link of a vanished primary: RR to XID, SNRM ignored
+    bool liteFirmware = false;         // any IrLMP disconnect ends the link without a word
+    bool iasAckFirst = false;          // an IAS frame with the Ack bit ahead of the answer
+    int missedDiscoveries = 0;         // whole discoveries left unanswered
+    bool badNr = false;                // the first answer after TinyTP is up carries an N(r) never sent
+    bool dropAfterIas = false;         // the link ends, without a word, once the IAS answer went out
 };
 
 struct SecondaryDevice {
@@ -109,6 +119,17 @@ class IrdaSecondary : public irda::SerialPort {
     int creditViolations = 0;               // data sent to the secondary beyond the credit it granted
     std::uint8_t grantedByPrimary = 0;      // TinyTP credit the primary's connect granted
     std::vector<std::uint32_t> frameTimes;  // when each frame of the primary arrived
+    std::vector<std::size_t> frameXbofs;    // the start flags ahead of each frame of the primary
+    std::vector<IrdaBytes> replies;         // every frame the secondary sent, unwrapped
+    // Both directions in order: true for the primary's frames.
+    std::vector<std::pair<bool, IrdaBytes>> log;
+    // Where in the log each fault played (the log's size just after it).
+    std::map<std::string, std::size_t> marks;
+    std::vector<IrdaBytes> lmReceived;  // every LM-PDU the primary sent, in order
+    // Queues an LM-PDU of the device's own to the primary.
+    void Inject(IrdaBytes lm) { outbox_.push_back(std::move(lm)); }
+    // The primary's frames in the log from `at` on.
+    std::vector<IrdaBytes> PrimaryFramesFrom(std::size_t at) const;
     std::uint32_t minGapAfterReply =
         UINT32_MAX;  // the shortest time from a reply read to the next frame sent
     bool connected = false;
@@ -155,6 +176,17 @@ class IrdaSecondary : public irda::SerialPort {
     std::uint8_t grantedLeft_ = 0;      // what the secondary granted and the primary has not used
     std::uint8_t owed_ = 0;             // credit to give back
     bool rnrDone_ = false;
+    std::optional<std::uint32_t> busyUntil_;  // answering RNR until then
+    bool fresh_ = false;                      // nothing heard since the UA
+    bool badNrDone_ = false;
+    std::uint8_t staleCa_ = 0x35;
+    int discoveryRun_ = -1;  // the discovery under way, counted from 0
+    bool missing_ = false;   // this discovery goes unanswered
+    std::size_t xbofsSeen_ = 0;
+    bool dropLink_ = false;
+    std::optional<IrdaBytes> dropWhenSent_;
+    std::optional<IrdaBytes> markWhenSent_;  // the IAS Ack frame, marked when it goes out  // the link ended
+                                             // without a word: frames on it get nothing
     bool endlessStarted_ = false;
     std::deque<IrdaBytes> held_;  // answers waiting for credit
 };
