@@ -162,8 +162,50 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr},
         StackCase{"NoDevice", {"--no-devices"}, true, 0x0004, false, 0x0004, {}, nullptr},
         StackCase{"WriteRefused", {"--write-fault", "status-c0"}, true, 0x0004, false, 0x0004, {}, nullptr},
-        StackCase{"ReadUnanswered", {"--read-fault", "silent"}, true, 0x0004, false, 0x0004, {}, nullptr}),
+        StackCase{"ReadUnanswered", {"--read-fault", "silent"}, true, 0x0004, false, 0x0004, {}, nullptr},
+        // The instrument asks for the link to end (RD) or cannot take a data frame (FRMR): DISC ends it.
+        StackCase{
+            "RdAfterConnect", {"--link-fault", "rd-after-connect"}, true, 0x0004, false, 0x0004, {}, "disc"},
+        StackCase{
+            "FrmrForTheFirstData", {"--link-fault", "frmr-data"}, true, 0x0004, false, 0x0004, {}, "disc"},
+        // A link of a primary that vanished: DISC ends it, and the discovery run again finds the instrument.
+        StackCase{"StaleLink", {"--link-fault", "stale-link"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{
+            "LiteFirmware", {"--link-fault", "lite-firmware"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"RnrWhileWriting",
+                  {"--link-fault", "rnr-while-writing"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"},
+        StackCase{
+            "IasAckFrameFirst", {"--link-fault", "ias-ack"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"DiscoveryMissed",
+                  {"--link-fault", "miss-discovery"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Whatever ended a run, the instrument is left disconnected: a second run, started at once, reaches it.
+TEST(SerialStackAgain, TheNextRunAtOnceReachesTheInstrument) {
+    for (const char* fault : {"rd-after-connect", "frmr-data"}) {
+        SimProcess sim({"--link-fault", fault, "--word", "4"}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        EXPECT_FALSE(SwitchOver(sim.Path(), true).succeeded) << fault;
+        EXPECT_TRUE(SwitchOver(sim.Path(), true).succeeded) << fault;
+        const auto record = sim.Stop();
+        EXPECT_EQ(record["final_word"], 0x0104) << fault;
+        const auto& links = record["irda"]["links"];
+        ASSERT_EQ(links.size(), 2u) << fault;
+        EXPECT_EQ(links[0]["end"], "disc") << fault << ": the first link ended with the program's DISC";
+    }
+}
 
 }  // namespace
 }  // namespace qxtest
