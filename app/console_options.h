@@ -39,6 +39,7 @@ struct ConsoleOptions {
     std::optional<std::string> settingsPath;
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
+    std::optional<std::string> adapter;      // overrides the settings' Adapter (the line profile)
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -82,6 +83,8 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--port", "", "", nullptr, &ConsoleOptions::port, &ConsoleTexts::helpPortValue, &ConsoleTexts::helpPort},
     {"--capture", "", "", nullptr, &ConsoleOptions::capturePath, &ConsoleTexts::helpCaptureValue,
      &ConsoleTexts::helpCapture},
+    {"--adapter", "", "", nullptr, &ConsoleOptions::adapter, &ConsoleTexts::helpAdapterValue,
+     &ConsoleTexts::helpAdapter},
 };
 
 // The command's name as typed ("status"); empty for None.

@@ -457,7 +457,21 @@ int ConsoleProgram::RunPorts() {
     }
     bool answered = false;
     for (const std::string& port : ports) {
-        const irda::PortProbe probe = bindings_.probePort(port);
+        // The profile in force first; where nobody answered, the other profiles that set the lines.
+        irda::PortProbe probe = bindings_.probePort(port, lineProfile_);
+        irda::LineProfile answeredWith = lineProfile_;
+        for (const irda::LineProfileName& other : irda::LINE_PROFILES) {
+            if (probe.openError != 0 || !probe.devices.empty()) {
+                break;
+            }
+            if (other.profile != lineProfile_ && other.profile != irda::LineProfile::None) {
+                probe = bindings_.probePort(port, other.profile);
+                answeredWith = other.profile;
+            }
+        }
+        if (!probe.devices.empty()) {
+            console_.Out(Fill(Fill(texts_->portProfile, port), irda::NameOf(answeredWith)) + "\n");
+        }
         if (probe.openError != 0) {
             console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + "\n");
         } else if (probe.discoveryError != 0) {
@@ -522,9 +536,18 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     if (bindings_.loopbackPort) {
         console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
     }
-    calls_ = bindings_.pickLink
-                 ? &bindings_.pickLink(options.port.value_or(settings.Port), options.capturePath)
-                 : &bindings_.calls;
+    // An adapter profile nobody knows fails the run before anything is sent: a wrong guess could hold the
+    // adapter in reset or at the wrong speed.
+    const std::string adapter = options.adapter.value_or(settings.Adapter);
+    const auto profile = ChooseLineProfile(adapter);
+    if (!profile) {
+        return Finish(
+            EndingWithoutRun(options, "usage_error", EXIT_USAGE, Fill(texts_->adapterUnknown, adapter)));
+    }
+    lineProfile_ = *profile;
+    calls_ = bindings_.pickLink ? &bindings_.pickLink(options.port.value_or(settings.Port),
+                                                      options.capturePath, lineProfile_)
+                                : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:
             return Finish(RunStatus(form.slots));

@@ -2,9 +2,9 @@
 // `disable` run the same mode switch as the window's buttons with the confirmation asked on the console. It
 // prints each status text as it happens and the result last, as text or as one JSON object, traces every
 // platform call and frame on request, and reads the settings file for its language and COM port (`use-port`
-// writes the Port key, and nothing else ever writes the file). `ports` lists the COM ports and the IrDA devices
-// a serial adapter on each finds. The console itself, the socket calls, the serial ports and the settings
-// calls are the platform's, handed in.
+// writes the Port key, and nothing else ever writes the file). `ports` lists the COM ports and the IrDA
+// devices a serial adapter on each finds. The console itself, the socket calls, the serial ports and the
+// settings calls are the platform's, handed in.
 #pragma once
 
 #include <atomic>
@@ -61,13 +61,14 @@ using CallTracer =
 // Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
 // the
 // --capture file; the calls stay valid for the program's life.
-using LinkPicker =
-    std::function<SocketCalls&(std::string_view portSetting, const std::optional<std::string>& capturePath)>;
+// `profile`: how the serial port's lines are set for the adapter.
+using LinkPicker = std::function<SocketCalls&(
+    std::string_view portSetting, const std::optional<std::string>& capturePath, irda::LineProfile profile)>;
 
 // The COM ports present, by name ("COM5").
 using PortLister = std::function<std::vector<std::string>()>;
-// One discovery at 9600 baud on a named port.
-using PortProber = std::function<irda::PortProbe(const std::string& port)>;
+// One discovery at 9600 baud on a named port, its lines set for the adapter as `profile` says.
+using PortProber = std::function<irda::PortProbe(const std::string& port, irda::LineProfile profile)>;
 
 struct ConsoleBindings {
     SocketCalls& calls;                         // Winsock, or the loopback emulation, when no picker is given
@@ -108,6 +109,8 @@ class ConsoleProgram {
     ConsoleReport RunSwitch(bool enable, const MessageSlots& slots);
     // The COM ports and the IrDA devices on each; the stored Port.
     int RunPorts();
+    // The adapter's line profile in force: --adapter, else the settings' Adapter, else the default.
+    irda::LineProfile lineProfile_ = irda::DEFAULT_LINE_PROFILE;
     int RunUsePort(const ConsoleOptions& options);
     // The link of one run, through the brake for an interruption and, with --trace, the witness.
     std::unique_ptr<RunLink> MakeLink();

@@ -2,6 +2,13 @@
 
 namespace qx {
 
+std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetting) {
+    if (adapterSetting.empty()) {
+        return irda::DEFAULT_LINE_PROFILE;
+    }
+    return irda::ParseLineProfile(adapterSetting);
+}
+
 std::optional<std::string> ParseComPort(std::string_view text) {
     if (text.size() < 4 || text.size() > 6) {
         return std::nullopt;

@@ -9,9 +9,13 @@
 #include <string>
 #include <string_view>
 
+#include "irda/serial_port.h"
+
 namespace qx {
 
 inline constexpr std::string_view PORT_KEY = "Port";
+// The key naming the adapter's line profile (irda/serial_port.h): power, esi, mcp2120 or none.
+inline constexpr std::string_view ADAPTER_SETTING_KEY = "Adapter";
 inline constexpr int COM_PORT_LAST = 256;
 // Windows' ERROR_INVALID_NAME: the discovery error of a run whose Port value is not COM1 ... COM256.
 inline constexpr int INVALID_PORT_ERROR = 123;
@@ -23,6 +27,14 @@ struct LinkChoice {
     std::optional<std::uint16_t> loopbackPort;  // Loopback
     std::string port;  // Serial: "COM1" ... "COM256"; InvalidPort: the value as given
 };
+
+// Windows' ERROR_INVALID_PARAMETER: the discovery error of a window's run whose Adapter value names no
+// profile.
+inline constexpr int INVALID_ADAPTER_ERROR = 87;
+
+// The line profile an Adapter value (the console's --adapter, else the settings' key) names: the default for
+// an empty value, nothing for a value that names no profile.
+std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetting);
 
 // "COMn" for n from 1 to 256 in any letter case, without leading zeros, as "COMn"; nothing for anything else.
 std::optional<std::string> ParseComPort(std::string_view text);

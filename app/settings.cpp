@@ -122,6 +122,8 @@ Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
 void Settings::ReadPort() {
     Port = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY),
                              PROFILE_READ_LIMIT);
+    Adapter = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(ADAPTER_SETTING_KEY),
+                                PROFILE_READ_LIMIT);
 }
 
 bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,

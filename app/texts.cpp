@@ -124,6 +124,11 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
         "reach the instrument through a serial IrDA adapter on this COM port\n"
         "(COM1 ... COM256) instead of the settings file's Port",
     .helpPortValue = "COMn",
+    .helpAdapter =
+        "how the serial adapter's DTR and RTS are set, instead of the settings\n"
+        "file's Adapter: power (both on, the default), esi (ESI-9680: DTR off,\n"
+        "RTS on), mcp2120 (both off) or none (left as they are)",
+    .helpAdapterValue = "PROFILE",
     .helpCapture =
         "write every IrDA frame of the serial adapter to this file, for\n"
         "Wireshark (pcap); with a COM port only",
@@ -172,6 +177,9 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .portStored = "Port={} stored in {}",
     .portNotStored = "The settings file {} could not be written",
     .portMissing = "use-port needs --port COM1 ... COM256",
+    .portProfile = "{}: answered with the adapter profile {}",
+    .adapterUnknown =
+        "Adapter={} is no adapter profile: the Adapter key and --adapter take power, esi, mcp2120 or none",
     .reasonNoSockets = "the socket library (Winsock) would not start: restart the PC and try again",
     .reasonSocketFailed =
         "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA "
@@ -230,6 +238,11 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
         "связываться с прибором через последовательный адаптер IrDA на этом\n"
         "COM-порту (COM1 ... COM256) вместо Port из файла настроек",
     .helpPortValue = "ПОРТ",
+    .helpAdapter =
+        "как выставлять DTR и RTS последовательного адаптера вместо Adapter из\n"
+        "файла настроек: power (обе включены, по умолчанию), esi (ESI-9680: DTR\n"
+        "выключена, RTS включена), mcp2120 (обе выключены) или none (не трогать)",
+    .helpAdapterValue = "ПРОФИЛЬ",
     .helpCapture =
         "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
         "для Wireshark (pcap); только с COM-портом",
@@ -278,6 +291,9 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .portStored = "Port={} записан в {}",
     .portNotStored = "Не удалось записать файл настроек {}",
     .portMissing = "use-port требует --port COM1 ... COM256",
+    .portProfile = "{}: ответило с профилем адаптера {}",
+    .adapterUnknown =
+        "Adapter={} не профиль адаптера: ключ Adapter и --adapter принимают power, esi, mcp2120 или none",
     .reasonNoSockets = "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите",
     .reasonSocketFailed =
         "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или "

@@ -64,6 +64,8 @@ struct ConsoleTexts {
     std::string_view helpSettingsValue;
     std::string_view helpPort;
     std::string_view helpPortValue;
+    std::string_view helpAdapter;
+    std::string_view helpAdapterValue;
     std::string_view helpCapture;
     std::string_view helpCaptureValue;
     std::string_view helpExitCodes;
@@ -103,6 +105,8 @@ struct ConsoleTexts {
     std::string_view portStored;
     std::string_view portNotStored;
     std::string_view portMissing;
+    std::string_view portProfile;
+    std::string_view adapterUnknown;
     // Why a run ended where it did.
     std::string_view reasonNoSockets;
     std::string_view reasonSocketFailed;
@@ -137,6 +141,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpSettingsValue,
     &ConsoleTexts::helpPort,
     &ConsoleTexts::helpPortValue,
+    &ConsoleTexts::helpAdapter,
+    &ConsoleTexts::helpAdapterValue,
     &ConsoleTexts::helpCapture,
     &ConsoleTexts::helpCaptureValue,
     &ConsoleTexts::helpExitCodes,
@@ -173,6 +179,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::portStored,
     &ConsoleTexts::portNotStored,
     &ConsoleTexts::portMissing,
+    &ConsoleTexts::portProfile,
+    &ConsoleTexts::adapterUnknown,
     &ConsoleTexts::reasonNoSockets,
     &ConsoleTexts::reasonSocketFailed,
     &ConsoleTexts::reasonSearchFailed,

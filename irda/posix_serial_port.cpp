@@ -81,9 +81,17 @@ bool PosixSerialPort::Open(const std::string& name) {
         return Fail(error);
     }
     ::ioctl(fd, TIOCEXCL);
-    // Power for the adapter; a pty has no modem lines, and the port is used all the same.
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(fd, TIOCMBIS, &lines);
+    // The adapter's power and mode; a pty has no modem lines, and the port is used all the same.
+    if (const auto levels = LevelsOf(LineProfileToUse())) {
+        int on = (levels->dtr ? TIOCM_DTR : 0) | (levels->rts ? TIOCM_RTS : 0);
+        int off = (TIOCM_DTR | TIOCM_RTS) & ~on;
+        if (on != 0) {
+            ::ioctl(fd, TIOCMBIS, &on);
+        }
+        if (off != 0) {
+            ::ioctl(fd, TIOCMBIC, &off);
+        }
+    }
     ::tcflush(fd, TCIOFLUSH);
     fd_ = fd;
     return true;

@@ -187,6 +187,15 @@ CASES = {
     "serial_discovery_missed": (["--serial", "--word", "0x0004", "--link-fault", "miss-discovery"],
                                 ["enable", "--yes", "--port", "{com}"], None, 0, [SUCCESS], SEARCH,
                                 dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    # The adapter's line profile: a known one is used (a pty has no modem lines to set), an unknown one fails the
+    # run before anything is sent and names the key and its values.
+    "serial_adapter_esi": (["--serial", "--word", "0x0004"],
+                           ["enable", "--yes", "--port", "{com}", "--adapter", "esi"], None, 0, [SUCCESS], SEARCH,
+                           dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_adapter_unknown": (["--serial", "--word", "0x0004"],
+                               ["enable", "--yes", "--port", "{com}", "--adapter", "tekram"], None, 2, [],
+                               ["Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
+                                "esi, mcp2120 or none"], dict(final_word=0x0004, writes=[], connections=0)),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
                              ["enable", "--yes", "--port", "{com}"], None, 1,
                              ["Word sent: 0x0104", "Search mode: off",

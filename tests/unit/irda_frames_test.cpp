@@ -3,6 +3,7 @@
 
 #include "irda/irlap.h"
 #include "irda/irlmp.h"
+#include "irda/serial_port.h"
 #include "irda/tinytp.h"
 
 namespace qx::test {
@@ -207,6 +208,37 @@ TEST(IrdaFrames, TinyTpPdus) {
     EXPECT_EQ(data->credit, 3);
     EXPECT_EQ(Bytes(data->payload.begin(), data->payload.end()), Bytes{0xA0});
     EXPECT_FALSE(ParseTtpData(Bytes{}));
+}
+
+// The lines each adapter profile sets, as Linux's dongle drivers set them at 9600 baud.
+TEST(IrdaFrames, AdapterLineProfiles) {
+    struct Case {
+        std::string_view value;
+        std::optional<LineProfile> profile;
+        std::optional<LineLevels> levels;
+    };
+    const Case cases[] = {
+        {"power", LineProfile::Power, LineLevels{true, true}},
+        {"ESI", LineProfile::Esi, LineLevels{false, true}},
+        {"Mcp2120", LineProfile::Mcp2120, LineLevels{false, false}},
+        {"none", LineProfile::None, std::nullopt},
+        {"tekram", std::nullopt, std::nullopt},
+        {" power", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseLineProfile(c.value), c.profile) << c.value;
+        if (c.profile) {
+            const auto levels = LevelsOf(*c.profile);
+            ASSERT_EQ(levels.has_value(), c.levels.has_value()) << c.value;
+            if (levels) {
+                EXPECT_EQ(levels->dtr, c.levels->dtr) << c.value;
+                EXPECT_EQ(levels->rts, c.levels->rts) << c.value;
+            }
+            EXPECT_EQ(ParseLineProfile(NameOf(*c.profile)), c.profile);
+        }
+    }
+    EXPECT_EQ(DEFAULT_LINE_PROFILE, LineProfile::Power);
 }
 
 }  // namespace
