@@ -110,16 +110,16 @@ std::string Indented(std::string_view text, std::size_t column) {
     return out;
 }
 
-// Two columns: each left text padded to the widest, then its description.
-std::string Columns(const std::vector<std::pair<std::string, std::string_view>>& rows) {
+// Two columns: each left text padded to the widest, then `gap` spaces and its description.
+std::string Columns(const std::vector<std::pair<std::string, std::string>>& rows, std::size_t gap = 3) {
     std::size_t width = 0;
     for (const auto& [left, help] : rows) {
         width = std::max(width, left.size());
     }
-    const std::size_t column = 2 + width + 3;
+    const std::size_t column = 2 + width + gap;
     std::string out;
     for (const auto& [left, help] : rows) {
-        out += "  " + left + std::string(width + 3 - left.size(), ' ') + Indented(help, column) + "\n";
+        out += "  " + left + std::string(width + gap - left.size(), ' ') + Indented(help, column) + "\n";
     }
     return out;
 }
@@ -189,36 +189,72 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
     return options;
 }
 
+std::string NameCommands(std::string_view text) {
+    std::string result;
+    std::size_t at = 0;
+    for (std::size_t open = text.find('{'); open != std::string_view::npos; open = text.find('{', at)) {
+        const std::size_t close = text.find('}', open);
+        if (close == std::string_view::npos) {
+            break;
+        }
+        const std::string_view name = text.substr(open + 1, close - open - 1);
+        std::string_view replacement;
+        if (name == "program") {
+            replacement = CONSOLE_PROGRAM_NAME;
+        }
+        for (const CommandEntry& command : CONSOLE_COMMANDS) {
+            if (name == command.name) {
+                replacement = command.name;
+            }
+        }
+        for (const OptionEntry& option : CONSOLE_OPTIONS) {
+            if (name == option.name) {
+                replacement = option.name;
+            }
+        }
+        result.append(text.substr(at, open - at));
+        result.append(replacement.empty() ? text.substr(open, close + 1 - open) : replacement);
+        at = close + 1;
+    }
+    result.append(text.substr(at));
+    return result;
+}
+
 std::string HelpText(const ConsoleTexts& t) {
     const std::string program(CONSOLE_PROGRAM_NAME);
     std::size_t nameWidth = 0;
     for (const CommandEntry& command : CONSOLE_COMMANDS) {
         nameWidth = std::max(nameWidth, command.name.size());
     }
-    std::vector<std::pair<std::string, std::string_view>> usage;
+    std::vector<std::pair<std::string, std::string>> usage;
     for (const CommandEntry& command : CONSOLE_COMMANDS) {
         usage.emplace_back(program + " " + std::string(command.name) +
                                std::string(nameWidth + 1 - command.name.size(), ' ') +
-                               std::string(t.helpCommandArguments),
-                           t.*(command.help));
+                               std::string(t[ConsoleText::HelpCommandArguments]),
+                           t[command.help]);
     }
-    std::vector<std::pair<std::string, std::string_view>> options;
+    std::vector<std::pair<std::string, std::string>> options;
     for (const OptionEntry& option : CONSOLE_OPTIONS) {
         std::string left;
         if (!option.shortName.empty()) {
             left.append(option.shortName).append(", ");
         }
         left.append(option.name);
-        if (option.valueName != nullptr) {
-            left.append(" ").append(t.*(option.valueName));
+        if (option.valueName) {
+            left.append(" ").append(t[*option.valueName]);
         }
         if (option.flag == &ConsoleOptions::help || option.flag == &ConsoleOptions::version) {
-            usage.emplace_back(program + " " + std::string(option.name), t.*(option.help));
+            usage.emplace_back(program + " " + std::string(option.name), t[option.help]);
         }
-        options.emplace_back(left, t.*(option.help));
+        options.emplace_back(left, t[option.help]);
     }
-    return std::string(t.helpIntro) + "\n\n" + std::string(t.helpUsage) + "\n" + Columns(usage) + "\n" +
-           std::string(t.helpOptions) + "\n" + Columns(options) + "\n" + std::string(t.helpExitCodes);
+    std::vector<std::pair<std::string, std::string>> exitCodes;
+    for (const ExitCodeEntry& exit : EXIT_CODES) {
+        exitCodes.emplace_back(std::to_string(exit.code), t[exit.meaning]);
+    }
+    return t[ConsoleText::HelpIntro] + "\n\n" + t[ConsoleText::HelpUsage] + "\n" + Columns(usage) + "\n" +
+           t[ConsoleText::HelpOptions] + "\n" + Columns(options) + "\n" + t[ConsoleText::HelpExitCodes] +
+           "\n" + Columns(exitCodes, 2);
 }
 
 }  // namespace qx

@@ -15,6 +15,25 @@ namespace qx {
 
 inline constexpr std::string_view CONSOLE_PROGRAM_NAME = "QX2205R-cli";
 
+inline constexpr int EXIT_DONE = 0;
+inline constexpr int EXIT_RUN_FAILED = 1;
+inline constexpr int EXIT_USAGE = 2;
+inline constexpr int EXIT_CANCELLED = 3;
+inline constexpr int EXIT_INTERRUPTED = 4;
+
+// The exit codes and what each means, as --help lists them.
+struct ExitCodeEntry {
+    int code;
+    ConsoleText meaning;
+};
+inline constexpr ExitCodeEntry EXIT_CODES[] = {
+    {EXIT_DONE, ConsoleText::ExitDone},
+    {EXIT_RUN_FAILED, ConsoleText::ExitRunFailed},
+    {EXIT_USAGE, ConsoleText::ExitUsage},
+    {EXIT_CANCELLED, ConsoleText::ExitCancelled},
+    {EXIT_INTERRUPTED, ConsoleText::ExitInterrupted},
+};
+
 enum class ConsoleCommand { None, Status, Enable, Disable, Ports, UsePort };
 
 enum class UsageProblem {
@@ -49,7 +68,7 @@ struct ConsoleOptions {
 struct CommandEntry {
     ConsoleCommand command;
     std::string_view name;
-    std::string_view ConsoleTexts::*help;
+    ConsoleText help;
 };
 
 struct OptionEntry {
@@ -58,33 +77,33 @@ struct OptionEntry {
     std::string_view otherName;                         // another spelling users type ("/?"), or empty
     bool ConsoleOptions::*flag;                         // a flag sets this, or
     std::optional<std::string> ConsoleOptions::*value;  // an option with a value stores it here
-    std::string_view ConsoleTexts::*valueName;  // the value's name in the help, for an option with one
-    std::string_view ConsoleTexts::*help;
+    std::optional<ConsoleText> valueName;  // the value's name in the help, for an option with one
+    ConsoleText help;
 };
 
 inline constexpr CommandEntry CONSOLE_COMMANDS[] = {
-    {ConsoleCommand::Status, "status", &ConsoleTexts::helpStatus},
-    {ConsoleCommand::Enable, "enable", &ConsoleTexts::helpEnable},
-    {ConsoleCommand::Disable, "disable", &ConsoleTexts::helpDisable},
-    {ConsoleCommand::Ports, "ports", &ConsoleTexts::helpPorts},
-    {ConsoleCommand::UsePort, "use-port", &ConsoleTexts::helpUsePort},
+    {ConsoleCommand::Status, "status", ConsoleText::HelpStatus},
+    {ConsoleCommand::Enable, "enable", ConsoleText::HelpEnable},
+    {ConsoleCommand::Disable, "disable", ConsoleText::HelpDisable},
+    {ConsoleCommand::Ports, "ports", ConsoleText::HelpPorts},
+    {ConsoleCommand::UsePort, "use-port", ConsoleText::HelpUsePort},
 };
 
 inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
-    {"--help", "-h", "/?", &ConsoleOptions::help, nullptr, nullptr, &ConsoleTexts::helpHelp},
-    {"--version", "-V", "", &ConsoleOptions::version, nullptr, nullptr, &ConsoleTexts::helpVersion},
-    {"--yes", "-y", "", &ConsoleOptions::yes, nullptr, nullptr, &ConsoleTexts::helpYes},
-    {"--json", "-j", "", &ConsoleOptions::json, nullptr, nullptr, &ConsoleTexts::helpJson},
-    {"--quiet", "-q", "", &ConsoleOptions::quiet, nullptr, nullptr, &ConsoleTexts::helpQuiet},
-    {"--trace", "-t", "", &ConsoleOptions::trace, nullptr, nullptr, &ConsoleTexts::helpTrace},
-    {"--trace=all", "", "", &ConsoleOptions::traceAll, nullptr, nullptr, &ConsoleTexts::helpTraceAll},
-    {"--settings", "", "", nullptr, &ConsoleOptions::settingsPath, &ConsoleTexts::helpSettingsValue,
-     &ConsoleTexts::helpSettings},
-    {"--port", "", "", nullptr, &ConsoleOptions::port, &ConsoleTexts::helpPortValue, &ConsoleTexts::helpPort},
-    {"--capture", "", "", nullptr, &ConsoleOptions::capturePath, &ConsoleTexts::helpCaptureValue,
-     &ConsoleTexts::helpCapture},
-    {"--adapter", "", "", nullptr, &ConsoleOptions::adapter, &ConsoleTexts::helpAdapterValue,
-     &ConsoleTexts::helpAdapter},
+    {"--help", "-h", "/?", &ConsoleOptions::help, nullptr, std::nullopt, ConsoleText::HelpHelp},
+    {"--version", "-V", "", &ConsoleOptions::version, nullptr, std::nullopt, ConsoleText::HelpVersion},
+    {"--yes", "-y", "", &ConsoleOptions::yes, nullptr, std::nullopt, ConsoleText::HelpYes},
+    {"--json", "-j", "", &ConsoleOptions::json, nullptr, std::nullopt, ConsoleText::HelpJson},
+    {"--quiet", "-q", "", &ConsoleOptions::quiet, nullptr, std::nullopt, ConsoleText::HelpQuiet},
+    {"--trace", "-t", "", &ConsoleOptions::trace, nullptr, std::nullopt, ConsoleText::HelpTrace},
+    {"--trace=all", "", "", &ConsoleOptions::traceAll, nullptr, std::nullopt, ConsoleText::HelpTraceAll},
+    {"--settings", "", "", nullptr, &ConsoleOptions::settingsPath, ConsoleText::HelpSettingsValue,
+     ConsoleText::HelpSettings},
+    {"--port", "", "", nullptr, &ConsoleOptions::port, ConsoleText::HelpPortValue, ConsoleText::HelpPort},
+    {"--capture", "", "", nullptr, &ConsoleOptions::capturePath, ConsoleText::HelpCaptureValue,
+     ConsoleText::HelpCapture},
+    {"--adapter", "", "", nullptr, &ConsoleOptions::adapter, ConsoleText::HelpAdapterValue,
+     ConsoleText::HelpAdapter},
 };
 
 // The command's name as typed ("status"); empty for None.
@@ -96,6 +115,10 @@ std::string CommandNames();
 // Commands are taken in any case ("Status"); a word that is neither a command nor an option gets the nearest
 // one as a suggestion.
 ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
+
+// `text` with "{program}" and each "{name}" of a command or an option ("{status}", "{--port}") replaced by
+// its name from the tables; other braces stay as they are.
+std::string NameCommands(std::string_view text);
 
 // The --help text in the texts' language.
 std::string HelpText(const ConsoleTexts& texts);

@@ -5,6 +5,7 @@
 
 #include "app/link_choice.h"
 #include "app/mode_switch.h"
+#include "app/outcome_table.h"
 #include "app/program_version.h"
 #include "app/read_search_mode.h"
 #include "app/settings.h"
@@ -24,7 +25,9 @@ struct ConsoleReport {
     int exitCode = EXIT_DONE;
     std::string reason;  // empty when done
     std::vector<std::string> statuses;
-    std::string resultText;  // the result box's caption and text, empty when there was none
+    std::string resultText;          // the result box's caption and text, empty when there was none
+    std::optional<LinkChoice> link;  // the way to the instrument, once the command line chose it
+    FailureCause cause = FailureCause::None;
 };
 
 // The link of one run: the platform's calls through the brake and, for --trace, the witness.
@@ -96,48 +99,20 @@ std::string JsonOrNull(const std::string& text) {
     return text.empty() ? std::string("null") : JsonString(text);
 }
 
-std::string_view Reason(const ConsoleTexts& t, RunStage stage) {
-    switch (stage) {
-        case RunStage::NoSockets:
-            return t.reasonNoSockets;
-        case RunStage::SocketFailed:
-            return t.reasonSocketFailed;
-        case RunStage::SearchFailed:
-            return t.reasonSearchFailed;
-        case RunStage::NoDevice:
-            return t.reasonNoDevice;
-        case RunStage::ConnectFailed:
-            return t.reasonConnectFailed;
-        case RunStage::ReadFailed:
-            return t.reasonReadFailed;
-        case RunStage::NotWritten:
-            return t.reasonNotWritten;
-        case RunStage::WriteRefused:
-            return t.reasonWriteRefused;
-        case RunStage::WriteUnconfirmed:
-            return t.reasonWriteUnconfirmed;
-        case RunStage::Cancelled:
-            return t.cancelled;
-        case RunStage::Done:
-            break;
-    }
-    return {};
-}
-
 std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
     switch (options.problem) {
         case UsageProblem::UnknownOption:
-            return Fill(t.unknownOption, options.offending);
+            return Fill(t[ConsoleText::UnknownOption], options.offending);
         case UsageProblem::UnknownCommand:
-            return Fill(t.unknownCommand, options.offending);
+            return Fill(t[ConsoleText::UnknownCommand], options.offending);
         case UsageProblem::NoCommand:
-            return Fill(t.noCommand, CommandNames());
+            return Fill(t[ConsoleText::NoCommand], CommandNames());
         case UsageProblem::SecondCommand:
-            return Fill(t.secondCommand, options.offending);
+            return Fill(t[ConsoleText::SecondCommand], options.offending);
         case UsageProblem::MissingValue:
-            return Fill(t.missingValue, options.offending);
+            return Fill(t[ConsoleText::MissingValue], options.offending);
         case UsageProblem::SettingsMissing:
-            return Fill(t.settingsMissing, options.offending);
+            return Fill(t[ConsoleText::SettingsMissing], options.offending);
         case UsageProblem::None:
             break;
     }
@@ -148,7 +123,7 @@ std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
 std::string UsageText(const ConsoleTexts& t, const ConsoleOptions& options) {
     std::string message = UsageMessage(t, options);
     if (!options.suggestion.empty()) {
-        message += "; " + Fill(t.didYouMean, options.suggestion);
+        message += "; " + Fill(t[ConsoleText::DidYouMean], options.suggestion);
     }
     return message;
 }
@@ -166,6 +141,37 @@ bool StoppedBeforeSending(const RunOutcome& outcome) {
         default:
             return false;
     }
+}
+
+// The way to the instrument for scripts: "windows_irda", "serial:COM5", "invalid_port:CMO5", "loopback:PORT".
+std::string LinkName(const LinkChoice& link) {
+    switch (link.kind) {
+        case LinkKind::Serial:
+            return "serial:" + link.port;
+        case LinkKind::InvalidPort:
+            return "invalid_port:" + link.port;
+        case LinkKind::Loopback:
+            return "loopback:" + std::to_string(link.loopbackPort.value_or(0));
+        case LinkKind::Winsock:
+            break;
+    }
+    return "windows_irda";
+}
+
+// The way to the instrument in words.
+std::string LinkText(const LinkChoice& link, const ConsoleTexts& t) {
+    switch (link.kind) {
+        case LinkKind::Serial:
+            return FillNamed(t[ConsoleText::LinkSerial], {{"port", link.port}});
+        case LinkKind::InvalidPort:
+            return FillNamed(t[ConsoleText::LinkInvalidPort], {{"port", link.port}});
+        case LinkKind::Loopback:
+            return FillNamed(t[ConsoleText::LinkLoopback],
+                             {{"port", std::to_string(link.loopbackPort.value_or(0))}});
+        case LinkKind::Winsock:
+            break;
+    }
+    return t[ConsoleText::LinkWinsock];
 }
 
 // "Caption: text", or whichever of the two there is.
@@ -212,12 +218,19 @@ std::string JsonReport(const ConsoleReport& r) {
     json += ", \"reason\": " + JsonOrNull(r.reason);
     json += ", \"statuses\": [" + statusList + "]";
     json += ", \"result_text\": " + JsonOrNull(r.resultText);
+    json += ", \"link\": " + JsonOr(r.link, [](const LinkChoice& l) { return JsonString(LinkName(l)); });
+    json += ", \"cause\": " + JsonOrNull(std::string(RowOf(r.cause).name));
+    json += ", \"failure\": " + JsonOr(outcome.failure, [](const StackFailure& f) {
+                return "{\"layer\": " + JsonString(std::string(LayerName(f.layer))) +
+                       ", \"status\": " + JsonString(std::string(StackStatusName(f.status))) +
+                       ", \"system_error\": " + std::to_string(f.systemError) + "}";
+            });
     return json + "}\n";
 }
 
 std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
     if (!r.ran) {
-        return r.usage ? "QX2205R-cli: " + r.reason + "\n" + std::string(t.usageHint) + "\n"
+        return r.usage ? "QX2205R-cli: " + r.reason + "\n" + std::string(t[ConsoleText::UsageHint]) + "\n"
                        : r.reason + "\n";
     }
     const RunOutcome& outcome = r.outcome;
@@ -226,26 +239,30 @@ std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
         return std::string(label) + ": " + value + "\n";
     };
     std::string report;
+    if (r.link) {
+        report += line(t[ConsoleText::LinkLabel], LinkText(*r.link, t));
+    }
     if (outcome.device) {
-        report += line(t.deviceLabel, *outcome.device);
+        report += line(t[ConsoleText::DeviceLabel], *outcome.device);
     }
     if (outcome.wordRead) {
-        report += line(t.wordLabel, WordText(*outcome.wordRead));
+        report += line(t[ConsoleText::WordLabel], WordText(*outcome.wordRead));
     }
     if (outcome.wordSent) {
-        report += line(t.wordSentLabel, WordText(*outcome.wordSent));
+        report += line(t[ConsoleText::WordSentLabel], WordText(*outcome.wordSent));
     }
     if (outcome.wordRead || outcome.wordSent) {
-        report += line(t.searchModeLabel, std::string(!held                       ? t.modeUnknown
-                                                      : (*held & SEARCH_MODE_BIT) ? t.modeOn
-                                                                                  : t.modeOff));
+        report += line(t[ConsoleText::SearchModeLabel],
+                       std::string(!held                       ? t[ConsoleText::ModeUnknown]
+                                   : (*held & SEARCH_MODE_BIT) ? t[ConsoleText::ModeOn]
+                                                               : t[ConsoleText::ModeOff]));
     }
     const bool done = outcome.stage == RunStage::Done;
     if (r.interrupted && !done) {
-        report += std::string(t.interrupted) + "\n";
+        report += std::string(t[ConsoleText::Interrupted]) + "\n";
     }
     if (!done) {
-        report += line(t.reasonLabel, r.reason);
+        report += line(t[ConsoleText::ReasonLabel], r.reason);
     }
     if (!r.resultText.empty()) {
         report += r.resultText + "\n";
@@ -280,7 +297,8 @@ class ConsoleHost final : public ModeSwitchHost {
     // The console asks in its own words: the window's prompt speaks of clicking.
     bool Confirm(const std::string&) override {
         if (!options_.yes) {
-            console_.Err(std::string(texts_.confirmPrompt) + "\n" + std::string(texts_.confirmQuestion));
+            console_.Err(std::string(texts_[ConsoleText::ConfirmPrompt]) + "\n" +
+                         std::string(texts_[ConsoleText::ConfirmQuestion]));
             const std::optional<std::string> answer = console_.ReadLine();
             if (!answer) {
                 console_.Err("\n");
@@ -323,12 +341,12 @@ ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
             if (!reported_) {
                 console_.Err("\n");
                 Write(EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
-                                       std::string(texts_->interruptedIdle)));
+                                       std::string((*texts_)[ConsoleText::InterruptedIdle])));
                 reported_ = true;
             }
             return InterruptEffect::NothingOpen;
         case Phase::Running:
-            console_.Err(std::string(texts_->interrupting) + "\n");
+            console_.Err(std::string((*texts_)[ConsoleText::Interrupting]) + "\n");
             return InterruptEffect::RunUnderWay;
         case Phase::Ended:
             break;
@@ -394,10 +412,11 @@ std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
 ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
                                         std::string resultText) {
     if (stopRequested_ && StoppedBeforeSending(outcome)) {
-        ConsoleReport report =
-            EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED, std::string(texts_->interruptedIdle));
+        ConsoleReport report = EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
+                                                (*texts_)[ConsoleText::InterruptedIdle]);
         report.outcome = outcome;
         report.statuses = std::move(statuses);
+        report.link = link_;
         return report;
     }
     ConsoleReport report;
@@ -410,16 +429,21 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
     report.interrupted = stopRequested_;
     const bool done = outcome.stage == RunStage::Done;
     report.exitCode = done ? EXIT_DONE : report.interrupted ? EXIT_INTERRUPTED : EXIT_RUN_FAILED;
+    report.link = link_;
+    report.cause = CauseOf(outcome, link_);
     if (!done) {
-        report.reason = Fill(Reason(*texts_, outcome.stage), std::to_string(outcome.code));
+        report.reason =
+            OutcomeReason({outcome, link_, settingsPath_}, texts_->Language(), bindings_.platform);
     }
     return report;
 }
 
 ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
     if (!EnterRun()) {
-        return EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
-                                std::string(texts_->interruptedIdle));
+        ConsoleReport report = EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
+                                                (*texts_)[ConsoleText::InterruptedIdle]);
+        report.link = link_;
+        return report;
     }
     ConsoleHost host(console_, *texts_, options_, stopRequested_, [] { return true; });
     const std::unique_ptr<RunLink> run = MakeLink();
@@ -428,7 +452,7 @@ ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
     const std::string resultText =
         outcome.stage == RunStage::Done
             ? std::string()
-            : Captioned(slots[Slot::FailureCaption], std::string(texts_->readNotDone));
+            : Captioned(slots[Slot::FailureCaption], std::string((*texts_)[ConsoleText::ReadNotDone]));
     return RunReport(outcome, host.statuses, resultText);
 }
 
@@ -437,13 +461,19 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     const std::unique_ptr<RunLink> run = MakeLink();
     const RunOutcome outcome = RunModeSwitch(enable, run->Link(), slots, host);
     // The box's failure text would say the word was not written: here nobody knows.
-    const std::string resultText =
-        outcome.stage == RunStage::WriteUnconfirmed ? std::string(texts_->writeUnconfirmed) : host.resultText;
+    const std::string resultText = outcome.stage == RunStage::WriteUnconfirmed
+                                       ? std::string((*texts_)[ConsoleText::WriteUnconfirmed])
+                                       : host.resultText;
     if (outcome.stage == RunStage::Cancelled) {
-        return stopRequested_ ? EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
-                                                 std::string(texts_->interruptedIdle))
-                              : EndingWithoutRun(options_, std::string(StageName(RunStage::Cancelled)),
-                                                 EXIT_CANCELLED, std::string(texts_->cancelled));
+        ConsoleReport report =
+            stopRequested_
+                ? EndingWithoutRun(options_, "interrupted", EXIT_INTERRUPTED,
+                                   (*texts_)[ConsoleText::InterruptedIdle])
+                : EndingWithoutRun(
+                      options_, std::string(StageName(RunStage::Cancelled)), EXIT_CANCELLED,
+                      OutcomeReason({outcome, link_, settingsPath_}, texts_->Language(), bindings_.platform));
+        report.link = link_;
+        return report;
     }
     return RunReport(outcome, host.statuses, resultText);
 }
@@ -452,7 +482,7 @@ int ConsoleProgram::RunPorts() {
     const std::vector<std::string> ports =
         bindings_.listPorts ? bindings_.listPorts() : std::vector<std::string>{};
     if (ports.empty() || !bindings_.probePort) {
-        console_.Out(std::string(texts_->portsNone) + "\n");
+        console_.Out(std::string((*texts_)[ConsoleText::PortsNone]) + "\n");
         return End(EXIT_RUN_FAILED);
     }
     bool answered = false;
@@ -470,20 +500,25 @@ int ConsoleProgram::RunPorts() {
             }
         }
         if (!probe.devices.empty()) {
-            console_.Out(Fill(Fill(texts_->portProfile, port), irda::NameOf(answeredWith)) + "\n");
+            console_.Out(Fill(Fill((*texts_)[ConsoleText::PortProfile], port), irda::NameOf(answeredWith)) +
+                         "\n");
         }
         if (probe.openError != 0) {
-            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + "\n");
+            console_.Out(
+                Fill(Fill((*texts_)[ConsoleText::PortOpenFailed], port), std::to_string(probe.openError)) +
+                "\n");
         } else if (probe.discoveryError != 0) {
-            console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
+            console_.Out(Fill(Fill((*texts_)[ConsoleText::PortSearchFailed], port),
+                              std::to_string(probe.discoveryError)) +
                          "\n");
         } else if (probe.devices.empty()) {
-            console_.Out(Fill(texts_->portNoDevice, port) + "\n");
+            console_.Out(Fill((*texts_)[ConsoleText::PortNoDevice], port) + "\n");
         }
         for (const irda::DiscoveredDevice& device : probe.devices) {
             char address[16];
             std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(device.address));
-            console_.Out(Fill(Fill(Fill(texts_->portDevice, port), device.nickname), address) + "\n");
+            console_.Out(
+                Fill(Fill(Fill((*texts_)[ConsoleText::PortDevice], port), device.nickname), address) + "\n");
             answered = true;
         }
     }
@@ -493,14 +528,15 @@ int ConsoleProgram::RunPorts() {
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
     const std::optional<std::string> port = options.port ? ParseComPort(*options.port) : std::nullopt;
     if (!port) {
-        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
+        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE,
+                                       std::string((*texts_)[ConsoleText::PortMissing])));
     }
     Settings settings(bindings_.profile);
     if (!settings.StorePort(bindings_.programDirectory, options.settingsPath, *port)) {
-        console_.Err(Fill(texts_->portNotStored, settings.SettingsPath) + "\n");
+        console_.Err(Fill((*texts_)[ConsoleText::PortNotStored], settings.SettingsPath) + "\n");
         return End(EXIT_RUN_FAILED);
     }
-    console_.Out(Fill(Fill(texts_->portStored, *port), settings.SettingsPath) + "\n");
+    console_.Out(Fill(Fill((*texts_)[ConsoleText::PortStored], *port), settings.SettingsPath) + "\n");
     return End(EXIT_DONE);
 }
 
@@ -534,19 +570,22 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, UsageText(*texts_, options)));
     }
     if (bindings_.loopbackPort) {
-        console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
+        console_.Err(Fill((*texts_)[ConsoleText::LoopbackActive], std::to_string(*bindings_.loopbackPort)) +
+                     "\n");
     }
     // An adapter profile nobody knows fails the run before anything is sent: a wrong guess could hold the
     // adapter in reset or at the wrong speed.
     const std::string adapter = options.adapter.value_or(settings.Adapter);
     const auto profile = ChooseLineProfile(adapter);
     if (!profile) {
-        return Finish(
-            EndingWithoutRun(options, "usage_error", EXIT_USAGE, Fill(texts_->adapterUnknown, adapter)));
+        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE,
+                                       Fill((*texts_)[ConsoleText::AdapterUnknown], adapter)));
     }
     lineProfile_ = *profile;
-    calls_ = bindings_.pickLink ? &bindings_.pickLink(options.port.value_or(settings.Port),
-                                                      options.capturePath, lineProfile_)
+    const std::string portSetting = options.port.value_or(settings.Port);
+    link_ = ChooseLink(bindings_.loopbackPort, portSetting);
+    settingsPath_ = settings.SettingsPath;
+    calls_ = bindings_.pickLink ? &bindings_.pickLink(portSetting, options.capturePath, lineProfile_)
                                 : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:

@@ -20,7 +20,9 @@
 #include <vector>
 
 #include "app/console_options.h"
+#include "app/link_choice.h"
 #include "app/message_slots.h"
+#include "app/outcome_table.h"
 #include "app/profile_calls.h"
 #include "app/run_outcome.h"
 #include "app/texts.h"
@@ -28,12 +30,6 @@
 #include "link/socket_calls.h"
 
 namespace qx {
-
-inline constexpr int EXIT_DONE = 0;
-inline constexpr int EXIT_RUN_FAILED = 1;
-inline constexpr int EXIT_USAGE = 2;
-inline constexpr int EXIT_CANCELLED = 3;
-inline constexpr int EXIT_INTERRUPTED = 4;
 
 // The longest answer to the confirmation, in bytes; a longer one declines, however it begins.
 inline constexpr std::size_t ANSWER_LIMIT = 256;
@@ -79,6 +75,7 @@ struct ConsoleBindings {
     LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
     PortLister listPorts{};
     PortProber probePort{};
+    Platform platform = Platform::Windows;  // picks the next steps that name what this platform has
 };
 
 struct ConsoleReport;
@@ -135,6 +132,8 @@ class ConsoleProgram {
     ConsoleOptions options_;
     const ConsoleTexts* texts_;
     SocketCalls* calls_;  // the link's calls for this run
+    LinkChoice link_;     // the way to the instrument that the command line and the settings chose
+    std::string settingsPath_;
 };
 
 }  // namespace qx

@@ -37,18 +37,23 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
             outcome.stage = found == ENUM_NO_DEVICES ? RunStage::NoDevice : RunStage::SearchFailed;
             outcome.code = found;
         }
+        if (found != ENUM_NO_DEVICES) {
+            outcome.failure = link.LastStackFailure();
+        }
         return outcome;
     }
     outcome.device = DeviceName(devices.Record(0));
     if (const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply); greeted != LINK_OK) {
         outcome.stage = RunStage::ConnectFailed;
         outcome.code = greeted;
+        outcome.failure = link.LastStackFailure();
         return outcome;
     }
     const ReadResult read = ReadWord(link);
     if (!read.word) {
         outcome.stage = RunStage::ReadFailed;
         outcome.code = read.exchange.code;
+        outcome.failure = link.LastStackFailure();
         return outcome;
     }
     outcome.wordRead = read.word;
@@ -66,6 +71,9 @@ void WriteChangedWord(bool enable, IrdaLink& link, RunOutcome& outcome) {
     outcome.code = write.code;
     if (write.end != ExchangeEnd::NotSent) {
         outcome.wordSent = changed;
+    }
+    if (write.end != ExchangeEnd::Acknowledged && write.end != ExchangeEnd::Refused) {
+        outcome.failure = link.LastStackFailure();
     }
     switch (write.end) {
         case ExchangeEnd::Acknowledged:

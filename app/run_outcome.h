@@ -12,6 +12,7 @@
 
 #include "link/device_frames.h"
 #include "link/irda_link.h"
+#include "link/stack_failure.h"
 
 namespace qx {
 
@@ -39,9 +40,12 @@ struct RunOutcome {
     std::optional<ConfigWord> wordRead;
     std::optional<ConfigWord> wordSent;  // the word of a write that went out
     bool written = false;                // the instrument acknowledged wordSent
+    // How the program's own IrDA stack failed where the run stopped, beside `code`; nothing over Winsock
+    // and the emulation, or when the run did not end on a failure of the stack.
+    std::optional<StackFailure> failure;
 };
 
-// Stable names for scripts: "done", "no_sockets", ...
+// Stable names for scripts: "done", "no_sockets", ... (from the outcome table)
 std::string_view StageName(RunStage stage);
 
 // A device record's name, up to its first zero byte; bytes outside printable ASCII appear as \xNN, so

@@ -1,5 +1,7 @@
 #include "app/texts.h"
 
+#include "app/console_options.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -19,7 +21,7 @@ struct LanguageTexts {
     std::string_view btnExit;
     std::array<std::string_view, MESSAGE_SLOT_COUNT> slots;  // in Slot order
     std::string_view closingAfterRun;
-    std::array<std::string_view, RUN_STAGE_COUNT> lastRun;  // in RunStage order
+    std::string_view readModeItem;
     Script script;
 };
 
@@ -42,19 +44,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Success",
         },
         "Closing when the current run ends",
-        {
-            "Last run: word {} written",
-            "Last run: cancelled, nothing sent",
-            "Last run: Winsock did not start",
-            "Last run: no IrDA support (error {})",
-            "Last run: search error {}",
-            "Last run: no device found",
-            "Last run: no answer to the greeting ({})",
-            "Last run: word not read, nothing written",
-            "Last run: word read, nothing written",
-            "Last run: write refused, word unchanged",
-            "Last run: write sent, not confirmed: check with status",
-        },
+        "Read the instrument's mode",
         Script::Latin,
     },
     {
@@ -75,254 +65,198 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
             "Успех",
         },
         "Закрытие после окончания обмена",
-        {
-            "Итог: слово {} записано",
-            "Итог: отменено, ничего не отправлено",
-            "Итог: не запустился Winsock",
-            "Итог: нет поддержки IrDA (ошибка {})",
-            "Итог: ошибка поиска {}",
-            "Итог: устройство не найдено",
-            "Итог: нет ответа на приветствие ({})",
-            "Итог: слово не прочитано, записи не было",
-            "Итог: слово прочитано, записи не было",
-            "Итог: прибор отказал в записи",
-            "Итог: запись не подтверждена, проверьте status",
-        },
+        "Прочитать режим прибора",
         Script::Cyrillic,
     },
 }};
 
-// The console program's own wording. Like the window's texts, every one of them fits Windows-1251.
-constexpr ConsoleTexts CONSOLE_ENGLISH = {
-    .helpIntro = "QX2205R-cli: reads or switches the instrument's heterogeneity search mode over IrDA.",
-    .helpUsage = "Usage:",
-    .helpOptions = "Options:",
-    .helpCommandArguments = "[options]",
-    .helpStatus = "read the configuration word; nothing is written",
-    .helpEnable = "switch the search mode on (sets bit 8 of the word)",
-    .helpDisable = "switch the search mode off (clears bit 8 of the word)",
-    .helpPorts =
-        "list the COM ports and, for each that opens, the IrDA devices a serial\n"
-        "adapter on it finds (exit code 0 when one answered)",
-    .helpUsePort =
-        "store --port COMn as the settings file's Port, for the window too;\n"
-        "nothing else in the file changes",
-    .helpHelp = "this text",
-    .helpVersion = "the version, the 32-bit or 64-bit build and the commit it was built from",
-    .helpYes = "do not ask for confirmation before enable or disable",
-    .helpJson = "print one JSON object on standard output instead of text",
-    .helpTrace =
-        "print the platform calls and every frame, labelled, with milliseconds\nsince start, on "
-        "standard error; repeated discovery tries are folded",
-    .helpTraceAll = "the same with every call: each discovery try and the clock readings",
-    .helpQuiet = "print the result only, without the progress lines",
-    .helpSettings =
-        "the settings file to take the language from (default: QX2205R.ini\n"
-        "beside the program); it is read, never written or created",
-    .helpSettingsValue = "PATH",
-    .helpPort =
-        "reach the instrument through a serial IrDA adapter on this COM port\n"
-        "(COM1 ... COM256) instead of the settings file's Port",
-    .helpPortValue = "COMn",
-    .helpAdapter =
-        "how the serial adapter's DTR and RTS are set, instead of the settings\n"
-        "file's Adapter: power (both on, the default), esi (ESI-9680: DTR off,\n"
-        "RTS on), mcp2120 (both off) or none (left as they are)",
-    .helpAdapterValue = "PROFILE",
-    .helpCapture =
-        "write every IrDA frame of the serial adapter to this file, for\n"
-        "Wireshark (pcap); with a COM port only",
-    .helpCaptureValue = "FILE",
-    .helpExitCodes =
-        "Exit codes:\n"
-        "  0  done: the word was read, or written and acknowledged\n"
-        "  1  the run failed; the reason is printed\n"
-        "  2  usage error\n"
-        "  3  cancelled at the confirmation\n"
-        "  4  interrupted (Ctrl+C or the console closed)\n",
-    .usageHint = "Run QX2205R-cli --help for the commands and options.",
-    .unknownOption = "unknown option: {}",
-    .unknownCommand = "unknown command: {}",
-    .noCommand = "no command given: {}",
-    .secondCommand = "one command at a time: {}",
-    .missingValue = "{} needs a value",
-    .settingsMissing = "no settings file {}",
-    .didYouMean = "did you mean {}?",
-    .confirmPrompt =
-        "Set the instrument in PC communication mode, its infrared window facing the IrDA "
-        "adapter.",
-    .confirmQuestion = "Type OK and press Enter to go on, anything else to cancel: ",
-    .deviceLabel = "Device",
-    .wordLabel = "Configuration word",
-    .wordSentLabel = "Word sent",
-    .searchModeLabel = "Search mode",
-    .modeOn = "on",
-    .modeOff = "off",
-    .modeUnknown = "unknown",
-    .reasonLabel = "Reason",
-    .readNotDone = "The configuration word was not read",
-    .writeUnconfirmed = "Write sent, not confirmed: run QX2205R-cli status to see what the instrument holds",
-    .cancelled = "Cancelled at the confirmation: nothing was sent to the instrument",
-    .interrupting = "Interrupted: the step under way is finished and the link closed first",
-    .interruptedIdle = "Interrupted before anything was sent to the instrument",
-    .interrupted = "Interrupted",
-    .loopbackActive =
-        "IrDA loopback emulation is on (QX2205R_IRDA_LOOPBACK): the instrument is reached at "
-        "127.0.0.1:{}, not over IrDA",
-    .portsNone = "No COM ports found",
-    .portDevice = "{}: {} (address {})",
-    .portNoDevice = "{}: no IrDA device answered",
-    .portOpenFailed = "{}: cannot be opened (error {})",
-    .portSearchFailed = "{}: the search failed (error {})",
-    .portStored = "Port={} stored in {}",
-    .portNotStored = "The settings file {} could not be written",
-    .portMissing = "use-port needs --port COM1 ... COM256",
-    .portProfile = "{}: answered with the adapter profile {}",
-    .adapterUnknown =
-        "Adapter={} is no adapter profile: the Adapter key and --adapter take power, esi, mcp2120 or none",
-    .reasonNoSockets = "the socket library (Winsock) would not start: restart the PC and try again",
-    .reasonSocketFailed =
-        "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA "
-        "support. Plug in the IrDA adapter and check that Device Manager lists it under "
-        "\"Infrared devices\"; see \"Windows 10 and 11\" in the user guide",
-    .reasonSearchFailed =
-        "the search for devices failed (error {}): check the IrDA adapter in Device Manager, "
-        "close any other program that uses the infrared port, and try again",
-    .reasonNoDevice =
-        "no IrDA device answered the search: set the instrument in PC communication mode, its "
-        "infrared window facing the adapter within a metre, and try again",
-    .reasonConnectFailed =
-        "connecting to the device or its greeting failed (code {}): keep the instrument in PC "
-        "communication mode, facing the adapter within a metre, close any other program that "
-        "uses the infrared port, and try again",
-    .reasonReadFailed =
-        "the configuration word could not be read; nothing was written: keep the instrument "
-        "still, facing the adapter within a metre, and try again",
-    .reasonNotWritten = "the configuration word was read; no write was sent: run the command again",
-    .reasonWriteRefused =
-        "the instrument refused the new word and keeps the word read: check that it is in PC "
-        "communication mode and try again",
-    .reasonWriteUnconfirmed =
-        "the new word was sent but not acknowledged: the instrument may hold either word; run "
-        "QX2205R-cli status to see which",
+// The console program's own wording, English then Russian. Like the window's texts, every one of them fits
+// Windows-1251.
+struct ConsoleTextRow {
+    ConsoleText text;
+    std::string_view english;
+    std::string_view russian;
 };
 
-constexpr ConsoleTexts CONSOLE_RUSSIAN = {
-    .helpIntro = "QX2205R-cli: читает или переключает режим поиска неоднородностей прибора через IrDA.",
-    .helpUsage = "Запуск:",
-    .helpOptions = "Параметры:",
-    .helpCommandArguments = "[параметры]",
-    .helpStatus = "прочитать слово конфигурации; ничего не записывается",
-    .helpEnable = "включить режим поиска (установить бит 8 слова)",
-    .helpDisable = "выключить режим поиска (сбросить бит 8 слова)",
-    .helpPorts =
-        "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
-        "найденные адаптером на нём (код 0, если кто-то ответил)",
-    .helpUsePort =
-        "записать --port COMn в Port файла настроек, и для окна тоже;\n"
-        "остальное в файле не меняется",
-    .helpHelp = "эта справка",
-    .helpVersion = "версия, 32- или 64-битная сборка и коммит, из которого она собрана",
-    .helpYes = "не спрашивать подтверждения перед enable и disable",
-    .helpJson = "вывести вместо текста один объект JSON в стандартный вывод",
-    .helpTrace =
-        "выводить вызовы платформы и каждый кадр с подписью, с миллисекундами\nот запуска, в "
-        "стандартный поток ошибок; повторы поиска сворачиваются",
-    .helpTraceAll = "то же со всеми вызовами: каждая попытка поиска и показания часов",
-    .helpQuiet = "выводить только результат, без строк о ходе работы",
-    .helpSettings =
-        "файл настроек, из которого берётся язык (по умолчанию QX2205R.ini\n"
-        "рядом с программой); он только читается, не записывается и не создаётся",
-    .helpSettingsValue = "ПУТЬ",
-    .helpPort =
-        "связываться с прибором через последовательный адаптер IrDA на этом\n"
-        "COM-порту (COM1 ... COM256) вместо Port из файла настроек",
-    .helpPortValue = "ПОРТ",
-    .helpAdapter =
-        "как выставлять DTR и RTS последовательного адаптера вместо Adapter из\n"
-        "файла настроек: power (обе включены, по умолчанию), esi (ESI-9680: DTR\n"
-        "выключена, RTS включена), mcp2120 (обе выключены) или none (не трогать)",
-    .helpAdapterValue = "ПРОФИЛЬ",
-    .helpCapture =
-        "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
-        "для Wireshark (pcap); только с COM-портом",
-    .helpCaptureValue = "ФАЙЛ",
-    .helpExitCodes =
-        "Коды завершения:\n"
-        "  0  выполнено: слово прочитано, или записано и подтверждено\n"
-        "  1  обмен не удался; причина выводится\n"
-        "  2  ошибка в командной строке\n"
-        "  3  отменено при подтверждении\n"
-        "  4  прервано (Ctrl+C или закрытие консоли)\n",
-    .usageHint = "Команды и параметры: QX2205R-cli --help",
-    .unknownOption = "неизвестный параметр: {}",
-    .unknownCommand = "неизвестная команда: {}",
-    .noCommand = "не указана команда: {}",
-    .secondCommand = "только одна команда за раз: {}",
-    .missingValue = "{} требует значения",
-    .settingsMissing = "нет файла настроек {}",
-    .didYouMean = "возможно, имелось в виду {}?",
-    .confirmPrompt = "Установите прибор в режим ИК связи, ИК окном к адаптеру IrDA.",
-    .confirmQuestion = "Введите OK и нажмите Enter, чтобы продолжить; любой другой ответ отменяет: ",
-    .deviceLabel = "Устройство",
-    .wordLabel = "Слово конфигурации",
-    .wordSentLabel = "Отправлено слово",
-    .searchModeLabel = "Режим поиска",
-    .modeOn = "включён",
-    .modeOff = "выключен",
-    .modeUnknown = "неизвестен",
-    .reasonLabel = "Причина",
-    .readNotDone = "Слово конфигурации не прочитано",
-    .writeUnconfirmed =
-        "Запись отправлена, но не подтверждена: проверьте командой QX2205R-cli status, что "
-        "хранит прибор",
-    .cancelled = "Отменено при подтверждении: прибору ничего не отправлено",
-    .interrupting = "Прерывание: текущий шаг будет завершён, связь закрыта",
-    .interruptedIdle = "Прервано до того, как прибору что-либо было отправлено",
-    .interrupted = "Прервано",
-    .loopbackActive =
-        "Включена эмуляция IrDA (QX2205R_IRDA_LOOPBACK): обмен с прибором идёт через "
-        "127.0.0.1:{}, а не через IrDA",
-    .portsNone = "COM-порты не найдены",
-    .portDevice = "{}: {} (адрес {})",
-    .portNoDevice = "{}: ни одно устройство IrDA не ответило",
-    .portOpenFailed = "{}: не открывается (ошибка {})",
-    .portSearchFailed = "{}: поиск не удался (ошибка {})",
-    .portStored = "Port={} записан в {}",
-    .portNotStored = "Не удалось записать файл настроек {}",
-    .portMissing = "use-port требует --port COM1 ... COM256",
-    .portProfile = "{}: ответило с профилем адаптера {}",
-    .adapterUnknown =
-        "Adapter={} не профиль адаптера: ключ Adapter и --adapter принимают power, esi, mcp2120 или none",
-    .reasonNoSockets = "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите",
-    .reasonSocketFailed =
-        "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или "
-        "поддержки IrDA. Подключите адаптер IrDA и проверьте, что Диспетчер устройств показывает "
-        "его в разделе \"Инфракрасные устройства\"; см. \"Windows 10 и 11\" в руководстве",
-    .reasonSearchFailed =
-        "поиск устройств не удался (ошибка {}): проверьте адаптер IrDA в Диспетчере устройств, "
-        "закройте другие программы, работающие с ИК портом, и повторите",
-    .reasonNoDevice =
-        "ни одно устройство IrDA не ответило на поиск: установите прибор в режим ИК связи, ИК "
-        "окном к адаптеру не дальше метра, и повторите",
-    .reasonConnectFailed =
-        "не удалось подключиться к устройству или обменяться приветствием (код {}): держите "
-        "прибор в режиме ИК связи, ИК окном к адаптеру не дальше метра, закройте другие "
-        "программы, работающие с ИК портом, и повторите",
-    .reasonReadFailed =
-        "слово конфигурации не прочитано; ничего не записано: держите прибор неподвижно, ИК "
-        "окном к адаптеру не дальше метра, и повторите",
-    .reasonNotWritten = "слово конфигурации прочитано; запись не отправлялась: повторите команду",
-    .reasonWriteRefused =
-        "прибор отказался принять новое слово и хранит прочитанное: проверьте, что он в режиме "
-        "ИК связи, и повторите",
-    .reasonWriteUnconfirmed =
-        "новое слово отправлено, но прибор не подтвердил запись: он может хранить любое из двух "
-        "слов; проверьте командой QX2205R-cli status",
+constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
+    {ConsoleText::HelpIntro,
+     "{program}: reads or switches the instrument's heterogeneity search mode over IrDA.",
+     "{program}: читает или переключает режим поиска неоднородностей прибора через IrDA."},
+    {ConsoleText::HelpUsage, "Usage:", "Запуск:"},
+    {ConsoleText::HelpOptions, "Options:", "Параметры:"},
+    {ConsoleText::HelpCommandArguments, "[options]", "[параметры]"},
+    {ConsoleText::HelpStatus, "read the configuration word; nothing is written",
+     "прочитать слово конфигурации; ничего не записывается"},
+    {ConsoleText::HelpEnable, "switch the search mode on (sets bit 8 of the word)",
+     "включить режим поиска (установить бит 8 слова)"},
+    {ConsoleText::HelpDisable, "switch the search mode off (clears bit 8 of the word)",
+     "выключить режим поиска (сбросить бит 8 слова)"},
+    {ConsoleText::HelpPorts,
+     "list the COM ports and, for each that opens, the IrDA devices a serial\n"
+     "adapter on it finds (exit code 0 when one answered)",
+     "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
+     "найденные адаптером на нём (код 0, если кто-то ответил)"},
+    {ConsoleText::HelpUsePort,
+     "store {--port} COMn as the settings file's Port, for the window too\n"
+     "({--port} none removes it: back to Windows' IrDA); nothing else in\n"
+     "the file changes, a missing file is created, and a file that is not\n"
+     "the program's own is left as it is",
+     "записать {--port} COMn в Port файла настроек, и для окна тоже\n"
+     "({--port} none удаляет его: снова IrDA Windows); остальное в файле\n"
+     "не меняется, отсутствующий файл создаётся, а чужой файл не\n"
+     "трогается"},
+    {ConsoleText::HelpHelp, "this text", "эта справка"},
+    {ConsoleText::HelpVersion, "the version, the 32-bit or 64-bit build and the commit it was built from",
+     "версия, 32- или 64-битная сборка и коммит, из которого она собрана"},
+    {ConsoleText::HelpYes, "do not ask for confirmation before {enable} or {disable}",
+     "не спрашивать подтверждения перед {enable} и {disable}"},
+    {ConsoleText::HelpJson, "print one JSON object on standard output instead of text",
+     "вывести вместо текста один объект JSON в стандартный вывод"},
+    {ConsoleText::HelpTrace,
+     "print the platform calls and every frame, labelled, with milliseconds\nsince start, on "
+     "standard error; repeated discovery tries are folded",
+     "выводить вызовы платформы и каждый кадр с подписью, с миллисекундами\nот запуска, в "
+     "стандартный поток ошибок; повторы поиска сворачиваются"},
+    {ConsoleText::HelpTraceAll, "the same with every call: each discovery try and the clock readings",
+     "то же со всеми вызовами: каждая попытка поиска и показания часов"},
+    {ConsoleText::HelpQuiet, "print the result only, without the progress lines",
+     "выводить только результат, без строк о ходе работы"},
+    {ConsoleText::HelpSettings,
+     "the settings file to take the language and the Port from (default:\n"
+     "QX2205R.ini beside the program); only {use-port} writes it",
+     "файл настроек, из которого берутся язык и Port (по умолчанию\n"
+     "QX2205R.ini рядом с программой); записывает его только {use-port}"},
+    {ConsoleText::HelpSettingsValue, "PATH", "ПУТЬ"},
+    {ConsoleText::HelpPort,
+     "reach the instrument through a serial IrDA adapter on this COM port\n"
+     "(COM1 ... COM256) instead of the settings file's Port",
+     "связываться с прибором через последовательный адаптер IrDA на этом\n"
+     "COM-порту (COM1 ... COM256) вместо Port из файла настроек"},
+    {ConsoleText::HelpPortValue, "COMn", "ПОРТ"},
+    {ConsoleText::HelpAdapter,
+     "how the serial adapter's DTR and RTS are set, instead of the settings\n"
+     "file's Adapter: power (both on, the default), esi (ESI-9680: DTR off,\n"
+     "RTS on), mcp2120 (both off) or none (left as they are)",
+     "как выставлять DTR и RTS последовательного адаптера вместо Adapter из\n"
+     "файла настроек: power (обе включены, по умолчанию), esi (ESI-9680: DTR\n"
+     "выключена, RTS включена), mcp2120 (обе выключены) или none (не трогать)"},
+    {ConsoleText::HelpAdapterValue, "PROFILE", "ПРОФИЛЬ"},
+    {ConsoleText::HelpCapture,
+     "write every IrDA frame of the serial adapter to this file, for\n"
+     "Wireshark (pcap); with a COM port only. The file is made before\n"
+     "anything is sent and is put in place only when it holds frames;\n"
+     "an existing file that is not a capture is never replaced",
+     "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
+     "для Wireshark (pcap); только с COM-портом. Файл создаётся до\n"
+     "отправки чего-либо и ставится на место, только если в нём есть\n"
+     "кадры; существующий файл, не являющийся записью, не заменяется"},
+    {ConsoleText::HelpCaptureValue, "FILE", "ФАЙЛ"},
+    {ConsoleText::UsageHint, "Run {program} {--help} for the commands and options.",
+     "Команды и параметры: {program} {--help}"},
+    {ConsoleText::UnknownOption, "unknown option: {}", "неизвестный параметр: {}"},
+    {ConsoleText::UnknownCommand, "unknown command: {}", "неизвестная команда: {}"},
+    {ConsoleText::NoCommand, "no command given: {}", "не указана команда: {}"},
+    {ConsoleText::SecondCommand, "one command at a time: {}", "только одна команда за раз: {}"},
+    {ConsoleText::MissingValue, "{} needs a value", "{} требует значения"},
+    {ConsoleText::SettingsMissing, "no settings file {}", "нет файла настроек {}"},
+    {ConsoleText::DidYouMean, "did you mean {}?", "возможно, имелось в виду {}?"},
+    {ConsoleText::ConfirmPrompt,
+     "Set the instrument in PC communication mode, its infrared window facing the IrDA "
+     "adapter.",
+     "Установите прибор в режим ИК связи, ИК окном к адаптеру IrDA."},
+    {ConsoleText::ConfirmQuestion, "Type OK and press Enter to go on, anything else to cancel: ",
+     "Введите OK и нажмите Enter, чтобы продолжить; любой другой ответ отменяет: "},
+    {ConsoleText::DeviceLabel, "Device", "Устройство"},
+    {ConsoleText::WordLabel, "Configuration word", "Слово конфигурации"},
+    {ConsoleText::WordSentLabel, "Word sent", "Отправлено слово"},
+    {ConsoleText::SearchModeLabel, "Search mode", "Режим поиска"},
+    {ConsoleText::ModeOn, "on", "включён"},
+    {ConsoleText::ModeOff, "off", "выключен"},
+    {ConsoleText::ModeUnknown, "unknown", "неизвестен"},
+    {ConsoleText::ReasonLabel, "Reason", "Причина"},
+    {ConsoleText::ReadNotDone, "The configuration word was not read", "Слово конфигурации не прочитано"},
+    {ConsoleText::WriteUnconfirmed,
+     "Write sent, not confirmed: run {program} {status} to see what the instrument holds",
+     "Запись отправлена, но не подтверждена: проверьте командой {program} {status}, что "
+     "хранит прибор"},
+    {ConsoleText::Interrupting, "Interrupted: the step under way is finished and the link closed first",
+     "Прерывание: текущий шаг будет завершён, связь закрыта"},
+    {ConsoleText::InterruptedIdle, "Interrupted before anything was sent to the instrument",
+     "Прервано до того, как прибору что-либо было отправлено"},
+    {ConsoleText::Interrupted, "Interrupted", "Прервано"},
+    {ConsoleText::LoopbackActive,
+     "IrDA loopback emulation is on (QX2205R_IRDA_LOOPBACK): the instrument is reached at "
+     "127.0.0.1:{}, not over IrDA",
+     "Включена эмуляция IrDA (QX2205R_IRDA_LOOPBACK): обмен с прибором идёт через "
+     "127.0.0.1:{}, а не через IrDA"},
+    {ConsoleText::PortsNone, "No COM ports found", "COM-порты не найдены"},
+    {ConsoleText::PortDevice, "{}: {} (address {})", "{}: {} (адрес {})"},
+    {ConsoleText::PortNoDevice, "{}: no IrDA device answered", "{}: ни одно устройство IrDA не ответило"},
+    {ConsoleText::PortOpenFailed, "{}: cannot be opened (error {})", "{}: не открывается (ошибка {})"},
+    {ConsoleText::PortSearchFailed, "{}: the search failed (error {})", "{}: поиск не удался (ошибка {})"},
+    {ConsoleText::PortStored, "Port={} stored in {}", "Port={} записан в {}"},
+    {ConsoleText::PortNotStored, "The settings file {} could not be written",
+     "Не удалось записать файл настроек {}"},
+    {ConsoleText::PortMissing,
+     "{use-port} needs {--port} COM1 ... COM256, or {--port} none to remove the key",
+     "{use-port} требует {--port} COM1 ... COM256 или {--port} none, чтобы удалить ключ"},
+    {ConsoleText::PortProfile, "{}: answered with the adapter profile {}",
+     "{}: ответило с профилем адаптера {}"},
+    {ConsoleText::AdapterUnknown,
+     "Adapter={} is no adapter profile: the Adapter key and {--adapter} take power, esi, mcp2120 or none",
+     "Adapter={} не профиль адаптера: ключ Adapter и {--adapter} принимают power, esi, mcp2120 или none"},
+    {ConsoleText::HelpExitCodes, "Exit codes:", "Коды завершения:"},
+    {ConsoleText::ExitDone, "done: the word was read, or written and acknowledged",
+     "выполнено: слово прочитано, или записано и подтверждено"},
+    {ConsoleText::ExitRunFailed, "the run failed; the reason is printed",
+     "обмен не удался; причина выводится"},
+    {ConsoleText::ExitUsage, "usage error", "ошибка в командной строке"},
+    {ConsoleText::ExitCancelled, "cancelled at the confirmation", "отменено при подтверждении"},
+    {ConsoleText::ExitInterrupted, "interrupted (Ctrl+C or the console closed)",
+     "прервано (Ctrl+C или закрытие консоли)"},
+    {ConsoleText::LinkLabel, "Reached through", "Связь через"},
+    {ConsoleText::LinkWinsock, "Windows' IrDA", "IrDA Windows"},
+    {ConsoleText::LinkSerial, "serial IrDA adapter on {port}", "последовательный адаптер IrDA на {port}"},
+    {ConsoleText::LinkInvalidPort, "Port value \"{port}\", not a COM port",
+     "значение Port \"{port}\", не COM-порт"},
+    {ConsoleText::LinkLoopback, "IrDA loopback emulation, 127.0.0.1:{port}",
+     "эмуляция IrDA, 127.0.0.1:{port}"},
+    {ConsoleText::SettingsNotUsed, "settings not used: no [Parameters] section in {file}",
+     "настройки не использованы: в {file} нет раздела [Parameters]"},
+    {ConsoleText::PortNotOurs,
+     "{file} is not this program's settings file (it is not empty and has no [Parameters] section): nothing "
+     "was written",
+     "{file} - не файл настроек этой программы (он не пуст и в нём нет раздела [Parameters]): ничего не "
+     "записано"},
+    {ConsoleText::PortRemoved, "Port removed from {file}: Windows' IrDA is used",
+     "Port удалён из {file}: используется IrDA Windows"},
+    {ConsoleText::CaptureNotMade, "the capture {file} cannot be written: {reason}",
+     "файл записи {file} не создаётся: {reason}"},
+    {ConsoleText::CaptureNeedsPort,
+     "{--capture} records the program's own IrDA stack: give {--port} COMn, or store one with {use-port}",
+     "{--capture} записывает собственный стек IrDA программы: укажите {--port} COMn или сохраните порт "
+     "командой {use-port}"},
+    {ConsoleText::CaptureNotACapture,
+     "{file} exists and is not a capture: it is not replaced; name another file",
+     "{file} существует и не является записью обмена: он не заменяется; укажите другой файл"},
+    {ConsoleText::CaptureWritten, "Capture: {file}, {count} frames",
+     "Запись обмена: {file}, кадров: {count}"},
+    {ConsoleText::CaptureNothing, "Capture: no frame was captured; {file} is left as it was",
+     "Запись обмена: ни одного кадра; {file} оставлен как был"},
 };
 
-// CONSOLE_TEXT_FIELDS names every field: nothing else is in the structure.
-static_assert(sizeof(ConsoleTexts) == std::size(CONSOLE_TEXT_FIELDS) * sizeof(std::string_view));
+constexpr bool RowsFollowTheEnum() {
+    for (std::size_t i = 0; i < std::size(CONSOLE_TEXT_ROWS); ++i) {
+        if (static_cast<std::size_t>(CONSOLE_TEXT_ROWS[i].text) != i) {
+            return false;
+        }
+    }
+    return std::size(CONSOLE_TEXT_ROWS) == CONSOLE_TEXT_COUNT;
+}
+static_assert(RowsFollowTheEnum(), "one row per ConsoleText, in the enum's order");
+
+constexpr ConsoleTexts CONSOLE_ENGLISH{0};
+constexpr ConsoleTexts CONSOLE_RUSSIAN{1};
 
 }  // namespace
 
@@ -338,18 +272,18 @@ void ApplyLanguage(int language, FormTexts& texts) {
         texts.slots.All()[i] = source.slots[i];
     }
     texts.closingAfterRun = source.closingAfterRun;
-    std::copy(source.lastRun.begin(), source.lastRun.end(), texts.lastRun.begin());
+    texts.readModeItem = source.readModeItem;
+    texts.language = language;
     texts.script = source.script;
+}
+
+std::string ConsoleTexts::operator[](ConsoleText text) const {
+    const ConsoleTextRow& row = CONSOLE_TEXT_ROWS[static_cast<std::size_t>(text)];
+    return NameCommands(column_ == 1 ? row.russian : row.english);
 }
 
 const ConsoleTexts& ConsoleTextsFor(int language) {
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
-}
-
-std::string LastRunText(const FormTexts& texts, const RunOutcome& outcome) {
-    const std::string& text = texts.lastRun[static_cast<std::size_t>(outcome.stage)];
-    return Fill(text, outcome.written && outcome.wordSent ? WordText(*outcome.wordSent)
-                                                          : std::to_string(outcome.code));
 }
 
 std::string Fill(std::string_view text, std::string_view value) {

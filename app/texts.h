@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,9 +30,10 @@ struct FormTexts {
     // Status panel 0 while a close waits for the run under way to end. The program's own text, not one of
     // the instrument's: before any language, in the layout's language like btnExit.
     std::string closingAfterRun = "Закрытие после окончания обмена";
-    // Status panel 0 after a run, until the next one starts: how the run ended, in RunStage order; "{}" marks
-    // the word written or the code. Empty before any language, like the slots.
-    std::array<std::string, RUN_STAGE_COUNT> lastRun;
+    // The language applied, whose outcome texts status panel 0 shows after a run; none before any.
+    std::optional<int> language;
+    // The system menu's item that reads the instrument's mode without writing it.
+    std::string readModeItem;
     // Cyrillic before any language, for btnExit's "Выход".
     Script script = Script::Cyrillic;
 };
@@ -38,158 +41,100 @@ struct FormTexts {
 // Copies the language's captions and slots into `texts`; any other language changes nothing.
 void ApplyLanguage(int language, FormTexts& texts);
 
-// Panel 0's text after a run that ended with `outcome`.
-std::string LastRunText(const FormTexts& texts, const RunOutcome& outcome);
-
-// The console program's own texts, beside the window's in the same file. "{}" marks where a value goes.
-struct ConsoleTexts {
-    // --help, put together from the table of commands and options.
-    std::string_view helpIntro;
-    std::string_view helpUsage;
-    std::string_view helpOptions;
-    std::string_view helpCommandArguments;
-    std::string_view helpStatus;
-    std::string_view helpEnable;
-    std::string_view helpDisable;
-    std::string_view helpPorts;
-    std::string_view helpUsePort;
-    std::string_view helpHelp;
-    std::string_view helpVersion;
-    std::string_view helpYes;
-    std::string_view helpJson;
-    std::string_view helpTrace;
-    std::string_view helpTraceAll;
-    std::string_view helpQuiet;
-    std::string_view helpSettings;
-    std::string_view helpSettingsValue;
-    std::string_view helpPort;
-    std::string_view helpPortValue;
-    std::string_view helpAdapter;
-    std::string_view helpAdapterValue;
-    std::string_view helpCapture;
-    std::string_view helpCaptureValue;
-    std::string_view helpExitCodes;
-    // Usage errors.
-    std::string_view usageHint;
-    std::string_view unknownOption;
-    std::string_view unknownCommand;
-    std::string_view noCommand;
-    std::string_view secondCommand;
-    std::string_view missingValue;
-    std::string_view settingsMissing;
-    std::string_view didYouMean;
-    // The run and its report.
-    std::string_view confirmPrompt;
-    std::string_view confirmQuestion;
-    std::string_view deviceLabel;
-    std::string_view wordLabel;
-    std::string_view wordSentLabel;
-    std::string_view searchModeLabel;
-    std::string_view modeOn;
-    std::string_view modeOff;
-    std::string_view modeUnknown;
-    std::string_view reasonLabel;
-    std::string_view readNotDone;
-    std::string_view writeUnconfirmed;
-    std::string_view cancelled;
-    std::string_view interrupting;
-    std::string_view interruptedIdle;
-    std::string_view interrupted;
-    std::string_view loopbackActive;
-    // The COM ports and the stored port.
-    std::string_view portsNone;
-    std::string_view portDevice;
-    std::string_view portNoDevice;
-    std::string_view portOpenFailed;
-    std::string_view portSearchFailed;
-    std::string_view portStored;
-    std::string_view portNotStored;
-    std::string_view portMissing;
-    std::string_view portProfile;
-    std::string_view adapterUnknown;
-    // Why a run ended where it did.
-    std::string_view reasonNoSockets;
-    std::string_view reasonSocketFailed;
-    std::string_view reasonSearchFailed;
-    std::string_view reasonNoDevice;
-    std::string_view reasonConnectFailed;
-    std::string_view reasonReadFailed;
-    std::string_view reasonNotWritten;
-    std::string_view reasonWriteRefused;
-    std::string_view reasonWriteUnconfirmed;
+// The console program's own texts, beside the window's in the same file, by name. "{}" marks where a value
+// goes, "{name}" a named value; "{program}", "{status}", "{--port}" and the like are filled from the table of
+// commands and options.
+enum class ConsoleText {
+    HelpIntro,
+    HelpUsage,
+    HelpOptions,
+    HelpCommandArguments,
+    HelpStatus,
+    HelpEnable,
+    HelpDisable,
+    HelpPorts,
+    HelpUsePort,
+    HelpHelp,
+    HelpVersion,
+    HelpYes,
+    HelpJson,
+    HelpTrace,
+    HelpTraceAll,
+    HelpQuiet,
+    HelpSettings,
+    HelpSettingsValue,
+    HelpPort,
+    HelpPortValue,
+    HelpAdapter,
+    HelpAdapterValue,
+    HelpCapture,
+    HelpCaptureValue,
+    UsageHint,
+    UnknownOption,
+    UnknownCommand,
+    NoCommand,
+    SecondCommand,
+    MissingValue,
+    SettingsMissing,
+    DidYouMean,
+    ConfirmPrompt,
+    ConfirmQuestion,
+    DeviceLabel,
+    WordLabel,
+    WordSentLabel,
+    SearchModeLabel,
+    ModeOn,
+    ModeOff,
+    ModeUnknown,
+    ReasonLabel,
+    ReadNotDone,
+    WriteUnconfirmed,
+    Interrupting,
+    InterruptedIdle,
+    Interrupted,
+    LoopbackActive,
+    PortsNone,
+    PortDevice,
+    PortNoDevice,
+    PortOpenFailed,
+    PortSearchFailed,
+    PortStored,
+    PortNotStored,
+    PortMissing,
+    PortProfile,
+    AdapterUnknown,
+    HelpExitCodes,
+    ExitDone,
+    ExitRunFailed,
+    ExitUsage,
+    ExitCancelled,
+    ExitInterrupted,
+    LinkLabel,
+    LinkWinsock,
+    LinkSerial,
+    LinkInvalidPort,
+    LinkLoopback,
+    SettingsNotUsed,
+    PortNotOurs,
+    PortRemoved,
+    CaptureNotMade,
+    CaptureNeedsPort,
+    CaptureNotACapture,
+    CaptureWritten,
+    CaptureNothing,
 };
+inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::CaptureNothing) + 1;
 
-// Every field of ConsoleTexts, for whoever checks them all; the size check in texts.cpp keeps it whole.
-inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
-    &ConsoleTexts::helpIntro,
-    &ConsoleTexts::helpUsage,
-    &ConsoleTexts::helpOptions,
-    &ConsoleTexts::helpCommandArguments,
-    &ConsoleTexts::helpStatus,
-    &ConsoleTexts::helpEnable,
-    &ConsoleTexts::helpDisable,
-    &ConsoleTexts::helpPorts,
-    &ConsoleTexts::helpUsePort,
-    &ConsoleTexts::helpHelp,
-    &ConsoleTexts::helpVersion,
-    &ConsoleTexts::helpYes,
-    &ConsoleTexts::helpJson,
-    &ConsoleTexts::helpTrace,
-    &ConsoleTexts::helpTraceAll,
-    &ConsoleTexts::helpQuiet,
-    &ConsoleTexts::helpSettings,
-    &ConsoleTexts::helpSettingsValue,
-    &ConsoleTexts::helpPort,
-    &ConsoleTexts::helpPortValue,
-    &ConsoleTexts::helpAdapter,
-    &ConsoleTexts::helpAdapterValue,
-    &ConsoleTexts::helpCapture,
-    &ConsoleTexts::helpCaptureValue,
-    &ConsoleTexts::helpExitCodes,
-    &ConsoleTexts::usageHint,
-    &ConsoleTexts::unknownOption,
-    &ConsoleTexts::unknownCommand,
-    &ConsoleTexts::noCommand,
-    &ConsoleTexts::secondCommand,
-    &ConsoleTexts::missingValue,
-    &ConsoleTexts::settingsMissing,
-    &ConsoleTexts::didYouMean,
-    &ConsoleTexts::confirmPrompt,
-    &ConsoleTexts::confirmQuestion,
-    &ConsoleTexts::deviceLabel,
-    &ConsoleTexts::wordLabel,
-    &ConsoleTexts::wordSentLabel,
-    &ConsoleTexts::searchModeLabel,
-    &ConsoleTexts::modeOn,
-    &ConsoleTexts::modeOff,
-    &ConsoleTexts::modeUnknown,
-    &ConsoleTexts::reasonLabel,
-    &ConsoleTexts::readNotDone,
-    &ConsoleTexts::writeUnconfirmed,
-    &ConsoleTexts::cancelled,
-    &ConsoleTexts::interrupting,
-    &ConsoleTexts::interruptedIdle,
-    &ConsoleTexts::interrupted,
-    &ConsoleTexts::loopbackActive,
-    &ConsoleTexts::portsNone,
-    &ConsoleTexts::portDevice,
-    &ConsoleTexts::portNoDevice,
-    &ConsoleTexts::portOpenFailed,
-    &ConsoleTexts::portSearchFailed,
-    &ConsoleTexts::portStored,
-    &ConsoleTexts::portNotStored,
-    &ConsoleTexts::portMissing,
-    &ConsoleTexts::portProfile,
-    &ConsoleTexts::adapterUnknown,
-    &ConsoleTexts::reasonNoSockets,
-    &ConsoleTexts::reasonSocketFailed,
-    &ConsoleTexts::reasonSearchFailed,
-    &ConsoleTexts::reasonNoDevice,
-    &ConsoleTexts::reasonConnectFailed,
-    &ConsoleTexts::reasonReadFailed,
-    &ConsoleTexts::reasonNotWritten,
-    &ConsoleTexts::reasonWriteRefused,
-    &ConsoleTexts::reasonWriteUnconfirmed,
+// The console texts of one language.
+class ConsoleTexts {
+  public:
+    explicit constexpr ConsoleTexts(std::size_t column) : column_(column) {}
+    // The text with the commands' and options' names filled in.
+    std::string operator[](ConsoleText text) const;
+    int Language() const { return static_cast<int>(column_); }
+
+  private:
+    std::size_t column_;
 };
 
 // The console texts of a language. A console has nothing else to say with, so any language other than

@@ -210,7 +210,8 @@ LapStatus IrlmpClient::Disconnect(std::uint8_t local, std::uint8_t remote) {
     return lap_.Send(LmControl(remote, local, LMP_DISCONNECT, LMP_REASON_USER_REQUEST));
 }
 
-LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uint8_t& lsap) {
+LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uint8_t& lsap,
+                          IasResult* answer) {
     Bytes confirm;
     if (const LapStatus connected = lmp.Connect(IAS_CLIENT_LSAP, IAS_LSAP, {}, confirm);
         connected != LapStatus::Ok) {
@@ -236,7 +237,11 @@ LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uin
         if (!pdu.data.empty() && (pdu.data[0] & IAS_ACK) != 0) {
             continue;  // an acknowledgement only: the answer is still to come
         }
-        return ParseIasLsap(pdu.data, lsap) == IasResult::Ok ? LapStatus::Ok : LapStatus::Refused;
+        const IasResult parsed = ParseIasLsap(pdu.data, lsap);
+        if (answer != nullptr) {
+            *answer = parsed;
+        }
+        return parsed == IasResult::Ok ? LapStatus::Ok : LapStatus::Refused;
     }
     // The IAS connection is left open: it ends with the link. Minimal firmware (IrDA Lite) ends the whole
     // link on any IrLMP disconnect, the IAS one included, so disconnecting it here would leave the TinyTP

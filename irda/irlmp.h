@@ -94,7 +94,9 @@ class IrlmpClient {
 };
 
 // Asks the peer's IAS server for `className`'s TinyTP LSAP: Ok with `lsap`, Refused when the class or its
-// attribute does not exist, or the link's failure.
-LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uint8_t& lsap);
+// attribute does not exist, or the link's failure. `answer`, when given, gets what the IAS answer said, and
+// stays as it was when no answer came.
+LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uint8_t& lsap,
+                          IasResult* answer = nullptr);
 
 }  // namespace qx::irda

@@ -69,6 +69,23 @@ int WinsockCode(LapStatus status) {
     return WSAENOTCONN_CODE;
 }
 
+StackFailure TypedFailure(StackLayer layer, LapStatus status, std::uint32_t portError) {
+    switch (status) {
+        case LapStatus::PortFailed:
+            return {StackLayer::Port, StackStatus::PortFailed, portError};
+        case LapStatus::Timeout:
+            return {layer, StackStatus::Timeout, 0};
+        case LapStatus::Refused:
+            return {layer, StackStatus::Refused, 0};
+        case LapStatus::Reset:
+            return {layer, StackStatus::Reset, 0};
+        case LapStatus::Ok:
+        case LapStatus::NotConnected:
+            break;
+    }
+    return {layer, StackStatus::NotConnected, 0};
+}
+
 SerialIrdaCalls::SerialIrdaCalls(std::string portName, SerialPort& port, SocketCalls& platform,
                                  FrameSink* capture, std::uint32_t ownAddress)
     : ForwardingCalls(platform),
@@ -92,7 +109,8 @@ int SerialIrdaCalls::Fail(int code) {
     return SOCKET_ERROR_RESULT;
 }
 
-int SerialIrdaCalls::FailWith(LapStatus status) {
+int SerialIrdaCalls::FailWith(StackLayer layer, LapStatus status) {
+    failure_ = TypedFailure(layer, status, port_.LastError());
     return Fail(WinsockCode(status));
 }
 
@@ -125,9 +143,11 @@ SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
     if (!port_.Open(portName_)) {
         openError_ = static_cast<int>(port_.LastError());
         lastError_ = openError_;
+        failure_ = StackFailure{StackLayer::Port, StackStatus::OpenFailed, port_.LastError()};
         return INVALID_SOCKET_HANDLE;
     }
     openError_ = 0;
+    failure_.reset();
     lap_.Reset();
     shutDown_ = false;
     offset_ = 0;
@@ -144,9 +164,10 @@ int SerialIrdaCalls::GetSockOpt(SocketHandle s, int level, int option, std::span
     if (const int error = CheckDeviceListRequest(level, option, value.size(), length, room); error != 0) {
         return Fail(error);
     }
+    failure_.reset();
     std::vector<DiscoveredDevice> devices;
     if (const LapStatus status = lap_.Enumerate(devices); status != LapStatus::Ok) {
-        return FailWith(status);
+        return FailWith(StackLayer::Irlap, status);
     }
     const std::size_t count = std::min(devices.size(), (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
     for (std::size_t i = 0; i < count; ++i) {
@@ -188,12 +209,17 @@ int SerialIrdaCalls::Connect(SocketHandle s, std::span<const std::uint8_t> addre
         return Fail(WSAEINVAL_CODE);
     }
 
+    failure_.reset();
     if (const LapStatus status = lap_.Connect(device); status != LapStatus::Ok) {
-        return FailWith(status);
+        return FailWith(StackLayer::Irlap, status);
     }
     std::uint8_t lsap = selector.value_or(0);
-    LapStatus status = selector ? LapStatus::Ok : QueryTinyTpLsap(lmp_, service, lsap);
+    // The IAS answer, when one came, says more than the refusal it ends in: no such class is another device.
+    IasResult answer = IasResult::Ok;
+    LapStatus status = selector ? LapStatus::Ok : QueryTinyTpLsap(lmp_, service, lsap, &answer);
+    StackLayer layer = StackLayer::Irlmp;
     if (status == LapStatus::Ok) {
+        layer = StackLayer::TinyTp;
         status = ttp_.Connect(lsap);
         if (status != LapStatus::Ok && !selector && !lap_.Connected() &&
             (lap_.LostReason() == LapStatus::Timeout || lap_.LostToDm()) &&
@@ -205,7 +231,15 @@ int SerialIrdaCalls::Connect(SocketHandle s, std::span<const std::uint8_t> addre
     }
     if (status != LapStatus::Ok) {
         lap_.Disconnect();
-        return FailWith(status);
+        const int result = FailWith(layer, status);
+        if (status == LapStatus::Refused && answer != IasResult::Ok) {
+            failure_ = StackFailure{StackLayer::Ias,
+                                    answer == IasResult::NoSuchClass       ? StackStatus::NoSuchClass
+                                    : answer == IasResult::NoSuchAttribute ? StackStatus::NoSuchAttribute
+                                                                           : StackStatus::Malformed,
+                                    0};
+        }
+        return result;
     }
     offset_ = 0;
     return 0;
@@ -221,12 +255,13 @@ int SerialIrdaCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
     if (!ttp_.Connected()) {
         return Fail(WSAENOTCONN_CODE);
     }
+    failure_.reset();
     // The program's frames fit one PDU; a longer send goes as several, as a stream socket may.
     const std::size_t chunk = std::max<std::size_t>(lap_.MaxInformation() - DATA_OVERHEAD, 1);
     for (std::size_t done = 0; done < bytes.size(); done += chunk) {
         const LapStatus status = ttp_.Send(bytes.subspan(done, std::min(chunk, bytes.size() - done)));
         if (status != LapStatus::Ok) {
-            return FailWith(status);
+            return FailWith(StackLayer::TinyTp, status);
         }
     }
     return static_cast<int>(bytes.size());
@@ -270,17 +305,18 @@ int SerialIrdaCalls::Recv(SocketHandle s, std::span<std::uint8_t> buffer) {
     if (!ttp_.Connected()) {
         return Fail(WSAENOTCONN_CODE);
     }
+    failure_.reset();
     if (ttp_.Received().empty() && !ttp_.PeerDisconnected() && lap_.Connected() &&
         WaitReadable(s, LMP_ANSWER_WAIT_MS) == 0) {
-        return Fail(WSAETIMEDOUT_CODE);
+        return FailWith(StackLayer::TinyTp, LapStatus::Timeout);
     }
     auto& received = ttp_.Received();
     if (received.empty()) {
         if (ttp_.PeerDisconnected()) {
-            return Fail(WSAECONNRESET_CODE);
+            return FailWith(StackLayer::TinyTp, LapStatus::Reset);
         }
         const LapStatus lost = lap_.LostReason();
-        return FailWith(lost == LapStatus::NotConnected ? LapStatus::Reset : lost);
+        return FailWith(StackLayer::Irlap, lost == LapStatus::NotConnected ? LapStatus::Reset : lost);
     }
     std::size_t copied = 0;
     while (copied < buffer.size() && !received.empty()) {

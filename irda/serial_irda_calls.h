@@ -68,11 +68,14 @@ class SerialIrdaCalls : public ForwardingCalls {
     ModuleHandle LoadHookLibrary() override { return 0; }
     ProcHandle GetHookEntry(ModuleHandle) override { return 0; }
     void CallHookEntry(ProcHandle, SocketHandle) override {}
+    std::optional<StackFailure> LastStackFailure() override { return failure_; }
 
   private:
     bool Valid(SocketHandle s);
     int Fail(int code);
-    int FailWith(LapStatus status);
+    // Fails with the Winsock code for `status` and keeps the failure typed: a port failure as the port's,
+    // with its system error, anything else as `layer`'s.
+    int FailWith(StackLayer layer, LapStatus status);
     bool Readable() const;
     void EndConnection();
 
@@ -87,12 +90,15 @@ class SerialIrdaCalls : public ForwardingCalls {
     SocketHandle nextHandle_ = 0x5100;
     int lastError_ = 0;
     int openError_ = 0;  // of the last socket call that failed to open the port
+    std::optional<StackFailure> failure_;
     bool shutDown_ = false;
     std::size_t offset_ = 0;  // into the oldest SDU received
 };
 
 // The Winsock code for how a stack operation ended.
 int WinsockCode(LapStatus status);
+// The same typed, for a failure in `layer`; a port failure is the port's, with `portError` beside it.
+StackFailure TypedFailure(StackLayer layer, LapStatus status, std::uint32_t portError);
 
 // One discovery on a named port, for the console's list of ports: the devices in range, or what failed
 // (`openError`: the Windows error of opening the port; `discoveryError`: the Winsock code of the discovery).

@@ -35,6 +35,7 @@ class ForwardingCalls : public SocketCalls {
     ModuleHandle LoadHookLibrary() override { return inner_.LoadHookLibrary(); }
     ProcHandle GetHookEntry(ModuleHandle module) override { return inner_.GetHookEntry(module); }
     void CallHookEntry(ProcHandle entry, SocketHandle s) override { inner_.CallHookEntry(entry, s); }
+    std::optional<StackFailure> LastStackFailure() override { return inner_.LastStackFailure(); }
 
   protected:
     SocketCalls& Inner() { return inner_; }

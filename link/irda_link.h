@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "link/little_endian.h"
@@ -116,6 +117,8 @@ class IrdaLink {
     const DeviceList& Devices() const { return devices_; }
     // The platform's error when the last socket could not be made, else 0.
     int SocketError() const { return socketError_; }
+    // How the program's own IrDA stack failed in the last failed call, when it is that stack.
+    std::optional<StackFailure> LastStackFailure() { return calls_.LastStackFailure(); }
 
     // Sends one frame of at most SEND_LIMIT bytes.
     int SendFrame(std::span<const std::uint8_t> bytes);

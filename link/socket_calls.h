@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+
+#include "link/stack_failure.h"
 
 namespace qx {
 
@@ -80,6 +83,10 @@ class SocketCalls {
     virtual ProcHandle GetHookEntry(ModuleHandle module) = 0;
     // Calls the entry with the socket handle (stdcall, one 32-bit argument); its result is ignored.
     virtual void CallHookEntry(ProcHandle entry, SocketHandle s) = 0;
+
+    // Not a platform call: how the program's own IrDA stack failed in its last failed call, beside the
+    // Winsock code that call left. Nothing for Winsock and the emulation, and after a call that worked.
+    virtual std::optional<StackFailure> LastStackFailure() { return std::nullopt; }
 };
 
 }  // namespace qx

@@ -42,6 +42,10 @@ class StoppableCalls final : public ForwardingCalls {
     int CloseSocket(SocketHandle s) override { return Passed(inner_.CloseSocket(s)); }
     // A refused call's error is WSAEINTR until the next call reaches the platform.
     int WSAGetLastError() override { return refused_ ? WSAEINTR_CODE : inner_.WSAGetLastError(); }
+    // A refused call is the user's stop, not the stack's failure.
+    std::optional<StackFailure> LastStackFailure() override {
+        return refused_ ? std::nullopt : inner_.LastStackFailure();
+    }
     // The pauses, the clock and the hook library pass as they are.
 
   private:

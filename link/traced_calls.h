@@ -49,6 +49,7 @@ class TracedCalls final : public SocketCalls {
     ModuleHandle LoadHookLibrary() override;
     ProcHandle GetHookEntry(ModuleHandle module) override;
     void CallHookEntry(ProcHandle entry, SocketHandle s) override;
+    std::optional<StackFailure> LastStackFailure() override { return inner_.LastStackFailure(); }
 
   private:
     void Line(const std::string& text);

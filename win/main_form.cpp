@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "app/form_close.h"
+#include "app/outcome_table.h"
 #include "resources/resource.h"
 #include "win/program_folder.h"
 #include "win/wide_text.h"
@@ -31,13 +32,15 @@ std::wstring FormCaption(const LinkChoice& link) {
 
 TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls, const LinkChoice& link)
     : instance_(instance),
+      linkChoice_(link),
       postedSystemMessages_(FilterPostedSystemMessages()),
       calls_(platformCalls, runner_),
       link_(calls_) {
     RegisterFormClass(instance, MAIN_FORM_CLASS, WindowProc);
     formBeingCreated = this;
     CreateWindowExW(0, MAIN_FORM_CLASS, FormCaption(link).c_str(), FORM_STYLE, CW_USEDEFAULT, CW_USEDEFAULT,
-                    DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr, instance, nullptr);
+                    DESIGN_LAYOUT.clientWidth, DESIGN_LAYOUT.clientHeight, nullptr, nullptr, instance,
+                    nullptr);
     formBeingCreated = nullptr;
     if (handle_ == nullptr) {
         throw std::runtime_error("The main window could not be created");
@@ -373,7 +376,8 @@ void TMainForm::OnRunDone() {
     if (std::exchange(closeRequested_, false)) {
         PostMessageW(handle_, WM_CLOSE, 0, 0);
     } else if (!failure) {
-        SetPanelText(0, LastRunText(texts_, lastOutcome_));
+        SetPanelText(0, OutcomeLastRun({lastOutcome_, linkChoice_, settings_.SettingsPath},
+                                       texts_.language.value_or(-1)));
     }
     if (failure) {
         std::rethrow_exception(failure);

@@ -93,6 +93,8 @@ class TMainForm final : public ModeSwitchHost {
     void ShowTexts();
 
     HINSTANCE instance_;
+    // The way to the instrument, which the last run's reasons name.
+    LinkChoice linkChoice_;
     // Drops the messages only the system sends when another program posts them, for every window of the
     // interface thread (the controls' own procedures trust them as much as the form's does); set before the
     // window is made, released after it has gone.

@@ -196,6 +196,27 @@ CASES = {
                                ["enable", "--yes", "--port", "{com}", "--adapter", "tekram"], None, 2, [],
                                ["Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
                                 "esi, mcp2120 or none"], dict(final_word=0x0004, writes=[], connections=0)),
+    # Each cause of a failed run over the serial route (and Windows without IrDA), with its own reason, next step
+    # and JSON (JSON_EXPECTED, REASON_PARTS); none sends anything to the instrument.
+    "cause_port_missing": (["--serial"], ["status", "--json", "--port", "COM200"], None, 1, "json", None,
+                           dict(writes=[], connections=0, discoveries=0)),
+    "cause_port_missing_ru": (["--serial"], ["status", "--json", "--port", "COM200", "--settings", "{ru}"], None, 1,
+                              "json", None, dict(writes=[], connections=0, discoveries=0)),
+    "cause_port_value_invalid": (["--serial"], ["enable", "--yes", "--json", "--settings", "{badport}"], None, 1,
+                                 "json", None, dict(writes=[], connections=0, discoveries=0)),
+    "cause_no_instrument": (["--serial", "--no-devices"], ["status", "--json", "--port", "{com}"], None, 1, "json",
+                            None, dict(writes=[], connections=0)),
+    "cause_refused": (["--serial", "--link-fault", "dm-snrm"], ["status", "--json", "--port", "{com}"], None, 1,
+                      "json", None, dict(writes=[], connections=0)),
+    "cause_no_such_service": (["--serial", "--link-fault", "no-ias-class"], ["status", "--json", "--port", "{com}"],
+                              None, 1, "json", None, dict(writes=[], connections=0)),
+    "cause_no_windows_irda": (["--serial"], ["status", "--json"], None, 1, "json", None,
+                              dict(writes=[], connections=0, discoveries=0)),
+    "cause_text_reached_through": (["--serial", "--no-devices"], ["status", "--port", "{com}"], None, 1,
+                                   ["Reached through: serial IrDA adapter on {com}",
+                                    "Reason: the IrDA adapter on {com} works, but no instrument answered its search: "
+                                    "set the instrument in PC communication mode, its infrared window facing the "
+                                    "adapter within a metre, and try again"], SEARCH[:1], dict(writes=[])),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
                              ["enable", "--yes", "--port", "{com}"], None, 1,
                              ["Word sent: 0x0104", "Search mode: off",
@@ -233,6 +254,48 @@ JSON_EXPECTED = {
                                "statuses": ["Searching devices", "Devices not found"], "result_text": NOT_READ},
 }
 
+# The cause cases' JSON beyond JSON_EXPECTED: texts the reason holds, in this order.
+CAUSES = {
+    "cause_port_missing": ("socket_failed", "port_missing", "serial:COM200", ("port", "open_failed", 2),
+                           ["COM200 is not on this PC (error 2): plug in the serial IrDA adapter, or run QX2205R-cli "
+                            "ports"]),
+    "cause_port_missing_ru": ("socket_failed", "port_missing", "serial:COM200", ("port", "open_failed", 2),
+                              ["порта COM200 нет на этом компьютере (ошибка 2): ", "QX2205R-cli ports"]),
+    "cause_port_value_invalid": ("socket_failed", "port_value_invalid", "invalid_port:CMO5",
+                                 ("port", "open_failed", 123),
+                                 ["the Port value \"CMO5\" in Z:", "bad.ini is not a COM port (error 123): write it as "
+                                  "Port=COM1 ... COM256 in the [Parameters] section, e.g. with QX2205R-cli use-port "
+                                  "--port COM5"]),
+    "cause_no_instrument": ("no_device", "no_instrument", "serial:{com}", None,
+                            ["the IrDA adapter on {com} works, but no instrument answered its search: set the "
+                             "instrument in PC communication mode"]),
+    "cause_refused": ("connect_failed", "refused", "serial:{com}", ("irlap", "refused", 0),
+                      ["the instrument refused the connection (code 10061): check that the instrument is in PC "
+                       "communication mode"]),
+    "cause_no_such_service": ("connect_failed", "no_such_service", "serial:{com}", ("ias", "no_such_class", 0),
+                              ["the device found (QX7710Z) offers no such service: it is not this instrument"]),
+    "cause_no_windows_irda": ("socket_failed", "no_irda_support", "windows_irda", None,
+                              ["Windows has no IrDA here (error 10047) and no Port is set: with a serial IrDA adapter, "
+                               "run QX2205R-cli ports, then QX2205R-cli use-port --port COMn"]),
+}
+
+
+def check_cause(name, got, com):
+    result, cause, link, failure, parts = CAUSES[name]
+    expected = {"result": result, "cause": cause, "link": link.replace("{com}", com), "exit_code": 1,
+                "failure": None if failure is None else dict(zip(("layer", "status", "system_error"), failure))}
+    for key, value in expected.items():
+        if got.get(key) != value:
+            fail("JSON %s is %r, expected %r" % (key, got.get(key), value))
+    at = 0
+    for part in parts:
+        at = (got["reason"] or "").find(part.replace("{com}", com), at)
+        if at < 0:
+            fail("the reason %r lacks %r" % (got["reason"], part))
+    # A serial failure never gives the advice written for Windows' own infrared stack.
+    if link != "windows_irda" and "Infrared devices" in got["reason"]:
+        fail("a serial failure's reason sends the user to Infrared devices")
+
 
 def wine_path(path):
     return "Z:" + path.replace("/", "\\")
@@ -255,7 +318,7 @@ def interrupted_run(command, environment, seconds):
 
 
 JSON_KEYS = ["command", "device", "word", "search_mode", "word_read", "word_sent", "written", "result", "code",
-             "interrupted", "exit_code", "reason", "statuses", "result_text"]
+             "interrupted", "exit_code", "reason", "statuses", "result_text", "link", "cause", "failure"]
 LABELS = ["[greeting]", "[greeting reply]", "[read]", "[read reply word=0x0004]"]
 
 
@@ -302,6 +365,9 @@ def check(name, args):
         russian = os.path.join(folder, "ru.ini")
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
+        bad_port = os.path.join(folder, "bad.ini")
+        with open(bad_port, "wb") as f:
+            f.write(b"[Parameters]\r\nLanguage=0\r\nPort=CMO5\r\n")
         record_path = os.path.join(folder, "record.json")
         serial = options[:1] == ["--serial"]
         environment = dict(os.environ)
@@ -313,6 +379,7 @@ def check(name, args):
             missing = os.path.join(folder, "missing.ini")
             command = [args.emulator, args.program] + [
                 a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing))
+                .replace("{badport}", wine_path(bad_port))
                 .replace("{com}", port if serial else "") for a in arguments]
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
@@ -338,13 +405,16 @@ def check(name, args):
         got = json.loads(stdout)
         if list(got) != JSON_KEYS:
             fail("JSON keys %s, expected %s" % (list(got), JSON_KEYS))
-        for key, value in JSON_EXPECTED[name].items():
+        for key, value in JSON_EXPECTED.get(name, {}).items():
             if got.get(key) != value:
                 fail("JSON %s is %r, expected %r" % (key, got.get(key), value))
+        if name in CAUSES:
+            check_cause(name, got, port if serial else "")
     else:
         lines = stdout.splitlines()
         at = 0
         for line in out_lines:
+            line = line.replace("{com}", port if serial else "")
             while at < len(lines) and lines[at] != line:
                 at += 1
             if at == len(lines):

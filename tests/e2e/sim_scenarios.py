@@ -29,7 +29,7 @@ FAILURE = ("Error", "Error Data are't writen")
 NAME_22 = "ABCDEFGHIJKLMNOPQRSTUV"
 
 
-WRITTEN = "Last run: word 0x%04X written"
+WRITTEN = "Last run: word 0x%04X written, search mode %s"
 UNREAD = "Last run: word not read, nothing written"
 NO_ANSWER = "Last run: no answer to the greeting (%d)"
 
@@ -37,11 +37,11 @@ NO_ANSWER = "Last run: no answer to the greeting (%d)"
 #        left panel says after the box; language and dpi: the window's, when not English at 96 dpi)
 SCENARIOS = {
     "enable_0004": (["--word", "0x0004"], True, [SEARCHING, FOUND], SUCCESS,
-                    dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+                    dict(panel0=WRITTEN % (0x0104, "on"), final_word=0x0104, writes=[write_of(0x0104)])),
     "disable_0105": (["--word", "0x0105"], False, [SEARCHING, FOUND], SUCCESS,
-                     dict(panel0=WRITTEN % 0x0005, final_word=0x0005, writes=[write_of(0x0005)])),
+                     dict(panel0=WRITTEN % (0x0005, "off"), final_word=0x0005, writes=[write_of(0x0005)])),
     "enable_already_set": (["--word", "0x0104"], True, [SEARCHING, FOUND], SUCCESS,
-                           dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+                           dict(panel0=WRITTEN % (0x0104, "on"), final_word=0x0104, writes=[write_of(0x0104)])),
     "read_rejected_sends_no_write": (["--word", "0x0004", "--read-fault", "status-90"], True, [SEARCHING, FOUND],
                                      FAILURE, dict(panel0=UNREAD, final_word=0x0004, writes=[], reads=1)),
     "read_short_sends_no_write": (["--word", "0x0004", "--read-fault", "short"], True, [SEARCHING, FOUND],
@@ -53,7 +53,7 @@ SCENARIOS = {
     # Each read reply misses the program's wait and arrives with the next request: the second read reply comes
     # while the write waits, ahead of its acknowledgement, and must not be taken for it.
     "late_read_replies": (["--word", "0x0004", "--read-fault", "late:2"], True, [SEARCHING, FOUND], SUCCESS,
-                          dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
+                          dict(panel0=WRITTEN % (0x0104, "on"), final_word=0x0104, writes=[write_of(0x0104)], reads=2)),
     "no_device": (["--no-devices"], True, [SEARCHING, "Devices not found"], FAILURE,
                   dict(panel0="Last run: no device found", final_word=0x0004, connections=0)),
     "discovery_error": (["--discovery-error", "10060"], True, [SEARCHING, "Searching devices error10060"],
@@ -68,7 +68,7 @@ SCENARIOS = {
                        dict(panel0=NO_ANSWER % -3, final_word=0x0004, reads=0)),
     "two_devices_first_used": (["--device", NAME_22 + ":0x01020304", "--device", "SECOND:0x05060708"], True,
                                [SEARCHING, FOUND], SUCCESS,
-                               dict(panel0=WRITTEN % 0x0104, final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
+                               dict(panel0=WRITTEN % (0x0104, "on"), final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
     # The write went out and was never acknowledged: the box keeps its failure text, panel 0 says what is known.
     "write_unanswered": (["--word", "0x0004", "--write-fault", "silent"], True, [SEARCHING, FOUND], FAILURE,
                          dict(panel0="Last run: write sent, not confirmed: check with status", final_word=0x0104,
@@ -97,12 +97,12 @@ SCENARIOS = {
     # The program's own IrDA stack on a COM port: the same runs, and the link's faults. The word changes only with
     # the instrument's acknowledgement, and the box says what the instrument holds.
     "serial_enable": (["--serial", "--word", "0x0004"], True, [SEARCHING, FOUND], SUCCESS,
-                      dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+                      dict(panel0=WRITTEN % (0x0104, "on"), final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_disable": (["--serial", "--word", "0x0105"], False, [SEARCHING, FOUND], SUCCESS,
-                       dict(panel0=WRITTEN % 0x0005, final_word=0x0005, writes=[write_of(0x0005)])),
+                       dict(panel0=WRITTEN % (0x0005, "off"), final_word=0x0005, writes=[write_of(0x0005)])),
     "serial_faults_recovered": (["--serial", "--word", "0x0004", "--link-fault", "bad-fcs", "--link-fault", "rnr",
                                  "--link-fault", "echo"], True, [SEARCHING, FOUND], SUCCESS,
-                                dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+                                dict(panel0=WRITTEN % (0x0104, "on"), final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_silent_after_connect": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"], True,
                                     [SEARCHING, "?" + FOUND], FAILURE,
                                     dict(panel0=NO_ANSWER % 10060, final_word=0x0004, writes=[])),

@@ -677,10 +677,10 @@ void WinsockRun(const std::wstring& exe) {
     Press(GetDlgItem(box, IDOK));
     form.WaitIdle(program);
     CheckText(program.StatusText(form.statusBar, 1), L"", "panel 1 after the run");
-    // Panel 0 keeps how the run ended: no IrDA support, with the platform's code.
+    // Panel 0 keeps how the run ended: no IrDA in Windows, with the platform's code, and the serial route.
     const std::wstring lastRun = program.StatusText(form.statusBar, 0);
     std::printf("panel 0 after the run: %s\n", Utf8(lastRun).c_str());
-    const std::wstring expected = L"Last run: no IrDA support (error ";
+    const std::wstring expected = L"Last run: no IrDA in Windows (error ";
     Check(lastRun.compare(0, expected.size(), expected) == 0,
           "panel 0 after the run reads \"" + Utf8(lastRun) + "\"");
     CheckPanelFits(program, form.statusBar, 0, lastRun, false);

@@ -227,7 +227,9 @@ TEST(ConsoleProgram, ProgressOnStandardErrorResultOnStandardOutput) {
             args.push_back("-q");
         }
         EXPECT_EQ(p.Run(args), EXIT_DONE);
-        EXPECT_EQ(p.console.out, "Device: QX7710Z\nConfiguration word: 0x0104\nSearch mode: on\n");
+        EXPECT_EQ(p.console.out,
+                  "Reached through: Windows' IrDA\nDevice: QX7710Z\nConfiguration word: 0x0104\nSearch mode: "
+                  "on\n");
         EXPECT_EQ(p.console.err, quiet ? "" : "Searching devices\nDevices are found\n");
     }
 }
@@ -491,7 +493,8 @@ TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
         "{\"command\": \"disable\", \"device\": \"QX7710Z\", \"word\": \"0x0005\", \"search_mode\": false, "
         "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": \"done\", "
         "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
-        "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are writen\"}\n");
+        "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are writen\", "
+        "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null}\n");
 }
 
 // The keys of a JSON object's top level, in order.
@@ -620,9 +623,10 @@ TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
         }
         EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
     }
-    EXPECT_THAT(keys, ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read",
-                                             "word_sent", "written", "result", "code", "interrupted",
-                                             "exit_code", "reason", "statuses", "result_text"));
+    EXPECT_THAT(keys,
+                ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read", "word_sent",
+                                       "written", "result", "code", "interrupted", "exit_code", "reason",
+                                       "statuses", "result_text", "link", "cause", "failure"));
 }
 
 // An interruption at each point of an enable run: whatever was already sent is seen through, nothing new is

@@ -1,5 +1,7 @@
 #include "app/texts.h"
 
+#include "app/outcome_table.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -210,8 +212,8 @@ TEST(ApplyLanguage, OtherLanguagesChangeNothing) {
 TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
     const auto all = [](const ConsoleTexts& c) {
         std::vector<std::string> texts;
-        for (const auto field : CONSOLE_TEXT_FIELDS) {
-            texts.emplace_back(c.*field);
+        for (std::size_t i = 0; i < CONSOLE_TEXT_COUNT; ++i) {
+            texts.push_back(c[static_cast<ConsoleText>(i)]);
         }
         return texts;
     };
@@ -223,10 +225,18 @@ TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
         EXPECT_NE(russian[i], english[i]);
         EXPECT_TRUE(ToCp1251(english[i]).has_value());
         EXPECT_TRUE(ToCp1251(russian[i]).has_value()) << russian[i];
+        // Commands and options are named through their table: none is left as a place to fill.
+        for (const std::string& text : {english[i], russian[i]}) {
+            EXPECT_EQ(text.find("{program}"), std::string::npos);
+            EXPECT_EQ(text.find("{--"), std::string::npos);
+            EXPECT_EQ(text.find("{use-port}"), std::string::npos);
+        }
     }
     // A console has nothing else to speak: languages without texts of their own get the English ones.
     EXPECT_EQ(all(ConsoleTextsFor(2)), english);
     EXPECT_EQ(Fill("error {} here", "10047"), "error 10047 here");
+    EXPECT_EQ(ConsoleTextsFor(LANGUAGE_ENGLISH)[ConsoleText::UsageHint],
+              "Run QX2205R-cli --help for the commands and options.");
 }
 
 }  // namespace
@@ -243,14 +253,16 @@ TEST(LastRunTexts, SayHowTheRunEndedInTheWindowsLanguage) {
         bool written;
         const char* text;
     } cases[] = {
-        {LANGUAGE_ENGLISH, RunStage::Done, 0, true, "Last run: word 0x0104 written"},
-        {LANGUAGE_ENGLISH, RunStage::SearchFailed, 10038, false, "Last run: search error 10038"},
+        {LANGUAGE_ENGLISH, RunStage::Done, 0, true, "Last run: word 0x0104 written, search mode on"},
+        {LANGUAGE_ENGLISH, RunStage::SearchFailed, 10050, false, "Last run: search error 10050"},
         {LANGUAGE_ENGLISH, RunStage::NoDevice, ENUM_NO_DEVICES, false, "Last run: no device found"},
         {LANGUAGE_ENGLISH, RunStage::WriteUnconfirmed, 10060, false,
          "Last run: write sent, not confirmed: check with status"},
-        {LANGUAGE_RUSSIAN, RunStage::SearchFailed, 10038, false, "Итог: ошибка поиска 10038"},
+        {LANGUAGE_RUSSIAN, RunStage::SearchFailed, 10050, false, "Итог: ошибка поиска 10050"},
+        {LANGUAGE_RUSSIAN, RunStage::Done, 0, true, "Итог: слово 0x0104 записано, режим поиска включён"},
         {5, RunStage::NoDevice, ENUM_NO_DEVICES, false, ""},
     };
+    const LinkChoice winsock;
     for (const auto& c : cases) {
         FormTexts texts;
         ApplyLanguage(c.language, texts);
@@ -259,15 +271,7 @@ TEST(LastRunTexts, SayHowTheRunEndedInTheWindowsLanguage) {
         outcome.code = c.code;
         outcome.written = c.written;
         outcome.wordSent = ConfigWord{0x0104};
-        EXPECT_EQ(LastRunText(texts, outcome), c.text);
-    }
-    for (const int language : {LANGUAGE_ENGLISH, LANGUAGE_RUSSIAN}) {
-        FormTexts texts;
-        ApplyLanguage(language, texts);
-        for (const std::string& text : texts.lastRun) {
-            EXPECT_FALSE(text.empty());
-            EXPECT_TRUE(ToCp1251(text).has_value()) << text;
-        }
+        EXPECT_EQ(OutcomeLastRun({outcome, winsock, ""}, texts.language.value_or(-1)), c.text);
     }
 }
 

@@ -1,0 +1,399 @@
+#include "app/outcome_table.h"
+
+#include <algorithm>
+
+#include "app/console_options.h"
+#include "app/texts.h"
+
+namespace qx {
+namespace {
+
+static_assert(sizeof("Ы") == 3, "this file must be compiled as UTF-8");
+
+constexpr StageRow STAGE_ROWS[] = {
+    {RunStage::Done,
+     "done",
+     {"", ""},
+     {"Last run: word {word} written, search mode {mode}",
+      "Итог: слово {word} записано, режим поиска {mode}"}},
+    {RunStage::Cancelled,
+     "cancelled",
+     {"Cancelled at the confirmation: nothing was sent to the instrument",
+      "Отменено при подтверждении: прибору ничего не отправлено"},
+     {"Last run: cancelled, nothing sent", "Итог: отменено, ничего не отправлено"}},
+    {RunStage::NoSockets,
+     "no_sockets",
+     {"the socket library (Winsock) would not start: restart the PC and try again",
+      "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите"},
+     {"Last run: Winsock did not start", "Итог: не запустился Winsock"}},
+    {RunStage::SocketFailed,
+     "socket_failed",
+     {"the IrDA socket could not be made (error {code}): this PC has no IrDA adapter or no IrDA support. "
+      "Plug "
+      "in the IrDA adapter and check that Device Manager lists it under \"Infrared devices\"; see \"Windows "
+      "10 "
+      "and 11\" in the user guide",
+      "не удалось создать сокет IrDA (ошибка {code}): на этом компьютере нет адаптера или поддержки IrDA. "
+      "Подключите адаптер IrDA и проверьте, что Диспетчер устройств показывает его в разделе \"Инфракрасные "
+      "устройства\"; см. \"Windows 10 и 11\" в руководстве"},
+     {"Last run: no IrDA support (error {code})", "Итог: нет поддержки IrDA (ошибка {code})"}},
+    {RunStage::SearchFailed,
+     "search_failed",
+     {"the search for devices failed (error {code}): check the IrDA adapter in Device Manager, close any "
+      "other "
+      "program that uses the infrared port, and try again",
+      "поиск устройств не удался (ошибка {code}): проверьте адаптер IrDA в Диспетчере устройств, закройте "
+      "другие программы, работающие с ИК портом, и повторите"},
+     {"Last run: search error {code}", "Итог: ошибка поиска {code}"}},
+    {RunStage::NoDevice,
+     "no_device",
+     {"no IrDA device answered the search: set the instrument in PC communication mode, its infrared window "
+      "facing the adapter within a metre, and try again",
+      "ни одно устройство IrDA не ответило на поиск: установите прибор в режим ИК связи, ИК окном к адаптеру "
+      "не дальше метра, и повторите"},
+     {"Last run: no device found", "Итог: устройство не найдено"}},
+    {RunStage::ConnectFailed,
+     "connect_failed",
+     {"connecting to the device or its greeting failed (code {code}): keep the instrument in PC "
+      "communication "
+      "mode, facing the adapter within a metre, close any other program that uses the infrared port, and try "
+      "again",
+      "не удалось подключиться к устройству или обменяться приветствием (код {code}): держите прибор в "
+      "режиме "
+      "ИК связи, ИК окном к адаптеру не дальше метра, закройте другие программы, работающие с ИК портом, и "
+      "повторите"},
+     {"Last run: no answer to the greeting ({code})", "Итог: нет ответа на приветствие ({code})"}},
+    {RunStage::ReadFailed,
+     "read_failed",
+     {"the configuration word could not be read; nothing was written: keep the instrument still, facing the "
+      "adapter within a metre, and try again",
+      "слово конфигурации не прочитано; ничего не записано: держите прибор неподвижно, ИК окном к адаптеру "
+      "не "
+      "дальше метра, и повторите"},
+     {"Last run: word not read, nothing written", "Итог: слово не прочитано, записи не было"}},
+    {RunStage::NotWritten,
+     "not_written",
+     {"the configuration word was read; no write was sent: run the command again",
+      "слово конфигурации прочитано; запись не отправлялась: повторите команду"},
+     {"Last run: word read, nothing written", "Итог: слово прочитано, записи не было"}},
+    {RunStage::WriteRefused,
+     "write_refused",
+     {"the instrument refused the new word and keeps the word read: check that it is in PC communication "
+      "mode "
+      "and try again",
+      "прибор отказался принять новое слово и хранит прочитанное: проверьте, что он в режиме ИК связи, и "
+      "повторите"},
+     {"Last run: write refused, word unchanged", "Итог: прибор отказал в записи"}},
+    {RunStage::WriteUnconfirmed,
+     "write_unconfirmed",
+     {"the new word was sent but not acknowledged: the instrument may hold either word; run {program} "
+      "{status} "
+      "to see which",
+      "новое слово отправлено, но прибор не подтвердил запись: он может хранить любое из двух слов; "
+      "проверьте "
+      "командой {program} {status}"},
+     {"Last run: write sent, not confirmed: check with status",
+      "Итог: запись не подтверждена, проверьте status"}},
+};
+
+constexpr CauseRow CAUSE_ROWS[] = {
+    {FailureCause::None, "", {"", ""}, {{{"", ""}, {"", ""}}}, {"", ""}},
+    {FailureCause::PortMissing,
+     "port_missing",
+     {"{port} is not on this PC (error {code})", "порта {port} нет на этом компьютере (ошибка {code})"},
+     {{{"plug in the serial IrDA adapter, or run {program} {ports} to see the COM ports there are",
+        "подключите последовательный адаптер IrDA или выполните {program} {ports}, чтобы увидеть имеющиеся "
+        "COM-порты"},
+       {"plug in the serial IrDA adapter, or run {program} {ports} to see the serial devices there are",
+        "подключите последовательный адаптер IrDA или выполните {program} {ports}, чтобы увидеть имеющиеся "
+        "последовательные устройства"}}},
+     {"Last run: {port} not found (error {code}): plug in the adapter",
+      "Итог: нет порта {port} (ошибка {code}): подключите адаптер"}},
+    {FailureCause::PortInUse,
+     "port_in_use",
+     {"{port} is in use by another program (error {code})",
+      "порт {port} занят другой программой (ошибка {code})"},
+     {{{"close the program that holds {port} (a terminal, a modem or phone tool) and try again",
+        "закройте программу, занявшую {port} (терминал, программу модема или телефона), и повторите"},
+       {"close the program that holds {port} (a terminal, ModemManager) and try again",
+        "закройте программу, занявшую {port} (терминал, ModemManager), и повторите"}}},
+     {"Last run: {port} in use by another program", "Итог: порт {port} занят другой программой"}},
+    {FailureCause::PortUnusable,
+     "port_unusable",
+     {"{port} could not be opened (error {code})", "порт {port} не открывается (ошибка {code})"},
+     {{{"check the adapter under \"Ports (COM & LPT)\" in Device Manager, or run {program} {ports}",
+        "проверьте адаптер в разделе \"Порты (COM и LPT)\" Диспетчера устройств или выполните {program} "
+        "{ports}"},
+       {"check that you may use the device (the dialout group), or run {program} {ports}",
+        "проверьте права на устройство (группа dialout) или выполните {program} {ports}"}}},
+     {"Last run: {port} could not be opened (error {code})",
+      "Итог: порт {port} не открывается (ошибка {code})"}},
+    {FailureCause::PortValueInvalid,
+     "port_value_invalid",
+     {"the Port value \"{port}\" in {file} is not a COM port (error {code})",
+      "значение Port \"{port}\" в {file} не является COM-портом (ошибка {code})"},
+     {{{"write it as Port=COM1 ... COM256 in the [Parameters] section, e.g. with {program} {use-port} "
+        "{--port} "
+        "COM5, or remove the key to use Windows' IrDA",
+        "запишите его как Port=COM1 ... COM256 в разделе [Parameters], например командой {program} "
+        "{use-port} "
+        "{--port} COM5, или удалите ключ, чтобы работать через IrDA Windows"},
+       {"write it as a serial device in the [Parameters] section, e.g. with {program} {use-port} {--port} "
+        "/dev/ttyUSB0",
+        "запишите последовательное устройство в разделе [Parameters], например командой {program} {use-port} "
+        "{--port} /dev/ttyUSB0"}}},
+     {"Last run: Port={port} is not COM1 ... COM256", "Итог: Port={port} не COM1 ... COM256"}},
+    {FailureCause::AdapterGone,
+     "adapter_gone",
+     {"the IrDA adapter on {port} stopped answering during the run (error {code}): it was unplugged or its "
+      "driver failed",
+      "адаптер IrDA на {port} перестал отвечать во время обмена (ошибка {code}): его отключили или сбой "
+      "драйвера"},
+     {{{"plug the adapter in again, check with {program} {ports} that it is still {port}, and try again",
+        "подключите адаптер снова, проверьте командой {program} {ports}, что это по-прежнему {port}, и "
+        "повторите"},
+       {"plug the adapter in again, check with {program} {ports} that it is still {port}, and try again",
+        "подключите адаптер снова, проверьте командой {program} {ports}, что это по-прежнему {port}, и "
+        "повторите"}}},
+     {"Last run: adapter on {port} stopped answering", "Итог: адаптер на {port} перестал отвечать"}},
+    {FailureCause::NoInstrument,
+     "no_instrument",
+     {"the IrDA adapter on {port} works, but no instrument answered its search",
+      "адаптер IrDA на {port} работает, но ни один прибор не ответил на поиск"},
+     {{{"set the instrument in PC communication mode, its infrared window facing the adapter within a metre, "
+        "and try again",
+        "установите прибор в режим ИК связи, ИК окном к адаптеру не дальше метра, и повторите"},
+       {"set the instrument in PC communication mode, its infrared window facing the adapter within a metre, "
+        "and try again",
+        "установите прибор в режим ИК связи, ИК окном к адаптеру не дальше метра, и повторите"}}},
+     {"Last run: no instrument answered on {port}", "Итог: прибор не ответил на {port}"}},
+    {FailureCause::Refused,
+     "refused",
+     {"the instrument refused the connection (code {code})", "прибор отказал в подключении (код {code})"},
+     {{{"check that the instrument is in PC communication mode and no other PC is connected to it, and try "
+        "again",
+        "проверьте, что прибор в режиме ИК связи и к нему не подключён другой компьютер, и повторите"},
+       {"check that the instrument is in PC communication mode and no other PC is connected to it, and try "
+        "again",
+        "проверьте, что прибор в режиме ИК связи и к нему не подключён другой компьютер, и повторите"}}},
+     {"Last run: the instrument refused the connection", "Итог: прибор отказал в подключении"}},
+    {FailureCause::NoSuchService,
+     "no_such_service",
+     {"the device found ({device}) offers no such service: it is not this instrument",
+      "найденное устройство ({device}) не предоставляет нужной службы: это не прибор"},
+     {{{"move other IrDA devices (phones, printers) away from the adapter, face the instrument to it, and "
+        "try "
+        "again",
+        "уберите от адаптера другие устройства IrDA (телефоны, принтеры), направьте на него прибор и "
+        "повторите"},
+       {"move other IrDA devices (phones, printers) away from the adapter, face the instrument to it, and "
+        "try "
+        "again",
+        "уберите от адаптера другие устройства IrDA (телефоны, принтеры), направьте на него прибор и "
+        "повторите"}}},
+     {"Last run: {device} is not the instrument", "Итог: {device} - не прибор"}},
+    {FailureCause::NoIrdaSupport,
+     "no_irda_support",
+     {"Windows has no IrDA here (error {code}) and no Port is set",
+      "в Windows здесь нет IrDA (ошибка {code}), а Port не задан"},
+     {{{"with a serial IrDA adapter, run {program} {ports}, then {program} {use-port} {--port} COMn; with an "
+        "adapter of Windows' own IrDA, check that Device Manager lists it under \"Infrared devices\"",
+        "с последовательным адаптером IrDA выполните {program} {ports}, затем {program} {use-port} {--port} "
+        "COMn; с адаптером для IrDA Windows проверьте, что Диспетчер устройств показывает его в разделе "
+        "\"Инфракрасные устройства\""},
+       {"run {program} {ports}, then {program} {use-port} {--port} with the adapter's serial device",
+        "выполните {program} {ports}, затем {program} {use-port} {--port} с последовательным устройством "
+        "адаптера"}}},
+     {"Last run: no IrDA in Windows (error {code}): set a COM port",
+      "Итог: нет IrDA в Windows (ошибка {code}): задайте COM-порт"}},
+};
+
+template <typename Row, std::size_t N>
+constexpr bool FollowsEnumOrder(const Row (&rows)[N], auto Row::*key) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (static_cast<std::size_t>(rows[i].*key) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(std::size(STAGE_ROWS) == RUN_STAGE_COUNT && FollowsEnumOrder(STAGE_ROWS, &StageRow::stage),
+              "one row per RunStage, in the enum's order");
+static_assert(std::size(CAUSE_ROWS) == FAILURE_CAUSE_COUNT && FollowsEnumOrder(CAUSE_ROWS, &CauseRow::cause),
+              "one row per FailureCause, in the enum's order");
+
+// Windows' errors of opening a port that is not there.
+constexpr std::uint32_t ERROR_FILE_NOT_FOUND_CODE = 2;
+constexpr std::uint32_t ERROR_PATH_NOT_FOUND_CODE = 3;
+constexpr std::uint32_t ERROR_ACCESS_DENIED_CODE = 5;
+constexpr std::uint32_t ERROR_SHARING_VIOLATION_CODE = 32;
+// socket() without Windows' IrDA: Wine and Windows without the stack say 10047, some Windows 10043; a
+// discovery on the invalid handle that follows says 10038.
+constexpr int WSAEPROTONOSUPPORT_CODE = 10043;
+
+bool StageBeforeAWrite(RunStage stage) {
+    switch (stage) {
+        case RunStage::NoSockets:
+        case RunStage::SocketFailed:
+        case RunStage::SearchFailed:
+        case RunStage::NoDevice:
+        case RunStage::ConnectFailed:
+        case RunStage::ReadFailed:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::size_t Column(int language) {
+    return language == LANGUAGE_RUSSIAN ? 1 : 0;
+}
+
+constexpr Bilingual MODE_ON = {"on", "включён"};
+constexpr Bilingual MODE_OFF = {"off", "выключен"};
+
+std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t column) {
+    const RunOutcome& o = v.outcome;
+    const std::optional<ConfigWord> held = WordHeld(o);
+    const std::uint32_t systemError = o.failure ? o.failure->systemError : 0;
+    return NameCommands(FillNamed(
+        text,
+        {{"code", std::to_string(systemError != 0 ? static_cast<int>(systemError) : o.code)},
+         {"port", v.link.port},
+         {"file", v.settingsPath},
+         {"device", o.device.value_or("")},
+         {"word", held ? WordText(*held) : std::string()},
+         {"mode", std::string(held && (*held & SEARCH_MODE_BIT) ? MODE_ON[column] : MODE_OFF[column])}}));
+}
+
+}  // namespace
+
+const StageRow& RowOf(RunStage stage) {
+    return STAGE_ROWS[static_cast<std::size_t>(stage)];
+}
+
+const CauseRow& RowOf(FailureCause cause) {
+    return CAUSE_ROWS[static_cast<std::size_t>(cause)];
+}
+
+std::string_view StageName(RunStage stage) {
+    return RowOf(stage).name;
+}
+
+FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link) {
+    if (outcome.stage == RunStage::Done || outcome.stage == RunStage::Cancelled) {
+        return FailureCause::None;
+    }
+    if (const std::optional<StackFailure>& f = outcome.failure) {
+        if (f->layer == StackLayer::Port && f->status == StackStatus::OpenFailed) {
+            if (link.kind == LinkKind::InvalidPort) {
+                return FailureCause::PortValueInvalid;
+            }
+            switch (f->systemError) {
+                case ERROR_FILE_NOT_FOUND_CODE:
+                case ERROR_PATH_NOT_FOUND_CODE:
+                    return FailureCause::PortMissing;
+                case ERROR_ACCESS_DENIED_CODE:
+                case ERROR_SHARING_VIOLATION_CODE:
+                    return FailureCause::PortInUse;
+                default:
+                    return FailureCause::PortUnusable;
+            }
+        }
+        if (f->layer == StackLayer::Port) {
+            return FailureCause::AdapterGone;
+        }
+        switch (f->status) {
+            case StackStatus::Refused:
+                return FailureCause::Refused;
+            case StackStatus::NoSuchClass:
+            case StackStatus::NoSuchAttribute:
+            case StackStatus::Malformed:
+                return FailureCause::NoSuchService;
+            default:
+                break;
+        }
+        return FailureCause::None;
+    }
+    if (outcome.stage == RunStage::NoDevice && link.kind == LinkKind::Serial) {
+        return FailureCause::NoInstrument;
+    }
+    if (link.kind == LinkKind::Winsock &&
+        (outcome.stage == RunStage::SocketFailed || outcome.stage == RunStage::SearchFailed) &&
+        (outcome.code == WSAEAFNOSUPPORT_CODE || outcome.code == WSAEPROTONOSUPPORT_CODE ||
+         outcome.code == WSAENOTSOCK_CODE)) {
+        return FailureCause::NoIrdaSupport;
+    }
+    return FailureCause::None;
+}
+
+std::string OutcomeReason(const OutcomeValues& values, int language, Platform platform) {
+    const std::size_t column = Column(language);
+    const StageRow& stage = RowOf(values.outcome.stage);
+    const FailureCause cause = CauseOf(values.outcome, values.link);
+    if (cause == FailureCause::None) {
+        return Fill(stage.reason[column], values, column);
+    }
+    const CauseRow& row = RowOf(cause);
+    const std::string why = Fill(row.reason[column], values, column);
+    if (!StageBeforeAWrite(values.outcome.stage)) {
+        // What the instrument holds comes first; the cause says why the run ended there.
+        return Fill(stage.reason[column], values, column) + " (" + why + ")";
+    }
+    return why + ": " + Fill(row.nextStep[static_cast<std::size_t>(platform)][column], values, column);
+}
+
+std::string ModeReadText(const OutcomeValues& values, int language) {
+    if (language != LANGUAGE_ENGLISH && language != LANGUAGE_RUSSIAN) {
+        return {};
+    }
+    if (values.outcome.stage != RunStage::Done) {
+        return OutcomeLastRun(values, language);
+    }
+    static constexpr Bilingual MODE_READ = {"Search mode is {mode} (word {word})",
+                                            "Режим поиска {mode} (слово {word})"};
+    const std::size_t column = Column(language);
+    return Fill(MODE_READ[column], values, column);
+}
+
+std::string OutcomeLastRun(const OutcomeValues& values, int language) {
+    if (language != LANGUAGE_ENGLISH && language != LANGUAGE_RUSSIAN) {
+        return {};
+    }
+    const std::size_t column = Column(language);
+    const FailureCause cause = CauseOf(values.outcome, values.link);
+    if (cause != FailureCause::None && StageBeforeAWrite(values.outcome.stage)) {
+        return Fill(RowOf(cause).lastRun[column], values, column);
+    }
+    return Fill(RowOf(values.outcome.stage).lastRun[column], values, column);
+}
+
+std::string FillNamed(std::string_view text,
+                      std::initializer_list<std::pair<std::string_view, std::string>> values) {
+    std::string result;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t open = text.find('{', at);
+        if (open == std::string_view::npos) {
+            break;
+        }
+        const std::size_t close = text.find('}', open);
+        if (close == std::string_view::npos) {
+            break;
+        }
+        const std::string_view name = text.substr(open + 1, close - open - 1);
+        const auto value =
+            std::find_if(values.begin(), values.end(), [&](const auto& v) { return v.first == name; });
+        result.append(text.substr(at, open - at));
+        if (value != values.end()) {
+            result += value->second;
+        } else {
+            result.append(text.substr(open, close + 1 - open));
+        }
+        at = close + 1;
+    }
+    result.append(text.substr(at));
+    return result;
+}
+
+}  // namespace qx
