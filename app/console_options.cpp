@@ -1,6 +1,9 @@
 #include "app/console_options.h"
 
+#include "app/link_choice.h"
+
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -185,6 +188,15 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
     }
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
+    }
+    // A COM port typed where a command goes ("use-port COM5") was meant for --port.
+    if (options.problem == UsageProblem::UnknownCommand) {
+        const std::string lower = Lowercase(options.offending);
+        if (const std::optional<std::string> port =
+                lower == "none" ? lower : ParseComPort(options.offending)) {
+            const std::string_view command = CommandName(options.command);
+            options.suggestion = (command.empty() ? "" : std::string(command) + " ") + "--port " + *port;
+        }
     }
     return options;
 }

@@ -1,5 +1,6 @@
 #include "app/console_program.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -526,17 +527,32 @@ int ConsoleProgram::RunPorts() {
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
-    const std::optional<std::string> port = options.port ? ParseComPort(*options.port) : std::nullopt;
-    if (!port) {
-        return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE,
-                                       std::string((*texts_)[ConsoleText::PortMissing])));
+    // "none" takes the key away: back to Windows' IrDA.
+    std::string value = options.port.value_or("");
+    std::transform(value.begin(), value.end(), value.begin(),
+                   [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    const bool remove = value == "none";
+    const std::optional<std::string> port =
+        options.port && !remove ? ParseComPort(*options.port) : std::nullopt;
+    if (!port && !remove) {
+        return Finish(
+            EndingWithoutRun(options, "usage_error", EXIT_USAGE, (*texts_)[ConsoleText::PortMissing]));
     }
     Settings settings(bindings_.profile);
-    if (!settings.StorePort(bindings_.programDirectory, options.settingsPath, *port)) {
-        console_.Err(Fill((*texts_)[ConsoleText::PortNotStored], settings.SettingsPath) + "\n");
-        return End(EXIT_RUN_FAILED);
+    switch (settings.StorePort(bindings_.programDirectory, options.settingsPath, port)) {
+        case Settings::StoreResult::Stored:
+            break;
+        case Settings::StoreResult::NotOurs:
+            console_.Err(FillNamed((*texts_)[ConsoleText::PortNotOurs], {{"file", settings.SettingsPath}}) +
+                         "\n");
+            return End(EXIT_RUN_FAILED);
+        case Settings::StoreResult::Failed:
+            console_.Err(Fill((*texts_)[ConsoleText::PortNotStored], settings.SettingsPath) + "\n");
+            return End(EXIT_RUN_FAILED);
     }
-    console_.Out(Fill(Fill((*texts_)[ConsoleText::PortStored], *port), settings.SettingsPath) + "\n");
+    console_.Out((port ? Fill(Fill((*texts_)[ConsoleText::PortStored], *port), settings.SettingsPath)
+                       : FillNamed((*texts_)[ConsoleText::PortRemoved], {{"file", settings.SettingsPath}})) +
+                 "\n");
     return End(EXIT_DONE);
 }
 
@@ -552,6 +568,11 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     }
     FormTexts form;
     ApplyLanguage(settings.Language, form);
+    if (settings.SectionNearMiss && !options.help && !options.version) {
+        console_.Err(FillNamed(ConsoleTextsFor(settings.Language)[ConsoleText::SettingsNotUsed],
+                               {{"file", settings.SettingsPath}}) +
+                     "\n");
+    }
     {
         const std::lock_guard lock(mutex_);
         options_ = options;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace qx {
 
@@ -14,6 +15,7 @@ struct ProfileFileRead {
     bool empty = false;       // the file holds no bytes at all
     bool hasSection = false;  // the profile functions find the section in it, its name in any letter case
     std::string value;        // the key's text, as ReadString gives it
+    std::vector<std::string> sections;  // the names of the sections the profile functions find, as written
 };
 
 class ProfileCalls {
@@ -28,6 +30,9 @@ class ProfileCalls {
     // leaving the rest of the file as it was. False when the platform refuses the write.
     virtual bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                              const std::string& value) = 0;
+    // WritePrivateProfileString without a value: removes the key, leaving the rest of the file as it was.
+    // False when the platform refuses the write.
+    virtual bool DeleteKey(const std::string& path, const std::string& section, const std::string& key) = 0;
     // True for an existing file that is not a folder.
     virtual bool FileExists(const std::string& path) = 0;
     // What the settings code reads of an existing file, in one step: the file is opened for reading and held

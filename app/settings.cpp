@@ -2,7 +2,9 @@
 
 #include "app/link_choice.h"
 
+#include <algorithm>
 #include <limits>
+#include <vector>
 
 namespace qx {
 namespace {
@@ -44,6 +46,33 @@ int DigitValue(char c, int base) {
         value = c - 'A' + 10;
     }
     return value < base ? value : -1;
+}
+
+// A section name a slip away from the Parameters section: letters dropped, added or changed (two at most),
+// letter case and blanks aside (the profile functions already take other letter case).
+bool NearMiss(std::string_view name) {
+    std::string plain;
+    for (const char c : name) {
+        if (c != ' ' && c != '\t') {
+            plain += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        }
+    }
+    const std::string_view target = "parameters";
+    std::vector<std::size_t> row(target.size() + 1);
+    for (std::size_t j = 0; j <= target.size(); ++j) {
+        row[j] = j;
+    }
+    for (std::size_t i = 1; i <= plain.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= target.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] =
+                std::min({row[j] + 1, row[j - 1] + 1, diagonal + (plain[i - 1] == target[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[target.size()] <= 2;
 }
 
 }  // namespace
@@ -96,6 +125,7 @@ void Settings::LoadSettings(const std::string& directory) {
     SettingsPath = ResolvePath(directory, calls_.FirstArgument());
     const FileFound found = Examine();
     ours_ = found.ours;
+    SectionNearMiss = found.nearMiss;
     if (!found.exists) {
         WriteLanguage();
     } else if (found.value) {
@@ -108,6 +138,7 @@ Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
                                                   const std::optional<std::string>& path) {
     SettingsPath = ResolvePath(directory, path);
     const FileFound found = Examine();
+    SectionNearMiss = found.nearMiss;
     if (!found.exists) {
         return ReadOnlyLoad::Missing;
     }
@@ -126,14 +157,32 @@ void Settings::ReadPort() {
                                 PROFILE_READ_LIMIT);
 }
 
-bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
-                         const std::string& port) {
+Settings::StoreResult Settings::StorePort(const std::string& directory,
+                                          const std::optional<std::string>& path,
+                                          const std::optional<std::string>& port) {
     SettingsPath = ResolvePath(directory, path);
-    if (!calls_.WriteString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY), port)) {
-        return false;
+    const FileFound found = Examine();
+    if (found.exists && !found.value) {
+        return StoreResult::Failed;  // held by another program: nothing can be said of it now
     }
-    Port = port;
-    return true;
+    if (!found.ours) {
+        return StoreResult::NotOurs;
+    }
+    if (!found.exists) {
+        try {
+            WriteLanguage();
+        } catch (const SettingsError&) {
+            return StoreResult::Failed;
+        }
+    }
+    const std::string section(SETTINGS_SECTION);
+    const std::string key(PORT_KEY);
+    if (!(port ? calls_.WriteString(SettingsPath, section, key, *port)
+               : calls_.DeleteKey(SettingsPath, section, key))) {
+        return StoreResult::Failed;
+    }
+    Port = port.value_or("");
+    return StoreResult::Stored;
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {
@@ -159,7 +208,11 @@ Settings::FileFound Settings::Examine() {
     if (!read) {
         return {.exists = true, .ours = false, .value = std::nullopt};
     }
-    return {.exists = true, .ours = read->empty || read->hasSection, .value = read->value};
+    const bool nearMiss =
+        !read->hasSection && std::any_of(read->sections.begin(), read->sections.end(),
+                                         [](const std::string& name) { return NearMiss(name); });
+    return {
+        .exists = true, .ours = read->empty || read->hasSection, .value = read->value, .nearMiss = nearMiss};
 }
 
 std::string Settings::ResolvePath(const std::string& directory, const std::optional<std::string>& argument) {

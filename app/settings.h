@@ -54,10 +54,13 @@ class Settings {
     enum class ReadOnlyLoad { Read, Missing, Unreadable };
     ReadOnlyLoad ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
 
-    // Writes only the Port key (`port` as given) to the file `path` names or, without one, the usual file;
-    // nothing else in the file changes. False when the platform refused the write.
-    bool StorePort(const std::string& directory, const std::optional<std::string>& path,
-                   const std::string& port);
+    // Writes only the Port key (`port` as given; nothing removes the key) to the file `path` names or,
+    // without one, the usual file; nothing else in the file changes. A missing file is created as the
+    // window's first start creates it, with the Language too. Only a file that is the program's own is
+    // written, as at the window's close: any other is left byte for byte as it was.
+    enum class StoreResult { Stored, NotOurs, Failed };
+    StoreResult StorePort(const std::string& directory, const std::optional<std::string>& path,
+                          const std::optional<std::string>& port);
 
     std::string SettingsPath;
     std::int32_t Language = 0;
@@ -66,6 +69,9 @@ class Settings {
     std::string Port;
     // The Adapter key (the adapter's line profile) as read, the same way; empty when absent.
     std::string Adapter;
+    // The file has no Parameters section but one whose name is a slip away from it ("[Parameter]"): its
+    // settings are not used, and the user is told so.
+    bool SectionNearMiss = false;
 
   private:
     // The file at SettingsPath as found: whether it is there, whether it is the program's own to write, and
@@ -74,6 +80,7 @@ class Settings {
         bool exists = false;
         bool ours = false;
         std::optional<std::string> value;
+        bool nearMiss = false;
     };
 
     std::string ResolvePath(const std::string& directory, const std::optional<std::string>& argument);

@@ -22,10 +22,10 @@ struct LocalFreeDeleter {
     void operator()(LPWSTR* block) const { LocalFree(block); }
 };
 
-// Whether the profile functions find `section` in the file, its name in any letter case as they match it.
-// The names come back one after another, each ended by a NUL; every one of them stands in the file, so a
-// buffer with room for the whole file in characters always holds them all.
-bool HasSection(const std::wstring& path, const std::wstring& section, std::uint64_t fileSize) {
+// The names of the sections the profile functions find in the file. They come back one after another, each
+// ended by a NUL; every one of them stands in the file, so a buffer with room for the whole file in
+// characters always holds them all.
+std::vector<std::wstring> SectionNames(const std::wstring& path, std::uint64_t fileSize) {
     constexpr std::uint64_t FIRST_ROOM = 4096;
     const std::uint64_t mostRoom = std::min<std::uint64_t>(fileSize + 2, MAXDWORD);
     std::vector<wchar_t> names;
@@ -39,18 +39,22 @@ bool HasSection(const std::wstring& path, const std::wstring& section, std::uint
             break;
         }
     }
+    std::vector<std::wstring> found;
     for (std::size_t at = 0; at < names.size();) {
         const std::size_t end =
             std::find(names.begin() + static_cast<std::ptrdiff_t>(at), names.end(), L'\0') - names.begin();
-        // Letter case aside, as the profile functions match section names; the invariant locale keeps the
-        // user's own language out of it, and it exists on every Windows the program runs on.
-        if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, names.data() + at, static_cast<int>(end - at),
-                           section.data(), static_cast<int>(section.size())) == CSTR_EQUAL) {
-            return true;
-        }
+        found.emplace_back(names.data() + at, end - at);
         at = end + 1;
     }
-    return false;
+    return found;
+}
+
+// Whether `name` is `section`, letter case aside, as the profile functions match section names; the
+// invariant locale keeps the user's own language out of it, and it exists on every Windows the program runs
+// on.
+bool SameSection(const std::wstring& name, const std::wstring& section) {
+    return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, name.data(), static_cast<int>(name.size()),
+                          section.data(), static_cast<int>(section.size())) == CSTR_EQUAL;
 }
 
 DWORD Attributes(const std::string& path) {
@@ -90,6 +94,12 @@ bool PrivateProfileCalls::WriteString(const std::string& path, const std::string
     return written;
 }
 
+bool PrivateProfileCalls::DeleteKey(const std::string& path, const std::string& section,
+                                    const std::string& key) {
+    return WritePrivateProfileStringW(Widen(section).c_str(), Widen(key).c_str(), nullptr,
+                                      Widen(path).c_str()) != FALSE;
+}
+
 bool PrivateProfileCalls::FileExists(const std::string& path) {
     const DWORD attributes = Attributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -108,7 +118,11 @@ std::optional<ProfileFileRead> PrivateProfileCalls::ReadHeld(const std::string& 
     }
     ProfileFileRead read;
     read.empty = size.QuadPart == 0;
-    read.hasSection = HasSection(widePath, Widen(section), static_cast<std::uint64_t>(size.QuadPart));
+    const std::wstring wideSection = Widen(section);
+    for (const std::wstring& name : SectionNames(widePath, static_cast<std::uint64_t>(size.QuadPart))) {
+        read.hasSection = read.hasSection || SameSection(name, wideSection);
+        read.sections.push_back(Narrow(name));
+    }
     read.value = ReadString(path, section, key, maxChars);
     return read;
 }

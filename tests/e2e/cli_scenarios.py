@@ -196,6 +196,19 @@ CASES = {
                                ["enable", "--yes", "--port", "{com}", "--adapter", "tekram"], None, 2, [],
                                ["Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
                                 "esi, mcp2120 or none"], dict(final_word=0x0004, writes=[], connections=0)),
+    # use-port writes only a file of ours: a letter stays byte for byte, "none" takes the key away, a section a
+    # slip away from [Parameters] is reported and left alone (FILES_AFTER).
+    "use_port_letter": ([], ["use-port", "--port", "COM5", "--settings", "{letter}"], None, 1, [],
+                        ["is not this program's settings file (it is not empty and has no [Parameters] section): "
+                         "nothing was written"], dict(connections=0, discoveries=0)),
+    "use_port_none": ([], ["use-port", "--port", "none", "--settings", "{withport}"], None, 0,
+                      ["withport.ini: Windows' IrDA is used"], [], dict(connections=0, discoveries=0)),
+    "use_port_near_miss": ([], ["use-port", "--port", "COM5", "--settings", "{nearmiss}"], None, 1, [],
+                           ["settings not used: no [Parameters] section in Z:", "near.ini"],
+                           dict(connections=0, discoveries=0)),
+    "use_port_typed_as_command": ([], ["use-port", "COM5"], None, 2, [],
+                                  ["unknown command: COM5; did you mean use-port --port COM5?"],
+                                  dict(connections=0, discoveries=0)),
     # Each cause of a failed run over the serial route (and Windows without IrDA), with its own reason, next step
     # and JSON (JSON_EXPECTED, REASON_PARTS); none sends anything to the instrument.
     "cause_port_missing": (["--serial"], ["status", "--json", "--port", "COM200"], None, 1, "json", None,
@@ -253,6 +266,14 @@ JSON_EXPECTED = {
                                          "mode, its infrared window facing the adapter within a metre, and try again",
                                "statuses": ["Searching devices", "Devices not found"], "result_text": NOT_READ},
 }
+
+# Files each case finds, and what some cases leave in them (by case name); every other file stays as it was.
+FILES_BEFORE = {
+    "letter.txt": b"Dear Sir,\r\nplease find enclosed\r\n",
+    "withport.ini": b"[Parameters]\r\nLanguage=0\r\nPort=COM5\r\n",
+    "near.ini": b"[Parameter]\r\nLanguage=1\r\nPort=COM5\r\n",
+}
+FILES_AFTER = {"withport.ini": {"use_port_none": b"[Parameters]\r\nLanguage=0\r\n"}}
 
 # The cause cases' JSON beyond JSON_EXPECTED: texts the reason holds, in this order.
 CAUSES = {
@@ -360,11 +381,16 @@ def check_version(stdout, expected):
 
 
 def check(name, args):
+    case_name = name
     options, arguments, stdin, code, out_lines, err_lines, expect = CASES[name]
     with tempfile.TemporaryDirectory(prefix="qx-cli-") as folder:
         russian = os.path.join(folder, "ru.ini")
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
+        files = {name: os.path.join(folder, name) for name in FILES_BEFORE}
+        for name, content in FILES_BEFORE.items():
+            with open(files[name], "wb") as f:
+                f.write(content)
         bad_port = os.path.join(folder, "bad.ini")
         with open(bad_port, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=0\r\nPort=CMO5\r\n")
@@ -379,7 +405,9 @@ def check(name, args):
             missing = os.path.join(folder, "missing.ini")
             command = [args.emulator, args.program] + [
                 a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing))
-                .replace("{badport}", wine_path(bad_port))
+                .replace("{badport}", wine_path(bad_port)).replace("{letter}", wine_path(files["letter.txt"]))
+                .replace("{withport}", wine_path(files["withport.ini"]))
+                .replace("{nearmiss}", wine_path(files["near.ini"]))
                 .replace("{com}", port if serial else "") for a in arguments]
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
@@ -391,6 +419,12 @@ def check(name, args):
         with open(russian, "rb") as f:
             if f.read() != b"[Parameters]\r\nLanguage=1\r\n":
                 fail("the settings file was changed")
+        for name, content in FILES_BEFORE.items():
+            with open(files[name], "rb") as f:
+                after = f.read()
+            expected = FILES_AFTER.get(name, {}).get(case_name, content)
+            if after != expected:
+                fail("%s holds %r after the run, expected %r" % (name, after, expected))
 
     stdout = run.stdout.decode("utf-8")
     stderr = run.stderr.decode("utf-8")

@@ -65,14 +65,29 @@ class FakeProfile : public ProfileCalls {
         written.push_back(path + " [" + section + "] " + key + "=" + value);
         return !refuseWrites;
     }
-    bool FileExists(const std::string& path) override { return languages.count(path) != 0; }
+    bool DeleteKey(const std::string& path, const std::string& section, const std::string& key) override {
+        ++writes;
+        written.push_back(path + " [" + section + "] -" + key);
+        return !refuseWrites;
+    }
+    // Files with one section that is not Parameters: path -> its name.
+    std::map<std::string, std::string> otherSection;
+    bool FileExists(const std::string& path) override {
+        return languages.count(path) != 0 || otherSection.count(path) != 0;
+    }
     std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
                                             const std::string& key, std::size_t maxChars) override {
         if (!FileExists(path)) {
             return std::nullopt;
         }
-        return ProfileFileRead{
-            .empty = false, .hasSection = true, .value = ReadString(path, section, key, maxChars)};
+        if (const auto other = otherSection.find(path); other != otherSection.end()) {
+            return ProfileFileRead{
+                .empty = false, .hasSection = false, .value = "", .sections = {other->second}};
+        }
+        return ProfileFileRead{.empty = false,
+                               .hasSection = true,
+                               .value = ReadString(path, section, key, maxChars),
+                               .sections = {section}};
     }
     bool DirectoryExists(const std::string& path) override { return path == "C:\\prog\\"; }
     std::string CurrentDirectory() override { return "C:\\work"; }
@@ -403,19 +418,21 @@ TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
     EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
 }
 
-TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
+TEST(ConsoleProgram, UsePortWritesThePortKeyAloneAndOnlyIntoAFileOfOurs) {
     const struct {
         const char* name;
         std::vector<std::string> args;
         bool refuse;
         int exit;
         std::vector<std::string> written;
+        const char* says = "";  // on standard output, or standard error for a failure
     } cases[] = {
         {"a port",
          {"use-port", "--port", "com5"},
          false,
          EXIT_DONE,
-         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"}},
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
+         "Port=COM5 stored in C:\\prog\\QX2205R.ini"},
         {"another file",
          {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
          false,
@@ -428,21 +445,83 @@ TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
          false,
          EXIT_USAGE,
          {}},
-        {"no port", {"use-port"}, false, EXIT_USAGE, {}},
+        {"no port",
+         {"use-port"},
+         false,
+         EXIT_USAGE,
+         {},
+         "use-port needs --port COM1 ... COM256, or --port none"},
         {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
         {"a write refused",
          {"use-port", "--port", "COM5"},
          true,
          EXIT_RUN_FAILED,
-         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"}},
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
+         "could not be written"},
+        {"back to Windows' IrDA",
+         {"use-port", "--port", "None", "--settings", "D:\\x.ini"},
+         false,
+         EXIT_DONE,
+         {"D:\\x.ini [Parameters] -Port"},
+         "Port removed from D:\\x.ini: Windows' IrDA is used"},
+        {"a file that is not ours",
+         {"use-port", "--port", "COM5", "--settings", "D:\\letter.txt"},
+         false,
+         EXIT_RUN_FAILED,
+         {},
+         "D:\\letter.txt is not this program's settings file (it is not empty and has no [Parameters] "
+         "section): "
+         "nothing was written"},
+        {"a near miss",
+         {"use-port", "--port", "none", "--settings", "D:\\near.ini"},
+         false,
+         EXIT_RUN_FAILED,
+         {},
+         "settings not used: no [Parameters] section in D:\\near.ini"},
+        {"a port typed as a command",
+         {"use-port", "COM5"},
+         false,
+         EXIT_USAGE,
+         {},
+         "unknown command: COM5; did you mean use-port --port COM5?"},
     };
     for (const auto& c : cases) {
         Program p;
+        p.profile.languages["C:\\prog\\QX2205R.ini"] = "0";
         p.profile.languages["D:\\x.ini"] = "0";
+        p.profile.otherSection["D:\\letter.txt"] = "Dear Sir";
+        p.profile.otherSection["D:\\near.ini"] = "Parameter";
         p.profile.refuseWrites = c.refuse;
         EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
         EXPECT_EQ(p.profile.written, c.written) << c.name;
+        EXPECT_THAT(p.console.out + p.console.err, HasSubstr(c.says)) << c.name;
         EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
+    }
+}
+
+// The usual settings file, when it is not there, is made as the window makes it at its first start.
+TEST(ConsoleProgram, UsePortCreatesTheSettingsFile) {
+    Program p;
+    EXPECT_EQ(p.Run({"use-port", "--port", "COM3"}), EXIT_DONE);
+    EXPECT_EQ(p.profile.written, (std::vector<std::string>{"C:\\prog\\QX2205R.ini [Parameters] Language=0",
+                                                           "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}));
+}
+
+// A file whose section is a slip away from Parameters is not used, and every command says so.
+TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"status", "--settings", "D:\\near.ini"},
+          {"use-port", "--port", "COM5", "--settings", "D:\\near.ini"}}) {
+        Program p;
+        p.profile.otherSection["D:\\near.ini"] = "parameter";
+        if (args[0] == "status") {
+            p.instrument.ExpectGreeting();
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+        }
+        p.Run(args);
+        EXPECT_THAT(p.console.err, HasSubstr("settings not used: no [Parameters] section in D:\\near.ini\n"))
+            << args[0];
+        EXPECT_EQ(p.profile.writes, 0);
     }
 }
 

@@ -27,10 +27,14 @@ class LoggedProfileCalls : public ProfileCalls {
         log_.push_back("write " + section + "." + key + "=" + value);
         return true;
     }
+    bool DeleteKey(const std::string&, const std::string& section, const std::string& key) override {
+        log_.push_back("delete " + section + "." + key);
+        return true;
+    }
     bool FileExists(const std::string&) override { return true; }
     std::optional<ProfileFileRead> ReadHeld(const std::string&, const std::string&, const std::string&,
                                             std::size_t) override {
-        return ProfileFileRead{.empty = false, .hasSection = true, .value = "1"};
+        return ProfileFileRead{.empty = false, .hasSection = true, .value = "1", .sections = {"Parameters"}};
     }
     bool DirectoryExists(const std::string&) override { return true; }
     std::string CurrentDirectory() override { return "C:\\cur"; }

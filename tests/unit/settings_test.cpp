@@ -53,6 +53,14 @@ class FakeProfileCalls : public ProfileCalls {
         files[path][{section, key}] = value;
         return true;
     }
+    bool DeleteKey(const std::string& path, const std::string& section, const std::string& key) override {
+        ++writeCount;
+        if (unwritable.count(path) != 0) {
+            return false;
+        }
+        files[path].erase({section, key});
+        return true;
+    }
     bool FileExists(const std::string& path) override { return files.count(path) != 0; }
     // A file without keys stands for an empty one; section names match in any letter case.
     std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
@@ -69,6 +77,11 @@ class FakeProfileCalls : public ProfileCalls {
                               [](char a, char b) { return std::tolower(a) == std::tolower(b); });
         });
         read.value = ReadString(path, section, key, maxChars);
+        for (const auto& [name, value] : keys) {
+            if (std::find(read.sections.begin(), read.sections.end(), name.first) == read.sections.end()) {
+                read.sections.push_back(name.first);
+            }
+        }
         return read;
     }
     bool DirectoryExists(const std::string& path) override { return directories.count(path) != 0; }
@@ -262,18 +275,71 @@ TEST(Settings, PortIsReadWithTheLanguageAndNeverWrittenBack) {
     }
 }
 
-TEST(Settings, StorePortWritesThatKeyAlone) {
+TEST(Settings, StorePortWritesThatKeyAloneAndOnlyIntoAFileOfOurs) {
     const std::string path = "C:\\prog\\QX2205R.ini";
+    using Result = Settings::StoreResult;
+    const struct {
+        const char* name;
+        std::optional<FakeProfileCalls::Keys> file;  // nothing: no file
+        std::optional<std::string> port;             // nothing: remove the key
+        Result result;
+        std::optional<FakeProfileCalls::Keys> after;  // nothing: as it was
+    } cases[] = {
+        {"ours", FakeProfileCalls::Keys{{{"Parameters", "Language"}, "$1"}}, "COM7", Result::Stored,
+         FakeProfileCalls::Keys{{{"Parameters", "Language"}, "$1"}, {{"Parameters", "Port"}, "COM7"}}},
+        {"ours, the key removed",
+         FakeProfileCalls::Keys{{{"Parameters", "Language"}, "1"}, {{"Parameters", "Port"}, "COM7"}},
+         std::nullopt, Result::Stored, FakeProfileCalls::Keys{{{"Parameters", "Language"}, "1"}}},
+        {"empty", FakeProfileCalls::Keys{}, "COM2", Result::Stored,
+         FakeProfileCalls::Keys{{{"Parameters", "Port"}, "COM2"}}},
+        {"missing: made as the window makes it", std::nullopt, "COM3", Result::Stored,
+         FakeProfileCalls::Keys{{{"Parameters", "Language"}, "0"}, {{"Parameters", "Port"}, "COM3"}}},
+        {"a letter", FakeProfileCalls::Keys{{{"Dear", "Sir"}, "x"}}, "COM5", Result::NotOurs, std::nullopt},
+        {"a near miss", FakeProfileCalls::Keys{{{"Parameter", "Port"}, "COM4"}}, "COM5", Result::NotOurs,
+         std::nullopt},
+        {"a near miss, removing", FakeProfileCalls::Keys{{{"Parameter", "Port"}, "COM4"}}, std::nullopt,
+         Result::NotOurs, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        FakeProfileCalls calls;
+        calls.directories.insert("C:\\prog\\");
+        if (c.file) {
+            calls.files[path] = *c.file;
+        }
+        Settings settings(calls);
+        EXPECT_EQ(settings.StorePort("C:\\prog\\", std::nullopt, c.port), c.result) << c.name;
+        if (c.after) {
+            EXPECT_EQ(calls.files[path], *c.after) << c.name;
+        } else {
+            EXPECT_EQ(calls.writeCount, 0) << c.name;
+            EXPECT_EQ(calls.files[path], *c.file) << c.name;
+        }
+    }
     FakeProfileCalls calls;
-    calls.directories.insert("C:\\prog\\");
-    calls.files[path][{"Parameters", "Language"}] = "$1";
-    Settings settings(calls);
-    ASSERT_TRUE(settings.StorePort("C:\\prog\\", std::nullopt, "COM7"));
-    EXPECT_EQ(calls.writeCount, 1);
-    EXPECT_EQ((calls.files[path][{"Parameters", "Port"}]), "COM7");
-    EXPECT_EQ((calls.files[path][{"Parameters", "Language"}]), "$1");
+    calls.files["D:\\other.ini"] = {};
     calls.unwritable.insert("D:\\other.ini");
-    EXPECT_FALSE(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"));
+    Settings settings(calls);
+    EXPECT_EQ(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"), Result::Failed);
+}
+
+// A section a slip away from Parameters is told apart from a file that is simply not ours.
+TEST(Settings, ASectionNameASlipAwayIsANearMiss) {
+    const struct {
+        const char* section;
+        bool nearMiss;
+    } cases[] = {
+        {"Parameter", true},   {"Paramters", true}, {"Param eters", true}, {"PARAMETRS", true},
+        {"Parameters", false}, {"Settings", false}, {"Params", false},     {"", false},
+    };
+    for (const auto& c : cases) {
+        FakeProfileCalls calls;
+        calls.files["C:\\a.ini"][{c.section, "Language"}] = "1";
+        Settings settings(calls);
+        settings.ReadSettingsOnly("", "C:\\a.ini");
+        EXPECT_EQ(settings.SectionNearMiss, c.nearMiss) << c.section;
+        EXPECT_EQ(settings.Language, c.nearMiss || std::string(c.section) != "Parameters" ? 0 : 1)
+            << c.section;
+    }
 }
 
 TEST(Settings, AFileThatCouldNotBeReadAtStartIsNotWrittenAtClose) {

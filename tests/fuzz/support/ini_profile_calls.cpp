@@ -135,9 +135,34 @@ std::optional<ProfileFileRead> IniProfileCalls::ReadHeld(const std::string& path
     if (file == files.end()) {
         return std::nullopt;
     }
-    return ProfileFileRead{.empty = file->second.empty(),
-                           .hasSection = HasSection(path, section),
-                           .value = ReadString(path, section, key, maxChars)};
+    ProfileFileRead read{.empty = file->second.empty(),
+                         .hasSection = HasSection(path, section),
+                         .value = ReadString(path, section, key, maxChars),
+                         .sections = {}};
+    const std::string_view text = file->second;
+    for (const Line& line : Lines(text)) {
+        if (const auto name = SectionName(text.substr(line.begin, line.end - line.begin))) {
+            read.sections.emplace_back(*name);
+        }
+    }
+    return read;
+}
+
+bool IniProfileCalls::DeleteKey(const std::string& path, const std::string& section, const std::string& key) {
+    ++writes;
+    if (readOnly.count(path) != 0 || directories.count(path) != 0) {
+        return false;
+    }
+    std::string& text = files[path];
+    const Found found = Find(text, section, key);
+    if (found.key) {
+        std::size_t end = found.key->end;
+        if (end < text.size() && text[end] == '\n') {
+            ++end;
+        }
+        text.erase(found.key->begin, end - found.key->begin);
+    }
+    return true;
 }
 
 bool IniProfileCalls::HasSection(const std::string& path, const std::string& section) const {

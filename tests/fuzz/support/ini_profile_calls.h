@@ -27,6 +27,7 @@ class IniProfileCalls : public ProfileCalls {
                            std::size_t maxChars) override;
     bool WriteString(const std::string& path, const std::string& section, const std::string& key,
                      const std::string& value) override;
+    bool DeleteKey(const std::string& path, const std::string& section, const std::string& key) override;
     bool FileExists(const std::string& path) override { return files.count(path) != 0; }
     std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
                                             const std::string& key, std::size_t maxChars) override;
