@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <utility>
 
+#include "app/capture_file.h"
 #include "app/link_choice.h"
 #include "app/mode_switch.h"
 #include "app/outcome_table.h"
@@ -392,6 +393,47 @@ int ConsoleProgram::Finish(const ConsoleReport& report) {
     return End(report.exitCode);
 }
 
+std::string ConsoleProgram::CaptureProblem(const CaptureFile::Opened& opened) const {
+    const ConsoleTexts& t = *texts_;
+    switch (opened.problem) {
+        case CaptureFile::Problem::None:
+            break;
+        case CaptureFile::Problem::Folder:
+            return FillNamed(t[ConsoleText::CaptureNotMade],
+                             {{"file", *options_.capturePath}, {"reason", t[ConsoleText::CaptureIsFolder]}});
+        case CaptureFile::Problem::NotACapture:
+            return FillNamed(t[ConsoleText::CaptureNotACapture], {{"file", *options_.capturePath}});
+        case CaptureFile::Problem::CannotWrite:
+            return FillNamed(t[ConsoleText::CaptureNotMade],
+                             {{"file", *options_.capturePath},
+                              {"reason", bindings_.captureFiles->ErrorText(opened.error) + " (error " +
+                                             std::to_string(opened.error) + ")"}});
+    }
+    return {};
+}
+
+int ConsoleProgram::FinishWithCapture(const ConsoleReport& report, CaptureFile* capture) {
+    if (capture != nullptr) {
+        const CaptureFile::Finished finished = capture->Finish();
+        const ConsoleTexts& t = *texts_;
+        std::string said;
+        if (finished.placed) {
+            said = FillNamed(t[ConsoleText::CaptureWritten],
+                             {{"file", capture->Path()}, {"count", std::to_string(finished.frames)}});
+        } else if (finished.frames == 0) {
+            said = FillNamed(t[ConsoleText::CaptureNothing], {{"file", capture->Path()}});
+        } else {
+            said = FillNamed(t[ConsoleText::CaptureNotMade],
+                             {{"file", capture->Path()},
+                              {"reason", bindings_.captureFiles->ErrorText(finished.error) + " (error " +
+                                             std::to_string(finished.error) + "); the frames are in " +
+                                             capture->PartPath()}});
+        }
+        console_.Err(said + "\n");
+    }
+    return Finish(report);
+}
+
 int ConsoleProgram::End(int code) {
     {
         const std::lock_guard lock(mutex_);
@@ -606,14 +648,37 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     const std::string portSetting = options.port.value_or(settings.Port);
     link_ = ChooseLink(bindings_.loopbackPort, portSetting);
     settingsPath_ = settings.SettingsPath;
-    calls_ = bindings_.pickLink ? &bindings_.pickLink(portSetting, options.capturePath, lineProfile_)
-                                : &bindings_.calls;
+    const bool runs = options.command == ConsoleCommand::Status ||
+                      options.command == ConsoleCommand::Enable || options.command == ConsoleCommand::Disable;
+    // The capture is made before anything is sent, or the command ends here as a usage error.
+    std::unique_ptr<CaptureFile>& capture = capture_;
+    if (options.capturePath) {
+        std::string problem;
+        if (!runs) {
+            problem = (*texts_)[ConsoleText::CaptureNotForCommand];
+        } else if (link_.kind != LinkKind::Serial || bindings_.captureFiles == nullptr) {
+            problem = (*texts_)[ConsoleText::CaptureNeedsPort];
+        } else {
+            capture = std::make_unique<CaptureFile>(*bindings_.captureFiles, *options.capturePath);
+            problem = CaptureProblem(capture->Open());
+        }
+        if (!problem.empty()) {
+            return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, problem));
+        }
+    }
+    calls_ =
+        bindings_.pickLink ? &bindings_.pickLink(portSetting, capture.get(), lineProfile_) : &bindings_.calls;
+    if (runs && (options.trace || options.traceAll)) {
+        // Whoever reads a trace later knows which program made it, and over which way.
+        console_.Err(ProgramVersionText(CONSOLE_PROGRAM_NAME) + "; " + LinkName(link_) + "\n");
+    }
     switch (options.command) {
         case ConsoleCommand::Status:
-            return Finish(RunStatus(form.slots));
+            return FinishWithCapture(RunStatus(form.slots), capture.get());
         case ConsoleCommand::Enable:
         case ConsoleCommand::Disable:
-            return Finish(RunSwitch(options.command == ConsoleCommand::Enable, form.slots));
+            return FinishWithCapture(RunSwitch(options.command == ConsoleCommand::Enable, form.slots),
+                                     capture.get());
         case ConsoleCommand::Ports:
             return RunPorts();
         case ConsoleCommand::UsePort:

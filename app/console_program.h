@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/capture_file.h"
 #include "app/console_options.h"
 #include "app/link_choice.h"
 #include "app/message_slots.h"
@@ -54,12 +55,11 @@ using LineSink = std::function<void(const std::string&)>;
 using CallTracer =
     std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink, bool everything)>;
 
-// Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
-// the
-// --capture file; the calls stay valid for the program's life.
-// `profile`: how the serial port's lines are set for the adapter.
-using LinkPicker = std::function<SocketCalls&(
-    std::string_view portSetting, const std::optional<std::string>& capturePath, irda::LineProfile profile)>;
+// Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none), with
+// the --capture file's sink for the serial stack's frames when one was made; the calls stay valid for the
+// program's life. `profile`: how the serial port's lines are set for the adapter.
+using LinkPicker = std::function<SocketCalls&(std::string_view portSetting, irda::FrameSink* capture,
+                                              irda::LineProfile profile)>;
 
 // The COM ports present, by name ("COM5").
 using PortLister = std::function<std::vector<std::string>()>;
@@ -75,7 +75,8 @@ struct ConsoleBindings {
     LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
     PortLister listPorts{};
     PortProber probePort{};
-    Platform platform = Platform::Windows;  // picks the next steps that name what this platform has
+    Platform platform = Platform::Windows;     // picks the next steps that name what this platform has
+    CaptureFileCalls* captureFiles = nullptr;  // for --capture; without them --capture is refused
 };
 
 struct ConsoleReport;
@@ -119,6 +120,10 @@ class ConsoleProgram {
     bool EnterRun();
     // Prints the report (unless an interruption already printed one) and ends.
     int Finish(const ConsoleReport& report);
+    // Finishes the capture first, saying where it is and how many frames it holds.
+    int FinishWithCapture(const ConsoleReport& report, CaptureFile* capture);
+    // The usage error for a capture that could not be made; empty when it was.
+    std::string CaptureProblem(const CaptureFile::Opened& opened) const;
     int End(int code);
     void Write(const ConsoleReport& report);
 
@@ -133,6 +138,8 @@ class ConsoleProgram {
     const ConsoleTexts* texts_;
     SocketCalls* calls_;  // the link's calls for this run
     LinkChoice link_;     // the way to the instrument that the command line and the settings chose
+    // The --capture file; it outlives the run, as the link may hand it frames until it is destroyed.
+    std::unique_ptr<CaptureFile> capture_;
     std::string settingsPath_;
 };
 

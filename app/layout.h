@@ -11,6 +11,9 @@ inline constexpr int DESIGN_DPI = 96;
 inline constexpr int STATUS_TEXT_MARGIN = 12;
 
 // The controls' identifiers: the window creates its controls with them and a test driver finds them by them.
+// The window's system menu item that reads the instrument's mode; system menu commands are multiples of 16
+// below 0xF000.
+inline constexpr int READ_MODE_COMMAND_ID = 0x0110;
 inline constexpr int BTN_SET_ID = 101;
 inline constexpr int BTN_CLEAR_ID = 102;
 inline constexpr int BTN_EXIT_ID = 103;

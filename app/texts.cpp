@@ -22,6 +22,7 @@ struct LanguageTexts {
     std::array<std::string_view, MESSAGE_SLOT_COUNT> slots;  // in Slot order
     std::string_view closingAfterRun;
     std::string_view readModeItem;
+    std::string_view settingsNotUsed;
     Script script;
 };
 
@@ -45,6 +46,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
         },
         "Closing when the current run ends",
         "Read the instrument's mode",
+        "settings not used: no [Parameters] section in {file}",
         Script::Latin,
     },
     {
@@ -66,6 +68,7 @@ constexpr std::array<LanguageTexts, 2> LANGUAGES = {{
         },
         "Закрытие после окончания обмена",
         "Прочитать режим прибора",
+        "настройки не использованы: в {file} нет раздела [Parameters]",
         Script::Cyrillic,
     },
 }};
@@ -236,6 +239,9 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "{--capture} records the program's own IrDA stack: give {--port} COMn, or store one with {use-port}",
      "{--capture} записывает собственный стек IrDA программы: укажите {--port} COMn или сохраните порт "
      "командой {use-port}"},
+    {ConsoleText::CaptureIsFolder, "it is a folder", "это папка"},
+    {ConsoleText::CaptureNotForCommand, "{--capture} goes with {status}, {enable} and {disable}",
+     "{--capture} применяется с {status}, {enable} и {disable}"},
     {ConsoleText::CaptureNotACapture,
      "{file} exists and is not a capture: it is not replaced; name another file",
      "{file} существует и не является записью обмена: он не заменяется; укажите другой файл"},
@@ -273,6 +279,7 @@ void ApplyLanguage(int language, FormTexts& texts) {
     }
     texts.closingAfterRun = source.closingAfterRun;
     texts.readModeItem = source.readModeItem;
+    texts.settingsNotUsed = source.settingsNotUsed;
     texts.language = language;
     texts.script = source.script;
 }

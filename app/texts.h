@@ -34,6 +34,9 @@ struct FormTexts {
     std::optional<int> language;
     // The system menu's item that reads the instrument's mode without writing it.
     std::string readModeItem;
+    // Status panel 0 at start when the settings file has a section a slip away from [Parameters]; "{file}"
+    // marks the file.
+    std::string settingsNotUsed;
     // Cyrillic before any language, for btnExit's "Выход".
     Script script = Script::Cyrillic;
 };
@@ -119,6 +122,8 @@ enum class ConsoleText {
     PortRemoved,
     CaptureNotMade,
     CaptureNeedsPort,
+    CaptureIsFolder,
+    CaptureNotForCommand,
     CaptureNotACapture,
     CaptureWritten,
     CaptureNothing,

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/console_program.h"
-#include "irda/capture.h"
 #include "link/traced_calls.h"
+#include "win/capture_file_calls.h"
 #include "win/console_io.h"
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
@@ -95,27 +95,14 @@ int wmain(int argc, wchar_t** argv) {
     // Winsock or the emulation until the command line and the settings are read; then the picker makes the
     // link the Port value in force asks for.
     qx::PlatformCalls link;
-    std::unique_ptr<qx::FileHandle> captureFile;
-    std::unique_ptr<qx::irda::PcapWriter> capture;
-    // After the capture, so that it goes first: closing its link may still hand the capture frames.
-    std::unique_ptr<qx::PlatformCalls> picked;
-    const qx::LinkPicker pickLink = [&](std::string_view port, const std::optional<std::string>& capturePath,
+    qx::Win32CaptureFileCalls captureFiles;
+    // The picked link hands frames to the program's capture even as it closes, so it is declared after the
+    // program (and goes before it); the picker reaches it through this slot.
+    std::unique_ptr<qx::PlatformCalls>* pickedSlot = nullptr;
+    const qx::LinkPicker pickLink = [&](std::string_view port, qx::irda::FrameSink* capture,
                                         qx::irda::LineProfile lineProfile) -> qx::SocketCalls& {
-        if (capturePath) {
-            captureFile = std::make_unique<qx::FileHandle>(
-                CreateFileW(qx::Widen(*capturePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (captureFile->Valid()) {
-                const HANDLE file = captureFile->Get();
-                capture = std::make_unique<qx::irda::PcapWriter>([file](std::span<const std::uint8_t> bytes) {
-                    DWORD written = 0;
-                    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                     nullptr) &&
-                           written == bytes.size();
-                });
-            }
-        }
-        picked = std::make_unique<qx::PlatformCalls>(port, capture.get(), lineProfile);
+        std::unique_ptr<qx::PlatformCalls>& picked = *pickedSlot;
+        picked = std::make_unique<qx::PlatformCalls>(port, capture, lineProfile);
         // From here on an interruption is for the link the run uses.
         RetargetInterrupt(*picked);
         return picked->Calls();
@@ -125,14 +112,23 @@ int wmain(int argc, wchar_t** argv) {
         return std::make_unique<qx::TracedCalls>(
             inner, std::move(sink), [&console] { return console.MillisecondsSinceStart(); }, everything);
     };
-    qx::ConsoleProgram program(
-        console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer, pickLink,
-                  qx::ListComPorts, [&link](const std::string& port, qx::irda::LineProfile lineProfile) {
-                      qx::Win32SerialPort serial;
-                      serial.SetLineProfile(lineProfile);
-                      qx::irda::PlatformClock clock(link.Calls());
-                      return qx::irda::ProbePort(port, serial, clock);
-                  }});
+    qx::ConsoleBindings bindings{link.Calls(),
+                                 link.LoopbackPort(),
+                                 profile,
+                                 qx::ProgramDirectory(),
+                                 tracer,
+                                 pickLink,
+                                 qx::ListComPorts,
+                                 [&link](const std::string& port, qx::irda::LineProfile lineProfile) {
+                                     qx::Win32SerialPort serial;
+                                     serial.SetLineProfile(lineProfile);
+                                     qx::irda::PlatformClock clock(link.Calls());
+                                     return qx::irda::ProbePort(port, serial, clock);
+                                 }};
+    bindings.captureFiles = &captureFiles;
+    qx::ConsoleProgram program(console, std::move(bindings));
+    std::unique_ptr<qx::PlatformCalls> picked;
+    pickedSlot = &picked;
     // Declared after the program and the links, so it goes first.
     const InterruptGuard guard(program, link);
     return program.Run(args);

@@ -8,6 +8,7 @@
 
 #include "app/form_close.h"
 #include "app/outcome_table.h"
+#include "app/read_search_mode.h"
 #include "resources/resource.h"
 #include "win/program_folder.h"
 #include "win/wide_text.h"
@@ -117,6 +118,11 @@ LRESULT TMainForm::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_COMMAND:
             OnCommand(LOWORD(wParam));
             return 0;
+        case WM_SYSCOMMAND:
+            if (OnSysCommand(wParam)) {
+                return 0;
+            }
+            break;
         case WM_CLOSE:
             OnClose();
             return 0;
@@ -162,6 +168,10 @@ void TMainForm::OnCreate() {
         CreateControl(STATUSCLASSNAMEW, "", CCS_NORESIZE | CCS_NOPARENTALIGN | SBARS_TOOLTIPS, STATUS_BAR_ID);
     ApplyLayout(WindowDpi(handle_));
     CenterOnScreen(handle_);
+    // The item's text comes with the language, at FormShow.
+    const HMENU menu = GetSystemMenu(handle_, FALSE);
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, READ_MODE_COMMAND_ID, L"");
 }
 
 HWND TMainForm::CreateControl(const wchar_t* className, const std::string& text, DWORD style, int id) {
@@ -259,6 +269,9 @@ void TMainForm::FormShow() {
     settings_.LoadSettings(ProgramDirectory());
     ApplyLanguage(settings_.Language, texts_);
     ShowTexts();
+    if (settings_.SectionNearMiss) {
+        SetPanelText(0, FillNamed(texts_.settingsNotUsed, {{"file", settings_.SettingsPath}}));
+    }
 }
 
 void TMainForm::ShowTexts() {
@@ -271,6 +284,8 @@ void TMainForm::ShowTexts() {
     SetWindowTextW(btnSet, Widen(texts_.btnSet).c_str());
     SetWindowTextW(btnClear, Widen(texts_.btnClear).c_str());
     SetWindowTextW(btnExit, Widen(texts_.btnExit).c_str());
+    ModifyMenuW(GetSystemMenu(handle_, FALSE), READ_MODE_COMMAND_ID, MF_BYCOMMAND | MF_STRING,
+                READ_MODE_COMMAND_ID, Widen(texts_.readModeItem).c_str());
 }
 
 void TMainForm::FormClose() {
@@ -311,6 +326,14 @@ void TMainForm::OnCommand(int id) {
     }
 }
 
+bool TMainForm::OnSysCommand(WPARAM command) {
+    if ((command & 0xFFF0) != READ_MODE_COMMAND_ID) {
+        return false;
+    }
+    StartModeRead();
+    return true;
+}
+
 void TMainForm::OnClose() {
     if (runner_.Running()) {
         // Carried out when the run has ended: the link is the worker's until then. A silent instrument keeps
@@ -344,12 +367,30 @@ void TMainForm::OnDpiChanged(int dpi, const RECT& suggested) {
 }
 
 void TMainForm::StartModeSwitch(bool enable) {
+    StartRun([this, enable, slots = texts_.slots] {
+        CarriedHost host(runner_, *this);
+        lastOutcome_ = RunModeSwitch(enable, link_, slots, host);
+        lastRunRead_ = false;
+    });
+}
+
+void TMainForm::StartModeRead() {
+    StartRun([this, slots = texts_.slots] {
+        CarriedHost host(runner_, *this);
+        lastOutcome_ =
+            ReadSearchMode(link_, slots, [&host](const std::string& text) { host.SetStatusText(text); });
+        lastRunRead_ = true;
+    });
+}
+
+void TMainForm::StartRun(std::function<void()> run) {
     if (runner_.Running()) {
         return;
     }
     focusBeforeRun_ = GetFocus();
     EnableWindow(btnSet, FALSE);
     EnableWindow(btnClear, FALSE);
+    EnableMenuItem(GetSystemMenu(handle_, FALSE), READ_MODE_COMMAND_ID, MF_BYCOMMAND | MF_GRAYED);
     // A disabled button loses the focus; the keyboard keeps working on btnExit.
     if (const HWND focus = GetFocus(); focus == nullptr || !IsWindowEnabled(focus)) {
         SetFocus(btnExit);
@@ -357,10 +398,7 @@ void TMainForm::StartModeSwitch(bool enable) {
     try {
         // The last run's outcome stays in panel 0 until this one starts.
         SetPanelText(0, "");
-        runner_.Start([this, enable, slots = texts_.slots] {
-            CarriedHost host(runner_, *this);
-            lastOutcome_ = RunModeSwitch(enable, link_, slots, host);
-        });
+        runner_.Start(std::move(run));
     } catch (...) {
         EndRun();
         throw;
@@ -376,8 +414,9 @@ void TMainForm::OnRunDone() {
     if (std::exchange(closeRequested_, false)) {
         PostMessageW(handle_, WM_CLOSE, 0, 0);
     } else if (!failure) {
-        SetPanelText(0, OutcomeLastRun({lastOutcome_, linkChoice_, settings_.SettingsPath},
-                                       texts_.language.value_or(-1)));
+        const OutcomeValues values{lastOutcome_, linkChoice_, settings_.SettingsPath};
+        const int language = texts_.language.value_or(-1);
+        SetPanelText(0, lastRunRead_ ? ModeReadText(values, language) : OutcomeLastRun(values, language));
     }
     if (failure) {
         std::rethrow_exception(failure);
@@ -387,6 +426,7 @@ void TMainForm::OnRunDone() {
 void TMainForm::EndRun() {
     EnableWindow(btnSet, TRUE);
     EnableWindow(btnClear, TRUE);
+    EnableMenuItem(GetSystemMenu(handle_, FALSE), READ_MODE_COMMAND_ID, MF_BYCOMMAND | MF_ENABLED);
     if (focusBeforeRun_ != nullptr && IsChild(handle_, focusBeforeRun_) && GetActiveWindow() == handle_) {
         SetFocus(focusBeforeRun_);
     }

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -62,6 +63,10 @@ class TMainForm final : public ModeSwitchHost {
 
     // Starts the mode switch on a worker thread; does nothing while a run is under way.
     void StartModeSwitch(bool enable);
+    // Starts the read-only status run on the worker thread, as the system menu asks; the same rules.
+    void StartModeRead();
+    // Runs `run` on the worker with the buttons and the menu item disabled, as every run does.
+    void StartRun(std::function<void()> run);
 
     // The mode switch's host operations, on the interface thread (the run worker carries them there).
     void SetStatusText(const std::string& text) override;
@@ -72,6 +77,8 @@ class TMainForm final : public ModeSwitchHost {
 
     void OnCreate();
     void OnCommand(int id);
+    // True when the system menu command was ours.
+    bool OnSysCommand(WPARAM command);
     void OnClose();
     void OnActivate(bool active);
     void OnDpiChanged(int dpi, const RECT& suggested);
@@ -132,6 +139,7 @@ class TMainForm final : public ModeSwitchHost {
     HWND focusBeforeRun_ = nullptr;
     // What the last run came to: written by the worker, read once it has been joined.
     RunOutcome lastOutcome_;
+    bool lastRunRead_ = false;  // the last run read the mode and wrote nothing
     // The two panels' texts, for splitting the bar.
     std::wstring panelTexts_[2];
 };

@@ -209,6 +209,28 @@ CASES = {
     "use_port_typed_as_command": ([], ["use-port", "COM5"], None, 2, [],
                                   ["unknown command: COM5; did you mean use-port --port COM5?"],
                                   dict(connections=0, discoveries=0)),
+    # --capture: made before anything is sent, a usage error naming the path and the system's reason when it
+    # cannot be, refused without the serial stack, put in place only with frames, never over a file that is not a
+    # capture (FILES_BEFORE/FILES_AFTER, CAPTURED).
+    "capture_missing_folder": (["--serial"], ["status", "--port", "{com}", "--capture", "{dir}\\no\\run.pcap"], None,
+                               2, [], ["the capture Z:", "run.pcap cannot be written: "],
+                               dict(writes=[], connections=0, discoveries=0)),
+    "capture_folder": (["--serial"], ["status", "--port", "{com}", "--capture", "{dir}"], None, 2, [],
+                       ["cannot be written: it is a folder"], dict(writes=[], connections=0, discoveries=0)),
+    "capture_read_only": (["--serial"], ["status", "--port", "{com}", "--capture", "{dir}\\ro.pcap"], None, 2, [],
+                          ["ro.pcap cannot be written: ", "(error 5)"], dict(writes=[], connections=0, discoveries=0)),
+    "capture_not_a_capture": (["--serial"], ["status", "--port", "{com}", "--capture", "{letter}"], None, 2, [],
+                              ["letter.txt exists and is not a capture: it is not replaced"],
+                              dict(writes=[], connections=0, discoveries=0)),
+    "capture_without_port": (["--serial"], ["status", "--capture", "{dir}\\new.pcap"], None, 2, [],
+                             ["--capture records the program's own IrDA stack: give --port COMn"],
+                             dict(writes=[], connections=0, discoveries=0)),
+    "capture_declined_keeps_the_old": (["--serial"], ["enable", "--port", "{com}", "--capture", "{dir}\\old.pcap"],
+                                       "no\n", 3, [], ["Capture: no frame was captured; Z:", "old.pcap is left as it was"],
+                                       dict(writes=[], connections=0, discoveries=0)),
+    "capture_written": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}", "--capture",
+                                                          "{dir}\\old.pcap"], None, 0, ["Search mode: on"],
+                        ["Capture: Z:", "old.pcap, "], dict(writes=[], reads=1)),
     # Each cause of a failed run over the serial route (and Windows without IrDA), with its own reason, next step
     # and JSON (JSON_EXPECTED, REASON_PARTS); none sends anything to the instrument.
     "cause_port_missing": (["--serial"], ["status", "--json", "--port", "COM200"], None, 1, "json", None,
@@ -270,10 +292,13 @@ JSON_EXPECTED = {
 # Files each case finds, and what some cases leave in them (by case name); every other file stays as it was.
 FILES_BEFORE = {
     "letter.txt": b"Dear Sir,\r\nplease find enclosed\r\n",
+    "old.pcap": b"\xd4\xc3\xb2\xa1old capture",
+    "ro.pcap": b"\xd4\xc3\xb2\xa1read-only capture",
     "withport.ini": b"[Parameters]\r\nLanguage=0\r\nPort=COM5\r\n",
     "near.ini": b"[Parameter]\r\nLanguage=1\r\nPort=COM5\r\n",
 }
-FILES_AFTER = {"withport.ini": {"use_port_none": b"[Parameters]\r\nLanguage=0\r\n"}}
+FILES_AFTER = {"withport.ini": {"use_port_none": b"[Parameters]\r\nLanguage=0\r\n"},
+               "old.pcap": {"capture_written": None}}  # None: checked by check_capture
 
 # The cause cases' JSON beyond JSON_EXPECTED: texts the reason holds, in this order.
 CAUSES = {
@@ -316,6 +341,24 @@ def check_cause(name, got, com):
     # A serial failure never gives the advice written for Windows' own infrared stack.
     if link != "windows_irda" and "Infrared devices" in got["reason"]:
         fail("a serial failure's reason sends the user to Infrared devices")
+
+
+def stderr_of(run):
+    return run.stderr.decode("utf-8")
+
+
+def check_capture(data, stderr):
+    # A classic pcap of IrDA frames, as many as the console said, and nothing left beside it.
+    import struct
+    if data[:4] != b"\xd4\xc3\xb2\xa1" or struct.unpack_from("<I", data, 20)[0] != 144:
+        fail("the capture is not a pcap of IrDA frames: %r" % data[:24])
+    frames, at = 0, 24
+    while at + 16 <= len(data):
+        at += 16 + struct.unpack_from("<I", data, at + 8)[0]
+        frames += 1
+    said = re.search(r"old\.pcap, (\d+) frames", stderr)
+    if not said or int(said.group(1)) != frames or frames == 0:
+        fail("the capture holds %d frames, the console said %s" % (frames, said and said.group(1)))
 
 
 def wine_path(path):
@@ -391,6 +434,7 @@ def check(name, args):
         for name, content in FILES_BEFORE.items():
             with open(files[name], "wb") as f:
                 f.write(content)
+        os.chmod(files["ro.pcap"], 0o444)
         bad_port = os.path.join(folder, "bad.ini")
         with open(bad_port, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=0\r\nPort=CMO5\r\n")
@@ -407,7 +451,7 @@ def check(name, args):
                 a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing))
                 .replace("{badport}", wine_path(bad_port)).replace("{letter}", wine_path(files["letter.txt"]))
                 .replace("{withport}", wine_path(files["withport.ini"]))
-                .replace("{nearmiss}", wine_path(files["near.ini"]))
+                .replace("{nearmiss}", wine_path(files["near.ini"])).replace("{dir}", wine_path(folder))
                 .replace("{com}", port if serial else "") for a in arguments]
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
@@ -419,11 +463,15 @@ def check(name, args):
         with open(russian, "rb") as f:
             if f.read() != b"[Parameters]\r\nLanguage=1\r\n":
                 fail("the settings file was changed")
+        if any(entry.endswith(".part") for entry in os.listdir(folder)):
+            fail("a capture's .part file was left behind: %s" % os.listdir(folder))
         for name, content in FILES_BEFORE.items():
             with open(files[name], "rb") as f:
                 after = f.read()
             expected = FILES_AFTER.get(name, {}).get(case_name, content)
-            if after != expected:
+            if expected is None:
+                check_capture(after, stderr_of(run))
+            elif after != expected:
                 fail("%s holds %r after the run, expected %r" % (name, after, expected))
 
     stdout = run.stdout.decode("utf-8")

@@ -912,8 +912,11 @@ void SaveScreen(const fs::path& path) {
 // panel 1 showed while the run went on ("status" lines), the result box, the run's length and panel 1 after
 // it. With a `shots` prefix it also saves a picture of each step.
 // `port`: the loopback emulation's TCP port, or COMn for the program's own IrDA stack on that COM port.
-void SimRun(const std::wstring& exe, const std::string& port, bool enable, const fs::path& outcome,
-            const fs::path& shots, const std::string& language, DWORD dpi) {
+// `action`: "enable", "disable", or "read" (the system menu's "Read the instrument's mode": no boxes, and the
+// buttons must be disabled while it runs).
+void SimRun(const std::wstring& exe, const std::string& port, const std::string& action,
+            const fs::path& outcome, const fs::path& shots, const std::string& language, DWORD dpi) {
+    const bool enable = action == "enable";
     const auto shot = [&](const wchar_t* step) {
         if (!shots.empty()) {
             Sleep(300);  // a box that just opened is painted by then; only the demo takes pictures
@@ -928,6 +931,50 @@ void SimRun(const std::wstring& exe, const std::string& port, bool enable, const
                     serial ? std::wstring(port.begin(), port.end()) : std::wstring());
     const Form form(program.MainWindow());
     shot(L"1-window");
+
+    if (action == "read") {
+        PostMessageW(form.window, WM_SYSCOMMAND, READ_MODE_COMMAND_ID, 0);
+        std::vector<std::wstring> statuses;
+        bool disabled = false;
+        const DWORD started = GetTickCount();
+        const std::wstring panel0 =
+            WaitFor(
+                "the read's outcome in panel 0",
+                [&]() -> std::optional<std::wstring> {
+                    const std::wstring text = program.StatusText(form.statusBar, 1);
+                    if (!text.empty() && (statuses.empty() || statuses.back() != text)) {
+                        statuses.push_back(text);
+                        std::printf("panel 1: %s\n", Utf8(text).c_str());
+                    }
+                    disabled = disabled || !IsWindowEnabled(form.btnSet);
+                    std::wstring outcome = program.StatusText(form.statusBar, 0);
+                    if (outcome.empty() || !IsWindowEnabled(form.btnSet)) {
+                        return std::nullopt;
+                    }
+                    return outcome;
+                },
+                60000)
+                .value();
+        const DWORD elapsed = GetTickCount() - started;
+        Check(program.OpenBox(form.window) == nullptr, "the read opened a box");
+        Check(disabled, "the buttons were not disabled while the read ran");
+        std::printf("panel 0 after the run: %s\n", Utf8(panel0).c_str());
+        CheckPanelFits(program, form.statusBar, 0, panel0, language != "0");
+        RECT frame{};
+        GetWindowRect(form.window, &frame);
+        std::printf("window %ld %ld %ld %ld\n", frame.right - frame.left, frame.bottom - frame.top,
+                    frame.left, frame.top);
+        shot(L"5-after");
+        form.CloseWithCloseBox();
+        Check(program.WaitExit() == 0, "the program did not end cleanly");
+        std::ofstream out(outcome, std::ios::binary);
+        for (const std::wstring& status : statuses) {
+            out << "status " << Utf8(status) << "\n";
+        }
+        out << "elapsed_ms " << elapsed << "\npanel_after " << Utf8(program.StatusText(form.statusBar, 1))
+            << "\npanel0 " << Utf8(panel0) << "\n";
+        return;
+    }
 
     Press(enable ? form.btnSet : form.btnClear);
     const HWND confirm = program.WaitBox(form.window, "the confirmation box");
@@ -1021,12 +1068,11 @@ std::wstring WindowsPath(const std::string& path) {
 
 int main(int argc, char** argv) {
     if (argc >= 6 && std::string(argv[1]) == "sim_run") {
-        // sim_run <QX2205R.exe> <port|COMn> <enable|disable> <outcome file> [screenshot prefix or ""]
+        // sim_run <QX2205R.exe> <port|COMn> <enable|disable|read> <outcome file> [screenshot prefix or ""]
         //         [language] [dpi]
         try {
-            SimRun(WindowsPath(argv[2]), argv[3], std::string(argv[4]) == "enable",
-                   fs::path(WindowsPath(argv[5])), argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path(),
-                   argc > 7 ? argv[7] : "0",
+            SimRun(WindowsPath(argv[2]), argv[3], argv[4], fs::path(WindowsPath(argv[5])),
+                   argc > 6 ? fs::path(WindowsPath(argv[6])) : fs::path(), argc > 7 ? argv[7] : "0",
                    argc > 8 ? static_cast<DWORD>(std::strtoul(argv[8], nullptr, 10)) : 0);
         } catch (const std::exception& e) {
             std::printf("FAILED sim_run: %s\n", e.what());
@@ -1041,12 +1087,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc != 3 || SCENARIOS.count(argv[1]) == 0) {
-        std::fprintf(stderr,
-                     "usage: window_driver <scenario> <QX2205R.exe>\n"
-                     "       window_driver --list\n"
-                     "       window_driver sim_run <QX2205R.exe> <port|COMn> <enable|disable> <outcome>\n"
-                     "                     [shots] [language] [dpi]\n"
-                     "scenarios:");
+        std::fprintf(
+            stderr,
+            "usage: window_driver <scenario> <QX2205R.exe>\n"
+            "       window_driver --list\n"
+            "       window_driver sim_run <QX2205R.exe> <port|COMn> <enable|disable|read> <outcome>\n"
+            "                     [shots] [language] [dpi]\n"
+            "scenarios:");
         for (const auto& [name, scenario] : SCENARIOS) {
             std::fprintf(stderr, " %s", name.c_str());
         }

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "app/console_options.h"
 #include "app/program_version.h"
@@ -282,37 +283,27 @@ TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheL
         std::map<std::string, std::string> ports;
         std::vector<std::string> extra;
         std::string picked;
-        std::optional<std::string> capture;
         std::map<std::string, std::string> adapters;
         irda::LineProfile profile;
     } cases[] = {
-        {"neither", {}, {}, "", std::nullopt, {}, irda::LineProfile::Power},
-        {"the settings' Port",
-         {{"C:\\prog\\QX2205R.ini", "COM3"}},
-         {},
-         "COM3",
-         std::nullopt,
-         {},
-         irda::LineProfile::Power},
+        {"neither", {}, {}, "", {}, irda::LineProfile::Power},
+        {"the settings' Port", {{"C:\\prog\\QX2205R.ini", "COM3"}}, {}, "COM3", {}, irda::LineProfile::Power},
         {"--port over the settings",
          {{"C:\\prog\\QX2205R.ini", "COM3"}},
-         {"--port", "com7", "--capture", "run.pcap"},
+         {"--port", "com7"},
          "com7",
-         "run.pcap",
          {},
          irda::LineProfile::Power},
         {"the settings' Adapter",
          {},
          {},
          "",
-         std::nullopt,
          {{"C:\\prog\\QX2205R.ini", "MCP2120"}},
          irda::LineProfile::Mcp2120},
         {"--adapter over the settings",
          {},
          {"--adapter", "esi"},
          "",
-         std::nullopt,
          {{"C:\\prog\\QX2205R.ini", "none"}},
          irda::LineProfile::Esi},
     };
@@ -321,24 +312,22 @@ TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheL
         p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
         p.profile.ports = c.ports;
         p.profile.adapters = c.adapters;
-        std::vector<std::pair<std::string, std::optional<std::string>>> picks;
+        std::vector<std::string> picks;
         std::vector<irda::LineProfile> profiles;
-        ConsoleProgram program{p.console,
-                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-                                [&](std::string_view port, const std::optional<std::string>& capture,
-                                    irda::LineProfile profile) -> SocketCalls& {
-                                    picks.emplace_back(std::string(port), capture);
-                                    profiles.push_back(profile);
-                                    return p.calls;
-                                }}};
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view port, irda::FrameSink*, irda::LineProfile profile) -> SocketCalls& {
+                 picks.emplace_back(port);
+                 profiles.push_back(profile);
+                 return p.calls;
+             }}};
         p.instrument.ExpectGreeting();
         p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
         std::vector<std::string> args = {"status"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         EXPECT_EQ(program.Run(args), EXIT_DONE) << c.name;
-        ASSERT_EQ(picks.size(), 1u) << c.name;
-        EXPECT_EQ(picks[0].first, c.picked) << c.name;
-        EXPECT_EQ(picks[0].second, c.capture) << c.name;
+        EXPECT_EQ(picks, std::vector<std::string>{c.picked}) << c.name;
         EXPECT_EQ(profiles, std::vector<irda::LineProfile>{c.profile}) << c.name;
         EXPECT_EQ(p.profile.writes, 0) << c.name;
     }
@@ -352,13 +341,12 @@ TEST(ConsoleProgram, AnUnknownAdapterProfileFailsBeforeAnythingIsSent) {
             p.profile.adapters = {{"C:\\prog\\QX2205R.ini", "tekram"}};
         }
         int picks = 0;
-        ConsoleProgram program{
-            p.console,
-            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-             [&](std::string_view, const std::optional<std::string>&, irda::LineProfile) -> SocketCalls& {
-                 ++picks;
-                 return p.calls;
-             }}};
+        ConsoleProgram program{p.console,
+                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+                                [&](std::string_view, irda::FrameSink*, irda::LineProfile) -> SocketCalls& {
+                                    ++picks;
+                                    return p.calls;
+                                }}};
         std::vector<std::string> args = {"enable", "--yes", "--port", "COM5"};
         if (!fromSettings) {
             args.insert(args.end(), {"--adapter", "tekram"});
@@ -370,423 +358,599 @@ TEST(ConsoleProgram, AnUnknownAdapterProfileFailsBeforeAnythingIsSent) {
             p.console.out + p.console.err,
             HasSubstr("Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
                       "esi, mcp2120 or none"));
-    }
-}
+        // Capture files in memory, with the platform's refusals on request.
+        class FakeCaptureFiles : public CaptureFileCalls {
+          public:
+            std::map<std::string, std::vector<std::uint8_t>> files;
+            std::set<std::string> folders;
+            std::map<std::string, std::uint32_t> createErrors;  // path -> error
+            std::set<std::string> readOnly;
+            std::string open;
 
-TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
-    Program p;
-    std::vector<std::string> probed;
-    ConsoleProgram program{
-        p.console,
-        {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
-         [] {
-             return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"};
-         },
-         [&](const std::string& port, irda::LineProfile profile) {
-             probed.push_back(port + " " + std::string(irda::NameOf(profile)));
-             irda::PortProbe probe;
-             if (port == "COM1") {
-                 probe.openError = 5;
-             } else if (port == "COM3") {
-                 probe.discoveryError = WSAENETDOWN_CODE;
-             } else if (port == "COM7" || (port == "COM9" && profile == irda::LineProfile::Esi)) {
-                 probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
-             }
-             return probe;
-         }}};
-    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
-    // The default profile first; where nobody answered, the other profiles that set the lines.
-    EXPECT_EQ(probed,
-              (std::vector<std::string>{"COM1 power", "COM3 power", "COM3 esi", "COM3 mcp2120", "COM5 power",
-                                        "COM5 esi", "COM5 mcp2120", "COM7 power", "COM9 power", "COM9 esi"}));
-    EXPECT_EQ(p.console.out,
-              "COM1: cannot be opened (error 5)\n"
-              "COM3: the search failed (error 10050)\n"
-              "COM5: no IrDA device answered\n"
-              "COM7: answered with the adapter profile power\n"
-              "COM7: QX7710Z (address 0x4B3A2910)\n"
-              "COM9: answered with the adapter profile esi\n"
-              "COM9: QX7710Z (address 0x4B3A2910)\n");
-    EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
+            Kind Examine(const std::string& path) override {
+                return folders.count(path) ? Kind::Folder : files.count(path) ? Kind::File : Kind::Missing;
+            }
+            std::optional<std::vector<std::uint8_t>> Head(const std::string& path,
+                                                          std::size_t count) override {
+                const auto& bytes = files.at(path);
+                return std::vector<std::uint8_t>(bytes.begin(),
+                                                 bytes.begin() + std::min(count, bytes.size()));
+            }
+            std::uint32_t CheckWritable(const std::string& path) override {
+                return readOnly.count(path) ? 5 : 0;
+            }
+            std::uint32_t Create(const std::string& path) override {
+                if (const auto error = createErrors.find(path); error != createErrors.end()) {
+                    return error->second;
+                }
+                files[path].clear();
+                open = path;
+                return 0;
+            }
+            bool Write(std::span<const std::uint8_t> bytes) override {
+                files[open].insert(files[open].end(), bytes.begin(), bytes.end());
+                return true;
+            }
+            void Close() override { open.clear(); }
+            std::uint32_t Replace(const std::string& from, const std::string& to) override {
+                files[to] = files[from];
+                files.erase(from);
+                return 0;
+            }
+            void Remove(const std::string& path) override { files.erase(path); }
+            std::string ErrorText(std::uint32_t error) override {
+                return "system text " + std::to_string(error);
+            }
+        };
 
-    Program none;
-    ConsoleProgram nothing{none.console,
-                           {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
-                            [] { return std::vector<std::string>{"COM2"}; },
-                            [](const std::string&, irda::LineProfile) { return irda::PortProbe{}; }}};
-    EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
-    EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
-}
-
-TEST(ConsoleProgram, UsePortWritesThePortKeyAloneAndOnlyIntoAFileOfOurs) {
-    const struct {
-        const char* name;
-        std::vector<std::string> args;
-        bool refuse;
-        int exit;
-        std::vector<std::string> written;
-        const char* says = "";  // on standard output, or standard error for a failure
-    } cases[] = {
-        {"a port",
-         {"use-port", "--port", "com5"},
-         false,
-         EXIT_DONE,
-         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
-         "Port=COM5 stored in C:\\prog\\QX2205R.ini"},
-        {"another file",
-         {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
-         false,
-         EXIT_DONE,
-         {"D:\\x.ini [Parameters] Port=COM2"}},
-        // A settings file named on the command line must be there, as for every command: a mistyped name
-        // stores nothing rather than a file the window never reads.
-        {"another file that is not there",
-         {"use-port", "--port", "COM2", "--settings", "D:\\y.ini"},
-         false,
-         EXIT_USAGE,
-         {}},
-        {"no port",
-         {"use-port"},
-         false,
-         EXIT_USAGE,
-         {},
-         "use-port needs --port COM1 ... COM256, or --port none"},
-        {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
-        {"a write refused",
-         {"use-port", "--port", "COM5"},
-         true,
-         EXIT_RUN_FAILED,
-         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
-         "could not be written"},
-        {"back to Windows' IrDA",
-         {"use-port", "--port", "None", "--settings", "D:\\x.ini"},
-         false,
-         EXIT_DONE,
-         {"D:\\x.ini [Parameters] -Port"},
-         "Port removed from D:\\x.ini: Windows' IrDA is used"},
-        {"a file that is not ours",
-         {"use-port", "--port", "COM5", "--settings", "D:\\letter.txt"},
-         false,
-         EXIT_RUN_FAILED,
-         {},
-         "D:\\letter.txt is not this program's settings file (it is not empty and has no [Parameters] "
-         "section): "
-         "nothing was written"},
-        {"a near miss",
-         {"use-port", "--port", "none", "--settings", "D:\\near.ini"},
-         false,
-         EXIT_RUN_FAILED,
-         {},
-         "settings not used: no [Parameters] section in D:\\near.ini"},
-        {"a port typed as a command",
-         {"use-port", "COM5"},
-         false,
-         EXIT_USAGE,
-         {},
-         "unknown command: COM5; did you mean use-port --port COM5?"},
-    };
-    for (const auto& c : cases) {
-        Program p;
-        p.profile.languages["C:\\prog\\QX2205R.ini"] = "0";
-        p.profile.languages["D:\\x.ini"] = "0";
-        p.profile.otherSection["D:\\letter.txt"] = "Dear Sir";
-        p.profile.otherSection["D:\\near.ini"] = "Parameter";
-        p.profile.refuseWrites = c.refuse;
-        EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
-        EXPECT_EQ(p.profile.written, c.written) << c.name;
-        EXPECT_THAT(p.console.out + p.console.err, HasSubstr(c.says)) << c.name;
-        EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
-    }
-}
-
-// The usual settings file, when it is not there, is made as the window makes it at its first start.
-TEST(ConsoleProgram, UsePortCreatesTheSettingsFile) {
-    Program p;
-    EXPECT_EQ(p.Run({"use-port", "--port", "COM3"}), EXIT_DONE);
-    EXPECT_EQ(p.profile.written, (std::vector<std::string>{"C:\\prog\\QX2205R.ini [Parameters] Language=0",
-                                                           "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}));
-}
-
-// A file whose section is a slip away from Parameters is not used, and every command says so.
-TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"status", "--settings", "D:\\near.ini"},
-          {"use-port", "--port", "COM5", "--settings", "D:\\near.ini"}}) {
-        Program p;
-        p.profile.otherSection["D:\\near.ini"] = "parameter";
-        if (args[0] == "status") {
-            p.instrument.ExpectGreeting();
-            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+        // --capture is checked and its file made before anything is sent; a capture that cannot be made is a
+        // usage error that names the path and the system's reason; only a capture with frames takes the path,
+        // and a file that is not a capture is never replaced.
+        TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrames) {
+            const std::vector<std::uint8_t> letter = {'D', 'e', 'a', 'r', ' ', 'S', 'i', 'r'};
+            const std::vector<std::uint8_t> oldCapture = {0xD4, 0xC3, 0xB2, 0xA1, 1, 2, 3};
+            const struct {
+                const char* name;
+                std::vector<std::string> args;
+                int exit;
+                const char* says;  // on standard error
+                bool ran;
+                std::optional<std::vector<std::uint8_t>>
+                    after;  // what the path holds after; nothing: no file
+                int framesHanded = 2;
+            } cases[] = {
+                {"a missing folder",
+                 {"--capture", "D:\\no\\run.pcap"},
+                 EXIT_USAGE,
+                 "the capture D:\\no\\run.pcap cannot be written: system text 3 (error 3)",
+                 false,
+                 std::nullopt},
+                {"a folder",
+                 {"--capture", "D:\\dir"},
+                 EXIT_USAGE,
+                 "the capture D:\\dir cannot be written: it is a folder",
+                 false,
+                 std::nullopt},
+                {"a read-only capture",
+                 {"--capture", "D:\\ro.pcap"},
+                 EXIT_USAGE,
+                 "the capture D:\\ro.pcap cannot be written: system text 5 (error 5)",
+                 false,
+                 oldCapture},
+                {"a file that is not a capture",
+                 {"--capture", "D:\\letter.txt"},
+                 EXIT_USAGE,
+                 "D:\\letter.txt exists and is not a capture: it is not replaced",
+                 false,
+                 letter},
+                {"without the serial stack",
+                 {"--capture", "D:\\new.pcap", "--settings", "D:\\plain.ini"},
+                 EXIT_USAGE,
+                 "--capture records the program's own IrDA stack: give --port COMn",
+                 false,
+                 std::nullopt},
+                {"with use-port",
+                 {"--capture", "D:\\new.pcap"},
+                 EXIT_USAGE,
+                 "--capture goes with status, enable and disable",
+                 false,
+                 std::nullopt},
+                {"no frames: an old capture stays",
+                 {"--capture", "D:\\old.pcap"},
+                 EXIT_DONE,
+                 "Capture: no frame was captured; D:\\old.pcap is left as it was",
+                 true,
+                 oldCapture,
+                 0},
+                {"frames: the capture takes the place",
+                 {"--capture", "D:\\old.pcap"},
+                 EXIT_DONE,
+                 "Capture: D:\\old.pcap, 2 frames",
+                 true,
+                 std::vector<std::uint8_t>{}},
+            };
+            for (const auto& c : cases) {
+                Program p;
+                p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}, {"D:\\plain.ini", "0"}};
+                p.profile.ports = {{"C:\\prog\\QX2205R.ini", "COM3"}};
+                FakeCaptureFiles files;
+                files.folders.insert("D:\\dir");
+                files.createErrors["D:\\no\\run.pcap.part"] = 3;
+                files.files["D:\\ro.pcap"] = oldCapture;
+                files.readOnly.insert("D:\\ro.pcap");
+                files.files["D:\\letter.txt"] = letter;
+                files.files["D:\\old.pcap"] = oldCapture;
+                const std::string path = c.args[1];
+                int picked = 0;
+                ConsoleBindings bindings{
+                    p.calls,
+                    std::nullopt,
+                    p.profile,
+                    "C:\\prog\\",
+                    nullptr,
+                    [&](std::string_view, irda::FrameSink* capture, irda::LineProfile) -> SocketCalls& {
+                        ++picked;
+                        for (int i = 0; i < c.framesHanded && capture != nullptr; ++i) {
+                            capture->Frame(true, std::vector<std::uint8_t>{0xFF, 0x3F});
+                        }
+                        return p.calls;
+                    }};
+                bindings.captureFiles = &files;
+                ConsoleProgram program{p.console, bindings};
+                if (c.ran) {
+                    p.instrument.ExpectGreeting();
+                    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+                }
+                std::vector<std::string> args = {
+                    std::string(std::string(c.name) == "with use-port" ? "use-port" : "status")};
+                args.insert(args.end(), c.args.begin(), c.args.end());
+                EXPECT_EQ(program.Run(args), c.exit) << c.name;
+                EXPECT_THAT(p.console.err, HasSubstr(c.says)) << c.name;
+                if (!c.ran) {
+                    EXPECT_EQ(picked, 0) << c.name << ": no link was even made";
+                    EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
+                }
+                EXPECT_EQ(files.files.count(path + ".part"), 0u) << c.name << ": nothing is left beside it";
+                if (!c.after) {
+                    EXPECT_EQ(files.files.count(path), 0u) << c.name;
+                } else if (c.after->empty()) {
+                    ASSERT_EQ(files.files.count(path), 1u) << c.name;
+                    EXPECT_EQ(files.files[path].size(), 24u + 2 * (16 + 16 + 2))
+                        << c.name << ": header and two frames";
+                } else {
+                    EXPECT_EQ(files.files[path], *c.after) << c.name;
+                }
+            }
         }
-        p.Run(args);
-        EXPECT_THAT(p.console.err, HasSubstr("settings not used: no [Parameters] section in D:\\near.ini\n"))
-            << args[0];
-        EXPECT_EQ(p.profile.writes, 0);
-    }
-}
 
-TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
-    // An answer past ANSWER_LIMIT declines, even one that would read as OK without its trailing blanks.
-    const std::string overlong = "OK" + std::string(ANSWER_LIMIT, ' ');
-    for (const std::deque<std::string>& input :
-         {std::deque<std::string>{"no"}, std::deque<std::string>{}, std::deque<std::string>{overlong}}) {
-        Program p;
-        p.console.input = input;
-        EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
-        EXPECT_THAT(p.console.err, HasSubstr("Type OK and press Enter"));
-        EXPECT_THAT(p.console.err, Not(HasSubstr("click")));
-        EXPECT_TRUE(p.instrument.calls.empty());
-    }
-    Program p;
-    p.console.input = {" Ок "};  // the Cyrillic letters the Russian prompt uses
-    p.instrument.ExpectGreeting();
-    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-    p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
-    EXPECT_EQ(p.Run({"enable"}), EXIT_DONE);
-}
+        TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
+            Program p;
+            std::vector<std::string> probed;
+            ConsoleProgram program{
+                p.console,
+                {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+                 [] {
+                     return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"};
+                 },
+                 [&](const std::string& port, irda::LineProfile profile) {
+                     probed.push_back(port + " " + std::string(irda::NameOf(profile)));
+                     irda::PortProbe probe;
+                     if (port == "COM1") {
+                         probe.openError = 5;
+                     } else if (port == "COM3") {
+                         probe.discoveryError = WSAENETDOWN_CODE;
+                     } else if (port == "COM7" || (port == "COM9" && profile == irda::LineProfile::Esi)) {
+                         probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+                     }
+                     return probe;
+                 }}};
+            EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+            // The default profile first; where nobody answered, the other profiles that set the lines.
+            EXPECT_EQ(probed, (std::vector<std::string>{
+                                  "COM1 power", "COM3 power", "COM3 esi", "COM3 mcp2120", "COM5 power",
+                                  "COM5 esi", "COM5 mcp2120", "COM7 power", "COM9 power", "COM9 esi"}));
+            EXPECT_EQ(p.console.out,
+                      "COM1: cannot be opened (error 5)\n"
+                      "COM3: the search failed (error 10050)\n"
+                      "COM5: no IrDA device answered\n"
+                      "COM7: answered with the adapter profile power\n"
+                      "COM7: QX7710Z (address 0x4B3A2910)\n"
+                      "COM9: answered with the adapter profile esi\n"
+                      "COM9: QX7710Z (address 0x4B3A2910)\n");
+            EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
 
-TEST(ConsoleProgram, AWriteLeftUnansweredIsReportedAsUnknownNotAsUnchanged) {
-    Program p;
-    p.instrument.ExpectGreeting();
-    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-    for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
-        p.instrument.Expect(WriteOf(0x0104), {Silence()});
-    }
-    EXPECT_EQ(p.Run({"enable", "--yes"}), EXIT_RUN_FAILED);
-    EXPECT_THAT(p.console.out, HasSubstr("Search mode: unknown"));
-    EXPECT_THAT(p.console.out, HasSubstr("the new word was sent but not acknowledged"));
-    EXPECT_THAT(p.console.out,
+            Program none;
+            ConsoleProgram nothing{none.console,
+                                   {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
+                                    [] { return std::vector<std::string>{"COM2"}; },
+                                    [](const std::string&, irda::LineProfile) { return irda::PortProbe{}; }}};
+            EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
+            EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
+        }
+
+        TEST(ConsoleProgram, UsePortWritesThePortKeyAloneAndOnlyIntoAFileOfOurs) {
+            const struct {
+                const char* name;
+                std::vector<std::string> args;
+                bool refuse;
+                int exit;
+                std::vector<std::string> written;
+                const char* says = "";  // on standard output, or standard error for a failure
+            } cases[] = {
+                {"a port",
+                 {"use-port", "--port", "com5"},
+                 false,
+                 EXIT_DONE,
+                 {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
+                 "Port=COM5 stored in C:\\prog\\QX2205R.ini"},
+                {"another file",
+                 {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
+                 false,
+                 EXIT_DONE,
+                 {"D:\\x.ini [Parameters] Port=COM2"}},
+                // A settings file named on the command line must be there, as for every command: a mistyped
+                // name stores nothing rather than a file the window never reads.
+                {"another file that is not there",
+                 {"use-port", "--port", "COM2", "--settings", "D:\\y.ini"},
+                 false,
+                 EXIT_USAGE,
+                 {}},
+                {"no port",
+                 {"use-port"},
+                 false,
+                 EXIT_USAGE,
+                 {},
+                 "use-port needs --port COM1 ... COM256, or --port none"},
+                {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
+                {"a write refused",
+                 {"use-port", "--port", "COM5"},
+                 true,
+                 EXIT_RUN_FAILED,
+                 {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
+                 "could not be written"},
+                {"back to Windows' IrDA",
+                 {"use-port", "--port", "None", "--settings", "D:\\x.ini"},
+                 false,
+                 EXIT_DONE,
+                 {"D:\\x.ini [Parameters] -Port"},
+                 "Port removed from D:\\x.ini: Windows' IrDA is used"},
+                {"a file that is not ours",
+                 {"use-port", "--port", "COM5", "--settings", "D:\\letter.txt"},
+                 false,
+                 EXIT_RUN_FAILED,
+                 {},
+                 "D:\\letter.txt is not this program's settings file (it is not empty and has no "
+                 "[Parameters] "
+                 "section): "
+                 "nothing was written"},
+                {"a near miss",
+                 {"use-port", "--port", "none", "--settings", "D:\\near.ini"},
+                 false,
+                 EXIT_RUN_FAILED,
+                 {},
+                 "settings not used: no [Parameters] section in D:\\near.ini"},
+                {"a port typed as a command",
+                 {"use-port", "COM5"},
+                 false,
+                 EXIT_USAGE,
+                 {},
+                 "unknown command: COM5; did you mean use-port --port COM5?"},
+            };
+            for (const auto& c : cases) {
+                Program p;
+                p.profile.languages["C:\\prog\\QX2205R.ini"] = "0";
+                p.profile.languages["D:\\x.ini"] = "0";
+                p.profile.otherSection["D:\\letter.txt"] = "Dear Sir";
+                p.profile.otherSection["D:\\near.ini"] = "Parameter";
+                p.profile.refuseWrites = c.refuse;
+                EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
+                EXPECT_EQ(p.profile.written, c.written) << c.name;
+                EXPECT_THAT(p.console.out + p.console.err, HasSubstr(c.says)) << c.name;
+                EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
+            }
+        }
+
+        // The usual settings file, when it is not there, is made as the window makes it at its first start.
+        TEST(ConsoleProgram, UsePortCreatesTheSettingsFile) {
+            Program p;
+            EXPECT_EQ(p.Run({"use-port", "--port", "COM3"}), EXIT_DONE);
+            EXPECT_EQ(p.profile.written,
+                      (std::vector<std::string>{"C:\\prog\\QX2205R.ini [Parameters] Language=0",
+                                                "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}));
+        }
+
+        // A file whose section is a slip away from Parameters is not used, and every command says so.
+        TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
+            for (const std::vector<std::string>& args :
+                 {std::vector<std::string>{"status", "--settings", "D:\\near.ini"},
+                  {"use-port", "--port", "COM5", "--settings", "D:\\near.ini"}}) {
+                Program p;
+                p.profile.otherSection["D:\\near.ini"] = "parameter";
+                if (args[0] == "status") {
+                    p.instrument.ExpectGreeting();
+                    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+                }
+                p.Run(args);
+                EXPECT_THAT(p.console.err,
+                            HasSubstr("settings not used: no [Parameters] section in D:\\near.ini\n"))
+                    << args[0];
+                EXPECT_EQ(p.profile.writes, 0);
+            }
+        }
+
+        TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
+            // An answer past ANSWER_LIMIT declines, even one that would read as OK without its trailing
+            // blanks.
+            const std::string overlong = "OK" + std::string(ANSWER_LIMIT, ' ');
+            for (const std::deque<std::string>& input :
+                 {std::deque<std::string>{"no"}, std::deque<std::string>{},
+                  std::deque<std::string>{overlong}}) {
+                Program p;
+                p.console.input = input;
+                EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
+                EXPECT_THAT(p.console.err, HasSubstr("Type OK and press Enter"));
+                EXPECT_THAT(p.console.err, Not(HasSubstr("click")));
+                EXPECT_TRUE(p.instrument.calls.empty());
+            }
+            Program p;
+            p.console.input = {" Ок "};  // the Cyrillic letters the Russian prompt uses
+            p.instrument.ExpectGreeting();
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+            p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+            EXPECT_EQ(p.Run({"enable"}), EXIT_DONE);
+        }
+
+        TEST(ConsoleProgram, AWriteLeftUnansweredIsReportedAsUnknownNotAsUnchanged) {
+            Program p;
+            p.instrument.ExpectGreeting();
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+            for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+                p.instrument.Expect(WriteOf(0x0104), {Silence()});
+            }
+            EXPECT_EQ(p.Run({"enable", "--yes"}), EXIT_RUN_FAILED);
+            EXPECT_THAT(p.console.out, HasSubstr("Search mode: unknown"));
+            EXPECT_THAT(p.console.out, HasSubstr("the new word was sent but not acknowledged"));
+            EXPECT_THAT(
+                p.console.out,
                 ::testing::EndsWith("Write sent, not confirmed: run QX2205R-cli status to see what the "
                                     "instrument holds\n"));
-    EXPECT_THAT(p.console.out, Not(HasSubstr("Error Data are't writen")));
-}
-
-TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
-    Program p;
-    p.instrument.ExpectGreeting();
-    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0105))});
-    p.instrument.Expect(WriteOf(0x0005), {Data(WRITE_ACK)});
-    EXPECT_EQ(p.Run({"disable", "--yes", "--json"}), EXIT_DONE);
-    EXPECT_EQ(
-        p.console.out,
-        "{\"command\": \"disable\", \"device\": \"QX7710Z\", \"word\": \"0x0005\", \"search_mode\": false, "
-        "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": \"done\", "
-        "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
-        "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are writen\", "
-        "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null}\n");
-}
-
-// The keys of a JSON object's top level, in order.
-std::vector<std::string> JsonKeys(const std::string& json) {
-    std::vector<std::string> keys;
-    std::size_t depth = 0;
-    bool inString = false;
-    std::string current;
-    for (std::size_t i = 0; i < json.size(); ++i) {
-        const char c = json[i];
-        if (inString) {
-            if (c == '\\') {
-                current += json[++i];
-            } else if (c == '"') {
-                inString = false;
-                if (depth == 1 && json.compare(i + 1, 1, ":") == 0) {
-                    keys.push_back(current);
-                }
-            } else {
-                current += c;
-            }
-        } else if (c == '"') {
-            inString = true;
-            current.clear();
-        } else if (c == '{' || c == '[') {
-            ++depth;
-        } else if (c == '}' || c == ']') {
-            --depth;
+            EXPECT_THAT(p.console.out, Not(HasSubstr("Error Data are't writen")));
         }
-    }
-    return keys;
-}
 
-// Every ending prints one object with the same keys: how the write ended is told apart, and what the
-// instrument holds is claimed only when the run knows it.
-TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
-    const struct {
-        const char* name;
-        std::vector<std::string> args;
-        std::deque<std::string> input;
-        std::function<void(Program&)> script;
-        int exitCode;
-        const char* says;  // parts of the object, in order
-    } cases[] = {
-        {"acknowledged",
-         {"enable", "--yes", "--json"},
-         {},
-         [](Program& p) {
-             p.instrument.ExpectGreeting();
-             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-             p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
-         },
-         EXIT_DONE,
-         "\"word\": \"0x0104\", \"search_mode\": true, \"word_read\": \"0x0004\", \"word_sent\": "
-         "\"0x0104\", \"written\": true, \"result\": \"done\""},
-        {"refused",
-         {"enable", "--yes", "--json"},
-         {},
-         [](Program& p) {
-             p.instrument.ExpectGreeting();
-             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-             p.instrument.Expect(WriteOf(0x0104), {Data(REFUSAL)});
-         },
-         EXIT_RUN_FAILED,
-         "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
-         "\"0x0104\", \"written\": false, \"result\": \"write_refused\""},
-        {"unanswered",
-         {"enable", "--yes", "--json"},
-         {},
-         [](Program& p) {
-             p.instrument.ExpectGreeting();
-             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-             for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
-                 p.instrument.Expect(WriteOf(0x0104), {Silence()});
-             }
-         },
-         EXIT_RUN_FAILED,
-         "\"word\": null, \"search_mode\": null, \"word_read\": \"0x0004\", \"word_sent\": "
-         "\"0x0104\", \"written\": false, \"result\": \"write_unconfirmed\", \"code\": 10060"},
-        {"not sent",
-         {"enable", "--yes", "--json"},
-         {},
-         [](Program& p) {
-             p.instrument.ExpectGreeting();
-             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-             p.calls.when = [](const std::string& call, std::span<const std::uint8_t> bytes) {
-                 return call == "send" && bytes[0] == 0x83;
-             };
-             p.calls.trigger = [&p] { p.program.Interrupt(); };
-         },
-         EXIT_INTERRUPTED,
-         "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
-         "null, \"written\": false, \"result\": \"not_written\", \"code\": 10004"},
-        {"declined",
-         {"enable", "--json"},
-         {"no"},
-         [](Program&) {},
-         EXIT_CANCELLED,
-         "\"command\": \"enable\", \"device\": null, \"word\": null, \"search_mode\": null, \"word_read\": "
-         "null, "
-         "\"word_sent\": null, \"written\": false, \"result\": \"cancelled\""},
-        {"interrupted at the question",
-         {"disable", "--json"},
-         {"ok"},
-         [](Program& p) { p.console.onRead = [&p] { p.program.Interrupt(); }; },
-         EXIT_INTERRUPTED,
-         "\"result\": \"interrupted\", \"code\": 0, \"interrupted\": true, \"exit_code\": 4"},
-        {"usage error",
-         {"frobnicate", "--json"},
-         {},
-         [](Program&) {},
-         EXIT_USAGE,
-         "\"command\": null, \"device\": null"},
-    };
-    std::vector<std::string> keys;
-    for (const auto& c : cases) {
-        Program p;
-        p.console.input = c.input;
-        c.script(p);
-        EXPECT_EQ(p.Run(c.args), c.exitCode) << c.name;
-        EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
-        EXPECT_THAT(p.console.out, HasSubstr("\"exit_code\": " + std::to_string(c.exitCode))) << c.name;
-        EXPECT_EQ(std::count(p.console.out.begin(), p.console.out.end(), '\n'), 1) << c.name << ": one line";
-        if (keys.empty()) {
-            keys = JsonKeys(p.console.out);
-        }
-        EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
-    }
-    EXPECT_THAT(keys,
-                ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read", "word_sent",
-                                       "written", "result", "code", "interrupted", "exit_code", "reason",
-                                       "statuses", "result_text", "link", "cause", "failure"));
-}
-
-// An interruption at each point of an enable run: whatever was already sent is seen through, nothing new is
-// begun, the link ends closed and released, and the program says how it ended.
-TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
-    const struct {
-        const char* name;
-        const char* call;
-        std::uint8_t frame;  // for sends: the frame type that triggers
-        int scripted;        // exchanges the instrument sees: 0 none, 1 greeting, 2 + read, 3 + write
-        int exitCode;
-        bool connected;
-        const char* says;
-    } cases[] = {
-        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
-         "Interrupted before anything was sent to the instrument"},
-        // The connect under way is finished; the greeting is never sent.
-        {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
-         "Interrupted before anything was sent to the instrument"},
-        {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
-         "the configuration word could not be read"},
-        {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
-        {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen"},
-    };
-    for (const auto& c : cases) {
-        Program p;
-        if (c.scripted >= 1) {
+        TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
+            Program p;
             p.instrument.ExpectGreeting();
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0105))});
+            p.instrument.Expect(WriteOf(0x0005), {Data(WRITE_ACK)});
+            EXPECT_EQ(p.Run({"disable", "--yes", "--json"}), EXIT_DONE);
+            EXPECT_EQ(
+                p.console.out,
+                "{\"command\": \"disable\", \"device\": \"QX7710Z\", \"word\": \"0x0005\", \"search_mode\": "
+                "false, "
+                "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": "
+                "\"done\", "
+                "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
+                "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are "
+                "writen\", "
+                "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null}\n");
         }
-        if (c.scripted >= 2) {
+
+        // The keys of a JSON object's top level, in order.
+        std::vector<std::string> JsonKeys(const std::string& json) {
+            std::vector<std::string> keys;
+            std::size_t depth = 0;
+            bool inString = false;
+            std::string current;
+            for (std::size_t i = 0; i < json.size(); ++i) {
+                const char c = json[i];
+                if (inString) {
+                    if (c == '\\') {
+                        current += json[++i];
+                    } else if (c == '"') {
+                        inString = false;
+                        if (depth == 1 && json.compare(i + 1, 1, ":") == 0) {
+                            keys.push_back(current);
+                        }
+                    } else {
+                        current += c;
+                    }
+                } else if (c == '"') {
+                    inString = true;
+                    current.clear();
+                } else if (c == '{' || c == '[') {
+                    ++depth;
+                } else if (c == '}' || c == ']') {
+                    --depth;
+                }
+            }
+            return keys;
+        }
+
+        // Every ending prints one object with the same keys: how the write ended is told apart, and what the
+        // instrument holds is claimed only when the run knows it.
+        TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
+            const struct {
+                const char* name;
+                std::vector<std::string> args;
+                std::deque<std::string> input;
+                std::function<void(Program&)> script;
+                int exitCode;
+                const char* says;  // parts of the object, in order
+            } cases[] = {
+                {"acknowledged",
+                 {"enable", "--yes", "--json"},
+                 {},
+                 [](Program& p) {
+                     p.instrument.ExpectGreeting();
+                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+                     p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+                 },
+                 EXIT_DONE,
+                 "\"word\": \"0x0104\", \"search_mode\": true, \"word_read\": \"0x0004\", \"word_sent\": "
+                 "\"0x0104\", \"written\": true, \"result\": \"done\""},
+                {"refused",
+                 {"enable", "--yes", "--json"},
+                 {},
+                 [](Program& p) {
+                     p.instrument.ExpectGreeting();
+                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+                     p.instrument.Expect(WriteOf(0x0104), {Data(REFUSAL)});
+                 },
+                 EXIT_RUN_FAILED,
+                 "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
+                 "\"0x0104\", \"written\": false, \"result\": \"write_refused\""},
+                {"unanswered",
+                 {"enable", "--yes", "--json"},
+                 {},
+                 [](Program& p) {
+                     p.instrument.ExpectGreeting();
+                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+                     for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+                         p.instrument.Expect(WriteOf(0x0104), {Silence()});
+                     }
+                 },
+                 EXIT_RUN_FAILED,
+                 "\"word\": null, \"search_mode\": null, \"word_read\": \"0x0004\", \"word_sent\": "
+                 "\"0x0104\", \"written\": false, \"result\": \"write_unconfirmed\", \"code\": 10060"},
+                {"not sent",
+                 {"enable", "--yes", "--json"},
+                 {},
+                 [](Program& p) {
+                     p.instrument.ExpectGreeting();
+                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+                     p.calls.when = [](const std::string& call, std::span<const std::uint8_t> bytes) {
+                         return call == "send" && bytes[0] == 0x83;
+                     };
+                     p.calls.trigger = [&p] { p.program.Interrupt(); };
+                 },
+                 EXIT_INTERRUPTED,
+                 "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
+                 "null, \"written\": false, \"result\": \"not_written\", \"code\": 10004"},
+                {"declined",
+                 {"enable", "--json"},
+                 {"no"},
+                 [](Program&) {},
+                 EXIT_CANCELLED,
+                 "\"command\": \"enable\", \"device\": null, \"word\": null, \"search_mode\": null, "
+                 "\"word_read\": "
+                 "null, "
+                 "\"word_sent\": null, \"written\": false, \"result\": \"cancelled\""},
+                {"interrupted at the question",
+                 {"disable", "--json"},
+                 {"ok"},
+                 [](Program& p) { p.console.onRead = [&p] { p.program.Interrupt(); }; },
+                 EXIT_INTERRUPTED,
+                 "\"result\": \"interrupted\", \"code\": 0, \"interrupted\": true, \"exit_code\": 4"},
+                {"usage error",
+                 {"frobnicate", "--json"},
+                 {},
+                 [](Program&) {},
+                 EXIT_USAGE,
+                 "\"command\": null, \"device\": null"},
+            };
+            std::vector<std::string> keys;
+            for (const auto& c : cases) {
+                Program p;
+                p.console.input = c.input;
+                c.script(p);
+                EXPECT_EQ(p.Run(c.args), c.exitCode) << c.name;
+                EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
+                EXPECT_THAT(p.console.out, HasSubstr("\"exit_code\": " + std::to_string(c.exitCode)))
+                    << c.name;
+                EXPECT_EQ(std::count(p.console.out.begin(), p.console.out.end(), '\n'), 1)
+                    << c.name << ": one line";
+                if (keys.empty()) {
+                    keys = JsonKeys(p.console.out);
+                }
+                EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
+            }
+            EXPECT_THAT(keys, ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read",
+                                                     "word_sent", "written", "result", "code", "interrupted",
+                                                     "exit_code", "reason", "statuses", "result_text", "link",
+                                                     "cause", "failure"));
+        }
+
+        // An interruption at each point of an enable run: whatever was already sent is seen through, nothing
+        // new is begun, the link ends closed and released, and the program says how it ended.
+        TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
+            const struct {
+                const char* name;
+                const char* call;
+                std::uint8_t frame;  // for sends: the frame type that triggers
+                int scripted;        // exchanges the instrument sees: 0 none, 1 greeting, 2 + read, 3 + write
+                int exitCode;
+                bool connected;
+                const char* says;
+            } cases[] = {
+                {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
+                 "Interrupted before anything was sent to the instrument"},
+                // The connect under way is finished; the greeting is never sent.
+                {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
+                 "Interrupted before anything was sent to the instrument"},
+                {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
+                 "the configuration word could not be read"},
+                {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
+                {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen"},
+            };
+            for (const auto& c : cases) {
+                Program p;
+                if (c.scripted >= 1) {
+                    p.instrument.ExpectGreeting();
+                }
+                if (c.scripted >= 2) {
+                    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+                }
+                if (c.scripted >= 3) {
+                    p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+                }
+                p.calls.when = [&](const std::string& call, std::span<const std::uint8_t> bytes) {
+                    return call == c.call && (bytes.empty() || bytes[0] == c.frame);
+                };
+                p.calls.trigger = [&] {
+                    EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::RunUnderWay) << c.name;
+                };
+                EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
+                EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
+                EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished"))
+                    << c.name;
+                // Nothing more of the run's progress once the interruption is said.
+                const std::string afterInterruption =
+                    p.console.err.substr(p.console.err.find("Interrupted:"));
+                EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
+                EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
+                EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
+                EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
+                EXPECT_EQ(p.instrument.CountCalls("closesocket"), 1) << c.name;
+                EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::Ended) << c.name;
+            }
+        }
+
+        TEST(ConsoleProgram, InterruptionAtTheConfirmationEndsWithNothingOpen) {
+            Program p;
+            p.console.input = {"ok"};
+            p.console.onRead = [&] {
+                EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::NothingOpen);
+            };
+            EXPECT_EQ(p.Run({"enable"}), EXIT_INTERRUPTED);
+            EXPECT_TRUE(p.instrument.calls.empty());
+            EXPECT_THAT(p.console.out, HasSubstr("Interrupted before anything was sent to the instrument"));
+        }
+
+        TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {
+            Program p;
+            p.instrument.ExpectGreeting();
             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+            EXPECT_EQ(p.Run({"status", "--trace"}), EXIT_DONE);
+            for (const char* line :
+                 {"WSAStartup(0x0101) -> 0", "socket(26, 1, 0) -> 0x1234",
+                  "getsockopt(0x1234, 255, 16, 355 bytes) -> 0, 1 device(s)",
+                  "frame sent: 80 00 12 10 00 08 00 70 00 0B 51 58 37 37 31 30 5A 5F",
+                  "frame received: A0 00 0C 10 00 00 40 F0 00 00 77 10", "frame sent: 83 00 05 B1 D3",
+                  "frame received: A0 00 08 72 00 05 04 00", "Sleep(1500)", "WSACleanup() -> 0"}) {
+                EXPECT_THAT(p.console.err, HasSubstr(std::string("0 ms  ") + line));
+            }
+            EXPECT_THAT(p.console.err, Not(HasSubstr("frame sent: 82")));
         }
-        if (c.scripted >= 3) {
-            p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
-        }
-        p.calls.when = [&](const std::string& call, std::span<const std::uint8_t> bytes) {
-            return call == c.call && (bytes.empty() || bytes[0] == c.frame);
-        };
-        p.calls.trigger = [&] {
-            EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::RunUnderWay) << c.name;
-        };
-        EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
-        EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
-        EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished")) << c.name;
-        // Nothing more of the run's progress once the interruption is said.
-        const std::string afterInterruption = p.console.err.substr(p.console.err.find("Interrupted:"));
-        EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
-        EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
-        EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
-        EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
-        EXPECT_EQ(p.instrument.CountCalls("closesocket"), 1) << c.name;
-        EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::Ended) << c.name;
-    }
-}
 
-TEST(ConsoleProgram, InterruptionAtTheConfirmationEndsWithNothingOpen) {
-    Program p;
-    p.console.input = {"ok"};
-    p.console.onRead = [&] {
-        EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::NothingOpen);
-    };
-    EXPECT_EQ(p.Run({"enable"}), EXIT_INTERRUPTED);
-    EXPECT_TRUE(p.instrument.calls.empty());
-    EXPECT_THAT(p.console.out, HasSubstr("Interrupted before anything was sent to the instrument"));
-}
-
-TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {
-    Program p;
-    p.instrument.ExpectGreeting();
-    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-    EXPECT_EQ(p.Run({"status", "--trace"}), EXIT_DONE);
-    for (const char* line :
-         {"WSAStartup(0x0101) -> 0", "socket(26, 1, 0) -> 0x1234",
-          "getsockopt(0x1234, 255, 16, 355 bytes) -> 0, 1 device(s)",
-          "frame sent: 80 00 12 10 00 08 00 70 00 0B 51 58 37 37 31 30 5A 5F",
-          "frame received: A0 00 0C 10 00 00 40 F0 00 00 77 10", "frame sent: 83 00 05 B1 D3",
-          "frame received: A0 00 08 72 00 05 04 00", "Sleep(1500)", "WSACleanup() -> 0"}) {
-        EXPECT_THAT(p.console.err, HasSubstr(std::string("0 ms  ") + line));
-    }
-    EXPECT_THAT(p.console.err, Not(HasSubstr("frame sent: 82")));
-}
-
-}  // namespace
+    }  // namespace
 }  // namespace qx::test
