@@ -933,7 +933,7 @@ void SimRun(const std::wstring& exe, const std::string& port, const std::string&
     shot(L"1-window");
 
     if (action == "read") {
-        PostMessageW(form.window, WM_SYSCOMMAND, READ_MODE_COMMAND_ID, 0);
+        PostMessageW(form.window, WM_SYSCOMMAND, qx::READ_MODE_COMMAND_ID, 0);
         std::vector<std::wstring> statuses;
         bool disabled = false;
         const DWORD started = GetTickCount();
