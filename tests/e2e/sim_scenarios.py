@@ -154,10 +154,10 @@ SCENARIOS = {
 HELD = {"simulator_silent": False, "simulator_not_accepting": True}
 
 
-def run_driver(args, enable, port, outcome, language, dpi):
+def run_driver(args, enable, port, outcome, language, dpi, shots=""):
     action = enable if isinstance(enable, str) else "enable" if enable else "disable"
     command = [args.emulator, args.driver, "sim_run", args.program, str(port), action,
-               outcome, "", language, str(dpi)]
+               outcome, shots, language, str(dpi)]
     # Wine's helper processes may keep an inherited pipe open: the driver's output goes to a file instead.
     with open(outcome + ".log", "w") as log:
         code = subprocess.call(command, stdout=log, stderr=subprocess.STDOUT, timeout=180)
@@ -189,7 +189,7 @@ def check(name, args):
         with simulated_instrument(args.sim, args.emulator, options + delay, record_path, HELD.get(name)) as port:
             started = time.monotonic()
             seen = run_driver(args, enable, expect.get("driver_port", port), os.path.join(folder, "outcome.txt"),
-                              expect.get("language", "0"), expect.get("dpi", 0))
+                              expect.get("language", "0"), expect.get("dpi", 0), args.shots or "")
             wall = time.monotonic() - started
         with open(record_path) as f:
             record = json.load(f)
@@ -226,6 +226,7 @@ def main():
     parser.add_argument("--driver")
     parser.add_argument("--program")
     parser.add_argument("--emulator")
+    parser.add_argument("--shots", help="a path prefix: the driver saves a picture of each step (scripts/screenshots)")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("scenario", nargs="?")
     args = parser.parse_args()
