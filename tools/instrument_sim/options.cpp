@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -176,15 +177,178 @@ std::optional<Device> ParseDevice(std::string_view text, std::uint32_t defaultId
     return device;
 }
 
+// What a command line has said so far, beyond the options themselves.
+struct ParseState {
+    bool devicesGiven = false;
+    std::string serialOnly;  // an option of the serial mode, given without it
+};
+
+constexpr std::size_t GREETING_REPLY_SIZE = 12;
+constexpr std::size_t READ_REPLY_SIZE = 8;
+constexpr std::size_t WRITE_REPLY_SIZE = 3;
+
+enum class Group { General, Faults, Serial };
+
+// One option: its name, its value's name in the help (empty for a flag), its help, and how it applies its
+// value (false: a bad value). The table feeds both the parser and the help text.
+struct OptionRow {
+    std::string_view name;
+    std::string_view value;
+    Group group;
+    std::string_view help;  // lines after the first are indented to the help column
+    bool (*apply)(Options& options, std::string_view value, ParseState& state);
+};
+
+template <typename T>
+bool Store(T& field, std::optional<std::int64_t> value) {
+    if (!value) {
+        return false;
+    }
+    field = static_cast<T>(*value);
+    return true;
+}
+
+bool FrameFaultOption(std::optional<FrameFault>& field, std::string_view value, std::size_t replySize) {
+    field = ParseFrameFault(value, replySize);
+    return field.has_value();
+}
+
+bool ErrorFaultOption(std::optional<ErrorFault>& field, std::string_view value) {
+    field = ParseErrorFault(value);
+    return field.has_value();
+}
+
+constexpr OptionRow OPTIONS[] = {
+    {"--help", "", Group::General, "this text",
+     [](Options& o, std::string_view, ParseState&) { return o.help = true; }},
+    {"--port", "N", Group::General,
+     "TCP port to listen on; 0 (default) picks a free one. The port is printed on stdout\n"
+     "as the only line the simulator prints there.",
+     [](Options& o, std::string_view v, ParseState&) { return Store(o.port, ParseInRange(v, 0, 65535)); }},
+    {"--port-file", "FILE", Group::General, "also write the port to FILE",
+     [](Options& o, std::string_view v, ParseState&) {
+         o.portFile = v;
+         return true;
+     }},
+    {"--record", "FILE", Group::General,
+     "write the session as JSON to FILE after each connection and when it stops",
+     [](Options& o, std::string_view v, ParseState&) {
+         o.recordFile = v;
+         return true;
+     }},
+    {"--timeout-s", "N", Group::General,
+     "stop by itself after N seconds (default 60); SIGTERM and SIGINT stop it too",
+     [](Options& o, std::string_view v, ParseState&) {
+         return Store(o.timeoutS, ParseInRange(v, 1, 86400));
+     }},
+    {"--device", "NAME[:ID]", Group::General,
+     "list a device in discovery (repeat for several; name 1-22 characters; ID decimal or\n"
+     "0x hex, default 0x4B3A2910 + its position). Default: one device, QX7710Z.",
+     [](Options& o, std::string_view v, ParseState& state) {
+         if (!state.devicesGiven) {
+             o.devices.clear();
+             state.devicesGiven = true;
+         }
+         const auto device =
+             ParseDevice(v, FIRST_DEFAULT_DEVICE_ID + static_cast<std::uint32_t>(o.devices.size()));
+         if (!device || o.devices.size() >= DEVICE_LIMIT) {
+             return false;
+         }
+         o.devices.push_back(*device);
+         return true;
+     }},
+    {"--no-devices", "", Group::General, "discovery finds no device",
+     [](Options& o, std::string_view, ParseState& state) {
+         o.devices.clear();
+         state.devicesGiven = true;
+         return true;
+     }},
+    {"--word", "W", Group::General, "the configuration word at start (default 0x0004)",
+     [](Options& o, std::string_view v, ParseState&) { return Store(o.word, ParseInRange(v, 0, 0xFFFF)); }},
+    {"--delay-ms", "N", Group::General, "the wait of the delay fault (default 500)",
+     [](Options& o, std::string_view v, ParseState&) {
+         return Store(o.delayMs, ParseInRange(v, 0, 600000));
+     }},
+    {"--discovery-delay-ms", "N", Group::General,
+     "each discovery try answers after N ms, as a real IrDA search takes time (default 0)",
+     [](Options& o, std::string_view v, ParseState&) {
+         return Store(o.discoveryDelayMs, ParseInRange(v, 0, 10000));
+     }},
+    {"--discovery-error", "CODE[:COUNT]", Group::Faults, "discovery tries fail with the Winsock code CODE",
+     [](Options& o, std::string_view v, ParseState&) { return ErrorFaultOption(o.discoveryError, v); }},
+    {"--connect-error", "CODE[:COUNT]", Group::Faults, "connect fails with the Winsock code CODE",
+     [](Options& o, std::string_view v, ParseState&) { return ErrorFaultOption(o.connectError, v); }},
+    {"--greeting-fault", "KIND[:COUNT]", Group::Faults, "the reply to the greeting",
+     [](Options& o, std::string_view v, ParseState&) {
+         return FrameFaultOption(o.greetingFault, v, GREETING_REPLY_SIZE);
+     }},
+    {"--read-fault", "KIND[:COUNT]", Group::Faults, "the reply to the read request",
+     [](Options& o, std::string_view v, ParseState&) {
+         return FrameFaultOption(o.readFault, v, READ_REPLY_SIZE);
+     }},
+    {"--write-fault", "KIND[:COUNT]", Group::Faults,
+     "the reply to the write request. The instrument stores the word when the\n"
+     "write request arrives, whatever becomes of its acknowledgement, unless\n"
+     "its answer's status (byte 0) is other than A0: then it refused the write",
+     [](Options& o, std::string_view v, ParseState&) {
+         return FrameFaultOption(o.writeFault, v, WRITE_REPLY_SIZE);
+     }},
+    {"--serial", "", Group::Serial,
+     "make a pty and play the instrument on it in IrDA at 9600 baud: SIR framing, IrLAP\n"
+     "secondary (XID with each device's nickname, UA with its own parameters), IrLMP, IAS\n"
+     "(class = the device's name, attribute IrDA:TinyTP:LsapSel) and TinyTP with credits,\n"
+     "the instrument's frames within. The pty's path (/dev/pts/N) is printed on stdout, as\n"
+     "the only line, and written to --port-file.",
+     [](Options& o, std::string_view, ParseState&) { return o.serial = true; }},
+    {"--serial-device", "PATH", Group::Serial, "the same on a serial device (opened at 9600 baud, 8N1, raw)",
+     [](Options& o, std::string_view v, ParseState&) {
+         o.serialDevice = v;
+         return !v.empty();
+     }},
+    {"--turnaround-ms", "N", Group::Serial, "the wait of the slow-turnaround fault (default 400)",
+     [](Options& o, std::string_view v, ParseState& state) {
+         state.serialOnly = "--turnaround-ms";
+         return Store(o.turnaroundMs, ParseInRange(v, 0, 10000));
+     }},
+    {"--capture", "FILE", Group::Serial,
+     "every IrLAP frame in and out, time-stamped, as a pcap file of link type 144\n"
+     "(LINKTYPE_LINUX_IRDA) for Wireshark and tshark; \"sent\" is the instrument's",
+     [](Options& o, std::string_view v, ParseState& state) {
+         state.serialOnly = "--capture";
+         o.captureFile = v;
+         return true;
+     }},
+    {"--wire-log", "FILE", Group::Serial,
+     "every byte on the line as it went, one line a chunk: \"< C0 FF ...\" received,\n"
+     "\"> ...\" sent (echoes and noise included)",
+     [](Options& o, std::string_view v, ParseState& state) {
+         state.serialOnly = "--wire-log";
+         o.wireLogFile = v;
+         return true;
+     }},
+    {"--link-fault", "KIND[:COUNT]", Group::Serial,
+     "a fault of the link (repeat for several; kinds below); COUNT for the counted kinds,\n"
+     "default 1",
+     [](Options& o, std::string_view v, ParseState& state) {
+         state.serialOnly = "--link-fault";
+         return ParseLinkFault(v, o.linkFaults);
+     }},
+};
+
+const OptionRow* RowNamed(std::string_view name) {
+    for (const OptionRow& row : OPTIONS) {
+        if (row.name == name || (row.name == "--help" && name == "-h")) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, std::string& error) {
-    constexpr std::size_t GREETING_REPLY_SIZE = 12;
-    constexpr std::size_t READ_REPLY_SIZE = 8;
-    constexpr std::size_t WRITE_REPLY_SIZE = 3;
     Options options;
-    bool devicesGiven = false;
-    std::string serialOnly;  // an option of the serial mode, given without it
+    ParseState state;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view name = args[i];
         std::string_view value;
@@ -194,117 +358,20 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
             name = name.substr(0, equals);
             hasValue = true;
         }
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
+        const OptionRow* row = RowNamed(name);
+        if (row == nullptr) {
+            error = "unknown option " + std::string(name);
+            return std::nullopt;
         }
-        if (name == "--serial") {
-            options.serial = true;
-            continue;
-        }
-        if (name == "--no-devices") {
-            options.devices.clear();
-            devicesGiven = true;
-            continue;
-        }
-        if (!hasValue) {
+        if (!row->value.empty() && !hasValue) {
             if (i + 1 >= args.size()) {
                 error = std::string(name) + " needs a value";
                 return std::nullopt;
             }
             value = args[++i];
         }
-        const auto bad = [&] {
+        if (!row->apply(options, value, state)) {
             error = "bad value for " + std::string(name) + ": '" + std::string(value) + "'";
-            return std::nullopt;
-        };
-        if (name == "--port") {
-            const auto port = ParseInRange(value, 0, 65535);
-            if (!port) {
-                return bad();
-            }
-            options.port = static_cast<std::uint16_t>(*port);
-        } else if (name == "--serial-device") {
-            if (value.empty()) {
-                return bad();
-            }
-            options.serialDevice = value;
-        } else if (name == "--capture") {
-            options.captureFile = value;
-            serialOnly = name;
-        } else if (name == "--wire-log") {
-            options.wireLogFile = value;
-            serialOnly = name;
-        } else if (name == "--link-fault") {
-            if (!ParseLinkFault(value, options.linkFaults)) {
-                return bad();
-            }
-            serialOnly = name;
-        } else if (name == "--turnaround-ms") {
-            const auto ms = ParseInRange(value, 0, 10000);
-            if (!ms) {
-                return bad();
-            }
-            options.turnaroundMs = static_cast<std::uint32_t>(*ms);
-            serialOnly = name;
-        } else if (name == "--port-file") {
-            options.portFile = value;
-        } else if (name == "--record") {
-            options.recordFile = value;
-        } else if (name == "--device") {
-            if (!devicesGiven) {
-                options.devices.clear();
-                devicesGiven = true;
-            }
-            const auto device = ParseDevice(
-                value, FIRST_DEFAULT_DEVICE_ID + static_cast<std::uint32_t>(options.devices.size()));
-            if (!device || options.devices.size() >= DEVICE_LIMIT) {
-                return bad();
-            }
-            options.devices.push_back(*device);
-        } else if (name == "--word") {
-            const auto word = ParseInRange(value, 0, 0xFFFF);
-            if (!word) {
-                return bad();
-            }
-            options.word = static_cast<std::uint16_t>(*word);
-        } else if (name == "--timeout-s") {
-            const auto seconds = ParseInRange(value, 1, 86400);
-            if (!seconds) {
-                return bad();
-            }
-            options.timeoutS = static_cast<int>(*seconds);
-        } else if (name == "--delay-ms") {
-            const auto ms = ParseInRange(value, 0, 600000);
-            if (!ms) {
-                return bad();
-            }
-            options.delayMs = static_cast<std::uint32_t>(*ms);
-        } else if (name == "--discovery-delay-ms") {
-            const auto ms = ParseInRange(value, 0, 10000);
-            if (!ms) {
-                return bad();
-            }
-            options.discoveryDelayMs = static_cast<std::uint32_t>(*ms);
-        } else if (name == "--discovery-error" || name == "--connect-error") {
-            const auto fault = ParseErrorFault(value);
-            if (!fault) {
-                return bad();
-            }
-            (name == "--discovery-error" ? options.discoveryError : options.connectError) = fault;
-        } else if (name == "--greeting-fault" || name == "--read-fault" || name == "--write-fault") {
-            const std::size_t replySize = name == "--greeting-fault" ? GREETING_REPLY_SIZE
-                                          : name == "--read-fault"   ? READ_REPLY_SIZE
-                                                                     : WRITE_REPLY_SIZE;
-            const auto fault = ParseFrameFault(value, replySize);
-            if (!fault) {
-                return bad();
-            }
-            (name == "--greeting-fault" ? options.greetingFault
-             : name == "--read-fault"   ? options.readFault
-                                        : options.writeFault) = fault;
-        } else {
-            error = "unknown option " + std::string(name);
             return std::nullopt;
         }
     }
@@ -312,8 +379,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
         error = "--serial and --serial-device exclude each other";
         return std::nullopt;
     }
-    if (!serialOnly.empty() && !options.SerialMode()) {
-        error = serialOnly + " needs --serial or --serial-device";
+    if (!state.serialOnly.empty() && !options.SerialMode()) {
+        error = state.serialOnly + " needs --serial or --serial-device";
         return std::nullopt;
     }
     return options;
@@ -323,33 +390,49 @@ bool Options::SerialMode() const {
     return serial || !serialDevice.empty();
 }
 
+namespace {
+
+// The rows of one group, two columns: "  --name VALUE" padded to the help column, then the help.
+std::string HelpRows(Group group) {
+    const auto leftOf = [](const OptionRow& row) {
+        return "  " + std::string(row.name) + (row.value.empty() ? "" : " " + std::string(row.value));
+    };
+    std::size_t column = 27;
+    for (const OptionRow& row : OPTIONS) {
+        if (row.group == group) {
+            column = std::max(column, leftOf(row).size() + 3);
+        }
+    }
+    std::string out;
+    for (const OptionRow& row : OPTIONS) {
+        if (row.group != group) {
+            continue;
+        }
+        std::string left = leftOf(row);
+        left += std::string(column - left.size(), ' ');
+        out += left;
+        for (const char c : row.help) {
+            out += c;
+            if (c == '\n') {
+                out += std::string(column, ' ');
+            }
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string HelpText() {
-    return R"(instrument_sim: plays the instrument over the IrDA loopback emulation (TCP on 127.0.0.1), or in IrDA
-over a serial line (--serial, --serial-device).
-
-Usage: instrument_sim [options]      (--name VALUE or --name=VALUE)
-
-  --port N                 TCP port to listen on; 0 (default) picks a free one. The port is printed on stdout
-                           as the only line the simulator prints there.
-  --port-file FILE         also write the port to FILE
-  --record FILE            write the session as JSON to FILE after each connection and when it stops
-  --timeout-s N            stop by itself after N seconds (default 60); SIGTERM and SIGINT stop it too
-  --device NAME[:ID]       list a device in discovery (repeat for several; name 1-22 characters; ID decimal or
-                           0x hex, default 0x4B3A2910 + its position). Default: one device, QX7710Z.
-  --no-devices             discovery finds no device
-  --word W                 the configuration word at start (default 0x0004)
-  --delay-ms N             the wait of the delay fault (default 500)
-  --discovery-delay-ms N   each discovery try answers after N ms, as a real IrDA search takes time (default 0)
-
-Faults (COUNT: how many times it plays before the simulator behaves again; default every time):
-  --discovery-error CODE[:COUNT]   discovery tries fail with the Winsock code CODE
-  --connect-error CODE[:COUNT]     connect fails with the Winsock code CODE
-  --greeting-fault KIND[:COUNT]    the reply to the greeting
-  --read-fault KIND[:COUNT]        the reply to the read request
-  --write-fault KIND[:COUNT]       the reply to the write request. The instrument stores the word when the
-                                   write request arrives, whatever becomes of its acknowledgement, unless
-                                   its answer's status (byte 0) is other than A0: then it refused the write
-
+    return "instrument_sim: plays the instrument over the IrDA loopback emulation (TCP on 127.0.0.1), or in "
+           "IrDA\n"
+           "over a serial line (--serial, --serial-device).\n\n"
+           "Usage: instrument_sim [options]      (--name VALUE or --name=VALUE)\n\n" +
+           HelpRows(Group::General) +
+           "\nFaults (COUNT: how many times it plays before the simulator behaves again; default every "
+           "time):\n" +
+           HelpRows(Group::Faults) + R"(
 Fault kinds:
   status-XX   byte 0 (the status) is XX in hex: status-90, status-c0, status-55 ...
   length      the length field is one too large
@@ -364,23 +447,13 @@ Fault kinds:
               next reply is late too
 
 Serial IrDA (instead of TCP):
-  --serial                 make a pty and play the instrument on it in IrDA at 9600 baud: SIR framing, IrLAP
-                           secondary (XID with each device's nickname, UA with its own parameters), IrLMP, IAS
-                           (class = the device's name, attribute IrDA:TinyTP:LsapSel) and TinyTP with credits,
-                           the instrument's frames within. The pty's path (/dev/pts/N) is printed on stdout, as
-                           the only line, and written to --port-file.
-  --serial-device PATH     the same on a serial device (opened at 9600 baud, 8N1, raw)
-  --turnaround-ms N        the wait of the slow-turnaround fault (default 400)
-  --capture FILE           every IrLAP frame in and out, time-stamped, as a pcap file of link type 144
-                           (LINKTYPE_LINUX_IRDA) for Wireshark and tshark; "sent" is the instrument's
-  --wire-log FILE          every byte on the line as it went, one line a chunk: "< C0 FF ..." received,
-                           "> ..." sent (echoes and noise included)
-  The word, the record and the faults above play as over TCP; a device's id is its IrLAP address, and a
+)" + HelpRows(Group::Serial) +
+           R"(  The word, the record and the faults above play as over TCP; a device's id is its IrLAP address, and a
   connect is the IrLMP connect to its TinyTP LSAP with the class of the IAS query as its service name. The link
   drops when the primary stays silent past the link disconnect threshold (3 s unless the primary negotiates
   8 s). The record gains "irda": the discoveries, each link (parameters, IAS queries, IrLMP, retransmissions,
   how it ended) and the line's byte and frame counts.
-  --link-fault KIND[:COUNT]  a fault of the link (repeat for several); COUNT for the counted kinds, default 1:
+  Link fault kinds:
     bad-fcs[:COUNT]        the first COUNT frames with the instrument's data go out with a wrong FCS
     drop-reply[:COUNT]     the first COUNT frames with the instrument's data are lost on the way out
     dm-snrm[:COUNT]        the first COUNT connection requests (SNRM) are answered with DM
