@@ -19,6 +19,7 @@ import os
 import re
 import signal
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -202,7 +203,7 @@ CASES = {
                         ["is not this program's settings file (it is not empty and has no [Parameters] section): "
                          "nothing was written"], dict(connections=0, discoveries=0)),
     "use_port_none": ([], ["use-port", "--port", "none", "--settings", "{withport}"], None, 0,
-                      ["withport.ini: Windows' IrDA is used"], [], dict(connections=0, discoveries=0)),
+                      ["*withport.ini: Windows' IrDA is used"], [], dict(connections=0, discoveries=0)),
     "use_port_near_miss": ([], ["use-port", "--port", "COM5", "--settings", "{nearmiss}"], None, 1, [],
                            ["settings not used: no [Parameters] section in Z:", "near.ini"],
                            dict(connections=0, discoveries=0)),
@@ -431,10 +432,14 @@ def check(name, args):
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
         files = {name: os.path.join(folder, name) for name in FILES_BEFORE}
-        for name, content in FILES_BEFORE.items():
-            with open(files[name], "wb") as f:
+        for file_name, content in FILES_BEFORE.items():
+            with open(files[file_name], "wb") as f:
                 f.write(content)
         os.chmod(files["ro.pcap"], 0o444)
+        if name == "capture_read_only" and os.geteuid() == 0:
+            # Root writes a file whatever its mode, and so does Wine run as root: nothing to play here.
+            print("SKIP: run as root, a read-only file cannot be made")
+            sys.exit(77)
         bad_port = os.path.join(folder, "bad.ini")
         with open(bad_port, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=0\r\nPort=CMO5\r\n")
@@ -465,14 +470,14 @@ def check(name, args):
                 fail("the settings file was changed")
         if any(entry.endswith(".part") for entry in os.listdir(folder)):
             fail("a capture's .part file was left behind: %s" % os.listdir(folder))
-        for name, content in FILES_BEFORE.items():
-            with open(files[name], "rb") as f:
+        for file_name, content in FILES_BEFORE.items():
+            with open(files[file_name], "rb") as f:
                 after = f.read()
-            expected = FILES_AFTER.get(name, {}).get(case_name, content)
+            expected = FILES_AFTER.get(file_name, {}).get(case_name, content)
             if expected is None:
                 check_capture(after, stderr_of(run))
             elif after != expected:
-                fail("%s holds %r after the run, expected %r" % (name, after, expected))
+                fail("%s holds %r after the run, expected %r" % (file_name, after, expected))
 
     stdout = run.stdout.decode("utf-8")
     stderr = run.stderr.decode("utf-8")
@@ -497,7 +502,8 @@ def check(name, args):
         at = 0
         for line in out_lines:
             line = line.replace("{com}", port if serial else "")
-            while at < len(lines) and lines[at] != line:
+            # "*text": a line that ends with text (before it, a path that differs from run to run).
+            while at < len(lines) and lines[at] != line and not (line[:1] == "*" and lines[at].endswith(line[1:])):
                 at += 1
             if at == len(lines):
                 fail("standard output lacks %r (in order)" % line)

@@ -119,10 +119,10 @@ SCENARIOS = {
                                                 final_word=0x0004, writes=[], reads=1)),
     # Each cause of a failed serial run has its own left-panel text, in both languages, fitting at 96 and 144 dpi
     # ("{com}": the COM port the run used; driver_port: a port to give the window instead of the simulator's).
-    "cause_port_missing": (["--serial"], True, [SEARCHING, "Searching devices error2"], FAILURE,
+    "cause_port_missing": (["--serial"], True, [SEARCHING, "?Searching devices error2"], FAILURE,
                            dict(panel0="Last run: COM200 not found (error 2): plug in the adapter", driver_port="COM200",
                                 final_word=0x0004, writes=[], connections=0, discoveries=0)),
-    "cause_port_missing_ru_144": (["--serial"], True, ["Поиск устройств", "Ошибка  при поиске устройств2"],
+    "cause_port_missing_ru_144": (["--serial"], True, ["Поиск устройств", "?Ошибка  при поиске устройств2"],
                                   ("Ощибка", "Ошибка. Данные не записаны"),
                                   dict(panel0="Итог: нет порта COM200 (ошибка 2): подключите адаптер", language="1",
                                        dpi=144, driver_port="COM200", final_word=0x0004, writes=[], connections=0,

@@ -964,6 +964,7 @@ void SimRun(const std::wstring& exe, const std::string& port, const std::string&
         GetWindowRect(form.window, &frame);
         std::printf("window %ld %ld %ld %ld\n", frame.right - frame.left, frame.bottom - frame.top,
                     frame.left, frame.top);
+        const std::wstring panelAfter = program.StatusText(form.statusBar, 1);
         shot(L"5-after");
         form.CloseWithCloseBox();
         Check(program.WaitExit() == 0, "the program did not end cleanly");
@@ -971,8 +972,8 @@ void SimRun(const std::wstring& exe, const std::string& port, const std::string&
         for (const std::wstring& status : statuses) {
             out << "status " << Utf8(status) << "\n";
         }
-        out << "elapsed_ms " << elapsed << "\npanel_after " << Utf8(program.StatusText(form.statusBar, 1))
-            << "\npanel0 " << Utf8(panel0) << "\n";
+        out << "elapsed_ms " << elapsed << "\npanel_after " << Utf8(panelAfter) << "\npanel0 " << Utf8(panel0)
+            << "\n";
         return;
     }
 
