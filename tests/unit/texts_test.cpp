@@ -245,6 +245,33 @@ TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
 namespace qx {
 namespace {
 
+// The outcome tables' texts and the window's own are interface texts too: each fits Windows-1251.
+TEST(OutcomeTexts, EveryRowFitsWindows1251) {
+    std::vector<std::string_view> texts;
+    for (std::size_t stage = 0; stage < RUN_STAGE_COUNT; ++stage) {
+        const StageRow& row = RowOf(static_cast<RunStage>(stage));
+        texts.insert(texts.end(), {row.reason[0], row.reason[1], row.lastRun[0], row.lastRun[1]});
+    }
+    for (std::size_t cause = 0; cause < FAILURE_CAUSE_COUNT; ++cause) {
+        const CauseRow& row = RowOf(static_cast<FailureCause>(cause));
+        texts.insert(texts.end(), {row.reason[0], row.reason[1], row.lastRun[0], row.lastRun[1]});
+        for (const Bilingual& step : row.nextStep) {
+            texts.insert(texts.end(), {step[0], step[1]});
+        }
+    }
+    std::vector<std::string> window;
+    for (const int language : {LANGUAGE_ENGLISH, LANGUAGE_RUSSIAN}) {
+        FormTexts form;
+        ApplyLanguage(language, form);
+        window.insert(window.end(), {form.readModeItem, form.settingsNotUsed});
+        EXPECT_FALSE(form.readModeItem.empty());
+    }
+    texts.insert(texts.end(), window.begin(), window.end());
+    for (const std::string_view text : texts) {
+        EXPECT_TRUE(ToCp1251(text).has_value()) << text;
+    }
+}
+
 TEST(LastRunTexts, SayHowTheRunEndedInTheWindowsLanguage) {
     const struct {
         int language;

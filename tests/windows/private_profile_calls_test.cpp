@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "app/settings.h"
@@ -138,6 +139,47 @@ TEST(SettingsFile, ProgramDirectoryIsTheRunningProgramsFolder) {
     PrivateProfileCalls calls;
     EXPECT_TRUE(calls.DirectoryExists(directory));
     EXPECT_TRUE(calls.FileExists(directory + "qx_windows_tests.exe"));
+}
+
+}  // namespace
+}  // namespace qx
+
+namespace qx {
+namespace {
+
+// use-port on real files: the Port line alone, or taken out with "none"; a file that is not the program's
+// own, or whose section is a slip away from [Parameters], is left byte for byte and said to be so.
+TEST(SettingsFile, StorePortOnRealFiles) {
+    const struct {
+        const char* name;
+        std::string before;
+        std::optional<std::string> port;
+        Settings::StoreResult result;
+        std::string after;
+        bool nearMiss = false;
+    } cases[] = {
+        {"ours", "[Parameters]\r\nLanguage=1\r\n", "COM5", Settings::StoreResult::Stored,
+         "[Parameters]\r\nLanguage=1\r\nPort=COM5\r\n"},
+        {"taken out", "[Parameters]\r\nLanguage=1\r\nPort=COM5\r\n[Other]\r\nX=y\r\n", std::nullopt,
+         Settings::StoreResult::Stored, "[Parameters]\r\nLanguage=1\r\n[Other]\r\nX=y\r\n"},
+        {"a letter", "Dear Sir,\r\nplease find enclosed\r\n", "COM5", Settings::StoreResult::NotOurs,
+         "Dear Sir,\r\nplease find enclosed\r\n"},
+        {"a near miss", "[Parameter]\r\nLanguage=1\r\n", "COM5", Settings::StoreResult::NotOurs,
+         "[Parameter]\r\nLanguage=1\r\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder(L"use-port");
+        const std::string path = folder.File("x.ini");
+        WriteBytes(path, c.before);
+        PrivateProfileCalls calls(CommandLine());
+        Settings reader(calls);
+        reader.ReadSettingsOnly(folder.Directory(), path);
+        EXPECT_EQ(reader.SectionNearMiss, c.nearMiss);
+        Settings settings(calls);
+        EXPECT_EQ(settings.StorePort(folder.Directory(), path, c.port), c.result);
+        EXPECT_EQ(ReadBytes(path), c.after);
+    }
 }
 
 }  // namespace
