@@ -347,6 +347,11 @@ void CheckPanelFits(const Program& program, HWND bar, int part, const std::wstri
         return;
     }
     const RECT rect = program.StatusRect(bar, part);
+    // A run's texts come and go quickly: the split measured must be the one for this text still shown.
+    if (program.StatusText(bar, part) != text) {
+        std::printf("panel %d changed while measured; \"%s\" not checked\n", part, Utf8(text).c_str());
+        return;
+    }
     const int room = (rect.right - rect.left) - 2 * program.StatusBorder(bar);
     const int width = TextWidthInBar(bar, text, cyrillic);
     std::printf("fits panel %d: %d px of text in %d px: %s\n", part, width, room, Utf8(text).c_str());
