@@ -284,7 +284,8 @@ IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
                                            std::vector<Bytes>& responses) {
     responses.clear();
     DropReadAhead();
-    if (SendFrame(frame) != LapStatus::Ok) {
+    commandWritten_ = SendFrame(frame) == LapStatus::Ok;
+    if (!commandWritten_) {
         return Answer::PortFailed;
     }
     const Deadline deadline = Deadline::After(clock_, lastWireMs_ + FTimer());
@@ -431,6 +432,7 @@ IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
 }
 
 LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
+    informationSent_ = false;
     if (!Connected()) {
         return lost_;
     }
@@ -444,6 +446,7 @@ LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
                                    static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | vs_ << 1)},
                                   information);
         const Answer answer = Command(frame, responses);
+        informationSent_ = informationSent_ || commandWritten_;
         if (answer == Answer::PortFailed) {
             return Lose(LapStatus::PortFailed);
         }

@@ -174,6 +174,9 @@ class IrlapPrimary {
     // Sends one information frame and waits until the peer acknowledged it. Information frames the peer
     // sends meanwhile go to Received().
     LapStatus Send(std::span<const std::uint8_t> information);
+    // Whether the frame of the last Send went out on the wire at least once, whatever Send returned: a frame
+    // that went out may have been taken by the peer even when its acknowledgement never came.
+    bool InformationSent() const { return informationSent_; }
     // Polls the peer once (RR); what it sends goes to Received().
     LapStatus Poll();
     // Information fields received, oldest first.
@@ -214,6 +217,7 @@ class IrlapPrimary {
     bool anyReceived_ = false;
     std::uint32_t lastWireMs_ = 0;  // of the frame sent last
     int missed_ = 0;                // polls in a row that the peer left unanswered
+    bool commandWritten_ = false;   // the port took the last command whole
 
     LinkState state_ = LinkState::Disconnected;
     std::uint32_t peer_ = 0;
@@ -222,6 +226,7 @@ class IrlapPrimary {
     std::uint8_t vs_ = 0;           // the next Ns to send
     std::uint8_t vr_ = 0;           // the next Ns expected
     std::optional<Bytes> unacked_;  // the information frame out and not acknowledged
+    bool informationSent_ = false;
     std::deque<Bytes> received_;
     LapStatus lost_ = LapStatus::NotConnected;
     XorShift32 random_;

@@ -215,14 +215,22 @@ int SerialIrdaCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
         return Fail(WSAENOTCONN_CODE);
     }
     // The program's frames fit one PDU; a longer send goes as several, as a stream socket may.
+    // As Winsock's send, this says which bytes went: a PDU that went out on the wire at least once counts as
+    // sent even when its acknowledgement never came (the peer may well have taken it), and the lost link
+    // then shows on the next receive. Only a send of which nothing went out fails.
     const std::size_t chunk = std::max<std::size_t>(lap_.MaxInformation() - DATA_OVERHEAD, 1);
-    for (std::size_t done = 0; done < bytes.size(); done += chunk) {
-        const LapStatus status = ttp_.Send(bytes.subspan(done, std::min(chunk, bytes.size() - done)));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t size = std::min(chunk, bytes.size() - done);
+        const LapStatus status = ttp_.Send(bytes.subspan(done, size));
+        if (ttp_.SduSent() || status == LapStatus::Ok) {
+            done += size;
+        }
         if (status != LapStatus::Ok) {
-            return FailWith(status);
+            return done > 0 ? static_cast<int>(done) : FailWith(status);
         }
     }
-    return static_cast<int>(bytes.size());
+    return static_cast<int>(done);
 }
 
 bool SerialIrdaCalls::Readable() const {

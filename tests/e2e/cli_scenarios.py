@@ -163,6 +163,14 @@ CASES = {
     "serial_dm_to_connect": (["--serial", "--word", "0x0004", "--link-fault", "dm-snrm"],
                              ["enable", "--yes", "--port", "{com}"], None, 1, [FAILURE], SEARCH,
                              dict(final_word=0x0004, writes=[], connections=0)),
+    # The instrument stores the write and the link is lost before the acknowledgement: never "nothing written".
+    "serial_dm_after_write": (["--serial", "--word", "0x0004", "--link-fault", "dm-after-write"],
+                              ["enable", "--yes", "--port", "{com}"], None, 1,
+                              ["Word sent: 0x0104", "Search mode: unknown", UNCONFIRMED], SEARCH,
+                              dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_gone_after_write": (["--serial", "--word", "0x0004", "--link-fault", "gone-after-write"],
+                                ["enable", "--yes", "--port", "{com}", "--json"], None, 1, "json", [],
+                                dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
                              ["enable", "--yes", "--port", "{com}"], None, 1,
                              ["Word sent: 0x0104", "Search mode: off",
@@ -176,6 +184,9 @@ CASES = {
 INTERRUPTED = {"interrupted_search": 3}
 
 JSON_EXPECTED = {
+    "serial_gone_after_write": {"command": "enable", "word": None, "search_mode": None, "word_read": "0x0004",
+                                "word_sent": "0x0104", "written": False, "result": "write_unconfirmed",
+                                "exit_code": 1},
     "short_options_any_case": {"command": "enable", "word": "0x0104", "written": True, "result": "done"},
     "declined_json": {"command": "enable", "device": None, "word": None, "search_mode": None, "word_read": None,
                       "word_sent": None, "written": False, "result": "cancelled", "code": 0, "interrupted": False,

@@ -106,6 +106,11 @@ SCENARIOS = {
     "serial_silent_after_connect": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"], True,
                                     [SEARCHING, "?" + FOUND], FAILURE,
                                     dict(panel0=NO_ANSWER % 10060, final_word=0x0004, writes=[])),
+    # The instrument stores the write and the link is lost before the acknowledgement: never "nothing written".
+    "serial_frmr_after_write": (["--serial", "--word", "0x0004", "--link-fault", "frmr-after-write"], True,
+                                [SEARCHING, FOUND], FAILURE,
+                                dict(panel0="Last run: write sent, not confirmed: check with status",
+                                     final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"], True,
                              [SEARCHING, FOUND], FAILURE,
                              dict(panel0="Last run: write refused, word unchanged", final_word=0x0004,

@@ -27,6 +27,7 @@ constexpr int IRDA_FAMILY = 26;
 
 struct SwitchRun {
     bool succeeded = false;
+    qx::RunOutcome outcome;
     qx::test::RecordingHost host;
 };
 
@@ -40,7 +41,8 @@ SwitchRun SwitchOver(const std::string& path, bool enable) {
     qx::FormTexts texts;
     qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
     SwitchRun run;
-    run.succeeded = qx::SetSearchMode(enable, link, texts.slots, run.host);
+    run.outcome = qx::RunModeSwitch(enable, link, texts.slots, run.host);
+    run.succeeded = run.outcome.written;
     return run;
 }
 
@@ -164,6 +166,30 @@ INSTANTIATE_TEST_SUITE_P(
         StackCase{"WriteRefused", {"--write-fault", "status-c0"}, true, 0x0004, false, 0x0004, {}, nullptr},
         StackCase{"ReadUnanswered", {"--read-fault", "silent"}, true, 0x0004, false, 0x0004, {}, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The instrument stores the write and the link is lost before its acknowledgement comes back: the run says
+// the write went out unconfirmed and names the word sent, never "nothing written".
+TEST(SerialStack, LinkLostAfterTheInstrumentTookTheWrite) {
+    const struct {
+        const char* fault;
+        int code;
+    } cases[] = {
+        {"silent-after-write", qx::WSAETIMEDOUT_CODE}, {"dm-after-write", qx::WSAECONNRESET_CODE},
+        {"frmr-after-write", qx::WSAECONNRESET_CODE},  {"bad-nr-after-write", qx::WSAECONNRESET_CODE},
+        {"gone-after-write", qx::WSAENETDOWN_CODE},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim({"--link-fault", c.fault}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        const SwitchRun run = SwitchOver(sim.Path(), true);
+        const auto record = sim.Stop();
+        EXPECT_EQ(record["final_word"], 0x0104) << c.fault << ": the instrument took the write";
+        EXPECT_EQ(run.outcome.stage, qx::RunStage::WriteUnconfirmed) << c.fault;
+        EXPECT_EQ(run.outcome.code, c.code) << c.fault;
+        EXPECT_EQ(run.outcome.wordSent, std::optional<qx::ConfigWord>(0x0104)) << c.fault;
+        EXPECT_FALSE(run.succeeded) << c.fault;
+    }
+}
 
 }  // namespace
 }  // namespace qxtest

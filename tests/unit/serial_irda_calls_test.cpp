@@ -5,9 +5,12 @@
 
 #include <sstream>
 
+#include "app/mode_switch.h"
 #include "link/irda_link.h"
 #include "support/instrument_bytes.h"
 #include "support/irda_secondary.h"
+#include "support/named_slots.h"
+#include "support/recording_host.h"
 
 namespace qx::test {
 namespace {
@@ -165,6 +168,51 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
         EXPECT_FALSE(stack.secondary.IsOpen()) << c.name << ": the port is closed whatever happened";
         EXPECT_EQ(stack.secondary.creditViolations, 0) << c.name;
         EXPECT_EQ(stack.platform.hookLoads, 0) << c.name;
+    }
+}
+
+// The link lost around the write: once the write's frame went out the instrument may hold the new word, and
+// the run must say so; only a write of which nothing went out is "not written".
+TEST(SerialIrdaCalls, AWriteThatWentOutIsNeverReportedAsNotSent) {
+    constexpr std::size_t WRITE_SDU = 2;  // after the greeting and the read
+    constexpr std::size_t READ_SDU = 1;
+    struct LossCase {
+        const char* name;
+        std::size_t afterSdu;
+        LinkLoss loss;
+        RunStage stage;
+        int code;
+    };
+    const LossCase cases[] = {
+        {"silent after taking the write", WRITE_SDU, LinkLoss::Silent, RunStage::WriteUnconfirmed,
+         WSAETIMEDOUT_CODE},
+        {"DM after taking the write", WRITE_SDU, LinkLoss::Dm, RunStage::WriteUnconfirmed,
+         WSAECONNRESET_CODE},
+        {"FRMR after taking the write", WRITE_SDU, LinkLoss::Frmr, RunStage::WriteUnconfirmed,
+         WSAECONNRESET_CODE},
+        {"bad N(r) after taking the write", WRITE_SDU, LinkLoss::BadNr, RunStage::WriteUnconfirmed,
+         WSAECONNRESET_CODE},
+        {"adapter gone after the write went out", WRITE_SDU, LinkLoss::Gone, RunStage::WriteUnconfirmed,
+         WSAENETDOWN_CODE},
+        {"adapter gone before the write went out", READ_SDU, LinkLoss::GoneLater, RunStage::NotWritten,
+         WSAENETDOWN_CODE},
+    };
+    const IrdaBytes write = {0x82, 0x00, 0x0A, 0xB1, 0xD3, 0x72, 0x00, 0x05, 0x34, 0x13};  // 0x1334
+    for (const LossCase& c : cases) {
+        SerialStack stack;
+        stack.secondary.faults.lossAfterSdu = std::pair{c.afterSdu, c.loss};
+        RecordingHost host;
+        const RunOutcome outcome = RunModeSwitch(true, stack.link, NamedSlots(), host);
+        EXPECT_EQ(outcome.stage, c.stage) << c.name;
+        EXPECT_EQ(outcome.code, c.code) << c.name;
+        EXPECT_FALSE(outcome.written) << c.name;
+        EXPECT_EQ(outcome.wordRead, std::optional<ConfigWord>(WORD)) << c.name;
+        const bool taken = std::find(stack.secondary.sdus.begin(), stack.secondary.sdus.end(), write) !=
+                           stack.secondary.sdus.end();
+        EXPECT_EQ(taken, c.stage == RunStage::WriteUnconfirmed) << c.name;
+        // The word sent is named exactly when the instrument may hold it.
+        EXPECT_EQ(outcome.wordSent.has_value(), taken) << c.name;
+        EXPECT_FALSE(stack.secondary.IsOpen()) << c.name;
     }
 }
 

@@ -20,6 +20,8 @@ constexpr std::uint8_t UA = 0x63;
 constexpr std::uint8_t DM = 0x0F;
 constexpr std::uint8_t RR = 0x01;
 constexpr std::uint8_t RNR = 0x05;
+constexpr std::uint8_t FRMR = 0x87;
+constexpr std::uint8_t WRITE_REQUEST_TYPE = 0x82;
 constexpr std::uint8_t XID_FORMAT = 0x01;
 constexpr std::uint8_t FINAL_SLOT = 0xFF;
 constexpr std::uint32_t BROADCAST_DEVICE = 0xFFFFFFFF;
@@ -357,9 +359,24 @@ void IrdaSecondary::OnLinkFrame(std::uint8_t control, std::span<const std::uint8
             }
             return;
         }
+        if (ns == link.vr && link.copiesLost < faults_.lostCopies) {
+            // Lost on the way in: the poll alone was heard.
+            ++link.copiesLost;
+            link.record["copies_lost"] = link.record.value("copies_lost", 0) + 1;
+            if (poll) {
+                Send({static_cast<std::uint8_t>(link.connectionAddress << 1),
+                      static_cast<std::uint8_t>((link.vr << 5) | POLL_BIT | RR)},
+                     ResponseTime(now));
+            }
+            return;
+        }
         if (ns == link.vr) {
             link.vr = (link.vr + 1) & 0x07;
+            link.copiesLost = 0;
             OnLmPdu(info, now);
+            if (link_ && link_->writeTaken && LoseAfterWrite(control, now)) {
+                return;
+            }
         } else {
             link.record["duplicates"] = link.record["duplicates"].get<int>() + 1;
         }
@@ -382,6 +399,40 @@ void IrdaSecondary::OnLinkFrame(std::uint8_t control, std::span<const std::uint8
         return;
     }
     ++ignoredFrames_;
+}
+
+bool IrdaSecondary::LoseAfterWrite(std::uint8_t control, TimePoint now) {
+    Link& link = *link_;
+    link.writeTaken = false;
+    const auto address = static_cast<std::uint8_t>(link.connectionAddress << 1);
+    switch (faults_.afterWrite) {
+        case AfterWrite::Nothing:
+            return false;
+        case AfterWrite::Silent:
+            link.record["after_write"] = "silent";
+            link.silenced = true;
+            return true;
+        case AfterWrite::Dm:
+            Send({address, DM | POLL_BIT}, ResponseTime(now));
+            EndLink("dm after the write");
+            return true;
+        case AfterWrite::Frmr:
+            Send({address, FRMR | POLL_BIT, control,
+                  static_cast<std::uint8_t>((link.vr << 5) | (link.vs << 1)), 0x01},
+                 ResponseTime(now));
+            EndLink("frmr after the write");
+            return true;
+        case AfterWrite::BadNr:
+            link.record["after_write"] = "bad N(r)";
+            Send({address, static_cast<std::uint8_t>((((link.vr + 1) & 0x07) << 5) | POLL_BIT | RR)},
+                 ResponseTime(now));
+            return true;
+        case AfterWrite::Gone:
+            EndLink("adapter gone after the write");
+            hungUp_ = true;
+            return true;
+    }
+    return false;
 }
 
 void IrdaSecondary::OnAck(std::uint8_t nr) {
@@ -608,6 +659,9 @@ void IrdaSecondary::OnTinyTpData(std::span<const std::uint8_t> pdu, TimePoint no
     }
     link.frames.Add(payload);
     while (auto frame = link.frames.Next()) {
+        if (!frame->empty() && (*frame)[0] == WRITE_REQUEST_TYPE) {
+            link.writeTaken = true;
+        }
         QueueInstrumentReply(instrument_.AnswerFrame(*frame), now);
         if (!link_ || !link.instrumentOpen) {
             return;

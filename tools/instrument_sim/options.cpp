@@ -122,10 +122,9 @@ bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
         int LinkFaults::*count;
     };
     static constexpr Counted COUNTED[] = {
-        {"bad-fcs", &LinkFaults::badFcs},
-        {"drop-reply", &LinkFaults::dropReply},
-        {"dm-snrm", &LinkFaults::dmSnrm},
-        {"rnr", &LinkFaults::rnr},
+        {"bad-fcs", &LinkFaults::badFcs},         {"drop-reply", &LinkFaults::dropReply},
+        {"dm-snrm", &LinkFaults::dmSnrm},         {"rnr", &LinkFaults::rnr},
+        {"lost-copies", &LinkFaults::lostCopies},
     };
     struct Switch {
         std::string_view name;
@@ -138,6 +137,21 @@ bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
         {"noise", &LinkFaults::noise},
         {"silent-after-connect", &LinkFaults::silentAfterConnect},
     };
+    struct Loss {
+        std::string_view name;
+        AfterWrite loss;
+    };
+    static constexpr Loss LOSSES[] = {
+        {"silent-after-write", AfterWrite::Silent}, {"dm-after-write", AfterWrite::Dm},
+        {"frmr-after-write", AfterWrite::Frmr},     {"bad-nr-after-write", AfterWrite::BadNr},
+        {"gone-after-write", AfterWrite::Gone},
+    };
+    for (const auto& named : LOSSES) {
+        if (kind == named.name && count == EVERY_TIME) {
+            faults.afterWrite = named.loss;
+            return true;
+        }
+    }
     for (const auto& counted : COUNTED) {
         if (kind == counted.name) {
             faults.*counted.count = times;
@@ -383,6 +397,13 @@ Serial IrDA (instead of TCP):
     echo                   the adapter echoes every byte it is sent, ahead of any answer
     noise                  stray bytes and a runt frame with a bad FCS ahead of every frame sent
     silent-after-connect   nothing more is sent once the TinyTP connection is confirmed
+    lost-copies:COUNT      the first COUNT copies of each I-frame the program sends are lost on the way in;
+                           the instrument answers each such poll with RR that does not acknowledge it
+    silent-after-write     the instrument stores the word of the write request and then sends nothing more
+    dm-after-write         ... and answers the write's frame with DM: the link is gone
+    frmr-after-write       ... and answers the write's frame with FRMR: the link is gone
+    bad-nr-after-write     ... and answers the write's frame with RR whose N(r) acknowledges a frame never sent
+    gone-after-write       ... and the adapter goes away: the line hangs up and the simulator stops
 
 Frames the instrument does not know (a wrong greeting, any request before the greeting) get C0 00 03.
 A connect whose address names no listed device (id and service name) is refused with 10061.

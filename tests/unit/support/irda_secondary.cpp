@@ -49,7 +49,10 @@ bool IrdaSecondary::Write(std::span<const std::uint8_t> bytes) {
         lastError_ = irda::PORT_ERROR_INVALID_HANDLE;
         return false;
     }
-    if (writeFails) {
+    if (goneAtNextWrite_ && pending_.empty()) {
+        gone_ = true;
+    }
+    if (writeFails || gone_) {
         lastError_ = irda::PORT_ERROR_GEN_FAILURE;
         return false;
     }
@@ -76,6 +79,10 @@ bool IrdaSecondary::Write(std::span<const std::uint8_t> bytes) {
 int IrdaSecondary::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) {
     if (!open_) {
         lastError_ = irda::PORT_ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    if (gone_) {
+        lastError_ = irda::PORT_ERROR_GEN_FAILURE;
         return -1;
     }
     if (faults.endlessAfterConnect && ttpConnected) {
@@ -125,8 +132,8 @@ void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
 }
 
 void IrdaSecondary::Handle(const IrdaBytes& frame) {
-    if (frame.size() < 2 || (frame[0] & 0x01) == 0) {
-        return;  // not a command
+    if (frame.size() < 2 || (frame[0] & 0x01) == 0 || silenced_) {
+        return;  // not a command, or nothing is answered any more
     }
     if (faults.watchdogMs != 0 && connected && requestEnd_ - lastFrame_ > faults.watchdogMs) {
         connected = false;  // the primary went quiet for too long: the link is gone
@@ -229,7 +236,12 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         }
         if (((control >> 1) & 7) == vr_) {
             vr_ = (vr_ + 1) & 7;
+            const std::size_t before = sdus.size();
             HandleInformation(IrdaBytes(frame.begin() + 2, frame.end()));
+            if (faults.lossAfterSdu && sdus.size() > before && before == faults.lossAfterSdu->first &&
+                LoseLink(faults.lossAfterSdu->second, control)) {
+                return;
+            }
         }
         ReplyData();
         return;
@@ -238,6 +250,34 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         acknowledge(control >> 5);
         ReplyData();
     }
+}
+
+bool IrdaSecondary::LoseLink(LinkLoss loss, std::uint8_t control) {
+    const auto address = static_cast<std::uint8_t>(ca_ << 1);
+    switch (loss) {
+        case LinkLoss::Silent:
+            silenced_ = true;
+            return true;
+        case LinkLoss::Dm:
+            connected = ttpConnected = false;
+            Reply({address, 0x1F});
+            return true;
+        case LinkLoss::Frmr:
+            connected = ttpConnected = false;
+            Reply({address, 0x97, control, static_cast<std::uint8_t>(vr_ << 5 | vs_ << 1), 0x01});
+            return true;
+        case LinkLoss::BadNr:
+            Reply({address, static_cast<std::uint8_t>(((vr_ + 1) & 7) << 5 | 0x11)});
+            return true;
+        case LinkLoss::Gone:
+            gone_ = true;
+            pending_.clear();
+            return true;
+        case LinkLoss::GoneLater:
+            goneAtNextWrite_ = true;
+            return false;
+    }
+    return false;
 }
 
 void IrdaSecondary::ReplyData() {

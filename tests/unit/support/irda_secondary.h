@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "irda/serial_port.h"
@@ -54,6 +55,16 @@ class FakeClockPlatform : public SocketCalls {
     int Fails() { return ++socketCalls, SOCKET_ERROR_RESULT; }
 };
 
+// How the link is lost once the instrument has taken a given SDU.
+enum class LinkLoss {
+    Silent,     // nothing more is ever sent
+    Dm,         // DM instead of the answer: the link is gone
+    Frmr,       // FRMR instead of the answer
+    BadNr,      // RR whose N(r) acknowledges a frame never sent
+    Gone,       // the adapter goes away: every later read and write of the port fails
+    GoneLater,  // the adapter goes away once the answer to the SDU was read: the next write fails
+};
+
 // What the secondary does wrong, switched on by a test.
 struct LinkFaults {
     std::optional<int> badFcsOnReply;  // the reply with this number (0 = first) has a broken FCS
@@ -72,6 +83,8 @@ struct LinkFaults {
     bool dmOnData = false;             // answers data with DM (the link is gone)
     std::uint8_t initialCredit = 4;    // TinyTP credit the secondary grants at connect
     std::uint32_t watchdogMs = 0;      // non-zero: the link is dropped after this long without a frame
+    // The link is lost this way once the SDU with this number (0 = the first) has arrived and been taken.
+    std::optional<std::pair<std::size_t, LinkLoss>> lossAfterSdu;
 };
 
 struct SecondaryDevice {
@@ -132,6 +145,8 @@ class IrdaSecondary : public irda::SerialPort {
     void Reply(const IrdaBytes& frame) { Reply(frame, faults.turnaroundMs); }
     void Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs);
     void ReplyData();
+    // Plays `loss` in answer to the I-frame with this control byte; false when the answer still goes out.
+    bool LoseLink(LinkLoss loss, std::uint8_t control);
     void FlushTinyTp();
     bool Faulted() const;
 
@@ -155,6 +170,9 @@ class IrdaSecondary : public irda::SerialPort {
     std::uint8_t grantedLeft_ = 0;      // what the secondary granted and the primary has not used
     std::uint8_t owed_ = 0;             // credit to give back
     bool rnrDone_ = false;
+    bool silenced_ = false;  // LinkLoss::Silent played
+    bool gone_ = false;      // the adapter went away
+    bool goneAtNextWrite_ = false;
     bool endlessStarted_ = false;
     std::deque<IrdaBytes> held_;  // answers waiting for credit
 };
