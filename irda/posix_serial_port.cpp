@@ -8,14 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 namespace qx::irda {
-namespace {
-
-// A write the driver does not take within this long counts as a failed device.
-constexpr int WRITE_WAIT_MS = 2000;
-
-}  // namespace
+namespace {}  // namespace
 
 std::uint32_t WindowsErrorOf(int error) {
     switch (error) {
@@ -100,6 +96,9 @@ bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
     if (fd_ < 0) {
         return Fail(EBADF);
     }
+    // One bound for the whole write, however the driver takes it in pieces.
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::milliseconds(PORT_WRITE_WAIT_MS + WireMs(bytes.size()));
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
         if (written > 0) {
@@ -112,8 +111,11 @@ bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
         if (written < 0 && errno != EAGAIN) {
             return Fail(errno);
         }
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                .count();
         pollfd wait{fd_, POLLOUT, 0};
-        const int ready = ::poll(&wait, 1, WRITE_WAIT_MS);
+        const int ready = left <= 0 ? 0 : ::poll(&wait, 1, static_cast<int>(left));
         if (ready < 0 && errno != EINTR) {
             return Fail(errno);
         }

@@ -93,6 +93,9 @@ int SerialIrdaCalls::Fail(int code) {
 }
 
 int SerialIrdaCalls::FailWith(LapStatus status) {
+    if (status == LapStatus::PortFailed) {
+        portFailed_ = true;
+    }
     return Fail(WinsockCode(status));
 }
 
@@ -130,6 +133,7 @@ SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
     openError_ = 0;
     lap_.Reset();
     shutDown_ = false;
+    portFailed_ = false;
     offset_ = 0;
     handle_ = nextHandle_++;
     return handle_;
@@ -143,6 +147,11 @@ int SerialIrdaCalls::GetSockOpt(SocketHandle s, int level, int option, std::span
     std::size_t room = 0;
     if (const int error = CheckDeviceListRequest(level, option, value.size(), length, room); error != 0) {
         return Fail(error);
+    }
+    // A port that failed stays failed for this socket: a wedged adapter is not tried again (each try would
+    // wait out its write bound), and the search ends at once with the same error.
+    if (portFailed_) {
+        return FailWith(LapStatus::PortFailed);
     }
     std::vector<DiscoveredDevice> devices;
     if (const LapStatus status = lap_.Discover(devices); status != LapStatus::Ok) {
@@ -188,6 +197,9 @@ int SerialIrdaCalls::Connect(SocketHandle s, std::span<const std::uint8_t> addre
         return Fail(WSAEINVAL_CODE);
     }
 
+    if (portFailed_) {
+        return FailWith(LapStatus::PortFailed);
+    }
     if (const LapStatus status = lap_.Connect(device); status != LapStatus::Ok) {
         return FailWith(status);
     }

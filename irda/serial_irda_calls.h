@@ -90,7 +90,8 @@ class SerialIrdaCalls : public ForwardingCalls {
     int lastError_ = 0;
     int openError_ = 0;  // of the last socket call that failed to open the port
     bool shutDown_ = false;
-    std::size_t offset_ = 0;  // into the oldest SDU received
+    bool portFailed_ = false;  // the port failed a read or a write since this socket opened it
+    std::size_t offset_ = 0;   // into the oldest SDU received
 };
 
 // The Winsock code for how a stack operation ended.

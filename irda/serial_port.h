@@ -24,6 +24,10 @@ inline constexpr std::uint32_t PORT_ERROR_INVALID_HANDLE = 6;    // the port is 
 inline constexpr std::uint32_t PORT_ERROR_GEN_FAILURE = 31;      // the device failed
 inline constexpr std::uint32_t PORT_ERROR_INVALID_NAME = 123;    // not a port name
 
+// How long a write may take beyond its bytes' own time on the wire: a port that cannot take a frame within
+// about a second is a failed port (a wedged adapter or driver), not a slow one, and the run ends on it.
+inline constexpr std::uint32_t PORT_WRITE_WAIT_MS = 1000;
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -34,7 +38,8 @@ class SerialPort {
     virtual bool Open(const std::string& name) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
-    // Writes all of `bytes`; false with LastError() set on failure.
+    // Writes all of `bytes` within PORT_WRITE_WAIT_MS plus their time on the wire; false with LastError() set
+    // on failure, or when the port does not take them in that time.
     virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
     // Reads what has arrived, waiting at most `timeoutMs` for the first byte: the number of bytes read, 0
     // when nothing came within the wait, -1 with LastError() set on failure.

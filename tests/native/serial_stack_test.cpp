@@ -5,7 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -189,6 +196,85 @@ TEST(SerialStack, LinkLostAfterTheInstrumentTookTheWrite) {
         EXPECT_EQ(run.outcome.wordSent, std::optional<qx::ConfigWord>(0x0104)) << c.fault;
         EXPECT_FALSE(run.succeeded) << c.fault;
     }
+}
+
+// A serial port whose line never drains (a wedged adapter or driver): the pty's other end is never read, and
+// the line is filled as soon as the port is open. Counts the writes asked of it and those that failed.
+class WedgedPort : public qx::irda::SerialPort {
+  public:
+    WedgedPort() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+            path = ptsname(master_);
+        }
+    }
+    ~WedgedPort() override {
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+    bool Open(const std::string& name) override {
+        if (!port_.Open(name)) {
+            return false;
+        }
+        const int fill = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        // Until the line takes nothing more for a while: the pty moves what it holds on to its reader's
+        // buffer behind the writer's back, so one write that would block is not yet a full line.
+        const std::vector<std::uint8_t> block(4096, 0x55);
+        pollfd room{fill, POLLOUT, 0};
+        while (fill >= 0 && (::write(fill, block.data(), block.size()) > 0 || ::poll(&room, 1, 200) > 0)) {
+        }
+        if (fill >= 0) {
+            ::close(fill);
+        }
+        return true;
+    }
+    void Close() override { port_.Close(); }
+    bool IsOpen() const override { return port_.IsOpen(); }
+    bool Write(std::span<const std::uint8_t> bytes) override {
+        ++writes;
+        const bool written = port_.Write(bytes);
+        failedWrites += written ? 0 : 1;
+        return written;
+    }
+    int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
+        return port_.Read(buffer, timeoutMs);
+    }
+    std::uint32_t LastError() const override { return port_.LastError(); }
+
+    std::string path;
+    int writes = 0;
+    int failedWrites = 0;
+
+  private:
+    int master_ = -1;
+    qx::irda::PosixSerialPort port_;
+};
+
+// A port that cannot take a frame is a failed port: the first write that does not finish ends the search,
+// and no later discovery try waits on the port again.
+TEST(SerialStack, APortThatNeverDrainsEndsTheRunAtItsFirstWrite) {
+    WedgedPort port;
+    ASSERT_FALSE(port.path.empty());
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::SerialIrdaCalls calls(port.path, port, platform);
+    qx::IrdaLink link(calls);
+    qx::FormTexts texts;
+    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+    qx::test::RecordingHost host;
+    const auto start = std::chrono::steady_clock::now();
+    const qx::RunOutcome outcome = qx::RunModeSwitch(true, link, texts.slots, host);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    std::printf("a port that never drains: %s (error %d) after %lld ms, %d writes, %d failed\n",
+                std::string(qx::StageName(outcome.stage)).c_str(), outcome.code, static_cast<long long>(ms),
+                port.writes, port.failedWrites);
+    EXPECT_EQ(outcome.stage, qx::RunStage::SearchFailed);
+    EXPECT_EQ(outcome.code, qx::WSAENETDOWN_CODE);
+    EXPECT_EQ(port.failedWrites, 1);
+    EXPECT_EQ(port.writes, 1) << "the port was written to again after it failed";
 }
 
 }  // namespace
