@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/link_choice.h"
+
 namespace qx {
 namespace {
 
@@ -156,6 +158,7 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
             }
         }
     };
+    std::vector<std::string> words;  // neither an option nor a command: ports to probe, or mistakes
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (const OptionEntry* option = OptionNamed(arg)) {
@@ -176,15 +179,27 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
         } else if (arg.starts_with("-") || arg.starts_with("/")) {
             problem(UsageProblem::UnknownOption, arg);
         } else if (const ConsoleCommand command = CommandNamed(arg); command == ConsoleCommand::None) {
-            problem(UsageProblem::UnknownCommand, arg);
+            words.push_back(arg);
         } else if (options.command != ConsoleCommand::None) {
             problem(UsageProblem::SecondCommand, arg);
         } else {
             options.command = command;
         }
     }
+    for (const std::string& word : words) {
+        if (options.command != ConsoleCommand::Ports) {
+            problem(UsageProblem::UnknownCommand, word);
+        } else if (auto port = ParseComPort(word)) {
+            options.portsNamed.push_back(*port);
+        } else {
+            problem(UsageProblem::PortInvalid, word);
+        }
+    }
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
+    }
+    if (options.port && !ParseComPort(*options.port)) {
+        problem(UsageProblem::PortInvalid, *options.port);
     }
     return options;
 }

@@ -25,6 +25,7 @@ enum class UsageProblem {
     SecondCommand,
     MissingValue,
     SettingsMissing,  // --settings names a file that is not there
+    PortInvalid,      // --port, or a port named to ports, is no COM port name (COM1 ... COM256)
 };
 
 struct ConsoleOptions {
@@ -39,6 +40,7 @@ struct ConsoleOptions {
     std::optional<std::string> settingsPath;
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
+    std::vector<std::string> portsNamed;     // ports COM3 COM5: the only ports to probe, as "COMn"
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -91,7 +93,8 @@ std::string CommandNames();
 
 // `args` without the program's name. --help asks for help, --version for the version, whatever else is there.
 // Commands are taken in any case ("Status"); a word that is neither a command nor an option gets the nearest
-// one as a suggestion.
+// one as a suggestion. With ports, the other words name the ports to probe. A port name that can never work
+// (COM0, COM1:, COM257) is a usage error, found before anything is asked or sent.
 ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
 
 // The --help text in the texts' language.

@@ -138,6 +138,8 @@ std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
             return Fill(t.missingValue, options.offending);
         case UsageProblem::SettingsMissing:
             return Fill(t.settingsMissing, options.offending);
+        case UsageProblem::PortInvalid:
+            return Fill(t.portInvalid, options.offending);
         case UsageProblem::None:
             break;
     }
@@ -448,32 +450,76 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
-int ConsoleProgram::RunPorts() {
-    const std::vector<std::string> ports =
-        bindings_.listPorts ? bindings_.listPorts() : std::vector<std::string>{};
+int ConsoleProgram::RunPorts(const std::string& storedPort) {
+    // Only the ports the user named, when he named any: probing transmits on the port.
+    const std::vector<std::string> ports = !options_.portsNamed.empty() ? options_.portsNamed
+                                           : bindings_.listPorts        ? bindings_.listPorts()
+                                                                        : std::vector<std::string>{};
+    const std::optional<std::string> stored = ParseComPort(storedPort);
     if (ports.empty() || !bindings_.probePort) {
-        console_.Out(std::string(texts_->portsNone) + "\n");
+        if (options_.json) {
+            console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
+                         ", \"ports\": [], \"exit_code\": " + std::to_string(EXIT_RUN_FAILED) + "}\n");
+        } else {
+            console_.Out(std::string(texts_->portsNone) + "\n");
+        }
         return End(EXIT_RUN_FAILED);
     }
-    bool answered = false;
+    std::optional<std::string> answeredOn;
+    std::string json;
     for (const std::string& port : ports) {
+        if (!options_.quiet) {
+            console_.Err(Fill(texts_->portProbing, port) + "\n");
+        }
         const irda::PortProbe probe = bindings_.probePort(port);
-        if (probe.openError != 0) {
-            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + "\n");
+        const std::string mark = port == stored ? std::string(texts_->portStoredMark) : std::string();
+        std::string devices;
+        if (options_.json) {
+            // Said once for all ports, below.
+        } else if (probe.openError != 0) {
+            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + mark +
+                         "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
-                         "\n");
+                         mark + "\n");
         } else if (probe.devices.empty()) {
-            console_.Out(Fill(texts_->portNoDevice, port) + "\n");
+            console_.Out(Fill(texts_->portNoDevice, port) + mark + "\n");
         }
         for (const irda::DiscoveredDevice& device : probe.devices) {
             char address[16];
             std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(device.address));
-            console_.Out(Fill(Fill(Fill(texts_->portDevice, port), device.nickname), address) + "\n");
-            answered = true;
+            const std::string name = PrintableName(device.nickname);
+            if (options_.json) {
+                devices += (devices.empty() ? "" : ", ") + std::string("{\"name\": ") + JsonString(name) +
+                           ", \"address\": " + JsonString(address) + "}";
+            } else {
+                console_.Out(Fill(Fill(Fill(texts_->portDevice, port), name), address) + mark + "\n");
+            }
+            if (!answeredOn) {
+                answeredOn = port;
+            }
         }
+        const auto errorOrNull = [](std::int64_t error) {
+            return error != 0 ? std::to_string(error) : std::string("null");
+        };
+        json += (json.empty() ? "" : ", ") + std::string("{\"port\": ") + JsonString(port) +
+                ", \"stored\": " + (port == stored ? "true" : "false") +
+                ", \"open_error\": " + errorOrNull(probe.openError) +
+                ", \"search_error\": " + errorOrNull(probe.discoveryError) + ", \"devices\": [" + devices +
+                "]}";
     }
-    return End(answered ? EXIT_DONE : EXIT_RUN_FAILED);
+    const int exitCode = answeredOn ? EXIT_DONE : EXIT_RUN_FAILED;
+    // The next step, where an instrument answered on a port the settings do not name yet.
+    const bool suggest = answeredOn && answeredOn != stored;
+    if (options_.json) {
+        console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
+                     ", \"ports\": [" + json +
+                     "], \"suggested_port\": " + (suggest ? JsonString(*answeredOn) : std::string("null")) +
+                     ", \"exit_code\": " + std::to_string(exitCode) + "}\n");
+    } else if (suggest) {
+        console_.Out(Fill(texts_->portSuggestUse, *answeredOn) + "\n");
+    }
+    return End(exitCode);
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
@@ -532,7 +578,7 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         case ConsoleCommand::Disable:
             return Finish(RunSwitch(options.command == ConsoleCommand::Enable, form.slots));
         case ConsoleCommand::Ports:
-            return RunPorts();
+            return RunPorts(settings.Port);
         case ConsoleCommand::UsePort:
             return RunUsePort(options);
         case ConsoleCommand::None:

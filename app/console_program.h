@@ -2,9 +2,9 @@
 // `disable` run the same mode switch as the window's buttons with the confirmation asked on the console. It
 // prints each status text as it happens and the result last, as text or as one JSON object, traces every
 // platform call and frame on request, and reads the settings file for its language and COM port (`use-port`
-// writes the Port key, and nothing else ever writes the file). `ports` lists the COM ports and the IrDA devices
-// a serial adapter on each finds. The console itself, the socket calls, the serial ports and the settings
-// calls are the platform's, handed in.
+// writes the Port key, and nothing else ever writes the file). `ports` lists the COM ports and the IrDA
+// devices a serial adapter on each finds. The console itself, the socket calls, the serial ports and the
+// settings calls are the platform's, handed in.
 #pragma once
 
 #include <atomic>
@@ -107,7 +107,7 @@ class ConsoleProgram {
     ConsoleReport RunStatus(const MessageSlots& slots);
     ConsoleReport RunSwitch(bool enable, const MessageSlots& slots);
     // The COM ports and the IrDA devices on each; the stored Port.
-    int RunPorts();
+    int RunPorts(const std::string& storedPort);
     int RunUsePort(const ConsoleOptions& options);
     // The link of one run, through the brake for an interruption and, with --trace, the witness.
     std::unique_ptr<RunLink> MakeLink();

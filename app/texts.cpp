@@ -103,7 +103,10 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .helpDisable = "switch the search mode off (clears bit 8 of the word)",
     .helpPorts =
         "list the COM ports and, for each that opens, the IrDA devices a serial\n"
-        "adapter on it finds (exit code 0 when one answered)",
+        "adapter on it finds (exit code 0 when one answered). It transmits on\n"
+        "each port it probes: 9600 baud, DTR and RTS raised, seven XID frames,\n"
+        "which a modem or another device on that port receives. Name the ports\n"
+        "to probe only those: ports COM3 COM5",
     .helpUsePort =
         "store --port COMn as the settings file's Port, for the window too;\n"
         "nothing else in the file changes",
@@ -142,6 +145,7 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .secondCommand = "one command at a time: {}",
     .missingValue = "{} needs a value",
     .settingsMissing = "no settings file {}",
+    .portInvalid = "not a COM port name: {} (COM1 ... COM256)",
     .didYouMean = "did you mean {}?",
     .confirmPrompt =
         "Set the instrument in PC communication mode, its infrared window facing the IrDA "
@@ -172,6 +176,9 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .portStored = "Port={} stored in {}",
     .portNotStored = "The settings file {} could not be written",
     .portMissing = "use-port needs --port COM1 ... COM256",
+    .portProbing = "Probing {}: 9600 baud, DTR and RTS raised, XID frames sent",
+    .portStoredMark = " (the Port in the settings)",
+    .portSuggestUse = "To use it for every run: QX2205R-cli use-port --port {}",
     .reasonNoSockets = "the socket library (Winsock) would not start: restart the PC and try again",
     .reasonSocketFailed =
         "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA "
@@ -209,7 +216,10 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .helpDisable = "выключить режим поиска (сбросить бит 8 слова)",
     .helpPorts =
         "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
-        "найденные адаптером на нём (код 0, если кто-то ответил)",
+        "найденные адаптером на нём (код 0, если кто-то ответил). Команда\n"
+        "передаёт в каждый проверяемый порт: 9600 бод, DTR и RTS включены,\n"
+        "семь кадров XID, которые получит модем или другое устройство на\n"
+        "этом порту. Укажите порты, чтобы проверить только их: ports COM3 COM5",
     .helpUsePort =
         "записать --port COMn в Port файла настроек, и для окна тоже;\n"
         "остальное в файле не меняется",
@@ -248,6 +258,7 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .secondCommand = "только одна команда за раз: {}",
     .missingValue = "{} требует значения",
     .settingsMissing = "нет файла настроек {}",
+    .portInvalid = "не имя COM-порта: {} (COM1 ... COM256)",
     .didYouMean = "возможно, имелось в виду {}?",
     .confirmPrompt = "Установите прибор в режим ИК связи, ИК окном к адаптеру IrDA.",
     .confirmQuestion = "Введите OK и нажмите Enter, чтобы продолжить; любой другой ответ отменяет: ",
@@ -278,6 +289,9 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .portStored = "Port={} записан в {}",
     .portNotStored = "Не удалось записать файл настроек {}",
     .portMissing = "use-port требует --port COM1 ... COM256",
+    .portProbing = "Проверка {}: 9600 бод, DTR и RTS включены, передаются кадры XID",
+    .portStoredMark = " (Port в файле настроек)",
+    .portSuggestUse = "Чтобы использовать его всегда: QX2205R-cli use-port --port {}",
     .reasonNoSockets = "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите",
     .reasonSocketFailed =
         "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или "

@@ -75,6 +75,7 @@ struct ConsoleTexts {
     std::string_view secondCommand;
     std::string_view missingValue;
     std::string_view settingsMissing;
+    std::string_view portInvalid;
     std::string_view didYouMean;
     // The run and its report.
     std::string_view confirmPrompt;
@@ -103,6 +104,9 @@ struct ConsoleTexts {
     std::string_view portStored;
     std::string_view portNotStored;
     std::string_view portMissing;
+    std::string_view portProbing;
+    std::string_view portStoredMark;
+    std::string_view portSuggestUse;
     // Why a run ended where it did.
     std::string_view reasonNoSockets;
     std::string_view reasonSocketFailed;
@@ -147,6 +151,7 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::secondCommand,
     &ConsoleTexts::missingValue,
     &ConsoleTexts::settingsMissing,
+    &ConsoleTexts::portInvalid,
     &ConsoleTexts::didYouMean,
     &ConsoleTexts::confirmPrompt,
     &ConsoleTexts::confirmQuestion,
@@ -173,6 +178,9 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::portStored,
     &ConsoleTexts::portNotStored,
     &ConsoleTexts::portMissing,
+    &ConsoleTexts::portProbing,
+    &ConsoleTexts::portStoredMark,
+    &ConsoleTexts::portSuggestUse,
     &ConsoleTexts::reasonNoSockets,
     &ConsoleTexts::reasonSocketFailed,
     &ConsoleTexts::reasonSearchFailed,

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <map>
@@ -324,7 +325,13 @@ TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
               "COM1: cannot be opened (error 5)\n"
               "COM3: the search failed (error 10050)\n"
               "COM5: no IrDA device answered\n"
-              "COM7: QX7710Z (address 0x4B3A2910)\n");
+              "COM7: QX7710Z (address 0x4B3A2910)\n"
+              "To use it for every run: QX2205R-cli use-port --port COM7\n");
+    EXPECT_EQ(p.console.err,
+              "Probing COM1: 9600 baud, DTR and RTS raised, XID frames sent\n"
+              "Probing COM3: 9600 baud, DTR and RTS raised, XID frames sent\n"
+              "Probing COM5: 9600 baud, DTR and RTS raised, XID frames sent\n"
+              "Probing COM7: 9600 baud, DTR and RTS raised, XID frames sent\n");
     EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
 
     Program none;
@@ -334,6 +341,112 @@ TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
                             [](const std::string&) { return irda::PortProbe{}; }}};
     EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
     EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
+}
+
+// ports with a fixed set of ports: what each probe finds, and which ports were probed.
+struct PortsRun {
+    Program p;
+    std::vector<std::string> probed;
+    std::map<std::string, irda::PortProbe> found;
+    ConsoleProgram program{p.console,
+                           {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] {
+                                return std::vector<std::string>{"COM1", "COM3", "COM5"};
+                            },
+                            [this](const std::string& port) {
+                                probed.push_back(port);
+                                return found[port];
+                            }}};
+};
+
+TEST(ConsoleProgram, PortsProbesOnlyThePortsNamedAndSaysWhichOnStandardError) {
+    PortsRun r;
+    r.found["COM5"].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+    EXPECT_EQ(r.program.Run({"ports", "com5", "COM9"}), EXIT_DONE);
+    EXPECT_EQ(r.probed, (std::vector<std::string>{"COM5", "COM9"})) << "COM1 and COM3 are left alone";
+    EXPECT_EQ(r.p.console.err,
+              "Probing COM5: 9600 baud, DTR and RTS raised, XID frames sent\n"
+              "Probing COM9: 9600 baud, DTR and RTS raised, XID frames sent\n");
+    EXPECT_THAT(r.p.console.out, HasSubstr("COM9: no IrDA device answered\n"));
+}
+
+TEST(ConsoleProgram, PortsPrintsNicknamesEscapedAsStatusDoes) {
+    PortsRun r;
+    r.found["COM1"].devices.push_back({0x01020304, {}, 0, std::string("X\r\nCOM5: Success\x1B[2J\0Z\\", 23)});
+    EXPECT_EQ(r.program.Run({"ports", "COM1"}), EXIT_DONE);
+    EXPECT_THAT(r.p.console.out,
+                HasSubstr("COM1: X\\x0D\\x0ACOM5: Success\\x1B[2J\\x00Z\\x5C (address 0x01020304)\n"));
+    EXPECT_EQ(r.p.console.out.find('\r'), std::string::npos);
+    EXPECT_EQ(r.p.console.out.find('\x1B'), std::string::npos);
+    EXPECT_EQ(std::count(r.p.console.out.begin(), r.p.console.out.end(), '\n'), 2) << r.p.console.out;
+}
+
+TEST(ConsoleProgram, PortsMarksTheStoredPortAndSuggestsUsePortElsewhere) {
+    const struct {
+        const char* name;
+        std::string stored;
+        std::string answering;
+        bool suggested;
+    } cases[] = {
+        {"answered on another port than the stored one", "COM1", "COM3", true},
+        {"answered on the stored port", "com3", "COM3", false},
+        {"nothing stored", "", "COM5", true},
+    };
+    for (const auto& c : cases) {
+        PortsRun r;
+        r.p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+        r.p.profile.ports = {{"C:\\prog\\QX2205R.ini", c.stored}};
+        r.found[c.answering].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+        EXPECT_EQ(r.program.Run({"ports"}), EXIT_DONE) << c.name;
+        const std::string& out = r.p.console.out;
+        if (!c.stored.empty()) {
+            EXPECT_THAT(out, HasSubstr("COM" + c.stored.substr(3) + ": ")) << c.name;
+            EXPECT_EQ(std::count(out.begin(), out.end(), '('), 1 + 1) << c.name << ": " << out;
+            EXPECT_THAT(out, HasSubstr(" (the Port in the settings)\n")) << c.name;
+        }
+        EXPECT_EQ(out.find("use-port --port " + c.answering) != std::string::npos, c.suggested)
+            << c.name << ": " << out;
+    }
+}
+
+TEST(ConsoleProgram, PortsJsonIsOneObject) {
+    PortsRun r;
+    r.p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+    r.p.profile.ports = {{"C:\\prog\\QX2205R.ini", "COM1"}};
+    r.found["COM1"].openError = 5;
+    r.found["COM3"].discoveryError = WSAENETDOWN_CODE;
+    r.found["COM5"].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "Q\"X"});
+    EXPECT_EQ(r.program.Run({"ports", "--json"}), EXIT_DONE);
+    EXPECT_EQ(
+        r.p.console.out,
+        "{\"command\": \"ports\", \"stored_port\": \"COM1\", \"ports\": ["
+        "{\"port\": \"COM1\", \"stored\": true, \"open_error\": 5, \"search_error\": null, \"devices\": []}, "
+        "{\"port\": \"COM3\", \"stored\": false, \"open_error\": null, \"search_error\": 10050, "
+        "\"devices\": []}, "
+        "{\"port\": \"COM5\", \"stored\": false, \"open_error\": null, \"search_error\": null, "
+        "\"devices\": [{\"name\": \"Q\\\"X\", \"address\": \"0x4B3A2910\"}]}], "
+        "\"suggested_port\": \"COM5\", \"exit_code\": 0}\n");
+}
+
+// A port name that can never work is a usage error found before the question: nothing is asked or sent.
+TEST(ConsoleProgram, APortNameThatCanNeverWorkIsAUsageError) {
+    const std::vector<std::vector<std::string>> commandLines = {
+        {"enable", "--port", "COM0"},   {"disable", "--port=COM1:"}, {"status", "--port", "COM257"},
+        {"enable", "--port", "LPT1"},   {"ports", "COM0"},           {"ports", "COM3", "COM1:"},
+        {"use-port", "--port", "COM0"},
+    };
+    for (const auto& args : commandLines) {
+        PortsRun r;
+        r.p.console.input = {"OK"};
+        EXPECT_EQ(r.program.Run(args), EXIT_USAGE) << args[0] << " " << args.back();
+        EXPECT_THAT(r.p.console.err, HasSubstr("not a COM port name: ")) << args.back();
+        EXPECT_THAT(r.p.console.err, HasSubstr("(COM1 ... COM256)")) << args.back();
+        EXPECT_THAT(r.p.console.err, Not(HasSubstr("Type OK"))) << args.back();
+        EXPECT_EQ(r.p.console.input.size(), 1u) << "the question was asked: " << args.back();
+        EXPECT_TRUE(r.probed.empty()) << args.back();
+        EXPECT_TRUE(r.p.instrument.calls.empty()) << args.back();
+        EXPECT_EQ(r.p.profile.writes, 0) << args.back();
+    }
 }
 
 TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
