@@ -414,6 +414,11 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
     report.exitCode = done ? EXIT_DONE : report.interrupted ? EXIT_INTERRUPTED : EXIT_RUN_FAILED;
     if (!done) {
         report.reason = Fill(Reason(*texts_, outcome.stage), std::to_string(outcome.code));
+        // The serial stack's own word for a port that failed a read or a write: the port is named, and what
+        // the instrument may hold still comes first once a write went out.
+        if (!serialPort_.empty() && outcome.code == WSAENETDOWN_CODE && !outcome.wordSent) {
+            report.reason = Fill(Fill(texts_->reasonPortFailed, serialPort_), std::to_string(outcome.code));
+        }
     }
     return report;
 }
@@ -568,9 +573,12 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     if (bindings_.loopbackPort) {
         console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
     }
-    calls_ = bindings_.pickLink
-                 ? &bindings_.pickLink(options.port.value_or(settings.Port), options.capturePath)
-                 : &bindings_.calls;
+    const std::string portSetting = options.port.value_or(settings.Port);
+    if (const LinkChoice choice = ChooseLink(bindings_.loopbackPort, portSetting);
+        bindings_.pickLink && choice.kind == LinkKind::Serial) {
+        serialPort_ = choice.port;
+    }
+    calls_ = bindings_.pickLink ? &bindings_.pickLink(portSetting, options.capturePath) : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:
             return Finish(RunStatus(form.slots));

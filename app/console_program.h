@@ -131,7 +131,8 @@ class ConsoleProgram {
     bool reported_ = false;
     ConsoleOptions options_;
     const ConsoleTexts* texts_;
-    SocketCalls* calls_;  // the link's calls for this run
+    SocketCalls* calls_;      // the link's calls for this run
+    std::string serialPort_;  // the COM port the run's link uses, when it is the serial stack's
 };
 
 }  // namespace qx

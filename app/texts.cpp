@@ -204,6 +204,10 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .reasonWriteUnconfirmed =
         "the new word was sent but not acknowledged: the instrument may hold either word; run "
         "QX2205R-cli status to see which",
+    .reasonPortFailed =
+        "the COM port {} failed (error {}): it took no data within a second, or the adapter on it stopped "
+        "answering; unplug the adapter, plug it in again and try again, or check the port with QX2205R-cli "
+        "ports",
 };
 
 constexpr ConsoleTexts CONSOLE_RUSSIAN = {
@@ -317,6 +321,10 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .reasonWriteUnconfirmed =
         "новое слово отправлено, но прибор не подтвердил запись: он может хранить любое из двух "
         "слов; проверьте командой QX2205R-cli status",
+    .reasonPortFailed =
+        "отказ COM-порта {} (ошибка {}): порт не принял данные за секунду, или адаптер на нём перестал "
+        "отвечать; отключите адаптер, подключите снова и повторите, или проверьте порт командой "
+        "QX2205R-cli ports",
 };
 
 // CONSOLE_TEXT_FIELDS names every field: nothing else is in the structure.

@@ -117,6 +117,7 @@ struct ConsoleTexts {
     std::string_view reasonNotWritten;
     std::string_view reasonWriteRefused;
     std::string_view reasonWriteUnconfirmed;
+    std::string_view reasonPortFailed;
 };
 
 // Every field of ConsoleTexts, for whoever checks them all; the size check in texts.cpp keeps it whole.
@@ -190,6 +191,7 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::reasonNotWritten,
     &ConsoleTexts::reasonWriteRefused,
     &ConsoleTexts::reasonWriteUnconfirmed,
+    &ConsoleTexts::reasonPortFailed,
 };
 
 // The console texts of a language. A console has nothing else to say with, so any language other than

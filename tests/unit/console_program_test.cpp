@@ -449,6 +449,32 @@ TEST(ConsoleProgram, APortNameThatCanNeverWorkIsAUsageError) {
     }
 }
 
+// The serial stack fails with 10050 when the port failed (a wedged or unplugged adapter): the reason names
+// the port; the same code over Windows' IrDA keeps its own reason.
+TEST(ConsoleProgram, AFailedComPortIsNamedInTheReason) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool named;
+    } cases[] = {
+        {"--port COM4", {"status", "--port", "com4"}, true},
+        {"Windows' IrDA", {"status"}, false},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.instrument.discoveryFailures = 49;
+        p.instrument.discoveryError = WSAENETDOWN_CODE;
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view, const std::optional<std::string>&) -> SocketCalls& { return p.calls; }}};
+        EXPECT_EQ(program.Run(c.args), EXIT_RUN_FAILED) << c.name;
+        EXPECT_EQ(p.console.out.find("Reason: the COM port COM4 failed (error 10050)") != std::string::npos,
+                  c.named)
+            << c.name << ": " << p.console.out;
+    }
+}
+
 TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
     const struct {
         const char* name;
