@@ -11,6 +11,8 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
+import tty
 
 READ = "83 00 05 B1 D3"
 
@@ -66,6 +68,37 @@ class ComPort:
     def close(self):
         if os.path.lexists(self.link):
             os.remove(self.link)
+
+
+@contextlib.contextmanager
+def wedged_port(emulator):
+    """A COM port of the Wine prefix leading to a pty that nobody reads and that is kept full, as a wedged
+    adapter or driver that takes no byte: yields the COM port's name."""
+    master, slave = os.openpty()
+    path = os.ttyname(slave)
+    tty.setraw(slave)
+    stop = threading.Event()
+
+    def fill():
+        fd = os.open(path, os.O_WRONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        while not stop.is_set():
+            try:
+                os.write(fd, b"U" * 4096)
+            except BlockingIOError:
+                stop.wait(0.02)
+        os.close(fd)
+
+    filler = threading.Thread(target=fill)
+    filler.start()
+    com_port = ComPort(path, emulator)
+    try:
+        yield com_port.name
+    finally:
+        stop.set()
+        filler.join()
+        com_port.close()
+        os.close(slave)
+        os.close(master)
 
 
 def stop_simulator(process):
