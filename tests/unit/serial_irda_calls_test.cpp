@@ -155,7 +155,7 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
         // A frame that never ends: every F-timer grows by its extension, and the medium stays busy, so a new
         // connection request waits out the busy bound and gives up.
         {"an endless frame after the connect", [](IrdaSecondary& s) { s.faults.endlessAfterConnect = true; },
-         "connect", WSAETIMEDOUT_CODE, 10000},
+         "connect", WSAETIMEDOUT_CODE, 12500},
         {"no credit ever granted", [](IrdaSecondary& s) { s.faults.initialCredit = 0; }, "connect",
          WSAETIMEDOUT_CODE, 5500},
         {"the device disconnects", [](IrdaSecondary& s) { s.faults.disconnectOnData = true; }, "connect",
@@ -546,6 +546,40 @@ TEST(SerialIrdaCalls, TheIasServerAnswersEveryConnectAndKnowsNoClass) {
                 ::testing::IsSupersetOf(std::vector<IrdaBytes>{
                     {0xA0, 0x00, 0x81, 0x00}, {0xA1, 0x30, 0x02, 0x08}, {0x20, 0x00, 0x84, 0x01}}));
     EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+}
+
+TEST(SerialIrdaCalls, SnrmIsTriedThreeTimesAfterARandomBackOff) {
+    for (const int ignored : {2, 3}) {
+        SerialStack stack;
+        stack.secondary.faults.snrmIgnored = ignored;
+        const RunResult run = RunLink(stack);
+        EXPECT_EQ(run.stage, ignored < SNRM_TRIES ? "done" : "connect") << ignored;
+        std::vector<std::size_t> snrms;
+        for (std::size_t i = 0; i < stack.secondary.frames.size(); ++i) {
+            if (stack.secondary.frames[i][1] == 0x93) {
+                snrms.push_back(i);
+            }
+        }
+        ASSERT_EQ(snrms.size(), static_cast<std::size_t>(std::min(ignored + 1, SNRM_TRIES))) << ignored;
+        for (std::size_t k = 1; k < snrms.size(); ++k) {
+            // The F-timer after the SNRM went out, then 20-50 ms.
+            const std::uint32_t gap =
+                stack.secondary.frameTimes[snrms[k]] - stack.secondary.frameTimes[snrms[k - 1]];
+            EXPECT_GE(gap, F_TIMER_MS + SNRM_BACKOFF_MIN_MS) << ignored;
+            EXPECT_LE(gap, F_TIMER_MS + SNRM_BACKOFF_MAX_MS + 100) << ignored;
+        }
+    }
+}
+
+TEST(SerialIrdaCalls, NoXidWhileTheMediumIsBusy) {
+    SerialStack stack;
+    stack.secondary.faults.chatterMs = 1000;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    ASSERT_FALSE(stack.secondary.frames.empty());
+    // The first XID begins only after 500 ms of quiet since the other station's last frame.
+    const std::uint32_t firstBegan =
+        stack.secondary.frameTimes[0] - WireMs(stack.secondary.frames[0].size() + 4 + CONTENTION_XBOFS);
+    EXPECT_GE(firstBegan, stack.secondary.lastChatterEnd + MEDIA_BUSY_MS);
 }
 
 }  // namespace

@@ -37,6 +37,12 @@ bool IrdaSecondary::Open(const std::string&) {
         return false;
     }
     open_ = true;
+    // Another station's traffic (UI frames of a primary at connection address 0x21), from the moment the port
+    // opens.
+    for (std::uint32_t at = 0; at < faults.chatterMs; at += 100) {
+        lastChatterEnd = clock_.now + at;  // the first one has just ended as the port opens
+        pending_.push_back({lastChatterEnd, irda::SirWrap(IrdaBytes{0x43, 0x13, 0x01, 0x02, 0x03})});
+    }
     return true;
 }
 
@@ -198,6 +204,10 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         return;
     }
     if (address == 0x7F && control == 0x93 && frame.size() >= 12) {
+        if (faults.snrmIgnored > 0) {
+            --faults.snrmIgnored;
+            return;
+        }
         if (faults.dmToSnrm > 0) {
             --faults.dmToSnrm;
             Reply({0xFE, 0x1F});

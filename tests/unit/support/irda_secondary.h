@@ -82,6 +82,8 @@ struct LinkFaults {
     int missedDiscoveries = 0;         // whole discoveries left unanswered
     bool badNr = false;                // the first answer after TinyTP is up carries an N(r) never sent
     bool dropAfterIas = false;         // the link ends, without a word, once the IAS answer went out
+    int snrmIgnored = 0;               // connection requests that go unanswered
+    std::uint32_t chatterMs = 0;  // another station's frames every 100 ms for this long after the port opens
 };
 
 struct SecondaryDevice {
@@ -126,6 +128,7 @@ class IrdaSecondary : public irda::SerialPort {
     // Where in the log each fault played (the log's size just after it).
     std::map<std::string, std::size_t> marks;
     std::vector<IrdaBytes> lmReceived;  // every LM-PDU the primary sent, in order
+    std::uint32_t lastChatterEnd = 0;   // when the last frame of the other station ended
     // Queues an LM-PDU of the device's own to the primary.
     void Inject(IrdaBytes lm) { outbox_.push_back(std::move(lm)); }
     // The primary's frames in the log from `at` on.
