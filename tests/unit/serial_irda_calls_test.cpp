@@ -174,6 +174,11 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
          "done", 0, 5000},
         {"RNR for longer than the reply may wait", [](IrdaSecondary& s) { s.faults.rnrForMs = 20000; },
          "connect", WSAETIMEDOUT_CODE, 7000},
+        {"RNR before the frame is taken, for two seconds",
+         [](IrdaSecondary& s) { s.faults.refuseForMs = 2000; }, "done", 0, 6000},
+        // Busy beyond PEER_BUSY_LIMIT_MS while still answering: DISC, and the link is given up.
+        {"RNR before the frame is taken, for ever", [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+         "connect", WSAETIMEDOUT_CODE, 13500},
         {"a stale link kept by the device", [](IrdaSecondary& s) { s.faults.staleLink = true; }, "done", 0,
          5000},
         {"firmware that ends the link on any IrLMP disconnect",
@@ -202,6 +207,7 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
         EXPECT_FALSE(stack.secondary.IsOpen()) << c.name << ": the port is closed whatever happened";
         EXPECT_EQ(stack.secondary.creditViolations, 0) << c.name;
         EXPECT_EQ(stack.platform.hookLoads, 0) << c.name;
+        EXPECT_EQ(stack.secondary.framesWhileBusy, 0) << c.name << ": no I-frame to a busy peer";
     }
 }
 
@@ -430,6 +436,11 @@ TEST(SerialIrdaCalls, FramesThePrimarySendsAfterEachEvent) {
           {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
           {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
           {C, 0x53}}},
+        // A busy peer that never gets ready: RR polls only, then DISC (N(r) 3, as above).
+        {"RNR beyond the busy bound ends the link with DISC",
+         [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+         "refused",
+         {{C, 0x71}}},
         {"a missed discovery is run again",
          [](IrdaSecondary& s) { s.faults.missedDiscoveries = 1; },
          "missed",
@@ -497,6 +508,7 @@ TEST(SerialIrdaCalls, TheNextRunAtOnceReachesTheDeviceWhateverEndedTheLast) {
         [](IrdaSecondary& s) { s.faults.frmrOnData = 1; },
         [](IrdaSecondary& s) { s.faults.badNr = true; },
         [](IrdaSecondary& s) { s.faults.rnrForMs = 20000; },
+        [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
     };
     for (const auto& setUp : faults) {
         SerialStack stack;
@@ -580,6 +592,19 @@ TEST(SerialIrdaCalls, NoXidWhileTheMediumIsBusy) {
     const std::uint32_t firstBegan =
         stack.secondary.frameTimes[0] - WireMs(stack.secondary.frames[0].size() + 4 + CONTENTION_XBOFS);
     EXPECT_GE(firstBegan, stack.secondary.lastChatterEnd + MEDIA_BUSY_MS);
+}
+
+TEST(SerialIrdaCalls, AnAnswerStillArrivingWhenTheFTimerRunsOutIsWaitedFor) {
+    // Each answer begins within the F-timer and ends about 200 ms after it: the 300 ms extension takes it in,
+    // so nothing is sent twice and the frames are those of a run without the stall.
+    SerialStack plain;
+    ASSERT_EQ(RunLink(plain).stage, "done");
+    SerialStack stalled;
+    stalled.secondary.faults.turnaroundMs = 450;
+    stalled.secondary.faults.tailLateMs = 250;
+    ASSERT_EQ(RunLink(stalled).stage, "done");
+    EXPECT_EQ(stalled.secondary.frames.size(), plain.secondary.frames.size());
+    EXPECT_EQ(stalled.secondary.sdus, plain.secondary.sdus);
 }
 
 }  // namespace

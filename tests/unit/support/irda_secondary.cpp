@@ -144,6 +144,16 @@ void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
         wire.insert(wire.begin(), noise.begin(), noise.end());
     }
     const std::uint32_t at = requestEnd_ + turnaroundMs + irda::WireMs(wire.size());
+    if (faults.tailLateMs > 0 && connected && content[0] != 0xFE) {
+        // The frame begins in time and ends late: its first half now, the rest after a stall.
+        const std::size_t half =
+            SECONDARY_XBOFS + 1 + (wire.size() - SECONDARY_XBOFS - 1) / 2;  // past the BOF
+        IrdaBytes tail(wire.begin() + static_cast<std::ptrdiff_t>(half), wire.end());
+        wire.resize(half);
+        pending_.push_back({requestEnd_ + turnaroundMs + irda::WireMs(half), std::move(wire)});
+        pending_.push_back({at + faults.tailLateMs, std::move(tail)});
+        return;
+    }
     pending_.push_back({at, std::move(wire)});
 }
 
@@ -272,10 +282,11 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         return;
     }
     if (busyUntil_ && static_cast<std::int32_t>(*busyUntil_ - requestEnd_) > 0) {
-        if ((control & 0x03) == 0x01) {
-            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+        if ((control & 0x01) == 0) {
+            ++framesWhileBusy;  // an I-frame to a busy peer: not taken
         }
-        return;  // busy: an I-frame now would be a fault of the primary's, and is not taken
+        Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+        return;
     }
     const auto acknowledge = [&](std::uint8_t nr) {
         if (unacked_ && nr == ((vs_ + 1) & 7)) {
@@ -301,6 +312,14 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
             Reply({static_cast<std::uint8_t>(ca_ << 1), 0x97, control,
                    static_cast<std::uint8_t>(vr_ << 5 | vs_ << 1), 0x01});
             marks.emplace("frmr", log.size());
+            return;
+        }
+        if (faults.refuseForMs > 0 && ttpConnected && ((control >> 1) & 7) == vr_) {
+            // Busy before it could take the frame: RNR, the frame not acknowledged.
+            busyUntil_ = requestEnd_ + faults.refuseForMs;
+            faults.refuseForMs = 0;
+            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+            marks.emplace("refused", log.size());
             return;
         }
         if (faults.rnrForMs > 0 && ttpConnected && ((control >> 1) & 7) == vr_) {

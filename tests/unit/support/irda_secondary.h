@@ -76,6 +76,7 @@ struct LinkFaults {
     int rdAfterConnect = 0;            // links answered with RD at their first frame after UA
     int frmrOnData = 0;                // TinyTP data frames answered with FRMR (not taken)
     std::uint32_t rnrForMs = 0;        // the first TinyTP data frame is taken and answered RNR this long
+    std::uint32_t refuseForMs = 0;     // the first TinyTP data frame is not taken: RNR this long
     bool staleLink = false;            // holds a link of a vanished primary: RR to XID, SNRM ignored
     bool liteFirmware = false;         // any IrLMP disconnect ends the link without a word
     bool iasAckFirst = false;          // an IAS frame with the Ack bit ahead of the answer
@@ -83,6 +84,7 @@ struct LinkFaults {
     bool badNr = false;                // the first answer after TinyTP is up carries an N(r) never sent
     bool dropAfterIas = false;         // the link ends, without a word, once the IAS answer went out
     int snrmIgnored = 0;               // connection requests that go unanswered
+    std::uint32_t tailLateMs = 0;      // the second half of every reply after the UA comes this much later
     std::uint32_t chatterMs = 0;  // another station's frames every 100 ms for this long after the port opens
 };
 
@@ -129,6 +131,7 @@ class IrdaSecondary : public irda::SerialPort {
     std::map<std::string, std::size_t> marks;
     std::vector<IrdaBytes> lmReceived;  // every LM-PDU the primary sent, in order
     std::uint32_t lastChatterEnd = 0;   // when the last frame of the other station ended
+    int framesWhileBusy = 0;            // I-frames the primary sent while told RNR
     // Queues an LM-PDU of the device's own to the primary.
     void Inject(IrdaBytes lm) { outbox_.push_back(std::move(lm)); }
     // The primary's frames in the log from `at` on.
