@@ -311,7 +311,7 @@ class ConsoleHost final : public ModeSwitchHost {
 ConsoleProgram::ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings)
     : console_(console),
       bindings_(std::move(bindings)),
-      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)),
+      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH, bindings_.platform)),
       calls_(&bindings_.calls) {}
 
 ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
@@ -412,6 +412,9 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
     report.exitCode = done ? EXIT_DONE : report.interrupted ? EXIT_INTERRUPTED : EXIT_RUN_FAILED;
     if (!done) {
         report.reason = Fill(Reason(*texts_, outcome.stage), std::to_string(outcome.code));
+        if (outcome.stage == RunStage::SocketFailed) {
+            report.reason += WithAdvice(static_cast<std::uint32_t>(outcome.code));
+        }
     }
     return report;
 }
@@ -448,6 +451,11 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
+std::string ConsoleProgram::WithAdvice(std::uint32_t error) const {
+    const std::string_view advice = PortOpenAdvice(language_, bindings_.platform, error);
+    return advice.empty() ? std::string() : ": " + std::string(advice);
+}
+
 int ConsoleProgram::RunPorts() {
     const std::vector<std::string> ports =
         bindings_.listPorts ? bindings_.listPorts() : std::vector<std::string>{};
@@ -473,7 +481,8 @@ int ConsoleProgram::RunPorts() {
             console_.Out(Fill(Fill(texts_->portProfile, port), irda::NameOf(answeredWith)) + "\n");
         }
         if (probe.openError != 0) {
-            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + "\n");
+            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) +
+                         WithAdvice(probe.openError) + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
                          "\n");
@@ -491,7 +500,8 @@ int ConsoleProgram::RunPorts() {
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
-    const std::optional<std::string> port = options.port ? ParseComPort(*options.port) : std::nullopt;
+    const std::optional<std::string> port =
+        options.port ? ParsePortName(*options.port, bindings_.platform) : std::nullopt;
     if (!port) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
     }
@@ -519,7 +529,8 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     {
         const std::lock_guard lock(mutex_);
         options_ = options;
-        texts_ = &ConsoleTextsFor(settings.Language);
+        texts_ = &ConsoleTextsFor(settings.Language, bindings_.platform);
+        language_ = settings.Language;
     }
 
     if (options.help) {

@@ -79,6 +79,8 @@ struct ConsoleBindings {
     LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
     PortLister listPorts{};
     PortProber probePort{};
+    // How ports are named and which advice the texts give.
+    HostPlatform platform = HostPlatform::Windows;
 };
 
 struct ConsoleReport;
@@ -118,6 +120,8 @@ class ConsoleProgram {
     ConsoleReport RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
                             std::string resultText);
 
+    // ": " and what to do about a port that would not open with `error`, where the platform has advice.
+    std::string WithAdvice(std::uint32_t error) const;
     // Moves to Running unless a stop came first.
     bool EnterRun();
     // Prints the report (unless an interruption already printed one) and ends.
@@ -134,6 +138,7 @@ class ConsoleProgram {
     bool reported_ = false;
     ConsoleOptions options_;
     const ConsoleTexts* texts_;
+    int language_ = LANGUAGE_ENGLISH;
     SocketCalls* calls_;  // the link's calls for this run
 };
 

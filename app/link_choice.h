@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/host_platform.h"
 #include "irda/serial_port.h"
 
 namespace qx {
@@ -39,8 +40,16 @@ std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetti
 // "COMn" for n from 1 to 256 in any letter case, without leading zeros, as "COMn"; nothing for anything else.
 std::optional<std::string> ParseComPort(std::string_view text);
 
-// `portSetting`: the console's --port when given, else the settings' Port key (empty when absent).
-LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting);
+// A device path for a serial port on Linux: an absolute path ("/dev/ttyUSB0", a "/dev/serial/by-id/" link),
+// as given; nothing for anything else, COM5 included.
+std::optional<std::string> ParseDevicePath(std::string_view text);
+// The port name as `platform` names serial ports: ParseComPort on Windows, ParseDevicePath on Linux.
+std::optional<std::string> ParsePortName(std::string_view text, HostPlatform platform);
+
+// `portSetting`: the console's --port when given, else the settings' Port key (empty when absent). Without a
+// port the link is Windows' IrDA sockets, which Linux has not: there the run fails at its first socket call.
+LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
+                      HostPlatform platform = HostPlatform::Windows);
 
 // What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA loopback
 // 127.0.0.1:PORT", or nothing for Windows' own IrDA.

@@ -321,6 +321,138 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
         "слов; проверьте командой QX2205R-cli status",
 };
 
+// On Linux: the same texts, but where they speak of ports, settings and adapters.
+constexpr ConsoleTexts LinuxEnglish() {
+    ConsoleTexts t = CONSOLE_ENGLISH;
+    t.helpPorts =
+        "list the serial devices (their /dev/serial/by-id/ names where they have\n"
+        "one) and, for each that opens, the IrDA devices a serial adapter on it\n"
+        "finds (exit code 0 when one answered)";
+    t.helpUsePort =
+        "store --port DEVICE as the settings file's Port, for every later run;\n"
+        "nothing else in the file changes";
+    t.helpSettings =
+        "the settings file to take the language and the port from (default:\n"
+        "$XDG_CONFIG_HOME/qx2205r/QX2205R.ini, else ~/.config/qx2205r/QX2205R.ini);\n"
+        "only use-port writes it";
+    t.helpPort =
+        "reach the instrument through a serial IrDA adapter on this device\n"
+        "(/dev/ttyUSB0, /dev/ttyS0, a /dev/serial/by-id/ link) instead of the\n"
+        "settings file's Port";
+    t.helpPortValue = "DEVICE";
+    t.helpCapture =
+        "write every IrDA frame of the serial adapter to this file, for\n"
+        "Wireshark (pcap); with a serial device only";
+    t.helpExitCodes =
+        "Exit codes:\n"
+        "  0  done: the word was read, or written and acknowledged\n"
+        "  1  the run failed; the reason is printed\n"
+        "  2  usage error\n"
+        "  3  cancelled at the confirmation\n"
+        "  4  interrupted (Ctrl+C, or the terminal closed)\n";
+    t.portsNone =
+        "No serial devices found: plug in the IrDA adapter and see whether dmesg shows it (as "
+        "ttyUSB0, ttyACM0 or ttyS0)";
+    t.portOpenFailed = "{}: cannot be opened (error {})";
+    t.portMissing = "use-port needs --port and the adapter's device, e.g. --port /dev/ttyUSB0";
+    t.reasonSocketFailed = "the serial IrDA adapter could not be used (error {})";
+    t.reasonSearchFailed =
+        "the search for devices failed (error {}): check that the adapter is plugged in (dmesg "
+        "shows it), close any other program that uses its serial device, and try again";
+    t.reasonConnectFailed =
+        "connecting to the device or its greeting failed (code {}): keep the instrument in PC "
+        "communication mode, facing the adapter within a metre, close any other program that "
+        "uses the serial device, and try again";
+    return t;
+}
+
+constexpr ConsoleTexts LinuxRussian() {
+    ConsoleTexts t = CONSOLE_RUSSIAN;
+    t.helpPorts =
+        "показать последовательные устройства (с именами из /dev/serial/by-id/,\n"
+        "где они есть) и для каждого открывшегося устройства IrDA, найденные\n"
+        "адаптером на нём (код 0, если кто-то ответил)";
+    t.helpUsePort =
+        "записать --port УСТРОЙСТВО в Port файла настроек для следующих запусков;\n"
+        "остальное в файле не меняется";
+    t.helpSettings =
+        "файл настроек, из которого берутся язык и порт (по умолчанию\n"
+        "$XDG_CONFIG_HOME/qx2205r/QX2205R.ini, иначе ~/.config/qx2205r/QX2205R.ini);\n"
+        "записывает его только use-port";
+    t.helpPort =
+        "связываться с прибором через последовательный адаптер IrDA на этом\n"
+        "устройстве (/dev/ttyUSB0, /dev/ttyS0, ссылка из /dev/serial/by-id/)\n"
+        "вместо Port из файла настроек";
+    t.helpPortValue = "УСТРОЙСТВО";
+    t.helpCapture =
+        "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
+        "для Wireshark (pcap); только с последовательным устройством";
+    t.helpExitCodes =
+        "Коды завершения:\n"
+        "  0  выполнено: слово прочитано, или записано и подтверждено\n"
+        "  1  обмен не удался; причина выводится\n"
+        "  2  ошибка в командной строке\n"
+        "  3  отменено при подтверждении\n"
+        "  4  прервано (Ctrl+C или закрытие терминала)\n";
+    t.portsNone =
+        "Последовательные устройства не найдены: подключите адаптер IrDA и проверьте, "
+        "показывает ли его dmesg (как ttyUSB0, ttyACM0 или ttyS0)";
+    t.portOpenFailed = "{}: не открывается (ошибка {})";
+    t.portMissing = "use-port требует --port и устройство адаптера, например --port /dev/ttyUSB0";
+    t.reasonSocketFailed = "не удалось использовать последовательный адаптер IrDA (ошибка {})";
+    t.reasonSearchFailed =
+        "поиск устройств не удался (ошибка {}): проверьте, что адаптер подключён (его показывает "
+        "dmesg), закройте другие программы, работающие с его устройством, и повторите";
+    t.reasonConnectFailed =
+        "не удалось подключиться к устройству или обменяться приветствием (код {}): держите "
+        "прибор в режиме ИК связи, ИК окном к адаптеру не дальше метра, закройте другие "
+        "программы, работающие с последовательным устройством, и повторите";
+    return t;
+}
+
+constexpr ConsoleTexts CONSOLE_LINUX_ENGLISH = LinuxEnglish();
+constexpr ConsoleTexts CONSOLE_LINUX_RUSSIAN = LinuxRussian();
+
+// What to do about a port that would not open, by the Windows error code the serial-port seam reports.
+struct PortAdvice {
+    std::uint32_t error;
+    std::string_view english;
+    std::string_view russian;
+};
+
+constexpr PortAdvice LINUX_PORT_ADVICE[] = {
+    {2,
+     "no such device: check the path (QX2205R-cli ports lists the serial devices); an adapter "
+     "unplugged or not recognised shows in dmesg",
+     "нет такого устройства: проверьте путь (QX2205R-cli ports показывает последовательные "
+     "устройства); отключённый или не опознанный адаптер виден в dmesg"},
+    {5,
+     "permission denied: add your user to the dialout group (sudo usermod -aG dialout $USER), "
+     "log in again and retry",
+     "нет доступа: добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER), "
+     "войдите в систему заново и повторите"},
+    {32,
+     "in use by another program (a terminal program, ModemManager, another QX2205R-cli): close it "
+     "and try again",
+     "занято другой программой (терминалом, ModemManager, другой QX2205R-cli): закройте её и "
+     "повторите"},
+    {1, "not a serial device", "это не последовательное устройство"},
+    {31, "the device failed: the adapter may have been unplugged; see dmesg",
+     "сбой устройства: возможно, адаптер отключён; см. dmesg"},
+    {123,
+     "not a device path: on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 or a "
+     "/dev/serial/by-id/ link, not COMn",
+     "это не путь к устройству: в Linux адаптер называется своим устройством, например "
+     "/dev/ttyUSB0 или ссылкой из /dev/serial/by-id/, а не COMn"},
+    {10047,
+     "no serial IrDA adapter chosen, and Linux has no IrDA of its own: name the adapter's device "
+     "with --port /dev/ttyUSB0, or store it with use-port (QX2205R-cli ports lists the serial "
+     "devices)",
+     "не выбран последовательный адаптер IrDA, а своей поддержки IrDA в Linux нет: укажите "
+     "устройство адаптера параметром --port /dev/ttyUSB0 или запишите его командой use-port "
+     "(QX2205R-cli ports показывает последовательные устройства)"},
+};
+
 // CONSOLE_TEXT_FIELDS names every field: nothing else is in the structure.
 static_assert(sizeof(ConsoleTexts) == std::size(CONSOLE_TEXT_FIELDS) * sizeof(std::string_view));
 
@@ -342,8 +474,23 @@ void ApplyLanguage(int language, FormTexts& texts) {
     texts.script = source.script;
 }
 
-const ConsoleTexts& ConsoleTextsFor(int language) {
+const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform) {
+    if (platform == HostPlatform::Linux) {
+        return language == LANGUAGE_RUSSIAN ? CONSOLE_LINUX_RUSSIAN : CONSOLE_LINUX_ENGLISH;
+    }
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
+}
+
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error) {
+    if (platform != HostPlatform::Linux) {
+        return {};
+    }
+    for (const PortAdvice& advice : LINUX_PORT_ADVICE) {
+        if (advice.error == error) {
+            return language == LANGUAGE_RUSSIAN ? advice.russian : advice.english;
+        }
+    }
+    return {};
 }
 
 std::string LastRunText(const FormTexts& texts, const RunOutcome& outcome) {

@@ -1,5 +1,5 @@
 // The serial-port seam under the program's own IrDA stack: the few calls it makes on a COM port with a serial
-// IrDA adapter. The Win32 comm API (win/), POSIX termios (irda/posix_serial_port.h) and the tests' scripted
+// IrDA adapter. The Win32 comm API (win/), POSIX termios (posix/posix_serial_port.h) and the tests' scripted
 // secondary implement it; errors come back as Windows error codes on every platform.
 #pragma once
 
@@ -20,12 +20,13 @@ namespace qx::irda {
 inline constexpr std::uint32_t SIR_CONTENTION_BAUD = 9600;
 
 // Windows error codes the bindings report (the Win32 binding passes the system's own through).
-inline constexpr std::uint32_t PORT_ERROR_INVALID_FUNCTION = 1;  // the device is not a serial port
-inline constexpr std::uint32_t PORT_ERROR_FILE_NOT_FOUND = 2;    // no such port
-inline constexpr std::uint32_t PORT_ERROR_ACCESS_DENIED = 5;     // in use by another program
-inline constexpr std::uint32_t PORT_ERROR_INVALID_HANDLE = 6;    // the port is not open
-inline constexpr std::uint32_t PORT_ERROR_GEN_FAILURE = 31;      // the device failed
-inline constexpr std::uint32_t PORT_ERROR_INVALID_NAME = 123;    // not a port name
+inline constexpr std::uint32_t PORT_ERROR_INVALID_FUNCTION = 1;    // the device is not a serial port
+inline constexpr std::uint32_t PORT_ERROR_FILE_NOT_FOUND = 2;      // no such port
+inline constexpr std::uint32_t PORT_ERROR_ACCESS_DENIED = 5;       // in use by another program
+inline constexpr std::uint32_t PORT_ERROR_INVALID_HANDLE = 6;      // the port is not open
+inline constexpr std::uint32_t PORT_ERROR_GEN_FAILURE = 31;        // the device failed
+inline constexpr std::uint32_t PORT_ERROR_SHARING_VIOLATION = 32;  // in use (POSIX: another holds its lock)
+inline constexpr std::uint32_t PORT_ERROR_INVALID_NAME = 123;      // not a port name
 
 // How the port's modem lines are set for the adapter behind it. Serial IrDA adapters take power and mode from
 // DTR and RTS, and the families differ (Linux's dongle drivers): most (Tekram, ACTiSYS, GIrBIL, Litelink,

@@ -1,4 +1,4 @@
-#include "irda/posix_serial_port.h"
+#include "posix/posix_serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -12,7 +12,7 @@
 
 namespace {
 
-using qx::irda::PosixSerialPort;
+using qx::PosixSerialPort;
 
 // A pty whose slave stands in for a serial device; the test holds the master end.
 struct Pty {
@@ -84,7 +84,7 @@ TEST(PosixSerialPort, OpenFailuresAreWindowsErrorCodes) {
         std::uint32_t error;
     };
     const Case cases[] = {
-        {"in use", pty.slave, qx::irda::PORT_ERROR_ACCESS_DENIED},
+        {"in use", pty.slave, qx::irda::PORT_ERROR_SHARING_VIOLATION},
         {"no such port", "/dev/no-such-serial-port", qx::irda::PORT_ERROR_FILE_NOT_FOUND},
         {"not a serial port", "/dev/null", qx::irda::PORT_ERROR_INVALID_FUNCTION},
     };

@@ -12,10 +12,10 @@
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
 #include "link/device_frames.h"
 #include "link/irda_link.h"
+#include "posix/posix_serial_port.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
 #include "tests/unit/support/recording_host.h"
@@ -34,7 +34,7 @@ struct SwitchRun {
 SwitchRun SwitchOver(const std::string& path, bool enable) {
     PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(path, port, platform);
     qx::IrdaLink link(calls);
     qx::FormTexts texts;
@@ -49,7 +49,7 @@ TEST(SerialStack, DiscoveryFindsTheInstrumentByItsNicknameAndAddress) {
     ASSERT_FALSE(sim.Path().empty());
     PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(sim.Path(), port, platform);
     qx::IrdaLink link(calls);
     qx::AddressRecord address{};
