@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -97,6 +98,37 @@ TEST(PosixSerialPort, OpenFailuresAreWindowsErrorCodes) {
     first.Close();
     PosixSerialPort again;
     EXPECT_TRUE(again.Open(pty.slave)) << "free again once closed: " << again.LastError();
+}
+
+TEST(PosixSerialPort, RunsAt9600RawWhileOpenAndGivesTheLineSettingsBackAtClose) {
+    Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+    cfsetispeed(&before, B38400);
+    cfsetospeed(&before, B38400);
+    before.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(other, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+
+    PosixSerialPort port;
+    ASSERT_TRUE(port.Open(pty.slave)) << port.LastError();
+    termios during{};
+    ASSERT_EQ(tcgetattr(other, &during), 0);
+    EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B9600));
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(during.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    port.Close();
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(other, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B38400));
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    close(other);
 }
 
 TEST(PosixSerialPort, ALostDeviceOrAClosedPortFails) {
