@@ -12,11 +12,11 @@
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
 #include "irda/usb_dongle.h"
 #include "link/irda_link.h"
 #include "posix/libusb_host.h"
+#include "posix/posix_serial_port.h"
 #include "sim_chips.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
@@ -40,7 +40,7 @@ struct SimulatedDongle {
         chip = dongle_sim::MakeChip(family, light);
         bus.Attach(*chip);
     }
-    qx::irda::PosixSerialPort light;
+    qx::PosixSerialPort light;
     bool lightOpen = false;
     std::unique_ptr<dongle_sim::SimChip> chip;
     dongle_sim::SimUsbHost bus;
@@ -174,7 +174,7 @@ TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
 // Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
 // a refused open.
 TEST(DongleChoice, ByPortValue) {
-    qx::irda::PosixSerialPort noLight;  // never opened: the chip hears nothing and its frames go nowhere
+    qx::PosixSerialPort noLight;  // never opened: the chip hears nothing and its frames go nowhere
     auto stir = dongle_sim::MakeChip(DongleFamily::Stir4200, noLight);
     auto mcs = dongle_sim::MakeChip(DongleFamily::Mcs7780, noLight);
     PosixPlatformCalls platform;
