@@ -307,11 +307,16 @@ std::string ProfileValueIn(const std::string& bytes, const std::string& section,
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
-    // Cut to the caller's room in characters, never inside a UTF-8 character.
+    // Cut to the caller's room in characters, never inside a UTF-8 character; a byte that starts no
+    // character of UTF-8 counts as one, so the room holds whatever the bytes are.
     std::size_t cut = 0;
     for (std::size_t chars = 0; cut < value.size() && chars < maxChars; ++chars) {
+        const auto lead = static_cast<unsigned char>(value[cut]);
+        const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
         ++cut;
-        while (cut < value.size() && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) {
+        for (std::size_t k = 1;
+             k < length && cut < value.size() && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80;
+             ++k) {
             ++cut;
         }
     }

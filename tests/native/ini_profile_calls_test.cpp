@@ -167,6 +167,8 @@ TEST(IniProfileCalls, ValuesReadAsTheProfileFunctionsGiveThem) {
         EXPECT_EQ(ProfileValueIn(c.file, "Parameters", "Port", PROFILE_READ_LIMIT), c.value) << c.file;
     }
     EXPECT_EQ(ProfileValueIn("[P]\r\nK=абвгд\r\n", "P", "K", 3), "абв");
+    // Bytes that start no UTF-8 character count one each: the room holds whatever the file holds.
+    EXPECT_EQ(ProfileValueIn("[P]\r\nK=\x8f\x8f\x8f\x8f\x8f\r\n", "P", "K", 3), "\x8f\x8f\x8f");
 }
 
 }  // namespace
