@@ -145,7 +145,7 @@ std::string CommandNames() {
     return names;
 }
 
-ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
+ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostPlatform platform) {
     ConsoleOptions options;
     const auto problem = [&](UsageProblem kind, std::string_view argument) {
         if (options.problem == UsageProblem::None) {
@@ -189,7 +189,7 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
     for (const std::string& word : words) {
         if (options.command != ConsoleCommand::Ports) {
             problem(UsageProblem::UnknownCommand, word);
-        } else if (auto port = ParseComPort(word)) {
+        } else if (auto port = ParsePortName(word, platform)) {
             options.portsNamed.push_back(*port);
         } else {
             problem(UsageProblem::PortInvalid, word);
@@ -198,7 +198,7 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
     }
-    if (options.port && !ParseComPort(*options.port)) {
+    if (options.port && !ParsePortName(*options.port, platform)) {
         problem(UsageProblem::PortInvalid, *options.port);
     }
     return options;

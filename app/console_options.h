@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/host_platform.h"
 #include "app/texts.h"
 
 namespace qx {
@@ -41,6 +42,7 @@ struct ConsoleOptions {
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
     std::vector<std::string> portsNamed;     // ports COM3 COM5: the only ports to probe, as "COMn"
+    std::optional<std::string> adapter;      // overrides the settings' Adapter (the line profile)
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -84,6 +86,8 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--port", "", "", nullptr, &ConsoleOptions::port, &ConsoleTexts::helpPortValue, &ConsoleTexts::helpPort},
     {"--capture", "", "", nullptr, &ConsoleOptions::capturePath, &ConsoleTexts::helpCaptureValue,
      &ConsoleTexts::helpCapture},
+    {"--adapter", "", "", nullptr, &ConsoleOptions::adapter, &ConsoleTexts::helpAdapterValue,
+     &ConsoleTexts::helpAdapter},
 };
 
 // The command's name as typed ("status"); empty for None.
@@ -95,7 +99,9 @@ std::string CommandNames();
 // Commands are taken in any case ("Status"); a word that is neither a command nor an option gets the nearest
 // one as a suggestion. With ports, the other words name the ports to probe. A port name that can never work
 // (COM0, COM1:, COM257) is a usage error, found before anything is asked or sent.
-ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
+// Port names (--port, and the ports `ports` is given) are the names `platform` gives serial ports.
+ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args,
+                                     HostPlatform platform = HostPlatform::Windows);
 
 // The --help text in the texts' language.
 std::string HelpText(const ConsoleTexts& texts);

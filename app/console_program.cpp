@@ -313,7 +313,7 @@ class ConsoleHost final : public ModeSwitchHost {
 ConsoleProgram::ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings)
     : console_(console),
       bindings_(std::move(bindings)),
-      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)),
+      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH, bindings_.platform)),
       calls_(&bindings_.calls) {}
 
 ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
@@ -418,6 +418,8 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
         // the instrument may hold still comes first once a write went out.
         if (!serialPort_.empty() && outcome.code == WSAENETDOWN_CODE && !outcome.wordSent) {
             report.reason = Fill(Fill(texts_->reasonPortFailed, serialPort_), std::to_string(outcome.code));
+        } else if (outcome.stage == RunStage::SocketFailed) {
+            report.reason += WithAdvice(static_cast<std::uint32_t>(outcome.code));
         }
     }
     return report;
@@ -455,12 +457,17 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
+std::string ConsoleProgram::WithAdvice(std::uint32_t error) const {
+    const std::string_view advice = PortOpenAdvice(language_, bindings_.platform, error);
+    return advice.empty() ? std::string() : ": " + std::string(advice);
+}
+
 int ConsoleProgram::RunPorts(const std::string& storedPort) {
     // Only the ports the user named, when he named any: probing transmits on the port.
     const std::vector<std::string> ports = !options_.portsNamed.empty() ? options_.portsNamed
                                            : bindings_.listPorts        ? bindings_.listPorts()
                                                                         : std::vector<std::string>{};
-    const std::optional<std::string> stored = ParseComPort(storedPort);
+    const std::optional<std::string> stored = ParsePortName(storedPort, bindings_.platform);
     if (ports.empty() || !bindings_.probePort) {
         if (options_.json) {
             console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
@@ -476,14 +483,31 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
         if (!options_.quiet) {
             console_.Err(Fill(texts_->portProbing, port) + "\n");
         }
-        const irda::PortProbe probe = bindings_.probePort(port);
+        // The profile in force first; where nobody answered, the other profiles that set the lines. What the
+        // first probe found stands unless another profile finds a device.
+        irda::PortProbe probe = bindings_.probePort(port, lineProfile_);
+        irda::LineProfile answeredWith = lineProfile_;
+        for (const irda::LineProfileName& other : irda::LINE_PROFILES) {
+            if (probe.openError != 0 || !probe.devices.empty()) {
+                break;
+            }
+            if (other.profile != lineProfile_ && other.profile != irda::LineProfile::None) {
+                if (irda::PortProbe tried = bindings_.probePort(port, other.profile); !tried.devices.empty()) {
+                    probe = std::move(tried);
+                    answeredWith = other.profile;
+                }
+            }
+        }
         const std::string mark = port == stored ? std::string(texts_->portStoredMark) : std::string();
+        if (!probe.devices.empty() && !options_.json) {
+            console_.Out(Fill(Fill(texts_->portProfile, port), irda::NameOf(answeredWith)) + "\n");
+        }
         std::string devices;
         if (options_.json) {
             // Said once for all ports, below.
         } else if (probe.openError != 0) {
-            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) + mark +
-                         "\n");
+            console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) +
+                         WithAdvice(probe.openError) + mark + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
                          mark + "\n");
@@ -510,8 +534,9 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
         json += (json.empty() ? "" : ", ") + std::string("{\"port\": ") + JsonString(port) +
                 ", \"stored\": " + (port == stored ? "true" : "false") +
                 ", \"open_error\": " + errorOrNull(probe.openError) +
-                ", \"search_error\": " + errorOrNull(probe.discoveryError) + ", \"devices\": [" + devices +
-                "]}";
+                ", \"search_error\": " + errorOrNull(probe.discoveryError) + ", \"adapter_profile\": " +
+                (probe.devices.empty() ? std::string("null") : JsonString(std::string(irda::NameOf(answeredWith)))) +
+                ", \"devices\": [" + devices + "]}";
     }
     const int exitCode = answeredOn ? EXIT_DONE : EXIT_RUN_FAILED;
     // The next step, where an instrument answered on a port the settings do not name yet.
@@ -528,7 +553,8 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
-    const std::optional<std::string> port = options.port ? ParseComPort(*options.port) : std::nullopt;
+    const std::optional<std::string> port =
+        options.port ? ParsePortName(*options.port, bindings_.platform) : std::nullopt;
     if (!port) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
     }
@@ -542,7 +568,7 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
 }
 
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
-    ConsoleOptions options = ParseConsoleArguments(args);
+    ConsoleOptions options = ParseConsoleArguments(args, bindings_.platform);
     Settings settings(bindings_.profile);
     // A settings file named on the command line and not there is a mistake, not a wish for English.
     if (settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath) ==
@@ -556,7 +582,8 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     {
         const std::lock_guard lock(mutex_);
         options_ = options;
-        texts_ = &ConsoleTextsFor(settings.Language);
+        texts_ = &ConsoleTextsFor(settings.Language, bindings_.platform);
+        language_ = settings.Language;
     }
 
     if (options.help) {
@@ -573,12 +600,22 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     if (bindings_.loopbackPort) {
         console_.Err(Fill(texts_->loopbackActive, std::to_string(*bindings_.loopbackPort)) + "\n");
     }
+    // An adapter profile nobody knows fails the run before anything is sent: a wrong guess could hold the
+    // adapter in reset or at the wrong speed.
+    const std::string adapter = options.adapter.value_or(settings.Adapter);
+    const auto profile = ChooseLineProfile(adapter);
+    if (!profile) {
+        return Finish(
+            EndingWithoutRun(options, "usage_error", EXIT_USAGE, Fill(texts_->adapterUnknown, adapter)));
+    }
+    lineProfile_ = *profile;
     const std::string portSetting = options.port.value_or(settings.Port);
-    if (const LinkChoice choice = ChooseLink(bindings_.loopbackPort, portSetting);
+    if (const LinkChoice choice = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
         bindings_.pickLink && choice.kind == LinkKind::Serial) {
         serialPort_ = choice.port;
     }
-    calls_ = bindings_.pickLink ? &bindings_.pickLink(portSetting, options.capturePath) : &bindings_.calls;
+    calls_ = bindings_.pickLink ? &bindings_.pickLink(portSetting, options.capturePath, lineProfile_)
+                                : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:
             return Finish(RunStatus(form.slots));

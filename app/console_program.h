@@ -61,13 +61,14 @@ using CallTracer =
 // Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
 // the
 // --capture file; the calls stay valid for the program's life.
-using LinkPicker =
-    std::function<SocketCalls&(std::string_view portSetting, const std::optional<std::string>& capturePath)>;
+// `profile`: how the serial port's lines are set for the adapter.
+using LinkPicker = std::function<SocketCalls&(
+    std::string_view portSetting, const std::optional<std::string>& capturePath, irda::LineProfile profile)>;
 
 // The COM ports present, by name ("COM5").
 using PortLister = std::function<std::vector<std::string>()>;
-// One discovery at 9600 baud on a named port.
-using PortProber = std::function<irda::PortProbe(const std::string& port)>;
+// One discovery at 9600 baud on a named port, its lines set for the adapter as `profile` says.
+using PortProber = std::function<irda::PortProbe(const std::string& port, irda::LineProfile profile)>;
 
 struct ConsoleBindings {
     SocketCalls& calls;                         // Winsock, or the loopback emulation, when no picker is given
@@ -78,6 +79,8 @@ struct ConsoleBindings {
     LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
     PortLister listPorts{};
     PortProber probePort{};
+    // How ports are named and which advice the texts give.
+    HostPlatform platform = HostPlatform::Windows;
 };
 
 struct ConsoleReport;
@@ -108,6 +111,8 @@ class ConsoleProgram {
     ConsoleReport RunSwitch(bool enable, const MessageSlots& slots);
     // The COM ports and the IrDA devices on each; the stored Port.
     int RunPorts(const std::string& storedPort);
+    // The adapter's line profile in force: --adapter, else the settings' Adapter, else the default.
+    irda::LineProfile lineProfile_ = irda::DEFAULT_LINE_PROFILE;
     int RunUsePort(const ConsoleOptions& options);
     // The link of one run, through the brake for an interruption and, with --trace, the witness.
     std::unique_ptr<RunLink> MakeLink();
@@ -115,6 +120,8 @@ class ConsoleProgram {
     ConsoleReport RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
                             std::string resultText);
 
+    // ": " and what to do about a port that would not open with `error`, where the platform has advice.
+    std::string WithAdvice(std::uint32_t error) const;
     // Moves to Running unless a stop came first.
     bool EnterRun();
     // Prints the report (unless an interruption already printed one) and ends.
@@ -133,6 +140,7 @@ class ConsoleProgram {
     const ConsoleTexts* texts_;
     SocketCalls* calls_;      // the link's calls for this run
     std::string serialPort_;  // the COM port the run's link uses, when it is the serial stack's
+    int language_ = LANGUAGE_ENGLISH;
 };
 
 }  // namespace qx

@@ -2,6 +2,13 @@
 
 namespace qx {
 
+std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetting) {
+    if (adapterSetting.empty()) {
+        return irda::DEFAULT_LINE_PROFILE;
+    }
+    return irda::ParseLineProfile(adapterSetting);
+}
+
 std::optional<std::string> ParseComPort(std::string_view text) {
     if (text.size() < 4 || text.size() > 6) {
         return std::nullopt;
@@ -28,14 +35,26 @@ std::optional<std::string> ParseComPort(std::string_view text) {
     return "COM" + std::string(digits);
 }
 
-LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting) {
+std::optional<std::string> ParseDevicePath(std::string_view text) {
+    if (text.size() < 2 || text.front() != '/' || text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::string(text);
+}
+
+std::optional<std::string> ParsePortName(std::string_view text, HostPlatform platform) {
+    return platform == HostPlatform::Linux ? ParseDevicePath(text) : ParseComPort(text);
+}
+
+LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
+                      HostPlatform platform) {
     if (loopbackPort) {
         return {LinkKind::Loopback, loopbackPort, {}};
     }
     if (portSetting.empty()) {
         return {};
     }
-    if (auto port = ParseComPort(portSetting)) {
+    if (auto port = ParsePortName(portSetting, platform)) {
         return {LinkKind::Serial, std::nullopt, *port};
     }
     return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting)};

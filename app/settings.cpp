@@ -12,12 +12,12 @@ bool IsSeparator(char c) {
 }
 
 // Exactly one separator between the folder and the name, whatever the folder ends with.
-std::string JoinPath(std::string_view directory, std::string_view name) {
+std::string JoinPath(std::string_view directory, std::string_view name, char separator) {
     while (!directory.empty() && IsSeparator(directory.back())) {
         directory.remove_suffix(1);
     }
     std::string path(directory);
-    path += '\\';
+    path += separator;
     path += name;
     return path;
 }
@@ -25,7 +25,10 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
 // A path that names neither a drive ("D:...") nor a root ("\..." or "\\server\...") would be looked up by the
 // profile functions in the Windows folder, where a user never looks and usually cannot write; the user meant
 // the folder they started the program from.
-bool IsRelativeToCurrentFolder(std::string_view path) {
+bool IsRelativeToCurrentFolder(std::string_view path, char separator) {
+    if (separator == '/') {
+        return path.empty() || path.front() != '/';
+    }
     if (!path.empty() && IsSeparator(path.front())) {
         return false;
     }
@@ -122,6 +125,8 @@ Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
 void Settings::ReadPort() {
     Port = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY),
                              PROFILE_READ_LIMIT);
+    Adapter = calls_.ReadString(SettingsPath, std::string(SETTINGS_SECTION), std::string(ADAPTER_SETTING_KEY),
+                                PROFILE_READ_LIMIT);
 }
 
 bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
@@ -162,11 +167,14 @@ Settings::FileFound Settings::Examine() {
 
 std::string Settings::ResolvePath(const std::string& directory, const std::optional<std::string>& argument) {
     if (argument) {
-        return IsRelativeToCurrentFolder(*argument) ? JoinPath(calls_.CurrentDirectory(), *argument)
-                                                    : *argument;
+        const char separator = calls_.PathSeparator();
+        return IsRelativeToCurrentFolder(*argument, separator)
+                   ? JoinPath(calls_.CurrentDirectory(), *argument, separator)
+                   : *argument;
     }
     const bool useGiven = !directory.empty() && calls_.DirectoryExists(directory);
-    return JoinPath(useGiven ? directory : calls_.CurrentDirectory(), SETTINGS_FILE_NAME);
+    return JoinPath(useGiven ? directory : calls_.CurrentDirectory(), SETTINGS_FILE_NAME,
+                    calls_.PathSeparator());
 }
 
 void Settings::WriteLanguage() {

@@ -64,6 +64,8 @@ class Settings {
     // The Port key as read, at most PROFILE_READ_LIMIT characters; empty when the key is absent. Never
     // written back by LoadSettings or SaveSettings.
     std::string Port;
+    // The Adapter key (the adapter's line profile) as read, the same way; empty when absent.
+    std::string Adapter;
 
   private:
     // The file at SettingsPath as found: whether it is there, whether it is the program's own to write, and

@@ -104,9 +104,9 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .helpPorts =
         "list the COM ports and, for each that opens, the IrDA devices a serial\n"
         "adapter on it finds (exit code 0 when one answered). It transmits on\n"
-        "each port it probes: 9600 baud, DTR and RTS raised, seven XID frames,\n"
-        "which a modem or another device on that port receives. Name the ports\n"
-        "to probe only those: ports COM3 COM5",
+        "each port it probes: 9600 baud, DTR and RTS set for each adapter\n"
+        "profile in turn, XID frames, which a modem or another device on that\n"
+        "port receives. Name the ports to probe only those: ports COM3 COM5",
     .helpUsePort =
         "store --port COMn as the settings file's Port, for the window too;\n"
         "nothing else in the file changes",
@@ -127,6 +127,11 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
         "reach the instrument through a serial IrDA adapter on this COM port\n"
         "(COM1 ... COM256) instead of the settings file's Port",
     .helpPortValue = "COMn",
+    .helpAdapter =
+        "how the serial adapter's DTR and RTS are set, instead of the settings\n"
+        "file's Adapter: power (both on, the default), esi (ESI-9680: DTR off,\n"
+        "RTS on), mcp2120 (both off) or none (left as they are)",
+    .helpAdapterValue = "PROFILE",
     .helpCapture =
         "write every IrDA frame of the serial adapter to this file, for\n"
         "Wireshark (pcap); with a COM port only",
@@ -176,9 +181,12 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .portStored = "Port={} stored in {}",
     .portNotStored = "The settings file {} could not be written",
     .portMissing = "use-port needs --port COM1 ... COM256",
-    .portProbing = "Probing {}: 9600 baud, DTR and RTS raised, XID frames sent",
+    .portProbing = "Probing {}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
     .portStoredMark = " (the Port in the settings)",
     .portSuggestUse = "To use it for every run: QX2205R-cli use-port --port {}",
+    .portProfile = "{}: answered with the adapter profile {}",
+    .adapterUnknown =
+        "Adapter={} is no adapter profile: the Adapter key and --adapter take power, esi, mcp2120 or none",
     .reasonNoSockets = "the socket library (Winsock) would not start: restart the PC and try again",
     .reasonSocketFailed =
         "the IrDA socket could not be made (error {}): this PC has no IrDA adapter or no IrDA "
@@ -221,9 +229,10 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .helpPorts =
         "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
         "найденные адаптером на нём (код 0, если кто-то ответил). Команда\n"
-        "передаёт в каждый проверяемый порт: 9600 бод, DTR и RTS включены,\n"
-        "семь кадров XID, которые получит модем или другое устройство на\n"
-        "этом порту. Укажите порты, чтобы проверить только их: ports COM3 COM5",
+        "передаёт в каждый проверяемый порт: 9600 бод, DTR и RTS по очереди\n"
+        "для каждого профиля адаптера, кадры XID, которые получит модем или\n"
+        "другое устройство на этом порту. Укажите порты, чтобы проверить\n"
+        "только их: ports COM3 COM5",
     .helpUsePort =
         "записать --port COMn в Port файла настроек, и для окна тоже;\n"
         "остальное в файле не меняется",
@@ -244,6 +253,11 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
         "связываться с прибором через последовательный адаптер IrDA на этом\n"
         "COM-порту (COM1 ... COM256) вместо Port из файла настроек",
     .helpPortValue = "ПОРТ",
+    .helpAdapter =
+        "как выставлять DTR и RTS последовательного адаптера вместо Adapter из\n"
+        "файла настроек: power (обе включены, по умолчанию), esi (ESI-9680: DTR\n"
+        "выключена, RTS включена), mcp2120 (обе выключены) или none (не трогать)",
+    .helpAdapterValue = "ПРОФИЛЬ",
     .helpCapture =
         "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
         "для Wireshark (pcap); только с COM-портом",
@@ -293,9 +307,12 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .portStored = "Port={} записан в {}",
     .portNotStored = "Не удалось записать файл настроек {}",
     .portMissing = "use-port требует --port COM1 ... COM256",
-    .portProbing = "Проверка {}: 9600 бод, DTR и RTS включены, передаются кадры XID",
+    .portProbing = "Проверка {}: 9600 бод, DTR и RTS выставлены для адаптера, передаются кадры XID",
     .portStoredMark = " (Port в файле настроек)",
     .portSuggestUse = "Чтобы использовать его всегда: QX2205R-cli use-port --port {}",
+    .portProfile = "{}: ответило с профилем адаптера {}",
+    .adapterUnknown =
+        "Adapter={} не профиль адаптера: ключ Adapter и --adapter принимают power, esi, mcp2120 или none",
     .reasonNoSockets = "не запускается библиотека сокетов (Winsock): перезагрузите компьютер и повторите",
     .reasonSocketFailed =
         "не удалось создать сокет IrDA (ошибка {}): на этом компьютере нет адаптера или "
@@ -327,6 +344,159 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
         "QX2205R-cli ports",
 };
 
+// On Linux: the same texts, but where they speak of ports, settings and adapters.
+constexpr ConsoleTexts LinuxEnglish() {
+    ConsoleTexts t = CONSOLE_ENGLISH;
+    t.helpPorts =
+        "list the serial devices (their /dev/serial/by-id/ names where they have\n"
+        "one) and, for each that opens, the IrDA devices a serial adapter on it\n"
+        "finds (exit code 0 when one answered). It transmits on each device it\n"
+        "probes: 9600 baud, DTR and RTS set for each adapter profile in turn,\n"
+        "XID frames, which a modem or another device there receives. Name the\n"
+        "devices to probe only those: ports /dev/ttyUSB0";
+    t.helpUsePort =
+        "store --port DEVICE as the settings file's Port, for every later run;\n"
+        "nothing else in the file changes";
+    t.helpSettings =
+        "the settings file to take the language and the port from (default:\n"
+        "$XDG_CONFIG_HOME/qx2205r/QX2205R.ini, else ~/.config/qx2205r/QX2205R.ini);\n"
+        "only use-port writes it";
+    t.helpPort =
+        "reach the instrument through a serial IrDA adapter on this device\n"
+        "(/dev/ttyUSB0, /dev/ttyS0, a /dev/serial/by-id/ link) instead of the\n"
+        "settings file's Port";
+    t.helpPortValue = "DEVICE";
+    t.helpCapture =
+        "write every IrDA frame of the serial adapter to this file, for\n"
+        "Wireshark (pcap); with a serial device only";
+    t.helpExitCodes =
+        "Exit codes:\n"
+        "  0  done: the word was read, or written and acknowledged\n"
+        "  1  the run failed; the reason is printed\n"
+        "  2  usage error\n"
+        "  3  cancelled at the confirmation\n"
+        "  4  interrupted (Ctrl+C, or the terminal closed)\n";
+    t.portsNone =
+        "No serial devices found: plug in the IrDA adapter and see whether dmesg shows it (as "
+        "ttyUSB0, ttyACM0 or ttyS0)";
+    t.portOpenFailed = "{}: cannot be opened (error {})";
+    t.portMissing = "use-port needs --port and the adapter's device, e.g. --port /dev/ttyUSB0";
+    t.reasonSocketFailed = "the serial IrDA adapter could not be used (error {})";
+    t.reasonSearchFailed =
+        "the search for devices failed (error {}): check that the adapter is plugged in (dmesg "
+        "shows it), close any other program that uses its serial device, and try again";
+    t.reasonConnectFailed =
+        "connecting to the device or its greeting failed (code {}): keep the instrument in PC "
+        "communication mode, facing the adapter within a metre, close any other program that "
+        "uses the serial device, and try again";
+    t.portInvalid =
+        "not a device path: {} (on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 or a "
+        "/dev/serial/by-id/ link, not COMn)";
+    t.reasonPortFailed =
+        "the serial device {} failed (error {}): it took no data within a second, or the adapter on it "
+        "stopped answering; see whether dmesg shows it unplugged, plug it in again and try again, or check it "
+        "with QX2205R-cli ports";
+    return t;
+}
+
+constexpr ConsoleTexts LinuxRussian() {
+    ConsoleTexts t = CONSOLE_RUSSIAN;
+    t.helpPorts =
+        "показать последовательные устройства (с именами из /dev/serial/by-id/,\n"
+        "где они есть) и для каждого открывшегося устройства IrDA, найденные\n"
+        "адаптером на нём (код 0, если кто-то ответил). Команда передаёт в\n"
+        "каждое проверяемое устройство: 9600 бод, DTR и RTS по очереди для\n"
+        "каждого профиля адаптера, кадры XID, которые получит модем или другое\n"
+        "устройство там. Укажите устройства, чтобы проверить только их:\n"
+        "ports /dev/ttyUSB0";
+    t.helpUsePort =
+        "записать --port УСТРОЙСТВО в Port файла настроек для следующих запусков;\n"
+        "остальное в файле не меняется";
+    t.helpSettings =
+        "файл настроек, из которого берутся язык и порт (по умолчанию\n"
+        "$XDG_CONFIG_HOME/qx2205r/QX2205R.ini, иначе ~/.config/qx2205r/QX2205R.ini);\n"
+        "записывает его только use-port";
+    t.helpPort =
+        "связываться с прибором через последовательный адаптер IrDA на этом\n"
+        "устройстве (/dev/ttyUSB0, /dev/ttyS0, ссылка из /dev/serial/by-id/)\n"
+        "вместо Port из файла настроек";
+    t.helpPortValue = "УСТРОЙСТВО";
+    t.helpCapture =
+        "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
+        "для Wireshark (pcap); только с последовательным устройством";
+    t.helpExitCodes =
+        "Коды завершения:\n"
+        "  0  выполнено: слово прочитано, или записано и подтверждено\n"
+        "  1  обмен не удался; причина выводится\n"
+        "  2  ошибка в командной строке\n"
+        "  3  отменено при подтверждении\n"
+        "  4  прервано (Ctrl+C или закрытие терминала)\n";
+    t.portsNone =
+        "Последовательные устройства не найдены: подключите адаптер IrDA и проверьте, "
+        "показывает ли его dmesg (как ttyUSB0, ttyACM0 или ttyS0)";
+    t.portOpenFailed = "{}: не открывается (ошибка {})";
+    t.portMissing = "use-port требует --port и устройство адаптера, например --port /dev/ttyUSB0";
+    t.reasonSocketFailed = "не удалось использовать последовательный адаптер IrDA (ошибка {})";
+    t.reasonSearchFailed =
+        "поиск устройств не удался (ошибка {}): проверьте, что адаптер подключён (его показывает "
+        "dmesg), закройте другие программы, работающие с его устройством, и повторите";
+    t.reasonConnectFailed =
+        "не удалось подключиться к устройству или обменяться приветствием (код {}): держите "
+        "прибор в режиме ИК связи, ИК окном к адаптеру не дальше метра, закройте другие "
+        "программы, работающие с последовательным устройством, и повторите";
+    t.portInvalid =
+        "это не путь к устройству: {} (в Linux адаптер называется своим устройством, например /dev/ttyUSB0 "
+        "или ссылкой из /dev/serial/by-id/, а не COMn)";
+    t.reasonPortFailed =
+        "отказ последовательного устройства {} (ошибка {}): оно не приняло данные за секунду, или адаптер "
+        "на нём перестал отвечать; проверьте по dmesg, не отключён ли он, подключите снова и повторите, или "
+        "проверьте его командой QX2205R-cli ports";
+    return t;
+}
+
+constexpr ConsoleTexts CONSOLE_LINUX_ENGLISH = LinuxEnglish();
+constexpr ConsoleTexts CONSOLE_LINUX_RUSSIAN = LinuxRussian();
+
+// What to do about a port that would not open, by the Windows error code the serial-port seam reports.
+struct PortAdvice {
+    std::uint32_t error;
+    std::string_view english;
+    std::string_view russian;
+};
+
+constexpr PortAdvice LINUX_PORT_ADVICE[] = {
+    {2,
+     "no such device: check the path (QX2205R-cli ports lists the serial devices); an adapter "
+     "unplugged or not recognised shows in dmesg",
+     "нет такого устройства: проверьте путь (QX2205R-cli ports показывает последовательные "
+     "устройства); отключённый или не опознанный адаптер виден в dmesg"},
+    {5,
+     "permission denied: add your user to the dialout group (sudo usermod -aG dialout $USER), "
+     "log in again and retry",
+     "нет доступа: добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER), "
+     "войдите в систему заново и повторите"},
+    {32,
+     "in use by another program (a terminal program, ModemManager, another QX2205R-cli): close it "
+     "and try again",
+     "занято другой программой (терминалом, ModemManager, другой QX2205R-cli): закройте её и "
+     "повторите"},
+    {1, "not a serial device", "это не последовательное устройство"},
+    {31, "the device failed: the adapter may have been unplugged; see dmesg",
+     "сбой устройства: возможно, адаптер отключён; см. dmesg"},
+    {123,
+     "not a device path: on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 or a "
+     "/dev/serial/by-id/ link, not COMn",
+     "это не путь к устройству: в Linux адаптер называется своим устройством, например "
+     "/dev/ttyUSB0 или ссылкой из /dev/serial/by-id/, а не COMn"},
+    {10047,
+     "no serial IrDA adapter chosen, and Linux has no IrDA of its own: name the adapter's device "
+     "with --port /dev/ttyUSB0, or store it with use-port (QX2205R-cli ports lists the serial "
+     "devices)",
+     "не выбран последовательный адаптер IrDA, а своей поддержки IrDA в Linux нет: укажите "
+     "устройство адаптера параметром --port /dev/ttyUSB0 или запишите его командой use-port "
+     "(QX2205R-cli ports показывает последовательные устройства)"},
+};
+
 // CONSOLE_TEXT_FIELDS names every field: nothing else is in the structure.
 static_assert(sizeof(ConsoleTexts) == std::size(CONSOLE_TEXT_FIELDS) * sizeof(std::string_view));
 
@@ -348,8 +518,23 @@ void ApplyLanguage(int language, FormTexts& texts) {
     texts.script = source.script;
 }
 
-const ConsoleTexts& ConsoleTextsFor(int language) {
+const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform) {
+    if (platform == HostPlatform::Linux) {
+        return language == LANGUAGE_RUSSIAN ? CONSOLE_LINUX_RUSSIAN : CONSOLE_LINUX_ENGLISH;
+    }
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
+}
+
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error) {
+    if (platform != HostPlatform::Linux) {
+        return {};
+    }
+    for (const PortAdvice& advice : LINUX_PORT_ADVICE) {
+        if (advice.error == error) {
+            return language == LANGUAGE_RUSSIAN ? advice.russian : advice.english;
+        }
+    }
+    return {};
 }
 
 std::string LastRunText(const FormTexts& texts, const RunOutcome& outcome) {

@@ -4,9 +4,11 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "app/host_platform.h"
 #include "app/message_slots.h"
 #include "app/run_outcome.h"
 
@@ -64,6 +66,8 @@ struct ConsoleTexts {
     std::string_view helpSettingsValue;
     std::string_view helpPort;
     std::string_view helpPortValue;
+    std::string_view helpAdapter;
+    std::string_view helpAdapterValue;
     std::string_view helpCapture;
     std::string_view helpCaptureValue;
     std::string_view helpExitCodes;
@@ -107,6 +111,8 @@ struct ConsoleTexts {
     std::string_view portProbing;
     std::string_view portStoredMark;
     std::string_view portSuggestUse;
+    std::string_view portProfile;
+    std::string_view adapterUnknown;
     // Why a run ended where it did.
     std::string_view reasonNoSockets;
     std::string_view reasonSocketFailed;
@@ -142,6 +148,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::helpSettingsValue,
     &ConsoleTexts::helpPort,
     &ConsoleTexts::helpPortValue,
+    &ConsoleTexts::helpAdapter,
+    &ConsoleTexts::helpAdapterValue,
     &ConsoleTexts::helpCapture,
     &ConsoleTexts::helpCaptureValue,
     &ConsoleTexts::helpExitCodes,
@@ -182,6 +190,8 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::portProbing,
     &ConsoleTexts::portStoredMark,
     &ConsoleTexts::portSuggestUse,
+    &ConsoleTexts::portProfile,
+    &ConsoleTexts::adapterUnknown,
     &ConsoleTexts::reasonNoSockets,
     &ConsoleTexts::reasonSocketFailed,
     &ConsoleTexts::reasonSearchFailed,
@@ -195,8 +205,15 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
 };
 
 // The console texts of a language. A console has nothing else to say with, so any language other than
-// Russian gives the English ones (the instrument's texts in the slots still follow ApplyLanguage).
-const ConsoleTexts& ConsoleTextsFor(int language);
+// Russian gives the English ones (the instrument's texts in the slots still follow ApplyLanguage). On Linux
+// the texts about ports, settings and adapters name Linux things (device paths, the dialout group, dmesg);
+// every other text is the Windows one.
+const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform = HostPlatform::Windows);
+
+// What to do about a serial port that would not open with `error` (the Windows error code the serial-port
+// seam reports; 10047 where no port was chosen at all), in the platform's terms; empty where the reason's own
+// text says enough.
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error);
 
 // `text` with its first "{}" replaced by `value`.
 std::string Fill(std::string_view text, std::string_view value);

@@ -14,6 +14,9 @@
 
 namespace qx::irda {
 
+// Discovery and connection set-up run at 9600 baud on every medium, and this stack never offers another rate.
+inline constexpr std::uint32_t IRDA_CONTENTION_BAUD = 9600;
+
 // How a receive ended.
 enum class MediumReceive {
     Frame,     // a frame with a good frame check arrived

@@ -131,6 +131,7 @@ LinkParameters ParseParameters(std::span<const std::uint8_t> params) {
     static constexpr std::array<std::uint32_t, 4> TURNAROUND_MS = {500, 250, 100, 50};
     static constexpr std::array<std::uint32_t, 6> DATA_SIZES = {64, 128, 256, 512, 1024, 2048};
     static constexpr std::array<std::uint32_t, 8> MIN_TURN_US = {10000, 5000, 1000, 500, 100, 50, 10, 0};
+    static constexpr std::array<std::uint32_t, 8> ADDITIONAL_BOFS = {48, 24, 12, 5, 3, 2, 1, 0};
     LinkParameters result;
     std::size_t i = 0;
     while (i + 2 <= params.size()) {
@@ -156,12 +157,37 @@ LinkParameters ParseParameters(std::span<const std::uint8_t> params) {
             case PI_DISCONNECT_THRESHOLD:
                 result.disconnectThresholds = value;
                 break;
+            case PI_ADDITIONAL_BOFS:
+                result.additionalBofs = LargestOf(value, ADDITIONAL_BOFS, result.additionalBofs);
+                break;
             default:
                 break;
         }
         i += 2 + pl;
     }
     return result;
+}
+
+std::size_t LineCapacity(std::uint32_t turnaroundMs) {
+    // 9600 baud is 960 bytes a second with start and stop bits; Linux leaves a sixth of a turn for the
+    // turnaround itself, 400 bytes of 480 at 500 ms.
+    return static_cast<std::size_t>(turnaroundMs) * IRDA_CONTENTION_BAUD / 12000;
+}
+
+std::size_t UsableDataSize(std::size_t stated, std::uint32_t turnaroundMs) {
+    static constexpr std::array<std::size_t, 6> DATA_SIZES = {64, 128, 256, 512, 1024, 2048};
+    const std::size_t limit = std::min(stated, LineCapacity(turnaroundMs));
+    std::size_t usable = DATA_SIZES.front();
+    for (std::size_t size : DATA_SIZES) {
+        if (size <= limit) {
+            usable = size;
+        }
+    }
+    return usable;
+}
+
+std::size_t ScaledBofs(std::uint32_t bofsAt115200, std::uint32_t baud) {
+    return static_cast<std::size_t>(std::uint64_t{bofsAt115200} * baud / BOFS_REFERENCE_BAUD);
 }
 
 IrlapPrimary::IrlapPrimary(IrdaMedium& medium, StackClock& clock, FrameSink* sink, std::uint32_t ownAddress)
@@ -174,13 +200,15 @@ IrlapPrimary::IrlapPrimary(IrdaMedium& medium, StackClock& clock, FrameSink* sin
 void IrlapPrimary::Reset() {
     medium_.Reset();
     received_.clear();
-    sensed_ = false;
+    busyUntil_.reset();
+    lastSent_.clear();
     anyReceived_ = false;
     state_ = LinkState::Disconnected;
     unacked_.reset();
     missed_ = 0;
     lost_ = LapStatus::NotConnected;
     peerParams_ = LinkParameters{};
+    xbofs_ = CONTENTION_XBOFS;
 }
 
 std::uint32_t IrlapPrimary::FTimer() const {
@@ -201,11 +229,13 @@ LapStatus IrlapPrimary::SendFrame(std::span<const std::uint8_t> frame) {
     if (sink_ != nullptr) {
         sink_->Frame(true, frame);
     }
-    const auto airMs = medium_.Send(frame, CONTENTION_XBOFS);
+    lastSent_.assign(frame.begin(), frame.end());
+    const auto airMs = medium_.Send(frame, xbofs_);
     if (!airMs) {
         return LapStatus::PortFailed;
     }
     lastWireMs_ = *airMs;
+    frameWentOut_ = true;
     return LapStatus::Ok;
 }
 
@@ -215,8 +245,10 @@ IrlapPrimary::Answer IrlapPrimary::Receive(Deadline deadline, Bytes& frame) {
             case MediumReceive::Failed:
                 return Answer::PortFailed;
             case MediumReceive::Silent:
-            case MediumReceive::Arriving:
                 return Answer::Timeout;
+            case MediumReceive::Arriving:
+                busyUntil_ = Deadline::After(clock_, MEDIA_BUSY_MS);
+                return Answer::Arriving;
             case MediumReceive::Frame:
                 break;
         }
@@ -225,6 +257,9 @@ IrlapPrimary::Answer IrlapPrimary::Receive(Deadline deadline, Bytes& frame) {
         }
         anyReceived_ = true;
         lastReceived_ = clock_.NowMs();
+        if (frame != lastSent_) {
+            busyUntil_ = Deadline::After(clock_, MEDIA_BUSY_MS);  // traffic heard (not the adapter's echo)
+        }
         // Commands on the line are our own frames echoed by the adapter (or another primary): never an
         // answer.
         if (frame.size() < 2 || (frame[0] & LAP_CR_COMMAND) != 0) {
@@ -240,63 +275,138 @@ void IrlapPrimary::DropReadAhead() {
     }
 }
 
-LapStatus IrlapPrimary::Listen(std::uint32_t ms) {
-    const Deadline deadline = Deadline::After(clock_, ms);
+bool IrlapPrimary::WaitMediumFree(bool& failed) {
+    failed = false;
+    const Deadline bound = Deadline::After(clock_, MEDIA_BUSY_BOUND_MS);
     Bytes ignored;
-    Answer answer;
-    while ((answer = Receive(deadline, ignored)) == Answer::Frame) {
+    for (;;) {
+        // What arrived already was heard before now.
+        Answer answer;
+        while ((answer = Receive(Deadline::At(clock_.NowMs()), ignored)) == Answer::Frame) {
+        }
+        if (answer == Answer::PortFailed) {
+            failed = true;
+            return false;
+        }
+        if (answer != Answer::Arriving && (!busyUntil_ || busyUntil_->Passed(clock_))) {
+            return true;
+        }
+        if (bound.Passed(clock_)) {
+            return false;
+        }
+        const Deadline until = busyUntil_ ? Deadline::Earlier(*busyUntil_, bound) : bound;
+        if (Receive(until, ignored) == Answer::PortFailed) {
+            failed = true;
+            return false;
+        }
     }
-    return answer == Answer::PortFailed ? LapStatus::PortFailed : LapStatus::Ok;
 }
 
 LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::size_t slots) {
     devices.clear();
-    if (!sensed_) {
-        if (Listen(MEDIA_SENSE_MS) != LapStatus::Ok) {
-            return LapStatus::PortFailed;
-        }
-        sensed_ = true;
+    bool failed = false;
+    if (!WaitMediumFree(failed)) {
+        // Someone else holds the medium: nobody was asked, so nobody is listed.
+        return failed ? LapStatus::PortFailed : LapStatus::Ok;
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
         DropReadAhead();
         if (SendFrame(XidCommand(ownAddress_, slots, static_cast<std::uint8_t>(slot))) != LapStatus::Ok) {
             return LapStatus::PortFailed;
         }
-        const Deadline deadline = Deadline::After(clock_, lastWireMs_ + SLOT_MS);
+        Deadline deadline = Deadline::After(clock_, lastWireMs_ + SLOT_MS);
+        bool extended = false;
         Bytes frame;
-        Answer answer;
-        while ((answer = Receive(deadline, frame)) == Answer::Frame) {
+        for (;;) {
+            const Answer answer = Receive(deadline, frame);
+            if (answer == Answer::PortFailed) {
+                return LapStatus::PortFailed;
+            }
+            if (answer == Answer::Arriving && !extended) {
+                extended = true;  // an answer is on its way: let it finish rather than talk over it
+                deadline = Deadline::After(clock_, SLOT_MS);
+                continue;
+            }
+            if (answer != Answer::Frame) {
+                break;
+            }
             const auto device = ParseXidResponse(frame, ownAddress_);
             if (device && std::none_of(devices.begin(), devices.end(), [&](const DiscoveredDevice& known) {
                     return known.address == device->address;
                 })) {
                 devices.push_back(*device);
+            } else if (!device && (frame[0] >> 1) != LAP_BROADCAST &&
+                       std::find(stale_.begin(), stale_.end(), frame[0] >> 1) == stale_.end()) {
+                // A station that still holds a connection answers discovery from it.
+                stale_.push_back(static_cast<std::uint8_t>(frame[0] >> 1));
             }
         }
-        if (answer == Answer::PortFailed) {
-            return LapStatus::PortFailed;
+    }
+    if (SendFrame(XidCommand(ownAddress_, slots, XID_FINAL_SLOT)) != LapStatus::Ok) {
+        return LapStatus::PortFailed;
+    }
+    if (!devices.empty()) {
+        busyUntil_.reset();  // IrLAP lets a successful discovery clear the media-busy condition
+    }
+    return LapStatus::Ok;
+}
+
+LapStatus IrlapPrimary::Enumerate(std::vector<DiscoveredDevice>& devices) {
+    const Deadline budget = Deadline::After(clock_, DISCOVERY_BUDGET_MS);
+    for (int run = 1;; ++run) {
+        stale_.clear();
+        if (const LapStatus status = Discover(devices); status != LapStatus::Ok || !devices.empty()) {
+            return status;
+        }
+        // A connection left by a primary that vanished (an earlier run that could not end it): the station
+        // answers discovery from it and ignores SNRM until its watchdog runs out, which every XID restarts.
+        // DISC ends it, so the next discovery finds the station.
+        for (std::uint8_t address : stale_) {
+            const std::uint8_t own = connectionAddress_;
+            connectionAddress_ = address;
+            std::vector<Bytes> responses;
+            const Answer answer = Command(Frame({static_cast<std::uint8_t>(address << 1 | LAP_CR_COMMAND),
+                                                 static_cast<std::uint8_t>(LAP_DISC | LAP_PF)}),
+                                          responses);
+            connectionAddress_ = own;
+            if (answer == Answer::PortFailed) {
+                return LapStatus::PortFailed;
+            }
+        }
+        if (run >= DISCOVERY_RUNS || budget.Passed(clock_)) {
+            return LapStatus::Ok;
         }
     }
-    return SendFrame(XidCommand(ownAddress_, slots, XID_FINAL_SLOT));
 }
 
 IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
                                            std::vector<Bytes>& responses) {
     responses.clear();
+    frameWentOut_ = false;
+    if (state_ == LinkState::PeerBusy && busyPollDue_) {
+        SleepUntil(clock_, *busyPollDue_);  // a busy peer is polled at the F-timer's pace
+    }
     DropReadAhead();
-    commandWritten_ = SendFrame(frame) == LapStatus::Ok;
-    if (!commandWritten_) {
+    busyPollDue_ = Deadline::After(clock_, FTimer());
+    if (SendFrame(frame) != LapStatus::Ok) {
         return Answer::PortFailed;
     }
-    const Deadline deadline = Deadline::After(clock_, lastWireMs_ + FTimer());
+    Deadline deadline = Deadline::After(clock_, lastWireMs_ + FTimer());
+    bool extended = false;
     for (;;) {
         Bytes response;
         const Answer answer = Receive(deadline, response);
-        if (answer != Answer::Frame) {
-            if (answer == Answer::Timeout) {
-                ++missed_;
-            }
+        if (answer == Answer::Arriving && !extended) {
+            extended = true;  // the answer is still coming in: wait for it rather than talk over it
+            deadline = Deadline::After(clock_, F_TIMER_EXTENSION_MS);
+            continue;
+        }
+        if (answer == Answer::PortFailed) {
             return answer;
+        }
+        if (answer != Answer::Frame) {
+            ++missed_;
+            return Answer::Timeout;
         }
         const std::uint8_t address = response[0] >> 1;
         if (address != connectionAddress_ && address != LAP_BROADCAST) {
@@ -312,10 +422,31 @@ IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
 }
 
 LapStatus IrlapPrimary::Lose(LapStatus why) {
+    lostToDm_ = false;
     state_ = LinkState::Lost;
     unacked_.reset();
     lost_ = why;
+    busyUntil_ = Deadline::After(clock_, MEDIA_BUSY_MS);  // back to the disconnected state
     return why;
+}
+
+LapStatus IrlapPrimary::EndLink(LapStatus why, int tries) {
+    const Bytes disc = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
+                        static_cast<std::uint8_t>(LAP_DISC | LAP_PF)};
+    std::vector<Bytes> responses;
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        const Answer answer = Command(disc, responses);
+        if (answer == Answer::PortFailed) {
+            break;
+        }
+        if (answer == Answer::Frame) {
+            const std::uint8_t control = responses.back()[1] & ~LAP_PF;
+            if (control == LAP_UA || control == LAP_DM) {
+                break;
+            }
+        }
+    }
+    return Lose(why);
 }
 
 LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
@@ -325,6 +456,7 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
     Disconnect();
     connectionAddress_ = static_cast<std::uint8_t>(random_.Next() % (LAP_BROADCAST - 1) + 1);
     peerParams_ = LinkParameters{};
+    xbofs_ = CONTENTION_XBOFS;
     peer_ = peer;
     missed_ = 0;
     Bytes snrm = {static_cast<std::uint8_t>(LAP_BROADCAST << 1 | LAP_CR_COMMAND),
@@ -336,12 +468,20 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
     snrm.insert(snrm.end(), params.begin(), params.end());
 
     std::vector<Bytes> responses;
-    for (int attempt = 0; attempt < RetryLimit(); ++attempt) {
+    for (int attempt = 0; attempt < SNRM_TRIES; ++attempt) {
+        if (attempt > 0) {
+            clock_.SleepMs(SNRM_BACKOFF_MIN_MS +
+                           random_.Next() % (SNRM_BACKOFF_MAX_MS - SNRM_BACKOFF_MIN_MS + 1));
+        }
+        bool failed = false;
+        if (!WaitMediumFree(failed)) {
+            return Lose(failed ? LapStatus::PortFailed : LapStatus::Timeout);  // the medium never fell quiet
+        }
         const Answer answer = Command(snrm, responses);
         if (answer == Answer::PortFailed) {
             return Lose(LapStatus::PortFailed);
         }
-        if (answer == Answer::Timeout) {
+        if (answer != Answer::Frame) {
             continue;
         }
         const Bytes& response = responses.back();
@@ -357,14 +497,16 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
         if (response.size() >= PARAMS_OFFSET) {
             peerParams_ = ParseParameters(std::span(response).subspan(PARAMS_OFFSET));
         }
-        if (peerParams_.dataSize < 64) {
-            peerParams_.dataSize = 64;
-        }
+        // Our own frames must fit the shorter of the two turns; we state 500 ms.
+        peerParams_.dataSize = UsableDataSize(
+            peerParams_.dataSize, std::min<std::uint32_t>(F_TIMER_MS, peerParams_.maxTurnaroundMs));
+        xbofs_ = ScaledBofs(peerParams_.additionalBofs, IRDA_CONTENTION_BAUD);
         state_ = LinkState::Connected;
         lost_ = LapStatus::NotConnected;
         vs_ = 0;
         vr_ = 0;
         unacked_.reset();
+        busyPollDue_.reset();
         received_.clear();
         missed_ = 0;
         return LapStatus::Ok;
@@ -402,16 +544,16 @@ IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
             }
         }
         if (!acknowledge(control >> 5)) {
-            Lose(LapStatus::Reset);
-            return Outcome::Lost;
+            EndLink(LapStatus::Reset, DISC_TRIES);
+            return Outcome::Ended;
         }
         Settle(false);
         return unacked_ ? Outcome::NotAcked : Outcome::Acked;
     }
     if ((control & 0x03) == 0x01) {  // S frame
         if (!acknowledge(control >> 5)) {
-            Lose(LapStatus::Reset);
-            return Outcome::Lost;
+            EndLink(LapStatus::Reset, DISC_TRIES);
+            return Outcome::Ended;
         }
         const bool busy = (control & 0x0F) == LAP_RNR;
         Settle(busy);
@@ -422,55 +564,79 @@ IrlapPrimary::Outcome IrlapPrimary::Apply(const Bytes& response) {
     }
     switch (control & ~LAP_PF) {  // U frame
         case LAP_DM:
+            Lose(LapStatus::Reset);  // the peer has already left the connection
+            lostToDm_ = true;
+            return Outcome::Lost;
         case LAP_RD:
         case LAP_FRMR:
-            Lose(LapStatus::Reset);
-            return Outcome::Lost;
+            // The peer asks to end the link, or could not take a frame of ours: end it cleanly so the peer
+            // does not keep it until its watchdog runs out.
+            EndLink(LapStatus::Reset, DISC_TRIES);
+            return Outcome::Ended;
         default:
             return unacked_ ? Outcome::NotAcked : Outcome::Acked;
     }
 }
 
+IrlapPrimary::Outcome IrlapPrimary::ApplyAll(const std::vector<Bytes>& responses) {
+    Outcome outcome = Outcome::NotAcked;
+    for (const Bytes& response : responses) {
+        outcome = Apply(response);
+        if (outcome == Outcome::Lost || outcome == Outcome::Ended) {
+            break;
+        }
+    }
+    return outcome;
+}
+
 LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
-    informationSent_ = false;
+    lastSendTransmitted_ = false;
     if (!Connected()) {
         return lost_;
     }
     unacked_.emplace(information.begin(), information.end());
     Settle(state_ == LinkState::PeerBusy);
+    const Deadline busyLimit = Deadline::After(clock_, PEER_BUSY_LIMIT_MS);
+    int resends = 0;
     std::vector<Bytes> responses;
-    // Every try is bounded by the F-timer, and the tries by the disconnect threshold, unanswered, busy or
-    // refused alike.
-    for (int attempt = 0; attempt < SEND_ROUNDS_PER_THRESHOLD * RetryLimit(); ++attempt) {
-        const Bytes frame = Frame({static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
-                                   static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | vs_ << 1)},
-                                  information);
+    for (;;) {
+        const bool busy = state_ == LinkState::PeerBusy;
+        Bytes frame;
+        if (busy) {
+            if (busyLimit.Passed(clock_)) {
+                return EndLink(LapStatus::Timeout, DISC_TRIES);  // answering, but never ready again
+            }
+            frame = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
+                     static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | LAP_RR)};
+        } else {
+            frame = Frame({static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
+                           static_cast<std::uint8_t>(vr_ << 5 | LAP_PF | vs_ << 1)},
+                          information);
+        }
         const Answer answer = Command(frame, responses);
-        informationSent_ = informationSent_ || commandWritten_;
+        if (!busy && frameWentOut_) {
+            lastSendTransmitted_ = true;
+        }
         if (answer == Answer::PortFailed) {
             return Lose(LapStatus::PortFailed);
         }
         if (answer == Answer::Timeout) {
             if (missed_ >= RetryLimit()) {
-                return Lose(LapStatus::Timeout);
+                return EndLink(LapStatus::Timeout, 1);  // the peer went silent: one DISC in case it hears
             }
             continue;
         }
-        Outcome outcome = Outcome::NotAcked;
-        for (const Bytes& response : responses) {
-            outcome = Apply(response);
-            if (outcome == Outcome::Lost) {
-                return lost_;
-            }
+        const Outcome outcome = ApplyAll(responses);
+        if (outcome == Outcome::Lost || outcome == Outcome::Ended) {
+            return lost_;
         }
         if (!unacked_) {
             return LapStatus::Ok;
         }
-        if (outcome == Outcome::Busy) {
-            clock_.SleepMs(BUSY_WAIT_MS);
+        if (!busy && state_ != LinkState::PeerBusy && ++resends > RESEND_LIMIT) {
+            return EndLink(LapStatus::Timeout, DISC_TRIES);  // it answers but never takes the frame
         }
     }
-    return Lose(LapStatus::Timeout);
 }
 
 LapStatus IrlapPrimary::Poll() {
@@ -485,38 +651,37 @@ LapStatus IrlapPrimary::Poll() {
         return Lose(LapStatus::PortFailed);
     }
     if (answer == Answer::Timeout) {
-        return missed_ >= RetryLimit() ? Lose(LapStatus::Timeout) : LapStatus::Ok;
+        return missed_ >= RetryLimit() ? EndLink(LapStatus::Timeout, 1) : LapStatus::Ok;
     }
-    for (const Bytes& response : responses) {
-        if (Apply(response) == Outcome::Lost) {
-            return lost_;
+    const Outcome outcome = ApplyAll(responses);
+    return outcome == Outcome::Lost || outcome == Outcome::Ended ? lost_ : LapStatus::Ok;
+}
+
+void IrlapPrimary::Pause(std::uint32_t ms, const std::function<void()>& poll) {
+    const Deadline deadline = Deadline::After(clock_, ms);
+    while (Connected()) {
+        const std::uint32_t left = deadline.Left(clock_);
+        if (left == 0) {
+            return;
+        }
+        clock_.SleepMs(std::min(left, KEEPALIVE_INTERVAL_MS));
+        if (!deadline.Passed(clock_)) {
+            if (poll) {
+                poll();
+            } else {
+                Poll();
+            }
         }
     }
-    return LapStatus::Ok;
+    SleepUntil(clock_, deadline);
 }
 
 void IrlapPrimary::Disconnect() {
     if (!Connected()) {
         return;
     }
-    const Bytes disc = {static_cast<std::uint8_t>(connectionAddress_ << 1 | LAP_CR_COMMAND),
-                        static_cast<std::uint8_t>(LAP_DISC | LAP_PF)};
-    std::vector<Bytes> responses;
-    for (int attempt = 0; attempt < DISC_TRIES; ++attempt) {
-        const Answer answer = Command(disc, responses);
-        if (answer == Answer::PortFailed) {
-            break;
-        }
-        if (answer == Answer::Frame) {
-            const std::uint8_t control = responses.back()[1] & ~LAP_PF;
-            if (control == LAP_UA || control == LAP_DM) {
-                break;
-            }
-        }
-    }
+    EndLink(LapStatus::NotConnected, DISC_TRIES);
     state_ = LinkState::Disconnected;
-    unacked_.reset();
-    lost_ = LapStatus::NotConnected;
 }
 
 }  // namespace qx::irda

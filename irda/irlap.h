@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <span>
@@ -65,25 +66,46 @@ inline constexpr std::uint8_t PI_DISCONNECT_THRESHOLD = 0x08;
 inline constexpr std::uint8_t PV_BAUD_9600 = 0x02;
 
 // Timers. The F-timer is at least 500 ms and at least the peer's maximum turnaround; the link is given up
-// after the disconnect threshold's worth of unanswered polls (3 s / 500 ms).
+// after the disconnect threshold's worth of unanswered polls (3 s / 500 ms). When the F-timer runs out while
+// a frame is still arriving, the answer gets this much longer once rather than being talked over.
 inline constexpr std::uint32_t F_TIMER_MS = 500;
+inline constexpr std::uint32_t F_TIMER_EXTENSION_MS = 300;
 inline constexpr std::uint32_t DISCONNECT_THRESHOLD_MS = 3000;
+// While connected and otherwise idle, the peer is polled this often, well inside its watchdog (about twice
+// the F-timer), so it never gives the link up during the program's pauses.
+inline constexpr std::uint32_t KEEPALIVE_INTERVAL_MS = 400;
 // Discovery: 6 slots of this length after each XID command has gone out.
 inline constexpr std::size_t DISCOVERY_SLOTS = 6;
 inline constexpr std::uint32_t SLOT_MS = 90;
-// How long the line is listened to before the first frame after the port opened.
-inline constexpr std::uint32_t MEDIA_SENSE_MS = 250;
-// How long the primary waits before polling a peer that said it is busy (RNR).
-inline constexpr std::uint32_t BUSY_WAIT_MS = 100;
-inline constexpr int DISC_TRIES = 2;
+// Minimal firmware may miss a whole discovery: one enumeration runs up to this many within this budget
+// before it says nobody is there (one discovery of 6 slots takes about 650 ms).
+inline constexpr int DISCOVERY_RUNS = 3;
+inline constexpr std::uint32_t DISCOVERY_BUDGET_MS = 2000;
+// The medium is busy while traffic is heard and this long after it; no XID or SNRM goes out while it is. A
+// medium that never falls quiet is waited for at most the bound.
+inline constexpr std::uint32_t MEDIA_BUSY_MS = 500;
+inline constexpr std::uint32_t MEDIA_BUSY_BOUND_MS = 2000;
+// SNRM is retried this often after a random back-off, so two primaries that collided do not collide again.
+inline constexpr int SNRM_TRIES = 3;
+inline constexpr std::uint32_t SNRM_BACKOFF_MIN_MS = 20;
+inline constexpr std::uint32_t SNRM_BACKOFF_MAX_MS = 50;
+// DISC is sent this often (waiting the F-timer for UA or DM each time) to a peer that answers, as Linux
+// retries it; to a peer that went silent, once.
+inline constexpr int DISC_TRIES = 3;
+// A peer that answers RNR (busy writing its memory) is polled with RR at the F-timer's pace for at most this
+// long. A configuration write takes well under a second, a flash erase a few seconds; beyond that the
+// instrument is taken for wedged. The reply above still has its own receive wait.
+inline constexpr std::uint32_t PEER_BUSY_LIMIT_MS = 10000;
+// An information frame answered without being acknowledged (RR with the old N(r)) is resent at most this
+// many times: answered polls do not count toward the disconnect threshold, so this bounds them instead.
+inline constexpr int RESEND_LIMIT = 6;
 // Start flags before every frame while no connection exists (the contention rule).
 inline constexpr std::size_t CONTENTION_XBOFS = 10;
+// Additional BOFs are stated for 115200 baud and scaled to the line's speed.
+inline constexpr std::uint32_t BOFS_REFERENCE_BAUD = 115200;
 // The device address used when the caller gives none or an impossible one (0 or broadcast): any fixed valid
 // address will do, since nobody else in range is expected to pick the same one.
 inline constexpr std::uint32_t FALLBACK_OWN_ADDRESS = 0x5158A001;
-// An information frame is offered to the peer at most this many times the disconnect threshold's worth of
-// polls, answered or not, so a peer that keeps answering without ever taking it cannot hold a send for ever.
-inline constexpr int SEND_ROUNDS_PER_THRESHOLD = 2;
 
 // A device that answered discovery.
 struct DiscoveredDevice {
@@ -106,7 +128,16 @@ struct LinkParameters {
     std::size_t dataSize = 64;  // the largest information field the peer takes
     std::uint32_t minTurnaroundUs = 10000;
     std::uint8_t disconnectThresholds = 0x01;
+    std::uint32_t additionalBofs = 12;  // at 115200 baud, the peer needs before each frame it receives
 };
+// The bytes the line carries in one turn of `turnaroundMs` at 9600 baud (Linux's line-capacity table: 400
+// bytes at 500 ms): a frame larger than that would outlast the turn.
+std::size_t LineCapacity(std::uint32_t turnaroundMs);
+// The data size to use with a peer that stated `stated`: capped by the line capacity of the shorter of the
+// two stations' maximum turnarounds, never below 64.
+std::size_t UsableDataSize(std::size_t stated, std::uint32_t turnaroundMs);
+// The peer's additional BOFs scaled from 115200 baud to `baud`.
+std::size_t ScaledBofs(std::uint32_t bofsAt115200, std::uint32_t baud);
 // This station's SNRM parameters: 9600 baud only, window 1, 3 s threshold.
 Bytes OwnParameters();
 // The peer's parameters from a UA's information after the two addresses; unknown or malformed ones are
@@ -158,6 +189,9 @@ class IrlapPrimary {
 
     // One discovery with `slots` slots (6 or 8); the devices that answered, each once.
     LapStatus Discover(std::vector<DiscoveredDevice>& devices, std::size_t slots = DISCOVERY_SLOTS);
+    // Discovery run again while nobody answered, up to DISCOVERY_RUNS within DISCOVERY_BUDGET_MS. A peer
+    // that answered a discovery from a connection of ours it still holds (a stale link) is sent DISC first.
+    LapStatus Enumerate(std::vector<DiscoveredDevice>& devices);
 
     // Connects to the device with this IrLAP address.
     LapStatus Connect(std::uint32_t peer);
@@ -172,34 +206,46 @@ class IrlapPrimary {
     std::size_t MaxInformation() const { return peerParams_.dataSize; }
 
     // Sends one information frame and waits until the peer acknowledged it. Information frames the peer
-    // sends meanwhile go to Received().
+    // sends meanwhile go to Received(). While the peer is busy (RNR) no information frame goes out: it is
+    // polled with RR at the F-timer's pace until it says RR, for at most PEER_BUSY_LIMIT_MS.
     LapStatus Send(std::span<const std::uint8_t> information);
-    // Whether the frame of the last Send went out on the wire at least once, whatever Send returned: a frame
-    // that went out may have been taken by the peer even when its acknowledgement never came.
-    bool InformationSent() const { return informationSent_; }
+    // Whether the information frame of the last Send went on the wire at least once.
+    bool LastSendTransmitted() const { return lastSendTransmitted_; }
     // Polls the peer once (RR); what it sends goes to Received().
     LapStatus Poll();
+    // Waits `ms`, polling the connection every KEEPALIVE_INTERVAL_MS with `poll` (by default Poll()) so the
+    // peer keeps it.
+    void Pause(std::uint32_t ms, const std::function<void()>& poll = {});
     // Information fields received, oldest first.
     std::deque<Bytes>& Received() { return received_; }
-    // Disconnects (DISC, UA or DM); a link already gone is left as it is.
+    // Disconnects (DISC, UA or DM, retried); a link already gone is left as it is.
     void Disconnect();
     // Why the connection ended, when it ended by itself.
     LapStatus LostReason() const { return lost_; }
+    // The connection ended because the peer said DM: it had already left it.
+    bool LostToDm() const { return lostToDm_; }
 
   private:
-    enum class Answer { Frame, Timeout, PortFailed };
+    enum class Answer { Frame, Timeout, Arriving, PortFailed };
     LapStatus SendFrame(std::span<const std::uint8_t> frame);
-    // Reads until a response frame (C/R clear) arrives or the deadline passes.
+    // Reads until a response frame (C/R clear) arrives or the deadline passes (Arriving: while a frame was
+    // still coming in).
     Answer Receive(Deadline deadline, Bytes& frame);
-    // Reads and drops whatever comes for `ms`.
-    LapStatus Listen(std::uint32_t ms);
+    // Waits, listening, until the medium has been quiet for MEDIA_BUSY_MS (at most MEDIA_BUSY_BOUND_MS):
+    // false when it stayed busy or the port failed (`failed` then set).
+    bool WaitMediumFree(bool& failed);
+    // Sends DISC and waits for UA or DM, `tries` times at most, then forgets the link with `why`.
+    LapStatus EndLink(LapStatus why, int tries);
     // One command with the P bit and the peer's answer within the F-timer: the frames of this connection that
     // came, the last one carrying the F bit.
     Answer Command(std::span<const std::uint8_t> frame, std::vector<Bytes>& responses);
     // Applies a response in the connection: data received, our frame acknowledged or not, the peer busy, or
     // the connection lost.
-    enum class Outcome { Acked, NotAcked, Busy, Lost };
+    enum class Outcome { Acked, NotAcked, Busy, Lost, Ended };
     Outcome Apply(const Bytes& response);
+    // Applies every response of one command; Lost/Ended when the link ended (by DM, or by our DISC after RD,
+    // FRMR or a bad N(r)).
+    Outcome ApplyAll(const std::vector<Bytes>& responses);
     LapStatus Lose(LapStatus why);
     // The connected state after a response: busy when it said RNR, else by whether our frame is out.
     void Settle(bool peerBusy);
@@ -212,12 +258,15 @@ class IrlapPrimary {
     StackClock& clock_;
     FrameSink* sink_;
     std::uint32_t ownAddress_;
-    bool sensed_ = false;
+    std::optional<Deadline> busyUntil_;    // the medium is busy until then
+    Bytes lastSent_;                       // to tell an adapter's echo from a frame heard
+    std::vector<std::uint8_t> stale_;      // connection addresses that answered discovery
+    std::optional<Deadline> busyPollDue_;  // when a busy peer may be polled again
+    bool frameWentOut_ = false;            // the last command reached the medium
     std::uint32_t lastReceived_ = 0;
     bool anyReceived_ = false;
     std::uint32_t lastWireMs_ = 0;  // of the frame sent last
     int missed_ = 0;                // polls in a row that the peer left unanswered
-    bool commandWritten_ = false;   // the port took the last command whole
 
     LinkState state_ = LinkState::Disconnected;
     std::uint32_t peer_ = 0;
@@ -226,7 +275,9 @@ class IrlapPrimary {
     std::uint8_t vs_ = 0;           // the next Ns to send
     std::uint8_t vr_ = 0;           // the next Ns expected
     std::optional<Bytes> unacked_;  // the information frame out and not acknowledged
-    bool informationSent_ = false;
+    bool lastSendTransmitted_ = false;
+    bool lostToDm_ = false;
+    std::size_t xbofs_ = CONTENTION_XBOFS;  // before each frame we send
     std::deque<Bytes> received_;
     LapStatus lost_ = LapStatus::NotConnected;
     XorShift32 random_;

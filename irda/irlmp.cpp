@@ -1,6 +1,7 @@
 #include "irda/irlmp.h"
 
 #include <algorithm>
+#include <array>
 
 namespace qx::irda {
 namespace {
@@ -90,12 +91,44 @@ IasResult ParseIasLsap(std::span<const std::uint8_t> answer, std::uint8_t& lsap)
     return IasResult::Ok;
 }
 
+void IrlmpClient::Serve(const LmPdu& pdu) {
+    if (answers_.size() >= INBOX_LIMIT) {
+        return;  // a peer that floods us with requests gets no more answers than that
+    }
+    if (pdu.control) {
+        if (pdu.opcode == LMP_CONNECT && pdu.destination == IAS_LSAP) {
+            iasPeerClient_ = pdu.source;
+            answers_.push_back(LmControl(pdu.source, IAS_LSAP, LMP_CONNECT_CONFIRM, 0x00));
+        } else if (pdu.opcode == LMP_CONNECT) {
+            answers_.push_back(LmControl(pdu.source, pdu.destination, LMP_DISCONNECT, LMP_REASON_NO_CLIENT));
+        } else if (pdu.opcode == LMP_DISCONNECT && pdu.destination == IAS_LSAP &&
+                   iasPeerClient_ == pdu.source) {
+            iasPeerClient_.reset();
+        }
+        return;
+    }
+    if (pdu.destination != IAS_LSAP || iasPeerClient_ != pdu.source || pdu.data.empty() ||
+        (pdu.data[0] & IAS_ACK) != 0) {
+        return;
+    }
+    // Our IAS server knows no class; any other operation it does not support.
+    const std::uint8_t opcode = pdu.data[0] & IAS_OPCODE_MASK;
+    const std::uint8_t result = opcode == IAS_GET_VALUE_BY_CLASS ? IAS_NO_SUCH_CLASS : IAS_UNSUPPORTED;
+    answers_.push_back(
+        LmData(pdu.source, IAS_LSAP,
+               std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(IAS_LAST_FRAME | opcode), result}));
+}
+
 void IrlmpClient::Sort() {
     auto& received = lap_.Received();
     while (!received.empty()) {
         auto pdu = ParseLmPdu(received.front());
         received.pop_front();
         if (!pdu) {
+            continue;
+        }
+        if (pdu->destination != IAS_CLIENT_LSAP && pdu->destination != TINYTP_LOCAL_LSAP) {
+            Serve(*pdu);
             continue;
         }
         auto& box = inbox_[pdu->destination];
@@ -126,10 +159,20 @@ LapStatus IrlmpClient::WaitFor(std::uint8_t local, Deadline deadline, LmPdu& pdu
         if (deadline.Passed(clock_)) {
             return LapStatus::Timeout;
         }
-        if (const LapStatus polled = lap_.Poll(); polled != LapStatus::Ok) {
+        if (const LapStatus polled = Poll(); polled != LapStatus::Ok) {
             return polled;
         }
     }
+}
+
+LapStatus IrlmpClient::Poll() {
+    Sort();
+    if (answers_.empty()) {
+        return lap_.Poll();
+    }
+    const Bytes answer = std::move(answers_.front());
+    answers_.pop_front();
+    return lap_.Send(answer);
 }
 
 LapStatus IrlmpClient::Connect(std::uint8_t local, std::uint8_t remote,
@@ -139,7 +182,7 @@ LapStatus IrlmpClient::Connect(std::uint8_t local, std::uint8_t remote,
         sent != LapStatus::Ok) {
         return sent;
     }
-    const Deadline deadline = Deadline::After(clock_, LMP_ANSWER_WAIT_MS);
+    const Deadline deadline = Deadline::After(clock_, LMP_CONNECT_WAIT_MS);
     for (;;) {
         LmPdu pdu;
         if (const LapStatus waited = WaitFor(local, deadline, pdu); waited != LapStatus::Ok) {
@@ -179,7 +222,6 @@ LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uin
         return sent;
     }
     const Deadline deadline = Deadline::After(lmp.Clock(), LMP_ANSWER_WAIT_MS);
-    LapStatus result = LapStatus::Timeout;
     for (;;) {
         LmPdu pdu;
         if (const LapStatus waited = lmp.WaitFor(IAS_CLIENT_LSAP, deadline, pdu); waited != LapStatus::Ok) {
@@ -191,13 +233,16 @@ LapStatus QueryTinyTpLsap(IrlmpClient& lmp, std::string_view className, std::uin
             }
             continue;
         }
-        result = ParseIasLsap(pdu.data, lsap) == IasResult::Ok ? LapStatus::Ok : LapStatus::Refused;
-        break;
+        if (!pdu.data.empty() && (pdu.data[0] & IAS_ACK) != 0) {
+            continue;  // an acknowledgement only: the answer is still to come
+        }
+        return ParseIasLsap(pdu.data, lsap) == IasResult::Ok ? LapStatus::Ok : LapStatus::Refused;
     }
-    if (const LapStatus ended = lmp.Disconnect(IAS_CLIENT_LSAP, IAS_LSAP); ended != LapStatus::Ok) {
-        return ended;
-    }
-    return result;
+    // The IAS connection is left open: it ends with the link. Minimal firmware (IrDA Lite) ends the whole
+    // link on any IrLMP disconnect, the IAS one included, so disconnecting it here would leave the TinyTP
+    // connect talking to nobody; a full stack does not mind an idle IAS connection, and the link's DISC ends
+    // it in both. Should the link still be lost (firmware whose IAS server hangs up by itself), the caller
+    // connects again straight to the LSAP learned here.
 }
 
 }  // namespace qx::irda

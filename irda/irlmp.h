@@ -1,6 +1,8 @@
 // IrLMP over the IrLAP connection, and the IAS query that finds a service's TinyTP LSAP. The LM-PDU and IAS
 // formats are pure functions (the fuzz targets use them too); IrlmpClient multiplexes the LSAP connections of
-// the one IrLAP link and waits for a peer's answers by polling, each wait bounded.
+// the one IrLAP link and waits for a peer's answers by polling, each wait bounded. Like every station it also
+// answers the peer: an IAS server on LSAP 0 that knows no class, and a refusal for a connect to any LSAP
+// nobody here serves.
 #pragma once
 
 #include <cstdint>
@@ -20,12 +22,14 @@ inline constexpr std::uint8_t LMP_CONNECT = 0x01;
 inline constexpr std::uint8_t LMP_CONNECT_CONFIRM = 0x81;
 inline constexpr std::uint8_t LMP_DISCONNECT = 0x02;
 inline constexpr std::uint8_t LMP_REASON_USER_REQUEST = 0x01;
+inline constexpr std::uint8_t LMP_REASON_NO_CLIENT = 0x08;  // no LM-MUX client at that LSAP
 // LSAPs: the peer's IAS server, and this station's IAS client and TinyTP user.
 inline constexpr std::uint8_t IAS_LSAP = 0x00;
 inline constexpr std::uint8_t IAS_CLIENT_LSAP = 0x10;
 inline constexpr std::uint8_t TINYTP_LOCAL_LSAP = 0x11;
 inline constexpr std::uint8_t LSAP_LAST_VALID = 0x6F;  // 0x70-0x7F are reserved
-// How long a peer may take to answer an IrLMP connect or an IAS query.
+// How long a peer may take to answer an IrLMP connect (IrLMP's connect timer), and an IAS query.
+inline constexpr std::uint32_t LMP_CONNECT_WAIT_MS = 5000;
 inline constexpr std::uint32_t LMP_ANSWER_WAIT_MS = 3000;
 
 // One LM-PDU: data, or a control frame with its opcode and parameter.
@@ -44,7 +48,11 @@ Bytes LmControl(std::uint8_t destination, std::uint8_t source, std::uint8_t opco
 
 // IAS: GetValueByClass and its answer.
 inline constexpr std::uint8_t IAS_LAST_FRAME = 0x80;
+inline constexpr std::uint8_t IAS_ACK = 0x40;  // an IAS frame that only acknowledges: it carries no answer
+inline constexpr std::uint8_t IAS_OPCODE_MASK = 0x3F;
 inline constexpr std::uint8_t IAS_GET_VALUE_BY_CLASS = 0x04;
+inline constexpr std::uint8_t IAS_NO_SUCH_CLASS = 0x01;
+inline constexpr std::uint8_t IAS_UNSUPPORTED = 0xFF;
 inline constexpr std::size_t IAS_NAME_MAX = 60;
 inline constexpr std::string_view TINYTP_LSAP_ATTRIBUTE = "IrDA:TinyTP:LsapSel";
 Bytes IasGetValueByClass(std::string_view className, std::string_view attribute);
@@ -70,13 +78,19 @@ class IrlmpClient {
     LapStatus WaitFor(std::uint8_t local, Deadline deadline, LmPdu& pdu);
     // Sorts what IrLAP received; the next frame for `local` when there is one.
     std::optional<LmPdu> Take(std::uint8_t local);
+    // One round with the peer: an answer this station owes it, or else a poll.
+    LapStatus Poll();
 
   private:
     void Sort();
+    // Answers a frame meant for this station's own servers (`local` has no client here).
+    void Serve(const LmPdu& pdu);
 
     IrlapPrimary& lap_;
     StackClock& clock_;
     std::map<std::uint8_t, std::deque<LmPdu>> inbox_;
+    std::deque<Bytes> answers_;                  // owed to the peer, oldest first
+    std::optional<std::uint8_t> iasPeerClient_;  // the peer's LSAP connected to our IAS server
 };
 
 // Asks the peer's IAS server for `className`'s TinyTP LSAP: Ok with `lsap`, Refused when the class or its

@@ -154,7 +154,7 @@ int SerialIrdaCalls::GetSockOpt(SocketHandle s, int level, int option, std::span
         return FailWith(LapStatus::PortFailed);
     }
     std::vector<DiscoveredDevice> devices;
-    if (const LapStatus status = lap_.Discover(devices); status != LapStatus::Ok) {
+    if (const LapStatus status = lap_.Enumerate(devices); status != LapStatus::Ok) {
         return FailWith(status);
     }
     const std::size_t count = std::min(devices.size(), (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
@@ -207,6 +207,13 @@ int SerialIrdaCalls::Connect(SocketHandle s, std::span<const std::uint8_t> addre
     LapStatus status = selector ? LapStatus::Ok : QueryTinyTpLsap(lmp_, service, lsap);
     if (status == LapStatus::Ok) {
         status = ttp_.Connect(lsap);
+        if (status != LapStatus::Ok && !selector && !lap_.Connected() &&
+            (lap_.LostReason() == LapStatus::Timeout || lap_.LostToDm()) &&
+            lap_.Connect(device) == LapStatus::Ok) {
+            // The peer left the link after the IAS query, silently or saying DM (firmware that ends it with
+            // its IAS connection): once more, straight to the LSAP it named.
+            status = ttp_.Connect(lsap);
+        }
     }
     if (status != LapStatus::Ok) {
         lap_.Disconnect();
@@ -256,7 +263,11 @@ int SerialIrdaCalls::WaitReadable(SocketHandle s, std::uint32_t timeoutMs) {
     if (!ttp_.Connected()) {
         return Fail(WSAENOTCONN_CODE);
     }
-    // Data only comes when the peer is polled: poll until something came or the wait is over, at least once.
+    // Data only comes when the peer is polled: poll until something came or the wait is over. A wait of no
+    // time only looks at what is in hand, as select does, and puts nothing on the wire.
+    if (timeoutMs == 0) {
+        return Readable() ? 1 : 0;
+    }
     const Deadline deadline = Deadline::After(clock_, timeoutMs);
     for (;;) {
         if (Readable()) {
@@ -308,7 +319,9 @@ int SerialIrdaCalls::Recv(SocketHandle s, std::span<std::uint8_t> buffer) {
 }
 
 void SerialIrdaCalls::EndConnection() {
-    ttp_.Disconnect();
+    // DISC ends every IrLMP connection on the link with it; an IrLMP disconnect first would be a frame the
+    // exchange does not need (and minimal firmware drops the link on it anyway).
+    ttp_.Forget();
     lap_.Disconnect();
     ttp_.Received().clear();
     offset_ = 0;
@@ -334,20 +347,13 @@ int SerialIrdaCalls::CloseSocket(SocketHandle s) {
 }
 
 void SerialIrdaCalls::Sleep(std::uint32_t ms) {
-    const Deadline deadline = Deadline::After(clock_, ms);
-    while (lap_.Connected()) {
-        const std::uint32_t left = deadline.Left(clock_);
-        if (left == 0) {
-            return;
+    lap_.Pause(ms, [this] {
+        if (ttp_.Connected()) {
+            ttp_.Exchange();
+        } else {
+            lmp_.Poll();
         }
-        Inner().Sleep(std::min(left, KEEPALIVE_INTERVAL_MS));
-        if (!deadline.Passed(clock_)) {
-            ttp_.Connected() ? ttp_.Exchange() : lap_.Poll();
-        }
-    }
-    if (const std::uint32_t left = deadline.Left(clock_); left > 0) {
-        Inner().Sleep(left);
-    }
+    });
 }
 
 PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock, FrameSink* capture) {
@@ -358,7 +364,7 @@ PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock
     }
     SirMedium medium(port, clock);
     IrlapPrimary lap(medium, clock, capture, RandomOwnAddress());
-    probe.discoveryError = WinsockCode(lap.Discover(probe.devices));
+    probe.discoveryError = WinsockCode(lap.Enumerate(probe.devices));
     port.Close();
     return probe;
 }

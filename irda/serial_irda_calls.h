@@ -19,8 +19,6 @@
 
 namespace qx::irda {
 
-// How often a connection is polled while the program pauses, so that the peer never gives the link up.
-inline constexpr std::uint32_t KEEPALIVE_INTERVAL_MS = 400;
 inline constexpr int WSAEMFILE_CODE = 10024;
 // A service name of this form names the peer's LSAP itself and skips the IAS query.
 inline constexpr std::string_view LSAP_SEL_PREFIX = "LSAP-SEL";

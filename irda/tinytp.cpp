@@ -122,7 +122,7 @@ LapStatus TinyTp::Send(std::span<const std::uint8_t> sdu) {
     }
     --sendCredit_;
     const LapStatus status = SendPdu(sdu);
-    sduSent_ = lmp_.Lap().InformationSent();
+    sduSent_ = lmp_.Lap().LastSendTransmitted();
     return status;
 }
 
@@ -134,10 +134,14 @@ LapStatus TinyTp::Exchange() {
     if (peerCredit_ == 0 && owed_ > 0) {
         status = SendPdu({});  // a dataless PDU: the peer may send again
     } else {
-        status = lmp_.Lap().Poll();
+        status = lmp_.Poll();
         Absorb();
     }
     return status;
+}
+
+void TinyTp::Forget() {
+    connected_ = false;
 }
 
 void TinyTp::Disconnect() {

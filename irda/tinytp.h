@@ -54,6 +54,8 @@ class TinyTp {
     void Consumed();
     // Ends the connection (IrLMP disconnect, user request) unless the peer already did.
     void Disconnect();
+    // Forgets the connection without a word to the peer: the link's end (DISC) ends it there.
+    void Forget();
 
     std::uint8_t SendCredit() const { return sendCredit_; }
     std::uint8_t PeerCredit() const { return peerCredit_; }

@@ -99,8 +99,8 @@ int wmain(int argc, wchar_t** argv) {
     std::unique_ptr<qx::irda::PcapWriter> capture;
     // After the capture, so that it goes first: closing its link may still hand the capture frames.
     std::unique_ptr<qx::PlatformCalls> picked;
-    const qx::LinkPicker pickLink = [&](std::string_view port,
-                                        const std::optional<std::string>& capturePath) -> qx::SocketCalls& {
+    const qx::LinkPicker pickLink = [&](std::string_view port, const std::optional<std::string>& capturePath,
+                                        qx::irda::LineProfile lineProfile) -> qx::SocketCalls& {
         if (capturePath) {
             captureFile = std::make_unique<qx::FileHandle>(
                 CreateFileW(qx::Widen(*capturePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
@@ -115,7 +115,7 @@ int wmain(int argc, wchar_t** argv) {
                 });
             }
         }
-        picked = std::make_unique<qx::PlatformCalls>(port, capture.get());
+        picked = std::make_unique<qx::PlatformCalls>(port, capture.get(), lineProfile);
         // From here on an interruption is for the link the run uses.
         RetargetInterrupt(*picked);
         return picked->Calls();
@@ -127,8 +127,9 @@ int wmain(int argc, wchar_t** argv) {
     };
     qx::ConsoleProgram program(
         console, {link.Calls(), link.LoopbackPort(), profile, qx::ProgramDirectory(), tracer, pickLink,
-                  qx::ListComPorts, [&link](const std::string& port) {
+                  qx::ListComPorts, [&link](const std::string& port, qx::irda::LineProfile lineProfile) {
                       qx::Win32SerialPort serial;
+                      serial.SetLineProfile(lineProfile);
                       qx::irda::PlatformClock clock(link.Calls());
                       return qx::irda::ProbePort(port, serial, clock);
                   }});

@@ -42,7 +42,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
         qx::PrivateProfileCalls profile;
         qx::Settings portSetting(profile);
         portSetting.ReadSettingsOnly(qx::ProgramDirectory(), profile.FirstArgument());
-        qx::PlatformCalls platform(portSetting.Port);
+        qx::PlatformCalls platform(portSetting.Port, nullptr, qx::ChooseLineProfile(portSetting.Adapter));
         qx::TMainForm form(instance, platform.Calls(), platform.Choice());
         form.Show(showCommand);
         const int code = RunMessageLoop(form);

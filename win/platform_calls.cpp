@@ -4,14 +4,20 @@
 
 namespace qx {
 
-PlatformCalls::PlatformCalls(std::string_view portSetting, irda::FrameSink* capture)
+PlatformCalls::PlatformCalls(std::string_view portSetting, irda::FrameSink* capture,
+                             std::optional<irda::LineProfile> profile)
     : choice_(ChooseLink(LoopbackPortFromEnvironment(), portSetting)) {
     switch (choice_.kind) {
         case LinkKind::Loopback:
             loopback_ = std::make_unique<LoopbackCalls>(*choice_.loopbackPort, winsock_);
             break;
         case LinkKind::Serial:
-            port_ = std::make_unique<Win32SerialPort>();
+            if (profile) {
+                port_ = std::make_unique<Win32SerialPort>();
+                port_->SetLineProfile(*profile);
+            } else {
+                port_ = std::make_unique<irda::UnopenablePort>(INVALID_ADAPTER_ERROR);
+            }
             break;
         case LinkKind::InvalidPort:
             port_ = std::make_unique<irda::UnopenablePort>(INVALID_PORT_ERROR);

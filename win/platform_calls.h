@@ -22,7 +22,10 @@ class PlatformCalls {
   public:
     // `portSetting`: the Port value in force (empty: none). `capture`, when given, receives every IrLAP frame
     // of the serial stack and must outlive this object.
-    explicit PlatformCalls(std::string_view portSetting = {}, irda::FrameSink* capture = nullptr);
+    // `profile`: the adapter's line profile; nothing when the Adapter value named none, which makes every run
+    // over a COM port fail at discovery with INVALID_ADAPTER_ERROR before anything is sent.
+    explicit PlatformCalls(std::string_view portSetting = {}, irda::FrameSink* capture = nullptr,
+                           std::optional<irda::LineProfile> profile = irda::DEFAULT_LINE_PROFILE);
     PlatformCalls(const PlatformCalls&) = delete;
     PlatformCalls& operator=(const PlatformCalls&) = delete;
 

@@ -73,8 +73,11 @@ bool Win32SerialPort::Open(const std::string& name) {
     dcb.fErrorChar = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    const auto levels = irda::LevelsOf(LineProfileToUse());
+    if (levels) {
+        dcb.fDtrControl = levels->dtr ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        dcb.fRtsControl = levels->rts ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+    }
     if (!SetCommState(handle->value, &dcb)) {
         // A port without modem lines (a pty under Wine) may refuse them; the lines are only a convenience.
         dcb.fDtrControl = DTR_CONTROL_DISABLE;
@@ -83,8 +86,10 @@ bool Win32SerialPort::Open(const std::string& name) {
             return Fail();
         }
     }
-    EscapeCommFunction(handle->value, SETDTR);
-    EscapeCommFunction(handle->value, SETRTS);
+    if (levels) {
+        EscapeCommFunction(handle->value, levels->dtr ? SETDTR : CLRDTR);
+        EscapeCommFunction(handle->value, levels->rts ? SETRTS : CLRRTS);
+    }
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;

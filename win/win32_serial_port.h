@@ -1,5 +1,6 @@
 // The serial-port seam on the Win32 comm API: a COM port opened for this program alone, 9600 8N1 raw, DTR and
-// RTS raised where the port has them. Each call is the platform's, translated; errors are the system's own.
+// RTS as the adapter's line profile sets them where the port has them. Each call is the platform's,
+// translated; errors are the system's own.
 #pragma once
 
 #include <memory>

@@ -111,6 +111,16 @@ SCENARIOS = {
                                 [SEARCHING, FOUND], FAILURE,
                                 dict(panel0="Last run: write sent, not confirmed: check with status",
                                      final_word=0x0104, writes=[write_of(0x0104)])),
+    # What real secondaries do: IrDA Lite firmware, a second of RNR while the word is stored and an IAS Ack frame
+    # in one run; a stale link left by a primary that vanished; a whole discovery missed.
+    "serial_real_secondary": (["--serial", "--word", "0x0004", "--link-fault", "lite-firmware", "--link-fault",
+                               "rnr-while-writing", "--link-fault", "ias-ack"], True, [SEARCHING, FOUND], SUCCESS,
+                              dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_stale_link": (["--serial", "--word", "0x0004", "--link-fault", "stale-link"], True, [SEARCHING, FOUND],
+                          SUCCESS, dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_discovery_missed": (["--serial", "--word", "0x0004", "--link-fault", "miss-discovery"], True,
+                                [SEARCHING, FOUND], SUCCESS,
+                                dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"], True,
                              [SEARCHING, FOUND], FAILURE,
                              dict(panel0="Last run: write refused, word unchanged", final_word=0x0004,

@@ -14,10 +14,10 @@
 #include "app/mode_switch.h"
 #include "app/texts.h"
 #include "irda/capture.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
 #include "link/forwarding_calls.h"
 #include "link/irda_link.h"
+#include "posix/posix_serial_port.h"
 #include "support/posix_platform_calls.h"
 #include "tests/unit/support/recording_host.h"
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
 
     qxtest::PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(path, port, platform, capture ? &*capture : nullptr);
     LinkPauses pauses(calls);
     qx::IrdaLink link(pauses);

@@ -19,10 +19,10 @@
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
 #include "link/device_frames.h"
 #include "link/irda_link.h"
+#include "posix/posix_serial_port.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
 #include "tests/unit/support/recording_host.h"
@@ -42,7 +42,7 @@ struct SwitchRun {
 SwitchRun SwitchOver(const std::string& path, bool enable) {
     PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(path, port, platform);
     qx::IrdaLink link(calls);
     qx::FormTexts texts;
@@ -58,7 +58,7 @@ TEST(SerialStack, DiscoveryFindsTheInstrumentByItsNicknameAndAddress) {
     ASSERT_FALSE(sim.Path().empty());
     PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(sim.Path(), port, platform);
     qx::IrdaLink link(calls);
     qx::AddressRecord address{};
@@ -171,7 +171,34 @@ INSTANTIATE_TEST_SUITE_P(
                   nullptr},
         StackCase{"NoDevice", {"--no-devices"}, true, 0x0004, false, 0x0004, {}, nullptr},
         StackCase{"WriteRefused", {"--write-fault", "status-c0"}, true, 0x0004, false, 0x0004, {}, nullptr},
-        StackCase{"ReadUnanswered", {"--read-fault", "silent"}, true, 0x0004, false, 0x0004, {}, nullptr}),
+        StackCase{"ReadUnanswered", {"--read-fault", "silent"}, true, 0x0004, false, 0x0004, {}, nullptr},
+        // The instrument asks for the link to end (RD) or cannot take a data frame (FRMR): DISC ends it.
+        StackCase{
+            "RdAfterConnect", {"--link-fault", "rd-after-connect"}, true, 0x0004, false, 0x0004, {}, "disc"},
+        StackCase{
+            "FrmrForTheFirstData", {"--link-fault", "frmr-data"}, true, 0x0004, false, 0x0004, {}, "disc"},
+        // A link of a primary that vanished: DISC ends it, and the discovery run again finds the instrument.
+        StackCase{"StaleLink", {"--link-fault", "stale-link"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{
+            "LiteFirmware", {"--link-fault", "lite-firmware"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"RnrWhileWriting",
+                  {"--link-fault", "rnr-while-writing"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"},
+        StackCase{
+            "IasAckFrameFirst", {"--link-fault", "ias-ack"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        StackCase{"DiscoveryMissed",
+                  {"--link-fault", "miss-discovery"},
+                  true,
+                  0x0004,
+                  true,
+                  0x0104,
+                  {0x0104},
+                  "disc"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The instrument stores the write and the link is lost before its acknowledgement comes back: the run says
@@ -248,7 +275,7 @@ class WedgedPort : public qx::irda::SerialPort {
 
   private:
     int master_ = -1;
-    qx::irda::PosixSerialPort port_;
+    qx::PosixSerialPort port_;
 };
 
 // A port that cannot take a frame is a failed port: the first write that does not finish ends the search,
@@ -275,6 +302,21 @@ TEST(SerialStack, APortThatNeverDrainsEndsTheRunAtItsFirstWrite) {
     EXPECT_EQ(outcome.code, qx::WSAENETDOWN_CODE);
     EXPECT_EQ(port.failedWrites, 1);
     EXPECT_EQ(port.writes, 1) << "the port was written to again after it failed";
+}
+
+// Whatever ended a run, the instrument is left disconnected: a second run, started at once, reaches it.
+TEST(SerialStackAgain, TheNextRunAtOnceReachesTheInstrument) {
+    for (const char* fault : {"rd-after-connect", "frmr-data"}) {
+        SimProcess sim({"--link-fault", fault, "--word", "4"}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        EXPECT_FALSE(SwitchOver(sim.Path(), true).succeeded) << fault;
+        EXPECT_TRUE(SwitchOver(sim.Path(), true).succeeded) << fault;
+        const auto record = sim.Stop();
+        EXPECT_EQ(record["final_word"], 0x0104) << fault;
+        const auto& links = record["irda"]["links"];
+        ASSERT_EQ(links.size(), 2u) << fault;
+        EXPECT_EQ(links[0]["end"], "disc") << fault << ": the first link ended with the program's DISC";
+    }
 }
 
 }  // namespace

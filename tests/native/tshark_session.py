@@ -12,7 +12,11 @@ FCS only on frames that hold an escape. So the FCS of every frame on the line is
 line log, with a CRC that first proves itself on the IrDA check values; the frames it finds must be the very
 frames of the simulator's capture.
 
-Usage: tshark_session.py --sim SIM --driver DRIVER [--tshark TSHARK] [--keep DIR]
+With --rd, the simulator answers the first frame after the connection with RD (request disconnect): the run
+fails, the captures must still decode, and the frame that follows the RD must be the program's DISC, answered
+with UA; then a second run, started at once, must succeed.
+
+Usage: tshark_session.py --sim SIM --driver DRIVER [--tshark TSHARK] [--keep DIR] [--rd]
        tshark_session.py --check-pcap FILE [--tshark TSHARK]   (the tshark checks alone, on any capture)
 """
 
@@ -159,6 +163,29 @@ def check_with_tshark(tshark, pcap):
     return len(rows)
 
 
+def decode(tshark, pcap):
+    """The Info column of every frame, after checking that none is malformed."""
+    verbose = subprocess.run([tshark, "-r", pcap, "-V"], capture_output=True, text=True)
+    if verbose.returncode != 0:
+        fail("tshark could not read %s: %s" % (pcap, verbose.stderr.strip()))
+    for line in verbose.stdout.splitlines():
+        if "Malformed" in line or "Exception occurred" in line:
+            fail("%s: tshark says: %s" % (pcap, line.strip()))
+    return subprocess.run([tshark, "-r", pcap, "-T", "fields", "-e", "_ws.col.Info"], capture_output=True,
+                          text=True, check=True).stdout.splitlines()
+
+
+def check_disc_after_rd(tshark, pcap):
+    """The frame after the instrument's RD is DISC, and the one after that its UA; returns the frame count."""
+    infos = decode(tshark, pcap)
+    rd = next((i for i, info in enumerate(infos) if "func=RD" in info), None)
+    if rd is None:
+        fail("%s: no RD" % pcap)
+    if rd + 2 >= len(infos) or "func=DISC" not in infos[rd + 1] or "func=UA" not in infos[rd + 2]:
+        fail("%s: after the RD came %s, not DISC and its UA" % (pcap, infos[rd + 1:rd + 3]))
+    return len(infos)
+
+
 def check_line(wire_log, sim_capture):
     """Every frame on the line has a good FCS, and they are the frames of the simulator's capture."""
     prove_crc()
@@ -179,8 +206,9 @@ def run_session(args, folder):
     sim_capture = os.path.join(folder, "instrument.pcap")
     stack_capture = os.path.join(folder, "program.pcap")
     wire_log = os.path.join(folder, "line.log")
+    faults = ["--link-fault", "rd-after-connect"] if args.rd else []
     sim = subprocess.Popen([args.sim, "--serial", "--timeout-s", "60", "--capture", sim_capture,
-                            "--wire-log", wire_log], stdout=subprocess.PIPE, text=True)
+                            "--wire-log", wire_log] + faults, stdout=subprocess.PIPE, text=True)
     try:
         pty = sim.stdout.readline().strip()
         if not pty.startswith("/dev/"):
@@ -188,13 +216,25 @@ def run_session(args, folder):
         driver = subprocess.run([args.driver, pty, "--capture", stack_capture], capture_output=True, text=True,
                                 timeout=60)
         print(driver.stdout, end="")
-        if driver.returncode != 0:
+        if args.rd:
+            if driver.returncode != 1:
+                fail("the run the RD ended did not fail cleanly (exit %d)" % driver.returncode)
+            again = subprocess.run([args.driver, pty], capture_output=True, text=True, timeout=60)
+            if again.returncode != 0:
+                fail("the run started at once after the RD did not succeed (exit %d): %s"
+                     % (again.returncode, again.stdout.strip()))
+        elif driver.returncode != 0:
             fail("the session did not succeed (exit %d): %s" % (driver.returncode, driver.stderr.strip()))
     finally:
         sim.send_signal(signal.SIGTERM)
         sim.wait(timeout=10)
     frames = check_line(wire_log, sim_capture)
     print("line: %d frames, every FCS good, the same as the instrument's capture" % frames)
+    if args.rd:
+        print("program.pcap: %d frames decoded by tshark, DISC and UA after the RD"
+              % check_disc_after_rd(args.tshark, stack_capture))
+        print("instrument.pcap: %d frames decoded by tshark" % len(decode(args.tshark, sim_capture)))
+        return
     for capture in (stack_capture, sim_capture):
         print("%s: %d frames decoded by tshark, landmarks found" % (os.path.basename(capture),
                                                                    check_with_tshark(args.tshark, capture)))
@@ -207,6 +247,7 @@ def main():
     parser.add_argument("--tshark", default=shutil.which("tshark"))
     parser.add_argument("--check-pcap")
     parser.add_argument("--keep", help="write the captures and the line log here and keep them")
+    parser.add_argument("--rd", action="store_true", help="the instrument answers RD after the connect")
     args = parser.parse_args()
     if not args.tshark:
         fail("tshark is not installed (scripts/setup installs it)")

@@ -49,11 +49,12 @@ class FakeProfile : public ProfileCalls {
   public:
     std::map<std::string, std::string> languages;  // path -> Language text
     std::map<std::string, std::string> ports;      // path -> Port text
+    std::map<std::string, std::string> adapters;   // path -> Adapter text
     int writes = 0;
 
     std::string ReadString(const std::string& path, const std::string&, const std::string& key,
                            std::size_t) override {
-        const auto& keys = key == "Port" ? ports : languages;
+        const auto& keys = key == "Port" ? ports : key == "Adapter" ? adapters : languages;
         const auto file = keys.find(path);
         return file == keys.end() ? std::string() : file->second;
     }
@@ -266,27 +267,54 @@ TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheL
         std::vector<std::string> extra;
         std::string picked;
         std::optional<std::string> capture;
+        std::map<std::string, std::string> adapters;
+        irda::LineProfile profile;
     } cases[] = {
-        {"neither", {}, {}, "", std::nullopt},
-        {"the settings' Port", {{"C:\\prog\\QX2205R.ini", "COM3"}}, {}, "COM3", std::nullopt},
+        {"neither", {}, {}, "", std::nullopt, {}, irda::LineProfile::Power},
+        {"the settings' Port",
+         {{"C:\\prog\\QX2205R.ini", "COM3"}},
+         {},
+         "COM3",
+         std::nullopt,
+         {},
+         irda::LineProfile::Power},
         {"--port over the settings",
          {{"C:\\prog\\QX2205R.ini", "COM3"}},
          {"--port", "com7", "--capture", "run.pcap"},
          "com7",
-         "run.pcap"},
+         "run.pcap",
+         {},
+         irda::LineProfile::Power},
+        {"the settings' Adapter",
+         {},
+         {},
+         "",
+         std::nullopt,
+         {{"C:\\prog\\QX2205R.ini", "MCP2120"}},
+         irda::LineProfile::Mcp2120},
+        {"--adapter over the settings",
+         {},
+         {"--adapter", "esi"},
+         "",
+         std::nullopt,
+         {{"C:\\prog\\QX2205R.ini", "none"}},
+         irda::LineProfile::Esi},
     };
     for (const auto& c : cases) {
         Program p;
         p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
         p.profile.ports = c.ports;
+        p.profile.adapters = c.adapters;
         std::vector<std::pair<std::string, std::optional<std::string>>> picks;
-        ConsoleProgram program{
-            p.console,
-            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-             [&](std::string_view port, const std::optional<std::string>& capture) -> SocketCalls& {
-                 picks.emplace_back(std::string(port), capture);
-                 return p.calls;
-             }}};
+        std::vector<irda::LineProfile> profiles;
+        ConsoleProgram program{p.console,
+                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+                                [&](std::string_view port, const std::optional<std::string>& capture,
+                                    irda::LineProfile profile) -> SocketCalls& {
+                                    picks.emplace_back(std::string(port), capture);
+                                    profiles.push_back(profile);
+                                    return p.calls;
+                                }}};
         p.instrument.ExpectGreeting();
         p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
         std::vector<std::string> args = {"status"};
@@ -295,50 +323,88 @@ TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheL
         ASSERT_EQ(picks.size(), 1u) << c.name;
         EXPECT_EQ(picks[0].first, c.picked) << c.name;
         EXPECT_EQ(picks[0].second, c.capture) << c.name;
+        EXPECT_EQ(profiles, std::vector<irda::LineProfile>{c.profile}) << c.name;
         EXPECT_EQ(p.profile.writes, 0) << c.name;
+    }
+}
+
+TEST(ConsoleProgram, AnUnknownAdapterProfileFailsBeforeAnythingIsSent) {
+    for (const bool fromSettings : {true, false}) {
+        Program p;
+        p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+        if (fromSettings) {
+            p.profile.adapters = {{"C:\\prog\\QX2205R.ini", "tekram"}};
+        }
+        int picks = 0;
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view, const std::optional<std::string>&, irda::LineProfile) -> SocketCalls& {
+                 ++picks;
+                 return p.calls;
+             }}};
+        std::vector<std::string> args = {"enable", "--yes", "--port", "COM5"};
+        if (!fromSettings) {
+            args.insert(args.end(), {"--adapter", "tekram"});
+        }
+        EXPECT_EQ(program.Run(args), EXIT_USAGE);
+        EXPECT_EQ(picks, 0) << "no link was made";
+        EXPECT_TRUE(p.instrument.calls.empty());
+        EXPECT_THAT(
+            p.console.out + p.console.err,
+            HasSubstr("Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
+                      "esi, mcp2120 or none"));
     }
 }
 
 TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
     Program p;
     std::vector<std::string> probed;
-    ConsoleProgram program{p.console,
-                           {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
-                            [] {
-                                return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7"};
-                            },
-                            [&](const std::string& port) {
-                                probed.push_back(port);
-                                irda::PortProbe probe;
-                                if (port == "COM1") {
-                                    probe.openError = 5;
-                                } else if (port == "COM3") {
-                                    probe.discoveryError = WSAENETDOWN_CODE;
-                                } else if (port == "COM7") {
-                                    probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
-                                }
-                                return probe;
-                            }}};
+    ConsoleProgram program{
+        p.console,
+        {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+         [] {
+             return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"};
+         },
+         [&](const std::string& port, irda::LineProfile profile) {
+             probed.push_back(port + " " + std::string(irda::NameOf(profile)));
+             irda::PortProbe probe;
+             if (port == "COM1") {
+                 probe.openError = 5;
+             } else if (port == "COM3") {
+                 probe.discoveryError = WSAENETDOWN_CODE;
+             } else if (port == "COM7" || (port == "COM9" && profile == irda::LineProfile::Esi)) {
+                 probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+             }
+             return probe;
+         }}};
     EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
-    EXPECT_EQ(probed, (std::vector<std::string>{"COM1", "COM3", "COM5", "COM7"}));
+    // The default profile first; where nobody answered, the other profiles that set the lines.
+    EXPECT_EQ(probed,
+              (std::vector<std::string>{"COM1 power", "COM3 power", "COM3 esi", "COM3 mcp2120", "COM5 power",
+                                        "COM5 esi", "COM5 mcp2120", "COM7 power", "COM9 power", "COM9 esi"}));
     EXPECT_EQ(p.console.out,
               "COM1: cannot be opened (error 5)\n"
               "COM3: the search failed (error 10050)\n"
               "COM5: no IrDA device answered\n"
+              "COM7: answered with the adapter profile power\n"
               "COM7: QX7710Z (address 0x4B3A2910)\n"
+              "COM9: answered with the adapter profile esi\n"
+              "COM9: QX7710Z (address 0x4B3A2910)\n"
               "To use it for every run: QX2205R-cli use-port --port COM7\n");
     EXPECT_EQ(p.console.err,
-              "Probing COM1: 9600 baud, DTR and RTS raised, XID frames sent\n"
-              "Probing COM3: 9600 baud, DTR and RTS raised, XID frames sent\n"
-              "Probing COM5: 9600 baud, DTR and RTS raised, XID frames sent\n"
-              "Probing COM7: 9600 baud, DTR and RTS raised, XID frames sent\n");
+              "Probing COM1: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM3: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM7: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
     EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
 
     Program none;
     ConsoleProgram nothing{none.console,
                            {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
                             [] { return std::vector<std::string>{"COM2"}; },
-                            [](const std::string&) { return irda::PortProbe{}; }}};
+                            [](const std::string&, irda::LineProfile) { return irda::PortProbe{}; }}};
     EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
     EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
 }
@@ -353,7 +419,11 @@ struct PortsRun {
                             [] {
                                 return std::vector<std::string>{"COM1", "COM3", "COM5"};
                             },
-                            [this](const std::string& port) {
+                            [this](const std::string& port, irda::LineProfile profile) {
+                                // Only the default profile answers; a port is counted once, at its first probe.
+                                if (profile != irda::DEFAULT_LINE_PROFILE) {
+                                    return irda::PortProbe{};
+                                }
                                 probed.push_back(port);
                                 return found[port];
                             }}};
@@ -365,8 +435,8 @@ TEST(ConsoleProgram, PortsProbesOnlyThePortsNamedAndSaysWhichOnStandardError) {
     EXPECT_EQ(r.program.Run({"ports", "com5", "COM9"}), EXIT_DONE);
     EXPECT_EQ(r.probed, (std::vector<std::string>{"COM5", "COM9"})) << "COM1 and COM3 are left alone";
     EXPECT_EQ(r.p.console.err,
-              "Probing COM5: 9600 baud, DTR and RTS raised, XID frames sent\n"
-              "Probing COM9: 9600 baud, DTR and RTS raised, XID frames sent\n");
+              "Probing COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
     EXPECT_THAT(r.p.console.out, HasSubstr("COM9: no IrDA device answered\n"));
 }
 
@@ -378,7 +448,8 @@ TEST(ConsoleProgram, PortsPrintsNicknamesEscapedAsStatusDoes) {
                 HasSubstr("COM1: X\\x0D\\x0ACOM5: Success\\x1B[2J\\x00Z\\x5C (address 0x01020304)\n"));
     EXPECT_EQ(r.p.console.out.find('\r'), std::string::npos);
     EXPECT_EQ(r.p.console.out.find('\x1B'), std::string::npos);
-    EXPECT_EQ(std::count(r.p.console.out.begin(), r.p.console.out.end(), '\n'), 2) << r.p.console.out;
+    // The profile that answered, the device, the suggestion to store the port: no forged line.
+    EXPECT_EQ(std::count(r.p.console.out.begin(), r.p.console.out.end(), '\n'), 3) << r.p.console.out;
 }
 
 TEST(ConsoleProgram, PortsMarksTheStoredPortAndSuggestsUsePortElsewhere) {
@@ -420,11 +491,12 @@ TEST(ConsoleProgram, PortsJsonIsOneObject) {
     EXPECT_EQ(
         r.p.console.out,
         "{\"command\": \"ports\", \"stored_port\": \"COM1\", \"ports\": ["
-        "{\"port\": \"COM1\", \"stored\": true, \"open_error\": 5, \"search_error\": null, \"devices\": []}, "
+        "{\"port\": \"COM1\", \"stored\": true, \"open_error\": 5, \"search_error\": null, "
+        "\"adapter_profile\": null, \"devices\": []}, "
         "{\"port\": \"COM3\", \"stored\": false, \"open_error\": null, \"search_error\": 10050, "
-        "\"devices\": []}, "
+        "\"adapter_profile\": null, \"devices\": []}, "
         "{\"port\": \"COM5\", \"stored\": false, \"open_error\": null, \"search_error\": null, "
-        "\"devices\": [{\"name\": \"Q\\\"X\", \"address\": \"0x4B3A2910\"}]}], "
+        "\"adapter_profile\": \"power\", \"devices\": [{\"name\": \"Q\\\"X\", \"address\": \"0x4B3A2910\"}]}], "
         "\"suggested_port\": \"COM5\", \"exit_code\": 0}\n");
 }
 
@@ -467,7 +539,9 @@ TEST(ConsoleProgram, AFailedComPortIsNamedInTheReason) {
         ConsoleProgram program{
             p.console,
             {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-             [&](std::string_view, const std::optional<std::string>&) -> SocketCalls& { return p.calls; }}};
+             [&](std::string_view, const std::optional<std::string>&, irda::LineProfile) -> SocketCalls& {
+                 return p.calls;
+             }}};
         EXPECT_EQ(program.Run(c.args), EXIT_RUN_FAILED) << c.name;
         EXPECT_EQ(p.console.out.find("Reason: the COM port COM4 failed (error 10050)") != std::string::npos,
                   c.named)

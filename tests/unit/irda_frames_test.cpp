@@ -3,6 +3,7 @@
 
 #include "irda/irlap.h"
 #include "irda/irlmp.h"
+#include "irda/serial_port.h"
 #include "irda/tinytp.h"
 
 namespace qx::test {
@@ -96,6 +97,31 @@ TEST(IrdaFrames, NegotiationParameters) {
     EXPECT_EQ(peer.dataSize, 2048u);
     EXPECT_EQ(peer.minTurnaroundUs, 1000u);
     EXPECT_EQ(peer.disconnectThresholds, LinkParameters{}.disconnectThresholds);
+    EXPECT_EQ(own.additionalBofs, 0u);
+    EXPECT_EQ(ParseParameters(Bytes{0x85, 0x01, 0x01}).additionalBofs, 48u);
+    EXPECT_EQ(ParseParameters(Bytes{0x85, 0x01, 0x04}).additionalBofs, 12u);
+}
+
+TEST(IrdaFrames, DataSizeIsCappedByTheLineAndBofsAreScaledToItsSpeed) {
+    struct Case {
+        std::size_t stated;
+        std::uint32_t turnaroundMs;
+        std::size_t usable;
+    };
+    // 9600 baud carries about 400 bytes in a 500 ms turn, 200 in 250 ms, 80 in 100 ms, 40 in 50 ms.
+    const Case cases[] = {{2048, 500, 256}, {256, 500, 256}, {128, 500, 128}, {2048, 250, 128},
+                          {2048, 100, 64},  {2048, 50, 64},  {64, 500, 64}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(UsableDataSize(c.stated, c.turnaroundMs), c.usable) << c.stated << " at " << c.turnaroundMs;
+    }
+    EXPECT_EQ(LineCapacity(500), 400u);
+    // Additional BOFs are stated for 115200 baud: 48 of them take as long as 4 at 9600.
+    EXPECT_EQ(ScaledBofs(48, 9600), 4u);
+    EXPECT_EQ(ScaledBofs(24, 9600), 2u);
+    EXPECT_EQ(ScaledBofs(12, 9600), 1u);
+    EXPECT_EQ(ScaledBofs(5, 9600), 0u);
+    EXPECT_EQ(ScaledBofs(0, 9600), 0u);
+    EXPECT_EQ(ScaledBofs(48, 115200), 48u);
 }
 
 TEST(IrdaFrames, IasAnswers) {
@@ -182,6 +208,37 @@ TEST(IrdaFrames, TinyTpPdus) {
     EXPECT_EQ(data->credit, 3);
     EXPECT_EQ(Bytes(data->payload.begin(), data->payload.end()), Bytes{0xA0});
     EXPECT_FALSE(ParseTtpData(Bytes{}));
+}
+
+// The lines each adapter profile sets, as Linux's dongle drivers set them at 9600 baud.
+TEST(IrdaFrames, AdapterLineProfiles) {
+    struct Case {
+        std::string_view value;
+        std::optional<LineProfile> profile;
+        std::optional<LineLevels> levels;
+    };
+    const Case cases[] = {
+        {"power", LineProfile::Power, LineLevels{true, true}},
+        {"ESI", LineProfile::Esi, LineLevels{false, true}},
+        {"Mcp2120", LineProfile::Mcp2120, LineLevels{false, false}},
+        {"none", LineProfile::None, std::nullopt},
+        {"tekram", std::nullopt, std::nullopt},
+        {" power", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseLineProfile(c.value), c.profile) << c.value;
+        if (c.profile) {
+            const auto levels = LevelsOf(*c.profile);
+            ASSERT_EQ(levels.has_value(), c.levels.has_value()) << c.value;
+            if (levels) {
+                EXPECT_EQ(levels->dtr, c.levels->dtr) << c.value;
+                EXPECT_EQ(levels->rts, c.levels->rts) << c.value;
+            }
+            EXPECT_EQ(ParseLineProfile(NameOf(*c.profile)), c.profile);
+        }
+    }
+    EXPECT_EQ(DEFAULT_LINE_PROFILE, LineProfile::Power);
 }
 
 }  // namespace

@@ -45,5 +45,33 @@ TEST(LinkChoice, TheLoopbackWinsThenThePortThenWindowsIrda) {
     }
 }
 
+TEST(LinkChoice, OnLinuxAPortIsADevicePathAndComNamesAreRefused) {
+    struct Case {
+        std::optional<std::uint16_t> loopback;
+        std::string port;
+        LinkKind kind;
+        std::string chosenPort;
+    };
+    const Case cases[] = {
+        {std::nullopt, "", LinkKind::Winsock, ""},
+        {std::nullopt, "/dev/ttyUSB0", LinkKind::Serial, "/dev/ttyUSB0"},
+        {std::nullopt, "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0", LinkKind::Serial,
+         "/dev/serial/by-id/usb-FTDI_FT232R-if00-port0"},
+        {std::nullopt, "COM5", LinkKind::InvalidPort, "COM5"},
+        {std::nullopt, "ttyUSB0", LinkKind::InvalidPort, "ttyUSB0"},
+        {std::nullopt, "/", LinkKind::InvalidPort, "/"},
+        {std::nullopt, std::string("/dev/tty\0S0", 11), LinkKind::InvalidPort,
+         std::string("/dev/tty\0S0", 11)},
+        {4321, "/dev/ttyUSB0", LinkKind::Loopback, ""},
+    };
+    for (const Case& c : cases) {
+        const LinkChoice choice = ChooseLink(c.loopback, c.port, HostPlatform::Linux);
+        EXPECT_EQ(choice.kind, c.kind) << c.port;
+        EXPECT_EQ(choice.port, c.chosenPort) << c.port;
+    }
+    EXPECT_EQ(ParsePortName("COM5", HostPlatform::Windows), "COM5");
+    EXPECT_EQ(ParsePortName("/dev/ttyUSB0", HostPlatform::Windows), std::nullopt);
+}
+
 }  // namespace
 }  // namespace qx

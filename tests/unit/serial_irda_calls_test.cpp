@@ -42,6 +42,16 @@ struct SerialStack {
     }
 };
 
+// The connection address of the link's SNRM, as the address byte of a command.
+std::uint8_t CommandAddress(const SerialStack& stack) {
+    for (const IrdaBytes& frame : stack.secondary.frames) {
+        if (frame.size() > 10 && frame[1] == 0x93) {
+            return static_cast<std::uint8_t>(frame[10] | 0x01);
+        }
+    }
+    return 0;
+}
+
 struct RunResult {
     std::string stage;  // where the run stopped: "discover", "connect", "send", "receive", "close", "done"
     int code = 0;
@@ -94,12 +104,15 @@ TEST(SerialIrdaCalls, WholeRunOverTheStack) {
     EXPECT_EQ(run.stage, "done");
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(stack.secondary.sdus, (std::vector<IrdaBytes>{GREETING, READ_REQUEST}));
-    // Closed cleanly: the TinyTP connection with "user request", then the link, then the port.
-    ASSERT_FALSE(stack.secondary.lmpControl.empty());
-    EXPECT_EQ(stack.secondary.lmpControl.back(),
-              (IrdaBytes{static_cast<std::uint8_t>(0x80 | stack.secondary.ttpLsap), TINYTP_LOCAL_LSAP, 0x02,
-                         0x01}));
+    // Only the connects: the IAS connection stays until the link ends, and DISC ends both IrLMP connections
+    // with the link, then the port is closed.
+    EXPECT_EQ(stack.secondary.lmpControl,
+              (std::vector<IrdaBytes>{{0x80, IAS_CLIENT_LSAP, 0x01, 0x00},
+                                      {static_cast<std::uint8_t>(0x80 | stack.secondary.ttpLsap),
+                                       TINYTP_LOCAL_LSAP, 0x01, 0x00, TTP_RECEIVE_CREDIT}}));
     EXPECT_EQ(stack.secondary.discs, 1);
+    EXPECT_EQ(stack.secondary.frames.back(),
+              (IrdaBytes{static_cast<std::uint8_t>(CommandAddress(stack)), 0x53}));
     EXPECT_FALSE(stack.secondary.IsOpen());
     EXPECT_EQ(stack.secondary.opens, 1);
     // The serial stack needs no socket library and never gives the hook library a socket.
@@ -142,15 +155,44 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
          "connect", WSAETIMEDOUT_CODE, 5500},
         {"huge frames after the connect", [](IrdaSecondary& s) { s.faults.hugeAfterConnect = true; },
          "connect", WSAETIMEDOUT_CODE, 5500},
+        // A frame that never ends: every F-timer grows by its extension, and the medium stays busy, so a new
+        // connection request waits out the busy bound and gives up.
         {"an endless frame after the connect", [](IrdaSecondary& s) { s.faults.endlessAfterConnect = true; },
-         "connect", WSAETIMEDOUT_CODE, 5500},
+         "connect", WSAETIMEDOUT_CODE, 12500},
         {"no credit ever granted", [](IrdaSecondary& s) { s.faults.initialCredit = 0; }, "connect",
          WSAETIMEDOUT_CODE, 5500},
         {"the device disconnects", [](IrdaSecondary& s) { s.faults.disconnectOnData = true; }, "connect",
          WSAECONNRESET_CODE, 2000},
         {"the link drops (DM)", [](IrdaSecondary& s) { s.faults.dmOnData = true; }, "connect",
          WSAECONNRESET_CODE, 2000},
-        {"nobody in range", [](IrdaSecondary& s) { s.devices.clear(); }, "discover", ENUM_NO_DEVICES, 2700},
+        {"nobody in range (three discoveries)", [](IrdaSecondary& s) { s.devices.clear(); }, "discover",
+         ENUM_NO_DEVICES, 3800},
+        {"RD after the connect", [](IrdaSecondary& s) { s.faults.rdAfterConnect = 1; }, "connect",
+         WSAECONNRESET_CODE, 2500},
+        {"FRMR for the first data frame", [](IrdaSecondary& s) { s.faults.frmrOnData = 1; }, "connect",
+         WSAECONNRESET_CODE, 2500},
+        {"an N(r) for a frame never sent", [](IrdaSecondary& s) { s.faults.badNr = true; }, "connect",
+         WSAECONNRESET_CODE, 2500},
+        {"RNR for a second while a frame is stored", [](IrdaSecondary& s) { s.faults.rnrForMs = 1000; },
+         "done", 0, 5000},
+        {"RNR for longer than the reply may wait", [](IrdaSecondary& s) { s.faults.rnrForMs = 20000; },
+         "connect", WSAETIMEDOUT_CODE, 7000},
+        {"RNR before the frame is taken, for two seconds",
+         [](IrdaSecondary& s) { s.faults.refuseForMs = 2000; }, "done", 0, 6000},
+        // Busy beyond PEER_BUSY_LIMIT_MS while still answering: DISC, and the link is given up.
+        {"RNR before the frame is taken, for ever", [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+         "connect", WSAETIMEDOUT_CODE, 13500},
+        {"a stale link kept by the device", [](IrdaSecondary& s) { s.faults.staleLink = true; }, "done", 0,
+         5000},
+        {"firmware that ends the link on any IrLMP disconnect",
+         [](IrdaSecondary& s) { s.faults.liteFirmware = true; }, "done", 0, 4000},
+        {"the link lost after the IAS answer", [](IrdaSecondary& s) { s.faults.dropAfterIas = true; }, "done",
+         0, 8500},
+        {"an IAS Ack frame first", [](IrdaSecondary& s) { s.faults.iasAckFirst = true; }, "done", 0, 4000},
+        {"one discovery missed", [](IrdaSecondary& s) { s.faults.missedDiscoveries = 1; }, "done", 0, 4800},
+        {"two discoveries missed", [](IrdaSecondary& s) { s.faults.missedDiscoveries = 2; }, "done", 0, 5500},
+        {"three discoveries missed", [](IrdaSecondary& s) { s.faults.missedDiscoveries = 3; }, "discover",
+         ENUM_NO_DEVICES, 3800},
         {"no such port", [](IrdaSecondary& s) { s.openError = PORT_ERROR_FILE_NOT_FOUND; }, "discover",
          static_cast<int>(PORT_ERROR_FILE_NOT_FOUND), 600},
         {"port in use", [](IrdaSecondary& s) { s.openError = PORT_ERROR_ACCESS_DENIED; }, "discover",
@@ -168,6 +210,7 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
         EXPECT_FALSE(stack.secondary.IsOpen()) << c.name << ": the port is closed whatever happened";
         EXPECT_EQ(stack.secondary.creditViolations, 0) << c.name;
         EXPECT_EQ(stack.platform.hookLoads, 0) << c.name;
+        EXPECT_EQ(stack.secondary.framesWhileBusy, 0) << c.name << ": no I-frame to a busy peer";
     }
 }
 
@@ -371,7 +414,7 @@ TEST(SerialIrdaCalls, CaptureHoldsEveryFrameInAndOut) {
         at = header + length;
     }
     EXPECT_EQ(sent, stack.secondary.frames);
-    EXPECT_GE(received, 10u);
+    EXPECT_EQ(received, stack.secondary.replies.size());
 }
 
 TEST(SerialIrdaCalls, ProbeListsTheDevicesOrSaysWhatFailed) {
@@ -396,6 +439,220 @@ TEST(SerialIrdaCalls, ProbeListsTheDevicesOrSaysWhatFailed) {
     probe = ProbePort("COM9", secondary, clock);
     EXPECT_EQ(probe.discoveryError, WSAENETDOWN_CODE);
     EXPECT_FALSE(secondary.IsOpen());
+}
+
+// What the primary puts on the line after each rule's event, byte for byte (C: the link's command address).
+TEST(SerialIrdaCalls, FramesThePrimarySendsAfterEachEvent) {
+    constexpr std::uint8_t C = 0xFF;  // stands for the link's command address, known only after SNRM
+    const IrdaBytes XID_SLOT_0 = {0xFF, 0x3F, 0x01, 0xFE, 0xCA, 0xAD, 0x0B,
+                                  0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00};
+    struct Case {
+        const char* name;
+        std::function<void(IrdaSecondary&)> setUp;
+        const char* mark;
+        std::vector<IrdaBytes> expected;  // the first frames after the event
+    };
+    const Case cases[] = {
+        {"RD is answered with DISC",
+         [](IrdaSecondary& s) { s.faults.rdAfterConnect = 1; },
+         "rd",
+         {{C, 0x53}}},
+        {"FRMR is followed by DISC", [](IrdaSecondary& s) { s.faults.frmrOnData = 1; }, "frmr", {{C, 0x53}}},
+        {"a bad N(r) ends the link with DISC",
+         [](IrdaSecondary& s) { s.faults.badNr = true; },
+         "bad-nr",
+         {{C, 0x53}}},
+        // The greeting was taken with RNR: no I-frame, an RR poll (N(r) 3: confirm, answer, TinyTP confirm).
+        {"RNR is followed by RR polls",
+         [](IrdaSecondary& s) { s.faults.rnrForMs = 1000; },
+         "rnr",
+         {{C, 0x71}, {C, 0x71}}},
+        // The IAS Ack frame carries no answer: poll for it (N(r) 2: the confirm and the Ack frame).
+        {"an IAS Ack frame is skipped",
+         [](IrdaSecondary& s) { s.faults.iasAckFirst = true; },
+         "ias-ack",
+         {{C, 0x51}}},
+        // The TinyTP connect goes unanswered six times; one DISC; then (after the new SNRM) straight to
+        // LSAP 5.
+        {"a link lost after IAS",
+         [](IrdaSecondary& s) { s.faults.dropAfterIas = true; },
+         "lost",
+         {{C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
+          {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
+          {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
+          {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
+          {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
+          {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
+          {C, 0x53}}},
+        // A busy peer that never gets ready: RR polls only, then DISC (N(r) 3, as above).
+        {"RNR beyond the busy bound ends the link with DISC",
+         [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+         "refused",
+         {{C, 0x71}}},
+        {"a missed discovery is run again",
+         [](IrdaSecondary& s) { s.faults.missedDiscoveries = 1; },
+         "missed",
+         {XID_SLOT_0}},
+    };
+    for (const Case& c : cases) {
+        SerialStack stack;
+        c.setUp(stack.secondary);
+        RunLink(stack);
+        ASSERT_TRUE(stack.secondary.marks.contains(c.mark)) << c.name;
+        const auto after = stack.secondary.PrimaryFramesFrom(stack.secondary.marks.at(c.mark));
+        ASSERT_GE(after.size(), c.expected.size()) << c.name;
+        const std::uint8_t command = CommandAddress(stack);
+        for (std::size_t i = 0; i < c.expected.size(); ++i) {
+            IrdaBytes wanted = c.expected[i];
+            if (wanted[0] == C && wanted != XID_SLOT_0) {
+                wanted[0] = command;
+            }
+            EXPECT_EQ(after[i], wanted) << c.name << ", frame " << i;
+        }
+    }
+}
+
+TEST(SerialIrdaCalls, ABusyPeerIsPolledAtTheFTimersPaceAndGetsNoInformationFrame) {
+    SerialStack stack;
+    stack.secondary.faults.rnrForMs = 1000;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    const std::size_t from = stack.secondary.marks.at("rnr");
+    std::vector<std::uint32_t> polls;
+    std::size_t frame = 0;
+    for (std::size_t i = 0; i < from; ++i) {
+        frame += stack.secondary.log[i].first ? 1 : 0;
+    }
+    // Until the peer says RR again, only RR polls, each at least the F-timer after the one before.
+    // Times are when a frame ended on the wire; the pace is counted from when the one before began.
+    const auto began = [&](std::size_t i) {
+        return stack.secondary.frameTimes[i] - WireMs(stack.secondary.frames[i].size() + 4);
+    };
+    for (std::size_t last = frame - 1;
+         frame < stack.secondary.frames.size() && stack.secondary.frames[frame][1] == 0x71; last = frame++) {
+        EXPECT_GE(stack.secondary.frameTimes[frame] - began(last), F_TIMER_MS) << "poll " << frame;
+        polls.push_back(stack.secondary.frameTimes[frame]);
+    }
+    EXPECT_GE(polls.size(), 2u);
+    EXPECT_LE(polls.size(), 3u);
+}
+
+TEST(SerialIrdaCalls, AStaleLinkIsEndedWithDiscAndTheDeviceFoundAgain) {
+    SerialStack stack;
+    stack.secondary.faults.staleLink = true;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    const auto after = stack.secondary.PrimaryFramesFrom(stack.secondary.marks.at("stale"));
+    const auto disc = std::find(after.begin(), after.end(), IrdaBytes{0x6B, 0x53});  // connection 0x35
+    ASSERT_NE(disc, after.end());
+    ASSERT_NE(disc + 1, after.end());
+    EXPECT_EQ(*(disc + 1), (IrdaBytes{0xFF, 0x3F, 0x01, 0xFE, 0xCA, 0xAD, 0x0B, 0xFF, 0xFF, 0xFF, 0xFF, 0x01,
+                                      0x00, 0x00}));
+    EXPECT_TRUE(std::none_of(after.begin(), disc, [](const IrdaBytes& f) { return f[1] == 0x93; }))
+        << "no SNRM to a station that still holds a link";
+}
+
+TEST(SerialIrdaCalls, TheNextRunAtOnceReachesTheDeviceWhateverEndedTheLast) {
+    const std::function<void(IrdaSecondary&)> faults[] = {
+        [](IrdaSecondary& s) { s.faults.rdAfterConnect = 1; },
+        [](IrdaSecondary& s) { s.faults.frmrOnData = 1; },
+        [](IrdaSecondary& s) { s.faults.badNr = true; },
+        [](IrdaSecondary& s) { s.faults.rnrForMs = 20000; },
+        [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+    };
+    for (const auto& setUp : faults) {
+        SerialStack stack;
+        setUp(stack.secondary);
+        EXPECT_NE(RunLink(stack).stage, "done");
+        EXPECT_FALSE(stack.secondary.connected) << "the run left the device disconnected";
+        stack.secondary.faults = LinkFaults{};
+        EXPECT_EQ(RunLink(stack).stage, "done");
+    }
+}
+
+TEST(SerialIrdaCalls, AfterTheConnectionFramesCarryThePeersAdditionalBofs) {
+    SerialStack stack;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    const std::uint8_t command = CommandAddress(stack);
+    ASSERT_EQ(stack.secondary.frameXbofs.size(), stack.secondary.frames.size());
+    for (std::size_t i = 0; i < stack.secondary.frames.size(); ++i) {
+        const bool contention = stack.secondary.frames[i][0] == 0xFF;  // XID and SNRM
+        // The secondary states no additional BOFs (0x80); before the connection the contention rule's 10.
+        EXPECT_EQ(stack.secondary.frameXbofs[i], contention ? CONTENTION_XBOFS : 0u) << "frame " << i;
+        if (!contention) {
+            EXPECT_EQ(stack.secondary.frames[i][0], command);
+        }
+    }
+}
+
+TEST(SerialIrdaCalls, TheIasServerAnswersEveryConnectAndKnowsNoClass) {
+    SerialStack stack;
+    const SocketHandle s = stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
+    AddressRecord address{};
+    address[0] = AF_IRDA_FAMILY;
+    const std::uint32_t device = stack.secondary.devices[0].address;
+    for (int i = 0; i < 4; ++i) {
+        address[ADDRESS_DEVICE_ID_OFFSET + i] = static_cast<std::uint8_t>(device >> (8 * i));
+    }
+    const std::string service = "LSAP-SEL5";
+    std::copy(service.begin(), service.end(), address.begin() + ADDRESS_SERVICE_NAME_OFFSET);
+    // The device asks our IAS server (LSAP 0) and another LSAP of ours for a connection, then queries IAS.
+    stack.secondary.respond = [&](const IrdaBytes&) -> std::optional<IrdaBytes> { return std::nullopt; };
+    ASSERT_EQ(stack.calls.Connect(s, address), 0);
+    stack.secondary.Inject({0x80, 0x20, 0x01, 0x00});  // its LSAP 0x20 connects to our IAS server
+    stack.secondary.Inject({0xB0, 0x21, 0x01, 0x00});  // its LSAP 0x21 connects to our LSAP 0x30: nobody
+    stack.secondary.Inject(
+        {0x00, 0x20, 0x84, 0x03, 'A', 'B', 'C', 0x01, 'x'});  // GetValueByClass("ABC", "x")
+    stack.calls.Sleep(4000);
+    EXPECT_THAT(stack.secondary.lmReceived,
+                ::testing::IsSupersetOf(std::vector<IrdaBytes>{
+                    {0xA0, 0x00, 0x81, 0x00}, {0xA1, 0x30, 0x02, 0x08}, {0x20, 0x00, 0x84, 0x01}}));
+    EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+}
+
+TEST(SerialIrdaCalls, SnrmIsTriedThreeTimesAfterARandomBackOff) {
+    for (const int ignored : {2, 3}) {
+        SerialStack stack;
+        stack.secondary.faults.snrmIgnored = ignored;
+        const RunResult run = RunLink(stack);
+        EXPECT_EQ(run.stage, ignored < SNRM_TRIES ? "done" : "connect") << ignored;
+        std::vector<std::size_t> snrms;
+        for (std::size_t i = 0; i < stack.secondary.frames.size(); ++i) {
+            if (stack.secondary.frames[i][1] == 0x93) {
+                snrms.push_back(i);
+            }
+        }
+        ASSERT_EQ(snrms.size(), static_cast<std::size_t>(std::min(ignored + 1, SNRM_TRIES))) << ignored;
+        for (std::size_t k = 1; k < snrms.size(); ++k) {
+            // The F-timer after the SNRM went out, then 20-50 ms.
+            const std::uint32_t gap =
+                stack.secondary.frameTimes[snrms[k]] - stack.secondary.frameTimes[snrms[k - 1]];
+            EXPECT_GE(gap, F_TIMER_MS + SNRM_BACKOFF_MIN_MS) << ignored;
+            EXPECT_LE(gap, F_TIMER_MS + SNRM_BACKOFF_MAX_MS + 100) << ignored;
+        }
+    }
+}
+
+TEST(SerialIrdaCalls, NoXidWhileTheMediumIsBusy) {
+    SerialStack stack;
+    stack.secondary.faults.chatterMs = 1000;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    ASSERT_FALSE(stack.secondary.frames.empty());
+    // The first XID begins only after 500 ms of quiet since the other station's last frame.
+    const std::uint32_t firstBegan =
+        stack.secondary.frameTimes[0] - WireMs(stack.secondary.frames[0].size() + 4 + CONTENTION_XBOFS);
+    EXPECT_GE(firstBegan, stack.secondary.lastChatterEnd + MEDIA_BUSY_MS);
+}
+
+TEST(SerialIrdaCalls, AnAnswerStillArrivingWhenTheFTimerRunsOutIsWaitedFor) {
+    // Each answer begins within the F-timer and ends about 200 ms after it: the 300 ms extension takes it in,
+    // so nothing is sent twice and the frames are those of a run without the stall.
+    SerialStack plain;
+    ASSERT_EQ(RunLink(plain).stage, "done");
+    SerialStack stalled;
+    stalled.secondary.faults.turnaroundMs = 450;
+    stalled.secondary.faults.tailLateMs = 250;
+    ASSERT_EQ(RunLink(stalled).stage, "done");
+    EXPECT_EQ(stalled.secondary.frames.size(), plain.secondary.frames.size());
+    EXPECT_EQ(stalled.secondary.sdus, plain.secondary.sdus);
 }
 
 }  // namespace

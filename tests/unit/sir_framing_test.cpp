@@ -1,5 +1,7 @@
 #include "irda/sir_framing.h"
 
+#include "irda/irlap.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -161,6 +163,26 @@ TEST(SirFraming, EndlessFrameNeverGrowsPastTheBound) {
     EXPECT_EQ(deframer.Dropped(), 1u);
     const Bytes b = {0xFE, 0x0F};
     EXPECT_THAT(Deframe(deframer, SirWrap(b)), testing::ElementsAre(b));
+}
+
+// One XID command as it goes on the line, every byte written out by hand: 10 XBOFs, BOF, the frame with the
+// address bytes 7D, C0, C1 escaped, the FCS 0x8146 low byte first (worked out apart from this program's CRC),
+// EOF.
+TEST(SirFraming, AnXidCommandOnTheWireByteForByte) {
+    const Bytes frame = {0xFF, 0x3F, 0x01, 0x7D, 0xC0, 0xC1, 0x7D, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00};
+    const Bytes wire = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xC0,
+                        0xFF, 0x3F, 0x01, 0x7D, 0x5D, 0x7D, 0xE0, 0x7D, 0xE1, 0x7D, 0x5D,
+                        0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00, 0x46, 0x81, 0xC1};
+    EXPECT_EQ(XidCommand(0x7DC1C07D, 6, 0), frame);
+    EXPECT_EQ(SirWrap(frame, 10), wire);
+    SirDeframer deframer;
+    std::vector<Bytes> frames;
+    for (std::uint8_t byte : wire) {
+        if (deframer.Push(byte)) {
+            frames.emplace_back(deframer.Frame().begin(), deframer.Frame().end());
+        }
+    }
+    EXPECT_EQ(frames, std::vector<Bytes>{frame});
 }
 
 }  // namespace

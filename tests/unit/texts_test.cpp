@@ -226,6 +226,35 @@ TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
     }
     // A console has nothing else to speak: languages without texts of their own get the English ones.
     EXPECT_EQ(all(ConsoleTextsFor(2)), english);
+    // On Linux every text is there too, and none speaks of Windows' things (but the socket library's
+    // start-up, which Linux never reaches).
+    for (const auto field : CONSOLE_TEXT_FIELDS) {
+        const std::string_view linuxEnglish = ConsoleTextsFor(LANGUAGE_ENGLISH, HostPlatform::Linux).*field;
+        const std::string_view linuxRussian = ConsoleTextsFor(LANGUAGE_RUSSIAN, HostPlatform::Linux).*field;
+        SCOPED_TRACE(testing::Message() << "Linux console text: " << linuxEnglish);
+        EXPECT_NE(linuxRussian, linuxEnglish);
+        EXPECT_TRUE(ToCp1251(std::string(linuxRussian)).has_value()) << linuxRussian;
+        if (field == &ConsoleTexts::reasonNoSockets) {
+            continue;
+        }
+        for (const std::string_view text : {linuxEnglish, linuxRussian}) {
+            for (const char* windowsOnly : {"Device Manager", "Диспетчер", "PowerShell", "COM1", "COM-порт",
+                                            "Winsock", "Infrared devices", "Инфракрасные"}) {
+                EXPECT_EQ(text.find(windowsOnly), std::string::npos) << text;
+            }
+        }
+    }
+    for (const std::uint32_t error : {2u, 5u, 32u, 123u, 10047u}) {
+        const std::string_view english = PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, error);
+        const std::string_view russian = PortOpenAdvice(LANGUAGE_RUSSIAN, HostPlatform::Linux, error);
+        EXPECT_FALSE(english.empty()) << error;
+        EXPECT_TRUE(ToCp1251(std::string(russian)).has_value()) << russian;
+        EXPECT_TRUE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Windows, error).empty()) << error;
+    }
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 5).find("dialout"), std::string::npos);
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 2).find("dmesg"), std::string::npos);
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123).find("/dev/ttyUSB0"),
+              std::string::npos);
     EXPECT_EQ(Fill("error {} here", "10047"), "error 10047 here");
 }
 

@@ -205,6 +205,11 @@ Reply Instrument::WithFault(Bytes reply, std::optional<FrameFault>& fault) {
     return {std::move(reply), 0, After::Nothing, false};
 }
 
+bool Instrument::IsWriteRequest(std::span<const std::uint8_t> frame) {
+    return frame.size() == WRITE_REQUEST_SIZE &&
+           Equal(frame.first(WRITE_REQUEST_HEAD.size()), WRITE_REQUEST_HEAD);
+}
+
 Reply Instrument::AnswerFrame(std::span<const std::uint8_t> frame) {
     Connection* connection = Current();
     if (connection == nullptr) {

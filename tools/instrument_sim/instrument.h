@@ -71,6 +71,8 @@ class Instrument {
     // before it first, then this frame's own reply unless that one is late in turn. A write is stored as it
     // arrives, unless the instrument refuses it.
     Reply AnswerFrame(std::span<const std::uint8_t> frame);
+    // A frame that asks the instrument to store a word.
+    static bool IsWriteRequest(std::span<const std::uint8_t> frame);
     // Bytes that went out on the frame connection.
     void RecordSent(std::span<const std::uint8_t> bytes);
     void EndConnection();

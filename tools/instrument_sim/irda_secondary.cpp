@@ -20,8 +20,12 @@ constexpr std::uint8_t UA = 0x63;
 constexpr std::uint8_t DM = 0x0F;
 constexpr std::uint8_t RR = 0x01;
 constexpr std::uint8_t RNR = 0x05;
+constexpr std::uint8_t RD = 0x43;
 constexpr std::uint8_t FRMR = 0x87;
-constexpr std::uint8_t WRITE_REQUEST_TYPE = 0x82;
+constexpr std::uint8_t CONTENTION_XBOFS = 10;
+constexpr std::array<std::size_t, 8> ADDITIONAL_BOFS = {48, 24, 12, 5, 3, 2, 1, 0};
+// A second of RNR while a write is stored.
+constexpr std::chrono::milliseconds WRITE_BUSY{1000};
 constexpr std::uint8_t XID_FORMAT = 0x01;
 constexpr std::uint8_t FINAL_SLOT = 0xFF;
 constexpr std::uint32_t BROADCAST_DEVICE = 0xFFFFFFFF;
@@ -138,20 +142,51 @@ std::string Text(std::span<const std::uint8_t> bytes) {
 }  // namespace
 
 IrdaSecondary::IrdaSecondary(const Options& options, Instrument& instrument, std::uint32_t seed)
-    : options_(options), faults_(options.linkFaults), instrument_(instrument), random_(seed) {}
+    : options_(options), faults_(options.linkFaults), instrument_(instrument), random_(seed) {
+    if (faults_.staleLink && !options_.devices.empty()) {
+        HoldStaleLink(Clock::now());
+    }
+}
+
+void IrdaSecondary::HoldStaleLink(TimePoint now) {
+    link_.emplace();
+    link_->primary = 0x0BADF00D;
+    link_->device = options_.devices.front();
+    link_->connectionAddress = 0x35;
+    link_->lastHeard = now;
+    link_->stale = true;
+    link_->fresh = false;
+    link_->record = {{"primary", link_->primary},
+                     {"device_id", link_->device.id},
+                     {"connection_address", link_->connectionAddress},
+                     {"result", "stale"},
+                     {"frames_received", 0},
+                     {"frames_sent", 0},
+                     {"retransmissions", 0},
+                     {"duplicates", 0},
+                     {"rnr_sent", 0},
+                     {"credit_violations", 0},
+                     {"ias", nlohmann::ordered_json::array()},
+                     {"lm", nlohmann::ordered_json::array()}};
+}
 
 void IrdaSecondary::Send(Bytes frame, TimePoint at, bool badFcs) {
     if (link_ && link_->silenced) {
         return;
     }
+    std::size_t xbofs = CONTENTION_XBOFS;
     if (link_) {
         link_->record["frames_sent"] = link_->record["frames_sent"].get<int>() + 1;
+        // The UA still goes out under the contention rule; after it, the primary's own number.
+        if (!(frame.size() > 1 && (frame[1] & ~POLL_BIT) == UA && link_->fresh)) {
+            xbofs = link_->primaryBofs;
+        }
     }
     // Responses are due in the order they were made; a later one never overtakes an earlier.
     if (!due_.empty()) {
         at = std::max(at, due_.back().first);
     }
-    due_.emplace_back(at, Transmission{std::move(frame), badFcs});
+    due_.emplace_back(at, Transmission{std::move(frame), badFcs, xbofs});
 }
 
 TimePoint IrdaSecondary::ResponseTime(TimePoint now) const {
@@ -169,6 +204,20 @@ void IrdaSecondary::Receive(std::span<const std::uint8_t> frame, TimePoint now) 
     const std::uint8_t address = frame[0] >> 1;
     const std::uint8_t control = frame[1];
     const std::uint8_t command = control & static_cast<std::uint8_t>(~POLL_BIT);
+    if (faults_.staleLink && link_) {
+        link_->lastHeard = now;  // as Linux: every frame heard keeps the link, whoever sent it
+    }
+    if (faults_.staleLink && link_ && address == BROADCAST && (command == XID_COMMAND || command == SNRM)) {
+        // A station that still holds a link answers discovery from it with RR, and takes no new connection.
+        if (command == XID_COMMAND && (control & POLL_BIT) != 0 && frame.size() > 12 &&
+            frame[12] != FINAL_SLOT) {
+            Send({static_cast<std::uint8_t>(link_->connectionAddress << 1),
+                  static_cast<std::uint8_t>((link_->vr << 5) | POLL_BIT | RR)},
+                 ResponseTime(now));
+        }
+        ++ignoredFrames_;
+        return;
+    }
     if (address == BROADCAST && command == XID_COMMAND) {
         OnXid(frame, now);
     } else if (address == BROADCAST && command == SNRM) {
@@ -206,6 +255,18 @@ void IrdaSecondary::OnXid(std::span<const std::uint8_t> frame, TimePoint now) {
             discoveries_.push_back(std::move(discovery_->record));  // one that never saw its final slot
         }
         discovery_.emplace();
+        if (faults_.missDiscovery != 0) {
+            // Minimal firmware busy elsewhere: this whole discovery goes by unheard.
+            faults_.missDiscovery -= faults_.missDiscovery > 0 ? 1 : 0;
+            ++discoveriesMissed_;
+            discovery_->primary = primary;
+            discovery_->lastSlot = slot;
+            discovery_->record = {{"primary", primary},
+                                  {"slots", slotCount},
+                                  {"result", "missed"},
+                                  {"answered", nlohmann::ordered_json::array()}};
+            return;
+        }
         discovery_->primary = primary;
         DiscoveryOutcome outcome = instrument_.Discover();
         for (Device& device : outcome.devices) {
@@ -228,6 +289,9 @@ void IrdaSecondary::OnXid(std::span<const std::uint8_t> frame, TimePoint now) {
                               {"answered", nlohmann::ordered_json::array()}};
     }
     discovery_->lastSlot = slot;
+    if (discovery_->record.value("result", nlohmann::ordered_json()) == "missed") {
+        return;
+    }
     for (std::size_t i = 0; i < discovery_->devices.size(); ++i) {
         if (discovery_->answered[i] || discovery_->slots[i] > slot) {
             continue;
@@ -293,12 +357,16 @@ void IrdaSecondary::OnSnrm(std::span<const std::uint8_t> frame, TimePoint now) {
     const int turnaround = HighestBit(Find(parameters, PI_MIN_TURNAROUND).value_or(0x01) & 0xFF);
     link.minTurnaround =
         std::chrono::microseconds(MIN_TURNAROUND_US[static_cast<std::size_t>(std::max(turnaround, 0))]);
+    // The additional BOFs the primary states for 115200 baud, scaled to 9600.
+    const int bofs = HighestBit(Find(parameters, PI_ADDITIONAL_BOFS).value_or(0x04) & 0xFF);
+    link.primaryBofs = ADDITIONAL_BOFS[static_cast<std::size_t>(std::max(bofs, 0))] * 9600 / 115200;
     const int dataSize = HighestBit(Find(parameters, PI_DATA_SIZE).value_or(0x01) & 0x3F);
     link.primaryDataSize = DATA_SIZES[static_cast<std::size_t>(std::max(dataSize, 0))];
     record["result"] = "ua";
     record["threshold_ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(link.threshold).count();
     record["primary_min_turnaround_us"] = link.minTurnaround.count();
     record["primary_data_size"] = link.primaryDataSize;
+    record["primary_bofs"] = link.primaryBofs;
     record["frames_received"] = 1;
     record["frames_sent"] = 0;
     record["retransmissions"] = 0;
@@ -342,11 +410,28 @@ void IrdaSecondary::OnLinkFrame(std::uint8_t control, std::span<const std::uint8
     link.record["frames_received"] = link.record["frames_received"].get<int>() + 1;
     const bool poll = (control & POLL_BIT) != 0;
     const std::uint8_t nr = control >> 5;
+    const bool first = std::exchange(link.fresh, false);
+    if (first && faults_.rdAfterConnect != 0 && poll &&
+        (control & static_cast<std::uint8_t>(~POLL_BIT)) != DISC) {
+        faults_.rdAfterConnect -= faults_.rdAfterConnect > 0 ? 1 : 0;
+        link.record["rd_sent"] = true;
+        Send({static_cast<std::uint8_t>(link.connectionAddress << 1), RD | POLL_BIT}, ResponseTime(now));
+        return;  // the primary is to answer with DISC
+    }
     if ((control & 0x01) == 0) {  // I frame
         const std::uint8_t ns = (control >> 1) & 0x07;
         OnAck(nr);
         const bool tinyTpData = link.tinyTpLsap && info.size() > LM_TTP_HEADER &&
                                 info[0] == INSTRUMENT_LSAP && (info[1] & 0x7F) == *link.tinyTpLsap;
+        if (faults_.frmrOnData != 0 && tinyTpData && ns == link.vr) {
+            faults_.frmrOnData -= faults_.frmrOnData > 0 ? 1 : 0;
+            link.record["frmr_sent"] = link.record.value("frmr_sent", 0) + 1;
+            // The rejected control field, our V(r) and V(s), and W (a control field it cannot take).
+            Send({static_cast<std::uint8_t>(link.connectionAddress << 1), FRMR | POLL_BIT, control,
+                  static_cast<std::uint8_t>((link.vr << 5) | (link.vs << 1)), 0x01},
+                 ResponseTime(now));
+            return;  // the primary is to reset or end the link
+        }
         if (faults_.rnr != 0 && tinyTpData && ns == link.vr) {
             if (faults_.rnr > 0) {
                 --faults_.rnr;
@@ -444,6 +529,11 @@ void IrdaSecondary::OnAck(std::uint8_t nr) {
 void IrdaSecondary::Respond(TimePoint now) {
     Link& link = *link_;
     const std::uint8_t address = static_cast<std::uint8_t>(link.connectionAddress << 1);
+    if (link.busyUntil && now < *link.busyUntil) {
+        link.record["rnr_sent"] = link.record["rnr_sent"].get<int>() + 1;
+        Send({address, static_cast<std::uint8_t>((link.vr << 5) | POLL_BIT | RNR)}, ResponseTime(now));
+        return;
+    }
     if (link.unacked) {
         link.record["retransmissions"] = link.record["retransmissions"].get<int>() + 1;
         Bytes frame = {address, static_cast<std::uint8_t>((link.vr << 5) | POLL_BIT | (link.unackedNs << 1))};
@@ -541,6 +631,11 @@ void IrdaSecondary::OnLmControl(std::uint8_t dlsap, std::uint8_t slsap, std::spa
     }
     const std::uint8_t opcode = body[0];
     const Bytes refuse = {static_cast<std::uint8_t>(LM_CONTROL | slsap), dlsap, LM_DISCONNECT, LM_NO_CLIENT};
+    if (opcode == LM_DISCONNECT && faults_.liteFirmware) {
+        link.record["lm"].push_back({{"disconnect", dlsap}, {"reason", body[1]}});
+        EndLink("lmp disconnect ends the link");  // and says nothing: the next frame finds no link
+        return;
+    }
     if (opcode == LM_DISCONNECT) {
         link.record["lm"].push_back({{"disconnect", dlsap}, {"reason", body[1]}});
         if (dlsap == IAS_LSAP && link.iasLsap == slsap) {
@@ -636,6 +731,10 @@ void IrdaSecondary::OnIasQuery(std::uint8_t slsap, std::span<const std::uint8_t>
         reply.push_back(result);
     }
     link.record["ias"].push_back({{"class", *className}, {"attribute", *attribute}, {"result", result}});
+    if (faults_.iasAck != 0) {
+        faults_.iasAck -= faults_.iasAck > 0 ? 1 : 0;
+        link.out.push_back({{slsap, IAS_LSAP, static_cast<std::uint8_t>(IAP_ACK | opcode)}, now});
+    }
     link.out.push_back({std::move(reply), now});
 }
 
@@ -659,8 +758,11 @@ void IrdaSecondary::OnTinyTpData(std::span<const std::uint8_t> pdu, TimePoint no
     }
     link.frames.Add(payload);
     while (auto frame = link.frames.Next()) {
-        if (!frame->empty() && (*frame)[0] == WRITE_REQUEST_TYPE) {
-            link.writeTaken = true;
+        if (Instrument::IsWriteRequest(*frame)) {
+            link.writeTaken = true;  // the after-write fault plays on this frame
+            if (faults_.rnrWhileWriting) {
+                link.busyUntil = now + WRITE_BUSY;  // storing the word: RNR until it is done
+            }
         }
         QueueInstrumentReply(instrument_.AnswerFrame(*frame), now);
         if (!link_ || !link.instrumentOpen) {
@@ -753,7 +855,10 @@ nlohmann::ordered_json IrdaSecondary::Record() const {
     if (discovery_) {
         discoveries.push_back(discovery_->record);
     }
-    return {{"discoveries", discoveries}, {"links", links}, {"ignored_frames", ignoredFrames_}};
+    return {{"discoveries", discoveries},
+            {"links", links},
+            {"ignored_frames", ignoredFrames_},
+            {"discoveries_missed", discoveriesMissed_}};
 }
 
 }  // namespace sim

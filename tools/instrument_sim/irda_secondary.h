@@ -32,7 +32,8 @@ inline constexpr int INSTRUMENT_CREDIT = 2;
 // A frame ready for the line.
 struct Transmission {
     Bytes frame;
-    bool badFcs = false;  // sent with its FCS spoilt
+    bool badFcs = false;     // sent with its FCS spoilt
+    std::size_t xbofs = 10;  // start flags ahead of it: 10 until a connection says otherwise
 };
 
 // An LM-PDU waiting to go out, with what it takes.
@@ -68,6 +69,10 @@ struct SecondaryLink {
     bool silenced = false;
     bool writeTaken = false;  // a write request arrived: the after-write fault plays on its frame
     int copiesLost = 0;       // of the I-frame expected next
+    bool fresh = true;                   // nothing heard on it since the UA
+    bool stale = false;                  // left by a primary that vanished
+    std::optional<TimePoint> busyUntil;  // answering RNR until then (storing a write)
+    std::size_t primaryBofs = 0;         // additional BOFs the primary wants at 9600 baud
     FrameSplitter frames;
     nlohmann::ordered_json record;
 };
@@ -105,6 +110,8 @@ class IrdaSecondary {
     using Discovery = SecondaryDiscovery;
 
     void Send(Bytes frame, TimePoint at, bool badFcs = false);
+    // The link a primary left behind without DISC, as the stale-link fault starts with.
+    void HoldStaleLink(TimePoint now);
     void OnXid(std::span<const std::uint8_t> frame, TimePoint now);
     void OnSnrm(std::span<const std::uint8_t> frame, TimePoint now);
     void OnLinkFrame(std::uint8_t control, std::span<const std::uint8_t> info, TimePoint now);
@@ -137,6 +144,7 @@ class IrdaSecondary {
     nlohmann::ordered_json discoveries_ = nlohmann::ordered_json::array();
     nlohmann::ordered_json links_ = nlohmann::ordered_json::array();
     int ignoredFrames_ = 0;
+    int discoveriesMissed_ = 0;
 };
 
 }  // namespace sim

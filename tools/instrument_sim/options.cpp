@@ -122,8 +122,14 @@ bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
         int LinkFaults::*count;
     };
     static constexpr Counted COUNTED[] = {
-        {"bad-fcs", &LinkFaults::badFcs},         {"drop-reply", &LinkFaults::dropReply},
-        {"dm-snrm", &LinkFaults::dmSnrm},         {"rnr", &LinkFaults::rnr},
+        {"bad-fcs", &LinkFaults::badFcs},
+        {"drop-reply", &LinkFaults::dropReply},
+        {"dm-snrm", &LinkFaults::dmSnrm},
+        {"rnr", &LinkFaults::rnr},
+        {"rd-after-connect", &LinkFaults::rdAfterConnect},
+        {"frmr-data", &LinkFaults::frmrOnData},
+        {"ias-ack", &LinkFaults::iasAck},
+        {"miss-discovery", &LinkFaults::missDiscovery},
         {"lost-copies", &LinkFaults::lostCopies},
     };
     struct Switch {
@@ -136,6 +142,9 @@ bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
         {"echo", &LinkFaults::echo},
         {"noise", &LinkFaults::noise},
         {"silent-after-connect", &LinkFaults::silentAfterConnect},
+        {"stale-link", &LinkFaults::staleLink},
+        {"lite-firmware", &LinkFaults::liteFirmware},
+        {"rnr-while-writing", &LinkFaults::rnrWhileWriting},
     };
     struct Loss {
         std::string_view name;
@@ -404,6 +413,15 @@ Serial IrDA (instead of TCP):
     frmr-after-write       ... and answers the write's frame with FRMR: the link is gone
     bad-nr-after-write     ... and answers the write's frame with RR whose N(r) acknowledges a frame never sent
     gone-after-write       ... and the adapter goes away: the line hangs up and the simulator stops
+    rd-after-connect[:COUNT]  the first poll after COUNT connections is answered with RD (request disconnect)
+    frmr-data[:COUNT]      the first COUNT frames with the program's data are answered with FRMR
+    ias-ack[:COUNT]        the first COUNT IAS answers follow an IAS frame with the Ack bit (no answer in it)
+    miss-discovery[:COUNT] the first COUNT discoveries go unanswered, as minimal firmware may miss one
+    stale-link             at start the instrument still holds a link of a primary that vanished without DISC:
+                           it answers discovery with RR from that link and ignores SNRM until its watchdog
+                           (the threshold, restarted by every frame heard, XID included) runs out or DISC ends it
+    lite-firmware          any IrLMP disconnect ends the whole link at once, without a word (IrDA Lite firmware)
+    rnr-while-writing      a write request is taken and answered RNR for a second while it is stored
 
 Frames the instrument does not know (a wrong greeting, any request before the greeting) get C0 00 03.
 A connect whose address names no listed device (id and service name) is refused with 10061.

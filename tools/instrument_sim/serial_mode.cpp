@@ -219,7 +219,7 @@ class SerialServer {
         if (capture_) {
             capture_->Frame(true, transmission.frame);  // as the instrument meant it, a spoilt FCS or not
         }
-        Bytes wrapped = qx::irda::SirWrap(transmission.frame);
+        Bytes wrapped = qx::irda::SirWrap(transmission.frame, transmission.xbofs);
         if (transmission.badFcs) {
             SpoilFcs(wrapped);
         }

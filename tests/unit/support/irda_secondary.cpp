@@ -12,7 +12,6 @@ constexpr std::size_t SECONDARY_XBOFS = 10;
 constexpr std::size_t ENDLESS_CHUNK = 64;
 constexpr std::uint32_t DISCOVERY_TURNAROUND_MS = 5;
 
-
 std::uint32_t Little32(const IrdaBytes& bytes, std::size_t at) {
     return ReadLittle32(std::span(bytes).subspan(at));
 }
@@ -21,6 +20,16 @@ std::uint32_t Little32(const IrdaBytes& bytes, std::size_t at) {
 
 IrdaSecondary::IrdaSecondary(FakeClockPlatform& clock) : clock_(clock) {}
 
+std::vector<IrdaBytes> IrdaSecondary::PrimaryFramesFrom(std::size_t at) const {
+    std::vector<IrdaBytes> out;
+    for (std::size_t i = at; i < log.size(); ++i) {
+        if (log[i].first) {
+            out.push_back(log[i].second);
+        }
+    }
+    return out;
+}
+
 bool IrdaSecondary::Open(const std::string&) {
     ++opens;
     if (openError != 0) {
@@ -28,6 +37,12 @@ bool IrdaSecondary::Open(const std::string&) {
         return false;
     }
     open_ = true;
+    // Another station's traffic (UI frames of a primary at connection address 0x21), from the moment the port
+    // opens.
+    for (std::uint32_t at = 0; at < faults.chatterMs; at += 100) {
+        lastChatterEnd = clock_.now + at;  // the first one has just ended as the port opens
+        pending_.push_back({lastChatterEnd, irda::SirWrap(IrdaBytes{0x43, 0x13, 0x01, 0x02, 0x03})});
+    }
     return true;
 }
 
@@ -64,10 +79,16 @@ bool IrdaSecondary::Write(std::span<const std::uint8_t> bytes) {
         pending_.push_back({requestEnd_, IrdaBytes(bytes.begin(), bytes.end())});
     }
     for (std::uint8_t byte : bytes) {
+        if (byte == irda::SIR_XBOF && !deframer_.InFrame()) {
+            ++xbofsSeen_;
+        }
         if (deframer_.Push(byte)) {
             const auto frame = deframer_.Frame();
             frames.emplace_back(frame.begin(), frame.end());
+            log.emplace_back(true, frames.back());
             frameTimes.push_back(requestEnd_);
+            frameXbofs.push_back(xbofsSeen_);
+            xbofsSeen_ = 0;
             Handle(frames.back());
         }
     }
@@ -119,6 +140,8 @@ void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
     if (mangle) {
         mangle(content);
     }
+    replies.push_back(content);
+    log.emplace_back(false, content);
     IrdaBytes wire = irda::SirWrap(content, SECONDARY_XBOFS);
     if (faults.badFcsOnReply == number) {
         wire[SECONDARY_XBOFS + 1] ^= 0x01;  // the address byte: the FCS no longer matches
@@ -128,6 +151,16 @@ void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
         wire.insert(wire.begin(), noise.begin(), noise.end());
     }
     const std::uint32_t at = requestEnd_ + turnaroundMs + irda::WireMs(wire.size());
+    if (faults.tailLateMs > 0 && connected && content[0] != 0xFE) {
+        // The frame begins in time and ends late: its first half now, the rest after a stall.
+        const std::size_t half =
+            SECONDARY_XBOFS + 1 + (wire.size() - SECONDARY_XBOFS - 1) / 2;  // past the BOF
+        IrdaBytes tail(wire.begin() + static_cast<std::ptrdiff_t>(half), wire.end());
+        wire.resize(half);
+        pending_.push_back({requestEnd_ + turnaroundMs + irda::WireMs(half), std::move(wire)});
+        pending_.push_back({at + faults.tailLateMs, std::move(tail)});
+        return;
+    }
     pending_.push_back({at, std::move(wire)});
 }
 
@@ -142,8 +175,33 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
     lastFrame_ = requestEnd_;
     const std::uint8_t control = frame[1];
     const std::uint8_t address = frame[0] >> 1;
+    if (faults.staleLink) {
+        // A link whose primary vanished: RR to every XID slot, SNRM ignored, until DISC ends it.
+        if (address == 0x7F && (control & ~0x10) == 0x2F && frame.size() >= 14 && frame[12] != 0xFF) {
+            Reply({static_cast<std::uint8_t>(staleCa_ << 1), 0x11}, DISCOVERY_TURNAROUND_MS);
+            marks.emplace("stale", log.size());
+        } else if (address == staleCa_ && control == 0x53) {
+            faults.staleLink = false;
+            ++discs;
+            Reply({static_cast<std::uint8_t>(staleCa_ << 1), 0x73});
+        }
+        return;
+    }
     if (address == 0x7F && (control & ~0x10) == 0x2F && frame.size() >= 14) {
         primary_ = Little32(frame, 3);
+        if (frame[12] == 0 || discoveryRun_ < 0) {
+            ++discoveryRun_;
+            missing_ = faults.missedDiscoveries > 0;
+            if (missing_) {
+                --faults.missedDiscoveries;
+            }
+        }
+        if (missing_) {
+            if (frame[12] == 0xFF) {
+                marks.emplace("missed", log.size());
+            }
+            return;
+        }
         for (const SecondaryDevice& device : devices) {
             if (device.slot != frame[12]) {
                 continue;
@@ -163,6 +221,10 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         return;
     }
     if (address == 0x7F && control == 0x93 && frame.size() >= 12) {
+        if (faults.snrmIgnored > 0) {
+            --faults.snrmIgnored;
+            return;
+        }
         if (faults.dmToSnrm > 0) {
             --faults.dmToSnrm;
             Reply({0xFE, 0x1F});
@@ -174,6 +236,9 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         primary_ = Little32(frame, 2);
         ca_ = frame[10] >> 1;
         connected = true;
+        fresh_ = true;
+        dropLink_ = false;
+        busyUntil_.reset();
         ttpConnected = false;
         vs_ = vr_ = 0;
         unacked_.reset();
@@ -192,7 +257,9 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         return;
     }
     if (!connected) {
-        Reply({static_cast<std::uint8_t>(ca_ << 1), 0x1F});
+        if (!dropLink_) {
+            Reply({static_cast<std::uint8_t>(ca_ << 1), 0x1F});
+        }
         return;
     }
     if (Faulted()) {
@@ -215,6 +282,19 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         Reply({static_cast<std::uint8_t>(ca_ << 1), 0x73});
         return;
     }
+    if (std::exchange(fresh_, false) && faults.rdAfterConnect > 0) {
+        --faults.rdAfterConnect;
+        Reply({static_cast<std::uint8_t>(ca_ << 1), 0x53});  // RD: please disconnect
+        marks.emplace("rd", log.size());
+        return;
+    }
+    if (busyUntil_ && static_cast<std::int32_t>(*busyUntil_ - requestEnd_) > 0) {
+        if ((control & 0x01) == 0) {
+            ++framesWhileBusy;  // an I-frame to a busy peer: not taken
+        }
+        Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+        return;
+    }
     const auto acknowledge = [&](std::uint8_t nr) {
         if (unacked_ && nr == ((vs_ + 1) & 7)) {
             vs_ = (vs_ + 1) & 7;
@@ -234,10 +314,38 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
             Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
             return;
         }
+        if (faults.frmrOnData > 0 && ttpConnected) {
+            --faults.frmrOnData;
+            Reply({static_cast<std::uint8_t>(ca_ << 1), 0x97, control,
+                   static_cast<std::uint8_t>(vr_ << 5 | vs_ << 1), 0x01});
+            marks.emplace("frmr", log.size());
+            return;
+        }
+        if (faults.refuseForMs > 0 && ttpConnected && ((control >> 1) & 7) == vr_) {
+            // Busy before it could take the frame: RNR, the frame not acknowledged.
+            busyUntil_ = requestEnd_ + faults.refuseForMs;
+            faults.refuseForMs = 0;
+            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+            marks.emplace("refused", log.size());
+            return;
+        }
+        if (faults.rnrForMs > 0 && ttpConnected && ((control >> 1) & 7) == vr_) {
+            // Taken, and busy storing it for a while.
+            busyUntil_ = requestEnd_ + faults.rnrForMs;
+            faults.rnrForMs = 0;
+            vr_ = (vr_ + 1) & 7;
+            HandleInformation(IrdaBytes(frame.begin() + 2, frame.end()));
+            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+            marks.emplace("rnr", log.size());
+            return;
+        }
         if (((control >> 1) & 7) == vr_) {
             vr_ = (vr_ + 1) & 7;
             const std::size_t before = sdus.size();
             HandleInformation(IrdaBytes(frame.begin() + 2, frame.end()));
+            if (!connected) {
+                return;  // the frame ended the link
+            }
             if (faults.lossAfterSdu && sdus.size() > before && before == faults.lossAfterSdu->first &&
                 LoseLink(faults.lossAfterSdu->second, control)) {
                 return;
@@ -281,6 +389,12 @@ bool IrdaSecondary::LoseLink(LinkLoss loss, std::uint8_t control) {
 }
 
 void IrdaSecondary::ReplyData() {
+    if (faults.badNr && !badNrDone_ && ttpConnected) {
+        badNrDone_ = true;  // acknowledges a frame the primary never sent
+        Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(((vr_ + 3) & 7) << 5 | 0x11)});
+        marks.emplace("bad-nr", log.size());
+        return;
+    }
     if (!unacked_ && !outbox_.empty()) {
         unacked_ = outbox_.front();
         outbox_.pop_front();
@@ -290,6 +404,16 @@ void IrdaSecondary::ReplyData() {
                            static_cast<std::uint8_t>(vr_ << 5 | 0x10 | vs_ << 1)};
         frame.insert(frame.end(), unacked_->begin(), unacked_->end());
         Reply(frame);
+        if (dropWhenSent_ && *unacked_ == *dropWhenSent_) {
+            dropWhenSent_.reset();
+            connected = false;  // its IAS server hangs up, and the firmware ends the link with it
+            dropLink_ = true;
+            marks.emplace("lost", log.size());
+        }
+        if (markWhenSent_ && *unacked_ == *markWhenSent_) {
+            markWhenSent_.reset();
+            marks.emplace("ias-ack", log.size());
+        }
         return;
     }
     Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x11)});
@@ -313,6 +437,7 @@ void IrdaSecondary::FlushTinyTp() {
 }
 
 void IrdaSecondary::HandleInformation(const IrdaBytes& lm) {
+    lmReceived.push_back(lm);
     if (lm.size() < 2) {
         return;
     }
@@ -339,6 +464,11 @@ void IrdaSecondary::HandleInformation(const IrdaBytes& lm) {
         } else if (lm[2] == 0x02 && destination == ttpLsap) {
             ttpConnected = false;
         }
+        if (lm[2] == 0x02 && faults.liteFirmware) {
+            connected = false;  // IrDA Lite: any IrLMP disconnect ends the whole link, silently
+            ttpConnected = false;
+            dropLink_ = true;
+        }
         return;
     }
     if (destination == 0x00) {
@@ -353,9 +483,18 @@ void IrdaSecondary::HandleInformation(const IrdaBytes& lm) {
                 found = !faults.noSuchIasClass && cls == iasClass && attribute == "IrDA:TinyTP:LsapSel";
             }
         }
+        if (faults.iasAckFirst) {
+            faults.iasAckFirst = false;
+            outbox_.push_back({source, 0x00, 0xC4});  // last frame, Ack, GetValueByClass: no answer in it
+            markWhenSent_ = outbox_.back();
+        }
         if (found) {
             outbox_.push_back(
                 {source, 0x00, 0x84, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, ttpLsap});
+            if (faults.dropAfterIas) {
+                faults.dropAfterIas = false;
+                dropWhenSent_ = outbox_.back();
+            }
         } else {
             outbox_.push_back({source, 0x00, 0x84, 0x01});
         }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -85,6 +86,19 @@ struct LinkFaults {
     std::uint32_t watchdogMs = 0;      // non-zero: the link is dropped after this long without a frame
     // The link is lost this way once the SDU with this number (0 = the first) has arrived and been taken.
     std::optional<std::pair<std::size_t, LinkLoss>> lossAfterSdu;
+    int rdAfterConnect = 0;            // links answered with RD at their first frame after UA
+    int frmrOnData = 0;                // TinyTP data frames answered with FRMR (not taken)
+    std::uint32_t rnrForMs = 0;        // the first TinyTP data frame is taken and answered RNR this long
+    std::uint32_t refuseForMs = 0;     // the first TinyTP data frame is not taken: RNR this long
+    bool staleLink = false;            // holds a link of a vanished primary: RR to XID, SNRM ignored
+    bool liteFirmware = false;         // any IrLMP disconnect ends the link without a word
+    bool iasAckFirst = false;          // an IAS frame with the Ack bit ahead of the answer
+    int missedDiscoveries = 0;         // whole discoveries left unanswered
+    bool badNr = false;                // the first answer after TinyTP is up carries an N(r) never sent
+    bool dropAfterIas = false;         // the link ends, without a word, once the IAS answer went out
+    int snrmIgnored = 0;               // connection requests that go unanswered
+    std::uint32_t tailLateMs = 0;      // the second half of every reply after the UA comes this much later
+    std::uint32_t chatterMs = 0;  // another station's frames every 100 ms for this long after the port opens
 };
 
 struct SecondaryDevice {
@@ -122,6 +136,19 @@ class IrdaSecondary : public irda::SerialPort {
     int creditViolations = 0;               // data sent to the secondary beyond the credit it granted
     std::uint8_t grantedByPrimary = 0;      // TinyTP credit the primary's connect granted
     std::vector<std::uint32_t> frameTimes;  // when each frame of the primary arrived
+    std::vector<std::size_t> frameXbofs;    // the start flags ahead of each frame of the primary
+    std::vector<IrdaBytes> replies;         // every frame the secondary sent, unwrapped
+    // Both directions in order: true for the primary's frames.
+    std::vector<std::pair<bool, IrdaBytes>> log;
+    // Where in the log each fault played (the log's size just after it).
+    std::map<std::string, std::size_t> marks;
+    std::vector<IrdaBytes> lmReceived;  // every LM-PDU the primary sent, in order
+    std::uint32_t lastChatterEnd = 0;   // when the last frame of the other station ended
+    int framesWhileBusy = 0;            // I-frames the primary sent while told RNR
+    // Queues an LM-PDU of the device's own to the primary.
+    void Inject(IrdaBytes lm) { outbox_.push_back(std::move(lm)); }
+    // The primary's frames in the log from `at` on.
+    std::vector<IrdaBytes> PrimaryFramesFrom(std::size_t at) const;
     std::uint32_t minGapAfterReply =
         UINT32_MAX;  // the shortest time from a reply read to the next frame sent
     bool connected = false;
@@ -173,6 +200,17 @@ class IrdaSecondary : public irda::SerialPort {
     bool silenced_ = false;  // LinkLoss::Silent played
     bool gone_ = false;      // the adapter went away
     bool goneAtNextWrite_ = false;
+    std::optional<std::uint32_t> busyUntil_;  // answering RNR until then
+    bool fresh_ = false;                      // nothing heard since the UA
+    bool badNrDone_ = false;
+    std::uint8_t staleCa_ = 0x35;
+    int discoveryRun_ = -1;  // the discovery under way, counted from 0
+    bool missing_ = false;   // this discovery goes unanswered
+    std::size_t xbofsSeen_ = 0;
+    bool dropLink_ = false;
+    std::optional<IrdaBytes> dropWhenSent_;
+    std::optional<IrdaBytes> markWhenSent_;  // the IAS Ack frame, marked when it goes out  // the link ended
+                                             // without a word: frames on it get nothing
     bool endlessStarted_ = false;
     std::deque<IrdaBytes> held_;  // answers waiting for credit
 };

@@ -1,38 +1,39 @@
-#include "irda/posix_serial_port.h"
+#include "posix/posix_serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 
-namespace qx::irda {
-namespace {}  // namespace
+namespace qx {
 
 std::uint32_t WindowsErrorOf(int error) {
     switch (error) {
         case ENOENT:
         case ENXIO:
         case ENODEV:
-            return PORT_ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return irda::PORT_ERROR_FILE_NOT_FOUND;
         case EACCES:
         case EPERM:
+        case EROFS:
+            return irda::PORT_ERROR_ACCESS_DENIED;
         case EBUSY:
         case EWOULDBLOCK:
-            return PORT_ERROR_ACCESS_DENIED;
+            return irda::PORT_ERROR_SHARING_VIOLATION;
         case ENOTTY:
         case EINVAL:
-            return PORT_ERROR_INVALID_FUNCTION;
+            return irda::PORT_ERROR_INVALID_FUNCTION;
         case EBADF:
-            return PORT_ERROR_INVALID_HANDLE;
+            return irda::PORT_ERROR_INVALID_HANDLE;
         case ENAMETOOLONG:
-            return PORT_ERROR_INVALID_NAME;
+            return irda::PORT_ERROR_INVALID_NAME;
         default:
-            return PORT_ERROR_GEN_FAILURE;
+            return irda::PORT_ERROR_GEN_FAILURE;
     }
 }
 
@@ -45,24 +46,33 @@ bool PosixSerialPort::Fail(int error) {
     return false;
 }
 
+bool PosixSerialPort::FailOpen(int fd, int error) {
+    ::close(fd);
+    return Fail(error);
+}
+
 bool PosixSerialPort::Open(const std::string& name) {
     Close();
+    // Not blocking: a port whose carrier is down would otherwise hold the open for ever.
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return Fail(errno);
     }
-    // Exclusive: a second opener (this program or another that locks the same way) finds the port in use.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return Fail(error);
-    }
     termios settings{};
     if (::tcgetattr(fd, &settings) != 0) {
-        const int error = errno;
-        ::close(fd);
-        return Fail(error);
+        return FailOpen(fd, errno);
     }
+    // This program's alone: the flock keeps out every program that takes the same lock (the serial tools of
+    // the field that lock at all: picocom, pyserial's exclusive ports, another QX2205R-cli), and goes with
+    // the process however it ends, so no stale lock file is ever left behind; TIOCEXCL refuses any later
+    // open of the device by a program that does not lock, root's aside.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return FailOpen(fd, errno);
+    }
+    if (::ioctl(fd, TIOCEXCL) != 0) {
+        return FailOpen(fd, errno);
+    }
+    savedSettings_ = settings;
     ::cfmakeraw(&settings);
     settings.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS | CSIZE);
     settings.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -73,23 +83,40 @@ bool PosixSerialPort::Open(const std::string& name) {
     ::cfsetospeed(&settings, B9600);
     if (::tcsetattr(fd, TCSANOW, &settings) != 0) {
         const int error = errno;
-        ::close(fd);
-        return Fail(error);
+        ::ioctl(fd, TIOCNXCL);
+        return FailOpen(fd, error);
     }
-    ::ioctl(fd, TIOCEXCL);
-    // Power for the adapter; a pty has no modem lines, and the port is used all the same.
-    int lines = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(fd, TIOCMBIS, &lines);
+    // The adapter's line profile (its power and mode), set whole with TIOCMSET; "none" leaves the lines as
+    // they are. A pty has no modem lines, and the port is used all the same.
+    int lines = 0;
+    linesSaved_ = ::ioctl(fd, TIOCMGET, &lines) == 0;
+    if (linesSaved_) {
+        savedLines_ = lines;
+        if (const auto levels = irda::LevelsOf(LineProfileToUse())) {
+            lines = (lines & ~(TIOCM_DTR | TIOCM_RTS)) | (levels->dtr ? TIOCM_DTR : 0) | (levels->rts ? TIOCM_RTS : 0);
+            ::ioctl(fd, TIOCMSET, &lines);
+        }
+    }
     ::tcflush(fd, TCIOFLUSH);
     fd_ = fd;
     return true;
 }
 
 void PosixSerialPort::Close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+    if (fd_ < 0) {
+        return;
     }
+    // The next program finds the port as this one found it; on a device that has gone, these fail and the
+    // close still happens.
+    ::tcflush(fd_, TCIOFLUSH);
+    if (linesSaved_) {
+        ::ioctl(fd_, TIOCMSET, &savedLines_);
+    }
+    ::tcsetattr(fd_, TCSANOW, &savedSettings_);
+    ::ioctl(fd_, TIOCNXCL);
+    ::close(fd_);
+    fd_ = -1;
+    linesSaved_ = false;
 }
 
 bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
@@ -98,7 +125,7 @@ bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
     }
     // One bound for the whole write, however the driver takes it in pieces.
     const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(PORT_WRITE_WAIT_MS + WireMs(bytes.size()));
+                          std::chrono::milliseconds(irda::PORT_WRITE_WAIT_MS + irda::WireMs(bytes.size()));
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
         if (written > 0) {
@@ -152,11 +179,12 @@ int PosixSerialPort::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutM
         return -1;
     }
     if (got == 0 && (wait.revents & (POLLHUP | POLLERR)) != 0) {
-        // The other end of a pty went away: nothing will ever come, and waiting again would spin.
+        // The other end of a pty went away, or the adapter was unplugged: nothing will ever come, and
+        // waiting again would spin.
         Fail(EIO);
         return -1;
     }
     return static_cast<int>(got);
 }
 
-}  // namespace qx::irda
+}  // namespace qx

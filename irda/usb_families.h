@@ -1,0 +1,28 @@
+// The dongle families' drivers, one file each (usb_bridge.cpp, usb_stir4200.cpp, usb_mcs7780.cpp), made
+// through MakeDongle. Each is written from its public Linux driver; the bytes of each transfer are in its
+// tests.
+#pragma once
+
+#include <memory>
+
+#include "irda/usb_dongle.h"
+
+namespace qx::irda {
+
+std::unique_ptr<UsbDongle> MakeBridgeDongle(const UsbInterface& usbInterface, UsbDevice& device,
+                                            StackClock& clock);
+std::unique_ptr<UsbDongle> MakeStir4200Dongle(const UsbInterface& usbInterface, UsbDevice& device,
+                                              StackClock& clock);
+std::unique_ptr<UsbDongle> MakeMcs7780Dongle(const UsbInterface& usbInterface, UsbDevice& device,
+                                             StackClock& clock);
+
+// The first endpoint of `type` in the direction `in`, or 0 when the interface has none.
+std::uint8_t FindEndpoint(const UsbInterface& usbInterface, std::uint8_t type, bool in);
+
+// A deadline on the stack's clock and the milliseconds left to it (0 once it has passed).
+inline std::uint32_t MsLeft(StackClock& clock, std::uint32_t deadline) {
+    const auto left = static_cast<std::int32_t>(deadline - clock.NowMs());
+    return left > 0 ? static_cast<std::uint32_t>(left) : 0;
+}
+
+}  // namespace qx::irda

@@ -1,0 +1,110 @@
+// The USB seam under the USB IrDA dongles: finding the devices on the bus and the few transfers a dongle's
+// protocol is made of (control, bulk and interrupt, each with a timeout). libusb-1.0 (posix/), WinUSB (win/)
+// and the simulated chips of the tests implement it; a transfer's failure comes back as one of a few kinds,
+// the platform's own code kept beside it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace qx::irda {
+
+// bmRequestType of the control transfers the dongles use.
+inline constexpr std::uint8_t USB_VENDOR_DEVICE_OUT = 0x40;
+inline constexpr std::uint8_t USB_VENDOR_DEVICE_IN = 0xC0;
+inline constexpr std::uint8_t USB_CLASS_INTERFACE_IN = 0xA1;
+inline constexpr std::uint8_t USB_ENDPOINT_IN = 0x80;
+inline constexpr std::uint8_t USB_TRANSFER_BULK = 2;
+inline constexpr std::uint8_t USB_TRANSFER_INTERRUPT = 3;
+
+enum class UsbStatus {
+    Ok,
+    Timeout,  // nothing within the timeout (for an IN transfer: nothing arrived)
+    Stall,    // the device refused the request or halted the endpoint
+    Gone,     // the device left the bus
+    Failed,   // anything else the platform reported
+};
+
+struct UsbResult {
+    UsbStatus status = UsbStatus::Ok;
+    std::size_t length = 0;       // bytes moved
+    std::int32_t systemCode = 0;  // the platform's own code of a failure (libusb error, Windows error)
+    bool Ok() const { return status == UsbStatus::Ok; }
+};
+
+inline UsbResult UsbDone(std::size_t length) {
+    return {UsbStatus::Ok, length, 0};
+}
+inline UsbResult UsbFailure(UsbStatus status, std::int32_t systemCode = 0) {
+    return {status, 0, systemCode};
+}
+
+struct UsbSetup {
+    std::uint8_t requestType = 0;
+    std::uint8_t request = 0;
+    std::uint16_t value = 0;
+    std::uint16_t index = 0;
+};
+
+struct UsbEndpoint {
+    std::uint8_t address = 0;  // with USB_ENDPOINT_IN for IN endpoints
+    std::uint8_t type = 0;     // USB_TRANSFER_BULK, USB_TRANSFER_INTERRUPT
+    std::uint16_t maxPacket = 0;
+};
+
+struct UsbInterface {
+    std::uint8_t number = 0;
+    std::uint8_t interfaceClass = 0;
+    std::uint8_t interfaceSubClass = 0;
+    std::vector<UsbEndpoint> endpoints;
+};
+
+// Whether this program can open a device it sees.
+enum class UsbAccess {
+    Reachable,
+    NoDriver,      // Windows: the device is not bound to WinUSB
+    NoPermission,  // Linux: its usbfs node is not open to this user
+};
+
+// A device on the bus as enumeration finds it.
+struct UsbDeviceInfo {
+    std::uint16_t vendor = 0;
+    std::uint16_t product = 0;
+    std::string path;  // the platform's name for it, for messages and to open it again
+    std::vector<UsbInterface> interfaces;
+    UsbAccess access = UsbAccess::Reachable;
+    std::int32_t systemCode = 0;  // the platform's code when it is not reachable
+};
+
+// One opened device with one claimed interface.
+class UsbDevice {
+  public:
+    virtual ~UsbDevice() = default;
+    virtual UsbResult ControlOut(const UsbSetup& setup, std::span<const std::uint8_t> data,
+                                 std::uint32_t timeoutMs) = 0;
+    // Reads up to data.size() bytes; the result's length says how many came.
+    virtual UsbResult ControlIn(const UsbSetup& setup, std::span<std::uint8_t> data,
+                                std::uint32_t timeoutMs) = 0;
+    virtual UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                              std::uint32_t timeoutMs) = 0;
+    virtual UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                             std::uint32_t timeoutMs) = 0;
+    virtual UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                                  std::uint32_t timeoutMs) = 0;
+    virtual UsbResult ClearHalt(std::uint8_t endpoint) = 0;
+};
+
+class UsbHost {
+  public:
+    virtual ~UsbHost() = default;
+    // The devices on the bus now (all of them; the caller picks the dongles).
+    virtual std::vector<UsbDeviceInfo> Enumerate() = 0;
+    // Opens `device` and claims interface `interfaceNumber`; nullptr with `failure` set when it cannot.
+    virtual std::unique_ptr<UsbDevice> Open(const UsbDeviceInfo& device, std::uint8_t interfaceNumber,
+                                            UsbResult& failure) = 0;
+};
+
+}  // namespace qx::irda

@@ -1,0 +1,280 @@
+// The program's own IrDA stack over each simulated USB dongle family, the chip's light side on the pty of the
+// simulator's serial IrDA mode: the mode switch's whole run with the link faults the serial tests play, the
+// dongle unplugged in the middle of a run, and the choice of a dongle by the Port value among other devices.
+// Whatever the fault, the word changes only with the instrument's acknowledgement.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/mode_switch.h"
+#include "app/texts.h"
+#include "irda/serial_irda_calls.h"
+#include "irda/usb_dongle.h"
+#include "link/irda_link.h"
+#include "posix/libusb_host.h"
+#include "posix/posix_serial_port.h"
+#include "sim_chips.h"
+#include "support/posix_platform_calls.h"
+#include "support/sim_process.h"
+#include "tests/unit/support/recording_host.h"
+
+namespace qxtest {
+namespace {
+
+using qx::irda::DongleFamily;
+
+struct DongleRun {
+    bool succeeded = false;
+    qx::test::RecordingHost host;
+    int discoveryError = 0;
+};
+
+// A chip on a simulated bus, its light on the simulator's pty.
+struct SimulatedDongle {
+    explicit SimulatedDongle(DongleFamily family, const std::string& pty) {
+        lightOpen = light.Open(pty);
+        chip = dongle_sim::MakeChip(family, light);
+        bus.Attach(*chip);
+    }
+    qx::PosixSerialPort light;
+    bool lightOpen = false;
+    std::unique_ptr<dongle_sim::SimChip> chip;
+    dongle_sim::SimUsbHost bus;
+};
+
+DongleRun SwitchOver(SimulatedDongle& dongle, bool enable, const std::string& portValue = "USB") {
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(dongle.bus, clock);
+    qx::irda::SerialIrdaCalls calls(portValue, port, platform);
+    qx::IrdaLink link(calls);
+    qx::FormTexts texts;
+    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+    DongleRun run;
+    run.succeeded = qx::SetSearchMode(enable, link, texts.slots, run.host);
+    return run;
+}
+
+struct DongleCase {
+    const char* name;
+    DongleFamily family;
+    std::vector<std::string> args;
+    bool enable;
+    int initialWord;
+    bool succeeds;
+    int finalWord;
+    std::vector<int> writesApplied;
+};
+
+void PrintTo(const DongleCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DongleStack : public ::testing::TestWithParam<DongleCase> {};
+
+TEST_P(DongleStack, ModeSwitchRun) {
+    const DongleCase& c = GetParam();
+    std::vector<std::string> args = c.args;
+    args.insert(args.end(), {"--word", std::to_string(c.initialWord)});
+    SimProcess sim(args, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    SimulatedDongle dongle(c.family, sim.Path());
+    ASSERT_TRUE(dongle.lightOpen);
+
+    const DongleRun run = SwitchOver(dongle, c.enable);
+    const auto record = sim.Stop();
+
+    EXPECT_EQ(run.succeeded, c.succeeds);
+    ASSERT_EQ(run.host.results.size(), 1u);
+    EXPECT_EQ(run.host.results[0].caption, c.succeeds ? "Success" : "Error") << run.host.results[0].text;
+    EXPECT_EQ(record["final_word"], c.finalWord);
+    EXPECT_EQ(record["writes_applied"], nlohmann::json(c.writesApplied));
+    if (run.succeeded) {
+        const int wanted = c.enable ? (c.initialWord | 0x0100) : (c.initialWord & ~0x0100);
+        EXPECT_EQ(record["final_word"], wanted);
+    }
+    EXPECT_GT(dongle.chip->BytesSent(), 0u) << "the chip put the stack's frames on the light";
+}
+
+std::vector<DongleCase> Cases() {
+    struct Fault {
+        const char* name;
+        std::vector<std::string> args;
+        bool enable;
+        int initialWord;
+        bool succeeds;
+        int finalWord;
+        std::vector<int> writesApplied;
+    };
+    const std::vector<Fault> faults{
+        {"Enable", {}, true, 0x0004, true, 0x0104, {0x0104}},
+        {"Disable", {}, false, 0x0105, true, 0x0005, {0x0005}},
+        {"BadFcsOnce", {"--link-fault", "bad-fcs"}, true, 0x0004, true, 0x0104, {0x0104}},
+        {"EveryReplyLostOnce", {"--link-fault", "drop-reply:3"}, true, 0x0004, true, 0x0104, {0x0104}},
+        {"RnrOnce", {"--link-fault", "rnr"}, true, 0x0004, true, 0x0104, {0x0104}},
+        {"Noise", {"--link-fault", "noise"}, true, 0x0004, true, 0x0104, {0x0104}},
+        {"EchoingAdapter", {"--link-fault", "echo"}, true, 0x0004, true, 0x0104, {0x0104}},
+        {"DmToTheFirstSnrm", {"--link-fault", "dm-snrm"}, true, 0x0004, false, 0x0004, {}},
+        {"SilentAfterConnect", {"--link-fault", "silent-after-connect"}, true, 0x0004, false, 0x0004, {}},
+        {"NoInstrument", {"--no-devices"}, true, 0x0004, false, 0x0004, {}},
+        {"WriteRefused", {"--write-fault", "status-c0"}, true, 0x0004, false, 0x0004, {}},
+    };
+    std::vector<DongleCase> cases;
+    static std::vector<std::string> names;
+    names.reserve(64);
+    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+        std::string prefix(qx::irda::FamilyName(family));
+        prefix.erase(std::remove(prefix.begin(), prefix.end(), ' '), prefix.end());
+        for (const Fault& f : faults) {
+            names.push_back(prefix + "_" + f.name);
+            cases.push_back({names.back().c_str(), family, f.args, f.enable, f.initialWord, f.succeeds,
+                             f.finalWord, f.writesApplied});
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, DongleStack, ::testing::ValuesIn(Cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A dongle pulled out once open: every transfer after that fails as unplugged (the stack's port failure), the
+// bus no longer lists it, and the instrument's word is untouched.
+TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
+    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+        SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
+        SimProcess sim({"--word", "4", "--read-fault", "silent"}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        SimulatedDongle dongle(family, sim.Path());
+        ASSERT_TRUE(dongle.lightOpen);
+        PosixPlatformCalls platform;
+        platform.sleeps = true;
+        qx::irda::PlatformClock clock(platform);
+        qx::irda::UsbSerialPort port(dongle.bus, clock);
+        ASSERT_TRUE(port.Open("USB"));
+        dongle.chip->Unplug();
+        std::array<std::uint8_t, 16> buffer{};
+        EXPECT_EQ(port.Read(buffer, 50), -1);
+        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
+        const std::array<std::uint8_t, 3> frame{0xFF, 0x93, 0x00};
+        EXPECT_FALSE(port.Write(qx::irda::SirWrap(frame)));
+        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
+        port.Close();
+        EXPECT_FALSE(port.Open("USB")) << "an unplugged dongle is not on the bus";
+        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_NO_DONGLE);
+        const auto record = sim.Stop();
+        EXPECT_EQ(record["final_word"], 4);
+    }
+}
+
+// Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
+// a refused open.
+TEST(DongleChoice, ByPortValue) {
+    qx::PosixSerialPort noLight;  // never opened: the chip hears nothing and its frames go nowhere
+    auto stir = dongle_sim::MakeChip(DongleFamily::Stir4200, noLight);
+    auto mcs = dongle_sim::MakeChip(DongleFamily::Mcs7780, noLight);
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+
+    qx::irda::UsbDeviceInfo mouse;
+    mouse.vendor = 0x046D;
+    mouse.product = 0xC077;
+    mouse.path = "sim:mouse";
+    mouse.interfaces.push_back({0, 0x03, 0x01, {}});
+    qx::irda::UsbDeviceInfo unboundBridge;
+    unboundBridge.vendor = 0x09C4;
+    unboundBridge.product = 0x0011;
+    unboundBridge.path = "sim:act-ir2000u";
+    unboundBridge.access = qx::irda::UsbAccess::NoDriver;
+    qx::irda::UsbDeviceInfo forbiddenStir = stir->Info();
+    forbiddenStir.path = "sim:other-stir4200";
+    forbiddenStir.access = qx::irda::UsbAccess::NoPermission;
+
+    struct Case {
+        const char* value;
+        bool withMouse, withUnbound, withForbidden, withStir, withMcs;
+        bool opens;
+        std::uint32_t error;
+        const char* family;
+    };
+    for (const Case& c : {
+             Case{"USB", true, false, false, false, false, false, qx::irda::USB_ERROR_NO_DONGLE, nullptr},
+             Case{"USB", true, true, false, false, false, false, qx::irda::USB_ERROR_NOT_WINUSB, nullptr},
+             Case{"USB", false, false, true, false, false, false, qx::irda::USB_ERROR_NO_PERMISSION, nullptr},
+             Case{"USB", true, true, true, true, false, true, 0, "STIr4200"},
+             Case{"USB:9710:7780", true, false, false, true, true, true, 0, "MCS7780"},
+             Case{"usb:066f:4200", false, false, false, true, true, true, 0, "STIr4200"},
+             Case{"USB:9710:7780", false, false, false, true, false, false, qx::irda::USB_ERROR_NO_DONGLE,
+                  nullptr},
+             Case{"USB:046D:C077", true, false, false, false, false, false, qx::irda::USB_ERROR_NO_DONGLE,
+                  nullptr},
+             Case{"USB:09C4:0011", false, true, false, true, false, false, qx::irda::USB_ERROR_NOT_WINUSB,
+                  nullptr},
+             Case{"USB:1", false, false, false, true, false, false, qx::irda::PORT_ERROR_INVALID_NAME,
+                  nullptr},
+         }) {
+        SCOPED_TRACE(c.value);
+        dongle_sim::SimUsbHost bus;
+        if (c.withMouse) {
+            bus.AddDevice(mouse);
+        }
+        if (c.withUnbound) {
+            bus.AddDevice(unboundBridge);
+        }
+        if (c.withForbidden) {
+            bus.AddDevice(forbiddenStir);
+        }
+        if (c.withStir) {
+            bus.Attach(*stir);
+        }
+        if (c.withMcs) {
+            bus.Attach(*mcs);
+        }
+        qx::irda::UsbSerialPort port(bus, clock);
+        EXPECT_EQ(port.Open(c.value), c.opens);
+        if (c.opens) {
+            ASSERT_TRUE(port.Family().has_value());
+            EXPECT_EQ(qx::irda::FamilyName(*port.Family()), c.family);
+        } else {
+            EXPECT_EQ(port.LastError(), c.error);
+            EXPECT_FALSE(port.IsOpen());
+        }
+    }
+
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(*stir);
+    bus.FailNextOpen(qx::irda::UsbFailure(qx::irda::UsbStatus::Failed, -3));
+    qx::irda::UsbSerialPort port(bus, clock);
+    EXPECT_FALSE(port.Open("USB"));
+    EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_DEVICE);
+    EXPECT_TRUE(port.Open("USB")) << "the next try opens it";
+}
+
+// libusb on this machine: every transfer's return code maps to its kind, and the real bus (usually without
+// any dongle here) either offers a dongle or makes "USB" fail as no dongle, never anything else.
+TEST(Libusb, CodesAndTheRealBus) {
+    EXPECT_EQ(qx::posix::LibusbResult(5).length, 5u);
+    EXPECT_EQ(qx::posix::LibusbResult(-7).status, qx::irda::UsbStatus::Timeout);  // LIBUSB_ERROR_TIMEOUT
+    EXPECT_EQ(qx::posix::LibusbResult(-9).status, qx::irda::UsbStatus::Stall);    // LIBUSB_ERROR_PIPE
+    EXPECT_EQ(qx::posix::LibusbResult(-4).status, qx::irda::UsbStatus::Gone);     // LIBUSB_ERROR_NO_DEVICE
+    EXPECT_EQ(qx::posix::LibusbResult(-3).status, qx::irda::UsbStatus::Failed);   // LIBUSB_ERROR_ACCESS
+    EXPECT_EQ(qx::posix::LibusbResult(-3).systemCode, -3);
+
+    qx::posix::LibusbHost host;
+    const auto dongles = qx::irda::FindDongles(host);
+    if (!dongles.empty()) {
+        GTEST_SKIP() << "a USB IrDA dongle is plugged in here";
+    }
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(host, clock);
+    EXPECT_FALSE(port.Open("USB"));
+    EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_NO_DONGLE);
+}
+
+}  // namespace
+}  // namespace qxtest

@@ -1,0 +1,521 @@
+// The USB dongle families against a scripted device: the exact transfers each family's driver makes at open,
+// at a speed setting and for one frame out and one in, spelled out here from the public Linux drivers (the
+// register values worked by hand from the drivers' bit operations, the frame the CRC check string "123456789"
+// with its FCS 0x906E); what a family does with a stall, a vanished device, a garbage or oversized answer;
+// and the Port values that choose a dongle.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "irda/usb_dongle.h"
+
+namespace {
+
+using qx::irda::DongleFamily;
+using qx::irda::UsbResult;
+using qx::irda::UsbSetup;
+using qx::irda::UsbStatus;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        char cell[4];
+        std::snprintf(cell, sizeof cell, " %02x", b);
+        text += cell;
+    }
+    return text;
+}
+
+struct Answer {
+    UsbStatus status = UsbStatus::Ok;
+    Bytes bytes;
+};
+
+// Records every transfer as a line of text and answers the IN transfers from a script; an IN transfer with
+// no answer left is a test failure (the device would have had nothing to say).
+class ScriptedDevice : public qx::irda::UsbDevice {
+  public:
+    std::vector<std::string> log;
+    std::deque<Answer> answers;
+    UsbStatus outStatus = UsbStatus::Ok;  // what every OUT transfer and clear-halt ends with
+
+    UsbResult ControlOut(const UsbSetup& s, std::span<const std::uint8_t> data, std::uint32_t) override {
+        log.push_back(Setup("control-out", s) + (data.empty() ? "" : " :" + Hex(data)));
+        return Out(data.size());
+    }
+    UsbResult ControlIn(const UsbSetup& s, std::span<std::uint8_t> data, std::uint32_t) override {
+        log.push_back(Setup("control-in", s) + " [" + std::to_string(data.size()) + "]");
+        return In(data);
+    }
+    UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t) override {
+        log.push_back("bulk-out " + Hex2(endpoint) + " :" + Hex(data));
+        return Out(data.size());
+    }
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t) override {
+        log.push_back("bulk-in " + Hex2(endpoint) + " [" + std::to_string(data.size()) + "]");
+        return In(data);
+    }
+    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t) override {
+        log.push_back("interrupt-in " + Hex2(endpoint));
+        return In(data);
+    }
+    UsbResult ClearHalt(std::uint8_t endpoint) override {
+        log.push_back("clear-halt " + Hex2(endpoint));
+        return Out(0);
+    }
+
+  private:
+    static std::string Hex2(unsigned value) {
+        char text[8];
+        std::snprintf(text, sizeof text, "%02x", value);
+        return text;
+    }
+    static std::string Setup(const char* kind, const UsbSetup& s) {
+        char text[48];
+        std::snprintf(text, sizeof text, "%s %02x %02x %04x %04x", kind, s.requestType, s.request, s.value,
+                      s.index);
+        return text;
+    }
+    UsbResult Out(std::size_t length) {
+        return outStatus == UsbStatus::Ok ? qx::irda::UsbDone(length) : qx::irda::UsbFailure(outStatus);
+    }
+    UsbResult In(std::span<std::uint8_t> data) {
+        if (answers.empty()) {
+            ADD_FAILURE() << "an IN transfer the script has no answer for";
+            return qx::irda::UsbFailure(UsbStatus::Timeout);
+        }
+        Answer answer = std::move(answers.front());
+        answers.pop_front();
+        if (answer.status != UsbStatus::Ok) {
+            return qx::irda::UsbFailure(answer.status);
+        }
+        const std::size_t count = std::min(answer.bytes.size(), data.size());
+        std::copy_n(answer.bytes.begin(), count, data.begin());
+        return qx::irda::UsbDone(answer.bytes.size());  // an oversized answer says so
+    }
+};
+
+class FakeClock : public qx::irda::StackClock {
+  public:
+    std::uint32_t now = 1000;
+    std::vector<std::uint32_t> sleeps;
+    std::uint32_t NowMs() override { return now; }
+    void SleepMs(std::uint32_t ms) override {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+};
+
+// The interfaces as each family's device describes itself.
+qx::irda::UsbInterface InterfaceOf(DongleFamily family) {
+    switch (family) {
+        case DongleFamily::Bridge:
+            return {0, 0xFE, 0x02, {{0x02, 2, 64}, {0x81, 2, 64}, {0x83, 3, 1}}};
+        case DongleFamily::Stir4200:
+            return {0, 0xFF, 0x00, {{0x01, 2, 64}, {0x82, 2, 64}}};
+        case DongleFamily::Mcs7780:
+            return {0, 0xFF, 0x00, {{0x81, 2, 64}, {0x02, 2, 64}}};
+    }
+    return {};
+}
+
+// "123456789" SIR-wrapped with 10 extra BOFs: FF x 10, C0, the bytes, the FCS 6E 90, C1.
+const Bytes WRAPPED{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xC0, 0x31,
+                    0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1};
+
+enum class Step { Open, Speed115200, FrameOut, FrameIn };
+
+struct TransferCase {
+    const char* name;
+    DongleFamily family;
+    Step step;
+    std::vector<Answer> answers;
+    std::vector<std::string> transfers;
+    Bytes received;  // FrameIn: the SIR bytes the family hands the stack
+};
+
+void PrintTo(const TransferCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DongleTransfers : public ::testing::TestWithParam<TransferCase> {};
+
+TEST_P(DongleTransfers, AreTheDriversOwn) {
+    const TransferCase& c = GetParam();
+    ScriptedDevice device;
+    FakeClock clock;
+    const auto usbInterface = InterfaceOf(c.family);
+    auto dongle = qx::irda::MakeDongle({c.family, 0}, usbInterface, device, clock);
+    ASSERT_NE(dongle, nullptr);
+    EXPECT_EQ(dongle->Family(), c.family);
+    device.answers.assign(c.answers.begin(), c.answers.end());
+    Bytes received;
+    UsbResult result;
+    switch (c.step) {
+        case Step::Open:
+            result = dongle->Start();
+            break;
+        case Step::Speed115200:
+            result = dongle->SetSpeed(115200);
+            break;
+        case Step::FrameOut:
+            result = dongle->Send(WRAPPED);
+            break;
+        case Step::FrameIn:
+            result = dongle->Receive(received, 500);
+            break;
+    }
+    EXPECT_TRUE(result.Ok());
+    EXPECT_EQ(device.log, c.transfers);
+    EXPECT_TRUE(device.answers.empty()) << "answers the family never asked for";
+    EXPECT_EQ(Hex(received), Hex(c.received));
+}
+
+const Bytes BRIDGE_DESCRIPTOR{0x0C, 0x21, 0x00, 0x01, 0x3F, 0x01, 0x80, 0x3F, 0x00, 0xFF, 0x00, 0x00};
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, DongleTransfers,
+    ::testing::Values(
+        // irda-usb.c: the class descriptor (class request 6 to the interface, 12 bytes), then a header
+        // alone setting 9600 (2) and 12 extra BOFs (3 in the high nibble).
+        TransferCase{"BridgeOpen",
+                     DongleFamily::Bridge,
+                     Step::Open,
+                     {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}},
+                     {"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32"},
+                     {}},
+        TransferCase{"BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out 02 : 06"}, {}},
+        TransferCase{"BridgeFrameOut",
+                     DongleFamily::Bridge,
+                     Step::FrameOut,
+                     {},
+                     {"bulk-out 02 : 00 31 32 33 34 35 36 37 38 39"},
+                     {}},
+        TransferCase{"BridgeFrameIn",
+                     DongleFamily::Bridge,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39}}},
+                     {"bulk-in 81 [2051]"},
+                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}},
+        // stir4200.c: both bulk endpoints cleared, then change_speed(9600) one register a request:
+        // CTRL1 = SRESET, DPLL = 0x15, PDCLK = 0x77, MODE = NRESET | FASTRX | SIR, CTRL1 = SDMODE, CTRL1 = 0
+        // (full power), CTRL2 = sensitivity 1 << 5.
+        TransferCase{
+            "Stir4200Open",
+            DongleFamily::Stir4200,
+            Step::Open,
+            {},
+            {"clear-halt 01", "clear-halt 82", "control-out 40 03 0001 0003", "control-out 40 03 0015 0008",
+             "control-out 40 03 0077 0002", "control-out 40 03 002a 0001", "control-out 40 03 0080 0003",
+             "control-out 40 03 0000 0003", "control-out 40 03 0020 0004"},
+            {}},
+        TransferCase{
+            "Stir4200Speed",
+            DongleFamily::Stir4200,
+            Step::Speed115200,
+            {},
+            {"control-out 40 03 0001 0003", "control-out 40 03 0015 0008", "control-out 40 03 0009 0002",
+             "control-out 40 03 002a 0001", "control-out 40 03 0080 0003", "control-out 40 03 0000 0003",
+             "control-out 40 03 0020 0004"},
+            {}},
+        TransferCase{
+            "Stir4200FrameOut",
+            DongleFamily::Stir4200,
+            Step::FrameOut,
+            {},
+            {"bulk-out 01 : 55 aa 17 00 ff ff ff ff ff ff ff ff ff ff c0 31 32 33 34 35 36 37 38 39 6e 90 "
+             "c1"},
+            {}},
+        TransferCase{"Stir4200FrameIn",
+                     DongleFamily::Stir4200,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0xC0, 0x31, 0x32, 0x33, 0x34}}},
+                     {"bulk-in 82 [4096]"},
+                     {0xC0, 0x31, 0x32, 0x33, 0x34}},
+        // mcs7780.c: both bulk endpoints cleared, then mcs_setup_transceiver with a Vishay transceiver,
+        // 1.6 us pulses and fast receive: MODE |= DRIVER; MINRXPW = 0; MODE: FIR, BBTG, ASK, speed and
+        // PLLPWDN cleared, SIR16US, 9600 (1 << 5), DTD and SIPEN set; XCVR: MODE0 | CONF, then MODE0 off,
+        // then CONF off; XCVR |= RXFAST; MODE &= ~RESET. The reads answer what the writes before left.
+        TransferCase{
+            "Mcs7780Open",
+            DongleFamily::Mcs7780,
+            Step::Open,
+            {{UsbStatus::Ok, {0x00, 0x81}},
+             {UsbStatus::Ok, {0x00, 0x83}},
+             {UsbStatus::Ok, {0x00, 0x00}},
+             {UsbStatus::Ok, {0x00, 0x00}},
+             {UsbStatus::Ok, {0x22, 0x96}}},
+            {"clear-halt 81", "clear-halt 02", "control-in c0 0f 0000 0000 [2]",
+             "control-out 40 0e 8300 0000", "control-out 40 0e 0000 0004", "control-in c0 0f 0000 0000 [2]",
+             "control-out 40 0e 9622 0000", "control-in c0 0f 0000 0002 [2]", "control-out 40 0e 0005 0002",
+             "control-out 40 0e 0004 0002", "control-out 40 0e 0000 0002", "control-in c0 0f 0000 0002 [2]",
+             "control-out 40 0e 0008 0002", "control-in c0 0f 0000 0000 [2]", "control-out 40 0e 1622 0000"},
+            {}},
+        // mcs_speed_change: RESV polled until IRINTX clears, MODE's speed field set to 5 << 5, MODE's
+        // RESET cleared.
+        TransferCase{"Mcs7780Speed",
+                     DongleFamily::Mcs7780,
+                     Step::Speed115200,
+                     {{UsbStatus::Ok, {0x01, 0x00}},
+                      {UsbStatus::Ok, {0x00, 0x00}},
+                      {UsbStatus::Ok, {0x22, 0x16}},
+                      {UsbStatus::Ok, {0xA2, 0x16}}},
+                     {"control-in c0 0f 0000 0007 [2]", "control-in c0 0f 0000 0007 [2]",
+                      "control-in c0 0f 0000 0000 [2]", "control-out 40 0e 16a2 0000",
+                      "control-in c0 0f 0000 0000 [2]", "control-out 40 0e 16a2 0000"},
+                     {}},
+        TransferCase{
+            "Mcs7780FrameOut",
+            DongleFamily::Mcs7780,
+            Step::FrameOut,
+            {},
+            {"bulk-out 02 : 19 00 ff ff ff ff ff ff ff ff ff ff c0 31 32 33 34 35 36 37 38 39 6e 90 c1"},
+            {}},
+        // The chip hands a frame without BOF and EOF; the driver puts them back before unwrapping.
+        TransferCase{"Mcs7780FrameIn",
+                     DongleFamily::Mcs7780,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90}}},
+                     {"bulk-in 81 [4096]"},
+                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// stir4200.c lets the transmit FIFO drain before it receives: FIFOCTL, FIFOLSB and FIFOMSB read in one
+// request, and a pause of the bytes' wire time while the FIFO still sends.
+TEST(Stir4200, ReceivesOnlyOnceTheFifoHasDrained) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
+    device.answers = {
+        {UsbStatus::Ok, {0x10, 0x17, 0x00}}, {UsbStatus::Ok, {0x04, 0x00, 0x00}}, {UsbStatus::Ok, {}}};
+    Bytes received;
+    device.answers.push_back({UsbStatus::Timeout, {}});
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    EXPECT_EQ(device.log,
+              (std::vector<std::string>{"control-in c0 01 0000 0005 [3]", "control-in c0 01 0000 0005 [3]",
+                                        "bulk-in 82 [4096]", "bulk-in 82 [4096]"}));
+    EXPECT_EQ(clock.sleeps, (std::vector<std::uint32_t>{19}));  // 23 bytes x 8000 / 9600
+    EXPECT_TRUE(received.empty());
+}
+
+TEST(Stir4200, AShortFifoStatusIsAFailure) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.answers = {{UsbStatus::Ok, {0x04}}};
+    Bytes received;
+    EXPECT_EQ(dongle->Receive(received, 100).status, UsbStatus::Failed);
+    EXPECT_TRUE(received.empty());
+}
+
+TEST(Stir4200, AFifoThatNeverDrainsEndsInABoundedFailure) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    for (int i = 0; i < 1000; ++i) {
+        device.answers.push_back({UsbStatus::Ok, {0x10, 0x17, 0x00}});
+    }
+    Bytes received;
+    EXPECT_EQ(dongle->Receive(received, 500).status, UsbStatus::Timeout);
+    EXPECT_LE(clock.now - 1000, 3000u);
+}
+
+// Each family's answer to what a broken or vanished dongle does: a truthful failure, never a frame made up.
+struct BadAnswerCase {
+    const char* name;
+    DongleFamily family;
+    Step step;
+    std::vector<Answer> answers;
+    UsbStatus outStatus;
+    bool ok;
+    UsbStatus status;  // when not ok
+};
+
+void PrintTo(const BadAnswerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class DongleBadAnswers : public ::testing::TestWithParam<BadAnswerCase> {};
+
+TEST_P(DongleBadAnswers, EndTruthfully) {
+    const BadAnswerCase& c = GetParam();
+    ScriptedDevice device;
+    device.outStatus = c.outStatus;
+    device.answers.assign(c.answers.begin(), c.answers.end());
+    FakeClock clock;
+    auto dongle = qx::irda::MakeDongle({c.family, 0}, InterfaceOf(c.family), device, clock);
+    Bytes received;
+    UsbResult result;
+    switch (c.step) {
+        case Step::Open:
+            result = dongle->Start();
+            break;
+        case Step::Speed115200:
+            result = dongle->SetSpeed(115200);
+            break;
+        case Step::FrameOut:
+            result = dongle->Send(WRAPPED);
+            break;
+        case Step::FrameIn:
+            result = dongle->Receive(received, 500);
+            break;
+    }
+    EXPECT_EQ(result.Ok(), c.ok);
+    if (!c.ok) {
+        EXPECT_EQ(result.status, c.status);
+    }
+    EXPECT_TRUE(received.empty()) << "nothing handed on from a bad answer";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, DongleBadAnswers,
+    ::testing::Values(
+        BadAnswerCase{"BridgeDescriptorStalled",
+                      DongleFamily::Bridge,
+                      Step::Open,
+                      {{UsbStatus::Stall, {}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Stall},
+        BadAnswerCase{"BridgeDescriptorShort",
+                      DongleFamily::Bridge,
+                      Step::Open,
+                      {{UsbStatus::Ok, {0x0C, 0x21}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{
+            "BridgeDescriptorOfAnotherType",
+            DongleFamily::Bridge,
+            Step::Open,
+            {{UsbStatus::Ok, {0x0C, 0x22, 0x00, 0x01, 0x3F, 0x01, 0x80, 0x3F, 0x00, 0xFF, 0x00, 0x00}}},
+            UsbStatus::Ok,
+            false,
+            UsbStatus::Failed},
+        BadAnswerCase{
+            "BridgeWithout9600",
+            DongleFamily::Bridge,
+            Step::Open,
+            {{UsbStatus::Ok, {0x0C, 0x21, 0x00, 0x01, 0x3F, 0x01, 0x80, 0x3D, 0x00, 0xFF, 0x00, 0x00}}},
+            UsbStatus::Ok,
+            false,
+            UsbStatus::Failed},
+        BadAnswerCase{"BridgeHeaderAlone",
+                      DongleFamily::Bridge,
+                      Step::FrameIn,
+                      {{UsbStatus::Ok, {0x00}}},
+                      UsbStatus::Ok,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"BridgeUnpluggedReceiving",
+                      DongleFamily::Bridge,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Gone},
+        BadAnswerCase{"BridgeUnpluggedSending",
+                      DongleFamily::Bridge,
+                      Step::FrameOut,
+                      {},
+                      UsbStatus::Gone,
+                      false,
+                      UsbStatus::Gone},
+        BadAnswerCase{"Stir4200RegisterWriteStalled",
+                      DongleFamily::Stir4200,
+                      Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        BadAnswerCase{"Stir4200EmptyTransfersOnly",
+                      DongleFamily::Stir4200,
+                      Step::FrameIn,
+                      {{UsbStatus::Ok, {}}, {UsbStatus::Ok, {}}, {UsbStatus::Timeout, {}}},
+                      UsbStatus::Ok,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Stir4200Unplugged",
+                      DongleFamily::Stir4200,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Gone},
+        BadAnswerCase{"Mcs7780RegisterReadShort",
+                      DongleFamily::Mcs7780,
+                      Step::Speed115200,
+                      {{UsbStatus::Ok, {0x00}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{"Mcs7780NeverDoneSending", DongleFamily::Mcs7780, Step::Speed115200,
+                      std::vector<Answer>(100, Answer{UsbStatus::Ok, {0x01, 0x00}}), UsbStatus::Ok, false,
+                      UsbStatus::Timeout},
+        BadAnswerCase{"Mcs7780EmptyTransfer",
+                      DongleFamily::Mcs7780,
+                      Step::FrameIn,
+                      {{UsbStatus::Ok, {}}},
+                      UsbStatus::Ok,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Mcs7780Unplugged",
+                      DongleFamily::Mcs7780,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Gone}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
+    const auto family = [](std::uint16_t vendor, std::uint16_t product, std::uint8_t cls, std::uint8_t sub) {
+        qx::irda::UsbDeviceInfo info;
+        info.vendor = vendor;
+        info.product = product;
+        info.interfaces.push_back({0, cls, sub, {}});
+        const auto match = qx::irda::MatchDongle(info);
+        return match ? std::string(qx::irda::FamilyName(match->family)) : std::string("none");
+    };
+    EXPECT_EQ(family(0x066F, 0x4200, 0xFF, 0), "STIr4200");
+    EXPECT_EQ(family(0x9710, 0x7780, 0xFF, 0), "MCS7780");
+    EXPECT_EQ(family(0x09C4, 0x0011, 0xFF, 0), "IrDA Bridge");  // ACTiSYS ACT-IR2000U
+    EXPECT_EQ(family(0x050F, 0x0180, 0xFF, 0), "IrDA Bridge");  // KC-180
+    EXPECT_EQ(family(0x08E9, 0x0100, 0xFF, 0), "IrDA Bridge");  // ESI-9685
+    EXPECT_EQ(family(0x1234, 0x5678, 0xFE, 0x02), "IrDA Bridge");
+    EXPECT_EQ(family(0x1234, 0x5678, 0xFE, 0x01), "none");  // DFU, the same class
+    EXPECT_EQ(family(0x066F, 0x4210, 0xFF, 0), "none");     // needs its firmware first
+}
+
+TEST(UsbPortValues, ParseAndName) {
+    struct Case {
+        const char* text;
+        const char* name;  // nullptr: not a USB port value
+    };
+    for (const Case& c :
+         {Case{"USB", "USB"}, Case{"usb", "USB"}, Case{"USB:066f:4200", "USB:066F:4200"},
+          Case{"Usb:9710:7780", "USB:9710:7780"}, Case{"USB:66f:4200", nullptr},
+          Case{"USB:066f-4200", nullptr}, Case{"USB:066g:4200", nullptr}, Case{"USB:066f:42000", nullptr},
+          Case{"USB1", nullptr}, Case{"COM1", nullptr}, Case{"", nullptr}, Case{"US", nullptr}}) {
+        const auto choice = qx::irda::ParseUsbPort(c.text);
+        if (c.name == nullptr) {
+            EXPECT_FALSE(choice.has_value()) << c.text;
+        } else {
+            ASSERT_TRUE(choice.has_value()) << c.text;
+            EXPECT_EQ(qx::irda::UsbPortName(*choice), c.name);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+// A USB IrDA Bridge class dongle: it answers the class descriptor request, frames what comes in on its bulk
+// OUT endpoint behind the one-byte header (speed and extra BOFs taking effect after the frame), and hands
+// each good frame it hears to its bulk IN endpoint behind a one-byte header. Frames with a bad FCS never
+// reach the host, as the class has the dongle check them.
+#include <algorithm>
+#include <array>
+#include <deque>
+
+#include "sim_chips.h"
+
+namespace dongle_sim {
+namespace {
+
+using qx::irda::UsbDone;
+using qx::irda::UsbFailure;
+using qx::irda::UsbStatus;
+
+constexpr std::uint8_t OUT_ENDPOINT = 0x02;
+constexpr std::uint8_t IN_ENDPOINT = 0x81;
+constexpr std::uint8_t INTERRUPT_ENDPOINT = 0x83;
+// bLength 12, type 0x21, revision 1.00, data sizes up to 2048, window 1, turnaround 0, 2400 ... 115200 baud,
+// extra BOFs any, no rate sniffing, no unicast list.
+constexpr std::array<std::uint8_t, 12> CLASS_DESCRIPTOR{0x0C, 0x21, 0x00, 0x01, 0x3F, 0x01,
+                                                        0x80, 0x3F, 0x00, 0xFF, 0x00, 0x00};
+// Extra BOFs by the header's high nibble (0 keeps the setting).
+constexpr std::array<int, 9> XBOFS_BY_CODE{-1, 48, 24, 12, 6, 3, 2, 1, 0};
+
+class BridgeChip : public SimChip {
+  public:
+    using SimChip::SimChip;
+
+    qx::irda::UsbDeviceInfo Info() const override {
+        qx::irda::UsbDeviceInfo info;
+        info.vendor = 0x1D6B;  // not in any id table: the class alone makes it a bridge
+        info.product = 0x0F02;
+        info.path = "sim:bridge";
+        info.interfaces.push_back({0,
+                                   qx::irda::USB_CLASS_APPLICATION,
+                                   qx::irda::USB_SUBCLASS_IRDA_BRIDGE,
+                                   {{OUT_ENDPOINT, qx::irda::USB_TRANSFER_BULK, 64},
+                                    {IN_ENDPOINT, qx::irda::USB_TRANSFER_BULK, 64},
+                                    {INTERRUPT_ENDPOINT, qx::irda::USB_TRANSFER_INTERRUPT, 1}}});
+        return info;
+    }
+
+    UsbResult ControlOut(const UsbSetup&, std::span<const std::uint8_t>, std::uint32_t) override {
+        return Unavailable();
+    }
+
+    UsbResult ControlIn(const UsbSetup& setup, std::span<std::uint8_t> data, std::uint32_t) override {
+        if (gone_ || setup.requestType != qx::irda::USB_CLASS_INTERFACE_IN || setup.request != 0x06 ||
+            setup.index != 0) {
+            return Unavailable();
+        }
+        const std::size_t count = std::min(data.size(), CLASS_DESCRIPTOR.size());
+        std::copy_n(CLASS_DESCRIPTOR.begin(), count, data.begin());
+        return UsbDone(count);
+    }
+
+    UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t) override {
+        if (gone_ || endpoint != OUT_ENDPOINT || data.empty()) {
+            return Unavailable();
+        }
+        if (data.size() > 1 && speedCode_ == 0x02) {
+            Emit(qx::irda::SirWrap(data.subspan(1), static_cast<std::size_t>(std::max(xbofs_, 0))));
+        }
+        // The header's settings apply after the frame.
+        const std::uint8_t speed = data[0] & 0x0F;
+        const std::uint8_t xbofs = data[0] >> 4;
+        if (speed != 0) {
+            speedCode_ = speed;
+        }
+        if (xbofs != 0 && xbofs < XBOFS_BY_CODE.size()) {
+            xbofs_ = XBOFS_BY_CODE[xbofs];
+        }
+        return UsbDone(data.size());
+    }
+
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        if (gone_ || endpoint != IN_ENDPOINT) {
+            return Unavailable();
+        }
+        if (frames_.empty()) {
+            std::array<std::uint8_t, 256> heard{};
+            const std::size_t got = Hear(heard, timeoutMs);
+            for (std::size_t i = 0; i < got; ++i) {
+                if (deframer_.Push(heard[i])) {
+                    const auto frame = deframer_.Frame();
+                    frames_.emplace_back(frame.begin(), frame.end());
+                }
+            }
+        }
+        if (frames_.empty()) {
+            return UsbFailure(UsbStatus::Timeout);
+        }
+        const std::vector<std::uint8_t> frame = std::move(frames_.front());
+        frames_.pop_front();
+        if (data.size() < frame.size() + 1) {
+            return UsbFailure(UsbStatus::Failed);  // the host asked for less than a frame: an overflow
+        }
+        data[0] = 0x00;
+        std::copy(frame.begin(), frame.end(), data.begin() + 1);
+        return UsbDone(frame.size() + 1);
+    }
+
+  protected:
+    bool HasEndpoint(std::uint8_t endpoint) const override {
+        return endpoint == OUT_ENDPOINT || endpoint == IN_ENDPOINT || endpoint == INTERRUPT_ENDPOINT;
+    }
+
+  private:
+    std::uint8_t speedCode_ = 0x02;  // the class starts at 9600
+    int xbofs_ = 12;
+    qx::irda::SirDeframer deframer_;
+    std::deque<std::vector<std::uint8_t>> frames_;
+};
+
+}  // namespace
+
+std::unique_ptr<SimChip> MakeBridgeChip(qx::irda::SerialPort& light) {
+    return std::make_unique<BridgeChip>(light);
+}
+
+}  // namespace dongle_sim

@@ -1,0 +1,80 @@
+// Simulated USB IrDA dongles: each chip behind the USB seam as its Linux driver shows it behaves (registers,
+// speed setting, transfer headers, receive buffering, a stall for a request it does not know), with its
+// infrared side a serial line that carries the SIR bytes it sends and hears. A chip can be unplugged, after
+// which every transfer finds it gone. SimUsbHost puts chips on a simulated bus.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "irda/serial_port.h"
+#include "irda/sir_framing.h"
+#include "irda/usb_dongle.h"
+#include "irda/usb_seam.h"
+
+namespace dongle_sim {
+
+using qx::irda::UsbResult;
+using qx::irda::UsbSetup;
+
+// What every simulated chip shares: its light side, the unplugging, and the transfers it does not support.
+class SimChip : public qx::irda::UsbDevice {
+  public:
+    // `light` must outlive the chip.
+    explicit SimChip(qx::irda::SerialPort& light) : light_(light) {}
+    void Unplug() { gone_ = true; }
+    bool Gone() const { return gone_; }
+    // Frames the chip put on the light, as SIR bytes, for the tests that look.
+    std::size_t BytesSent() const { return bytesSent_; }
+
+    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                          std::uint32_t timeoutMs) override;
+    UsbResult ClearHalt(std::uint8_t endpoint) override;
+
+    virtual qx::irda::UsbDeviceInfo Info() const = 0;
+
+  protected:
+    UsbResult Unavailable() const;  // Gone when unplugged, else a stall
+    void Emit(std::span<const std::uint8_t> sirBytes);
+    // Bytes the light delivered within `timeoutMs` (0 when none).
+    std::size_t Hear(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs);
+    virtual bool HasEndpoint(std::uint8_t endpoint) const = 0;
+
+    bool gone_ = false;
+
+  private:
+    qx::irda::SerialPort& light_;
+    std::size_t bytesSent_ = 0;
+};
+
+std::unique_ptr<SimChip> MakeBridgeChip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeStir4200Chip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeMcs7780Chip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::SerialPort& light);
+
+// A bus of simulated chips, and devices that are no dongle or that this program may not open.
+class SimUsbHost : public qx::irda::UsbHost {
+  public:
+    // The chip stays owned by the caller.
+    void Attach(SimChip& chip) { chips_.push_back(&chip); }
+    // A device that enumerates but is not opened (another device, or a dongle not reachable).
+    void AddDevice(qx::irda::UsbDeviceInfo info) { others_.push_back(std::move(info)); }
+    int Opens() const { return opens_; }
+    // The next Open fails with this result (as a driver that refuses).
+    void FailNextOpen(UsbResult failure) { openFailure_ = failure; }
+
+    std::vector<qx::irda::UsbDeviceInfo> Enumerate() override;
+    std::unique_ptr<qx::irda::UsbDevice> Open(const qx::irda::UsbDeviceInfo& device,
+                                              std::uint8_t interfaceNumber, UsbResult& failure) override;
+
+  private:
+    std::vector<SimChip*> chips_;
+    std::vector<qx::irda::UsbDeviceInfo> others_;
+    int opens_ = 0;
+    std::optional<UsbResult> openFailure_;
+};
+
+}  // namespace dongle_sim
