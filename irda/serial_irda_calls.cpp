@@ -132,6 +132,9 @@ SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
     }
     openError_ = 0;
     lap_.Reset();
+    // A socket is one run: the link's own bound, measured by the stack too, so that a connect or a send
+    // under way inside the stack stops retrying once it has passed.
+    lap_.SetRunBound(Deadline::After(clock_, RUN_BOUND_MS));
     shutDown_ = false;
     portFailed_ = false;
     offset_ = 0;

@@ -214,6 +214,29 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
     }
 }
 
+// The run's bound reaches into the stack: a frame the peer keeps refusing (RNR) is not polled for the whole
+// busy limit once the run's time is up, and DISC ends the link.
+TEST(SerialIrdaCalls, TheRunsBoundEndsAStackCallUnderWay) {
+    SerialStack stack;
+    stack.secondary.faults.refuseForMs = 60000;  // the greeting's frame is never taken
+    const std::uint32_t start = stack.platform.now;
+    AddressRecord address{};
+    DeviceList list{};
+    ASSERT_EQ(stack.link.StartLink(address), LINK_STARTED);
+    ASSERT_EQ(stack.link.EnumerateDevices(list), LINK_OK);
+    stack.platform.now += 15000;  // a search that took most of the run's time
+    EXPECT_EQ(stack.link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address), WSAETIMEDOUT_CODE);
+    const std::uint32_t elapsed = stack.platform.now - start;
+    // Within the bound and the DISC after it, not the busy limit on top of the 15 s.
+    EXPECT_LE(elapsed, RUN_BOUND_MS + 2000);
+    EXPECT_GE(elapsed, RUN_BOUND_MS);
+    EXPECT_TRUE(stack.secondary.sdus.empty());
+    EXPECT_FALSE(stack.secondary.IsOpen()) << "the port is closed";
+    EXPECT_TRUE(std::any_of(stack.secondary.frames.begin(), stack.secondary.frames.end(),
+                            [](const IrdaBytes& f) { return f.size() == 2 && f[1] == 0x53; }))
+        << "the link was ended with DISC";
+}
+
 // The link lost around the write: once the write's frame went out the instrument may hold the new word, and
 // the run must say so; only a write of which nothing went out is "not written".
 TEST(SerialIrdaCalls, AWriteThatWentOutIsNeverReportedAsNotSent) {
