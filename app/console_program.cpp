@@ -8,6 +8,7 @@
 #include "app/program_version.h"
 #include "app/read_search_mode.h"
 #include "app/settings.h"
+#include "irda/usb_dongle.h"
 #include "link/irda_link.h"
 #include "link/stoppable_calls.h"
 
@@ -464,20 +465,23 @@ int ConsoleProgram::RunPorts() {
         return End(EXIT_RUN_FAILED);
     }
     bool answered = false;
-    for (const std::string& port : ports) {
+    for (const std::string& name : ports) {
+        // A dongle frames for itself: the line profiles are for serial adapters only.
+        const bool dongle = irda::ParseUsbPort(name).has_value();
         // The profile in force first; where nobody answered, the other profiles that set the lines.
-        irda::PortProbe probe = bindings_.probePort(port, lineProfile_);
+        irda::PortProbe probe = bindings_.probePort(name, lineProfile_);
         irda::LineProfile answeredWith = lineProfile_;
         for (const irda::LineProfileName& other : irda::LINE_PROFILES) {
-            if (probe.openError != 0 || !probe.devices.empty()) {
+            if (dongle || probe.openError != 0 || !probe.devices.empty()) {
                 break;
             }
             if (other.profile != lineProfile_ && other.profile != irda::LineProfile::None) {
-                probe = bindings_.probePort(port, other.profile);
+                probe = bindings_.probePort(name, other.profile);
                 answeredWith = other.profile;
             }
         }
-        if (!probe.devices.empty()) {
+        const std::string port = probe.adapter.empty() ? name : name + " (" + probe.adapter + ")";
+        if (!dongle && !probe.devices.empty()) {
             console_.Out(Fill(Fill(texts_->portProfile, port), irda::NameOf(answeredWith)) + "\n");
         }
         if (probe.openError != 0) {
@@ -500,8 +504,13 @@ int ConsoleProgram::RunPorts() {
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
-    const std::optional<std::string> port =
+    std::optional<std::string> port =
         options.port ? ParsePortName(*options.port, bindings_.platform) : std::nullopt;
+    if (options.port && !port) {
+        if (const auto usb = irda::ParseUsbPort(*options.port)) {
+            port = irda::UsbPortName(*usb);
+        }
+    }
     if (!port) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
     }

@@ -401,6 +401,38 @@ TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
     EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
 }
 
+// USB dongles listed beside the COM ports, each with its family and what one discovery through it found.
+TEST(ConsoleProgram, PortsListsUsbDonglesBesideComPorts) {
+    Program p;
+    ConsoleProgram program{
+        p.console,
+        {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+         [] {
+             return std::vector<std::string>{"COM3", "USB:066F:4200", "USB:09C4:0011", "USB:9710:7780"};
+         },
+         [&](const std::string& port) {
+             irda::PortProbe probe;
+             if (port == "COM3") {
+                 probe.devices.push_back({0x01020304, {0x82, 0x01}, 0, "QX7710Z"});
+             } else if (port == "USB:066F:4200") {
+                 probe.adapter = "STIr4200";
+                 probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+             } else if (port == "USB:09C4:0011") {
+                 probe.adapter = "IrDA Bridge";
+                 probe.openError = 50;  // not bound to WinUSB
+             } else {
+                 probe.adapter = "MCS7780";
+             }
+             return probe;
+         }}};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+    EXPECT_EQ(p.console.out,
+              "COM3: QX7710Z (address 0x01020304)\n"
+              "USB:066F:4200 (STIr4200): QX7710Z (address 0x4B3A2910)\n"
+              "USB:09C4:0011 (IrDA Bridge): cannot be opened (error 50)\n"
+              "USB:9710:7780 (MCS7780): no IrDA device answered\n");
+}
+
 TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
     const struct {
         const char* name;
@@ -428,6 +460,17 @@ TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
          {}},
         {"no port", {"use-port"}, false, EXIT_USAGE, {}},
         {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
+        {"any USB dongle",
+         {"use-port", "--port", "usb"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=USB"}},
+        {"one USB dongle",
+         {"use-port", "--port", "usb:066f:4200"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=USB:066F:4200"}},
+        {"not a USB port value", {"use-port", "--port", "USB:66f"}, false, EXIT_USAGE, {}},
         {"a write refused",
          {"use-port", "--port", "COM5"},
          true,
