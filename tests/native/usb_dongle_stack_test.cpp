@@ -254,6 +254,50 @@ TEST(DongleChoice, ByPortValue) {
     EXPECT_TRUE(port.Open("USB")) << "the next try opens it";
 }
 
+// A capture over a dongle holds the IrLAP frames (no USB transfers, no dongle headers, no SIR flags): the
+// XID command first, the instrument's XID answer among the frames received, every frame's address byte that
+// of IrLAP.
+TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
+    struct Recorder : qx::irda::FrameSink {
+        std::vector<std::pair<bool, std::vector<std::uint8_t>>> frames;
+        void Frame(bool sent, std::span<const std::uint8_t> frame) override {
+            frames.emplace_back(sent, std::vector<std::uint8_t>(frame.begin(), frame.end()));
+        }
+    };
+    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+        SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
+        SimProcess sim({"--word", "4"}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        SimulatedDongle dongle(family, sim.Path());
+        ASSERT_TRUE(dongle.lightOpen);
+        PosixPlatformCalls platform;
+        platform.sleeps = true;
+        qx::irda::PlatformClock clock(platform);
+        qx::irda::UsbSerialPort port(dongle.bus, clock);
+        Recorder recorder;
+        qx::irda::SerialIrdaCalls calls("USB", port, platform, &recorder);
+        qx::IrdaLink link(calls);
+        qx::FormTexts texts;
+        qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+        qx::test::RecordingHost host;
+        EXPECT_TRUE(qx::SetSearchMode(true, link, texts.slots, host));
+        sim.Stop();
+        ASSERT_FALSE(recorder.frames.empty());
+        EXPECT_TRUE(recorder.frames.front().first);
+        EXPECT_EQ(recorder.frames.front().second.at(0), 0xFF) << "broadcast address, command";
+        EXPECT_EQ(recorder.frames.front().second.at(1), 0x3F) << "XID command with P";
+        const bool xidAnswered =
+            std::any_of(recorder.frames.begin(), recorder.frames.end(), [](const auto& f) {
+                return !f.first && f.second.size() > 2 && f.second[0] == 0xFE && f.second[1] == 0xBF;
+            });
+        EXPECT_TRUE(xidAnswered) << "the instrument's XID response captured";
+        for (const auto& [sent, frame] : recorder.frames) {
+            EXPECT_NE(frame.at(0), 0x55) << "no dongle header in a captured frame";
+            EXPECT_NE(frame.at(0), qx::irda::SIR_BOF);
+        }
+    }
+}
+
 // What `ports` shows of the USB bus: one value per dongle (not the other devices), and one discovery through
 // each dongle finding the instrument, the dongle's family named.
 TEST(DonglePorts, ListedAndProbed) {
