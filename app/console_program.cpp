@@ -414,7 +414,7 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
     if (!done) {
         report.reason = Fill(Reason(*texts_, outcome.stage), std::to_string(outcome.code));
         if (outcome.stage == RunStage::SocketFailed) {
-            report.reason += WithAdvice(static_cast<std::uint32_t>(outcome.code));
+            report.reason += WithAdvice(static_cast<std::uint32_t>(outcome.code), portInForce_);
         }
     }
     return report;
@@ -452,8 +452,9 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
-std::string ConsoleProgram::WithAdvice(std::uint32_t error) const {
-    const std::string_view advice = PortOpenAdvice(language_, bindings_.platform, error);
+std::string ConsoleProgram::WithAdvice(std::uint32_t error, std::string_view port) const {
+    const std::string_view advice =
+        PortOpenAdvice(language_, bindings_.platform, error, irda::ParseUsbPort(port).has_value());
     return advice.empty() ? std::string() : ": " + std::string(advice);
 }
 
@@ -486,7 +487,7 @@ int ConsoleProgram::RunPorts() {
         }
         if (probe.openError != 0) {
             console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) +
-                         WithAdvice(probe.openError) + "\n");
+                         WithAdvice(probe.openError, name) + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
                          "\n");
@@ -565,8 +566,8 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
             EndingWithoutRun(options, "usage_error", EXIT_USAGE, Fill(texts_->adapterUnknown, adapter)));
     }
     lineProfile_ = *profile;
-    calls_ = bindings_.pickLink ? &bindings_.pickLink(options.port.value_or(settings.Port),
-                                                      options.capturePath, lineProfile_)
+    portInForce_ = options.port.value_or(settings.Port);
+    calls_ = bindings_.pickLink ? &bindings_.pickLink(portInForce_, options.capturePath, lineProfile_)
                                 : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:

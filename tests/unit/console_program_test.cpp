@@ -401,16 +401,19 @@ TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
     EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
 }
 
-// USB dongles listed beside the COM ports, each with its family and what one discovery through it found.
+// USB dongles listed beside the COM ports, each with its family and what one discovery through it found. A
+// dongle frames for itself: where nobody answered, it is not tried again with the serial line profiles.
 TEST(ConsoleProgram, PortsListsUsbDonglesBesideComPorts) {
     Program p;
+    std::map<std::string, int> probes;
     ConsoleProgram program{
         p.console,
         {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
          [] {
              return std::vector<std::string>{"COM3", "USB:066F:4200", "USB:09C4:0011", "USB:9710:7780"};
          },
-         [&](const std::string& port) {
+         [&](const std::string& port, irda::LineProfile) {
+             ++probes[port];
              irda::PortProbe probe;
              if (port == "COM3") {
                  probe.devices.push_back({0x01020304, {0x82, 0x01}, 0, "QX7710Z"});
@@ -427,10 +430,42 @@ TEST(ConsoleProgram, PortsListsUsbDonglesBesideComPorts) {
          }}};
     EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
     EXPECT_EQ(p.console.out,
+              "COM3: answered with the adapter profile power\n"
               "COM3: QX7710Z (address 0x01020304)\n"
               "USB:066F:4200 (STIr4200): QX7710Z (address 0x4B3A2910)\n"
               "USB:09C4:0011 (IrDA Bridge): cannot be opened (error 50)\n"
               "USB:9710:7780 (MCS7780): no IrDA device answered\n");
+    EXPECT_EQ(probes["USB:9710:7780"], 1);
+}
+
+// On Linux a dongle that cannot be opened is advised about as a dongle, a serial device as a serial device.
+TEST(ConsoleProgram, OnLinuxADongleThatWillNotOpenGetsTheDonglesAdvice) {
+    Program p;
+    ConsoleBindings bindings{p.calls,
+                             std::nullopt,
+                             p.profile,
+                             "/home/u/.config/qx2205r",
+                             nullptr,
+                             nullptr,
+                             [] {
+                                 return std::vector<std::string>{"/dev/ttyUSB0", "USB:066F:4200"};
+                             },
+                             [](const std::string& port, irda::LineProfile) {
+                                 irda::PortProbe probe;
+                                 probe.openError = 5;
+                                 if (port != "/dev/ttyUSB0") {
+                                     probe.adapter = "STIr4200";
+                                 }
+                                 return probe;
+                             }};
+    bindings.platform = HostPlatform::Linux;
+    ConsoleProgram program{p.console, std::move(bindings)};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_RUN_FAILED);
+    EXPECT_EQ(p.console.out,
+              "/dev/ttyUSB0: cannot be opened (error 5): permission denied: add your user to the dialout "
+              "group (sudo usermod -aG dialout $USER), log in again and retry\n"
+              "USB:066F:4200 (STIr4200): cannot be opened (error 5): the USB dongle is not reachable "
+              "(permission): add the udev rule for it that the user guide gives, then plug it in again\n");
 }
 
 TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
