@@ -11,6 +11,7 @@
 //                      open does
 #include <libusb-1.0/libusb.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -45,6 +46,14 @@ namespace {
 const char* Environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+// libusb waits for ever on a timeout of 0, which would freeze a run: the stand-in ends the program instead.
+void RequireLimit(unsigned int timeout) {
+    if (timeout == 0) {
+        std::fputs("sim libusb: a transfer without a time limit (timeout 0)\n", stderr);
+        std::abort();
+    }
 }
 
 int ErrorOf(const qx::irda::UsbResult& result) {
@@ -244,6 +253,7 @@ int libusb_release_interface(libusb_device_handle* handle, int interfaceNumber) 
 int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
                             uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
                             unsigned int timeout) {
+    RequireLimit(timeout);
     dongle_sim::SimChip& chip = *handle->context->chip;
     const qx::irda::UsbSetup setup{requestType, request, value, index};
     if ((requestType & LIBUSB_ENDPOINT_IN) != 0) {
@@ -256,6 +266,7 @@ namespace {
 
 int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data, int length,
              int* transferred, unsigned int timeout, bool interrupt) {
+    RequireLimit(timeout);
     dongle_sim::SimChip& chip = *handle->context->chip;
     const auto size = static_cast<std::size_t>(length < 0 ? 0 : length);
     qx::irda::UsbResult result;
