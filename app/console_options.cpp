@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/link_choice.h"
+#include "irda/usb_dongle.h"
 
 namespace qx {
 namespace {
@@ -191,6 +192,8 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
             problem(UsageProblem::UnknownCommand, word);
         } else if (auto port = ParsePortName(word, platform)) {
             options.portsNamed.push_back(*port);
+        } else if (auto usb = irda::ParseUsbPort(word)) {
+            options.portsNamed.push_back(irda::UsbPortName(*usb));
         } else {
             problem(UsageProblem::PortInvalid, word);
         }
@@ -198,7 +201,7 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
     }
-    if (options.port && !ParsePortName(*options.port, platform)) {
+    if (options.port && !ParsePortName(*options.port, platform) && !irda::ParseUsbPort(*options.port)) {
         problem(UsageProblem::PortInvalid, *options.port);
     }
     return options;

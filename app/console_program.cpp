@@ -8,6 +8,7 @@
 #include "app/program_version.h"
 #include "app/read_search_mode.h"
 #include "app/settings.h"
+#include "irda/usb_dongle.h"
 #include "link/irda_link.h"
 #include "link/stoppable_calls.h"
 
@@ -419,7 +420,7 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
         if (!serialPort_.empty() && outcome.code == WSAENETDOWN_CODE && !outcome.wordSent) {
             report.reason = Fill(Fill(texts_->reasonPortFailed, serialPort_), std::to_string(outcome.code));
         } else if (outcome.stage == RunStage::SocketFailed) {
-            report.reason += WithAdvice(static_cast<std::uint32_t>(outcome.code));
+            report.reason += WithAdvice(static_cast<std::uint32_t>(outcome.code), portInForce_);
         }
     }
     return report;
@@ -457,8 +458,9 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
-std::string ConsoleProgram::WithAdvice(std::uint32_t error) const {
-    const std::string_view advice = PortOpenAdvice(language_, bindings_.platform, error);
+std::string ConsoleProgram::WithAdvice(std::uint32_t error, std::string_view port) const {
+    const std::string_view advice =
+        PortOpenAdvice(language_, bindings_.platform, error, irda::ParseUsbPort(port).has_value());
     return advice.empty() ? std::string() : ": " + std::string(advice);
 }
 
@@ -467,7 +469,10 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
     const std::vector<std::string> ports = !options_.portsNamed.empty() ? options_.portsNamed
                                            : bindings_.listPorts        ? bindings_.listPorts()
                                                                         : std::vector<std::string>{};
-    const std::optional<std::string> stored = ParsePortName(storedPort, bindings_.platform);
+    std::optional<std::string> stored = ParsePortName(storedPort, bindings_.platform);
+    if (const auto usb = irda::ParseUsbPort(storedPort); !stored && usb) {
+        stored = irda::UsbPortName(*usb);
+    }
     if (ports.empty() || !bindings_.probePort) {
         if (options_.json) {
             console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
@@ -479,27 +484,31 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
     }
     std::optional<std::string> answeredOn;
     std::string json;
-    for (const std::string& port : ports) {
+    for (const std::string& name : ports) {
         if (!options_.quiet) {
-            console_.Err(Fill(texts_->portProbing, port) + "\n");
+            console_.Err(Fill(texts_->portProbing, name) + "\n");
         }
+        // A dongle frames for itself: the line profiles are for serial adapters only.
+        const bool dongle = irda::ParseUsbPort(name).has_value();
         // The profile in force first; where nobody answered, the other profiles that set the lines. What the
         // first probe found stands unless another profile finds a device.
-        irda::PortProbe probe = bindings_.probePort(port, lineProfile_);
+        irda::PortProbe probe = bindings_.probePort(name, lineProfile_);
         irda::LineProfile answeredWith = lineProfile_;
         for (const irda::LineProfileName& other : irda::LINE_PROFILES) {
-            if (probe.openError != 0 || !probe.devices.empty()) {
+            if (dongle || probe.openError != 0 || !probe.devices.empty()) {
                 break;
             }
             if (other.profile != lineProfile_ && other.profile != irda::LineProfile::None) {
-                if (irda::PortProbe tried = bindings_.probePort(port, other.profile); !tried.devices.empty()) {
+                if (irda::PortProbe tried = bindings_.probePort(name, other.profile);
+                    !tried.devices.empty()) {
                     probe = std::move(tried);
                     answeredWith = other.profile;
                 }
             }
         }
-        const std::string mark = port == stored ? std::string(texts_->portStoredMark) : std::string();
-        if (!probe.devices.empty() && !options_.json) {
+        const std::string port = probe.adapter.empty() ? name : name + " (" + probe.adapter + ")";
+        const std::string mark = name == stored ? std::string(texts_->portStoredMark) : std::string();
+        if (!dongle && !probe.devices.empty() && !options_.json) {
             console_.Out(Fill(Fill(texts_->portProfile, port), irda::NameOf(answeredWith)) + "\n");
         }
         std::string devices;
@@ -507,7 +516,7 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
             // Said once for all ports, below.
         } else if (probe.openError != 0) {
             console_.Out(Fill(Fill(texts_->portOpenFailed, port), std::to_string(probe.openError)) +
-                         WithAdvice(probe.openError) + mark + "\n");
+                         WithAdvice(probe.openError, name) + mark + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill(texts_->portSearchFailed, port), std::to_string(probe.discoveryError)) +
                          mark + "\n");
@@ -517,26 +526,29 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
         for (const irda::DiscoveredDevice& device : probe.devices) {
             char address[16];
             std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(device.address));
-            const std::string name = PrintableName(device.nickname);
+            const std::string nickname = PrintableName(device.nickname);
             if (options_.json) {
-                devices += (devices.empty() ? "" : ", ") + std::string("{\"name\": ") + JsonString(name) +
+                devices += (devices.empty() ? "" : ", ") + std::string("{\"name\": ") + JsonString(nickname) +
                            ", \"address\": " + JsonString(address) + "}";
             } else {
-                console_.Out(Fill(Fill(Fill(texts_->portDevice, port), name), address) + mark + "\n");
+                console_.Out(Fill(Fill(Fill(texts_->portDevice, port), nickname), address) + mark + "\n");
             }
             if (!answeredOn) {
-                answeredOn = port;
+                answeredOn = name;
             }
         }
         const auto errorOrNull = [](std::int64_t error) {
             return error != 0 ? std::to_string(error) : std::string("null");
         };
-        json += (json.empty() ? "" : ", ") + std::string("{\"port\": ") + JsonString(port) +
-                ", \"stored\": " + (port == stored ? "true" : "false") +
-                ", \"open_error\": " + errorOrNull(probe.openError) +
-                ", \"search_error\": " + errorOrNull(probe.discoveryError) + ", \"adapter_profile\": " +
-                (probe.devices.empty() ? std::string("null") : JsonString(std::string(irda::NameOf(answeredWith)))) +
-                ", \"devices\": [" + devices + "]}";
+        json +=
+            (json.empty() ? "" : ", ") + std::string("{\"port\": ") + JsonString(name) +
+            ", \"adapter\": " + (probe.adapter.empty() ? std::string("null") : JsonString(probe.adapter)) +
+            ", \"stored\": " + (name == stored ? "true" : "false") +
+            ", \"open_error\": " + errorOrNull(probe.openError) +
+            ", \"search_error\": " + errorOrNull(probe.discoveryError) + ", \"adapter_profile\": " +
+            (dongle || probe.devices.empty() ? std::string("null")
+                                             : JsonString(std::string(irda::NameOf(answeredWith)))) +
+            ", \"devices\": [" + devices + "]}";
     }
     const int exitCode = answeredOn ? EXIT_DONE : EXIT_RUN_FAILED;
     // The next step, where an instrument answered on a port the settings do not name yet.
@@ -553,8 +565,13 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
-    const std::optional<std::string> port =
+    std::optional<std::string> port =
         options.port ? ParsePortName(*options.port, bindings_.platform) : std::nullopt;
+    if (options.port && !port) {
+        if (const auto usb = irda::ParseUsbPort(*options.port)) {
+            port = irda::UsbPortName(*usb);
+        }
+    }
     if (!port) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
     }
@@ -609,12 +626,12 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
             EndingWithoutRun(options, "usage_error", EXIT_USAGE, Fill(texts_->adapterUnknown, adapter)));
     }
     lineProfile_ = *profile;
-    const std::string portSetting = options.port.value_or(settings.Port);
-    if (const LinkChoice choice = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
+    portInForce_ = options.port.value_or(settings.Port);
+    if (const LinkChoice choice = ChooseLink(bindings_.loopbackPort, portInForce_, bindings_.platform);
         bindings_.pickLink && choice.kind == LinkKind::Serial) {
         serialPort_ = choice.port;
     }
-    calls_ = bindings_.pickLink ? &bindings_.pickLink(portSetting, options.capturePath, lineProfile_)
+    calls_ = bindings_.pickLink ? &bindings_.pickLink(portInForce_, options.capturePath, lineProfile_)
                                 : &bindings_.calls;
     switch (options.command) {
         case ConsoleCommand::Status:

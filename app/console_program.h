@@ -113,6 +113,7 @@ class ConsoleProgram {
     int RunPorts(const std::string& storedPort);
     // The adapter's line profile in force: --adapter, else the settings' Adapter, else the default.
     irda::LineProfile lineProfile_ = irda::DEFAULT_LINE_PROFILE;
+    std::string portInForce_;  // the Port value the run's link was picked for (--port, else the settings')
     int RunUsePort(const ConsoleOptions& options);
     // The link of one run, through the brake for an interruption and, with --trace, the witness.
     std::unique_ptr<RunLink> MakeLink();
@@ -121,7 +122,8 @@ class ConsoleProgram {
                             std::string resultText);
 
     // ": " and what to do about a port that would not open with `error`, where the platform has advice.
-    std::string WithAdvice(std::uint32_t error) const;
+    // `port`: the port value that failed, whose kind (serial or USB dongle) the advice is about.
+    std::string WithAdvice(std::uint32_t error, std::string_view port) const;
     // Moves to Running unless a stop came first.
     bool EnterRun();
     // Prints the report (unless an interruption already printed one) and ends.

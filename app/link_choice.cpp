@@ -1,5 +1,7 @@
 #include "app/link_choice.h"
 
+#include "irda/usb_dongle.h"
+
 namespace qx {
 
 std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetting) {
@@ -49,15 +51,18 @@ std::optional<std::string> ParsePortName(std::string_view text, HostPlatform pla
 LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
                       HostPlatform platform) {
     if (loopbackPort) {
-        return {LinkKind::Loopback, loopbackPort, {}};
+        return {LinkKind::Loopback, loopbackPort, {}, {}};
     }
     if (portSetting.empty()) {
         return {};
     }
     if (auto port = ParsePortName(portSetting, platform)) {
-        return {LinkKind::Serial, std::nullopt, *port};
+        return {LinkKind::Serial, std::nullopt, *port, {}};
     }
-    return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting)};
+    if (auto usb = irda::ParseUsbPort(portSetting)) {
+        return {LinkKind::Usb, std::nullopt, irda::UsbPortName(*usb), {}};
+    }
+    return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting), {}};
 }
 
 std::string LinkCaption(const LinkChoice& choice) {
@@ -67,6 +72,8 @@ std::string LinkCaption(const LinkChoice& choice) {
         case LinkKind::Serial:
         case LinkKind::InvalidPort:
             return " - IrDA on " + choice.port;
+        case LinkKind::Usb:
+            return " - IrDA on USB" + (choice.dongle.empty() ? std::string() : " " + choice.dongle);
         case LinkKind::Winsock:
             break;
     }

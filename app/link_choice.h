@@ -21,12 +21,14 @@ inline constexpr int COM_PORT_LAST = 256;
 // Windows' ERROR_INVALID_NAME: the discovery error of a run whose Port value is not COM1 ... COM256.
 inline constexpr int INVALID_PORT_ERROR = 123;
 
-enum class LinkKind { Winsock, Loopback, Serial, InvalidPort };
+enum class LinkKind { Winsock, Loopback, Serial, Usb, InvalidPort };
 
 struct LinkChoice {
     LinkKind kind = LinkKind::Winsock;
     std::optional<std::uint16_t> loopbackPort;  // Loopback
-    std::string port;  // Serial: "COM1" ... "COM256"; InvalidPort: the value as given
+    std::string port;  // Serial: "COM1" ... "COM256"; Usb: "USB" or "USB:VVVV:PPPP"; InvalidPort: as given
+    std::string
+        dongle;  // Usb: the family of the dongle the value picks, once the platform looked ("STIr4200")
 };
 
 // Windows' ERROR_INVALID_PARAMETER: the discovery error of a window's run whose Adapter value names no
@@ -51,8 +53,9 @@ std::optional<std::string> ParsePortName(std::string_view text, HostPlatform pla
 LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
                       HostPlatform platform = HostPlatform::Windows);
 
-// What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA loopback
-// 127.0.0.1:PORT", or nothing for Windows' own IrDA.
+// What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA on USB STIr4200" (" -
+// IrDA on USB" when no dongle was found), " - IrDA loopback 127.0.0.1:PORT", or nothing for Windows' own
+// IrDA.
 std::string LinkCaption(const LinkChoice& choice);
 
 }  // namespace qx

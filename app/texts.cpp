@@ -125,7 +125,9 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .helpSettingsValue = "PATH",
     .helpPort =
         "reach the instrument through a serial IrDA adapter on this COM port\n"
-        "(COM1 ... COM256) instead of the settings file's Port",
+        "(COM1 ... COM256), or through a USB IrDA dongle: USB (the first one\n"
+        "found) or USB:VVVV:PPPP (its vendor and product id), instead of the\n"
+        "settings file's Port",
     .helpPortValue = "COMn",
     .helpAdapter =
         "how the serial adapter's DTR and RTS are set, instead of the settings\n"
@@ -251,7 +253,9 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .helpSettingsValue = "ПУТЬ",
     .helpPort =
         "связываться с прибором через последовательный адаптер IrDA на этом\n"
-        "COM-порту (COM1 ... COM256) вместо Port из файла настроек",
+        "COM-порту (COM1 ... COM256) или через USB-адаптер IrDA: USB (первый\n"
+        "найденный) или USB:VVVV:PPPP (его код производителя и изделия) вместо\n"
+        "Port из файла настроек",
     .helpPortValue = "ПОРТ",
     .helpAdapter =
         "как выставлять DTR и RTS последовательного адаптера вместо Adapter из\n"
@@ -363,8 +367,9 @@ constexpr ConsoleTexts LinuxEnglish() {
         "only use-port writes it";
     t.helpPort =
         "reach the instrument through a serial IrDA adapter on this device\n"
-        "(/dev/ttyUSB0, /dev/ttyS0, a /dev/serial/by-id/ link) instead of the\n"
-        "settings file's Port";
+        "(/dev/ttyUSB0, /dev/ttyS0, a /dev/serial/by-id/ link), or through a USB\n"
+        "IrDA dongle: USB (the first one found) or USB:VVVV:PPPP (its vendor\n"
+        "and product id), instead of the settings file's Port";
     t.helpPortValue = "DEVICE";
     t.helpCapture =
         "write every IrDA frame of the serial adapter to this file, for\n"
@@ -418,8 +423,9 @@ constexpr ConsoleTexts LinuxRussian() {
         "записывает его только use-port";
     t.helpPort =
         "связываться с прибором через последовательный адаптер IrDA на этом\n"
-        "устройстве (/dev/ttyUSB0, /dev/ttyS0, ссылка из /dev/serial/by-id/)\n"
-        "вместо Port из файла настроек";
+        "устройстве (/dev/ttyUSB0, /dev/ttyS0, ссылка из /dev/serial/by-id/) или\n"
+        "через USB-адаптер IrDA: USB (первый найденный) или USB:VVVV:PPPP (его\n"
+        "код производителя и изделия) вместо Port из файла настроек";
     t.helpPortValue = "УСТРОЙСТВО";
     t.helpCapture =
         "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
@@ -497,6 +503,23 @@ constexpr PortAdvice LINUX_PORT_ADVICE[] = {
      "(QX2205R-cli ports показывает последовательные устройства)"},
 };
 
+// The same for a USB dongle named by USB or USB:VVVV:PPPP (irda/usb_dongle.h gives the codes).
+constexpr PortAdvice LINUX_USB_ADVICE[] = {
+    {2,
+     "no USB IrDA dongle found: plug it in (lsusb lists it); QX2205R-cli ports lists the dongles "
+     "this program drives",
+     "USB-адаптер IrDA не найден: подключите его (lsusb его показывает); QX2205R-cli ports "
+     "показывает адаптеры, с которыми работает программа"},
+    {5,
+     "the USB dongle is not reachable (permission): add the udev rule for it that the user guide "
+     "gives, then plug it in again",
+     "USB-адаптер недоступен (нет прав): добавьте для него правило udev из руководства "
+     "пользователя и подключите его заново"},
+    {31, "the USB dongle did not answer as its chip should; unplug it and plug it in again",
+     "USB-адаптер ответил не так, как должна его микросхема; отключите и подключите его заново"},
+    {1167, "the USB dongle was unplugged during the run", "USB-адаптер отключили во время обмена"},
+};
+
 // CONSOLE_TEXT_FIELDS names every field: nothing else is in the structure.
 static_assert(sizeof(ConsoleTexts) == std::size(CONSOLE_TEXT_FIELDS) * sizeof(std::string_view));
 
@@ -525,9 +548,16 @@ const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform) {
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
 }
 
-std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error) {
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error, bool dongle) {
     if (platform != HostPlatform::Linux) {
         return {};
+    }
+    if (dongle) {
+        for (const PortAdvice& advice : LINUX_USB_ADVICE) {
+            if (advice.error == error) {
+                return language == LANGUAGE_RUSSIAN ? advice.russian : advice.english;
+            }
+        }
     }
     for (const PortAdvice& advice : LINUX_PORT_ADVICE) {
         if (advice.error == error) {

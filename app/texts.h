@@ -212,8 +212,10 @@ const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform = HostPl
 
 // What to do about a serial port that would not open with `error` (the Windows error code the serial-port
 // seam reports; 10047 where no port was chosen at all), in the platform's terms; empty where the reason's own
-// text says enough.
-std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error);
+// text says enough. With `dongle`, the port is a USB dongle ("USB", "USB:VVVV:PPPP") and the advice is about
+// the dongle.
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error,
+                                bool dongle = false);
 
 // `text` with its first "{}" replaced by `value`.
 std::string Fill(std::string_view text, std::string_view value);

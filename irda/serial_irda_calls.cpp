@@ -373,3 +373,32 @@ PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock
 }
 
 }  // namespace qx::irda
+
+namespace qx::irda {
+
+std::vector<std::string> UsbPortValues(UsbHost& host) {
+    std::vector<std::string> values;
+    for (const FoundDongle& dongle : FindDongles(host)) {
+        const std::string value = UsbPortName({dongle.device.vendor, dongle.device.product});
+        if (std::find(values.begin(), values.end(), value) == values.end()) {
+            values.push_back(value);
+        }
+    }
+    return values;
+}
+
+PortProbe ProbeUsbPort(const std::string& name, UsbHost& host, StackClock& clock) {
+    std::string adapter;
+    if (const auto choice = ParseUsbPort(name)) {
+        const auto dongles = FindDongles(host);
+        if (const FoundDongle* dongle = PickDongle(dongles, *choice)) {
+            adapter = FamilyName(dongle->match.family);
+        }
+    }
+    UsbSerialPort port(host, clock);
+    PortProbe probe = ProbePort(name, port, clock);
+    probe.adapter = adapter;
+    return probe;
+}
+
+}  // namespace qx::irda

@@ -15,6 +15,7 @@
 #include "irda/serial_port.h"
 #include "irda/sir_medium.h"
 #include "irda/tinytp.h"
+#include "irda/usb_dongle.h"
 #include "link/forwarding_calls.h"
 
 namespace qx::irda {
@@ -98,10 +99,15 @@ int WinsockCode(LapStatus status);
 // One discovery on a named port, for the console's list of ports: the devices in range, or what failed
 // (`openError`: the Windows error of opening the port; `discoveryError`: the Winsock code of the discovery).
 struct PortProbe {
+    std::string adapter;  // what sits on the port when it is no COM port: a USB dongle's family
     std::uint32_t openError = 0;
     int discoveryError = 0;
     std::vector<DiscoveredDevice> devices;
 };
+// The port values of the USB dongles on the bus ("USB:VVVV:PPPP"), each once, for the list of ports.
+std::vector<std::string> UsbPortValues(UsbHost& host);
+// ProbePort on a USB port value, naming the dongle's family as the adapter.
+PortProbe ProbeUsbPort(const std::string& name, UsbHost& host, StackClock& clock);
 PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock,
                     FrameSink* capture = nullptr);
 

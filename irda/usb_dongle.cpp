@@ -164,6 +164,21 @@ std::vector<FoundDongle> FindDongles(UsbHost& host) {
     return found;
 }
 
+const FoundDongle* PickDongle(const std::vector<FoundDongle>& dongles, const UsbPortChoice& choice) {
+    const FoundDongle* unreachable = nullptr;
+    for (const FoundDongle& dongle : dongles) {
+        if (choice.vendor &&
+            (dongle.device.vendor != *choice.vendor || dongle.device.product != *choice.product)) {
+            continue;
+        }
+        if (dongle.device.access == UsbAccess::Reachable) {
+            return &dongle;
+        }
+        unreachable = unreachable != nullptr ? unreachable : &dongle;
+    }
+    return unreachable;
+}
+
 UsbSerialPort::~UsbSerialPort() {
     Close();
 }
@@ -185,26 +200,13 @@ bool UsbSerialPort::Open(const std::string& name) {
         return Fail(PORT_ERROR_INVALID_NAME);
     }
     const std::vector<FoundDongle> dongles = FindDongles(host_);
-    const FoundDongle* chosen = nullptr;
-    const FoundDongle* unreachable = nullptr;
-    for (const FoundDongle& dongle : dongles) {
-        if (choice->vendor &&
-            (dongle.device.vendor != *choice->vendor || dongle.device.product != *choice->product)) {
-            continue;
-        }
-        if (dongle.device.access != UsbAccess::Reachable) {
-            unreachable = unreachable != nullptr ? unreachable : &dongle;
-            continue;
-        }
-        chosen = &dongle;
-        break;
-    }
+    const FoundDongle* chosen = PickDongle(dongles, *choice);
     if (chosen == nullptr) {
-        if (unreachable == nullptr) {
-            return Fail(USB_ERROR_NO_DONGLE);
-        }
-        return Fail(unreachable->device.access == UsbAccess::NoDriver ? USB_ERROR_NOT_WINUSB
-                                                                      : USB_ERROR_NO_PERMISSION);
+        return Fail(USB_ERROR_NO_DONGLE);
+    }
+    if (chosen->device.access != UsbAccess::Reachable) {
+        return Fail(chosen->device.access == UsbAccess::NoDriver ? USB_ERROR_NOT_WINUSB
+                                                                 : USB_ERROR_NO_PERMISSION);
     }
     const auto usbInterface =
         std::find_if(chosen->device.interfaces.begin(), chosen->device.interfaces.end(),

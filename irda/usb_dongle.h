@@ -88,6 +88,9 @@ struct FoundDongle {
     DongleMatch match;
 };
 std::vector<FoundDongle> FindDongles(UsbHost& host);
+// The dongle a port value picks among those found: the first reachable one that matches, else the first one
+// that matches but cannot be reached (so that its failure can be named), else nothing.
+const FoundDongle* PickDongle(const std::vector<FoundDongle>& dongles, const UsbPortChoice& choice);
 
 // A USB dongle behind the serial-port seam, so that the stack takes it for a COM port with a serial adapter.
 // Open takes a USB port value (ParseUsbPort), finds the dongle, opens it and runs its family's open sequence.

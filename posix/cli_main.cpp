@@ -1,7 +1,8 @@
 // The console program's entry point on Linux: binds the terminal, the settings file and the program's own
-// IrDA stack on a serial device (or the loopback emulation) to the console program and runs it. Ctrl+C
-// (SIGINT), SIGTERM and a closed terminal (SIGHUP) reach the run through a thread of their own that waits for
-// them, so the run closes its link before the process ends, as the control handler on Windows lets it.
+// IrDA stack on a serial device or a USB dongle (or the loopback emulation) to the console program and runs
+// it. Ctrl+C (SIGINT), SIGTERM and a closed terminal (SIGHUP) reach the run through a thread of their own
+// that waits for them, so the run closes its link before the process ends, as the control handler on Windows
+// lets it.
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -18,9 +19,11 @@
 
 #include "app/console_program.h"
 #include "irda/capture.h"
+#include "irda/usb_dongle.h"
 #include "link/traced_calls.h"
 #include "posix/console_io.h"
 #include "posix/ini_profile_calls.h"
+#include "posix/libusb_host.h"
 #include "posix/platform_calls.h"
 #include "posix/posix_serial_port.h"
 #include "posix/serial_devices.h"
@@ -179,8 +182,19 @@ int main(int argc, char** argv) {
                                  settingsFolder,
                                  tracer,
                                  pickLink,
-                                 [] { return qx::ListSerialDevices(); },
+                                 [] {
+                                     std::vector<std::string> ports = qx::ListSerialDevices();
+                                     qx::posix::LibusbHost usb;
+                                     const auto dongles = qx::irda::UsbPortValues(usb);
+                                     ports.insert(ports.end(), dongles.begin(), dongles.end());
+                                     return ports;
+                                 },
                                  [&link](const std::string& port, qx::irda::LineProfile lineProfile) {
+                                     if (qx::irda::ParseUsbPort(port)) {
+                                         qx::posix::LibusbHost usb;
+                                         qx::irda::PlatformClock clock(link.System());
+                                         return qx::irda::ProbeUsbPort(port, usb, clock);
+                                     }
                                      qx::PosixSerialPort serial;
                                      serial.SetLineProfile(lineProfile);
                                      qx::irda::PlatformClock clock(link.System());

@@ -1,5 +1,6 @@
 #include "posix/platform_calls.h"
 
+#include "irda/usb_dongle.h"
 #include "posix/posix_serial_port.h"
 
 namespace qx {
@@ -18,6 +19,11 @@ PosixPlatformLinks::PosixPlatformLinks(std::string_view portSetting, irda::Frame
             } else {
                 port_ = std::make_unique<irda::UnopenablePort>(INVALID_ADAPTER_ERROR);
             }
+            break;
+        case LinkKind::Usb:
+            usbHost_ = std::make_unique<posix::LibusbHost>();
+            usbClock_ = std::make_unique<irda::PlatformClock>(system_);
+            port_ = std::make_unique<irda::UsbSerialPort>(*usbHost_, *usbClock_);
             break;
         case LinkKind::InvalidPort:
             port_ = std::make_unique<irda::UnopenablePort>(INVALID_PORT_ERROR);

@@ -1,7 +1,7 @@
 // The socket calls the console program's link uses on Linux, picked once the command line and the settings
 // are read: the IrDA loopback emulation to the simulator on 127.0.0.1 when QX2205R_IRDA_LOOPBACK names a
-// port; else the program's own IrDA stack on the serial device that --port or the settings' Port names; else
-// the system's own calls, whose sockets fail as on a Windows PC without IrDA.
+// port; else the program's own IrDA stack on the serial device or USB dongle (through libusb) that --port or
+// the settings' Port names; else the system's own calls, whose sockets fail as on a Windows PC without IrDA.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +14,7 @@
 #include "irda/serial_irda_calls.h"
 #include "link/socket_calls.h"
 #include "loopback/loopback_calls.h"
+#include "posix/libusb_host.h"
 #include "posix/system_calls.h"
 
 namespace qx {
@@ -43,6 +44,8 @@ class PosixPlatformLinks {
     PosixSystemCalls system_;
     LinkChoice choice_;
     std::unique_ptr<LoopbackCalls> loopback_;
+    std::unique_ptr<posix::LibusbHost> usbHost_;
+    std::unique_ptr<irda::PlatformClock> usbClock_;
     std::unique_ptr<irda::SerialPort> port_;
     std::unique_ptr<irda::SerialIrdaCalls> serial_;
 };

@@ -93,7 +93,8 @@ bool PosixSerialPort::Open(const std::string& name) {
     if (linesSaved_) {
         savedLines_ = lines;
         if (const auto levels = irda::LevelsOf(LineProfileToUse())) {
-            lines = (lines & ~(TIOCM_DTR | TIOCM_RTS)) | (levels->dtr ? TIOCM_DTR : 0) | (levels->rts ? TIOCM_RTS : 0);
+            lines = (lines & ~(TIOCM_DTR | TIOCM_RTS)) | (levels->dtr ? TIOCM_DTR : 0) |
+                    (levels->rts ? TIOCM_RTS : 0);
             ::ioctl(fd, TIOCMSET, &lines);
         }
     }

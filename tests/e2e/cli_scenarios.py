@@ -13,10 +13,11 @@ The native program runs the same table (without --emulator: the serial cases ope
 path), and the cases of NATIVE_CASES besides: what only Linux has (device paths, COMn refused, a port the user may
 not open, one that is gone, `ports` over the serial devices present, `use-port` into the XDG settings folder) and
 the serial runs a Windows run does not show (the capture read by tshark, the confirmation declined and Ctrl+C on
-a serial link). Each native run gets a settings folder of its own (XDG_CONFIG_HOME), never the user's.
+a serial link), and the runs over a simulated USB dongle through a stand-in libusb. Each native run gets a settings folder of its own (XDG_CONFIG_HOME), never the user's.
 
 Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN --version-text TEXT CASE
-       cli_scenarios.py --sim SIM --program QX2205R-cli --native --version-text TEXT [--tshark-check SCRIPT] CASE
+       cli_scenarios.py --sim SIM --program QX2205R-cli --native --version-text TEXT [--tshark-check SCRIPT]
+                        [--sim-libusb FOLDER] CASE
        cli_scenarios.py [--native] --list
 TEXT is the version line the build expects the program to print (its version, width and commit).
 """
@@ -282,7 +283,40 @@ NATIVE_CASES = {
     "native_ports": (["--serial"], ["ports"], None, 0,
                      ["/dev/serial/by-id/usb-QX_IrDA_Adapter-if00-port0: QX7710Z (address 0x*"], [],
                      dict(connections=0, discoveries=1)),
+    # Over a simulated USB dongle (USB_DONGLES): the program's libusb binding drives the chip, whose light is the
+    # simulator's pty.
+    "native_usb_status": (["--serial", "--word", "0x0104"], ["status", "--port", "USB"], None, 0,
+                          ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
+                          dict(final_word=0x0104, writes=[], reads=1)),
+    "native_usb_enable_mcs7780": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "usb:9710:7780"],
+                                  None, 0, ["Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
+                                  dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "native_usb_disable_bridge": (["--serial", "--word", "0x0105"], ["disable", "-y", "--port", "USB"], None, 0,
+                                  ["Word sent: 0x0005", "Search mode: off", SUCCESS], SEARCH,
+                                  dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "native_usb_other_id": (["--serial"], ["status", "--port", "USB:066F:4201"], None, 1,
+                            ["Reason: the serial IrDA adapter could not be used (error 2): no USB IrDA dongle found: "
+                             "plug it in (lsusb lists it); QX2205R-cli ports lists the dongles this program drives"],
+                            [], dict(connections=0, discoveries=0)),
+    "native_usb_no_dongle": (["--serial"], ["enable", "-y", "--port", "USB"], None, 1,
+                             ["Reason: the serial IrDA adapter could not be used (error 2): no USB IrDA dongle "
+                              "found*", FAILURE], [], dict(connections=0, discoveries=0)),
+    "native_usb_permission_denied": (["--serial"], ["status", "--port", "USB"], None, 1,
+                                     ["Reason: the serial IrDA adapter could not be used (error 5): the USB dongle is "
+                                      "not reachable (permission): add the udev rule for it that the user guide "
+                                      "gives, then plug it in again"], [], dict(connections=0, discoveries=0)),
+    # `ports` where the only serial devices are none (an empty /sys/class/tty) and the bus holds the dongle.
+    "native_usb_ports": (["--serial"], ["ports"], None, 0,
+                         ["USB:066F:4200 (STIr4200): QX7710Z (address 0x*"], [],
+                         dict(connections=0, discoveries=1)),
 }
+
+# The simulated dongle on the bus of each USB case's libusb (see tools/usb_dongle_sim/sim_libusb.cpp): its
+# family, or "" for none, and whether this user may open it.
+USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs7780": ("mcs7780", True),
+               "native_usb_disable_bridge": ("bridge", True), "native_usb_other_id": ("stir4200", True),
+               "native_usb_no_dongle": ("", True), "native_usb_permission_denied": ("stir4200", False),
+               "native_usb_ports": ("stir4200", True)}
 
 # Cases whose simulator is held taking nothing (hold_simulator; TCP only), and the seconds after which the
 # program gets Ctrl+C (SIGINT, which Wine hands to the console's control handler).
@@ -344,6 +378,21 @@ mount --rbind "$1/dev" /dev
 shift 2
 exec "$@"
 """
+
+
+NO_SERIAL_DEVICES = """set -e
+mount --make-rprivate /
+mount -t tmpfs none /sys/class/tty
+exec "$@"
+"""
+
+
+def without_serial_devices(command):
+    """`command` in a mount namespace of its own where /sys/class/tty is empty; None where this machine gives no
+    such namespace."""
+    if subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+        return None
+    return ["unshare", "-m", "sh", "-c", NO_SERIAL_DEVICES, "sh"] + command
 
 
 def in_ports_namespace(command, folder, pty):
@@ -470,6 +519,20 @@ def check(name, args):
             if name == "native_permission_denied":
                 pty_mode = os.stat(port).st_mode
                 os.chmod(port, 0o600)
+            if name in USB_DONGLES:
+                if not args.sim_libusb:
+                    fail("no simulated libusb given for a USB case")
+                family, reachable = USB_DONGLES[name]
+                environment["LD_LIBRARY_PATH"] = args.sim_libusb
+                environment["QX_SIM_USB_FAMILY"] = family
+                environment["QX_SIM_USB_LIGHT"] = port
+                if not reachable:
+                    environment["QX_SIM_USB_ACCESS"] = "denied"
+            if name == "native_usb_ports":
+                command = without_serial_devices(command)
+                if command is None:
+                    print("SKIP: this machine gives no private mount namespace (unshare -m)")
+                    sys.exit(77)
             if name == "native_ports":
                 command = in_ports_namespace(command, folder, port)
                 if command is None:
@@ -566,7 +629,7 @@ def check(name, args):
 
     if record is not None:
         check_record(record, expect)
-    if name == "native_ports" and len(record["discoveries"]) != 1:
+    if name in ("native_ports", "native_usb_ports") and len(record["discoveries"]) != 1:
         fail("%d discoveries on the one serial device" % len(record["discoveries"]))
     if os.path.exists(os.path.join(os.path.dirname(args.program), "QX2205R.ini")):
         fail("a settings file was created beside the program")
@@ -592,6 +655,7 @@ def main():
     parser.add_argument("--native", action="store_true")
     parser.add_argument("--version-text")
     parser.add_argument("--tshark-check")
+    parser.add_argument("--sim-libusb", help="the folder of the simulated libusb-1.0.so.0, for the USB cases")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("case", nargs="?")
     args = parser.parse_args()

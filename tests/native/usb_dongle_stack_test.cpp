@@ -254,6 +254,87 @@ TEST(DongleChoice, ByPortValue) {
     EXPECT_TRUE(port.Open("USB")) << "the next try opens it";
 }
 
+// A capture over a dongle holds the IrLAP frames (no USB transfers, no dongle headers, no SIR flags): the
+// XID command first, the instrument's XID answer among the frames received, every frame's address byte that
+// of IrLAP.
+TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
+    struct Recorder : qx::irda::FrameSink {
+        std::vector<std::pair<bool, std::vector<std::uint8_t>>> frames;
+        void Frame(bool sent, std::span<const std::uint8_t> frame) override {
+            frames.emplace_back(sent, std::vector<std::uint8_t>(frame.begin(), frame.end()));
+        }
+    };
+    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+        SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
+        SimProcess sim({"--word", "4"}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        SimulatedDongle dongle(family, sim.Path());
+        ASSERT_TRUE(dongle.lightOpen);
+        PosixPlatformCalls platform;
+        platform.sleeps = true;
+        qx::irda::PlatformClock clock(platform);
+        qx::irda::UsbSerialPort port(dongle.bus, clock);
+        Recorder recorder;
+        qx::irda::SerialIrdaCalls calls("USB", port, platform, &recorder);
+        qx::IrdaLink link(calls);
+        qx::FormTexts texts;
+        qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+        qx::test::RecordingHost host;
+        EXPECT_TRUE(qx::SetSearchMode(true, link, texts.slots, host));
+        sim.Stop();
+        ASSERT_FALSE(recorder.frames.empty());
+        EXPECT_TRUE(recorder.frames.front().first);
+        EXPECT_EQ(recorder.frames.front().second.at(0), 0xFF) << "broadcast address, command";
+        EXPECT_EQ(recorder.frames.front().second.at(1), 0x3F) << "XID command with P";
+        const bool xidAnswered =
+            std::any_of(recorder.frames.begin(), recorder.frames.end(), [](const auto& f) {
+                return !f.first && f.second.size() > 2 && f.second[0] == 0xFE && f.second[1] == 0xBF;
+            });
+        EXPECT_TRUE(xidAnswered) << "the instrument's XID response captured";
+        for (const auto& [sent, frame] : recorder.frames) {
+            EXPECT_NE(frame.at(0), 0x55) << "no dongle header in a captured frame";
+            EXPECT_NE(frame.at(0), qx::irda::SIR_BOF);
+        }
+    }
+}
+
+// What `ports` shows of the USB bus: one value per dongle (not the other devices), and one discovery through
+// each dongle finding the instrument, the dongle's family named.
+TEST(DonglePorts, ListedAndProbed) {
+    SimProcess sim({"--device", "QX7710Z:0x0A0B0C0D"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    SimulatedDongle dongle(DongleFamily::Mcs7780, sim.Path());
+    ASSERT_TRUE(dongle.lightOpen);
+    qx::irda::UsbDeviceInfo keyboard;
+    keyboard.vendor = 0x413C;
+    keyboard.product = 0x2107;
+    keyboard.path = "sim:keyboard";
+    keyboard.interfaces.push_back({0, 0x03, 0x01, {}});
+    dongle.bus.AddDevice(keyboard);
+    qx::irda::UsbDeviceInfo unbound;
+    unbound.vendor = 0x066F;
+    unbound.product = 0x4200;
+    unbound.path = "sim:unbound";
+    unbound.access = qx::irda::UsbAccess::NoDriver;
+    dongle.bus.AddDevice(unbound);
+
+    EXPECT_EQ(qx::irda::UsbPortValues(dongle.bus),
+              (std::vector<std::string>{"USB:066F:4200", "USB:9710:7780"}));
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PlatformClock clock(platform);
+    const qx::irda::PortProbe found = qx::irda::ProbeUsbPort("USB:9710:7780", dongle.bus, clock);
+    EXPECT_EQ(found.adapter, "MCS7780");
+    EXPECT_EQ(found.openError, 0u);
+    ASSERT_EQ(found.devices.size(), 1u);
+    EXPECT_EQ(found.devices[0].nickname, "QX7710Z");
+    EXPECT_EQ(found.devices[0].address, 0x0A0B0C0Du);
+    const qx::irda::PortProbe refused = qx::irda::ProbeUsbPort("USB:066F:4200", dongle.bus, clock);
+    EXPECT_EQ(refused.adapter, "STIr4200");
+    EXPECT_EQ(refused.openError, qx::irda::USB_ERROR_NOT_WINUSB);
+    sim.Stop();
+}
+
 // libusb on this machine: every transfer's return code maps to its kind, and the real bus (usually without
 // any dongle here) either offers a dongle or makes "USB" fail as no dongle, never anything else.
 TEST(Libusb, CodesAndTheRealBus) {

@@ -420,7 +420,8 @@ struct PortsRun {
                                 return std::vector<std::string>{"COM1", "COM3", "COM5"};
                             },
                             [this](const std::string& port, irda::LineProfile profile) {
-                                // Only the default profile answers; a port is counted once, at its first probe.
+                                // Only the default profile answers; a port is counted once, at its first
+                                // probe.
                                 if (profile != irda::DEFAULT_LINE_PROFILE) {
                                     return irda::PortProbe{};
                                 }
@@ -488,16 +489,19 @@ TEST(ConsoleProgram, PortsJsonIsOneObject) {
     r.found["COM3"].discoveryError = WSAENETDOWN_CODE;
     r.found["COM5"].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "Q\"X"});
     EXPECT_EQ(r.program.Run({"ports", "--json"}), EXIT_DONE);
-    EXPECT_EQ(
-        r.p.console.out,
-        "{\"command\": \"ports\", \"stored_port\": \"COM1\", \"ports\": ["
-        "{\"port\": \"COM1\", \"stored\": true, \"open_error\": 5, \"search_error\": null, "
-        "\"adapter_profile\": null, \"devices\": []}, "
-        "{\"port\": \"COM3\", \"stored\": false, \"open_error\": null, \"search_error\": 10050, "
-        "\"adapter_profile\": null, \"devices\": []}, "
-        "{\"port\": \"COM5\", \"stored\": false, \"open_error\": null, \"search_error\": null, "
-        "\"adapter_profile\": \"power\", \"devices\": [{\"name\": \"Q\\\"X\", \"address\": \"0x4B3A2910\"}]}], "
-        "\"suggested_port\": \"COM5\", \"exit_code\": 0}\n");
+    EXPECT_EQ(r.p.console.out,
+              "{\"command\": \"ports\", \"stored_port\": \"COM1\", \"ports\": ["
+              "{\"port\": \"COM1\", \"adapter\": null, \"stored\": true, \"open_error\": 5, "
+              "\"search_error\": null, "
+              "\"adapter_profile\": null, \"devices\": []}, "
+              "{\"port\": \"COM3\", \"adapter\": null, \"stored\": false, \"open_error\": null, "
+              "\"search_error\": 10050, "
+              "\"adapter_profile\": null, \"devices\": []}, "
+              "{\"port\": \"COM5\", \"adapter\": null, \"stored\": false, \"open_error\": null, "
+              "\"search_error\": null, "
+              "\"adapter_profile\": \"power\", \"devices\": [{\"name\": \"Q\\\"X\", \"address\": "
+              "\"0x4B3A2910\"}]}], "
+              "\"suggested_port\": \"COM5\", \"exit_code\": 0}\n");
 }
 
 // A port name that can never work is a usage error found before the question: nothing is asked or sent.
@@ -536,17 +540,83 @@ TEST(ConsoleProgram, AFailedComPortIsNamedInTheReason) {
         Program p;
         p.instrument.discoveryFailures = 49;
         p.instrument.discoveryError = WSAENETDOWN_CODE;
-        ConsoleProgram program{
-            p.console,
-            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-             [&](std::string_view, const std::optional<std::string>&, irda::LineProfile) -> SocketCalls& {
-                 return p.calls;
-             }}};
+        ConsoleProgram program{p.console,
+                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+                                [&](std::string_view, const std::optional<std::string>&,
+                                    irda::LineProfile) -> SocketCalls& { return p.calls; }}};
         EXPECT_EQ(program.Run(c.args), EXIT_RUN_FAILED) << c.name;
         EXPECT_EQ(p.console.out.find("Reason: the COM port COM4 failed (error 10050)") != std::string::npos,
                   c.named)
             << c.name << ": " << p.console.out;
     }
+}
+
+// USB dongles listed beside the COM ports, each with its family and what one discovery through it found. A
+// dongle frames for itself: where nobody answered, it is not tried again with the serial line profiles.
+TEST(ConsoleProgram, PortsListsUsbDonglesBesideComPorts) {
+    Program p;
+    std::map<std::string, int> probes;
+    ConsoleProgram program{
+        p.console,
+        {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+         [] {
+             return std::vector<std::string>{"COM3", "USB:066F:4200", "USB:09C4:0011", "USB:9710:7780"};
+         },
+         [&](const std::string& port, irda::LineProfile) {
+             ++probes[port];
+             irda::PortProbe probe;
+             if (port == "COM3") {
+                 probe.devices.push_back({0x01020304, {0x82, 0x01}, 0, "QX7710Z"});
+             } else if (port == "USB:066F:4200") {
+                 probe.adapter = "STIr4200";
+                 probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+             } else if (port == "USB:09C4:0011") {
+                 probe.adapter = "IrDA Bridge";
+                 probe.openError = 50;  // not bound to WinUSB
+             } else {
+                 probe.adapter = "MCS7780";
+             }
+             return probe;
+         }}};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+    EXPECT_EQ(p.console.out,
+              "COM3: answered with the adapter profile power\n"
+              "COM3: QX7710Z (address 0x01020304)\n"
+              "USB:066F:4200 (STIr4200): QX7710Z (address 0x4B3A2910)\n"
+              "USB:09C4:0011 (IrDA Bridge): cannot be opened (error 50)\n"
+              "USB:9710:7780 (MCS7780): no IrDA device answered\n"
+              "To use it for every run: QX2205R-cli use-port --port COM3\n");
+    EXPECT_EQ(probes["USB:9710:7780"], 1);
+}
+
+// On Linux a dongle that cannot be opened is advised about as a dongle, a serial device as a serial device.
+TEST(ConsoleProgram, OnLinuxADongleThatWillNotOpenGetsTheDonglesAdvice) {
+    Program p;
+    ConsoleBindings bindings{p.calls,
+                             std::nullopt,
+                             p.profile,
+                             "/home/u/.config/qx2205r",
+                             nullptr,
+                             nullptr,
+                             [] {
+                                 return std::vector<std::string>{"/dev/ttyUSB0", "USB:066F:4200"};
+                             },
+                             [](const std::string& port, irda::LineProfile) {
+                                 irda::PortProbe probe;
+                                 probe.openError = 5;
+                                 if (port != "/dev/ttyUSB0") {
+                                     probe.adapter = "STIr4200";
+                                 }
+                                 return probe;
+                             }};
+    bindings.platform = HostPlatform::Linux;
+    ConsoleProgram program{p.console, std::move(bindings)};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_RUN_FAILED);
+    EXPECT_EQ(p.console.out,
+              "/dev/ttyUSB0: cannot be opened (error 5): permission denied: add your user to the dialout "
+              "group (sudo usermod -aG dialout $USER), log in again and retry\n"
+              "USB:066F:4200 (STIr4200): cannot be opened (error 5): the USB dongle is not reachable "
+              "(permission): add the udev rule for it that the user guide gives, then plug it in again\n");
 }
 
 TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
@@ -576,6 +646,17 @@ TEST(ConsoleProgram, UsePortWritesThePortKeyAlone) {
          {}},
         {"no port", {"use-port"}, false, EXIT_USAGE, {}},
         {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
+        {"any USB dongle",
+         {"use-port", "--port", "usb"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=USB"}},
+        {"one USB dongle",
+         {"use-port", "--port", "usb:066f:4200"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=USB:066F:4200"}},
+        {"not a USB port value", {"use-port", "--port", "USB:66f"}, false, EXIT_USAGE, {}},
         {"a write refused",
          {"use-port", "--port", "COM5"},
          true,

@@ -255,6 +255,20 @@ TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
     EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 2).find("dmesg"), std::string::npos);
     EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123).find("/dev/ttyUSB0"),
               std::string::npos);
+    // A dongle named by USB or USB:VVVV:PPPP gets the dongle's advice where there is one, the serial one
+    // otherwise.
+    for (const std::uint32_t error : {2u, 5u, 31u, 1167u}) {
+        const std::string_view english = PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, error, true);
+        EXPECT_NE(english.find("USB"), std::string::npos) << error;
+        EXPECT_EQ(english.find("dialout"), std::string::npos) << error;
+        EXPECT_TRUE(ToCp1251(std::string(PortOpenAdvice(LANGUAGE_RUSSIAN, HostPlatform::Linux, error, true)))
+                        .has_value())
+            << error;
+        EXPECT_TRUE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Windows, error, true).empty()) << error;
+    }
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 5, true).find("udev"), std::string::npos);
+    EXPECT_EQ(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123, true),
+              PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123));
     EXPECT_EQ(Fill("error {} here", "10047"), "error 10047 here");
 }
 
