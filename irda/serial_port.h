@@ -87,6 +87,8 @@ inline std::string_view NameOf(LineProfile profile) {
     return {};
 }
 
+class IrdaMedium;
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -104,6 +106,9 @@ class SerialPort {
     virtual int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
     // The Windows error code of the last failed call.
     virtual std::uint32_t LastError() const = 0;
+    // While open: the frame medium of an adapter that frames for itself (a USB IrDA Bridge dongle), which
+    // IrLAP then uses in place of SIR framing over Read and Write; nullptr for a byte stream.
+    virtual IrdaMedium* FrameMedium() { return nullptr; }
 
     // The lines the next Open sets for the adapter (a port without modem lines ignores it).
     void SetLineProfile(LineProfile profile) { lineProfile_ = profile; }
