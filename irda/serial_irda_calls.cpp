@@ -365,7 +365,7 @@ PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock
         probe.openError = port.LastError();
         return probe;
     }
-    SirMedium medium(port, clock);
+    PortMedium medium(port, clock);
     IrlapPrimary lap(medium, clock, capture, RandomOwnAddress());
     probe.discoveryError = WinsockCode(lap.Enumerate(probe.devices));
     port.Close();

@@ -80,7 +80,7 @@ class SerialIrdaCalls : public ForwardingCalls {
     std::string portName_;
     SerialPort& port_;
     PlatformClock clock_;
-    SirMedium medium_;
+    PortMedium medium_;
     IrlapPrimary lap_;
     IrlmpClient lmp_;
     TinyTp ttp_;

@@ -91,6 +91,8 @@ inline std::string_view NameOf(LineProfile profile) {
 // about a second is a failed port (a wedged adapter or driver), not a slow one, and the run ends on it.
 inline constexpr std::uint32_t PORT_WRITE_WAIT_MS = 1000;
 
+class IrdaMedium;
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -109,6 +111,9 @@ class SerialPort {
     virtual int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
     // The Windows error code of the last failed call.
     virtual std::uint32_t LastError() const = 0;
+    // While open: the frame medium of an adapter that frames for itself (a USB IrDA Bridge dongle), which
+    // IrLAP then uses in place of SIR framing over Read and Write; nullptr for a byte stream.
+    virtual IrdaMedium* FrameMedium() { return nullptr; }
 
     // The lines the next Open sets for the adapter (a port without modem lines ignores it).
     void SetLineProfile(LineProfile profile) { lineProfile_ = profile; }

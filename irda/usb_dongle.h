@@ -1,7 +1,7 @@
 // The USB IrDA dongle families the stack drives itself, and what they have in common: each family is one file
-// that speaks its chip's USB protocol through the USB seam. Every family takes and gives SIR bytes here (the
-// chips that carry SIR bytes pass them through; the USB IrDA Bridge class, which frames by itself, is framed
-// and deframed at its edge), so IrLAP sees each dongle as it sees a serial adapter.
+// that speaks its chip's USB protocol through the USB seam. The chips that carry SIR bytes (STIr4200,
+// MCS7780) take and give them here, so IrLAP reaches them through SIR framing as it reaches a serial adapter;
+// the USB IrDA Bridge class frames by itself and is a frame medium of its own below IrLAP (FrameMedium).
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "irda/irda_medium.h"
 #include "irda/serial_port.h"
 #include "irda/usb_seam.h"
 
@@ -55,6 +56,9 @@ class UsbDongle {
     // Appends the SIR bytes that came off the light within `timeoutMs` to `bytes`; Ok with none appended
     // when nothing came.
     virtual UsbResult Receive(std::vector<std::uint8_t>& bytes, std::uint32_t timeoutMs) = 0;
+    // A dongle that frames for itself is a frame medium, and Send and Receive fail; nullptr for one that
+    // carries SIR bytes.
+    virtual IrdaMedium* FrameMedium() { return nullptr; }
 };
 
 // The family's driver for `device` (which must outlive it); `clock` paces the waits some chips need.
@@ -107,6 +111,7 @@ class UsbSerialPort : public SerialPort {
     bool Write(std::span<const std::uint8_t> bytes) override;
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
+    IrdaMedium* FrameMedium() override { return dongle_ != nullptr ? dongle_->FrameMedium() : nullptr; }
 
     // The family of the dongle opened last (also after it was closed again).
     std::optional<DongleFamily> Family() const { return family_; }

@@ -13,6 +13,7 @@
 #include "app/mode_switch.h"
 #include "app/texts.h"
 #include "irda/serial_irda_calls.h"
+#include "irda/sir_medium.h"
 #include "irda/usb_dongle.h"
 #include "link/irda_link.h"
 #include "posix/libusb_host.h"
@@ -142,8 +143,9 @@ std::vector<DongleCase> Cases() {
 INSTANTIATE_TEST_SUITE_P(Families, DongleStack, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A dongle pulled out once open: every transfer after that fails as unplugged (the stack's port failure), the
-// bus no longer lists it, and the instrument's word is untouched.
+// A dongle pulled out once open: every transfer after that fails as unplugged (the stack's medium failure,
+// through SIR framing or the bridge's own frames), the bus no longer lists it, and the instrument's word is
+// untouched.
 TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
     for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
@@ -156,13 +158,17 @@ TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
         qx::irda::PlatformClock clock(platform);
         qx::irda::UsbSerialPort port(dongle.bus, clock);
         ASSERT_TRUE(port.Open("USB"));
+        // The bridge frames for itself and is IrLAP's medium; the others carry SIR bytes.
+        EXPECT_EQ(port.FrameMedium() != nullptr, family == DongleFamily::Bridge);
+        qx::irda::PortMedium medium(port, clock);
         dongle.chip->Unplug();
-        std::array<std::uint8_t, 16> buffer{};
-        EXPECT_EQ(port.Read(buffer, 50), -1);
-        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
+        std::vector<std::uint8_t> received;
+        EXPECT_EQ(medium.Receive(qx::irda::Deadline::After(clock, 50), received),
+                  qx::irda::MediumReceive::Failed);
+        EXPECT_EQ(medium.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
         const std::array<std::uint8_t, 3> frame{0xFF, 0x93, 0x00};
-        EXPECT_FALSE(port.Write(qx::irda::SirWrap(frame)));
-        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
+        EXPECT_EQ(medium.Send(frame, qx::irda::SIR_DEFAULT_XBOFS), std::nullopt);
+        EXPECT_EQ(medium.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
         port.Close();
         EXPECT_FALSE(port.Open("USB")) << "an unplugged dongle is not on the bus";
         EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_NO_DONGLE);
