@@ -576,9 +576,15 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
     }
     Settings settings(bindings_.profile);
-    if (!settings.StorePort(bindings_.programDirectory, options.settingsPath, *port)) {
-        console_.Err(Fill(texts_->portNotStored, settings.SettingsPath) + "\n");
-        return End(EXIT_RUN_FAILED);
+    switch (settings.StorePort(bindings_.programDirectory, options.settingsPath, *port)) {
+        case Settings::PortStore::Stored:
+            break;
+        case Settings::PortStore::NotOurs:
+            console_.Err(Fill(texts_->portNotOurs, settings.SettingsPath) + "\n");
+            return End(EXIT_RUN_FAILED);
+        case Settings::PortStore::WriteFailed:
+            console_.Err(Fill(texts_->portNotStored, settings.SettingsPath) + "\n");
+            return End(EXIT_RUN_FAILED);
     }
     console_.Out(Fill(Fill(texts_->portStored, *port), settings.SettingsPath) + "\n");
     return End(EXIT_DONE);

@@ -129,14 +129,21 @@ void Settings::ReadPort() {
                                 PROFILE_READ_LIMIT);
 }
 
-bool Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
-                         const std::string& port) {
+Settings::PortStore Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
+                                       const std::string& port) {
     SettingsPath = ResolvePath(directory, path);
+    const FileFound found = Examine();
+    if (found.exists && !found.value) {
+        return PortStore::WriteFailed;  // held by another program: what it holds is unknown
+    }
+    if (!found.ours) {
+        return PortStore::NotOurs;
+    }
     if (!calls_.WriteString(SettingsPath, std::string(SETTINGS_SECTION), std::string(PORT_KEY), port)) {
-        return false;
+        return PortStore::WriteFailed;
     }
     Port = port;
-    return true;
+    return PortStore::Stored;
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {

@@ -55,9 +55,12 @@ class Settings {
     ReadOnlyLoad ReadSettingsOnly(const std::string& directory, const std::optional<std::string>& path);
 
     // Writes only the Port key (`port` as given) to the file `path` names or, without one, the usual file;
-    // nothing else in the file changes. False when the platform refused the write.
-    bool StorePort(const std::string& directory, const std::optional<std::string>& path,
-                   const std::string& port);
+    // nothing else in the file changes. As at the window's close, only a file that is the program's own is
+    // written (absent, empty, or holding the Parameters section): any other file is left byte for byte as it
+    // was, and so is one that cannot be read now.
+    enum class PortStore { Stored, NotOurs, WriteFailed };
+    PortStore StorePort(const std::string& directory, const std::optional<std::string>& path,
+                        const std::string& port);
 
     std::string SettingsPath;
     std::int32_t Language = 0;

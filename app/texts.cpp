@@ -182,6 +182,9 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .portSearchFailed = "{}: the search failed (error {})",
     .portStored = "Port={} stored in {}",
     .portNotStored = "The settings file {} could not be written",
+    .portNotOurs =
+        "{} is not a settings file of this program (it is not empty and has no [Parameters] section): it was "
+        "left as it was; name the program's settings file with --settings",
     .portMissing = "use-port needs --port COM1 ... COM256",
     .portProbing = "Probing {}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
     .portStoredMark = " (the Port in the settings)",
@@ -310,6 +313,9 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .portSearchFailed = "{}: поиск не удался (ошибка {})",
     .portStored = "Port={} записан в {}",
     .portNotStored = "Не удалось записать файл настроек {}",
+    .portNotOurs =
+        "{} не файл настроек этой программы (он не пуст и в нём нет раздела [Parameters]): он оставлен как "
+        "был; укажите файл настроек программы параметром --settings",
     .portMissing = "use-port требует --port COM1 ... COM256",
     .portProbing = "Проверка {}: 9600 бод, DTR и RTS выставлены для адаптера, передаются кадры XID",
     .portStoredMark = " (Port в файле настроек)",

@@ -107,6 +107,7 @@ struct ConsoleTexts {
     std::string_view portSearchFailed;
     std::string_view portStored;
     std::string_view portNotStored;
+    std::string_view portNotOurs;
     std::string_view portMissing;
     std::string_view portProbing;
     std::string_view portStoredMark;
@@ -186,6 +187,7 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::portSearchFailed,
     &ConsoleTexts::portStored,
     &ConsoleTexts::portNotStored,
+    &ConsoleTexts::portNotOurs,
     &ConsoleTexts::portMissing,
     &ConsoleTexts::portProbing,
     &ConsoleTexts::portStoredMark,

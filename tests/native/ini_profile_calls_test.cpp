@@ -126,7 +126,7 @@ TEST(IniProfileCalls, UsePortMakesTheXdgFolderForItsOwnerAndWritesThePortAlone) 
     EXPECT_FALSE(fs::exists(own)) << "reading made the folder";
 
     Settings settings(calls);
-    ASSERT_TRUE(settings.StorePort(own, std::nullopt, "/dev/ttyUSB0"));
+    ASSERT_EQ(settings.StorePort(own, std::nullopt, "/dev/ttyUSB0"), Settings::PortStore::Stored);
     EXPECT_EQ(ReadBytes(own + "/QX2205R.ini"), "[Parameters]\r\nPort=/dev/ttyUSB0\r\n");
     struct stat info {};
     ASSERT_EQ(::stat(own.c_str(), &info), 0);
@@ -139,7 +139,8 @@ TEST(IniProfileCalls, UsePortMakesTheXdgFolderForItsOwnerAndWritesThePortAlone) 
                "; mine\n[parameters]\nLanguage=1\nPort = COM5\n[Other]\nKept=yes\n");
     fs::remove(own + "/QX2205R.ini");
     fs::create_symlink(elsewhere.File("mine.ini"), own + "/QX2205R.ini");
-    ASSERT_TRUE(settings.StorePort(own, std::nullopt, "/dev/serial/by-id/usb-x-if00-port0"));
+    ASSERT_EQ(settings.StorePort(own, std::nullopt, "/dev/serial/by-id/usb-x-if00-port0"),
+              Settings::PortStore::Stored);
     EXPECT_TRUE(fs::is_symlink(own + "/QX2205R.ini"));
     EXPECT_EQ(
         ReadBytes(elsewhere.File("mine.ini")),
@@ -169,6 +170,21 @@ TEST(IniProfileCalls, ValuesReadAsTheProfileFunctionsGiveThem) {
     EXPECT_EQ(ProfileValueIn("[P]\r\nK=абвгд\r\n", "P", "K", 3), "абв");
     // Bytes that start no UTF-8 character count one each: the room holds whatever the file holds.
     EXPECT_EQ(ProfileValueIn("[P]\r\nK=\x8f\x8f\x8f\x8f\x8f\r\n", "P", "K", 3), "\x8f\x8f\x8f");
+}
+
+// use-port given a file that is not the program's (a letter, a program): refused, the bytes as they were.
+TEST(IniProfileCalls, StorePortLeavesAFileThatIsNotOursAsItWas) {
+    TempFolder folder;
+    const std::string own = folder.File("qx2205r");
+    IniProfileCalls calls(std::nullopt, own);
+    for (const std::string& content : {std::string("Dear John,\nplease use COM5.\n"),
+                                      std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10)}) {
+        const std::string path = folder.File("given");
+        WriteBytes(path, content);
+        Settings settings(calls);
+        EXPECT_EQ(settings.StorePort(own, path, "/dev/ttyUSB0"), Settings::PortStore::NotOurs);
+        EXPECT_EQ(ReadBytes(path), content);
+    }
 }
 
 }  // namespace

@@ -268,12 +268,48 @@ TEST(Settings, StorePortWritesThatKeyAlone) {
     calls.directories.insert("C:\\prog\\");
     calls.files[path][{"Parameters", "Language"}] = "$1";
     Settings settings(calls);
-    ASSERT_TRUE(settings.StorePort("C:\\prog\\", std::nullopt, "COM7"));
+    ASSERT_EQ(settings.StorePort("C:\\prog\\", std::nullopt, "COM7"), Settings::PortStore::Stored);
     EXPECT_EQ(calls.writeCount, 1);
     EXPECT_EQ((calls.files[path][{"Parameters", "Port"}]), "COM7");
     EXPECT_EQ((calls.files[path][{"Parameters", "Language"}]), "$1");
     calls.unwritable.insert("D:\\other.ini");
-    EXPECT_FALSE(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"));
+    EXPECT_EQ(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"), Settings::PortStore::WriteFailed);
+}
+
+// use-port writes only a file of the program's own, as the window's close does: any other file given with
+// --settings (a letter, a copy of a program) is left as it was, and so is one another program holds.
+TEST(Settings, StorePortWritesOnlyAFileOfOurs) {
+    const std::string path = "D:\\given.ini";
+    const struct {
+        const char* name;
+        std::optional<FakeProfileCalls::Keys> file;  // nothing: no file there
+        bool held;
+        Settings::PortStore result;
+    } cases[] = {
+        {"no file yet", std::nullopt, false, Settings::PortStore::Stored},
+        {"an empty file", FakeProfileCalls::Keys{}, false, Settings::PortStore::Stored},
+        {"the section in another case", FakeProfileCalls::Keys{{{"PARAMETERS", "Language"}, "1"}}, false,
+         Settings::PortStore::Stored},
+        {"a file without the section", FakeProfileCalls::Keys{{{"Letter", "Body"}, "Dear"}}, false,
+         Settings::PortStore::NotOurs},
+        {"a settings file held by another program", FakeProfileCalls::Keys{{{"Parameters", "Language"}, "1"}},
+         true, Settings::PortStore::WriteFailed},
+    };
+    for (const auto& c : cases) {
+        FakeProfileCalls calls;
+        if (c.file) {
+            calls.files[path] = *c.file;
+        }
+        if (c.held) {
+            calls.unreadable.insert(path);
+        }
+        Settings settings(calls);
+        EXPECT_EQ(settings.StorePort("C:\\prog\\", path, "COM7"), c.result) << c.name;
+        EXPECT_EQ(calls.writeCount, c.result == Settings::PortStore::Stored ? 1 : 0) << c.name;
+        if (c.result != Settings::PortStore::Stored && c.file) {
+            EXPECT_EQ(calls.files[path], *c.file) << c.name << ": the file is left as it was";
+        }
+    }
 }
 
 TEST(Settings, AFileThatCouldNotBeReadAtStartIsNotWrittenAtClose) {
