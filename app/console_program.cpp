@@ -385,6 +385,22 @@ int ConsoleProgram::End(int code) {
     return code;
 }
 
+void ConsoleProgram::FinishCapture() {
+    if (!captureWork_ || bindings_.captureFiles == nullptr) {
+        return;
+    }
+    const std::string work = *captureWork_;
+    captureWork_.reset();
+    const auto start = bindings_.captureFiles->ReadStart(work, CAPTURE_HEADER_SIZE + 1);
+    if (!start || start->size() <= CAPTURE_HEADER_SIZE) {
+        bindings_.captureFiles->Remove(work);  // no frame: the file named stays as it was
+        return;
+    }
+    if (!bindings_.captureFiles->Replace(work, *options_.capturePath)) {
+        console_.Err(Fill(Fill(texts_->captureNotPlaced, *options_.capturePath), work) + "\n");
+    }
+}
+
 std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
     LineSink trace;
     if (options_.trace || options_.traceAll) {
@@ -591,6 +607,12 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
 }
 
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
+    const int code = RunCommand(args);
+    FinishCapture();
+    return code;
+}
+
+int ConsoleProgram::RunCommand(const std::vector<std::string>& args) {
     ConsoleOptions options = ParseConsoleArguments(args, bindings_.platform);
     Settings settings(bindings_.profile);
     // A settings file named on the command line and not there is a mistake, not a wish for English.
@@ -637,8 +659,26 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         bindings_.pickLink && choice.kind == LinkKind::Serial) {
         serialPort_ = choice.port;
     }
-    calls_ = bindings_.pickLink ? &bindings_.pickLink(portInForce_, options.capturePath, lineProfile_)
-                                : &bindings_.calls;
+    // A capture is checked before anything is sent: a file that is there and is not a capture is never
+    // replaced, and a capture that cannot be made ends the run before it starts.
+    std::optional<std::string> capturePath = options.capturePath;
+    if (capturePath && bindings_.captureFiles != nullptr) {
+        const auto start = bindings_.captureFiles->ReadStart(*capturePath, 4);
+        if (start && !MayReplaceWithCapture(*start)) {
+            return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE,
+                                           Fill(texts_->captureNotACapture, *capturePath)));
+        }
+        captureWork_ = CaptureWorkPath(*capturePath);
+        capturePath = captureWork_;
+    }
+    calls_ =
+        bindings_.pickLink ? &bindings_.pickLink(portInForce_, capturePath, lineProfile_) : &bindings_.calls;
+    if (captureWork_ && !bindings_.captureFiles->ReadStart(*captureWork_, 0)) {
+        const std::string path = *options.capturePath;
+        captureWork_.reset();
+        return Finish(
+            EndingWithoutRun(options, "usage_error", EXIT_USAGE, Fill(texts_->captureNotMade, path)));
+    }
     switch (options.command) {
         case ConsoleCommand::Status:
             return Finish(RunStatus(form.slots));

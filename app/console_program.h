@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/capture_files.h"
 #include "app/console_options.h"
 #include "app/message_slots.h"
 #include "app/profile_calls.h"
@@ -59,9 +60,9 @@ using CallTracer =
     std::function<std::unique_ptr<SocketCalls>(SocketCalls& inner, LineSink sink, bool everything)>;
 
 // Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none) and
-// the
-// --capture file; the calls stay valid for the program's life.
-// `profile`: how the serial port's lines are set for the adapter.
+// the file the capture is written to (with CaptureFileCalls, beside the --capture file until the capture is
+// put in place); the calls stay valid for the program's life. `profile`: how the serial port's lines are set
+// for the adapter.
 using LinkPicker = std::function<SocketCalls&(
     std::string_view portSetting, const std::optional<std::string>& capturePath, irda::LineProfile profile)>;
 
@@ -79,6 +80,9 @@ struct ConsoleBindings {
     LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
     PortLister listPorts{};
     PortProber probePort{};
+    // For --capture: with them the capture is written beside the file and put in place only with frames
+    // (FinishCapture); without them the picker writes the --capture file itself.
+    CaptureFileCalls* captureFiles = nullptr;
     // How ports are named and which advice the texts give.
     HostPlatform platform = HostPlatform::Windows;
 };
@@ -115,6 +119,13 @@ class ConsoleProgram {
     irda::LineProfile lineProfile_ = irda::DEFAULT_LINE_PROFILE;
     std::string portInForce_;  // the Port value the run's link was picked for (--port, else the settings')
     int RunUsePort(const ConsoleOptions& options);
+    // The command itself; Run adds the capture's end.
+    int RunCommand(const std::vector<std::string>& args);
+    // Once the run is over (its link closed): the capture is put in place of the --capture file when it holds
+    // frames, else removed, the file left as it was. A capture with frames that cannot be put in place is
+    // said on standard error and stays beside the file. The file may still be open for writing: the platform
+    // bindings open it so that it can be renamed or removed meanwhile.
+    void FinishCapture();
     // The link of one run, through the brake for an interruption and, with --trace, the witness.
     std::unique_ptr<RunLink> MakeLink();
     // The report of a run that went ahead, from its outcome.
@@ -142,6 +153,7 @@ class ConsoleProgram {
     const ConsoleTexts* texts_;
     SocketCalls* calls_;      // the link's calls for this run
     std::string serialPort_;  // the COM port the run's link uses, when it is the serial stack's
+    std::optional<std::string> captureWork_;  // where the capture is written until FinishCapture
     int language_ = LANGUAGE_ENGLISH;
 };
 

@@ -130,7 +130,7 @@ void Settings::ReadPort() {
 }
 
 Settings::PortStore Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
-                                       const std::string& port) {
+                                        const std::string& port) {
     SettingsPath = ResolvePath(directory, path);
     const FileFound found = Examine();
     if (found.exists && !found.value) {

@@ -185,6 +185,11 @@ constexpr ConsoleTexts CONSOLE_ENGLISH = {
     .portNotOurs =
         "{} is not a settings file of this program (it is not empty and has no [Parameters] section): it was "
         "left as it was; name the program's settings file with --settings",
+    .captureNotACapture =
+        "{} is there and is not a capture: it was left as it was; name another file for --capture",
+    .captureNotMade =
+        "The capture file {} cannot be made: name a file in a folder that exists and may be written",
+    .captureNotPlaced = "The capture could not be put in place of {}: it stays in {}",
     .portMissing = "use-port needs --port COM1 ... COM256",
     .portProbing = "Probing {}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
     .portStoredMark = " (the Port in the settings)",
@@ -316,6 +321,11 @@ constexpr ConsoleTexts CONSOLE_RUSSIAN = {
     .portNotOurs =
         "{} не файл настроек этой программы (он не пуст и в нём нет раздела [Parameters]): он оставлен как "
         "был; укажите файл настроек программы параметром --settings",
+    .captureNotACapture =
+        "{} уже есть и это не запись обмена: он оставлен как был; укажите для --capture другой файл",
+    .captureNotMade =
+        "Не удаётся создать файл записи {}: укажите файл в существующей папке, доступной для записи",
+    .captureNotPlaced = "Запись обмена не удалось поместить на место {}: она осталась в {}",
     .portMissing = "use-port требует --port COM1 ... COM256",
     .portProbing = "Проверка {}: 9600 бод, DTR и RTS выставлены для адаптера, передаются кадры XID",
     .portStoredMark = " (Port в файле настроек)",
@@ -405,7 +415,8 @@ constexpr ConsoleTexts LinuxEnglish() {
         "/dev/serial/by-id/ link, not COMn)";
     t.reasonPortFailed =
         "the serial device {} failed (error {}): it took no data within a second, or the adapter on it "
-        "stopped answering; see whether dmesg shows it unplugged, plug it in again and try again, or check it "
+        "stopped answering; see whether dmesg shows it unplugged, plug it in again and try again, or check "
+        "it "
         "with QX2205R-cli ports";
     return t;
 }

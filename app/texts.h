@@ -108,6 +108,10 @@ struct ConsoleTexts {
     std::string_view portStored;
     std::string_view portNotStored;
     std::string_view portNotOurs;
+    // The --capture file.
+    std::string_view captureNotACapture;
+    std::string_view captureNotMade;
+    std::string_view captureNotPlaced;
     std::string_view portMissing;
     std::string_view portProbing;
     std::string_view portStoredMark;
@@ -188,6 +192,9 @@ inline constexpr std::string_view ConsoleTexts::*CONSOLE_TEXT_FIELDS[] = {
     &ConsoleTexts::portStored,
     &ConsoleTexts::portNotStored,
     &ConsoleTexts::portNotOurs,
+    &ConsoleTexts::captureNotACapture,
+    &ConsoleTexts::captureNotMade,
+    &ConsoleTexts::captureNotPlaced,
     &ConsoleTexts::portMissing,
     &ConsoleTexts::portProbing,
     &ConsoleTexts::portStoredMark,

@@ -21,6 +21,7 @@
 #include "irda/capture.h"
 #include "irda/usb_dongle.h"
 #include "link/traced_calls.h"
+#include "posix/capture_file_calls.h"
 #include "posix/console_io.h"
 #include "posix/ini_profile_calls.h"
 #include "posix/libusb_host.h"
@@ -201,6 +202,8 @@ int main(int argc, char** argv) {
                                      return qx::irda::ProbePort(port, serial, clock);
                                  }};
     bindings.platform = qx::HostPlatform::Linux;
+    qx::PosixCaptureFileCalls captureFiles;
+    bindings.captureFiles = &captureFiles;
     qx::ConsoleProgram program(console, std::move(bindings));
     // Declared after the program and the links, so it goes first.
     const InterruptGuard guard(program, link);

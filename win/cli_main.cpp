@@ -13,6 +13,7 @@
 #include "app/console_program.h"
 #include "irda/capture.h"
 #include "link/traced_calls.h"
+#include "win/capture_file_calls.h"
 #include "win/console_io.h"
 #include "win/platform_calls.h"
 #include "win/private_profile_calls.h"
@@ -103,9 +104,9 @@ int wmain(int argc, wchar_t** argv) {
     const qx::LinkPicker pickLink = [&](std::string_view port, const std::optional<std::string>& capturePath,
                                         qx::irda::LineProfile lineProfile) -> qx::SocketCalls& {
         if (capturePath) {
-            captureFile = std::make_unique<qx::FileHandle>(
-                CreateFileW(qx::Widen(*capturePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+            captureFile = std::make_unique<qx::FileHandle>(CreateFileW(
+                qx::Widen(*capturePath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (captureFile->Valid()) {
                 const HANDLE file = captureFile->Get();
                 capture = std::make_unique<qx::irda::PcapWriter>([file](std::span<const std::uint8_t> bytes) {
@@ -122,6 +123,7 @@ int wmain(int argc, wchar_t** argv) {
         return picked->Calls();
     };
     qx::PrivateProfileCalls profile;
+    qx::WinCaptureFileCalls captureFiles;
     const qx::CallTracer tracer = [&console](qx::SocketCalls& inner, qx::LineSink sink, bool everything) {
         return std::make_unique<qx::TracedCalls>(
             inner, std::move(sink), [&console] { return console.MillisecondsSinceStart(); }, everything);
@@ -144,7 +146,8 @@ int wmain(int argc, wchar_t** argv) {
                       qx::Win32SerialPort serial;
                       serial.SetLineProfile(lineProfile);
                       return qx::irda::ProbePort(port, serial, clock);
-                  }});
+                  },
+                  &captureFiles});
     // Declared after the program and the links, so it goes first.
     const InterruptGuard guard(program, link);
     return program.Run(args);

@@ -275,6 +275,16 @@ NATIVE_CASES = {
                                   "again and retry"], [], dict(connections=0, discoveries=0)),
     "native_use_port": (["--serial", "--word", "0x0104"], ["use-port", "--port", "{com}"], None, 0,
                         ["Port={com} stored in {settings}"], [], dict(connections=0, discoveries=0)),
+    # A capture file that is there already: a declined run captures nothing and leaves it as it was; a file that
+    # is not a capture is never replaced (CAPTURE_BEFORE holds what each finds there).
+    "native_capture_declined": (["--serial", "--word", "0x0004"], ["enable", "--port", "{com}", "--capture",
+                                                                   "{capture}"], "no\n", 3,
+                                ["Cancelled at the confirmation: nothing was sent to the instrument"],
+                                ["Type OK and press Enter"], dict(final_word=0x0004, connections=0, discoveries=0)),
+    "native_capture_not_a_capture": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "{com}",
+                                                                        "--capture", "{capture}"], None, 2, [],
+                                     ["{capture} is there and is not a capture: it was left as it was; name another "
+                                      "file for --capture"], dict(final_word=0x0004, connections=0, discoveries=0)),
     "native_capture": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "{com}", "--capture",
                                                           "{capture}"], None, 0, [SUCCESS], SEARCH,
                        dict(final_word=0x0104, writes=[write_of(0x0104)])),
@@ -317,6 +327,13 @@ USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs77
                "native_usb_disable_bridge": ("bridge", True), "native_usb_other_id": ("stir4200", True),
                "native_usb_no_dongle": ("", True), "native_usb_permission_denied": ("stir4200", False),
                "native_usb_ports": ("stir4200", True)}
+
+# What the capture file holds before the run, for the cases that find one there; after the run it must hold the
+# same bytes, and nothing may be left beside it.
+CAPTURE_BEFORE = {
+    "native_capture_declined": bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000c3000000") + b"earlier frames",
+    "native_capture_not_a_capture": b"Dear John,\nthe capture is below.\n",
+}
 
 # Cases whose simulator is held taking nothing (hold_simulator; TCP only), and the seconds after which the
 # program gets Ctrl+C (SIGINT, which Wine hands to the console's control handler).
@@ -494,6 +511,9 @@ def check(name, args):
         config = os.path.join(folder, "config")
         settings = os.path.join(config, "qx2205r", "QX2205R.ini")
         capture = os.path.join(folder, "capture.pcap")
+        if name in CAPTURE_BEFORE:
+            with open(capture, "wb") as f:
+                f.write(CAPTURE_BEFORE[name])
         if native:
             environment["XDG_CONFIG_HOME"] = config
         place = (lambda path: path) if native else wine_path
@@ -515,6 +535,7 @@ def check(name, args):
 
             command = ([] if native else [args.emulator]) + [args.program] + [fill(a) for a in arguments]
             out_lines = [fill(line) for line in out_lines] if isinstance(out_lines, list) else out_lines
+            err_lines = [fill(line) for line in err_lines] if isinstance(err_lines, list) else err_lines
             pty_mode = None
             if name == "native_permission_denied":
                 pty_mode = os.stat(port).st_mode
@@ -574,6 +595,12 @@ def check(name, args):
             fail("a settings file was made in %s" % config)
         if name == "native_capture":
             check_capture(args, capture)
+        if name in CAPTURE_BEFORE:
+            with open(capture, "rb") as f:
+                if f.read() != CAPTURE_BEFORE[name]:
+                    fail("the capture file was changed")
+            if os.path.exists(capture + ".partial"):
+                fail("a partial capture was left beside the file")
 
     stdout = run.stdout.decode("utf-8")
     stderr = run.stderr.decode("utf-8")

@@ -177,8 +177,10 @@ TEST(IniProfileCalls, StorePortLeavesAFileThatIsNotOursAsItWas) {
     TempFolder folder;
     const std::string own = folder.File("qx2205r");
     IniProfileCalls calls(std::nullopt, own);
-    for (const std::string& content : {std::string("Dear John,\nplease use COM5.\n"),
-                                      std::string("\x7F" "ELF\x02\x01\x01\0\0\0", 10)}) {
+    for (const std::string& content :
+         {std::string("Dear John,\nplease use COM5.\n"), std::string("\x7F"
+                                                                     "ELF\x02\x01\x01\0\0\0",
+                                                                     10)}) {
         const std::string path = folder.File("given");
         WriteBytes(path, content);
         Settings settings(calls);

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "app/console_options.h"
 #include "app/program_version.h"
@@ -932,6 +933,117 @@ TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {
         EXPECT_THAT(p.console.err, HasSubstr(std::string("0 ms  ") + line));
     }
     EXPECT_THAT(p.console.err, Not(HasSubstr("frame sent: 82")));
+}
+
+// Files in memory for --capture; the picker stands for the entry point, which makes the file it is given
+// (the pcap header at once) and, when the run captures, writes frames into it.
+struct CaptureFiles : CaptureFileCalls {
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    std::set<std::string> folders = {"C:\\logs"};
+    std::optional<std::vector<std::uint8_t>> ReadStart(const std::string& path, std::size_t count) override {
+        const auto file = files.find(path);
+        if (file == files.end()) {
+            return std::nullopt;
+        }
+        return std::vector<std::uint8_t>(file->second.begin(),
+                                         file->second.begin() + std::min(count, file->second.size()));
+    }
+    bool Replace(const std::string& from, const std::string& to) override {
+        files[to] = files.at(from);
+        files.erase(from);
+        return true;
+    }
+    void Remove(const std::string& path) override { files.erase(path); }
+};
+
+// A capture is written beside the file named and put in its place only when it holds frames: a run that
+// captures nothing leaves the file as it was, a file that is not a capture is never replaced, and a capture
+// that cannot be made ends the run before anything is sent.
+TEST(ConsoleProgram, ACaptureReplacesTheFileOnlyWithFrames) {
+    const std::vector<std::uint8_t> header = {0xD4, 0xC3, 0xB2, 0xA1, 2, 0, 4, 0, 0, 0, 0, 0,
+                                              0,    0,    0,    0,    0, 0, 4, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> earlier = header;
+    earlier.insert(earlier.end(), {1, 2, 3, 4});
+    const std::vector<std::uint8_t> letter = {'D', 'e', 'a', 'r', ' ', 'J', 'o', 'h', 'n'};
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::optional<std::vector<std::uint8_t>> before;  // the file named, before the run
+        bool framesCaptured;
+        int exitCode;
+        std::optional<std::vector<std::uint8_t>> after;  // nothing: a new capture with frames
+        bool picked;
+    } cases[] = {
+        {"declined", {"enable"}, earlier, false, EXIT_CANCELLED, earlier, true},
+        {"ports", {"ports"}, earlier, false, EXIT_RUN_FAILED, earlier, true},
+        {"nothing there and nothing captured",
+         {"status"},
+         std::nullopt,
+         false,
+         EXIT_DONE,
+         std::nullopt,
+         true},
+        {"a run with frames over an earlier capture",
+         {"status"},
+         earlier,
+         true,
+         EXIT_DONE,
+         std::nullopt,
+         true},
+        {"an empty file", {"status"}, std::vector<std::uint8_t>{}, true, EXIT_DONE, std::nullopt, true},
+        {"a file that is not a capture", {"status"}, letter, true, EXIT_USAGE, letter, false},
+        {"a folder that is not there", {"status"}, std::nullopt, true, EXIT_USAGE, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.console.input = {"no"};
+        if (c.exitCode == EXIT_DONE) {
+            p.instrument.ExpectGreeting();
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+        }
+        CaptureFiles files;
+        const std::string target =
+            std::string(c.name) == "a folder that is not there" ? "C:\\gone\\run.pcap" : "C:\\logs\\run.pcap";
+        if (c.before) {
+            files.files[target] = *c.before;
+        }
+        bool picked = false;
+        ConsoleBindings bindings{p.calls,
+                                 std::nullopt,
+                                 p.profile,
+                                 "C:\\prog\\",
+                                 nullptr,
+                                 [&](std::string_view, const std::optional<std::string>& capture,
+                                     irda::LineProfile) -> SocketCalls& {
+                                     picked = true;
+                                     if (capture && capture->starts_with("C:\\logs\\")) {
+                                         std::vector<std::uint8_t>& file = files.files[*capture];
+                                         file = header;
+                                         if (c.framesCaptured) {
+                                             file.insert(file.end(), {9, 9, 9});
+                                         }
+                                     }
+                                     return p.calls;
+                                 }};
+        bindings.captureFiles = &files;
+        ConsoleProgram program(p.console, std::move(bindings));
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--capture", target});
+        EXPECT_EQ(program.Run(args), c.exitCode) << c.name << ": " << p.console.err;
+        EXPECT_EQ(picked, c.picked) << c.name;
+        const bool newCapture = c.framesCaptured && c.exitCode != EXIT_USAGE;
+        if (newCapture) {
+            std::vector<std::uint8_t> expected = header;
+            expected.insert(expected.end(), {9, 9, 9});
+            EXPECT_EQ(files.files[target], expected) << c.name;
+        } else if (c.after) {
+            EXPECT_EQ(files.files[target], *c.after) << c.name << ": the file was left as it was";
+        } else {
+            EXPECT_EQ(files.files.count(target), 0u) << c.name << ": no file was made";
+        }
+        EXPECT_EQ(files.files.size(), c.before || newCapture ? 1u : 0u)
+            << c.name << ": nothing left beside it";
+    }
 }
 
 }  // namespace
