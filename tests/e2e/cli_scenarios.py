@@ -220,6 +220,15 @@ CASES = {
                                ["enable", "--yes", "--port", "{com}", "--adapter", "tekram"], None, 2, [],
                                ["Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
                                 "esi, mcp2120 or none"], dict(final_word=0x0004, writes=[], connections=0)),
+    # --capture over the serial stack: the capture is put in place of the file with its frames; a declined run
+    # leaves the file that is there as it was (CAPTURE_BEFORE).
+    "serial_capture": (["--serial", "--word", "0x0004"],
+                       ["enable", "--yes", "--port", "{com}", "--capture", "{capture}"], None, 0, [SUCCESS], SEARCH,
+                       dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_capture_declined": (["--serial", "--word", "0x0004"],
+                                ["enable", "--port", "{com}", "--capture", "{capture}"], "no\n", 3,
+                                ["Cancelled at the confirmation: nothing was sent to the instrument"], None,
+                                dict(final_word=0x0004, connections=0, discoveries=0)),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
                              ["enable", "--yes", "--port", "{com}"], None, 1,
                              ["Word sent: 0x0104", "Search mode: off",
@@ -331,6 +340,7 @@ USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs77
 # What the capture file holds before the run, for the cases that find one there; after the run it must hold the
 # same bytes, and nothing may be left beside it.
 CAPTURE_BEFORE = {
+    "serial_capture_declined": bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000c3000000") + b"earlier frames",
     "native_capture_declined": bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000c3000000") + b"earlier frames",
     "native_capture_not_a_capture": b"Dear John,\nthe capture is below.\n",
 }
@@ -525,7 +535,7 @@ def check(name, args):
                 environment["QX2205R_IRDA_LOOPBACK"] = str(port)
             missing = os.path.join(folder, "missing.ini")
             values = {"{ru}": place(russian), "{missing}": place(missing), "{com}": port if serial else "",
-                      "{gone}": "/dev/serial/by-id/usb-QX_gone-if00-port0", "{capture}": capture,
+                      "{gone}": "/dev/serial/by-id/usb-QX_gone-if00-port0", "{capture}": place(capture),
                       "{settings}": settings}
 
             def fill(text):
@@ -595,6 +605,14 @@ def check(name, args):
             fail("a settings file was made in %s" % config)
         if name == "native_capture":
             check_capture(args, capture)
+        if name == "serial_capture":
+            # The IrLAP frames, put in place whole (the tshark reading is the native run's).
+            with open(capture, "rb") as f:
+                data = f.read()
+            if len(data) <= 24 or data[:4] != bytes.fromhex("d4c3b2a1"):
+                fail("the capture holds %d bytes" % len(data))
+            if os.path.exists(capture + ".partial"):
+                fail("a partial capture was left beside the file")
         if name in CAPTURE_BEFORE:
             with open(capture, "rb") as f:
                 if f.read() != CAPTURE_BEFORE[name]:
