@@ -313,6 +313,9 @@ NATIVE_CASES = {
     "native_usb_disable_bridge": (["--serial", "--word", "0x0105"], ["disable", "-y", "--port", "USB"], None, 0,
                                   ["Word sent: 0x0005", "Search mode: off", SUCCESS], SEARCH,
                                   dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "native_usb_enable_ks959": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "USB:07D0:4959"], None,
+                                0, ["Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
+                                dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "native_usb_other_id": (["--serial"], ["status", "--port", "USB:066F:4201"], None, 1,
                             ["Reason: the serial IrDA adapter could not be used (error 2): no USB IrDA dongle found: "
                              "plug it in (lsusb lists it); QX2205R-cli ports lists the dongles this program drives"],
@@ -333,7 +336,8 @@ NATIVE_CASES = {
 # The simulated dongle on the bus of each USB case's libusb (see tools/usb_dongle_sim/sim_libusb.cpp): its
 # family, or "" for none, and whether this user may open it.
 USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs7780": ("mcs7780", True),
-               "native_usb_disable_bridge": ("bridge", True), "native_usb_other_id": ("stir4200", True),
+               "native_usb_disable_bridge": ("bridge", True), "native_usb_enable_ks959": ("ks959", True),
+               "native_usb_other_id": ("stir4200", True),
                "native_usb_no_dongle": ("", True), "native_usb_permission_denied": ("stir4200", False),
                "native_usb_ports": ("stir4200", True)}
 

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     qx::fuzz::BrokenRules broken;
-    const auto family = static_cast<DongleFamily>(data[0] % 3);
+    const auto family = static_cast<DongleFamily>(data[0] % 4);
     FuzzDevice device(std::span<const std::uint8_t>(data + 1, size - 1));
     TickingClock clock;
     const UsbInterface usbInterface{

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -128,9 +129,12 @@ std::vector<DongleCase> Cases() {
     std::vector<DongleCase> cases;
     static std::vector<std::string> names;
     names.reserve(64);
-    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+    for (DongleFamily family :
+         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
         std::string prefix(qx::irda::FamilyName(family));
-        prefix.erase(std::remove(prefix.begin(), prefix.end(), ' '), prefix.end());
+        prefix.erase(std::remove_if(prefix.begin(), prefix.end(),
+                                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }),
+                     prefix.end());
         for (const Fault& f : faults) {
             names.push_back(prefix + "_" + f.name);
             cases.push_back({names.back().c_str(), family, f.args, f.enable, f.initialWord, f.succeeds,
@@ -147,7 +151,8 @@ INSTANTIATE_TEST_SUITE_P(Families, DongleStack, ::testing::ValuesIn(Cases()),
 // through SIR framing or the bridge's own frames), the bus no longer lists it, and the instrument's word is
 // untouched.
 TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
-    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+    for (DongleFamily family :
+         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4", "--read-fault", "silent"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());
@@ -270,7 +275,8 @@ TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
             frames.emplace_back(sent, std::vector<std::uint8_t>(frame.begin(), frame.end()));
         }
     };
-    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+    for (DongleFamily family :
+         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());

@@ -126,6 +126,8 @@ qx::irda::UsbInterface InterfaceOf(DongleFamily family) {
             return {0, 0xFF, 0x00, {{0x01, 2, 64}, {0x82, 2, 64}}};
         case DongleFamily::Mcs7780:
             return {0, 0xFF, 0x00, {{0x81, 2, 64}, {0x02, 2, 64}}};
+        case DongleFamily::Ks959:
+            return {0, 0xFF, 0x00, {{0x81, 3, 8}}};
     }
     return {};
 }
@@ -276,7 +278,39 @@ INSTANTIATE_TEST_SUITE_P(
                      Step::FrameIn,
                      {{UsbStatus::Ok, {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90}}},
                      {"bulk-in 81 [4096]"},
-                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}}),
+                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}},
+        // ks959-sir.c: the speed record (class request 9 to the interface, value 0x0200, index 1): 9600 as
+        // 80 25 00 00, then KS_DATA_8_BITS 3 and three zero bytes.
+        TransferCase{"Ks959Open",
+                     DongleFamily::Ks959,
+                     Step::Open,
+                     {},
+                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {}},
+        TransferCase{"Ks959Speed",
+                     DongleFamily::Ks959,
+                     Step::Speed115200,
+                     {},
+                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {}},
+        // obfuscate_tx_buffer: 23 bytes (value 0x17), the mask "wangshuofei19710"[(23 & 15) ^ 6] ^ 0x55 =
+        // 'a' ^ 0x55 = 0x34 on each, zeros to (23 + 7) & ~7 plus 16 = 40 bytes.
+        TransferCase{
+            "Ks959FrameOut",
+            DongleFamily::Ks959,
+            Step::FrameOut,
+            {},
+            {"control-out 21 09 0017 0000 : cb cb cb cb cb cb cb cb cb cb f4 05 06 07 00 01 02 03 0c 0d "
+             "5a a4 f5 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+            {}},
+        // ks959_rcv_irq: class request 1 (value 0x0200, 2048 bytes); each byte XORed with the session's
+        // counter, incremented first (1, 2, 3, ...), and 0x55: 94 ^ 01 ^ 55 = c0, 66 ^ 02 ^ 55 = 31, ...
+        TransferCase{"Ks959FrameIn",
+                     DongleFamily::Ks959,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0x94, 0x66, 0x64, 0x62, 0x64}}},
+                     {"control-in a1 01 0200 0000 [2048]"},
+                     {0xC0, 0x31, 0x32, 0x33, 0x34}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // stir4200.c lets the transmit FIFO drain before it receives: FIFOCTL, FIFOLSB and FIFOMSB read in one
@@ -672,8 +706,71 @@ INSTANTIATE_TEST_SUITE_P(
                       {{UsbStatus::Gone, {}}},
                       UsbStatus::Ok,
                       false,
+                      UsbStatus::Gone},
+        BadAnswerCase{"Ks959SpeedRefused",
+                      DongleFamily::Ks959,
+                      Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        BadAnswerCase{"Ks959PieceRefused",
+                      DongleFamily::Ks959,
+                      Step::FrameOut,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        // Polled until the wait is over: 500 ms in pauses of 5 after each empty answer, and one last look.
+        BadAnswerCase{"Ks959NothingHeard", DongleFamily::Ks959, Step::FrameIn,
+                      std::vector<Answer>(101, Answer{UsbStatus::Ok, {}}), UsbStatus::Ok, true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Ks959OversizedAnswer", DongleFamily::Ks959, Step::FrameIn,
+                      std::vector<Answer>(101, Answer{UsbStatus::Ok, Bytes(2049, 0x94)}), UsbStatus::Ok, true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Ks959Unplugged",
+                      DongleFamily::Ks959,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
                       UsbStatus::Gone}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ks959-sir.c: a frame longer than 240 bytes goes in pieces of 240 ((256 & ~7) - 16), each padded to 256; the
+// receive counter is kept across transfers, and the byte where it wraps to 0 (a filler, 0x95 once unmasked)
+// is skipped.
+TEST(Ks959, SendsInPiecesAndSkipsTheFillerWhereTheCounterWraps) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Ks959, 0}, InterfaceOf(DongleFamily::Ks959), device, clock);
+    const Bytes wrapped(250, 0xFF);
+    ASSERT_TRUE(dongle->Send(wrapped).Ok());
+    ASSERT_EQ(device.log.size(), 2u);
+    // 240 bytes: the mask "wangshuofei19710"[(240 & 15) ^ 6] ^ 0x55 = 'u' ^ 0x55 = 0x20, so ff -> df; 10
+    // bytes: [(10 & 15) ^ 6] = [12], '9' ^ 0x55 = 0x6c, so ff -> 93.
+    EXPECT_EQ(device.log[0].substr(0, 35), "control-out 21 09 00f0 0000 : df df");
+    EXPECT_EQ(std::count(device.log[0].begin(), device.log[0].end(), ' '), 5 + 256);
+    EXPECT_EQ(device.log[1].substr(0, 35), "control-out 21 09 000a 0000 : 93 93");
+    EXPECT_EQ(std::count(device.log[1].begin(), device.log[1].end(), ' '), 5 + 32);
+
+    // 300 bytes "1" from the light over two transfers: the counter runs 1 ... 255, 0 (the filler), 1, ...
+    Bytes first;
+    Bytes second;
+    std::uint8_t counter = 0;
+    for (int i = 0; i < 301; ++i) {
+        ++counter;
+        const std::uint8_t plain = counter == 0 ? 0x95 : 0x31;
+        (i < 200 ? first : second).push_back(static_cast<std::uint8_t>(plain ^ counter ^ 0x55));
+    }
+    device.log.clear();
+    device.answers = {{UsbStatus::Ok, first}, {UsbStatus::Ok, second}};
+    Bytes received;
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    EXPECT_EQ(received, Bytes(300, 0x31));
+}
 
 TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     const auto family = [](std::uint16_t vendor, std::uint16_t product, std::uint8_t cls, std::uint8_t sub) {
@@ -686,6 +783,7 @@ TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     };
     EXPECT_EQ(family(0x066F, 0x4200, 0xFF, 0), "STIr4200");
     EXPECT_EQ(family(0x9710, 0x7780, 0xFF, 0), "MCS7780");
+    EXPECT_EQ(family(0x07D0, 0x4959, 0xFF, 0), "KS-959");
     EXPECT_EQ(family(0x09C4, 0x0011, 0xFF, 0), "IrDA Bridge");  // ACTiSYS ACT-IR2000U
     EXPECT_EQ(family(0x050F, 0x0180, 0xFF, 0), "IrDA Bridge");  // KC-180
     EXPECT_EQ(family(0x08E9, 0x0100, 0xFF, 0), "IrDA Bridge");  // ESI-9685

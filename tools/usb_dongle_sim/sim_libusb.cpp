@@ -3,7 +3,7 @@
 // through its own libusb binding, unchanged. Only the calls that binding makes are here.
 //
 // The environment says what is on the bus:
-//   QX_SIM_USB_FAMILY  bridge, stir4200 or mcs7780 (unset or empty: no dongle, an empty bus)
+//   QX_SIM_USB_FAMILY  bridge, stir4200, mcs7780 or ks959 (unset or empty: no dongle, an empty bus)
 //   QX_SIM_USB_LIGHT   the serial line of the chip's infrared side (the instrument simulator's pty), opened
 //                      when the program opens the dongle and closed when it closes it
 //   QX_SIM_USB_ACCESS  "denied": the dongle enumerates, but opening it fails as a usbfs node this user may
@@ -96,6 +96,8 @@ int libusb_init(libusb_context** context) {
         made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Stir4200, made->light);
     } else if (family == "mcs7780") {
         made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Mcs7780, made->light);
+    } else if (family == "ks959") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Ks959, made->light);
     } else if (!family.empty()) {
         return LIBUSB_ERROR_INVALID_PARAM;
     }
