@@ -25,6 +25,7 @@
 #include "posix/posix_serial_port.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
+#include "support/stack_run.h"
 #include "tests/unit/support/recording_host.h"
 
 namespace qxtest {
@@ -32,25 +33,12 @@ namespace {
 
 constexpr int IRDA_FAMILY = 26;
 
-struct SwitchRun {
-    bool succeeded = false;
-    qx::RunOutcome outcome;
-    qx::test::RecordingHost host;
-};
-
 // One run of the mode switch, as the window would make it, over the stack on `path`.
-SwitchRun SwitchOver(const std::string& path, bool enable) {
+StackRun SwitchOver(const std::string& path, bool enable) {
     PosixPlatformCalls platform;
     platform.sleeps = true;
     qx::PosixSerialPort port;
-    qx::irda::SerialIrdaCalls calls(path, port, platform);
-    qx::IrdaLink link(calls);
-    qx::FormTexts texts;
-    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
-    SwitchRun run;
-    run.outcome = qx::RunModeSwitch(enable, link, texts.slots, run.host);
-    run.succeeded = run.outcome.written;
-    return run;
+    return SwitchOverPort(port, path, platform, enable);
 }
 
 TEST(SerialStack, DiscoveryFindsTheInstrumentByItsNicknameAndAddress) {
@@ -101,20 +89,12 @@ TEST_P(SerialStack, ModeSwitchRun) {
     SimProcess sim(args, SimLine::Serial);
     ASSERT_FALSE(sim.Path().empty());
 
-    const SwitchRun run = SwitchOver(sim.Path(), c.enable);
+    const StackRun run = SwitchOver(sim.Path(), c.enable);
     const auto record = sim.Stop();
 
-    EXPECT_EQ(run.succeeded, c.succeeds);
-    ASSERT_EQ(run.host.results.size(), 1u);
-    EXPECT_EQ(run.host.results[0].caption, c.succeeds ? "Success" : "Error") << run.host.results[0].text;
-    EXPECT_EQ(record["final_word"], c.finalWord);
-    EXPECT_EQ(record["writes_applied"], nlohmann::json(c.writesApplied));
     // The one rule: the word is either untouched or the word read with only the search mode bit changed,
     // and "Success" only when the instrument took exactly that.
-    if (run.succeeded) {
-        const int wanted = c.enable ? (c.initialWord | 0x0100) : (c.initialWord & ~0x0100);
-        EXPECT_EQ(record["final_word"], wanted);
-    }
+    ExpectTheOneRule(run, record, c.enable, c.initialWord, c.succeeds, c.finalWord, c.writesApplied);
     for (const auto& connection : record["connections"]) {
         EXPECT_EQ(connection["family"], IRDA_FAMILY);
         EXPECT_EQ(connection["service_name"], "QX7710Z") << "the class the stack asked IAS for";
@@ -215,7 +195,7 @@ TEST(SerialStack, LinkLostAfterTheInstrumentTookTheWrite) {
     for (const auto& c : cases) {
         SimProcess sim({"--link-fault", c.fault}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());
-        const SwitchRun run = SwitchOver(sim.Path(), true);
+        const StackRun run = SwitchOver(sim.Path(), true);
         const auto record = sim.Stop();
         EXPECT_EQ(record["final_word"], 0x0104) << c.fault << ": the instrument took the write";
         EXPECT_EQ(run.outcome.stage, qx::RunStage::WriteUnconfirmed) << c.fault;

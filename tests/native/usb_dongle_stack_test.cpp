@@ -22,18 +22,13 @@
 #include "sim_chips.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
+#include "support/stack_run.h"
 #include "tests/unit/support/recording_host.h"
 
 namespace qxtest {
 namespace {
 
 using qx::irda::DongleFamily;
-
-struct DongleRun {
-    bool succeeded = false;
-    qx::test::RecordingHost host;
-    int discoveryError = 0;
-};
 
 // A chip on a simulated bus, its light on the simulator's pty.
 struct SimulatedDongle {
@@ -48,18 +43,12 @@ struct SimulatedDongle {
     dongle_sim::SimUsbHost bus;
 };
 
-DongleRun SwitchOver(SimulatedDongle& dongle, bool enable, const std::string& portValue = "USB") {
+StackRun SwitchOver(SimulatedDongle& dongle, bool enable) {
     PosixPlatformCalls platform;
     platform.sleeps = true;
     qx::irda::PlatformClock clock(platform);
     qx::irda::UsbSerialPort port(dongle.bus, clock);
-    qx::irda::SerialIrdaCalls calls(portValue, port, platform);
-    qx::IrdaLink link(calls);
-    qx::FormTexts texts;
-    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
-    DongleRun run;
-    run.succeeded = qx::SetSearchMode(enable, link, texts.slots, run.host);
-    return run;
+    return SwitchOverPort(port, "USB", platform, enable);
 }
 
 struct DongleCase {
@@ -88,18 +77,10 @@ TEST_P(DongleStack, ModeSwitchRun) {
     SimulatedDongle dongle(c.family, sim.Path());
     ASSERT_TRUE(dongle.lightOpen);
 
-    const DongleRun run = SwitchOver(dongle, c.enable);
+    const StackRun run = SwitchOver(dongle, c.enable);
     const auto record = sim.Stop();
 
-    EXPECT_EQ(run.succeeded, c.succeeds);
-    ASSERT_EQ(run.host.results.size(), 1u);
-    EXPECT_EQ(run.host.results[0].caption, c.succeeds ? "Success" : "Error") << run.host.results[0].text;
-    EXPECT_EQ(record["final_word"], c.finalWord);
-    EXPECT_EQ(record["writes_applied"], nlohmann::json(c.writesApplied));
-    if (run.succeeded) {
-        const int wanted = c.enable ? (c.initialWord | 0x0100) : (c.initialWord & ~0x0100);
-        EXPECT_EQ(record["final_word"], wanted);
-    }
+    ExpectTheOneRule(run, record, c.enable, c.initialWord, c.succeeds, c.finalWord, c.writesApplied);
     EXPECT_GT(dongle.chip->BytesSent(), 0u) << "the chip put the stack's frames on the light";
 }
 
