@@ -27,9 +27,8 @@ class CaptureFileCalls {
 
 // Where a capture for `target` is written until it is put in place.
 std::string CaptureWorkPath(const std::string& target);
-// Whether `start` (a file's first bytes) may be replaced by a capture: an empty file, or a pcap file.
+// Whether `start` (a file's first bytes) may be replaced by a capture: an empty file, or a pcap file (any
+// byte order, micro- or nanosecond time stamps).
 bool MayReplaceWithCapture(std::span<const std::uint8_t> start);
-// The pcap file header: a capture no longer than it holds no frame.
-inline constexpr std::size_t CAPTURE_HEADER_SIZE = 24;
 
 }  // namespace qx

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "app/link_choice.h"
-#include "irda/usb_dongle.h"
 
 namespace qx {
 namespace {
@@ -190,10 +189,8 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
     for (const std::string& word : words) {
         if (options.command != ConsoleCommand::Ports) {
             problem(UsageProblem::UnknownCommand, word);
-        } else if (auto port = ParsePortName(word, platform)) {
+        } else if (auto port = ParsePortValue(word, platform)) {
             options.portsNamed.push_back(*port);
-        } else if (auto usb = irda::ParseUsbPort(word)) {
-            options.portsNamed.push_back(irda::UsbPortName(*usb));
         } else {
             problem(UsageProblem::PortInvalid, word);
         }
@@ -201,7 +198,7 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
     }
-    if (options.port && !ParsePortName(*options.port, platform) && !irda::ParseUsbPort(*options.port)) {
+    if (options.port && !ParsePortValue(*options.port, platform)) {
         problem(UsageProblem::PortInvalid, *options.port);
     }
     return options;

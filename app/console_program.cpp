@@ -391,8 +391,9 @@ void ConsoleProgram::FinishCapture() {
     }
     const std::string work = *captureWork_;
     captureWork_.reset();
-    const auto start = bindings_.captureFiles->ReadStart(work, CAPTURE_HEADER_SIZE + 1);
-    if (!start || start->size() <= CAPTURE_HEADER_SIZE) {
+    // A capture no longer than its file header holds no frame.
+    const auto start = bindings_.captureFiles->ReadStart(work, irda::PCAP_FILE_HEADER_SIZE + 1);
+    if (!start || start->size() <= irda::PCAP_FILE_HEADER_SIZE) {
         bindings_.captureFiles->Remove(work);  // no frame: the file named stays as it was
         return;
     }
@@ -485,10 +486,7 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
     const std::vector<std::string> ports = !options_.portsNamed.empty() ? options_.portsNamed
                                            : bindings_.listPorts        ? bindings_.listPorts()
                                                                         : std::vector<std::string>{};
-    std::optional<std::string> stored = ParsePortName(storedPort, bindings_.platform);
-    if (const auto usb = irda::ParseUsbPort(storedPort); !stored && usb) {
-        stored = irda::UsbPortName(*usb);
-    }
+    const std::optional<std::string> stored = ParsePortValue(storedPort, bindings_.platform);
     if (ports.empty() || !bindings_.probePort) {
         if (options_.json) {
             console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
@@ -581,13 +579,8 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
-    std::optional<std::string> port =
-        options.port ? ParsePortName(*options.port, bindings_.platform) : std::nullopt;
-    if (options.port && !port) {
-        if (const auto usb = irda::ParseUsbPort(*options.port)) {
-            port = irda::UsbPortName(*usb);
-        }
-    }
+    const std::optional<std::string> port =
+        options.port ? ParsePortValue(*options.port, bindings_.platform) : std::nullopt;
     if (!port) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, std::string(texts_->portMissing)));
     }

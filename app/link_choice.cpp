@@ -65,6 +65,16 @@ LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_vie
     return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting), {}};
 }
 
+std::optional<std::string> ParsePortValue(std::string_view text, HostPlatform platform) {
+    if (auto port = ParsePortName(text, platform)) {
+        return port;
+    }
+    if (auto usb = irda::ParseUsbPort(text)) {
+        return irda::UsbPortName(*usb);
+    }
+    return std::nullopt;
+}
+
 std::string LinkCaption(const LinkChoice& choice) {
     switch (choice.kind) {
         case LinkKind::Loopback:

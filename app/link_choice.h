@@ -48,6 +48,10 @@ std::optional<std::string> ParseDevicePath(std::string_view text);
 // The port name as `platform` names serial ports: ParseComPort on Windows, ParseDevicePath on Linux.
 std::optional<std::string> ParsePortName(std::string_view text, HostPlatform platform);
 
+// A value that names a way to the instrument: a serial port as ParsePortName takes it, or a USB dongle
+// ("USB", "USB:VVVV:PPPP"); as the program writes it, or nothing.
+std::optional<std::string> ParsePortValue(std::string_view text, HostPlatform platform);
+
 // `portSetting`: the console's --port when given, else the settings' Port key (empty when absent). Without a
 // port the link is Windows' IrDA sockets, which Linux has not: there the run fails at its first socket call.
 LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
