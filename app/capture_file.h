@@ -37,7 +37,7 @@ class CaptureFileCalls {
 };
 
 // The name of the file the frames go to until the capture is put in place.
-inline constexpr std::string_view CAPTURE_PART_SUFFIX = ".part";
+inline constexpr std::string_view CAPTURE_PART_SUFFIX = ".partial";
 
 class CaptureFile final : public irda::FrameSink {
   public:

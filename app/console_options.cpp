@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/link_choice.h"
+
 namespace qx {
 namespace {
 
@@ -146,7 +148,7 @@ std::string CommandNames() {
     return names;
 }
 
-ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
+ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostPlatform platform) {
     ConsoleOptions options;
     const auto problem = [&](UsageProblem kind, std::string_view argument) {
         if (options.problem == UsageProblem::None) {
@@ -159,6 +161,7 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
             }
         }
     };
+    std::vector<std::string> words;  // neither an option nor a command: ports to probe, or mistakes
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (const OptionEntry* option = OptionNamed(arg)) {
@@ -179,21 +182,35 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args) {
         } else if (arg.starts_with("-") || arg.starts_with("/")) {
             problem(UsageProblem::UnknownOption, arg);
         } else if (const ConsoleCommand command = CommandNamed(arg); command == ConsoleCommand::None) {
-            problem(UsageProblem::UnknownCommand, arg);
+            words.push_back(arg);
         } else if (options.command != ConsoleCommand::None) {
             problem(UsageProblem::SecondCommand, arg);
         } else {
             options.command = command;
         }
     }
+    for (const std::string& word : words) {
+        if (options.command != ConsoleCommand::Ports) {
+            problem(UsageProblem::UnknownCommand, word);
+        } else if (auto port = ParsePortValue(word, platform)) {
+            options.portsNamed.push_back(*port);
+        } else {
+            problem(UsageProblem::PortInvalid, word);
+        }
+    }
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
     }
-    // A COM port typed where a command goes ("use-port COM5") was meant for --port.
+    // "none" takes the Port key away, which only use-port does.
+    if (options.port && !ParsePortValue(*options.port, platform) &&
+        !(options.command == ConsoleCommand::UsePort && Lowercase(*options.port) == "none")) {
+        problem(UsageProblem::PortInvalid, *options.port);
+    }
+    // A port typed where a command goes ("use-port COM5") was meant for --port.
     if (options.problem == UsageProblem::UnknownCommand) {
         const std::string lower = Lowercase(options.offending);
         if (const std::optional<std::string> port =
-                lower == "none" ? lower : ParseComPort(options.offending)) {
+                lower == "none" ? lower : ParsePortValue(options.offending, platform)) {
             const std::string_view command = CommandName(options.command);
             options.suggestion = (command.empty() ? "" : std::string(command) + " ") + "--port " + *port;
         }

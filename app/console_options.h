@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/host_platform.h"
 #include "app/texts.h"
 
 namespace qx {
@@ -44,6 +45,7 @@ enum class UsageProblem {
     SecondCommand,
     MissingValue,
     SettingsMissing,  // --settings names a file that is not there
+    PortInvalid,      // --port, or a port named to ports, is no COM port name (COM1 ... COM256)
 };
 
 struct ConsoleOptions {
@@ -58,6 +60,7 @@ struct ConsoleOptions {
     std::optional<std::string> settingsPath;
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
+    std::vector<std::string> portsNamed;     // ports COM3 COM5: the only ports to probe, as "COMn"
     std::optional<std::string> adapter;      // overrides the settings' Adapter (the line profile)
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
@@ -113,8 +116,11 @@ std::string CommandNames();
 
 // `args` without the program's name. --help asks for help, --version for the version, whatever else is there.
 // Commands are taken in any case ("Status"); a word that is neither a command nor an option gets the nearest
-// one as a suggestion.
-ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args);
+// one as a suggestion. With ports, the other words name the ports to probe. A port name that can never work
+// (COM0, COM1:, COM257) is a usage error, found before anything is asked or sent.
+// Port names (--port, and the ports `ports` is given) are the names `platform` gives serial ports.
+ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args,
+                                     HostPlatform platform = HostPlatform::Windows);
 
 // `text` with "{program}" and each "{name}" of a command or an option ("{status}", "{--port}") replaced by
 // its name from the tables; other braces stay as they are.

@@ -11,6 +11,7 @@
 #include "app/program_version.h"
 #include "app/read_search_mode.h"
 #include "app/settings.h"
+#include "irda/usb_dongle.h"
 #include "link/irda_link.h"
 #include "link/stoppable_calls.h"
 
@@ -115,6 +116,8 @@ std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
             return Fill(t[ConsoleText::MissingValue], options.offending);
         case UsageProblem::SettingsMissing:
             return Fill(t[ConsoleText::SettingsMissing], options.offending);
+        case UsageProblem::PortInvalid:
+            return Fill(t[ConsoleText::PortInvalid], options.offending);
         case UsageProblem::None:
             break;
     }
@@ -150,6 +153,8 @@ std::string LinkName(const LinkChoice& link) {
     switch (link.kind) {
         case LinkKind::Serial:
             return "serial:" + link.port;
+        case LinkKind::Usb:
+            return "usb:" + link.port;
         case LinkKind::InvalidPort:
             return "invalid_port:" + link.port;
         case LinkKind::Loopback:
@@ -165,6 +170,8 @@ std::string LinkText(const LinkChoice& link, const ConsoleTexts& t) {
     switch (link.kind) {
         case LinkKind::Serial:
             return FillNamed(t[ConsoleText::LinkSerial], {{"port", link.port}});
+        case LinkKind::Usb:
+            return FillNamed(t[ConsoleText::LinkUsb], {{"port", link.port}});
         case LinkKind::InvalidPort:
             return FillNamed(t[ConsoleText::LinkInvalidPort], {{"port", link.port}});
         case LinkKind::Loopback:
@@ -331,7 +338,7 @@ class ConsoleHost final : public ModeSwitchHost {
 ConsoleProgram::ConsoleProgram(ConsoleEnvironment& console, ConsoleBindings bindings)
     : console_(console),
       bindings_(std::move(bindings)),
-      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH)),
+      texts_(&ConsoleTextsFor(LANGUAGE_ENGLISH, bindings_.platform)),
       calls_(&bindings_.calls) {}
 
 ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
@@ -423,11 +430,11 @@ int ConsoleProgram::FinishWithCapture(const ConsoleReport& report, CaptureFile* 
         } else if (finished.frames == 0) {
             said = FillNamed(t[ConsoleText::CaptureNothing], {{"file", capture->Path()}});
         } else {
-            said = FillNamed(t[ConsoleText::CaptureNotMade],
+            said = FillNamed(t[ConsoleText::CaptureNotPlaced],
                              {{"file", capture->Path()},
-                              {"reason", bindings_.captureFiles->ErrorText(finished.error) + " (error " +
-                                             std::to_string(finished.error) + "); the frames are in " +
-                                             capture->PartPath()}});
+                              {"reason", bindings_.captureFiles->ErrorText(finished.error) + ", error " +
+                                             std::to_string(finished.error)},
+                              {"partial", capture->PartPath()}});
         }
         console_.Err(said + "\n");
     }
@@ -473,7 +480,7 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
     const bool done = outcome.stage == RunStage::Done;
     report.exitCode = done ? EXIT_DONE : report.interrupted ? EXIT_INTERRUPTED : EXIT_RUN_FAILED;
     report.link = link_;
-    report.cause = CauseOf(outcome, link_);
+    report.cause = CauseOf(outcome, link_, bindings_.platform);
     if (!done) {
         report.reason =
             OutcomeReason({outcome, link_, settingsPath_}, texts_->Language(), bindings_.platform);
@@ -521,51 +528,112 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
     return RunReport(outcome, host.statuses, resultText);
 }
 
-int ConsoleProgram::RunPorts() {
-    const std::vector<std::string> ports =
-        bindings_.listPorts ? bindings_.listPorts() : std::vector<std::string>{};
+std::string ConsoleProgram::WithAdvice(std::uint32_t error, std::string_view port) const {
+    const std::string_view advice =
+        PortOpenAdvice(language_, bindings_.platform, error, irda::ParseUsbPort(port).has_value());
+    return advice.empty() ? std::string() : ": " + std::string(advice);
+}
+
+int ConsoleProgram::RunPorts(const std::string& storedPort) {
+    // Only the ports the user named, when he named any: probing transmits on the port.
+    const std::vector<std::string> ports = !options_.portsNamed.empty() ? options_.portsNamed
+                                           : bindings_.listPorts        ? bindings_.listPorts()
+                                                                        : std::vector<std::string>{};
+    const std::optional<std::string> stored = ParsePortValue(storedPort, bindings_.platform);
     if (ports.empty() || !bindings_.probePort) {
-        console_.Out(std::string((*texts_)[ConsoleText::PortsNone]) + "\n");
+        if (options_.json) {
+            console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
+                         ", \"ports\": [], \"exit_code\": " + std::to_string(EXIT_RUN_FAILED) + "}\n");
+        } else {
+            console_.Out(std::string((*texts_)[ConsoleText::PortsNone]) + "\n");
+        }
         return End(EXIT_RUN_FAILED);
     }
-    bool answered = false;
-    for (const std::string& port : ports) {
-        // The profile in force first; where nobody answered, the other profiles that set the lines.
-        irda::PortProbe probe = bindings_.probePort(port, lineProfile_);
+    std::optional<std::string> answeredOn;
+    std::string json;
+    for (const std::string& name : ports) {
+        if (!options_.quiet) {
+            console_.Err(Fill((*texts_)[ConsoleText::PortProbing], name) + "\n");
+        }
+        // A dongle frames for itself: the line profiles are for serial adapters only.
+        const bool dongle = irda::ParseUsbPort(name).has_value();
+        // The profile in force first; where nobody answered, the other profiles that set the lines. What the
+        // first probe found stands unless another profile finds a device.
+        irda::PortProbe probe = bindings_.probePort(name, lineProfile_);
         irda::LineProfile answeredWith = lineProfile_;
         for (const irda::LineProfileName& other : irda::LINE_PROFILES) {
-            if (probe.openError != 0 || !probe.devices.empty()) {
+            if (dongle || probe.openError != 0 || !probe.devices.empty()) {
                 break;
             }
             if (other.profile != lineProfile_ && other.profile != irda::LineProfile::None) {
-                probe = bindings_.probePort(port, other.profile);
-                answeredWith = other.profile;
+                if (irda::PortProbe tried = bindings_.probePort(name, other.profile);
+                    !tried.devices.empty()) {
+                    probe = std::move(tried);
+                    answeredWith = other.profile;
+                }
             }
         }
-        if (!probe.devices.empty()) {
+        const std::string port = probe.adapter.empty() ? name : name + " (" + probe.adapter + ")";
+        const std::string mark =
+            name == stored ? std::string((*texts_)[ConsoleText::PortStoredMark]) : std::string();
+        if (!dongle && !probe.devices.empty() && !options_.json) {
             console_.Out(Fill(Fill((*texts_)[ConsoleText::PortProfile], port), irda::NameOf(answeredWith)) +
                          "\n");
         }
-        if (probe.openError != 0) {
+        std::string devices;
+        if (options_.json) {
+            // Said once for all ports, below.
+        } else if (probe.openError != 0) {
             console_.Out(
                 Fill(Fill((*texts_)[ConsoleText::PortOpenFailed], port), std::to_string(probe.openError)) +
-                "\n");
+                WithAdvice(probe.openError, name) + mark + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill((*texts_)[ConsoleText::PortSearchFailed], port),
                               std::to_string(probe.discoveryError)) +
-                         "\n");
+                         mark + "\n");
         } else if (probe.devices.empty()) {
-            console_.Out(Fill((*texts_)[ConsoleText::PortNoDevice], port) + "\n");
+            console_.Out(Fill((*texts_)[ConsoleText::PortNoDevice], port) + mark + "\n");
         }
         for (const irda::DiscoveredDevice& device : probe.devices) {
             char address[16];
             std::snprintf(address, sizeof address, "0x%08X", static_cast<unsigned>(device.address));
-            console_.Out(
-                Fill(Fill(Fill((*texts_)[ConsoleText::PortDevice], port), device.nickname), address) + "\n");
-            answered = true;
+            const std::string nickname = PrintableName(device.nickname);
+            if (options_.json) {
+                devices += (devices.empty() ? "" : ", ") + std::string("{\"name\": ") + JsonString(nickname) +
+                           ", \"address\": " + JsonString(address) + "}";
+            } else {
+                console_.Out(Fill(Fill(Fill((*texts_)[ConsoleText::PortDevice], port), nickname), address) +
+                             mark + "\n");
+            }
+            if (!answeredOn) {
+                answeredOn = name;
+            }
         }
+        const auto errorOrNull = [](std::int64_t error) {
+            return error != 0 ? std::to_string(error) : std::string("null");
+        };
+        json +=
+            (json.empty() ? "" : ", ") + std::string("{\"port\": ") + JsonString(name) +
+            ", \"adapter\": " + (probe.adapter.empty() ? std::string("null") : JsonString(probe.adapter)) +
+            ", \"stored\": " + (name == stored ? "true" : "false") +
+            ", \"open_error\": " + errorOrNull(probe.openError) +
+            ", \"search_error\": " + errorOrNull(probe.discoveryError) + ", \"adapter_profile\": " +
+            (dongle || probe.devices.empty() ? std::string("null")
+                                             : JsonString(std::string(irda::NameOf(answeredWith)))) +
+            ", \"devices\": [" + devices + "]}";
     }
-    return End(answered ? EXIT_DONE : EXIT_RUN_FAILED);
+    const int exitCode = answeredOn ? EXIT_DONE : EXIT_RUN_FAILED;
+    // The next step, where an instrument answered on a port the settings do not name yet.
+    const bool suggest = answeredOn && answeredOn != stored;
+    if (options_.json) {
+        console_.Out("{\"command\": \"ports\", \"stored_port\": " + JsonOr(stored, JsonString) +
+                     ", \"ports\": [" + json +
+                     "], \"suggested_port\": " + (suggest ? JsonString(*answeredOn) : std::string("null")) +
+                     ", \"exit_code\": " + std::to_string(exitCode) + "}\n");
+    } else if (suggest) {
+        console_.Out(Fill((*texts_)[ConsoleText::PortSuggestUse], *answeredOn) + "\n");
+    }
+    return End(exitCode);
 }
 
 int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
@@ -575,20 +643,20 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
                    [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     const bool remove = value == "none";
     const std::optional<std::string> port =
-        options.port && !remove ? ParseComPort(*options.port) : std::nullopt;
+        options.port && !remove ? ParsePortValue(*options.port, bindings_.platform) : std::nullopt;
     if (!port && !remove) {
         return Finish(
             EndingWithoutRun(options, "usage_error", EXIT_USAGE, (*texts_)[ConsoleText::PortMissing]));
     }
     Settings settings(bindings_.profile);
     switch (settings.StorePort(bindings_.programDirectory, options.settingsPath, port)) {
-        case Settings::StoreResult::Stored:
+        case Settings::PortStore::Stored:
             break;
-        case Settings::StoreResult::NotOurs:
+        case Settings::PortStore::NotOurs:
             console_.Err(FillNamed((*texts_)[ConsoleText::PortNotOurs], {{"file", settings.SettingsPath}}) +
                          "\n");
             return End(EXIT_RUN_FAILED);
-        case Settings::StoreResult::Failed:
+        case Settings::PortStore::WriteFailed:
             console_.Err(Fill((*texts_)[ConsoleText::PortNotStored], settings.SettingsPath) + "\n");
             return End(EXIT_RUN_FAILED);
     }
@@ -599,7 +667,7 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
 }
 
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
-    ConsoleOptions options = ParseConsoleArguments(args);
+    ConsoleOptions options = ParseConsoleArguments(args, bindings_.platform);
     Settings settings(bindings_.profile);
     // A settings file named on the command line and not there is a mistake, not a wish for English.
     if (settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath) ==
@@ -618,7 +686,8 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     {
         const std::lock_guard lock(mutex_);
         options_ = options;
-        texts_ = &ConsoleTextsFor(settings.Language);
+        texts_ = &ConsoleTextsFor(settings.Language, bindings_.platform);
+        language_ = settings.Language;
     }
 
     if (options.help) {
@@ -646,7 +715,7 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     }
     lineProfile_ = *profile;
     const std::string portSetting = options.port.value_or(settings.Port);
-    link_ = ChooseLink(bindings_.loopbackPort, portSetting);
+    link_ = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
     settingsPath_ = settings.SettingsPath;
     const bool runs = options.command == ConsoleCommand::Status ||
                       options.command == ConsoleCommand::Enable || options.command == ConsoleCommand::Disable;
@@ -656,7 +725,8 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         std::string problem;
         if (!runs) {
             problem = (*texts_)[ConsoleText::CaptureNotForCommand];
-        } else if (link_.kind != LinkKind::Serial || bindings_.captureFiles == nullptr) {
+        } else if ((link_.kind != LinkKind::Serial && link_.kind != LinkKind::Usb) ||
+                   bindings_.captureFiles == nullptr) {
             problem = (*texts_)[ConsoleText::CaptureNeedsPort];
         } else {
             capture = std::make_unique<CaptureFile>(*bindings_.captureFiles, *options.capturePath);
@@ -680,7 +750,7 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
             return FinishWithCapture(RunSwitch(options.command == ConsoleCommand::Enable, form.slots),
                                      capture.get());
         case ConsoleCommand::Ports:
-            return RunPorts();
+            return RunPorts(settings.Port);
         case ConsoleCommand::UsePort:
             return RunUsePort(options);
         case ConsoleCommand::None:

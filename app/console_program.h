@@ -75,8 +75,9 @@ struct ConsoleBindings {
     LinkPicker pickLink{};  // the entry point's choice of Winsock, serial stack or emulation
     PortLister listPorts{};
     PortProber probePort{};
-    Platform platform = Platform::Windows;     // picks the next steps that name what this platform has
     CaptureFileCalls* captureFiles = nullptr;  // for --capture; without them --capture is refused
+    // How ports are named and which advice the texts give.
+    HostPlatform platform = HostPlatform::Windows;
 };
 
 struct ConsoleReport;
@@ -106,7 +107,7 @@ class ConsoleProgram {
     ConsoleReport RunStatus(const MessageSlots& slots);
     ConsoleReport RunSwitch(bool enable, const MessageSlots& slots);
     // The COM ports and the IrDA devices on each; the stored Port.
-    int RunPorts();
+    int RunPorts(const std::string& storedPort);
     // The adapter's line profile in force: --adapter, else the settings' Adapter, else the default.
     irda::LineProfile lineProfile_ = irda::DEFAULT_LINE_PROFILE;
     int RunUsePort(const ConsoleOptions& options);
@@ -116,6 +117,9 @@ class ConsoleProgram {
     ConsoleReport RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,
                             std::string resultText);
 
+    // ": " and what to do about a port that would not open with `error`, where the platform has advice.
+    // `port`: the port value that failed, whose kind (serial or USB dongle) the advice is about.
+    std::string WithAdvice(std::uint32_t error, std::string_view port) const;
     // Moves to Running unless a stop came first.
     bool EnterRun();
     // Prints the report (unless an interruption already printed one) and ends.
@@ -141,6 +145,7 @@ class ConsoleProgram {
     // The --capture file; it outlives the run, as the link may hand it frames until it is destroyed.
     std::unique_ptr<CaptureFile> capture_;
     std::string settingsPath_;
+    int language_ = LANGUAGE_ENGLISH;
 };
 
 }  // namespace qx

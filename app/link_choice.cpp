@@ -1,5 +1,7 @@
 #include "app/link_choice.h"
 
+#include "irda/usb_dongle.h"
+
 namespace qx {
 
 std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetting) {
@@ -35,17 +37,42 @@ std::optional<std::string> ParseComPort(std::string_view text) {
     return "COM" + std::string(digits);
 }
 
-LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting) {
+std::optional<std::string> ParseDevicePath(std::string_view text) {
+    if (text.size() < 2 || text.front() != '/' || text.find('\0') != std::string_view::npos) {
+        return std::nullopt;
+    }
+    return std::string(text);
+}
+
+std::optional<std::string> ParsePortName(std::string_view text, HostPlatform platform) {
+    return platform == HostPlatform::Linux ? ParseDevicePath(text) : ParseComPort(text);
+}
+
+LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
+                      HostPlatform platform) {
     if (loopbackPort) {
-        return {LinkKind::Loopback, loopbackPort, {}};
+        return {LinkKind::Loopback, loopbackPort, {}, {}};
     }
     if (portSetting.empty()) {
         return {};
     }
-    if (auto port = ParseComPort(portSetting)) {
-        return {LinkKind::Serial, std::nullopt, *port};
+    if (auto port = ParsePortName(portSetting, platform)) {
+        return {LinkKind::Serial, std::nullopt, *port, {}};
     }
-    return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting)};
+    if (auto usb = irda::ParseUsbPort(portSetting)) {
+        return {LinkKind::Usb, std::nullopt, irda::UsbPortName(*usb), {}};
+    }
+    return {LinkKind::InvalidPort, std::nullopt, std::string(portSetting), {}};
+}
+
+std::optional<std::string> ParsePortValue(std::string_view text, HostPlatform platform) {
+    if (auto port = ParsePortName(text, platform)) {
+        return port;
+    }
+    if (auto usb = irda::ParseUsbPort(text)) {
+        return irda::UsbPortName(*usb);
+    }
+    return std::nullopt;
 }
 
 std::string LinkCaption(const LinkChoice& choice) {
@@ -55,6 +82,8 @@ std::string LinkCaption(const LinkChoice& choice) {
         case LinkKind::Serial:
         case LinkKind::InvalidPort:
             return " - IrDA on " + choice.port;
+        case LinkKind::Usb:
+            return " - IrDA on USB" + (choice.dongle.empty() ? std::string() : " " + choice.dongle);
         case LinkKind::Winsock:
             break;
     }

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/host_platform.h"
 #include "irda/serial_port.h"
 
 namespace qx {
@@ -20,12 +21,14 @@ inline constexpr int COM_PORT_LAST = 256;
 // Windows' ERROR_INVALID_NAME: the discovery error of a run whose Port value is not COM1 ... COM256.
 inline constexpr int INVALID_PORT_ERROR = 123;
 
-enum class LinkKind { Winsock, Loopback, Serial, InvalidPort };
+enum class LinkKind { Winsock, Loopback, Serial, Usb, InvalidPort };
 
 struct LinkChoice {
     LinkKind kind = LinkKind::Winsock;
     std::optional<std::uint16_t> loopbackPort;  // Loopback
-    std::string port;  // Serial: "COM1" ... "COM256"; InvalidPort: the value as given
+    std::string port;  // Serial: "COM1" ... "COM256"; Usb: "USB" or "USB:VVVV:PPPP"; InvalidPort: as given
+    std::string
+        dongle;  // Usb: the family of the dongle the value picks, once the platform looked ("STIr4200")
 };
 
 // Windows' ERROR_INVALID_PARAMETER: the discovery error of a window's run whose Adapter value names no
@@ -39,11 +42,24 @@ std::optional<irda::LineProfile> ChooseLineProfile(std::string_view adapterSetti
 // "COMn" for n from 1 to 256 in any letter case, without leading zeros, as "COMn"; nothing for anything else.
 std::optional<std::string> ParseComPort(std::string_view text);
 
-// `portSetting`: the console's --port when given, else the settings' Port key (empty when absent).
-LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting);
+// A device path for a serial port on Linux: an absolute path ("/dev/ttyUSB0", a "/dev/serial/by-id/" link),
+// as given; nothing for anything else, COM5 included.
+std::optional<std::string> ParseDevicePath(std::string_view text);
+// The port name as `platform` names serial ports: ParseComPort on Windows, ParseDevicePath on Linux.
+std::optional<std::string> ParsePortName(std::string_view text, HostPlatform platform);
 
-// What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA loopback
-// 127.0.0.1:PORT", or nothing for Windows' own IrDA.
+// A value that names a way to the instrument: a serial port as ParsePortName takes it, or a USB dongle
+// ("USB", "USB:VVVV:PPPP"); as the program writes it, or nothing.
+std::optional<std::string> ParsePortValue(std::string_view text, HostPlatform platform);
+
+// `portSetting`: the console's --port when given, else the settings' Port key (empty when absent). Without a
+// port the link is Windows' IrDA sockets, which Linux has not: there the run fails at its first socket call.
+LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_view portSetting,
+                      HostPlatform platform = HostPlatform::Windows);
+
+// What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA on USB STIr4200" (" -
+// IrDA on USB" when no dongle was found), " - IrDA loopback 127.0.0.1:PORT", or nothing for Windows' own
+// IrDA.
 std::string LinkCaption(const LinkChoice& choice);
 
 }  // namespace qx

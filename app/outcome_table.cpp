@@ -4,6 +4,7 @@
 
 #include "app/console_options.h"
 #include "app/texts.h"
+#include "irda/usb_dongle.h"
 
 namespace qx {
 namespace {
@@ -36,7 +37,9 @@ constexpr StageRow STAGE_ROWS[] = {
       "не удалось создать сокет IrDA (ошибка {code}): на этом компьютере нет адаптера или поддержки IrDA. "
       "Подключите адаптер IrDA и проверьте, что Диспетчер устройств показывает его в разделе \"Инфракрасные "
       "устройства\"; см. \"Windows 10 и 11\" в руководстве"},
-     {"Last run: no IrDA support (error {code})", "Итог: нет поддержки IrDA (ошибка {code})"}},
+     {"Last run: no IrDA support (error {code})", "Итог: нет поддержки IrDA (ошибка {code})"},
+     {"the IrDA adapter could not be used (error {code})",
+      "не удалось использовать адаптер IrDA (ошибка {code})"}},
     {RunStage::SearchFailed,
      "search_failed",
      {"the search for devices failed (error {code}): check the IrDA adapter in Device Manager, close any "
@@ -44,7 +47,11 @@ constexpr StageRow STAGE_ROWS[] = {
       "program that uses the infrared port, and try again",
       "поиск устройств не удался (ошибка {code}): проверьте адаптер IrDA в Диспетчере устройств, закройте "
       "другие программы, работающие с ИК портом, и повторите"},
-     {"Last run: search error {code}", "Итог: ошибка поиска {code}"}},
+     {"Last run: search error {code}", "Итог: ошибка поиска {code}"},
+     {"the search for devices failed (error {code}): check that the adapter is plugged in (dmesg or lsusb "
+      "shows it), close any other program that uses it, and try again",
+      "поиск устройств не удался (ошибка {code}): проверьте, что адаптер подключён (его показывает dmesg "
+      "или lsusb), закройте другие программы, работающие с ним, и повторите"}},
     {RunStage::NoDevice,
      "no_device",
      {"no IrDA device answered the search: set the instrument in PC communication mode, its infrared window "
@@ -62,7 +69,13 @@ constexpr StageRow STAGE_ROWS[] = {
       "режиме "
       "ИК связи, ИК окном к адаптеру не дальше метра, закройте другие программы, работающие с ИК портом, и "
       "повторите"},
-     {"Last run: no answer to the greeting ({code})", "Итог: нет ответа на приветствие ({code})"}},
+     {"Last run: no answer to the greeting ({code})", "Итог: нет ответа на приветствие ({code})"},
+     {"connecting to the device or its greeting failed (code {code}): keep the instrument in PC "
+      "communication mode, facing the adapter within a metre, close any other program that uses the "
+      "adapter, and try again",
+      "не удалось подключиться к устройству или обменяться приветствием (код {code}): держите прибор в "
+      "режиме ИК связи, ИК окном к адаптеру не дальше метра, закройте другие программы, работающие с "
+      "адаптером, и повторите"}},
     {RunStage::ReadFailed,
      "read_failed",
      {"the configuration word could not be read; nothing was written: keep the instrument still, facing the "
@@ -143,18 +156,43 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "запишите последовательное устройство в разделе [Parameters], например командой {program} {use-port} "
         "{--port} /dev/ttyUSB0"}}},
      {"Last run: Port={port} is not COM1 ... COM256", "Итог: Port={port} не COM1 ... COM256"}},
+    {FailureCause::DongleMissing,
+     "dongle_missing",
+     {"no USB IrDA dongle that this program drives was found ({port}, error {code})",
+      "USB-адаптер IrDA, с которым работает программа, не найден ({port}, ошибка {code})"},
+     {{{"plug the dongle in; {program} {ports} lists the dongles this program drives (the user guide names "
+        "the families)",
+        "подключите адаптер; {program} {ports} показывает адаптеры, с которыми работает программа "
+        "(семейства названы в руководстве)"},
+       {"plug the dongle in (lsusb lists it); {program} {ports} lists the dongles this program drives",
+        "подключите адаптер (его показывает lsusb); {program} {ports} показывает адаптеры, с которыми "
+        "работает программа"}}},
+     {"Last run: no USB IrDA dongle found (error {code})",
+      "Итог: USB-адаптер IrDA не найден (ошибка {code})"}},
+    {FailureCause::DongleUnreachable,
+     "dongle_unreachable",
+     {"the USB IrDA dongle ({port}) cannot be used (error {code})",
+      "USB-адаптер IrDA ({port}) недоступен (ошибка {code})"},
+     {{{"bind it to WinUSB as the user guide's \"USB IrDA dongles\" says, then plug it in again",
+        "привяжите его к WinUSB, как сказано в разделе \"USB IrDA dongles\" руководства, и подключите "
+        "заново"},
+       {"add the udev rule for it that the user guide gives, then plug it in again",
+        "добавьте для него правило udev из руководства пользователя и подключите его заново"}}},
+     {"Last run: USB dongle not usable (error {code}): bind it to WinUSB",
+      "Итог: USB-адаптер недоступен (ошибка {code}): привяжите к WinUSB"}},
     {FailureCause::AdapterGone,
      "adapter_gone",
-     {"the IrDA adapter on {port} stopped answering during the run (error {code}): it was unplugged or its "
-      "driver failed",
-      "адаптер IrDA на {port} перестал отвечать во время обмена (ошибка {code}): его отключили или сбой "
-      "драйвера"},
+     {"the IrDA adapter on {port} stopped answering during the run (error {code}): it took no data within a "
+      "second, was unplugged, or its driver failed",
+      "адаптер IrDA на {port} перестал отвечать во время обмена (ошибка {code}): он не принял данные за "
+      "секунду, его отключили или сбой драйвера"},
      {{{"plug the adapter in again, check with {program} {ports} that it is still {port}, and try again",
         "подключите адаптер снова, проверьте командой {program} {ports}, что это по-прежнему {port}, и "
         "повторите"},
-       {"plug the adapter in again, check with {program} {ports} that it is still {port}, and try again",
-        "подключите адаптер снова, проверьте командой {program} {ports}, что это по-прежнему {port}, и "
-        "повторите"}}},
+       {"see whether dmesg shows it unplugged, plug it in again, check with {program} {ports} that it is "
+        "still {port}, and try again",
+        "проверьте по dmesg, не отключён ли он, подключите снова, проверьте командой {program} {ports}, что "
+        "это по-прежнему {port}, и повторите"}}},
      {"Last run: adapter on {port} stopped answering", "Итог: адаптер на {port} перестал отвечать"}},
     {FailureCause::NoInstrument,
      "no_instrument",
@@ -201,11 +239,14 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "с последовательным адаптером IrDA выполните {program} {ports}, затем {program} {use-port} {--port} "
         "COMn; с адаптером для IrDA Windows проверьте, что Диспетчер устройств показывает его в разделе "
         "\"Инфракрасные устройства\""},
-       {"run {program} {ports}, then {program} {use-port} {--port} with the adapter's serial device",
-        "выполните {program} {ports}, затем {program} {use-port} {--port} с последовательным устройством "
-        "адаптера"}}},
+       {"name the adapter's device with {--port} /dev/ttyUSB0, or store it with {use-port} ({program} {ports} "
+        "lists the serial devices and USB dongles)",
+        "укажите устройство адаптера параметром {--port} /dev/ttyUSB0 или запишите его командой {use-port} "
+        "({program} {ports} показывает последовательные устройства и USB-адаптеры)"}}},
      {"Last run: no IrDA in Windows (error {code}): set a COM port",
-      "Итог: нет IrDA в Windows (ошибка {code}): задайте COM-порт"}},
+      "Итог: нет IrDA в Windows (ошибка {code}): задайте COM-порт"},
+     {"no IrDA adapter is chosen (error {code}), and Linux has no IrDA of its own",
+      "адаптер IrDA не выбран (ошибка {code}), а своей поддержки IrDA в Linux нет"}},
 };
 
 template <typename Row, std::size_t N>
@@ -280,20 +321,35 @@ std::string_view StageName(RunStage stage) {
     return RowOf(stage).name;
 }
 
-FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link) {
+FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link, HostPlatform platform) {
     if (outcome.stage == RunStage::Done || outcome.stage == RunStage::Cancelled) {
         return FailureCause::None;
     }
+    const bool ownStack = link.kind == LinkKind::Serial || link.kind == LinkKind::Usb;
     if (const std::optional<StackFailure>& f = outcome.failure) {
         if (f->layer == StackLayer::Port && f->status == StackStatus::OpenFailed) {
             if (link.kind == LinkKind::InvalidPort) {
                 return FailureCause::PortValueInvalid;
+            }
+            if (link.kind == LinkKind::Usb) {
+                switch (f->systemError) {
+                    case irda::USB_ERROR_NO_DONGLE:
+                        return FailureCause::DongleMissing;
+                    case irda::USB_ERROR_NO_PERMISSION:
+                    case irda::USB_ERROR_NOT_WINUSB:
+                        return FailureCause::DongleUnreachable;
+                    default:
+                        return FailureCause::PortUnusable;
+                }
             }
             switch (f->systemError) {
                 case ERROR_FILE_NOT_FOUND_CODE:
                 case ERROR_PATH_NOT_FOUND_CODE:
                     return FailureCause::PortMissing;
                 case ERROR_ACCESS_DENIED_CODE:
+                    // On Linux the device's permissions refused it; on Windows another program holds it.
+                    return platform == HostPlatform::Linux ? FailureCause::PortUnusable
+                                                           : FailureCause::PortInUse;
                 case ERROR_SHARING_VIOLATION_CODE:
                     return FailureCause::PortInUse;
                 default:
@@ -315,7 +371,11 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link) {
         }
         return FailureCause::None;
     }
-    if (outcome.stage == RunStage::NoDevice && link.kind == LinkKind::Serial) {
+    // The stack's word for a port that failed under the run, where no typed failure came with it.
+    if (ownStack && outcome.code == WSAENETDOWN_CODE && StageBeforeAWrite(outcome.stage)) {
+        return FailureCause::AdapterGone;
+    }
+    if (outcome.stage == RunStage::NoDevice && ownStack) {
         return FailureCause::NoInstrument;
     }
     if (link.kind == LinkKind::Winsock &&
@@ -327,20 +387,35 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link) {
     return FailureCause::None;
 }
 
-std::string OutcomeReason(const OutcomeValues& values, int language, Platform platform) {
+std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatform platform) {
     const std::size_t column = Column(language);
+    const bool onLinux = platform == HostPlatform::Linux;
     const StageRow& stage = RowOf(values.outcome.stage);
-    const FailureCause cause = CauseOf(values.outcome, values.link);
+    const Bilingual& stageReason =
+        onLinux && !stage.linuxReason[0].empty() ? stage.linuxReason : stage.reason;
+    const FailureCause cause = CauseOf(values.outcome, values.link, platform);
     if (cause == FailureCause::None) {
-        return Fill(stage.reason[column], values, column);
+        return Fill(stageReason[column], values, column);
     }
     const CauseRow& row = RowOf(cause);
-    const std::string why = Fill(row.reason[column], values, column);
+    const Bilingual& causeReason = onLinux && !row.linuxReason[0].empty() ? row.linuxReason : row.reason;
+    const std::string why = Fill(causeReason[column], values, column);
     if (!StageBeforeAWrite(values.outcome.stage)) {
         // What the instrument holds comes first; the cause says why the run ended there.
-        return Fill(stage.reason[column], values, column) + " (" + why + ")";
+        return Fill(stageReason[column], values, column) + " (" + why + ")";
     }
-    return why + ": " + Fill(row.nextStep[static_cast<std::size_t>(platform)][column], values, column);
+    std::string next = Fill(row.nextStep[static_cast<std::size_t>(platform)][column], values, column);
+    // A port that would not open: the platform's own word for its error, where it has one.
+    if (cause == FailureCause::PortMissing || cause == FailureCause::PortInUse ||
+        cause == FailureCause::PortUnusable) {
+        const std::uint32_t error = values.outcome.failure ? values.outcome.failure->systemError : 0;
+        if (const std::string_view advice =
+                PortOpenAdvice(language, platform, error, values.link.kind == LinkKind::Usb);
+            !advice.empty()) {
+            next = advice;
+        }
+    }
+    return why + ": " + next;
 }
 
 std::string ModeReadText(const OutcomeValues& values, int language) {
@@ -361,7 +436,7 @@ std::string OutcomeLastRun(const OutcomeValues& values, int language) {
         return {};
     }
     const std::size_t column = Column(language);
-    const FailureCause cause = CauseOf(values.outcome, values.link);
+    const FailureCause cause = CauseOf(values.outcome, values.link, HostPlatform::Windows);
     if (cause != FailureCause::None && StageBeforeAWrite(values.outcome.stage)) {
         return Fill(RowOf(cause).lastRun[column], values, column);
     }

@@ -20,31 +20,33 @@ namespace qx {
 inline constexpr std::size_t LANGUAGE_COUNT = 2;  // English, Russian
 using Bilingual = std::array<std::string_view, LANGUAGE_COUNT>;
 
-// Where the console program runs: a next step names what that platform has (Device Manager and COM ports,
-// or device files), never the other's.
-enum class Platform { Windows, Posix };
+// A next step names what the platform the program runs on has (Device Manager and COM ports, or device
+// files), never the other's: one column per HostPlatform.
 inline constexpr std::size_t PLATFORM_COUNT = 2;
 
 struct StageRow {
     RunStage stage;
-    std::string_view name;  // JSON "result"
-    Bilingual reason;       // the console's reason; empty for Done
-    Bilingual lastRun;      // the window's left panel after the run
+    std::string_view name;    // JSON "result"
+    Bilingual reason;         // the console's reason; empty for Done
+    Bilingual lastRun;        // the window's left panel after the run
+    Bilingual linuxReason{};  // the reason on Linux, where it differs
 };
 
 // Why the way to the instrument failed, as far as the program can tell; None when it cannot tell more than
 // the stage does.
 enum class FailureCause {
     None,
-    PortMissing,       // the COM port is not on this PC
-    PortInUse,         // another program holds the COM port
-    PortUnusable,      // the COM port would not open for another reason
-    PortValueInvalid,  // the settings' Port value is not COM1 ... COM256
-    AdapterGone,       // the adapter stopped answering during the run (unplugged)
-    NoInstrument,      // the adapter works and no device answered its search
-    Refused,           // the device refused the connection
-    NoSuchService,     // the device found offers no such service: not this instrument
-    NoIrdaSupport,     // no Port and no IrDA in Windows: the serial route is the way (the last)
+    PortMissing,        // the COM port is not on this PC
+    PortInUse,          // another program holds the COM port
+    PortUnusable,       // the COM port would not open for another reason
+    PortValueInvalid,   // the settings' Port value is not COM1 ... COM256
+    DongleMissing,      // no USB IrDA dongle that the program drives is plugged in
+    DongleUnreachable,  // the dongle is there and cannot be used: its driver (not WinUSB) or no permission
+    AdapterGone,        // the adapter stopped answering during the run (unplugged)
+    NoInstrument,       // the adapter works and no device answered its search
+    Refused,            // the device refused the connection
+    NoSuchService,      // the device found offers no such service: not this instrument
+    NoIrdaSupport,      // no Port and no IrDA in Windows: the serial route is the way (the last)
 };
 inline constexpr std::size_t FAILURE_CAUSE_COUNT = static_cast<std::size_t>(FailureCause::NoIrdaSupport) + 1;
 
@@ -54,13 +56,16 @@ struct CauseRow {
     Bilingual reason;
     std::array<Bilingual, PLATFORM_COUNT> nextStep;
     Bilingual lastRun;
+    Bilingual linuxReason{};  // the reason on Linux, where it differs
 };
 
 const StageRow& RowOf(RunStage stage);
 const CauseRow& RowOf(FailureCause cause);
 
-// The cause of a failed run, from its stage, its code, the stack's typed failure and the way it took.
-FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link);
+// The cause of a failed run, from its stage, its code, the stack's typed failure and the way it took. The
+// same port error means different things on each platform (5: in use on Windows, no permission on Linux).
+FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link,
+                     HostPlatform platform = HostPlatform::Windows);
 
 // What fills a text's named places: "{code}", "{port}", "{file}" (the settings file), "{device}", "{word}".
 struct OutcomeValues {
@@ -72,8 +77,9 @@ struct OutcomeValues {
 // The console's reason for a run that did not end done: the cause's reason and next step when one is known,
 // else the stage's; a cause after the word was read is added to the stage's reason, which says what the
 // instrument holds. Empty for Done.
-std::string OutcomeReason(const OutcomeValues& values, int language, Platform platform);
-// The window's left panel after the run, in `language` (empty for a language with no texts).
+std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatform platform);
+// The window's left panel after the run, in `language` (empty for a language with no texts). The window
+// runs on Windows only.
 std::string OutcomeLastRun(const OutcomeValues& values, int language);
 
 // The window's left panel after the read-only status run: "Search mode is on (word 0x0104)", or how it

@@ -49,6 +49,10 @@ class ProfileCalls {
     virtual std::string CurrentDirectory() = 0;
     // The first command-line argument after the program's name, if there is one.
     virtual std::optional<std::string> FirstArgument() = 0;
+    // What separates a folder from a name in the platform's paths: '\\' on Windows (which has drives, so a
+    // path is relative unless it names a drive or a root), '/' on POSIX (where only a leading '/' makes it
+    // absolute).
+    virtual char PathSeparator() const { return '\\'; }
 };
 
 }  // namespace qx

@@ -1,23 +1,30 @@
 #include "app/run_outcome.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace qx {
 
-std::string DeviceName(std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record) {
-    std::string name;
-    for (std::size_t i = DEVICE_NAME_OFFSET; i < DEVICE_NAME_OFFSET + DEVICE_NAME_SIZE && record[i] != 0;
-         ++i) {
-        const std::uint8_t c = record[i];
+std::string PrintableName(std::string_view name) {
+    std::string printable;
+    for (const char byte : name) {
+        const auto c = static_cast<std::uint8_t>(byte);
         if (c >= 0x20 && c < 0x7F && c != '\\') {
-            name += static_cast<char>(c);
+            printable += byte;
         } else {
             char escaped[8];
             std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            name += escaped;
+            printable += escaped;
         }
     }
-    return name;
+    return printable;
+}
+
+std::string DeviceName(std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record) {
+    const auto field = record.subspan(DEVICE_NAME_OFFSET, DEVICE_NAME_SIZE);
+    const auto end = std::find(field.begin(), field.end(), 0);
+    return PrintableName(std::string_view(reinterpret_cast<const char*>(field.data()),
+                                          static_cast<std::size_t>(end - field.begin())));
 }
 
 std::optional<ConfigWord> WordHeld(const RunOutcome& outcome) {

@@ -48,6 +48,10 @@ struct RunOutcome {
 // Stable names for scripts: "done", "no_sockets", ... (from the outcome table)
 std::string_view StageName(RunStage stage);
 
+// A device's name as it may be printed: bytes outside printable ASCII (control characters, escape sequences,
+// line ends) and the backslash appear as \xNN, so a name can neither forge output nor be mistaken.
+std::string PrintableName(std::string_view name);
+
 // A device record's name, up to its first zero byte; bytes outside printable ASCII appear as \xNN, so
 // nothing of an unexpected name is lost or taken for something else.
 std::string DeviceName(std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record);

@@ -14,12 +14,12 @@ bool IsSeparator(char c) {
 }
 
 // Exactly one separator between the folder and the name, whatever the folder ends with.
-std::string JoinPath(std::string_view directory, std::string_view name) {
+std::string JoinPath(std::string_view directory, std::string_view name, char separator) {
     while (!directory.empty() && IsSeparator(directory.back())) {
         directory.remove_suffix(1);
     }
     std::string path(directory);
-    path += '\\';
+    path += separator;
     path += name;
     return path;
 }
@@ -27,7 +27,10 @@ std::string JoinPath(std::string_view directory, std::string_view name) {
 // A path that names neither a drive ("D:...") nor a root ("\..." or "\\server\...") would be looked up by the
 // profile functions in the Windows folder, where a user never looks and usually cannot write; the user meant
 // the folder they started the program from.
-bool IsRelativeToCurrentFolder(std::string_view path) {
+bool IsRelativeToCurrentFolder(std::string_view path, char separator) {
+    if (separator == '/') {
+        return path.empty() || path.front() != '/';
+    }
     if (!path.empty() && IsSeparator(path.front())) {
         return false;
     }
@@ -157,32 +160,31 @@ void Settings::ReadPort() {
                                 PROFILE_READ_LIMIT);
 }
 
-Settings::StoreResult Settings::StorePort(const std::string& directory,
-                                          const std::optional<std::string>& path,
-                                          const std::optional<std::string>& port) {
+Settings::PortStore Settings::StorePort(const std::string& directory, const std::optional<std::string>& path,
+                                        const std::optional<std::string>& port) {
     SettingsPath = ResolvePath(directory, path);
     const FileFound found = Examine();
     if (found.exists && !found.value) {
-        return StoreResult::Failed;  // held by another program: nothing can be said of it now
+        return PortStore::WriteFailed;  // held by another program: nothing can be said of it now
     }
     if (!found.ours) {
-        return StoreResult::NotOurs;
+        return PortStore::NotOurs;
     }
     if (!found.exists) {
         try {
             WriteLanguage();
         } catch (const SettingsError&) {
-            return StoreResult::Failed;
+            return PortStore::WriteFailed;
         }
     }
     const std::string section(SETTINGS_SECTION);
     const std::string key(PORT_KEY);
     if (!(port ? calls_.WriteString(SettingsPath, section, key, *port)
                : calls_.DeleteKey(SettingsPath, section, key))) {
-        return StoreResult::Failed;
+        return PortStore::WriteFailed;
     }
     Port = port.value_or("");
-    return StoreResult::Stored;
+    return PortStore::Stored;
 }
 
 void Settings::SaveSettings(const std::string& directory) noexcept {
@@ -217,11 +219,14 @@ Settings::FileFound Settings::Examine() {
 
 std::string Settings::ResolvePath(const std::string& directory, const std::optional<std::string>& argument) {
     if (argument) {
-        return IsRelativeToCurrentFolder(*argument) ? JoinPath(calls_.CurrentDirectory(), *argument)
-                                                    : *argument;
+        const char separator = calls_.PathSeparator();
+        return IsRelativeToCurrentFolder(*argument, separator)
+                   ? JoinPath(calls_.CurrentDirectory(), *argument, separator)
+                   : *argument;
     }
     const bool useGiven = !directory.empty() && calls_.DirectoryExists(directory);
-    return JoinPath(useGiven ? directory : calls_.CurrentDirectory(), SETTINGS_FILE_NAME);
+    return JoinPath(useGiven ? directory : calls_.CurrentDirectory(), SETTINGS_FILE_NAME,
+                    calls_.PathSeparator());
 }
 
 void Settings::WriteLanguage() {

@@ -58,9 +58,9 @@ class Settings {
     // without one, the usual file; nothing else in the file changes. A missing file is created as the
     // window's first start creates it, with the Language too. Only a file that is the program's own is
     // written, as at the window's close: any other is left byte for byte as it was.
-    enum class StoreResult { Stored, NotOurs, Failed };
-    StoreResult StorePort(const std::string& directory, const std::optional<std::string>& path,
-                          const std::optional<std::string>& port);
+    enum class PortStore { Stored, NotOurs, WriteFailed };
+    PortStore StorePort(const std::string& directory, const std::optional<std::string>& path,
+                        const std::optional<std::string>& port);
 
     std::string SettingsPath;
     std::int32_t Language = 0;

@@ -95,10 +95,18 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::HelpDisable, "switch the search mode off (clears bit 8 of the word)",
      "выключить режим поиска (сбросить бит 8 слова)"},
     {ConsoleText::HelpPorts,
-     "list the COM ports and, for each that opens, the IrDA devices a serial\n"
-     "adapter on it finds (exit code 0 when one answered)",
-     "показать COM-порты и для каждого открывшегося устройства IrDA,\n"
-     "найденные адаптером на нём (код 0, если кто-то ответил)"},
+     "list the COM ports and the USB IrDA dongles and, for each that opens,\n"
+     "the IrDA devices the adapter on it finds (exit code 0 when one\n"
+     "answered). It transmits on each port it probes: 9600 baud, DTR and\n"
+     "RTS set for each adapter profile in turn, XID frames, which a modem\n"
+     "or another device on that port receives. Name the ports to probe only\n"
+     "those: {ports} COM3 COM5",
+     "показать COM-порты и USB-адаптеры IrDA и для каждого открывшегося\n"
+     "устройства IrDA, найденные адаптером на нём (код 0, если кто-то\n"
+     "ответил). Команда передаёт в каждый проверяемый порт: 9600 бод, DTR и\n"
+     "RTS по очереди для каждого профиля адаптера, кадры XID, которые\n"
+     "получит модем или другое устройство на этом порту. Укажите порты,\n"
+     "чтобы проверить только их: {ports} COM3 COM5"},
     {ConsoleText::HelpUsePort,
      "store {--port} COMn as the settings file's Port, for the window too\n"
      "({--port} none removes it: back to Windows' IrDA); nothing else in\n"
@@ -132,9 +140,13 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::HelpSettingsValue, "PATH", "ПУТЬ"},
     {ConsoleText::HelpPort,
      "reach the instrument through a serial IrDA adapter on this COM port\n"
-     "(COM1 ... COM256) instead of the settings file's Port",
+     "(COM1 ... COM256), or through a USB IrDA dongle: USB (the first one\n"
+     "found) or USB:VVVV:PPPP (its vendor and product id), instead of the\n"
+     "settings file's Port",
      "связываться с прибором через последовательный адаптер IrDA на этом\n"
-     "COM-порту (COM1 ... COM256) вместо Port из файла настроек"},
+     "COM-порту (COM1 ... COM256) или через USB-адаптер IrDA: USB (первый\n"
+     "найденный) или USB:VVVV:PPPP (его код производителя и изделия) вместо\n"
+     "Port из файла настроек"},
     {ConsoleText::HelpPortValue, "COMn", "ПОРТ"},
     {ConsoleText::HelpAdapter,
      "how the serial adapter's DTR and RTS are set, instead of the settings\n"
@@ -145,12 +157,12 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "выключена, RTS включена), mcp2120 (обе выключены) или none (не трогать)"},
     {ConsoleText::HelpAdapterValue, "PROFILE", "ПРОФИЛЬ"},
     {ConsoleText::HelpCapture,
-     "write every IrDA frame of the serial adapter to this file, for\n"
-     "Wireshark (pcap); with a COM port only. The file is made before\n"
+     "write every IrDA frame of the adapter to this file, for Wireshark\n"
+     "(pcap); with a COM port or a USB dongle only. The file is made before\n"
      "anything is sent and is put in place only when it holds frames;\n"
      "an existing file that is not a capture is never replaced",
-     "записывать каждый кадр IrDA последовательного адаптера в этот файл\n"
-     "для Wireshark (pcap); только с COM-портом. Файл создаётся до\n"
+     "записывать каждый кадр IrDA адаптера в этот файл для Wireshark\n"
+     "(pcap); только с COM-портом или USB-адаптером. Файл создаётся до\n"
      "отправки чего-либо и ставится на место, только если в нём есть\n"
      "кадры; существующий файл, не являющийся записью, не заменяется"},
     {ConsoleText::HelpCaptureValue, "FILE", "ФАЙЛ"},
@@ -192,7 +204,8 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "127.0.0.1:{}, not over IrDA",
      "Включена эмуляция IrDA (QX2205R_IRDA_LOOPBACK): обмен с прибором идёт через "
      "127.0.0.1:{}, а не через IrDA"},
-    {ConsoleText::PortsNone, "No COM ports found", "COM-порты не найдены"},
+    {ConsoleText::PortsNone, "No COM ports or USB IrDA dongles found",
+     "COM-порты и USB-адаптеры IrDA не найдены"},
     {ConsoleText::PortDevice, "{}: {} (address {})", "{}: {} (адрес {})"},
     {ConsoleText::PortNoDevice, "{}: no IrDA device answered", "{}: ни одно устройство IrDA не ответило"},
     {ConsoleText::PortOpenFailed, "{}: cannot be opened (error {})", "{}: не открывается (ошибка {})"},
@@ -227,10 +240,10 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::SettingsNotUsed, "settings not used: no [Parameters] section in {file}",
      "настройки не использованы: в {file} нет раздела [Parameters]"},
     {ConsoleText::PortNotOurs,
-     "{file} is not this program's settings file (it is not empty and has no [Parameters] section): nothing "
-     "was written",
-     "{file} - не файл настроек этой программы (он не пуст и в нём нет раздела [Parameters]): ничего не "
-     "записано"},
+     "{file} is not a settings file of this program (it is not empty and has no [Parameters] section): it "
+     "was left as it was; name the program's settings file with {--settings}",
+     "{file} не файл настроек этой программы (он не пуст и в нём нет раздела [Parameters]): он оставлен "
+     "как был; укажите файл настроек программы параметром {--settings}"},
     {ConsoleText::PortRemoved, "Port removed from {file}: Windows' IrDA is used",
      "Port удалён из {file}: используется IrDA Windows"},
     {ConsoleText::CaptureNotMade, "the capture {file} cannot be written: {reason}",
@@ -249,7 +262,186 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "Запись обмена: {file}, кадров: {count}"},
     {ConsoleText::CaptureNothing, "Capture: no frame was captured; {file} is left as it was",
      "Запись обмена: ни одного кадра; {file} оставлен как был"},
+    {ConsoleText::PortInvalid, "not a COM port name: {} (COM1 ... COM256)",
+     "не имя COM-порта: {} (COM1 ... COM256)"},
+    {ConsoleText::PortProbing, "Probing {}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
+     "Проверка {}: 9600 бод, DTR и RTS выставлены для адаптера, передаются кадры XID"},
+    {ConsoleText::PortStoredMark, " (the Port in the settings)", " (Port в файле настроек)"},
+    {ConsoleText::PortSuggestUse, "To use it for every run: {program} {use-port} {--port} {}",
+     "Чтобы использовать его всегда: {program} {use-port} {--port} {}"},
+    {ConsoleText::CaptureNotPlaced,
+     "the capture could not be put in place of {file} ({reason}): it stays in {partial}",
+     "запись обмена не удалось поместить на место {file} ({reason}): она осталась в {partial}"},
+    {ConsoleText::LinkUsb, "USB IrDA dongle {port}", "USB-адаптер IrDA {port}"},
 };
+
+// On Linux: the texts that speak of ports, settings and adapters, in Linux's terms. Every text not here is
+// the one above.
+constexpr ConsoleTextRow LINUX_TEXT_ROWS[] = {
+    {ConsoleText::HelpPorts,
+     "list the serial devices (their /dev/serial/by-id/ names where they have\n"
+     "one) and the USB IrDA dongles and, for each that opens, the IrDA\n"
+     "devices the adapter on it finds (exit code 0 when one answered). It\n"
+     "transmits on each device it probes: 9600 baud, DTR and RTS set for\n"
+     "each adapter profile in turn, XID frames, which a modem or another\n"
+     "device there receives. Name the devices to probe only those:\n"
+     "{ports} /dev/ttyUSB0",
+     "показать последовательные устройства (с именами из /dev/serial/by-id/,\n"
+     "где они есть) и USB-адаптеры IrDA и для каждого открывшегося\n"
+     "устройства IrDA, найденные адаптером на нём (код 0, если кто-то\n"
+     "ответил). Команда передаёт в каждое проверяемое устройство: 9600 бод,\n"
+     "DTR и RTS по очереди для каждого профиля адаптера, кадры XID, которые\n"
+     "получит модем или другое устройство там. Укажите устройства, чтобы\n"
+     "проверить только их: {ports} /dev/ttyUSB0"},
+    {ConsoleText::HelpUsePort,
+     "store {--port} DEVICE as the settings file's Port, for every later run\n"
+     "({--port} none removes it); nothing else in the file changes, a\n"
+     "missing file is created, and a file that is not the program's own is\n"
+     "left as it is",
+     "записать {--port} УСТРОЙСТВО в Port файла настроек для следующих\n"
+     "запусков ({--port} none удаляет его); остальное в файле не меняется,\n"
+     "отсутствующий файл создаётся, а чужой файл не трогается"},
+    {ConsoleText::HelpSettings,
+     "the settings file to take the language and the port from (default:\n"
+     "$XDG_CONFIG_HOME/qx2205r/QX2205R.ini, else ~/.config/qx2205r/QX2205R.ini);\n"
+     "only {use-port} writes it",
+     "файл настроек, из которого берутся язык и порт (по умолчанию\n"
+     "$XDG_CONFIG_HOME/qx2205r/QX2205R.ini, иначе ~/.config/qx2205r/QX2205R.ini);\n"
+     "записывает его только {use-port}"},
+    {ConsoleText::HelpPort,
+     "reach the instrument through a serial IrDA adapter on this device\n"
+     "(/dev/ttyUSB0, /dev/ttyS0, a /dev/serial/by-id/ link), or through a USB\n"
+     "IrDA dongle: USB (the first one found) or USB:VVVV:PPPP (its vendor\n"
+     "and product id), instead of the settings file's Port",
+     "связываться с прибором через последовательный адаптер IrDA на этом\n"
+     "устройстве (/dev/ttyUSB0, /dev/ttyS0, ссылка из /dev/serial/by-id/) или\n"
+     "через USB-адаптер IrDA: USB (первый найденный) или USB:VVVV:PPPP (его\n"
+     "код производителя и изделия) вместо Port из файла настроек"},
+    {ConsoleText::HelpPortValue, "DEVICE", "УСТРОЙСТВО"},
+    {ConsoleText::HelpCapture,
+     "write every IrDA frame of the adapter to this file, for Wireshark\n"
+     "(pcap); with a serial device or a USB dongle only. The file is made\n"
+     "before anything is sent and is put in place only when it holds\n"
+     "frames; an existing file that is not a capture is never replaced",
+     "записывать каждый кадр IrDA адаптера в этот файл для Wireshark\n"
+     "(pcap); только с последовательным устройством или USB-адаптером. Файл\n"
+     "создаётся до отправки чего-либо и ставится на место, только если в\n"
+     "нём есть кадры; существующий файл, не являющийся записью, не заменяется"},
+    {ConsoleText::ExitInterrupted, "interrupted (Ctrl+C, or the terminal closed)",
+     "прервано (Ctrl+C или закрытие терминала)"},
+    {ConsoleText::PortsNone,
+     "No serial devices or USB IrDA dongles found: plug in the IrDA adapter and see whether dmesg shows it "
+     "(as ttyUSB0, ttyACM0 or ttyS0) or lsusb lists it",
+     "Последовательные устройства и USB-адаптеры IrDA не найдены: подключите адаптер IrDA и проверьте, "
+     "показывает ли его dmesg (как ttyUSB0, ttyACM0 или ttyS0) или lsusb"},
+    {ConsoleText::PortMissing,
+     "{use-port} needs {--port} and the adapter's device, e.g. {--port} /dev/ttyUSB0, or {--port} none to "
+     "remove the key",
+     "{use-port} требует {--port} и устройство адаптера, например {--port} /dev/ttyUSB0, или {--port} none, "
+     "чтобы удалить ключ"},
+    {ConsoleText::LinkWinsock, "no adapter chosen (Linux has no IrDA of its own)",
+     "адаптер не выбран (своей поддержки IrDA в Linux нет)"},
+    {ConsoleText::LinkSerial, "serial IrDA adapter on {port}", "последовательный адаптер IrDA на {port}"},
+    {ConsoleText::LinkInvalidPort, "Port value \"{port}\", not a device path",
+     "значение Port \"{port}\", не путь к устройству"},
+    {ConsoleText::PortRemoved, "Port removed from {file}", "Port удалён из {file}"},
+    {ConsoleText::CaptureNeedsPort,
+     "{--capture} records the program's own IrDA stack: give {--port} and the adapter's device, or store it "
+     "with {use-port}",
+     "{--capture} записывает собственный стек IrDA программы: укажите {--port} и устройство адаптера или "
+     "сохраните его командой {use-port}"},
+    {ConsoleText::PortInvalid,
+     "not a device path: {} (on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 or a "
+     "/dev/serial/by-id/ link, not COMn)",
+     "это не путь к устройству: {} (в Linux адаптер называется своим устройством, например /dev/ttyUSB0 "
+     "или ссылкой из /dev/serial/by-id/, а не COMn)"},
+};
+
+// What to do about a port that would not open, by the Windows error code the serial-port seam reports.
+struct PortAdvice {
+    std::uint32_t error;
+    std::string_view english;
+    std::string_view russian;
+};
+
+constexpr PortAdvice LINUX_PORT_ADVICE[] = {
+    {2,
+     "no such device: check the path (QX2205R-cli ports lists the serial devices); an adapter "
+     "unplugged or not recognised shows in dmesg",
+     "нет такого устройства: проверьте путь (QX2205R-cli ports показывает последовательные "
+     "устройства); отключённый или не опознанный адаптер виден в dmesg"},
+    {5,
+     "permission denied: add your user to the dialout group (sudo usermod -aG dialout $USER), "
+     "log in again and retry",
+     "нет доступа: добавьте пользователя в группу dialout (sudo usermod -aG dialout $USER), "
+     "войдите в систему заново и повторите"},
+    {32,
+     "in use by another program (a terminal program, ModemManager, another QX2205R-cli): close it "
+     "and try again",
+     "занято другой программой (терминалом, ModemManager, другой QX2205R-cli): закройте её и "
+     "повторите"},
+    {1, "not a serial device", "это не последовательное устройство"},
+    {31, "the device failed: the adapter may have been unplugged; see dmesg",
+     "сбой устройства: возможно, адаптер отключён; см. dmesg"},
+    {123,
+     "not a device path: on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 or a "
+     "/dev/serial/by-id/ link, not COMn",
+     "это не путь к устройству: в Linux адаптер называется своим устройством, например "
+     "/dev/ttyUSB0 или ссылкой из /dev/serial/by-id/, а не COMn"},
+    {10047,
+     "no serial IrDA adapter chosen, and Linux has no IrDA of its own: name the adapter's device "
+     "with --port /dev/ttyUSB0, or store it with use-port (QX2205R-cli ports lists the serial "
+     "devices)",
+     "не выбран последовательный адаптер IrDA, а своей поддержки IrDA в Linux нет: укажите "
+     "устройство адаптера параметром --port /dev/ttyUSB0 или запишите его командой use-port "
+     "(QX2205R-cli ports показывает последовательные устройства)"},
+};
+
+// The same for a USB dongle named by USB or USB:VVVV:PPPP (irda/usb_dongle.h gives the codes).
+constexpr PortAdvice LINUX_USB_ADVICE[] = {
+    {2,
+     "no USB IrDA dongle found: plug it in (lsusb lists it); QX2205R-cli ports lists the dongles "
+     "this program drives",
+     "USB-адаптер IrDA не найден: подключите его (lsusb его показывает); QX2205R-cli ports "
+     "показывает адаптеры, с которыми работает программа"},
+    {5,
+     "the USB dongle is not reachable (permission): add the udev rule for it that the user guide "
+     "gives, then plug it in again",
+     "USB-адаптер недоступен (нет прав): добавьте для него правило udev из руководства "
+     "пользователя и подключите его заново"},
+    {31, "the USB dongle did not answer as its chip should; unplug it and plug it in again",
+     "USB-адаптер ответил не так, как должна его микросхема; отключите и подключите его заново"},
+    {1167, "the USB dongle was unplugged during the run", "USB-адаптер отключили во время обмена"},
+};
+
+// On Windows, for a USB dongle; a serial port's reason says enough there.
+constexpr PortAdvice WINDOWS_USB_ADVICE[] = {
+    {2,
+     "no USB IrDA dongle that this program drives was found: plug it in; QX2205R-cli ports lists the "
+     "dongles it drives",
+     "USB-адаптер IrDA, с которым работает программа, не найден: подключите его; QX2205R-cli ports "
+     "показывает такие адаптеры"},
+    {5, "the USB dongle is held by another program: close it and try again",
+     "USB-адаптер занят другой программой: закройте её и повторите"},
+    {50,
+     "the USB dongle is not bound to WinUSB: bind it as the user guide's \"USB IrDA dongles\" says, then "
+     "plug it in again",
+     "USB-адаптер не привязан к WinUSB: привяжите его, как сказано в разделе \"USB IrDA dongles\" "
+     "руководства, и подключите заново"},
+    {31, "the USB dongle did not answer as its chip should; unplug it and plug it in again",
+     "USB-адаптер ответил не так, как должна его микросхема; отключите и подключите его заново"},
+    {1167, "the USB dongle was unplugged during the run", "USB-адаптер отключили во время обмена"},
+};
+
+template <std::size_t N>
+std::string_view AdviceFor(const PortAdvice (&table)[N], int language, std::uint32_t error) {
+    for (const PortAdvice& advice : table) {
+        if (advice.error == error) {
+            return language == LANGUAGE_RUSSIAN ? advice.russian : advice.english;
+        }
+    }
+    return {};
+}
 
 constexpr bool RowsFollowTheEnum() {
     for (std::size_t i = 0; i < std::size(CONSOLE_TEXT_ROWS); ++i) {
@@ -261,8 +453,20 @@ constexpr bool RowsFollowTheEnum() {
 }
 static_assert(RowsFollowTheEnum(), "one row per ConsoleText, in the enum's order");
 
-constexpr ConsoleTexts CONSOLE_ENGLISH{0};
-constexpr ConsoleTexts CONSOLE_RUSSIAN{1};
+constexpr bool LinuxRowsAreTexts() {
+    for (const ConsoleTextRow& row : LINUX_TEXT_ROWS) {
+        if (static_cast<std::size_t>(row.text) >= CONSOLE_TEXT_COUNT) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(LinuxRowsAreTexts());
+
+constexpr ConsoleTexts CONSOLE_ENGLISH{0, HostPlatform::Windows};
+constexpr ConsoleTexts CONSOLE_RUSSIAN{1, HostPlatform::Windows};
+constexpr ConsoleTexts CONSOLE_LINUX_ENGLISH{0, HostPlatform::Linux};
+constexpr ConsoleTexts CONSOLE_LINUX_RUSSIAN{1, HostPlatform::Linux};
 
 }  // namespace
 
@@ -285,12 +489,34 @@ void ApplyLanguage(int language, FormTexts& texts) {
 }
 
 std::string ConsoleTexts::operator[](ConsoleText text) const {
-    const ConsoleTextRow& row = CONSOLE_TEXT_ROWS[static_cast<std::size_t>(text)];
-    return NameCommands(column_ == 1 ? row.russian : row.english);
+    const ConsoleTextRow* row = &CONSOLE_TEXT_ROWS[static_cast<std::size_t>(text)];
+    if (platform_ == HostPlatform::Linux) {
+        const auto onLinux = std::find_if(std::begin(LINUX_TEXT_ROWS), std::end(LINUX_TEXT_ROWS),
+                                          [text](const ConsoleTextRow& r) { return r.text == text; });
+        if (onLinux != std::end(LINUX_TEXT_ROWS)) {
+            row = &*onLinux;
+        }
+    }
+    return NameCommands(column_ == 1 ? row->russian : row->english);
 }
 
-const ConsoleTexts& ConsoleTextsFor(int language) {
+const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform) {
+    if (platform == HostPlatform::Linux) {
+        return language == LANGUAGE_RUSSIAN ? CONSOLE_LINUX_RUSSIAN : CONSOLE_LINUX_ENGLISH;
+    }
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
+}
+
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error, bool dongle) {
+    if (platform != HostPlatform::Linux) {
+        return dongle ? AdviceFor(WINDOWS_USB_ADVICE, language, error) : std::string_view();
+    }
+    if (dongle) {
+        if (const std::string_view advice = AdviceFor(LINUX_USB_ADVICE, language, error); !advice.empty()) {
+            return advice;
+        }
+    }
+    return AdviceFor(LINUX_PORT_ADVICE, language, error);
 }
 
 std::string Fill(std::string_view text, std::string_view value) {

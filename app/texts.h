@@ -5,10 +5,12 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/host_platform.h"
 #include "app/message_slots.h"
 #include "app/run_outcome.h"
 
@@ -127,24 +129,43 @@ enum class ConsoleText {
     CaptureNotACapture,
     CaptureWritten,
     CaptureNothing,
+    PortInvalid,
+    PortProbing,
+    PortStoredMark,
+    PortSuggestUse,
+    CaptureNotPlaced,
+    LinkUsb,
 };
-inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::CaptureNothing) + 1;
+inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::LinkUsb) + 1;
 
-// The console texts of one language.
+// The console texts of one language on one platform: on Linux the texts about ports, settings and adapters
+// name Linux things (device paths, the dialout group, dmesg); every other text is the Windows one.
 class ConsoleTexts {
   public:
-    explicit constexpr ConsoleTexts(std::size_t column) : column_(column) {}
+    constexpr ConsoleTexts(std::size_t column, HostPlatform platform)
+        : column_(column), platform_(platform) {}
     // The text with the commands' and options' names filled in.
     std::string operator[](ConsoleText text) const;
     int Language() const { return static_cast<int>(column_); }
+    HostPlatform Platform() const { return platform_; }
 
   private:
     std::size_t column_;
+    HostPlatform platform_;
 };
 
 // The console texts of a language. A console has nothing else to say with, so any language other than
-// Russian gives the English ones (the instrument's texts in the slots still follow ApplyLanguage).
-const ConsoleTexts& ConsoleTextsFor(int language);
+// Russian gives the English ones (the instrument's texts in the slots still follow ApplyLanguage). On Linux
+// the texts about ports, settings and adapters name Linux things (device paths, the dialout group, dmesg);
+// every other text is the Windows one.
+const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform = HostPlatform::Windows);
+
+// What to do about a serial port that would not open with `error` (the Windows error code the serial-port
+// seam reports; 10047 where no port was chosen at all), in the platform's terms; empty where the reason's own
+// text says enough. With `dongle`, the port is a USB dongle ("USB", "USB:VVVV:PPPP") and the advice is about
+// the dongle.
+std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error,
+                                bool dongle = false);
 
 // `text` with its first "{}" replaced by `value`.
 std::string Fill(std::string_view text, std::string_view value);

@@ -6,7 +6,6 @@
 namespace qx::irda {
 namespace {
 
-constexpr std::uint32_t PCAP_MAGIC = 0xA1B2C3D4;
 constexpr std::uint32_t PCAP_SNAPLEN = 65535;
 constexpr std::uint16_t ARPHRD_IRDA = 783;
 constexpr std::uint16_t IRDA_PROTOCOL = 0x0017;

@@ -19,6 +19,9 @@ class FrameSink {
     virtual void Frame(bool sent, std::span<const std::uint8_t> frame) = 0;
 };
 
+// The file header PcapWriter writes first: the magic (little-endian, microsecond time stamps), then 20 bytes.
+inline constexpr std::uint32_t PCAP_MAGIC = 0xA1B2C3D4;
+inline constexpr std::size_t PCAP_FILE_HEADER_SIZE = 24;
 inline constexpr std::uint32_t PCAP_LINKTYPE_LINUX_IRDA = 144;
 inline constexpr std::size_t PCAP_IRDA_PSEUDO_HEADER_SIZE = 16;
 inline constexpr std::uint16_t PCAP_PACKET_RECEIVED = 0;

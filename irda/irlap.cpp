@@ -469,6 +469,9 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
 
     std::vector<Bytes> responses;
     for (int attempt = 0; attempt < SNRM_TRIES; ++attempt) {
+        if (runBound_ && runBound_->Passed(clock_)) {
+            return LapStatus::Timeout;  // the run's time is up
+        }
         if (attempt > 0) {
             clock_.SleepMs(SNRM_BACKOFF_MIN_MS +
                            random_.Next() % (SNRM_BACKOFF_MAX_MS - SNRM_BACKOFF_MIN_MS + 1));
@@ -600,6 +603,9 @@ LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
     int resends = 0;
     std::vector<Bytes> responses;
     for (;;) {
+        if (runBound_ && runBound_->Passed(clock_)) {
+            return EndLink(LapStatus::Timeout, DISC_TRIES);  // the run's time is up
+        }
         const bool busy = state_ == LinkState::PeerBusy;
         Bytes frame;
         if (busy) {

@@ -186,6 +186,10 @@ class IrlapPrimary {
     std::uint32_t OwnAddress() const { return ownAddress_; }
     // Forgets everything of the line (after the port was reopened).
     void Reset();
+    // The run's bound: once it has passed, no connection is begun and no information frame goes out (a Send
+    // under way stops retrying and ends the link with DISC); polls and DISC still go, so an answer to a
+    // frame already sent can still arrive.
+    void SetRunBound(std::optional<Deadline> bound) { runBound_ = bound; }
 
     // One discovery with `slots` slots (6 or 8); the devices that answered, each once.
     LapStatus Discover(std::vector<DiscoveredDevice>& devices, std::size_t slots = DISCOVERY_SLOTS);
@@ -262,6 +266,7 @@ class IrlapPrimary {
     Bytes lastSent_;                       // to tell an adapter's echo from a frame heard
     std::vector<std::uint8_t> stale_;      // connection addresses that answered discovery
     std::optional<Deadline> busyPollDue_;  // when a busy peer may be polled again
+    std::optional<Deadline> runBound_;     // see SetRunBound
     bool frameWentOut_ = false;            // the last command reached the medium
     std::uint32_t lastReceived_ = 0;
     bool anyReceived_ = false;

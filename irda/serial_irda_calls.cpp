@@ -111,6 +111,9 @@ int SerialIrdaCalls::Fail(int code) {
 
 int SerialIrdaCalls::FailWith(StackLayer layer, LapStatus status) {
     failure_ = TypedFailure(layer, status, port_.LastError());
+    if (status == LapStatus::PortFailed) {
+        portFailed_ = true;
+    }
     return Fail(WinsockCode(status));
 }
 
@@ -149,7 +152,11 @@ SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
     openError_ = 0;
     failure_.reset();
     lap_.Reset();
+    // A socket is one run: the link's own bound, measured by the stack too, so that a connect or a send
+    // under way inside the stack stops retrying once it has passed.
+    lap_.SetRunBound(Deadline::After(clock_, RUN_BOUND_MS));
     shutDown_ = false;
+    portFailed_ = false;
     offset_ = 0;
     handle_ = nextHandle_++;
     return handle_;
@@ -165,6 +172,11 @@ int SerialIrdaCalls::GetSockOpt(SocketHandle s, int level, int option, std::span
         return Fail(error);
     }
     failure_.reset();
+    // A port that failed stays failed for this socket: a wedged adapter is not tried again (each try would
+    // wait out its write bound), and the search ends at once with the same error.
+    if (portFailed_) {
+        return FailWith(StackLayer::Port, LapStatus::PortFailed);
+    }
     std::vector<DiscoveredDevice> devices;
     if (const LapStatus status = lap_.Enumerate(devices); status != LapStatus::Ok) {
         return FailWith(StackLayer::Irlap, status);
@@ -210,6 +222,9 @@ int SerialIrdaCalls::Connect(SocketHandle s, std::span<const std::uint8_t> addre
     }
 
     failure_.reset();
+    if (portFailed_) {
+        return FailWith(StackLayer::Port, LapStatus::PortFailed);
+    }
     if (const LapStatus status = lap_.Connect(device); status != LapStatus::Ok) {
         return FailWith(StackLayer::Irlap, status);
     }
@@ -257,14 +272,22 @@ int SerialIrdaCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
     }
     failure_.reset();
     // The program's frames fit one PDU; a longer send goes as several, as a stream socket may.
+    // As Winsock's send, this says which bytes went: a PDU that went out on the wire at least once counts as
+    // sent even when its acknowledgement never came (the peer may well have taken it), and the lost link
+    // then shows on the next receive. Only a send of which nothing went out fails.
     const std::size_t chunk = std::max<std::size_t>(lap_.MaxInformation() - DATA_OVERHEAD, 1);
-    for (std::size_t done = 0; done < bytes.size(); done += chunk) {
-        const LapStatus status = ttp_.Send(bytes.subspan(done, std::min(chunk, bytes.size() - done)));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const std::size_t size = std::min(chunk, bytes.size() - done);
+        const LapStatus status = ttp_.Send(bytes.subspan(done, size));
+        if (ttp_.SduSent() || status == LapStatus::Ok) {
+            done += size;
+        }
         if (status != LapStatus::Ok) {
-            return FailWith(StackLayer::TinyTp, status);
+            return done > 0 ? static_cast<int>(done) : FailWith(StackLayer::TinyTp, status);
         }
     }
-    return static_cast<int>(bytes.size());
+    return static_cast<int>(done);
 }
 
 bool SerialIrdaCalls::Readable() const {
@@ -378,10 +401,39 @@ PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock
         probe.openError = port.LastError();
         return probe;
     }
-    SirMedium medium(port, clock);
+    PortMedium medium(port, clock);
     IrlapPrimary lap(medium, clock, capture, RandomOwnAddress());
     probe.discoveryError = WinsockCode(lap.Enumerate(probe.devices));
     port.Close();
+    return probe;
+}
+
+}  // namespace qx::irda
+
+namespace qx::irda {
+
+std::vector<std::string> UsbPortValues(UsbHost& host) {
+    std::vector<std::string> values;
+    for (const FoundDongle& dongle : FindDongles(host)) {
+        const std::string value = UsbPortName({dongle.device.vendor, dongle.device.product});
+        if (std::find(values.begin(), values.end(), value) == values.end()) {
+            values.push_back(value);
+        }
+    }
+    return values;
+}
+
+PortProbe ProbeUsbPort(const std::string& name, UsbHost& host, StackClock& clock) {
+    std::string adapter;
+    if (const auto choice = ParseUsbPort(name)) {
+        const auto dongles = FindDongles(host);
+        if (const FoundDongle* dongle = PickDongle(dongles, *choice)) {
+            adapter = FamilyName(dongle->match.family);
+        }
+    }
+    UsbSerialPort port(host, clock);
+    PortProbe probe = ProbePort(name, port, clock);
+    probe.adapter = adapter;
     return probe;
 }
 

@@ -15,6 +15,7 @@
 #include "irda/serial_port.h"
 #include "irda/sir_medium.h"
 #include "irda/tinytp.h"
+#include "irda/usb_dongle.h"
 #include "link/forwarding_calls.h"
 
 namespace qx::irda {
@@ -82,7 +83,7 @@ class SerialIrdaCalls : public ForwardingCalls {
     std::string portName_;
     SerialPort& port_;
     PlatformClock clock_;
-    SirMedium medium_;
+    PortMedium medium_;
     IrlapPrimary lap_;
     IrlmpClient lmp_;
     TinyTp ttp_;
@@ -92,7 +93,8 @@ class SerialIrdaCalls : public ForwardingCalls {
     int openError_ = 0;  // of the last socket call that failed to open the port
     std::optional<StackFailure> failure_;
     bool shutDown_ = false;
-    std::size_t offset_ = 0;  // into the oldest SDU received
+    bool portFailed_ = false;  // the port failed a read or a write since this socket opened it
+    std::size_t offset_ = 0;   // into the oldest SDU received
 };
 
 // The Winsock code for how a stack operation ended.
@@ -103,10 +105,15 @@ StackFailure TypedFailure(StackLayer layer, LapStatus status, std::uint32_t port
 // One discovery on a named port, for the console's list of ports: the devices in range, or what failed
 // (`openError`: the Windows error of opening the port; `discoveryError`: the Winsock code of the discovery).
 struct PortProbe {
+    std::string adapter;  // what sits on the port when it is no COM port: a USB dongle's family
     std::uint32_t openError = 0;
     int discoveryError = 0;
     std::vector<DiscoveredDevice> devices;
 };
+// The port values of the USB dongles on the bus ("USB:VVVV:PPPP"), each once, for the list of ports.
+std::vector<std::string> UsbPortValues(UsbHost& host);
+// ProbePort on a USB port value, naming the dongle's family as the adapter.
+PortProbe ProbeUsbPort(const std::string& name, UsbHost& host, StackClock& clock);
 PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock,
                     FrameSink* capture = nullptr);
 

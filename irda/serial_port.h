@@ -1,5 +1,5 @@
 // The serial-port seam under the program's own IrDA stack: the few calls it makes on a COM port with a serial
-// IrDA adapter. The Win32 comm API (win/), POSIX termios (irda/posix_serial_port.h) and the tests' scripted
+// IrDA adapter. The Win32 comm API (win/), POSIX termios (posix/posix_serial_port.h) and the tests' scripted
 // secondary implement it; errors come back as Windows error codes on every platform.
 #pragma once
 
@@ -20,12 +20,13 @@ namespace qx::irda {
 inline constexpr std::uint32_t SIR_CONTENTION_BAUD = 9600;
 
 // Windows error codes the bindings report (the Win32 binding passes the system's own through).
-inline constexpr std::uint32_t PORT_ERROR_INVALID_FUNCTION = 1;  // the device is not a serial port
-inline constexpr std::uint32_t PORT_ERROR_FILE_NOT_FOUND = 2;    // no such port
-inline constexpr std::uint32_t PORT_ERROR_ACCESS_DENIED = 5;     // in use by another program
-inline constexpr std::uint32_t PORT_ERROR_INVALID_HANDLE = 6;    // the port is not open
-inline constexpr std::uint32_t PORT_ERROR_GEN_FAILURE = 31;      // the device failed
-inline constexpr std::uint32_t PORT_ERROR_INVALID_NAME = 123;    // not a port name
+inline constexpr std::uint32_t PORT_ERROR_INVALID_FUNCTION = 1;    // the device is not a serial port
+inline constexpr std::uint32_t PORT_ERROR_FILE_NOT_FOUND = 2;      // no such port
+inline constexpr std::uint32_t PORT_ERROR_ACCESS_DENIED = 5;       // in use by another program
+inline constexpr std::uint32_t PORT_ERROR_INVALID_HANDLE = 6;      // the port is not open
+inline constexpr std::uint32_t PORT_ERROR_GEN_FAILURE = 31;        // the device failed
+inline constexpr std::uint32_t PORT_ERROR_SHARING_VIOLATION = 32;  // in use (POSIX: another holds its lock)
+inline constexpr std::uint32_t PORT_ERROR_INVALID_NAME = 123;      // not a port name
 
 // How the port's modem lines are set for the adapter behind it. Serial IrDA adapters take power and mode from
 // DTR and RTS, and the families differ (Linux's dongle drivers): most (Tekram, ACTiSYS, GIrBIL, Litelink,
@@ -86,6 +87,12 @@ inline std::string_view NameOf(LineProfile profile) {
     return {};
 }
 
+// How long a write may take beyond its bytes' own time on the wire: a port that cannot take a frame within
+// about a second is a failed port (a wedged adapter or driver), not a slow one, and the run ends on it.
+inline constexpr std::uint32_t PORT_WRITE_WAIT_MS = 1000;
+
+class IrdaMedium;
+
 class SerialPort {
   public:
     virtual ~SerialPort() = default;
@@ -96,13 +103,17 @@ class SerialPort {
     virtual bool Open(const std::string& name) = 0;
     virtual void Close() = 0;
     virtual bool IsOpen() const = 0;
-    // Writes all of `bytes`; false with LastError() set on failure.
+    // Writes all of `bytes` within PORT_WRITE_WAIT_MS plus their time on the wire; false with LastError() set
+    // on failure, or when the port does not take them in that time.
     virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
     // Reads what has arrived, waiting at most `timeoutMs` for the first byte: the number of bytes read, 0
     // when nothing came within the wait, -1 with LastError() set on failure.
     virtual int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
     // The Windows error code of the last failed call.
     virtual std::uint32_t LastError() const = 0;
+    // While open: the frame medium of an adapter that frames for itself (a USB IrDA Bridge dongle), which
+    // IrLAP then uses in place of SIR framing over Read and Write; nullptr for a byte stream.
+    virtual IrdaMedium* FrameMedium() { return nullptr; }
 
     // The lines the next Open sets for the adapter (a port without modem lines ignores it).
     void SetLineProfile(LineProfile profile) { lineProfile_ = profile; }

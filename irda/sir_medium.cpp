@@ -1,5 +1,6 @@
 #include "irda/sir_medium.h"
 
+#include <algorithm>
 #include <array>
 
 namespace qx::irda {
@@ -19,6 +20,7 @@ std::optional<std::uint32_t> SirMedium::Send(std::span<const std::uint8_t> frame
 
 MediumReceive SirMedium::Receive(Deadline deadline, std::vector<std::uint8_t>& frame) {
     std::array<std::uint8_t, READ_CHUNK> chunk{};
+    bool lookedOnce = false;
     for (;;) {
         if (!frames_.empty()) {
             frame = std::move(frames_.front());
@@ -27,9 +29,13 @@ MediumReceive SirMedium::Receive(Deadline deadline, std::vector<std::uint8_t>& f
         }
         const std::int32_t left = deadline.LeftAt(clock_.NowMs());
         if (left <= 0) {
-            return deframer_.InFrame() ? MediumReceive::Arriving : MediumReceive::Silent;
+            // Once past the deadline, what has already arrived is still taken, without waiting for more.
+            if (lookedOnce) {
+                return deframer_.InFrame() ? MediumReceive::Arriving : MediumReceive::Silent;
+            }
+            lookedOnce = true;
         }
-        const int got = port_.Read(chunk, static_cast<std::uint32_t>(left));
+        const int got = port_.Read(chunk, static_cast<std::uint32_t>(std::max<std::int32_t>(left, 0)));
         if (got < 0) {
             return MediumReceive::Failed;
         }

@@ -28,4 +28,39 @@ class SirMedium : public IrdaMedium {
     std::deque<std::vector<std::uint8_t>> frames_;  // complete frames read with earlier bytes
 };
 
+// The medium a port gives IrLAP: the adapter's own frame medium where it frames for itself
+// (SerialPort::FrameMedium), else SIR framing over the port's bytes. The port is asked at every call, as it
+// is opened and closed under this medium.
+class PortMedium : public IrdaMedium {
+  public:
+    // `port` and `clock` must outlive this medium.
+    PortMedium(SerialPort& port, StackClock& clock) : port_(port), sir_(port, clock) {}
+
+    std::optional<std::uint32_t> Send(std::span<const std::uint8_t> frame, std::size_t extraBofs) override {
+        return Current().Send(frame, extraBofs);
+    }
+    MediumReceive Receive(Deadline deadline, std::vector<std::uint8_t>& frame) override {
+        return Current().Receive(deadline, frame);
+    }
+    void Reset() override {
+        sir_.Reset();
+        if (IrdaMedium* own = port_.FrameMedium()) {
+            own->Reset();
+        }
+    }
+    std::uint32_t LastError() const override {
+        const IrdaMedium* own = port_.FrameMedium();
+        return own != nullptr ? own->LastError() : sir_.LastError();
+    }
+
+  private:
+    IrdaMedium& Current() {
+        IrdaMedium* own = port_.FrameMedium();
+        return own != nullptr ? *own : sir_;
+    }
+
+    SerialPort& port_;
+    SirMedium sir_;
+};
+
 }  // namespace qx::irda

@@ -103,6 +103,7 @@ LapStatus TinyTp::SendPdu(std::span<const std::uint8_t> payload) {
 }
 
 LapStatus TinyTp::Send(std::span<const std::uint8_t> sdu) {
+    sduSent_ = false;
     const Deadline deadline = Deadline::After(lmp_.Clock(), TTP_CREDIT_WAIT_MS);
     for (;;) {
         Absorb();
@@ -120,7 +121,9 @@ LapStatus TinyTp::Send(std::span<const std::uint8_t> sdu) {
         }
     }
     --sendCredit_;
-    return SendPdu(sdu);
+    const LapStatus status = SendPdu(sdu);
+    sduSent_ = lmp_.Lap().LastSendTransmitted();
+    return status;
 }
 
 LapStatus TinyTp::Exchange() {

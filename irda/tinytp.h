@@ -43,6 +43,8 @@ class TinyTp {
     // Sends one SDU in one PDU, waiting (bounded) for credit when the peer has granted none; the credit owed
     // to the peer goes with it. NotConnected/Reset when the connection is gone.
     LapStatus Send(std::span<const std::uint8_t> sdu);
+    // Whether the PDU of the last Send went out on the wire at least once (IrLAP's word for it).
+    bool SduSent() const { return sduSent_; }
     // One round with the peer: returns credit when the peer has none left and the program has freed some,
     // else polls. What arrives goes to Received().
     LapStatus Exchange();
@@ -67,6 +69,7 @@ class TinyTp {
     std::uint8_t remote_ = 0;
     bool connected_ = false;
     bool peerDisconnected_ = false;
+    bool sduSent_ = false;
     std::uint8_t sendCredit_ = 0;  // PDUs the peer lets us send
     std::uint8_t peerCredit_ = 0;  // PDUs we let the peer send and it has not sent yet
     std::uint8_t owed_ = 0;        // credit freed by the program and not yet given back

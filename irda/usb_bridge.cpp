@@ -1,11 +1,14 @@
-// The USB IrDA Bridge class (USB IrDA Bridge Device Definition 1.0; Linux irda-usb.c): the dongle does the
-// framing and the FCS itself. Each bulk transfer out is one frame behind a one-byte header whose low nibble
-// sets the line speed and whose high nibble sets the extra BOFs, both taking effect after that frame; a
-// transfer of the header alone only sets them. Each bulk transfer in is one good frame behind a one-byte
-// header. The class descriptor, read with a class request at open, says what the dongle can do.
+// The USB IrDA Bridge class (USB IrDA Bridge Device Definition 1.0; Linux irda-usb.c): a frame medium below
+// IrLAP, as the dongle does the framing and the FCS itself. Each bulk transfer out is one IrLAP frame behind
+// a one-byte header whose low nibble sets the line speed and whose high nibble the extra BOFs (0 in either:
+// unchanged), both taking effect after that frame; a transfer of the header alone only sets them. Each bulk
+// transfer in is one frame whose FCS the dongle found good, behind a one-byte header; a transfer of the
+// header alone carries no frame. The class descriptor, read with a class request at open, says what the
+// dongle can do.
 #include <algorithm>
 #include <array>
 
+#include "irda/irda_medium.h"
 #include "irda/sir_framing.h"
 #include "irda/usb_families.h"
 
@@ -19,6 +22,9 @@ constexpr std::size_t BAUD_RATE_OFFSET = 7;  // wBaudRate, little-endian: bit 1 
 constexpr std::uint16_t BAUD_9600_BIT = 0x0002;
 constexpr std::uint32_t CONTROL_TIMEOUT_MS = 500;
 constexpr std::uint32_t SEND_TIMEOUT_MS = 200;
+constexpr std::size_t HEADER_SIZE = 1;
+// The least an IrLAP frame holds: its address and control fields.
+constexpr std::size_t MIN_FRAME = 2;
 
 // The header's speed codes, from 2400 up.
 constexpr std::array<std::pair<std::uint32_t, std::uint8_t>, 6> SPEED_CODES{{
@@ -29,17 +35,129 @@ constexpr std::array<std::pair<std::uint32_t, std::uint8_t>, 6> SPEED_CODES{{
     {57600, 0x05},
     {115200, 0x06},
 }};
-// Extra BOFs 12 (the class's code for the default of 10 at 9600 and below).
+// The header's extra BOF codes (high nibble), fewest BOFs first.
+constexpr std::array<std::pair<std::size_t, std::uint8_t>, 8> XBOFS_CODES{{
+    {0, 0x80},
+    {1, 0x70},
+    {2, 0x60},
+    {3, 0x50},
+    {6, 0x40},
+    {12, 0x30},
+    {24, 0x20},
+    {48, 0x10},
+}};
+// The class's code for the 10 extra BOFs of the contention rule: 12, the nearest it offers that is not fewer.
 constexpr std::uint8_t XBOFS_12 = 0x30;
-constexpr std::size_t RECEIVE_SIZE = 1 + SIR_MAX_FRAME;
+
+// The code for at least `extraBofs` extra BOFs (48, the most the class offers, for more).
+std::pair<std::size_t, std::uint8_t> XbofsCode(std::size_t extraBofs) {
+    const auto code = std::find_if(XBOFS_CODES.begin(), XBOFS_CODES.end(),
+                                   [&](const auto& entry) { return entry.first >= extraBofs; });
+    return code == XBOFS_CODES.end() ? XBOFS_CODES.back() : *code;
+}
+
+class BridgeMedium : public IrdaMedium {
+  public:
+    BridgeMedium(UsbDevice& device, std::uint8_t out, std::uint8_t in, StackClock& clock)
+        : device_(device), out_(out), in_(in), clock_(clock) {}
+
+    // The header alone, setting speed and extra BOFs for the frames after it.
+    UsbResult SetHeader(std::uint8_t header) {
+        const std::array<std::uint8_t, HEADER_SIZE> transfer{header};
+        const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+        if (sent.Ok() && (header & 0xF0) != 0) {
+            xbofsCode_ = header & 0xF0;
+        }
+        return sent;
+    }
+
+    std::optional<std::uint32_t> Send(std::span<const std::uint8_t> frame, std::size_t extraBofs) override {
+        if (frame.size() < MIN_FRAME || frame.size() > SIR_MAX_FRAME) {
+            lastError_ = USB_ERROR_DEVICE;
+            return std::nullopt;
+        }
+        // A header's settings apply after its frame: where this frame needs other extra BOFs than the dongle
+        // has, a header alone sets them first.
+        const auto [bofs, code] = XbofsCode(extraBofs);
+        if (code != xbofsCode_) {
+            const UsbResult set = SetHeader(code);
+            if (!set.Ok()) {
+                return Fail(set);
+            }
+        }
+        std::vector<std::uint8_t> transfer(HEADER_SIZE + frame.size());
+        transfer[0] = 0;  // no change of speed or BOFs
+        std::copy(frame.begin(), frame.end(), transfer.begin() + HEADER_SIZE);
+        const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+        if (!sent.Ok()) {
+            return Fail(sent);
+        }
+        if (sent.length != transfer.size()) {
+            lastError_ = USB_ERROR_DEVICE;  // the dongle took part of a frame: nothing whole went out
+            return std::nullopt;
+        }
+        // On the air the dongle sends it SIR-wrapped, as a serial adapter would.
+        return WireMs(SirWrap(frame, bofs).size());
+    }
+
+    MediumReceive Receive(Deadline deadline, std::vector<std::uint8_t>& frame) override {
+        bool lookedOnce = false;
+        for (;;) {
+            const std::int32_t left = deadline.LeftAt(clock_.NowMs());
+            if (left <= 0) {
+                // Once past the deadline, a frame the dongle already holds is still taken, without waiting.
+                if (lookedOnce) {
+                    return MediumReceive::Silent;
+                }
+                lookedOnce = true;
+            }
+            const UsbResult got =
+                device_.BulkIn(in_, buffer_, static_cast<std::uint32_t>(std::max<std::int32_t>(left, 0)));
+            if (got.status == UsbStatus::Timeout) {
+                continue;
+            }
+            if (!got.Ok()) {
+                lastError_ = UsbErrorCode(got);
+                return MediumReceive::Failed;
+            }
+            // A header alone carries no frame; shorter than an address and a control field, or longer than a
+            // frame can be, is a dongle gone wrong: no frame either.
+            if (got.length < HEADER_SIZE + MIN_FRAME || got.length > buffer_.size()) {
+                continue;
+            }
+            frame.assign(buffer_.begin() + HEADER_SIZE,
+                         buffer_.begin() + static_cast<std::ptrdiff_t>(got.length));
+            return MediumReceive::Frame;
+        }
+    }
+
+    // Every transfer in is a whole frame: nothing is held between receives.
+    void Reset() override {}
+    std::uint32_t LastError() const override { return lastError_; }
+
+  private:
+    std::nullopt_t Fail(const UsbResult& result) {
+        lastError_ = UsbErrorCode(result);
+        return std::nullopt;
+    }
+
+    UsbDevice& device_;
+    std::uint8_t out_;
+    std::uint8_t in_;
+    StackClock& clock_;
+    std::uint8_t xbofsCode_ = 0;  // unknown until a header set it
+    std::uint32_t lastError_ = 0;
+    std::array<std::uint8_t, HEADER_SIZE + SIR_MAX_FRAME> buffer_{};
+};
 
 class BridgeDongle : public UsbDongle {
   public:
-    BridgeDongle(const UsbInterface& usbInterface, UsbDevice& device)
+    BridgeDongle(const UsbInterface& usbInterface, UsbDevice& device, StackClock& clock)
         : device_(device),
           interfaceNumber_(usbInterface.number),
           out_(FindEndpoint(usbInterface, USB_TRANSFER_BULK, false)),
-          in_(FindEndpoint(usbInterface, USB_TRANSFER_BULK, true)) {}
+          in_(FindEndpoint(usbInterface, USB_TRANSFER_BULK, true)),
+          medium_(device, out_, in_, clock) {}
 
     DongleFamily Family() const override { return DongleFamily::Bridge; }
 
@@ -60,49 +178,20 @@ class BridgeDongle : public UsbDongle {
             (rates & BAUD_9600_BIT) == 0) {
             return UsbFailure(UsbStatus::Failed);
         }
-        return SetHeader(static_cast<std::uint8_t>(XBOFS_12 | SpeedCode(9600)));
+        return medium_.SetHeader(static_cast<std::uint8_t>(XBOFS_12 | SpeedCode(9600)));
     }
 
     UsbResult SetSpeed(std::uint32_t baud) override {
         const std::uint8_t code = SpeedCode(baud);
-        return code == 0 ? UsbFailure(UsbStatus::Failed) : SetHeader(code);
+        return code == 0 ? UsbFailure(UsbStatus::Failed) : medium_.SetHeader(code);
     }
 
-    UsbResult Send(std::span<const std::uint8_t> wrapped) override {
-        // The stack hands over one wrapped frame; the dongle wants it bare.
-        deframer_.Reset();
-        bool complete = false;
-        for (std::uint8_t byte : wrapped) {
-            complete = deframer_.Push(byte);
-        }
-        if (!complete) {
-            return UsbFailure(UsbStatus::Failed);
-        }
-        const auto frame = deframer_.Frame();
-        std::vector<std::uint8_t> transfer(1 + frame.size());
-        transfer[0] = 0;  // no change of speed or BOFs
-        std::copy(frame.begin(), frame.end(), transfer.begin() + 1);
-        return device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+    // The dongle takes frames, not SIR bytes: IrLAP reaches it through FrameMedium().
+    UsbResult Send(std::span<const std::uint8_t>) override { return UsbFailure(UsbStatus::Failed); }
+    UsbResult Receive(std::vector<std::uint8_t>&, std::uint32_t) override {
+        return UsbFailure(UsbStatus::Failed);
     }
-
-    UsbResult Receive(std::vector<std::uint8_t>& bytes, std::uint32_t timeoutMs) override {
-        std::array<std::uint8_t, RECEIVE_SIZE> transfer{};
-        const UsbResult got = device_.BulkIn(in_, transfer, timeoutMs);
-        if (got.status == UsbStatus::Timeout) {
-            return UsbDone(0);
-        }
-        if (!got.Ok()) {
-            return got;
-        }
-        // A header alone (or less) carries no frame; longer than a frame can be is a dongle gone wrong.
-        if (got.length <= 1 || got.length > transfer.size()) {
-            return UsbDone(0);
-        }
-        const std::vector<std::uint8_t> wire =
-            SirWrap(std::span<const std::uint8_t>(transfer).subspan(1, got.length - 1), 0);
-        bytes.insert(bytes.end(), wire.begin(), wire.end());
-        return UsbDone(wire.size());
-    }
+    IrdaMedium* FrameMedium() override { return &medium_; }
 
   private:
     static std::uint8_t SpeedCode(std::uint32_t baud) {
@@ -111,23 +200,18 @@ class BridgeDongle : public UsbDongle {
         return code == SPEED_CODES.end() ? 0 : code->second;
     }
 
-    UsbResult SetHeader(std::uint8_t header) {
-        const std::array<std::uint8_t, 1> transfer{header};
-        return device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
-    }
-
     UsbDevice& device_;
     std::uint16_t interfaceNumber_;
     std::uint8_t out_;
     std::uint8_t in_;
-    SirDeframer deframer_;
+    BridgeMedium medium_;
 };
 
 }  // namespace
 
 std::unique_ptr<UsbDongle> MakeBridgeDongle(const UsbInterface& usbInterface, UsbDevice& device,
-                                            StackClock&) {
-    return std::make_unique<BridgeDongle>(usbInterface, device);
+                                            StackClock& clock) {
+    return std::make_unique<BridgeDongle>(usbInterface, device, clock);
 }
 
 }  // namespace qx::irda

@@ -10,14 +10,15 @@ namespace qx::irda {
 namespace {
 
 // From the id tables of the Linux drivers irda-usb.c (the bridge devices that do not say their class),
-// stir4200.c and mcs7780.c. The bridge's SigmaTel STIr4210/4220/4116 are left out: they need their firmware
-// loaded first.
-constexpr std::array<DongleId, 5> KNOWN_IDS{{
+// stir4200.c, mcs7780.c and ks959-sir.c. The bridge's SigmaTel STIr4210/4220/4116 are left out: they need
+// their firmware loaded first.
+constexpr std::array<DongleId, 6> KNOWN_IDS{{
     {0x09C4, 0x0011, DongleFamily::Bridge},    // ACTiSYS ACT-IR2000U
     {0x050F, 0x0180, DongleFamily::Bridge},    // KC Technology KC-180
     {0x08E9, 0x0100, DongleFamily::Bridge},    // Extended Systems XTNDAccess ESI-9685
     {0x066F, 0x4200, DongleFamily::Stir4200},  // SigmaTel STIr4200
     {0x9710, 0x7780, DongleFamily::Mcs7780},   // MosChip MCS7780
+    {0x07D0, 0x4959, DongleFamily::Ks959},     // KingSun KS-959
 }};
 
 std::optional<std::uint16_t> ParseHex4(std::string_view text) {
@@ -62,6 +63,8 @@ std::string_view FamilyName(DongleFamily family) {
             return "STIr4200";
         case DongleFamily::Mcs7780:
             return "MCS7780";
+        case DongleFamily::Ks959:
+            return "KS-959";
     }
     return "";
 }
@@ -99,6 +102,8 @@ std::unique_ptr<UsbDongle> MakeDongle(const DongleMatch& match, const UsbInterfa
             return MakeStir4200Dongle(usbInterface, device, clock);
         case DongleFamily::Mcs7780:
             return MakeMcs7780Dongle(usbInterface, device, clock);
+        case DongleFamily::Ks959:
+            return MakeKs959Dongle(usbInterface, device, clock);
     }
     return nullptr;
 }
@@ -164,6 +169,21 @@ std::vector<FoundDongle> FindDongles(UsbHost& host) {
     return found;
 }
 
+const FoundDongle* PickDongle(const std::vector<FoundDongle>& dongles, const UsbPortChoice& choice) {
+    const FoundDongle* unreachable = nullptr;
+    for (const FoundDongle& dongle : dongles) {
+        if (choice.vendor &&
+            (dongle.device.vendor != *choice.vendor || dongle.device.product != *choice.product)) {
+            continue;
+        }
+        if (dongle.device.access == UsbAccess::Reachable) {
+            return &dongle;
+        }
+        unreachable = unreachable != nullptr ? unreachable : &dongle;
+    }
+    return unreachable;
+}
+
 UsbSerialPort::~UsbSerialPort() {
     Close();
 }
@@ -185,26 +205,13 @@ bool UsbSerialPort::Open(const std::string& name) {
         return Fail(PORT_ERROR_INVALID_NAME);
     }
     const std::vector<FoundDongle> dongles = FindDongles(host_);
-    const FoundDongle* chosen = nullptr;
-    const FoundDongle* unreachable = nullptr;
-    for (const FoundDongle& dongle : dongles) {
-        if (choice->vendor &&
-            (dongle.device.vendor != *choice->vendor || dongle.device.product != *choice->product)) {
-            continue;
-        }
-        if (dongle.device.access != UsbAccess::Reachable) {
-            unreachable = unreachable != nullptr ? unreachable : &dongle;
-            continue;
-        }
-        chosen = &dongle;
-        break;
-    }
+    const FoundDongle* chosen = PickDongle(dongles, *choice);
     if (chosen == nullptr) {
-        if (unreachable == nullptr) {
-            return Fail(USB_ERROR_NO_DONGLE);
-        }
-        return Fail(unreachable->device.access == UsbAccess::NoDriver ? USB_ERROR_NOT_WINUSB
-                                                                      : USB_ERROR_NO_PERMISSION);
+        return Fail(USB_ERROR_NO_DONGLE);
+    }
+    if (chosen->device.access != UsbAccess::Reachable) {
+        return Fail(chosen->device.access == UsbAccess::NoDriver ? USB_ERROR_NOT_WINUSB
+                                                                 : USB_ERROR_NO_PERMISSION);
     }
     const auto usbInterface =
         std::find_if(chosen->device.interfaces.begin(), chosen->device.interfaces.end(),

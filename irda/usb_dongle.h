@@ -1,7 +1,8 @@
 // The USB IrDA dongle families the stack drives itself, and what they have in common: each family is one file
-// that speaks its chip's USB protocol through the USB seam. Every family takes and gives SIR bytes here (the
-// chips that carry SIR bytes pass them through; the USB IrDA Bridge class, which frames by itself, is framed
-// and deframed at its edge), so IrLAP sees each dongle as it sees a serial adapter.
+// that speaks its chip's USB protocol through the USB seam. The chips that carry SIR bytes (STIr4200,
+// MCS7780, KingSun KS-959) take and give them here, so IrLAP reaches them through SIR framing as it reaches a
+// serial adapter; the USB IrDA Bridge class frames by itself and is a frame medium of its own below IrLAP
+// (FrameMedium).
 #pragma once
 
 #include <cstdint>
@@ -12,12 +13,13 @@
 #include <string_view>
 #include <vector>
 
+#include "irda/irda_medium.h"
 #include "irda/serial_port.h"
 #include "irda/usb_seam.h"
 
 namespace qx::irda {
 
-enum class DongleFamily { Bridge, Stir4200, Mcs7780 };
+enum class DongleFamily { Bridge, Stir4200, Mcs7780, Ks959 };
 
 // A vendor and product id of a family, from its Linux driver's id table.
 struct DongleId {
@@ -31,7 +33,8 @@ std::span<const DongleId> KnownDongleIds();
 inline constexpr std::uint8_t USB_CLASS_APPLICATION = 0xFE;
 inline constexpr std::uint8_t USB_SUBCLASS_IRDA_BRIDGE = 0x02;
 
-// The name a family goes by in the caption and the ports list: "IrDA Bridge", "STIr4200", "MCS7780".
+// The name a family goes by in the caption and the ports list: "IrDA Bridge", "STIr4200", "MCS7780",
+// "KS-959".
 std::string_view FamilyName(DongleFamily family);
 
 // Which family drives `device`, and through which interface; nothing for a device that is no known dongle.
@@ -55,6 +58,9 @@ class UsbDongle {
     // Appends the SIR bytes that came off the light within `timeoutMs` to `bytes`; Ok with none appended
     // when nothing came.
     virtual UsbResult Receive(std::vector<std::uint8_t>& bytes, std::uint32_t timeoutMs) = 0;
+    // A dongle that frames for itself is a frame medium, and Send and Receive fail; nullptr for one that
+    // carries SIR bytes.
+    virtual IrdaMedium* FrameMedium() { return nullptr; }
 };
 
 // The family's driver for `device` (which must outlive it); `clock` paces the waits some chips need.
@@ -88,6 +94,9 @@ struct FoundDongle {
     DongleMatch match;
 };
 std::vector<FoundDongle> FindDongles(UsbHost& host);
+// The dongle a port value picks among those found: the first reachable one that matches, else the first one
+// that matches but cannot be reached (so that its failure can be named), else nothing.
+const FoundDongle* PickDongle(const std::vector<FoundDongle>& dongles, const UsbPortChoice& choice);
 
 // A USB dongle behind the serial-port seam, so that the stack takes it for a COM port with a serial adapter.
 // Open takes a USB port value (ParseUsbPort), finds the dongle, opens it and runs its family's open sequence.
@@ -104,6 +113,7 @@ class UsbSerialPort : public SerialPort {
     bool Write(std::span<const std::uint8_t> bytes) override;
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
+    IrdaMedium* FrameMedium() override { return dongle_ != nullptr ? dongle_->FrameMedium() : nullptr; }
 
     // The family of the dongle opened last (also after it was closed again).
     std::optional<DongleFamily> Family() const { return family_; }

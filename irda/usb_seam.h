@@ -79,7 +79,8 @@ struct UsbDeviceInfo {
     std::int32_t systemCode = 0;  // the platform's code when it is not reachable
 };
 
-// One opened device with one claimed interface.
+// One opened device with one claimed interface. A timeout of 0 asks for the least wait the platform has,
+// never for no limit (which libusb and WinUSB would otherwise take it for).
 class UsbDevice {
   public:
     virtual ~UsbDevice() = default;

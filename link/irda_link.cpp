@@ -46,6 +46,7 @@ int IrdaLink::StartLink(AddressRecord& address) {
     if (calls_.WSAStartup(WINSOCK_VERSION_1_1) != 0) {
         return LINK_NO_SOCKETS;
     }
+    runStart_ = Now();
     OpenSocket();
     return LINK_STARTED;
 }
@@ -75,6 +76,9 @@ int IrdaLink::EnumerateDevices(DeviceList& list) {
     discoveryLength_ = static_cast<int>(DEVICE_LIST_SIZE);
     bool lastTryFailed = true;
     for (int attempt = 1; attempt <= DISCOVERY_TRIES; ++attempt) {
+        if (attempt > 1 && OutOfTime()) {
+            return WSAETIMEDOUT_CODE;  // the run's bound: no further try
+        }
         if (calls_.GetSockOpt(handle_, SOL_IRLMP_LEVEL, IRLMP_ENUMDEVICES_OPTION, list.bytes,
                               discoveryLength_) != SOCKET_ERROR_RESULT) {
             lastTryFailed = false;
@@ -103,6 +107,10 @@ int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> f
     std::copy_n(record.begin() + DEVICE_NAME_OFFSET, DEVICE_NAME_SIZE,
                 address.begin() + ADDRESS_SERVICE_NAME_OFFSET);
 
+    if (OutOfTime()) {
+        TearDown();
+        return WSAETIMEDOUT_CODE;
+    }
     if (calls_.Connect(handle_, address) == SOCKET_ERROR_RESULT) {
         const int error = FailedCallError();
         TearDown();
@@ -138,6 +146,10 @@ int IrdaLink::EnumerateDevices() {
 int IrdaLink::ConnectAndGreet(std::span<const std::uint8_t> frame,
                               std::span<const std::uint8_t> expectedReply) {
     return ConnectAndGreet(0, frame, expectedReply, devices_, address_);
+}
+
+bool IrdaLink::OutOfTime() {
+    return runStart_ && Now() - *runStart_ >= RUN_BOUND_MS;
 }
 
 int IrdaLink::FailedCallError() {
@@ -177,6 +189,9 @@ int IrdaLink::SendFrame(std::span<const std::uint8_t> bytes, std::size_t& accept
     // instrument never sees a torn frame run into the next attempt's bytes.
     std::size_t done = 0;
     while (done < length) {
+        if (done == 0 && OutOfTime()) {
+            return WSAETIMEDOUT_CODE;  // the run's bound: nothing new goes out (a frame begun is finished)
+        }
         const int sent = calls_.Send(handle_, std::span(buffer).subspan(done, length - done));
         if (sent == SOCKET_ERROR_RESULT) {
             return FailedCallError();

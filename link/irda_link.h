@@ -46,6 +46,14 @@ inline constexpr std::size_t RECEIVE_LIMIT = 132;
 // program.
 inline constexpr std::uint32_t RECEIVE_WAIT_MS = 3000;
 
+// One bound on a whole run, from the start of the link to its close. Each layer has bounds of its own (the
+// discovery tries, the stack's retries and busy waits, the receive wait), and on a marginal link they add up;
+// the user guide promises a run ends within 20-30 s. Once the bound has passed, nothing new is begun with the
+// instrument (no discovery try, connect or send): what is under way finishes, the answer to a frame already
+// sent is still waited for (RECEIVE_WAIT_MS), and the link closes (CLOSE_PAUSE_MS), so a run ends within
+// about 25 s and says how far it got: a write refused by the bound was never sent.
+inline constexpr std::uint32_t RUN_BOUND_MS = 20000;
+
 // A late reply is at most a few frames; a peer that never stops sending is not read for ever.
 inline constexpr std::size_t DISCARD_READS_LIMIT = 16;
 
@@ -157,6 +165,8 @@ class IrdaLink {
     void OpenSocket();
     void TearDown();
     int FailedCallError();
+    // Whether the run's bound (RUN_BOUND_MS from StartLink) has passed: nothing new may begin.
+    bool OutOfTime();
 
     SocketCalls& calls_;
     SocketHandle handle_ = 0;
@@ -166,6 +176,7 @@ class IrdaLink {
     ProcHandle hookEntry_ = 0;
     AddressRecord address_{};
     DeviceList devices_{};
+    std::optional<std::uint32_t> runStart_;  // the clock at StartLink
 };
 
 // Closes the link at the end of a scope if it is still open: the end of a run, the window's close.

@@ -29,8 +29,9 @@ int WaitUntil(typename Clock::time_point deadline, const std::atomic<bool>& inte
         if (interrupted) {
             return WSAEINTR_CODE;
         }
-        const auto left =
-            std::max(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()), 0ms);
+        // Rounded up: a wait never ends before its deadline, so a bound shared by several waits is spent
+        // whole by the waits that fit in it.
+        const auto left = std::max(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()), 0ms);
         const auto slice = std::min(left, STOP_CHECK);
         int error = 0;
         const int ready = poll(static_cast<std::uint32_t>(slice.count()), error);

@@ -20,6 +20,11 @@ std::string PathOf(libusb_device* device) {
     return text;
 }
 
+// libusb takes a timeout of 0 as no limit at all: the seam's 0 (do not wait) is the least wait instead.
+unsigned int LimitOf(std::uint32_t timeoutMs) {
+    return timeoutMs == 0 ? 1 : timeoutMs;
+}
+
 class LibusbDevice : public irda::UsbDevice {
   public:
     LibusbDevice(libusb_device_handle* handle, int interfaceNumber)
@@ -36,13 +41,13 @@ class LibusbDevice : public irda::UsbDevice {
         std::vector<unsigned char> copy(data.begin(), data.end());
         return LibusbResult(libusb_control_transfer(handle_, s.requestType, s.request, s.value, s.index,
                                                     copy.data(), static_cast<std::uint16_t>(copy.size()),
-                                                    timeoutMs));
+                                                    LimitOf(timeoutMs)));
     }
     UsbResult ControlIn(const irda::UsbSetup& s, std::span<std::uint8_t> data,
                         std::uint32_t timeoutMs) override {
         return LibusbResult(libusb_control_transfer(handle_, s.requestType, s.request, s.value, s.index,
                                                     data.data(), static_cast<std::uint16_t>(data.size()),
-                                                    timeoutMs));
+                                                    LimitOf(timeoutMs)));
     }
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                       std::uint32_t timeoutMs) override {
@@ -66,7 +71,8 @@ class LibusbDevice : public irda::UsbDevice {
     UsbResult Transfer(TransferCall call, std::uint8_t endpoint, unsigned char* data, std::size_t size,
                        std::uint32_t timeoutMs) {
         int transferred = 0;
-        const int code = call(handle_, endpoint, data, static_cast<int>(size), &transferred, timeoutMs);
+        const int code =
+            call(handle_, endpoint, data, static_cast<int>(size), &transferred, LimitOf(timeoutMs));
         // Bytes that came before a timeout are bytes received.
         if (code == LIBUSB_ERROR_TIMEOUT && transferred > 0) {
             return irda::UsbDone(static_cast<std::size_t>(transferred));

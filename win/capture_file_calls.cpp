@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "win/scoped_handles.h"
 #include "win/wide_text.h"
 
 namespace qx {

@@ -20,6 +20,7 @@
 #include "win/scoped_handles.h"
 #include "win/wide_text.h"
 #include "win/win32_serial_port.h"
+#include "win/winusb_host.h"
 
 namespace {
 
@@ -118,11 +119,21 @@ int wmain(int argc, wchar_t** argv) {
                                  qx::ProgramDirectory(),
                                  tracer,
                                  pickLink,
-                                 qx::ListComPorts,
+                                 [] {
+                                     std::vector<std::string> ports = qx::ListComPorts();
+                                     qx::WinUsbHost usb;
+                                     const auto dongles = qx::irda::UsbPortValues(usb);
+                                     ports.insert(ports.end(), dongles.begin(), dongles.end());
+                                     return ports;
+                                 },
                                  [&link](const std::string& port, qx::irda::LineProfile lineProfile) {
+                                     qx::irda::PlatformClock clock(link.Calls());
+                                     if (qx::irda::ParseUsbPort(port)) {
+                                         qx::WinUsbHost usb;
+                                         return qx::irda::ProbeUsbPort(port, usb, clock);
+                                     }
                                      qx::Win32SerialPort serial;
                                      serial.SetLineProfile(lineProfile);
-                                     qx::irda::PlatformClock clock(link.Calls());
                                      return qx::irda::ProbePort(port, serial, clock);
                                  }};
     bindings.captureFiles = &captureFiles;

@@ -1,5 +1,6 @@
 #include "win/platform_calls.h"
 
+#include "irda/usb_dongle.h"
 #include "win/win32_serial_port.h"
 
 namespace qx {
@@ -17,6 +18,17 @@ PlatformCalls::PlatformCalls(std::string_view portSetting, irda::FrameSink* capt
                 port_->SetLineProfile(*profile);
             } else {
                 port_ = std::make_unique<irda::UnopenablePort>(INVALID_ADAPTER_ERROR);
+            }
+            break;
+        case LinkKind::Usb:
+            usbHost_ = std::make_unique<WinUsbHost>();
+            usbClock_ = std::make_unique<irda::PlatformClock>(winsock_);
+            port_ = std::make_unique<irda::UsbSerialPort>(*usbHost_, *usbClock_);
+            if (const auto usb = irda::ParseUsbPort(choice_.port)) {
+                const auto dongles = irda::FindDongles(*usbHost_);
+                if (const irda::FoundDongle* dongle = irda::PickDongle(dongles, *usb)) {
+                    choice_.dongle = std::string(irda::FamilyName(dongle->match.family));
+                }
             }
             break;
         case LinkKind::InvalidPort:

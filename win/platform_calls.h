@@ -1,7 +1,7 @@
 // The socket calls a program's link uses, picked once at its entry point: the IrDA loopback emulation to the
 // simulator on 127.0.0.1 when QX2205R_IRDA_LOOPBACK names a port; else the program's own IrDA stack on the
-// COM port that the settings (or the console's --port) name; else Winsock with IrDA. The window and the
-// console program pick the same way.
+// COM port or USB dongle that the settings (or the console's --port) name; else Winsock with IrDA. The window
+// and the console program pick the same way.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "link/socket_calls.h"
 #include "loopback/loopback_calls.h"
 #include "win/winsock_calls.h"
+#include "win/winusb_host.h"
 
 namespace qx {
 
@@ -45,6 +46,8 @@ class PlatformCalls {
     WinsockCalls winsock_;
     LinkChoice choice_;
     std::unique_ptr<LoopbackCalls> loopback_;
+    std::unique_ptr<WinUsbHost> usbHost_;
+    std::unique_ptr<irda::PlatformClock> usbClock_;
     std::unique_ptr<irda::SerialPort> port_;
     std::unique_ptr<irda::SerialIrdaCalls> serial_;
 };

@@ -10,8 +10,10 @@
 namespace qx {
 namespace {
 
-// A write the driver does not finish within this long fails.
-constexpr DWORD WRITE_TIMEOUT_MS = 2000;
+// A write the driver does not finish within PORT_WRITE_WAIT_MS plus its bytes' time on the wire fails: about
+// a millisecond a byte at 9600 baud, two to spare.
+constexpr DWORD WRITE_TIMEOUT_MS = irda::PORT_WRITE_WAIT_MS;
+constexpr DWORD WRITE_MS_PER_BYTE = 2;
 // A wait for bytes is made of reads this long. Windows returns from each as soon as a byte arrives; Wine
 // waits out the whole read time, so a long single read would hold every answer back until the wait is over.
 constexpr std::uint32_t READ_SLICE_MS = 10;
@@ -91,6 +93,7 @@ bool Win32SerialPort::Open(const std::string& name) {
     COMMTIMEOUTS timeouts{};
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = WRITE_MS_PER_BYTE;
     if (!SetCommTimeouts(handle->value, &timeouts)) {
         return Fail();
     }
@@ -116,6 +119,7 @@ bool Win32SerialPort::SetReadTimeout(std::uint32_t timeoutMs) {
     timeouts.ReadTotalTimeoutMultiplier = timeoutMs == 0 ? 0 : MAXDWORD;
     timeouts.ReadTotalTimeoutConstant = timeoutMs == 0 ? 0 : std::min<DWORD>(timeoutMs, MAXDWORD - 1);
     timeouts.WriteTotalTimeoutConstant = WRITE_TIMEOUT_MS;
+    timeouts.WriteTotalTimeoutMultiplier = WRITE_MS_PER_BYTE;
     if (!SetCommTimeouts(handle_->value, &timeouts)) {
         timeoutSet_ = false;
         return Fail();

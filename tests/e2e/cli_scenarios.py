@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""End-to-end runs of the real QX2205R-cli.exe under Wine against the instrument simulator.
+"""End-to-end runs of the real QX2205R-cli.exe under Wine, or of the native QX2205R-cli on Linux, against the
+instrument simulator.
 
 Each case starts the simulator with its faults, runs the console program with its arguments (and standard input)
 through the IrDA loopback emulation, or (cases whose simulator options start with --serial) through the program's
@@ -8,8 +9,16 @@ standard error, and what the instrument received (from the simulator's record): 
 declined confirmation sends nothing, and the instrument's word is either unchanged or the read word with only
 bit 8 changed.
 
+The native program runs the same table (without --emulator: the serial cases open the simulator's pty by its
+path), and the cases of NATIVE_CASES besides: what only Linux has (device paths, COMn refused, a port the user may
+not open, one that is gone, `ports` over the serial devices present, `use-port` into the XDG settings folder) and
+the serial runs a Windows run does not show (the capture read by tshark, the confirmation declined and Ctrl+C on
+a serial link), and the runs over a simulated USB dongle through a stand-in libusb. Each native run gets a settings folder of its own (XDG_CONFIG_HOME), never the user's.
+
 Usage: cli_scenarios.py --sim SIM --program QX2205R-cli.exe --emulator WINE-RUN --version-text TEXT CASE
-       cli_scenarios.py --list
+       cli_scenarios.py --sim SIM --program QX2205R-cli --native --version-text TEXT [--tshark-check SCRIPT]
+                        [--sim-libusb FOLDER] CASE
+       cli_scenarios.py [--native] --list
 TEXT is the version line the build expects the program to print (its version, width and commit).
 """
 
@@ -23,7 +32,7 @@ import sys
 import tempfile
 import time
 
-from instrument_record import check_record, fail, frames, simulated_instrument, write_of
+from instrument_record import check_record, fail, frames, simulated_instrument, wedged_port, write_of
 
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
@@ -36,8 +45,8 @@ PROGRESS = SEARCH + ["Devices not found", "Поиск устройств", "Ус
 
 
 # name: (simulator options, program arguments, standard input, exit code, lines expected on standard output in
-#        this order (other lines may come between), texts expected on standard error in this order, checks on
-#        the record)
+#        this order (other lines may come between; one ending in "*" stands for a line's beginning), texts
+#        expected on standard error in this order, checks on the record)
 # "{ru}" in the arguments stands for a settings file with Language=1, "{missing}" for a file that is not there;
 # "{com}" for the COM port of the serial simulator's pty; "version" as the output stands for the version line
 # alone.
@@ -164,6 +173,18 @@ CASES = {
     "serial_dm_to_connect": (["--serial", "--word", "0x0004", "--link-fault", "dm-snrm"],
                              ["enable", "--yes", "--port", "{com}"], None, 1, [FAILURE], SEARCH,
                              dict(final_word=0x0004, writes=[], connections=0)),
+    # The instrument stores the write and the link is lost before the acknowledgement: never "nothing written".
+    "serial_dm_after_write": (["--serial", "--word", "0x0004", "--link-fault", "dm-after-write"],
+                              ["enable", "--yes", "--port", "{com}"], None, 1,
+                              ["Word sent: 0x0104", "Search mode: unknown", UNCONFIRMED], SEARCH,
+                              dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_gone_after_write": (["--serial", "--word", "0x0004", "--link-fault", "gone-after-write"],
+                                ["enable", "--yes", "--port", "{com}", "--json"], None, 1, "json", [],
+                                dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    # A COM port that never takes a byte (see WEDGED): the run ends at the first write, the reason names the port.
+    "serial_port_never_drains": (["--serial"], ["status", "--port", "{com}"], None, 1,
+                                 ["Reason: the IrDA adapter on {com} stopped answering during the run (error *"],
+                                 ["Searching devices", "Searching devices error10050"], {}),
     # The rules a real secondary relies on: RD and FRMR end the link with DISC and the run fails cleanly; a
     # stale link, IrDA Lite firmware, a second of RNR while the word is stored, an IAS Ack frame and a missed
     # discovery all end in the word written.
@@ -200,8 +221,8 @@ CASES = {
     # use-port writes only a file of ours: a letter stays byte for byte, "none" takes the key away, a section a
     # slip away from [Parameters] is reported and left alone (FILES_AFTER).
     "use_port_letter": ([], ["use-port", "--port", "COM5", "--settings", "{letter}"], None, 1, [],
-                        ["is not this program's settings file (it is not empty and has no [Parameters] section): "
-                         "nothing was written"], dict(connections=0, discoveries=0)),
+                        ["is not a settings file of this program (it is not empty and has no [Parameters] section): "
+                         "it was left as it was"], dict(connections=0, discoveries=0)),
     "use_port_none": ([], ["use-port", "--port", "none", "--settings", "{withport}"], None, 0,
                       ["*withport.ini: Windows' IrDA is used"], [], dict(connections=0, discoveries=0)),
     "use_port_near_miss": ([], ["use-port", "--port", "COM5", "--settings", "{nearmiss}"], None, 1, [],
@@ -253,6 +274,15 @@ CASES = {
                                     "Reason: the IrDA adapter on {com} works, but no instrument answered its search: "
                                     "set the instrument in PC communication mode, its infrared window facing the "
                                     "adapter within a metre, and try again"], SEARCH[:1], dict(writes=[])),
+    # --capture over the serial stack: the capture is put in place of the file with its frames; a declined run
+    # leaves the file that is there as it was (CAPTURE_BEFORE).
+    "serial_capture": (["--serial", "--word", "0x0004"],
+                       ["enable", "--yes", "--port", "{com}", "--capture", "{capture}"], None, 0, [SUCCESS], SEARCH,
+                       dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_capture_declined": (["--serial", "--word", "0x0004"],
+                                ["enable", "--port", "{com}", "--capture", "{capture}"], "no\n", 3,
+                                ["Cancelled at the confirmation: nothing was sent to the instrument"], None,
+                                dict(final_word=0x0004, connections=0, discoveries=0)),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"],
                              ["enable", "--yes", "--port", "{com}"], None, 1,
                              ["Word sent: 0x0104", "Search mode: off",
@@ -261,11 +291,140 @@ CASES = {
                              dict(final_word=0x0004, writes=[write_of(0x0104)])),
 }
 
-# Cases whose simulator is held taking nothing (hold_simulator), and the seconds after which the program gets
-# Ctrl+C (SIGINT, which Wine hands to the console's control handler).
-INTERRUPTED = {"interrupted_search": 3}
+# Cases whose paths and texts are Windows' own (Z: paths, COM ports, Windows' IrDA, the Windows next steps): the
+# native console program runs every other case, and its own in NATIVE_CASES.
+WINDOWS_ONLY = {"use_port_letter", "use_port_none", "use_port_near_miss", "use_port_typed_as_command",
+                "capture_missing_folder", "capture_folder", "capture_read_only", "capture_not_a_capture",
+                "capture_without_port", "capture_declined_keeps_the_old", "capture_written", "cause_port_missing",
+                "cause_port_missing_ru", "cause_port_value_invalid", "cause_no_instrument", "cause_refused",
+                "cause_no_such_service", "cause_no_windows_irda", "cause_text_reached_through"}
+
+
+# The native program's own cases, in the same form; "{gone}" stands for a by-id path that leads nowhere,
+# "{capture}" for a capture file, "{settings}" for the settings file in the run's XDG folder.
+NATIVE_CASES = {
+    "native_serial_declined": (["--serial", "--word", "0x0004"], ["enable", "--port", "{com}"], "no\n", 3,
+                               ["Cancelled at the confirmation: nothing was sent to the instrument"],
+                               ["Type OK and press Enter"], dict(final_word=0x0004, connections=0, discoveries=0)),
+    # Ctrl+C while the search goes on over the line: the step under way ends, the port is closed.
+    "native_serial_interrupted": (["--serial", "--no-devices"], ["status", "--port", "{com}"], None, 4,
+                                  ["Interrupted before anything was sent to the instrument"],
+                                  ["Searching devices", "Interrupted: the step under way is finished"],
+                                  dict(final_word=0x0004, connections=0)),
+    "native_serial_trace": (["--serial", "--word", "0x0104"], ["status", "-t", "--port", "{com}"], None, 0,
+                            ["Search mode: on"], ["socket(26, 1, 0) -> ", "closesocket("], dict(writes=[])),
+    # A COM name can never be a port on Linux: a usage error before anything is asked or sent.
+    "native_com_refused": (["--serial"], ["enable", "--port", "COM5"], None, 2, [],
+                           ["not a device path: COM5 (on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 "
+                            "or a /dev/serial/by-id/ link, not COMn)"], dict(connections=0, discoveries=0)),
+    "native_use_port_com_refused": (["--serial"], ["use-port", "--port", "COM5"], None, 2, [],
+                                    ["not a device path: COM5"], dict(connections=0, discoveries=0)),
+    "native_no_port_chosen": (["--serial"], ["status"], None, 1,
+                              ["Reason: no IrDA adapter is chosen (error 10047), and Linux has no IrDA of its own: "
+                               "name the adapter's device with --port /dev/ttyUSB0, or store it with use-port "
+                               "(QX2205R-cli ports lists the serial devices and USB dongles)"], [],
+                              dict(connections=0, discoveries=0)),
+    "native_port_gone": (["--serial"], ["enable", "-y", "--port", "{gone}"], None, 1,
+                         ["Reason: {gone} is not on this PC (error 2): no such device: check the path (QX2205R-cli "
+                          "ports lists the serial devices); an adapter unplugged or not recognised shows in dmesg"],
+                         [], dict(connections=0, discoveries=0)),
+    # The simulator (the adapter) goes away in the middle of the search: the run ends and says what is gone.
+    "native_port_vanishes": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"],
+                             ["enable", "-y", "--port", "{com}"], None, 1,
+                             ["Reason: the IrDA adapter on {com} stopped answering during the run (error *", FAILURE],
+                             [],
+                             dict(final_word=0x0004, writes=[])),
+    # A serial device that never takes a byte: the Linux words for the wedged port of the Windows table.
+    "serial_port_never_drains": (["--serial"], ["status", "--port", "{com}"], None, 1,
+                                 ["Reason: the IrDA adapter on {com} stopped answering during the run (error 31): it "
+                                  "took no data within a second, was unplugged, or its driver failed: see whether "
+                                  "dmesg shows it unplugged, plug it in again, check with QX2205R-cli ports that it "
+                                  "is still {com}, and try again"],
+                                 ["Searching devices", "Searching devices error10050"], {}),
+    # The pty may be opened by root only; the program runs as nobody.
+    "native_permission_denied": (["--serial"], ["status", "--port", "{com}"], None, 1,
+                                 ["Reason: {com} could not be opened (error 5): permission denied: add your user to "
+                                  "the dialout group (sudo usermod -aG dialout $USER), log in again and retry"], [],
+                                 dict(connections=0, discoveries=0)),
+    "native_use_port": (["--serial", "--word", "0x0104"], ["use-port", "--port", "{com}"], None, 0,
+                        ["Port={com} stored in {settings}"], [], dict(connections=0, discoveries=0)),
+    # A capture file that is there already: a declined run captures nothing and leaves it as it was; a file that
+    # is not a capture is never replaced (CAPTURE_BEFORE holds what each finds there).
+    "native_capture_declined": (["--serial", "--word", "0x0004"], ["enable", "--port", "{com}", "--capture",
+                                                                   "{capture}"], "no\n", 3,
+                                ["Cancelled at the confirmation: nothing was sent to the instrument"],
+                                ["Type OK and press Enter"], dict(final_word=0x0004, connections=0, discoveries=0)),
+    "native_capture_not_a_capture": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "{com}",
+                                                                        "--capture", "{capture}"], None, 2, [],
+                                     ["QX2205R-cli: {capture} exists and is not a capture: it is not replaced; name "
+                                      "another file"], dict(final_word=0x0004, connections=0, discoveries=0)),
+    "native_capture": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "{com}", "--capture",
+                                                          "{capture}"], None, 0, [SUCCESS], SEARCH,
+                       dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    # `ports` over the serial devices of a private mount namespace: the pty stands as /dev/ttyUSB0 with its
+    # /dev/serial/by-id/ link, and one discovery runs on it.
+    "native_ports": (["--serial"], ["ports"], None, 0,
+                     ["/dev/serial/by-id/usb-QX_IrDA_Adapter-if00-port0: QX7710Z (address 0x*"], [],
+                     dict(connections=0, discoveries=1)),
+    # Over a simulated USB dongle (USB_DONGLES): the program's libusb binding drives the chip, whose light is the
+    # simulator's pty.
+    "native_usb_status": (["--serial", "--word", "0x0104"], ["status", "--port", "USB"], None, 0,
+                          ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
+                          dict(final_word=0x0104, writes=[], reads=1)),
+    "native_usb_enable_mcs7780": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "usb:9710:7780"],
+                                  None, 0, ["Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
+                                  dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "native_usb_disable_bridge": (["--serial", "--word", "0x0105"], ["disable", "-y", "--port", "USB"], None, 0,
+                                  ["Word sent: 0x0005", "Search mode: off", SUCCESS], SEARCH,
+                                  dict(final_word=0x0005, writes=[write_of(0x0005)])),
+    "native_usb_enable_ks959": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "USB:07D0:4959"], None,
+                                0, ["Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
+                                dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "native_usb_other_id": (["--serial"], ["status", "--port", "USB:066F:4201"], None, 1,
+                            ["Reason: no USB IrDA dongle that this program drives was found (USB:066F:4201, error 2): "
+                             "plug the dongle in (lsusb lists it); QX2205R-cli ports lists the dongles this program "
+                             "drives"],
+                            [], dict(connections=0, discoveries=0)),
+    "native_usb_no_dongle": (["--serial"], ["enable", "-y", "--port", "USB"], None, 1,
+                             ["Reason: no USB IrDA dongle that this program drives was found (USB, error 2)*",
+                              FAILURE], [], dict(connections=0, discoveries=0)),
+    "native_usb_permission_denied": (["--serial"], ["status", "--port", "USB"], None, 1,
+                                     ["Reason: the USB IrDA dongle (USB) cannot be used (error 5): add the udev rule "
+                                      "for it that the user guide gives, then plug it in again"], [], dict(connections=0, discoveries=0)),
+    # `ports` where the only serial devices are none (an empty /sys/class/tty) and the bus holds the dongle.
+    "native_usb_ports": (["--serial"], ["ports"], None, 0,
+                         ["USB:066F:4200 (STIr4200): QX7710Z (address 0x*"], [],
+                         dict(connections=0, discoveries=1)),
+}
+
+# The simulated dongle on the bus of each USB case's libusb (see tools/usb_dongle_sim/sim_libusb.cpp): its
+# family, or "" for none, and whether this user may open it.
+USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs7780": ("mcs7780", True),
+               "native_usb_disable_bridge": ("bridge", True), "native_usb_enable_ks959": ("ks959", True),
+               "native_usb_other_id": ("stir4200", True),
+               "native_usb_no_dongle": ("", True), "native_usb_permission_denied": ("stir4200", False),
+               "native_usb_ports": ("stir4200", True)}
+
+# What the capture file holds before the run, for the cases that find one there; after the run it must hold the
+# same bytes, and nothing may be left beside it.
+CAPTURE_BEFORE = {
+    "serial_capture_declined": bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000c3000000") + b"earlier frames",
+    "native_capture_declined": bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000c3000000") + b"earlier frames",
+    "native_capture_not_a_capture": b"Dear John,\nthe capture is below.\n",
+}
+
+# Cases whose simulator is held taking nothing (hold_simulator; TCP only), and the seconds after which the
+# program gets Ctrl+C (SIGINT, which Wine hands to the console's control handler).
+INTERRUPTED = {"interrupted_search": 3, "native_serial_interrupted": 2}
+# Cases whose simulator is stopped (its pty goes away) this many seconds into the run.
+VANISHED = {"native_port_vanishes": 2.5}
+# Cases with no simulator: the COM port leads to a pty that nobody reads and that is kept full.
+WEDGED = {"serial_port_never_drains"}
 
 JSON_EXPECTED = {
+    "serial_gone_after_write": {"command": "enable", "word": None, "search_mode": None, "word_read": "0x0004",
+                                "word_sent": "0x0104", "written": False, "result": "write_unconfirmed",
+                                "exit_code": 1},
     "short_options_any_case": {"command": "enable", "word": "0x0104", "written": True, "result": "done"},
     "declined_json": {"command": "enable", "device": None, "word": None, "search_mode": None, "word_read": None,
                       "word_sent": None, "written": False, "result": "cancelled", "code": 0, "interrupted": False,
@@ -348,7 +507,7 @@ def stderr_of(run):
     return run.stderr.decode("utf-8")
 
 
-def check_capture(data, stderr):
+def check_capture_frames(data, stderr):
     # A classic pcap of IrDA frames, as many as the console said, and nothing left beside it.
     import struct
     if data[:4] != b"\xd4\xc3\xb2\xa1" or struct.unpack_from("<I", data, 20)[0] != 144:
@@ -364,6 +523,67 @@ def check_capture(data, stderr):
 
 def wine_path(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def as_nobody():
+    """For a child process: drop root for the nobody user, so that a device only root may open is refused."""
+    os.setgroups([])
+    os.setgid(65534)
+    os.setuid(65534)
+
+
+PORTS_NAMESPACE = """set -e
+mount --make-rprivate /
+mkdir -p "$1/tty/ttyUSB0/device" "$1/bus/usb-serial" "$1/dev/serial/by-id"
+ln -s "$1/bus/usb-serial" "$1/tty/ttyUSB0/device/subsystem"
+touch "$1/dev/ttyUSB0"
+mount --bind "$2" "$1/dev/ttyUSB0"
+ln -s ../../ttyUSB0 "$1/dev/serial/by-id/usb-QX_IrDA_Adapter-if00-port0"
+mount --bind "$1/tty" /sys/class/tty
+mount --rbind "$1/dev" /dev
+shift 2
+exec "$@"
+"""
+
+
+NO_SERIAL_DEVICES = """set -e
+mount --make-rprivate /
+mount -t tmpfs none /sys/class/tty
+exec "$@"
+"""
+
+
+def without_serial_devices(command):
+    """`command` in a mount namespace of its own where /sys/class/tty is empty; None where this machine gives no
+    such namespace."""
+    if subprocess.run(["unshare", "-m", "true"], capture_output=True).returncode != 0:
+        return None
+    return ["unshare", "-m", "sh", "-c", NO_SERIAL_DEVICES, "sh"] + command
+
+
+def in_ports_namespace(command, folder, pty):
+    """`command` in a mount namespace of its own where the only serial device is the pty, as /dev/ttyUSB0 with a
+    by-id link; None where this machine gives no such namespace (not root, or no unshare)."""
+    probe = subprocess.run(["unshare", "-m", "true"], capture_output=True)
+    if probe.returncode != 0:
+        return None
+    tree = os.path.join(folder, "tree")
+    os.mkdir(tree)
+    return ["unshare", "-m", "sh", "-c", PORTS_NAMESPACE, "sh", tree, pty] + command
+
+
+def vanishing_run(command, environment, seconds, simulator_stop):
+    """Runs the program and stops the simulator after `seconds`, so that its pty goes away under the run."""
+    process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               env=environment)
+    time.sleep(seconds)
+    simulator_stop()
+    try:
+        stdout, stderr = process.communicate(timeout=150)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        fail("the program did not end within 150 s of its port going away")
+    return subprocess.CompletedProcess(command, process.returncode, stdout, stderr)
 
 
 def interrupted_run(command, environment, seconds):
@@ -426,8 +646,11 @@ def check_version(stdout, expected):
 
 def check(name, args):
     case_name = name
-    options, arguments, stdin, code, out_lines, err_lines, expect = CASES[name]
+    native = not args.emulator
+    options, arguments, stdin, code, out_lines, err_lines, expect = (NATIVE_CASES if native else {}).get(
+        name) or CASES[name]
     with tempfile.TemporaryDirectory(prefix="qx-cli-") as folder:
+        os.chmod(folder, 0o755)
         russian = os.path.join(folder, "ru.ini")
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
@@ -447,37 +670,114 @@ def check(name, args):
         serial = options[:1] == ["--serial"]
         environment = dict(os.environ)
         environment.pop("QX2205R_IRDA_LOOPBACK", None)
-        hold = True if name in INTERRUPTED else None
-        with simulated_instrument(args.sim, args.emulator, options, record_path, hold) as port:
+        config = os.path.join(folder, "config")
+        settings = os.path.join(config, "qx2205r", "QX2205R.ini")
+        capture = os.path.join(folder, "capture.pcap")
+        if name in CAPTURE_BEFORE:
+            with open(capture, "wb") as f:
+                f.write(CAPTURE_BEFORE[name])
+        if native:
+            environment["XDG_CONFIG_HOME"] = config
+        place = (lambda path: path) if native else wine_path
+        hold = True if name in INTERRUPTED and not serial else None
+        instrument = (wedged_port(args.emulator) if name in WEDGED
+                      else simulated_instrument(args.sim, args.emulator, options, record_path, hold))
+        with instrument as port:
             if not serial:
                 environment["QX2205R_IRDA_LOOPBACK"] = str(port)
             missing = os.path.join(folder, "missing.ini")
-            command = [args.emulator, args.program] + [
-                a.replace("{ru}", wine_path(russian)).replace("{missing}", wine_path(missing))
-                .replace("{badport}", wine_path(bad_port)).replace("{letter}", wine_path(files["letter.txt"]))
-                .replace("{withport}", wine_path(files["withport.ini"]))
-                .replace("{nearmiss}", wine_path(files["near.ini"])).replace("{dir}", wine_path(folder))
-                .replace("{com}", port if serial else "") for a in arguments]
+            values = {"{ru}": place(russian), "{missing}": place(missing), "{com}": port if serial else "",
+                      "{gone}": "/dev/serial/by-id/usb-QX_gone-if00-port0", "{capture}": place(capture),
+                      "{settings}": settings, "{badport}": place(bad_port), "{letter}": place(files["letter.txt"]),
+                      "{withport}": place(files["withport.ini"]), "{nearmiss}": place(files["near.ini"]),
+                      "{dir}": place(folder)}
+            def fill(text):
+                for key, value in values.items():
+                    text = text.replace(key, value)
+                return text
+
+            command = ([] if native else [args.emulator]) + [args.program] + [fill(a) for a in arguments]
+            out_lines = [fill(line) for line in out_lines] if isinstance(out_lines, list) else out_lines
+            err_lines = [fill(line) for line in err_lines] if isinstance(err_lines, list) else err_lines
+            pty_mode = None
+            if name == "native_permission_denied":
+                pty_mode = os.stat(port).st_mode
+                os.chmod(port, 0o600)
+            if name in USB_DONGLES:
+                if not args.sim_libusb:
+                    fail("no simulated libusb given for a USB case")
+                family, reachable = USB_DONGLES[name]
+                environment["LD_LIBRARY_PATH"] = args.sim_libusb
+                environment["QX_SIM_USB_FAMILY"] = family
+                environment["QX_SIM_USB_LIGHT"] = port
+                if not reachable:
+                    environment["QX_SIM_USB_ACCESS"] = "denied"
+            if name == "native_usb_ports":
+                command = without_serial_devices(command)
+                if command is None:
+                    print("SKIP: this machine gives no private mount namespace (unshare -m)")
+                    sys.exit(77)
+            if name == "native_ports":
+                command = in_ports_namespace(command, folder, port)
+                if command is None:
+                    print("SKIP: this machine gives no private mount namespace (unshare -m)")
+                    sys.exit(77)
             if name in INTERRUPTED:
                 run = interrupted_run(command, environment, INTERRUPTED[name])
+            elif name in VANISHED:
+                simulator = simulated_instrument.last_process
+                run = vanishing_run(command, environment, VANISHED[name],
+                                    lambda: simulator.send_signal(signal.SIGTERM))
             else:
                 run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
-                                     timeout=150)
-        with open(record_path) as f:
-            record = json.load(f)
+                                     timeout=150, preexec_fn=as_nobody if pty_mode is not None else None)
+            if pty_mode is not None and os.stat(port).st_mode != (pty_mode & ~0o077 | 0o600):
+                fail("the pty's mode changed")
+            if name == "native_use_port":
+                with open(settings, "rb") as f:
+                    stored = f.read()
+                if stored != b"[Parameters]\r\nLanguage=0\r\nPort=" + port.encode() + b"\r\n":
+                    fail("the settings file holds %r" % stored)
+                if os.stat(os.path.dirname(settings)).st_mode & 0o777 != 0o700:
+                    fail("the settings folder was not made for its owner alone")
+                # The stored port is the one a later run takes.
+                again = subprocess.run([args.program, "status"], capture_output=True, env=environment, timeout=150)
+                print("status after use-port: exit %d\n%s%s" % (again.returncode, again.stdout.decode(),
+                                                                 again.stderr.decode()))
+                if again.returncode != 0 or b"Configuration word: 0x0104" not in again.stdout:
+                    fail("the run after use-port did not take the stored port")
+                expect = dict(expect, connections=1, discoveries=1)
+        record = None
+        if name not in WEDGED:
+            with open(record_path) as f:
+                record = json.load(f)
         with open(russian, "rb") as f:
             if f.read() != b"[Parameters]\r\nLanguage=1\r\n":
                 fail("the settings file was changed")
-        if any(entry.endswith(".part") for entry in os.listdir(folder)):
-            fail("a capture's .part file was left behind: %s" % os.listdir(folder))
+        if native and name != "native_use_port" and os.path.exists(config):
+            fail("a settings file was made in %s" % config)
+        if any(entry.endswith(".partial") for entry in os.listdir(folder)):
+            fail("a capture's .partial file was left behind: %s" % os.listdir(folder))
         for file_name, content in FILES_BEFORE.items():
             with open(files[file_name], "rb") as f:
                 after = f.read()
             expected = FILES_AFTER.get(file_name, {}).get(case_name, content)
             if expected is None:
-                check_capture(after, stderr_of(run))
+                check_capture_frames(after, stderr_of(run))
             elif after != expected:
                 fail("%s holds %r after the run, expected %r" % (file_name, after, expected))
+        if name == "native_capture":
+            check_capture(args, capture)
+        if name == "serial_capture":
+            # The IrLAP frames, put in place whole (the tshark reading is the native run's).
+            with open(capture, "rb") as f:
+                data = f.read()
+            if len(data) <= 24 or data[:4] != bytes.fromhex("d4c3b2a1"):
+                fail("the capture holds %d bytes" % len(data))
+        if name in CAPTURE_BEFORE:
+            with open(capture, "rb") as f:
+                if f.read() != CAPTURE_BEFORE[name]:
+                    fail("the capture file was changed")
 
     stdout = run.stdout.decode("utf-8")
     stderr = run.stderr.decode("utf-8")
@@ -501,9 +801,11 @@ def check(name, args):
         lines = stdout.splitlines()
         at = 0
         for line in out_lines:
-            line = line.replace("{com}", port if serial else "")
-            # "*text": a line that ends with text (before it, a path that differs from run to run).
-            while at < len(lines) and lines[at] != line and not (line[:1] == "*" and lines[at].endswith(line[1:])):
+            # "*text": a line that ends with text (before it, a path that differs from run to run); "text*": a
+            # line that starts with text.
+            while at < len(lines) and lines[at] != line and not (
+                    line[:1] == "*" and lines[at].endswith(line[1:])) and not (
+                    line.endswith("*") and lines[at].startswith(line[:-1])):
                 at += 1
             if at == len(lines):
                 fail("standard output lacks %r (in order)" % line)
@@ -512,7 +814,7 @@ def check(name, args):
         for line in lines:
             if line in PROGRESS or line in (FAILURE,) and UNCONFIRMED in lines:
                 fail("standard output holds %r" % line)
-    if name in INTERRUPTED:
+    if name in INTERRUPTED and "--trace" in arguments:
         tries = re.findall(r"^\s*\d+ ms  getsockopt\(.*-> (-1, error \d+)", stderr, re.M)
         if not tries or any(t != "-1, error 10004" for t in tries):
             fail("discovery tries %s: the one under way did not end with the interruption" % tries)
@@ -534,10 +836,24 @@ def check(name, args):
     if not serial and code != 2 and out_lines != "version" and "127.0.0.1:%d" % port not in stderr:
         fail("standard error does not say the loopback emulation is on")
 
-    check_record(record, expect)
+    if record is not None:
+        check_record(record, expect)
+    if name in ("native_ports", "native_usb_ports") and len(record["discoveries"]) != 1:
+        fail("%d discoveries on the one serial device" % len(record["discoveries"]))
     if os.path.exists(os.path.join(os.path.dirname(args.program), "QX2205R.ini")):
         fail("a settings file was created beside the program")
     print("PASS: " + name)
+
+
+def check_capture(args, capture):
+    """The run's capture, read by tshark: every frame decodes and the session's fields are there."""
+    if not args.tshark_check:
+        fail("no tshark check script given for the capture")
+    checked = subprocess.run([sys.executable, args.tshark_check, "--check-pcap", capture], capture_output=True,
+                             text=True, timeout=120)
+    print(checked.stdout + checked.stderr)
+    if checked.returncode != 0:
+        fail("tshark did not read the capture as a whole session")
 
 
 def main():
@@ -545,15 +861,22 @@ def main():
     parser.add_argument("--sim")
     parser.add_argument("--program")
     parser.add_argument("--emulator")
+    parser.add_argument("--native", action="store_true")
     parser.add_argument("--version-text")
+    parser.add_argument("--tshark-check")
+    parser.add_argument("--sim-libusb", help="the folder of the simulated libusb-1.0.so.0, for the USB cases")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("case", nargs="?")
     args = parser.parse_args()
+    cases = ({name: case for name, case in dict(CASES, **NATIVE_CASES).items() if name not in WINDOWS_ONLY}
+             if args.native else CASES)
     if args.list:
-        print("\n".join(CASES))
+        print("\n".join(cases))
         return
-    if args.case not in CASES:
+    if args.case not in cases:
         fail("unknown case %r" % args.case)
+    if args.native == bool(args.emulator):
+        fail("give either --emulator (Windows) or --native")
     check(args.case, args)
 
 

@@ -11,6 +11,8 @@ import signal
 import socket
 import subprocess
 import sys
+import threading
+import tty
 
 READ = "83 00 05 B1 D3"
 
@@ -66,6 +68,38 @@ class ComPort:
     def close(self):
         if os.path.lexists(self.link):
             os.remove(self.link)
+
+
+@contextlib.contextmanager
+def wedged_port(emulator):
+    """A COM port of the Wine prefix leading to a pty that nobody reads and that is kept full, as a wedged
+    adapter or driver that takes no byte: yields the COM port's name (the pty's own path when `emulator` is empty)."""
+    master, slave = os.openpty()
+    path = os.ttyname(slave)
+    tty.setraw(slave)
+    stop = threading.Event()
+
+    def fill():
+        fd = os.open(path, os.O_WRONLY | os.O_NOCTTY | os.O_NONBLOCK)
+        while not stop.is_set():
+            try:
+                os.write(fd, b"U" * 4096)
+            except BlockingIOError:
+                stop.wait(0.02)
+        os.close(fd)
+
+    filler = threading.Thread(target=fill)
+    filler.start()
+    com_port = ComPort(path, emulator) if emulator else None
+    try:
+        yield com_port.name if com_port else path
+    finally:
+        stop.set()
+        filler.join()
+        if com_port:
+            com_port.close()
+        os.close(slave)
+        os.close(master)
 
 
 def stop_simulator(process):
@@ -136,8 +170,9 @@ def check_record(record, expect):
 def simulated_instrument(sim, emulator, options, record, hold=None):
     """The simulator for one run, stopped again at the end: over TCP for the loopback emulation, or, when
     `options` open with "--serial", in serial IrDA mode on a pty that a COM port of the Wine prefix leads to.
-    Yields the loopback emulation's TCP port, or the COM port's name. `hold` (TCP only; see hold_simulator): None
-    to leave it answering, False to stop it once it listens, True to also fill its queue so it takes nothing."""
+    Yields the loopback emulation's TCP port, or the COM port's name (the pty's own path when `emulator` is empty:
+    a native program opens the pty itself). `hold` (TCP only; see hold_simulator): None to leave it answering,
+    False to stop it once it listens, True to also fill its queue so it takes nothing."""
     serial = options[:1] == ["--serial"]
     com_port = None
     held = None
@@ -145,8 +180,12 @@ def simulated_instrument(sim, emulator, options, record, hold=None):
         process, pty = start_serial_simulator(sim, options[1:], record)
     else:
         process, port = start_simulator(sim, options, record)
+    # For a run that stops the simulator itself midway (its pty going away under the program).
+    simulated_instrument.last_process = process
     try:
-        if serial:
+        if serial and not emulator:
+            port = pty
+        elif serial:
             com_port = ComPort(pty, emulator)
             port = com_port.name
         elif hold is not None:

@@ -106,6 +106,21 @@ SCENARIOS = {
     "serial_silent_after_connect": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"], True,
                                     [SEARCHING, "?" + FOUND], FAILURE,
                                     dict(panel0=NO_ANSWER % 10060, final_word=0x0004, writes=[])),
+    # The instrument stores the write and the link is lost before the acknowledgement: never "nothing written".
+    "serial_frmr_after_write": (["--serial", "--word", "0x0004", "--link-fault", "frmr-after-write"], True,
+                                [SEARCHING, FOUND], FAILURE,
+                                dict(panel0="Last run: write sent, not confirmed: check with status",
+                                     final_word=0x0104, writes=[write_of(0x0104)])),
+    # What real secondaries do: IrDA Lite firmware, a second of RNR while the word is stored and an IAS Ack frame
+    # in one run; a stale link left by a primary that vanished; a whole discovery missed.
+    "serial_real_secondary": (["--serial", "--word", "0x0004", "--link-fault", "lite-firmware", "--link-fault",
+                               "rnr-while-writing", "--link-fault", "ias-ack"], True, [SEARCHING, FOUND], SUCCESS,
+                              dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_stale_link": (["--serial", "--word", "0x0004", "--link-fault", "stale-link"], True, [SEARCHING, FOUND],
+                          SUCCESS, dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_discovery_missed": (["--serial", "--word", "0x0004", "--link-fault", "miss-discovery"], True,
+                                [SEARCHING, FOUND], SUCCESS,
+                                dict(panel0=WRITTEN % 0x0104, final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_write_refused": (["--serial", "--word", "0x0004", "--write-fault", "status-c0"], True,
                              [SEARCHING, FOUND], FAILURE,
                              dict(panel0="Last run: write refused, word unchanged", final_word=0x0004,

@@ -203,8 +203,10 @@ TEST(LoopbackCalls, TheTriesOfOneDiscoveryShareOneBound) {
         ASSERT_EQ(e.calls.WSAGetLastError(), qx::WSAETIMEDOUT_CODE);
         connections += silent.TakeQueued();
     }
-    // Each try that waited waited its own LOOPBACK_ANSWER_WAIT_MS, so only two fit in the bound.
-    EXPECT_EQ(connections, static_cast<int>(qx::LOOPBACK_DISCOVERY_WAIT_MS / qx::LOOPBACK_ANSWER_WAIT_MS));
+    // Each try that waited waited its own LOOPBACK_ANSWER_WAIT_MS, so at most two fit in the bound (fewer when a
+    // loaded machine stretches a wait), and the first always gets its connection.
+    EXPECT_GE(connections, 1);
+    EXPECT_LE(connections, static_cast<int>(qx::LOOPBACK_DISCOVERY_WAIT_MS / qx::LOOPBACK_ANSWER_WAIT_MS));
 
     // A new socket is a new discovery, with a bound of its own.
     e.s = e.calls.Socket(IRDA, STREAM, 0);

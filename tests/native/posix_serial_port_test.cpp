@@ -1,8 +1,9 @@
-#include "irda/posix_serial_port.h"
+#include "posix/posix_serial_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -12,7 +13,7 @@
 
 namespace {
 
-using qx::irda::PosixSerialPort;
+using qx::PosixSerialPort;
 
 // A pty whose slave stands in for a serial device; the test holds the master end.
 struct Pty {
@@ -84,7 +85,7 @@ TEST(PosixSerialPort, OpenFailuresAreWindowsErrorCodes) {
         std::uint32_t error;
     };
     const Case cases[] = {
-        {"in use", pty.slave, qx::irda::PORT_ERROR_ACCESS_DENIED},
+        {"in use", pty.slave, qx::irda::PORT_ERROR_SHARING_VIOLATION},
         {"no such port", "/dev/no-such-serial-port", qx::irda::PORT_ERROR_FILE_NOT_FOUND},
         {"not a serial port", "/dev/null", qx::irda::PORT_ERROR_INVALID_FUNCTION},
     };
@@ -97,6 +98,37 @@ TEST(PosixSerialPort, OpenFailuresAreWindowsErrorCodes) {
     first.Close();
     PosixSerialPort again;
     EXPECT_TRUE(again.Open(pty.slave)) << "free again once closed: " << again.LastError();
+}
+
+TEST(PosixSerialPort, RunsAt9600RawWhileOpenAndGivesTheLineSettingsBackAtClose) {
+    Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    const int other = open(pty.slave.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+    cfsetispeed(&before, B38400);
+    cfsetospeed(&before, B38400);
+    before.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(other, TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(other, &before), 0);
+
+    PosixSerialPort port;
+    ASSERT_TRUE(port.Open(pty.slave)) << port.LastError();
+    termios during{};
+    ASSERT_EQ(tcgetattr(other, &during), 0);
+    EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B9600));
+    EXPECT_EQ(during.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_EQ(during.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    port.Close();
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(other, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B38400));
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    close(other);
 }
 
 TEST(PosixSerialPort, ALostDeviceOrAClosedPortFails) {

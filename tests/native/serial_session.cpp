@@ -14,10 +14,10 @@
 #include "app/mode_switch.h"
 #include "app/texts.h"
 #include "irda/capture.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
 #include "link/forwarding_calls.h"
 #include "link/irda_link.h"
+#include "posix/posix_serial_port.h"
 #include "support/posix_platform_calls.h"
 #include "tests/unit/support/recording_host.h"
 
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
 
     qxtest::PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(path, port, platform, capture ? &*capture : nullptr);
     LinkPauses pauses(calls);
     qx::IrdaLink link(pauses);
@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
     qx::test::RecordingHost host;
 
     const auto start = std::chrono::steady_clock::now();
-    const bool succeeded = qx::SetSearchMode(enable, link, texts.slots, host);
+    const qx::RunOutcome outcome = qx::RunModeSwitch(enable, link, texts.slots, host);
+    const bool succeeded = outcome.written;
     const auto runMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
             .count();
@@ -90,6 +91,8 @@ int main(int argc, char** argv) {
     for (const qx::test::ResultBox& box : host.results) {
         std::printf("result box: %s: %s\n", box.caption.c_str(), box.text.c_str());
     }
+    std::printf("stage: %s\nword_sent: %s\ncode: %d\n", std::string(qx::StageName(outcome.stage)).c_str(),
+                outcome.wordSent ? qx::WordText(*outcome.wordSent).c_str() : "null", outcome.code);
     std::printf("run_ms: %lld\npauses_ms: %llu\n", static_cast<long long>(runMs),
                 static_cast<unsigned long long>(pauses.totalMs));
     if (capture && !capture->Good()) {

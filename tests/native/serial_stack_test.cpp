@@ -5,19 +5,27 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
 #include "link/device_frames.h"
 #include "link/irda_link.h"
+#include "posix/posix_serial_port.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
+#include "support/stack_run.h"
 #include "tests/unit/support/recording_host.h"
 
 namespace qxtest {
@@ -25,23 +33,12 @@ namespace {
 
 constexpr int IRDA_FAMILY = 26;
 
-struct SwitchRun {
-    bool succeeded = false;
-    qx::test::RecordingHost host;
-};
-
 // One run of the mode switch, as the window would make it, over the stack on `path`.
-SwitchRun SwitchOver(const std::string& path, bool enable) {
+StackRun SwitchOver(const std::string& path, bool enable) {
     PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
-    qx::irda::SerialIrdaCalls calls(path, port, platform);
-    qx::IrdaLink link(calls);
-    qx::FormTexts texts;
-    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
-    SwitchRun run;
-    run.succeeded = qx::SetSearchMode(enable, link, texts.slots, run.host);
-    return run;
+    qx::PosixSerialPort port;
+    return SwitchOverPort(port, path, platform, enable);
 }
 
 TEST(SerialStack, DiscoveryFindsTheInstrumentByItsNicknameAndAddress) {
@@ -49,7 +46,7 @@ TEST(SerialStack, DiscoveryFindsTheInstrumentByItsNicknameAndAddress) {
     ASSERT_FALSE(sim.Path().empty());
     PosixPlatformCalls platform;
     platform.sleeps = true;
-    qx::irda::PosixSerialPort port;
+    qx::PosixSerialPort port;
     qx::irda::SerialIrdaCalls calls(sim.Path(), port, platform);
     qx::IrdaLink link(calls);
     qx::AddressRecord address{};
@@ -92,20 +89,12 @@ TEST_P(SerialStack, ModeSwitchRun) {
     SimProcess sim(args, SimLine::Serial);
     ASSERT_FALSE(sim.Path().empty());
 
-    const SwitchRun run = SwitchOver(sim.Path(), c.enable);
+    const StackRun run = SwitchOver(sim.Path(), c.enable);
     const auto record = sim.Stop();
 
-    EXPECT_EQ(run.succeeded, c.succeeds);
-    ASSERT_EQ(run.host.results.size(), 1u);
-    EXPECT_EQ(run.host.results[0].caption, c.succeeds ? "Success" : "Error") << run.host.results[0].text;
-    EXPECT_EQ(record["final_word"], c.finalWord);
-    EXPECT_EQ(record["writes_applied"], nlohmann::json(c.writesApplied));
     // The one rule: the word is either untouched or the word read with only the search mode bit changed,
     // and "Success" only when the instrument took exactly that.
-    if (run.succeeded) {
-        const int wanted = c.enable ? (c.initialWord | 0x0100) : (c.initialWord & ~0x0100);
-        EXPECT_EQ(record["final_word"], wanted);
-    }
+    ExpectTheOneRule(run, record, c.enable, c.initialWord, c.succeeds, c.finalWord, c.writesApplied);
     for (const auto& connection : record["connections"]) {
         EXPECT_EQ(connection["family"], IRDA_FAMILY);
         EXPECT_EQ(connection["service_name"], "QX7710Z") << "the class the stack asked IAS for";
@@ -191,6 +180,109 @@ INSTANTIATE_TEST_SUITE_P(
                   {0x0104},
                   "disc"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The instrument stores the write and the link is lost before its acknowledgement comes back: the run says
+// the write went out unconfirmed and names the word sent, never "nothing written".
+TEST(SerialStack, LinkLostAfterTheInstrumentTookTheWrite) {
+    const struct {
+        const char* fault;
+        int code;
+    } cases[] = {
+        {"silent-after-write", qx::WSAETIMEDOUT_CODE}, {"dm-after-write", qx::WSAECONNRESET_CODE},
+        {"frmr-after-write", qx::WSAECONNRESET_CODE},  {"bad-nr-after-write", qx::WSAECONNRESET_CODE},
+        {"gone-after-write", qx::WSAENETDOWN_CODE},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim({"--link-fault", c.fault}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        const StackRun run = SwitchOver(sim.Path(), true);
+        const auto record = sim.Stop();
+        EXPECT_EQ(record["final_word"], 0x0104) << c.fault << ": the instrument took the write";
+        EXPECT_EQ(run.outcome.stage, qx::RunStage::WriteUnconfirmed) << c.fault;
+        EXPECT_EQ(run.outcome.code, c.code) << c.fault;
+        EXPECT_EQ(run.outcome.wordSent, std::optional<qx::ConfigWord>(0x0104)) << c.fault;
+        EXPECT_FALSE(run.succeeded) << c.fault;
+    }
+}
+
+// A serial port whose line never drains (a wedged adapter or driver): the pty's other end is never read, and
+// the line is filled as soon as the port is open. Counts the writes asked of it and those that failed.
+class WedgedPort : public qx::irda::SerialPort {
+  public:
+    WedgedPort() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+            path = ptsname(master_);
+        }
+    }
+    ~WedgedPort() override {
+        if (master_ >= 0) {
+            close(master_);
+        }
+    }
+    bool Open(const std::string& name) override {
+        if (!port_.Open(name)) {
+            return false;
+        }
+        const int fill = ::open(name.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        // Until the line takes nothing more for a while: the pty moves what it holds on to its reader's
+        // buffer behind the writer's back, so one write that would block is not yet a full line.
+        const std::vector<std::uint8_t> block(4096, 0x55);
+        pollfd room{fill, POLLOUT, 0};
+        while (fill >= 0 && (::write(fill, block.data(), block.size()) > 0 || ::poll(&room, 1, 200) > 0)) {
+        }
+        if (fill >= 0) {
+            ::close(fill);
+        }
+        return true;
+    }
+    void Close() override { port_.Close(); }
+    bool IsOpen() const override { return port_.IsOpen(); }
+    bool Write(std::span<const std::uint8_t> bytes) override {
+        ++writes;
+        const bool written = port_.Write(bytes);
+        failedWrites += written ? 0 : 1;
+        return written;
+    }
+    int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
+        return port_.Read(buffer, timeoutMs);
+    }
+    std::uint32_t LastError() const override { return port_.LastError(); }
+
+    std::string path;
+    int writes = 0;
+    int failedWrites = 0;
+
+  private:
+    int master_ = -1;
+    qx::PosixSerialPort port_;
+};
+
+// A port that cannot take a frame is a failed port: the first write that does not finish ends the search,
+// and no later discovery try waits on the port again.
+TEST(SerialStack, APortThatNeverDrainsEndsTheRunAtItsFirstWrite) {
+    WedgedPort port;
+    ASSERT_FALSE(port.path.empty());
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::SerialIrdaCalls calls(port.path, port, platform);
+    qx::IrdaLink link(calls);
+    qx::FormTexts texts;
+    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+    qx::test::RecordingHost host;
+    const auto start = std::chrono::steady_clock::now();
+    const qx::RunOutcome outcome = qx::RunModeSwitch(true, link, texts.slots, host);
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    std::printf("a port that never drains: %s (error %d) after %lld ms, %d writes, %d failed\n",
+                std::string(qx::StageName(outcome.stage)).c_str(), outcome.code, static_cast<long long>(ms),
+                port.writes, port.failedWrites);
+    EXPECT_EQ(outcome.stage, qx::RunStage::SearchFailed);
+    EXPECT_EQ(outcome.code, qx::WSAENETDOWN_CODE);
+    EXPECT_EQ(port.failedWrites, 1);
+    EXPECT_EQ(port.writes, 1) << "the port was written to again after it failed";
+}
 
 // Whatever ended a run, the instrument is left disconnected: a second run, started at once, reaches it.
 TEST(SerialStackAgain, TheNextRunAtOnceReachesTheInstrument) {

@@ -6,32 +6,29 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
-#include "irda/posix_serial_port.h"
 #include "irda/serial_irda_calls.h"
+#include "irda/sir_medium.h"
 #include "irda/usb_dongle.h"
 #include "link/irda_link.h"
 #include "posix/libusb_host.h"
+#include "posix/posix_serial_port.h"
 #include "sim_chips.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
+#include "support/stack_run.h"
 #include "tests/unit/support/recording_host.h"
 
 namespace qxtest {
 namespace {
 
 using qx::irda::DongleFamily;
-
-struct DongleRun {
-    bool succeeded = false;
-    qx::test::RecordingHost host;
-    int discoveryError = 0;
-};
 
 // A chip on a simulated bus, its light on the simulator's pty.
 struct SimulatedDongle {
@@ -40,24 +37,18 @@ struct SimulatedDongle {
         chip = dongle_sim::MakeChip(family, light);
         bus.Attach(*chip);
     }
-    qx::irda::PosixSerialPort light;
+    qx::PosixSerialPort light;
     bool lightOpen = false;
     std::unique_ptr<dongle_sim::SimChip> chip;
     dongle_sim::SimUsbHost bus;
 };
 
-DongleRun SwitchOver(SimulatedDongle& dongle, bool enable, const std::string& portValue = "USB") {
+StackRun SwitchOver(SimulatedDongle& dongle, bool enable) {
     PosixPlatformCalls platform;
     platform.sleeps = true;
     qx::irda::PlatformClock clock(platform);
     qx::irda::UsbSerialPort port(dongle.bus, clock);
-    qx::irda::SerialIrdaCalls calls(portValue, port, platform);
-    qx::IrdaLink link(calls);
-    qx::FormTexts texts;
-    qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
-    DongleRun run;
-    run.succeeded = qx::SetSearchMode(enable, link, texts.slots, run.host);
-    return run;
+    return SwitchOverPort(port, "USB", platform, enable);
 }
 
 struct DongleCase {
@@ -86,18 +77,10 @@ TEST_P(DongleStack, ModeSwitchRun) {
     SimulatedDongle dongle(c.family, sim.Path());
     ASSERT_TRUE(dongle.lightOpen);
 
-    const DongleRun run = SwitchOver(dongle, c.enable);
+    const StackRun run = SwitchOver(dongle, c.enable);
     const auto record = sim.Stop();
 
-    EXPECT_EQ(run.succeeded, c.succeeds);
-    ASSERT_EQ(run.host.results.size(), 1u);
-    EXPECT_EQ(run.host.results[0].caption, c.succeeds ? "Success" : "Error") << run.host.results[0].text;
-    EXPECT_EQ(record["final_word"], c.finalWord);
-    EXPECT_EQ(record["writes_applied"], nlohmann::json(c.writesApplied));
-    if (run.succeeded) {
-        const int wanted = c.enable ? (c.initialWord | 0x0100) : (c.initialWord & ~0x0100);
-        EXPECT_EQ(record["final_word"], wanted);
-    }
+    ExpectTheOneRule(run, record, c.enable, c.initialWord, c.succeeds, c.finalWord, c.writesApplied);
     EXPECT_GT(dongle.chip->BytesSent(), 0u) << "the chip put the stack's frames on the light";
 }
 
@@ -127,9 +110,12 @@ std::vector<DongleCase> Cases() {
     std::vector<DongleCase> cases;
     static std::vector<std::string> names;
     names.reserve(64);
-    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+    for (DongleFamily family :
+         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
         std::string prefix(qx::irda::FamilyName(family));
-        prefix.erase(std::remove(prefix.begin(), prefix.end(), ' '), prefix.end());
+        prefix.erase(std::remove_if(prefix.begin(), prefix.end(),
+                                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }),
+                     prefix.end());
         for (const Fault& f : faults) {
             names.push_back(prefix + "_" + f.name);
             cases.push_back({names.back().c_str(), family, f.args, f.enable, f.initialWord, f.succeeds,
@@ -142,10 +128,12 @@ std::vector<DongleCase> Cases() {
 INSTANTIATE_TEST_SUITE_P(Families, DongleStack, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// A dongle pulled out once open: every transfer after that fails as unplugged (the stack's port failure), the
-// bus no longer lists it, and the instrument's word is untouched.
+// A dongle pulled out once open: every transfer after that fails as unplugged (the stack's medium failure,
+// through SIR framing or the bridge's own frames), the bus no longer lists it, and the instrument's word is
+// untouched.
 TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
-    for (DongleFamily family : {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780}) {
+    for (DongleFamily family :
+         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4", "--read-fault", "silent"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());
@@ -156,13 +144,17 @@ TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
         qx::irda::PlatformClock clock(platform);
         qx::irda::UsbSerialPort port(dongle.bus, clock);
         ASSERT_TRUE(port.Open("USB"));
+        // The bridge frames for itself and is IrLAP's medium; the others carry SIR bytes.
+        EXPECT_EQ(port.FrameMedium() != nullptr, family == DongleFamily::Bridge);
+        qx::irda::PortMedium medium(port, clock);
         dongle.chip->Unplug();
-        std::array<std::uint8_t, 16> buffer{};
-        EXPECT_EQ(port.Read(buffer, 50), -1);
-        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
+        std::vector<std::uint8_t> received;
+        EXPECT_EQ(medium.Receive(qx::irda::Deadline::After(clock, 50), received),
+                  qx::irda::MediumReceive::Failed);
+        EXPECT_EQ(medium.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
         const std::array<std::uint8_t, 3> frame{0xFF, 0x93, 0x00};
-        EXPECT_FALSE(port.Write(qx::irda::SirWrap(frame)));
-        EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
+        EXPECT_EQ(medium.Send(frame, qx::irda::SIR_DEFAULT_XBOFS), std::nullopt);
+        EXPECT_EQ(medium.LastError(), qx::irda::USB_ERROR_UNPLUGGED);
         port.Close();
         EXPECT_FALSE(port.Open("USB")) << "an unplugged dongle is not on the bus";
         EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_NO_DONGLE);
@@ -174,7 +166,7 @@ TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
 // Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
 // a refused open.
 TEST(DongleChoice, ByPortValue) {
-    qx::irda::PosixSerialPort noLight;  // never opened: the chip hears nothing and its frames go nowhere
+    qx::PosixSerialPort noLight;  // never opened: the chip hears nothing and its frames go nowhere
     auto stir = dongle_sim::MakeChip(DongleFamily::Stir4200, noLight);
     auto mcs = dongle_sim::MakeChip(DongleFamily::Mcs7780, noLight);
     PosixPlatformCalls platform;
@@ -252,6 +244,88 @@ TEST(DongleChoice, ByPortValue) {
     EXPECT_FALSE(port.Open("USB"));
     EXPECT_EQ(port.LastError(), qx::irda::USB_ERROR_DEVICE);
     EXPECT_TRUE(port.Open("USB")) << "the next try opens it";
+}
+
+// A capture over a dongle holds the IrLAP frames (no USB transfers, no dongle headers, no SIR flags): the
+// XID command first, the instrument's XID answer among the frames received, every frame's address byte that
+// of IrLAP.
+TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
+    struct Recorder : qx::irda::FrameSink {
+        std::vector<std::pair<bool, std::vector<std::uint8_t>>> frames;
+        void Frame(bool sent, std::span<const std::uint8_t> frame) override {
+            frames.emplace_back(sent, std::vector<std::uint8_t>(frame.begin(), frame.end()));
+        }
+    };
+    for (DongleFamily family :
+         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+        SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
+        SimProcess sim({"--word", "4"}, SimLine::Serial);
+        ASSERT_FALSE(sim.Path().empty());
+        SimulatedDongle dongle(family, sim.Path());
+        ASSERT_TRUE(dongle.lightOpen);
+        PosixPlatformCalls platform;
+        platform.sleeps = true;
+        qx::irda::PlatformClock clock(platform);
+        qx::irda::UsbSerialPort port(dongle.bus, clock);
+        Recorder recorder;
+        qx::irda::SerialIrdaCalls calls("USB", port, platform, &recorder);
+        qx::IrdaLink link(calls);
+        qx::FormTexts texts;
+        qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
+        qx::test::RecordingHost host;
+        EXPECT_TRUE(qx::SetSearchMode(true, link, texts.slots, host));
+        sim.Stop();
+        ASSERT_FALSE(recorder.frames.empty());
+        EXPECT_TRUE(recorder.frames.front().first);
+        EXPECT_EQ(recorder.frames.front().second.at(0), 0xFF) << "broadcast address, command";
+        EXPECT_EQ(recorder.frames.front().second.at(1), 0x3F) << "XID command with P";
+        const bool xidAnswered =
+            std::any_of(recorder.frames.begin(), recorder.frames.end(), [](const auto& f) {
+                return !f.first && f.second.size() > 2 && f.second[0] == 0xFE && f.second[1] == 0xBF;
+            });
+        EXPECT_TRUE(xidAnswered) << "the instrument's XID response captured";
+        for (const auto& [sent, frame] : recorder.frames) {
+            EXPECT_NE(frame.at(0), 0x55) << "no dongle header in a captured frame";
+            EXPECT_NE(frame.at(0), qx::irda::SIR_BOF);
+        }
+    }
+}
+
+// What `ports` shows of the USB bus: one value per dongle (not the other devices), and one discovery through
+// each dongle finding the instrument, the dongle's family named.
+TEST(DonglePorts, ListedAndProbed) {
+    SimProcess sim({"--device", "QX7710Z:0x0A0B0C0D"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    SimulatedDongle dongle(DongleFamily::Mcs7780, sim.Path());
+    ASSERT_TRUE(dongle.lightOpen);
+    qx::irda::UsbDeviceInfo keyboard;
+    keyboard.vendor = 0x413C;
+    keyboard.product = 0x2107;
+    keyboard.path = "sim:keyboard";
+    keyboard.interfaces.push_back({0, 0x03, 0x01, {}});
+    dongle.bus.AddDevice(keyboard);
+    qx::irda::UsbDeviceInfo unbound;
+    unbound.vendor = 0x066F;
+    unbound.product = 0x4200;
+    unbound.path = "sim:unbound";
+    unbound.access = qx::irda::UsbAccess::NoDriver;
+    dongle.bus.AddDevice(unbound);
+
+    EXPECT_EQ(qx::irda::UsbPortValues(dongle.bus),
+              (std::vector<std::string>{"USB:066F:4200", "USB:9710:7780"}));
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PlatformClock clock(platform);
+    const qx::irda::PortProbe found = qx::irda::ProbeUsbPort("USB:9710:7780", dongle.bus, clock);
+    EXPECT_EQ(found.adapter, "MCS7780");
+    EXPECT_EQ(found.openError, 0u);
+    ASSERT_EQ(found.devices.size(), 1u);
+    EXPECT_EQ(found.devices[0].nickname, "QX7710Z");
+    EXPECT_EQ(found.devices[0].address, 0x0A0B0C0Du);
+    const qx::irda::PortProbe refused = qx::irda::ProbeUsbPort("USB:066F:4200", dongle.bus, clock);
+    EXPECT_EQ(refused.adapter, "STIr4200");
+    EXPECT_EQ(refused.openError, qx::irda::USB_ERROR_NOT_WINUSB);
+    sim.Stop();
 }
 
 // libusb on this machine: every transfer's return code maps to its kind, and the real bus (usually without

@@ -358,599 +358,805 @@ TEST(ConsoleProgram, AnUnknownAdapterProfileFailsBeforeAnythingIsSent) {
             p.console.out + p.console.err,
             HasSubstr("Adapter=tekram is no adapter profile: the Adapter key and --adapter take power, "
                       "esi, mcp2120 or none"));
-        // Capture files in memory, with the platform's refusals on request.
-        class FakeCaptureFiles : public CaptureFileCalls {
-          public:
-            std::map<std::string, std::vector<std::uint8_t>> files;
-            std::set<std::string> folders;
-            std::map<std::string, std::uint32_t> createErrors;  // path -> error
-            std::set<std::string> readOnly;
-            std::string open;
+    }
+}
 
-            Kind Examine(const std::string& path) override {
-                return folders.count(path) ? Kind::Folder : files.count(path) ? Kind::File : Kind::Missing;
-            }
-            std::optional<std::vector<std::uint8_t>> Head(const std::string& path,
-                                                          std::size_t count) override {
-                const auto& bytes = files.at(path);
-                return std::vector<std::uint8_t>(bytes.begin(),
-                                                 bytes.begin() + std::min(count, bytes.size()));
-            }
-            std::uint32_t CheckWritable(const std::string& path) override {
-                return readOnly.count(path) ? 5 : 0;
-            }
-            std::uint32_t Create(const std::string& path) override {
-                if (const auto error = createErrors.find(path); error != createErrors.end()) {
-                    return error->second;
-                }
-                files[path].clear();
-                open = path;
-                return 0;
-            }
-            bool Write(std::span<const std::uint8_t> bytes) override {
-                files[open].insert(files[open].end(), bytes.begin(), bytes.end());
-                return true;
-            }
-            void Close() override { open.clear(); }
-            std::uint32_t Replace(const std::string& from, const std::string& to) override {
-                files[to] = files[from];
-                files.erase(from);
-                return 0;
-            }
-            void Remove(const std::string& path) override { files.erase(path); }
-            std::string ErrorText(std::uint32_t error) override {
-                return "system text " + std::to_string(error);
-            }
-        };
+// Capture files in memory, with the platform's refusals on request.
+class FakeCaptureFiles : public CaptureFileCalls {
+  public:
+    std::map<std::string, std::vector<std::uint8_t>> files;
+    std::set<std::string> folders;
+    std::map<std::string, std::uint32_t> createErrors;  // path -> error
+    std::set<std::string> readOnly;
+    std::string open;
 
-        // --capture is checked and its file made before anything is sent; a capture that cannot be made is a
-        // usage error that names the path and the system's reason; only a capture with frames takes the path,
-        // and a file that is not a capture is never replaced.
-        TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrames) {
-            const std::vector<std::uint8_t> letter = {'D', 'e', 'a', 'r', ' ', 'S', 'i', 'r'};
-            const std::vector<std::uint8_t> oldCapture = {0xD4, 0xC3, 0xB2, 0xA1, 1, 2, 3};
-            const struct {
-                const char* name;
-                std::vector<std::string> args;
-                int exit;
-                const char* says;  // on standard error
-                bool ran;
-                std::optional<std::vector<std::uint8_t>>
-                    after;  // what the path holds after; nothing: no file
-                int framesHanded = 2;
-            } cases[] = {
-                {"a missing folder",
-                 {"--capture", "D:\\no\\run.pcap"},
-                 EXIT_USAGE,
-                 "the capture D:\\no\\run.pcap cannot be written: system text 3 (error 3)",
-                 false,
-                 std::nullopt},
-                {"a folder",
-                 {"--capture", "D:\\dir"},
-                 EXIT_USAGE,
-                 "the capture D:\\dir cannot be written: it is a folder",
-                 false,
-                 std::nullopt},
-                {"a read-only capture",
-                 {"--capture", "D:\\ro.pcap"},
-                 EXIT_USAGE,
-                 "the capture D:\\ro.pcap cannot be written: system text 5 (error 5)",
-                 false,
-                 oldCapture},
-                {"a file that is not a capture",
-                 {"--capture", "D:\\letter.txt"},
-                 EXIT_USAGE,
-                 "D:\\letter.txt exists and is not a capture: it is not replaced",
-                 false,
-                 letter},
-                {"without the serial stack",
-                 {"--capture", "D:\\new.pcap", "--settings", "D:\\plain.ini"},
-                 EXIT_USAGE,
-                 "--capture records the program's own IrDA stack: give --port COMn",
-                 false,
-                 std::nullopt},
-                {"with use-port",
-                 {"--capture", "D:\\new.pcap"},
-                 EXIT_USAGE,
-                 "--capture goes with status, enable and disable",
-                 false,
-                 std::nullopt},
-                {"no frames: an old capture stays",
-                 {"--capture", "D:\\old.pcap"},
-                 EXIT_DONE,
-                 "Capture: no frame was captured; D:\\old.pcap is left as it was",
-                 true,
-                 oldCapture,
-                 0},
-                {"frames: the capture takes the place",
-                 {"--capture", "D:\\old.pcap"},
-                 EXIT_DONE,
-                 "Capture: D:\\old.pcap, 2 frames",
-                 true,
-                 std::vector<std::uint8_t>{}},
-            };
-            for (const auto& c : cases) {
-                Program p;
-                p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}, {"D:\\plain.ini", "0"}};
-                p.profile.ports = {{"C:\\prog\\QX2205R.ini", "COM3"}};
-                FakeCaptureFiles files;
-                files.folders.insert("D:\\dir");
-                files.createErrors["D:\\no\\run.pcap.part"] = 3;
-                files.files["D:\\ro.pcap"] = oldCapture;
-                files.readOnly.insert("D:\\ro.pcap");
-                files.files["D:\\letter.txt"] = letter;
-                files.files["D:\\old.pcap"] = oldCapture;
-                const std::string path = c.args[1];
-                int picked = 0;
-                ConsoleBindings bindings{
-                    p.calls,
-                    std::nullopt,
-                    p.profile,
-                    "C:\\prog\\",
-                    nullptr,
-                    [&](std::string_view, irda::FrameSink* capture, irda::LineProfile) -> SocketCalls& {
-                        ++picked;
-                        for (int i = 0; i < c.framesHanded && capture != nullptr; ++i) {
-                            capture->Frame(true, std::vector<std::uint8_t>{0xFF, 0x3F});
-                        }
-                        return p.calls;
-                    }};
-                bindings.captureFiles = &files;
-                ConsoleProgram program{p.console, bindings};
-                if (c.ran) {
-                    p.instrument.ExpectGreeting();
-                    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-                }
-                std::vector<std::string> args = {
-                    std::string(std::string(c.name) == "with use-port" ? "use-port" : "status")};
-                args.insert(args.end(), c.args.begin(), c.args.end());
-                EXPECT_EQ(program.Run(args), c.exit) << c.name;
-                EXPECT_THAT(p.console.err, HasSubstr(c.says)) << c.name;
-                if (!c.ran) {
-                    EXPECT_EQ(picked, 0) << c.name << ": no link was even made";
-                    EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
-                }
-                EXPECT_EQ(files.files.count(path + ".part"), 0u) << c.name << ": nothing is left beside it";
-                if (!c.after) {
-                    EXPECT_EQ(files.files.count(path), 0u) << c.name;
-                } else if (c.after->empty()) {
-                    ASSERT_EQ(files.files.count(path), 1u) << c.name;
-                    EXPECT_EQ(files.files[path].size(), 24u + 2 * (16 + 16 + 2))
-                        << c.name << ": header and two frames";
-                } else {
-                    EXPECT_EQ(files.files[path], *c.after) << c.name;
-                }
-            }
+    Kind Examine(const std::string& path) override {
+        return folders.count(path) ? Kind::Folder : files.count(path) ? Kind::File : Kind::Missing;
+    }
+    std::optional<std::vector<std::uint8_t>> Head(const std::string& path, std::size_t count) override {
+        const auto& bytes = files.at(path);
+        return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::min(count, bytes.size()));
+    }
+    std::uint32_t CheckWritable(const std::string& path) override { return readOnly.count(path) ? 5 : 0; }
+    std::uint32_t Create(const std::string& path) override {
+        if (const auto error = createErrors.find(path); error != createErrors.end()) {
+            return error->second;
         }
+        files[path].clear();
+        open = path;
+        return 0;
+    }
+    bool Write(std::span<const std::uint8_t> bytes) override {
+        files[open].insert(files[open].end(), bytes.begin(), bytes.end());
+        return true;
+    }
+    void Close() override { open.clear(); }
+    std::uint32_t Replace(const std::string& from, const std::string& to) override {
+        files[to] = files[from];
+        files.erase(from);
+        return 0;
+    }
+    void Remove(const std::string& path) override { files.erase(path); }
+    std::string ErrorText(std::uint32_t error) override { return "system text " + std::to_string(error); }
+};
 
-        TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
-            Program p;
-            std::vector<std::string> probed;
-            ConsoleProgram program{
-                p.console,
-                {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
-                 [] {
-                     return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"};
-                 },
-                 [&](const std::string& port, irda::LineProfile profile) {
-                     probed.push_back(port + " " + std::string(irda::NameOf(profile)));
-                     irda::PortProbe probe;
-                     if (port == "COM1") {
-                         probe.openError = 5;
-                     } else if (port == "COM3") {
-                         probe.discoveryError = WSAENETDOWN_CODE;
-                     } else if (port == "COM7" || (port == "COM9" && profile == irda::LineProfile::Esi)) {
-                         probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
-                     }
-                     return probe;
-                 }}};
-            EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
-            // The default profile first; where nobody answered, the other profiles that set the lines.
-            EXPECT_EQ(probed, (std::vector<std::string>{
-                                  "COM1 power", "COM3 power", "COM3 esi", "COM3 mcp2120", "COM5 power",
-                                  "COM5 esi", "COM5 mcp2120", "COM7 power", "COM9 power", "COM9 esi"}));
-            EXPECT_EQ(p.console.out,
-                      "COM1: cannot be opened (error 5)\n"
-                      "COM3: the search failed (error 10050)\n"
-                      "COM5: no IrDA device answered\n"
-                      "COM7: answered with the adapter profile power\n"
-                      "COM7: QX7710Z (address 0x4B3A2910)\n"
-                      "COM9: answered with the adapter profile esi\n"
-                      "COM9: QX7710Z (address 0x4B3A2910)\n");
-            EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
-
-            Program none;
-            ConsoleProgram nothing{none.console,
-                                   {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
-                                    [] { return std::vector<std::string>{"COM2"}; },
-                                    [](const std::string&, irda::LineProfile) { return irda::PortProbe{}; }}};
-            EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
-            EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
-        }
-
-        TEST(ConsoleProgram, UsePortWritesThePortKeyAloneAndOnlyIntoAFileOfOurs) {
-            const struct {
-                const char* name;
-                std::vector<std::string> args;
-                bool refuse;
-                int exit;
-                std::vector<std::string> written;
-                const char* says = "";  // on standard output, or standard error for a failure
-            } cases[] = {
-                {"a port",
-                 {"use-port", "--port", "com5"},
-                 false,
-                 EXIT_DONE,
-                 {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
-                 "Port=COM5 stored in C:\\prog\\QX2205R.ini"},
-                {"another file",
-                 {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
-                 false,
-                 EXIT_DONE,
-                 {"D:\\x.ini [Parameters] Port=COM2"}},
-                // A settings file named on the command line must be there, as for every command: a mistyped
-                // name stores nothing rather than a file the window never reads.
-                {"another file that is not there",
-                 {"use-port", "--port", "COM2", "--settings", "D:\\y.ini"},
-                 false,
-                 EXIT_USAGE,
-                 {}},
-                {"no port",
-                 {"use-port"},
-                 false,
-                 EXIT_USAGE,
-                 {},
-                 "use-port needs --port COM1 ... COM256, or --port none"},
-                {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
-                {"a write refused",
-                 {"use-port", "--port", "COM5"},
-                 true,
-                 EXIT_RUN_FAILED,
-                 {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
-                 "could not be written"},
-                {"back to Windows' IrDA",
-                 {"use-port", "--port", "None", "--settings", "D:\\x.ini"},
-                 false,
-                 EXIT_DONE,
-                 {"D:\\x.ini [Parameters] -Port"},
-                 "Port removed from D:\\x.ini: Windows' IrDA is used"},
-                {"a file that is not ours",
-                 {"use-port", "--port", "COM5", "--settings", "D:\\letter.txt"},
-                 false,
-                 EXIT_RUN_FAILED,
-                 {},
-                 "D:\\letter.txt is not this program's settings file (it is not empty and has no "
-                 "[Parameters] "
-                 "section): "
-                 "nothing was written"},
-                {"a near miss",
-                 {"use-port", "--port", "none", "--settings", "D:\\near.ini"},
-                 false,
-                 EXIT_RUN_FAILED,
-                 {},
-                 "settings not used: no [Parameters] section in D:\\near.ini"},
-                {"a port typed as a command",
-                 {"use-port", "COM5"},
-                 false,
-                 EXIT_USAGE,
-                 {},
-                 "unknown command: COM5; did you mean use-port --port COM5?"},
-            };
-            for (const auto& c : cases) {
-                Program p;
-                p.profile.languages["C:\\prog\\QX2205R.ini"] = "0";
-                p.profile.languages["D:\\x.ini"] = "0";
-                p.profile.otherSection["D:\\letter.txt"] = "Dear Sir";
-                p.profile.otherSection["D:\\near.ini"] = "Parameter";
-                p.profile.refuseWrites = c.refuse;
-                EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
-                EXPECT_EQ(p.profile.written, c.written) << c.name;
-                EXPECT_THAT(p.console.out + p.console.err, HasSubstr(c.says)) << c.name;
-                EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
-            }
-        }
-
-        // The usual settings file, when it is not there, is made as the window makes it at its first start.
-        TEST(ConsoleProgram, UsePortCreatesTheSettingsFile) {
-            Program p;
-            EXPECT_EQ(p.Run({"use-port", "--port", "COM3"}), EXIT_DONE);
-            EXPECT_EQ(p.profile.written,
-                      (std::vector<std::string>{"C:\\prog\\QX2205R.ini [Parameters] Language=0",
-                                                "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}));
-        }
-
-        // A file whose section is a slip away from Parameters is not used, and every command says so.
-        TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
-            for (const std::vector<std::string>& args :
-                 {std::vector<std::string>{"status", "--settings", "D:\\near.ini"},
-                  {"use-port", "--port", "COM5", "--settings", "D:\\near.ini"}}) {
-                Program p;
-                p.profile.otherSection["D:\\near.ini"] = "parameter";
-                if (args[0] == "status") {
-                    p.instrument.ExpectGreeting();
-                    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+// --capture is checked and its file made before anything is sent; a capture that cannot be made is a
+// usage error that names the path and the system's reason; only a capture with frames takes the path,
+// and a file that is not a capture is never replaced.
+TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrames) {
+    const std::vector<std::uint8_t> letter = {'D', 'e', 'a', 'r', ' ', 'S', 'i', 'r'};
+    const std::vector<std::uint8_t> oldCapture = {0xD4, 0xC3, 0xB2, 0xA1, 1, 2, 3};
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int exit;
+        const char* says;  // on standard error
+        bool ran;
+        std::optional<std::vector<std::uint8_t>> after;  // what the path holds after; nothing: no file
+        int framesHanded = 2;
+    } cases[] = {
+        {"a missing folder",
+         {"--capture", "D:\\no\\run.pcap"},
+         EXIT_USAGE,
+         "the capture D:\\no\\run.pcap cannot be written: system text 3 (error 3)",
+         false,
+         std::nullopt},
+        {"a folder",
+         {"--capture", "D:\\dir"},
+         EXIT_USAGE,
+         "the capture D:\\dir cannot be written: it is a folder",
+         false,
+         std::nullopt},
+        {"a read-only capture",
+         {"--capture", "D:\\ro.pcap"},
+         EXIT_USAGE,
+         "the capture D:\\ro.pcap cannot be written: system text 5 (error 5)",
+         false,
+         oldCapture},
+        {"a file that is not a capture",
+         {"--capture", "D:\\letter.txt"},
+         EXIT_USAGE,
+         "D:\\letter.txt exists and is not a capture: it is not replaced",
+         false,
+         letter},
+        {"without the serial stack",
+         {"--capture", "D:\\new.pcap", "--settings", "D:\\plain.ini"},
+         EXIT_USAGE,
+         "--capture records the program's own IrDA stack: give --port COMn",
+         false,
+         std::nullopt},
+        {"with use-port",
+         {"--capture", "D:\\new.pcap"},
+         EXIT_USAGE,
+         "--capture goes with status, enable and disable",
+         false,
+         std::nullopt},
+        {"no frames: an old capture stays",
+         {"--capture", "D:\\old.pcap"},
+         EXIT_DONE,
+         "Capture: no frame was captured; D:\\old.pcap is left as it was",
+         true,
+         oldCapture,
+         0},
+        {"frames: the capture takes the place",
+         {"--capture", "D:\\old.pcap"},
+         EXIT_DONE,
+         "Capture: D:\\old.pcap, 2 frames",
+         true,
+         std::vector<std::uint8_t>{}},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}, {"D:\\plain.ini", "0"}};
+        p.profile.ports = {{"C:\\prog\\QX2205R.ini", "COM3"}};
+        FakeCaptureFiles files;
+        files.folders.insert("D:\\dir");
+        files.createErrors["D:\\no\\run.pcap.partial"] = 3;
+        files.files["D:\\ro.pcap"] = oldCapture;
+        files.readOnly.insert("D:\\ro.pcap");
+        files.files["D:\\letter.txt"] = letter;
+        files.files["D:\\old.pcap"] = oldCapture;
+        const std::string path = c.args[1];
+        int picked = 0;
+        ConsoleBindings bindings{
+            p.calls,
+            std::nullopt,
+            p.profile,
+            "C:\\prog\\",
+            nullptr,
+            [&](std::string_view, irda::FrameSink* capture, irda::LineProfile) -> SocketCalls& {
+                ++picked;
+                for (int i = 0; i < c.framesHanded && capture != nullptr; ++i) {
+                    capture->Frame(true, std::vector<std::uint8_t>{0xFF, 0x3F});
                 }
-                p.Run(args);
-                EXPECT_THAT(p.console.err,
-                            HasSubstr("settings not used: no [Parameters] section in D:\\near.ini\n"))
-                    << args[0];
-                EXPECT_EQ(p.profile.writes, 0);
-            }
-        }
-
-        TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
-            // An answer past ANSWER_LIMIT declines, even one that would read as OK without its trailing
-            // blanks.
-            const std::string overlong = "OK" + std::string(ANSWER_LIMIT, ' ');
-            for (const std::deque<std::string>& input :
-                 {std::deque<std::string>{"no"}, std::deque<std::string>{},
-                  std::deque<std::string>{overlong}}) {
-                Program p;
-                p.console.input = input;
-                EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
-                EXPECT_THAT(p.console.err, HasSubstr("Type OK and press Enter"));
-                EXPECT_THAT(p.console.err, Not(HasSubstr("click")));
-                EXPECT_TRUE(p.instrument.calls.empty());
-            }
-            Program p;
-            p.console.input = {" Ок "};  // the Cyrillic letters the Russian prompt uses
+                return p.calls;
+            }};
+        bindings.captureFiles = &files;
+        ConsoleProgram program{p.console, bindings};
+        if (c.ran) {
             p.instrument.ExpectGreeting();
             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-            p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
-            EXPECT_EQ(p.Run({"enable"}), EXIT_DONE);
         }
+        std::vector<std::string> args = {
+            std::string(std::string(c.name) == "with use-port" ? "use-port" : "status")};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(program.Run(args), c.exit) << c.name;
+        EXPECT_THAT(p.console.err, HasSubstr(c.says)) << c.name;
+        if (!c.ran) {
+            EXPECT_EQ(picked, 0) << c.name << ": no link was even made";
+            EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
+        }
+        EXPECT_EQ(files.files.count(path + ".partial"), 0u) << c.name << ": nothing is left beside it";
+        if (!c.after) {
+            EXPECT_EQ(files.files.count(path), 0u) << c.name;
+        } else if (c.after->empty()) {
+            ASSERT_EQ(files.files.count(path), 1u) << c.name;
+            EXPECT_EQ(files.files[path].size(), 24u + 2 * (16 + 16 + 2))
+                << c.name << ": header and two frames";
+        } else {
+            EXPECT_EQ(files.files[path], *c.after) << c.name;
+        }
+    }
+}
 
-        TEST(ConsoleProgram, AWriteLeftUnansweredIsReportedAsUnknownNotAsUnchanged) {
-            Program p;
+TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
+    Program p;
+    std::vector<std::string> probed;
+    ConsoleProgram program{
+        p.console,
+        {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+         [] {
+             return std::vector<std::string>{"COM1", "COM3", "COM5", "COM7", "COM9"};
+         },
+         [&](const std::string& port, irda::LineProfile profile) {
+             probed.push_back(port + " " + std::string(irda::NameOf(profile)));
+             irda::PortProbe probe;
+             if (port == "COM1") {
+                 probe.openError = 5;
+             } else if (port == "COM3") {
+                 probe.discoveryError = WSAENETDOWN_CODE;
+             } else if (port == "COM7" || (port == "COM9" && profile == irda::LineProfile::Esi)) {
+                 probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+             }
+             return probe;
+         }}};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+    // The default profile first; where nobody answered, the other profiles that set the lines.
+    EXPECT_EQ(probed,
+              (std::vector<std::string>{"COM1 power", "COM3 power", "COM3 esi", "COM3 mcp2120", "COM5 power",
+                                        "COM5 esi", "COM5 mcp2120", "COM7 power", "COM9 power", "COM9 esi"}));
+    EXPECT_EQ(p.console.out,
+              "COM1: cannot be opened (error 5)\n"
+              "COM3: the search failed (error 10050)\n"
+              "COM5: no IrDA device answered\n"
+              "COM7: answered with the adapter profile power\n"
+              "COM7: QX7710Z (address 0x4B3A2910)\n"
+              "COM9: answered with the adapter profile esi\n"
+              "COM9: QX7710Z (address 0x4B3A2910)\n"
+              "To use it for every run: QX2205R-cli use-port --port COM7\n");
+    EXPECT_EQ(p.console.err,
+              "Probing COM1: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM3: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM7: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
+    EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
+
+    Program none;
+    ConsoleProgram nothing{none.console,
+                           {none.calls, std::nullopt, none.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] { return std::vector<std::string>{"COM2"}; },
+                            [](const std::string&, irda::LineProfile) { return irda::PortProbe{}; }}};
+    EXPECT_EQ(nothing.Run({"ports"}), EXIT_RUN_FAILED);
+    EXPECT_EQ(none.console.out, "COM2: no IrDA device answered\n");
+}
+
+// ports with a fixed set of ports: what each probe finds, and which ports were probed.
+struct PortsRun {
+    Program p;
+    std::vector<std::string> probed;
+    std::map<std::string, irda::PortProbe> found;
+    ConsoleProgram program{p.console,
+                           {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+                            [] {
+                                return std::vector<std::string>{"COM1", "COM3", "COM5"};
+                            },
+                            [this](const std::string& port, irda::LineProfile profile) {
+                                // Only the default profile answers; a port is counted once, at its first
+                                // probe.
+                                if (profile != irda::DEFAULT_LINE_PROFILE) {
+                                    return irda::PortProbe{};
+                                }
+                                probed.push_back(port);
+                                return found[port];
+                            }}};
+};
+
+TEST(ConsoleProgram, PortsProbesOnlyThePortsNamedAndSaysWhichOnStandardError) {
+    PortsRun r;
+    r.found["COM5"].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+    EXPECT_EQ(r.program.Run({"ports", "com5", "COM9"}), EXIT_DONE);
+    EXPECT_EQ(r.probed, (std::vector<std::string>{"COM5", "COM9"})) << "COM1 and COM3 are left alone";
+    EXPECT_EQ(r.p.console.err,
+              "Probing COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
+    EXPECT_THAT(r.p.console.out, HasSubstr("COM9: no IrDA device answered\n"));
+}
+
+TEST(ConsoleProgram, PortsPrintsNicknamesEscapedAsStatusDoes) {
+    PortsRun r;
+    r.found["COM1"].devices.push_back({0x01020304, {}, 0, std::string("X\r\nCOM5: Success\x1B[2J\0Z\\", 23)});
+    EXPECT_EQ(r.program.Run({"ports", "COM1"}), EXIT_DONE);
+    EXPECT_THAT(r.p.console.out,
+                HasSubstr("COM1: X\\x0D\\x0ACOM5: Success\\x1B[2J\\x00Z\\x5C (address 0x01020304)\n"));
+    EXPECT_EQ(r.p.console.out.find('\r'), std::string::npos);
+    EXPECT_EQ(r.p.console.out.find('\x1B'), std::string::npos);
+    // The profile that answered, the device, the suggestion to store the port: no forged line.
+    EXPECT_EQ(std::count(r.p.console.out.begin(), r.p.console.out.end(), '\n'), 3) << r.p.console.out;
+}
+
+TEST(ConsoleProgram, PortsMarksTheStoredPortAndSuggestsUsePortElsewhere) {
+    const struct {
+        const char* name;
+        std::string stored;
+        std::string answering;
+        bool suggested;
+    } cases[] = {
+        {"answered on another port than the stored one", "COM1", "COM3", true},
+        {"answered on the stored port", "com3", "COM3", false},
+        {"nothing stored", "", "COM5", true},
+    };
+    for (const auto& c : cases) {
+        PortsRun r;
+        r.p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+        r.p.profile.ports = {{"C:\\prog\\QX2205R.ini", c.stored}};
+        r.found[c.answering].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+        EXPECT_EQ(r.program.Run({"ports"}), EXIT_DONE) << c.name;
+        const std::string& out = r.p.console.out;
+        if (!c.stored.empty()) {
+            EXPECT_THAT(out, HasSubstr("COM" + c.stored.substr(3) + ": ")) << c.name;
+            EXPECT_EQ(std::count(out.begin(), out.end(), '('), 1 + 1) << c.name << ": " << out;
+            EXPECT_THAT(out, HasSubstr(" (the Port in the settings)\n")) << c.name;
+        }
+        EXPECT_EQ(out.find("use-port --port " + c.answering) != std::string::npos, c.suggested)
+            << c.name << ": " << out;
+    }
+}
+
+TEST(ConsoleProgram, PortsJsonIsOneObject) {
+    PortsRun r;
+    r.p.profile.languages = {{"C:\\prog\\QX2205R.ini", "0"}};
+    r.p.profile.ports = {{"C:\\prog\\QX2205R.ini", "COM1"}};
+    r.found["COM1"].openError = 5;
+    r.found["COM3"].discoveryError = WSAENETDOWN_CODE;
+    r.found["COM5"].devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "Q\"X"});
+    EXPECT_EQ(r.program.Run({"ports", "--json"}), EXIT_DONE);
+    EXPECT_EQ(r.p.console.out,
+              "{\"command\": \"ports\", \"stored_port\": \"COM1\", \"ports\": ["
+              "{\"port\": \"COM1\", \"adapter\": null, \"stored\": true, \"open_error\": 5, "
+              "\"search_error\": null, "
+              "\"adapter_profile\": null, \"devices\": []}, "
+              "{\"port\": \"COM3\", \"adapter\": null, \"stored\": false, \"open_error\": null, "
+              "\"search_error\": 10050, "
+              "\"adapter_profile\": null, \"devices\": []}, "
+              "{\"port\": \"COM5\", \"adapter\": null, \"stored\": false, \"open_error\": null, "
+              "\"search_error\": null, "
+              "\"adapter_profile\": \"power\", \"devices\": [{\"name\": \"Q\\\"X\", \"address\": "
+              "\"0x4B3A2910\"}]}], "
+              "\"suggested_port\": \"COM5\", \"exit_code\": 0}\n");
+}
+
+// A port name that can never work is a usage error found before the question: nothing is asked or sent.
+TEST(ConsoleProgram, APortNameThatCanNeverWorkIsAUsageError) {
+    const std::vector<std::vector<std::string>> commandLines = {
+        {"enable", "--port", "COM0"},   {"disable", "--port=COM1:"}, {"status", "--port", "COM257"},
+        {"enable", "--port", "LPT1"},   {"ports", "COM0"},           {"ports", "COM3", "COM1:"},
+        {"use-port", "--port", "COM0"},
+    };
+    for (const auto& args : commandLines) {
+        PortsRun r;
+        r.p.console.input = {"OK"};
+        EXPECT_EQ(r.program.Run(args), EXIT_USAGE) << args[0] << " " << args.back();
+        EXPECT_THAT(r.p.console.err, HasSubstr("not a COM port name: ")) << args.back();
+        EXPECT_THAT(r.p.console.err, HasSubstr("(COM1 ... COM256)")) << args.back();
+        EXPECT_THAT(r.p.console.err, Not(HasSubstr("Type OK"))) << args.back();
+        EXPECT_EQ(r.p.console.input.size(), 1u) << "the question was asked: " << args.back();
+        EXPECT_TRUE(r.probed.empty()) << args.back();
+        EXPECT_TRUE(r.p.instrument.calls.empty()) << args.back();
+        EXPECT_EQ(r.p.profile.writes, 0) << args.back();
+    }
+}
+
+// The serial stack fails with 10050 when the port failed (a wedged or unplugged adapter): the reason names
+// the port; the same code over Windows' IrDA keeps its own reason.
+TEST(ConsoleProgram, AFailedComPortIsNamedInTheReason) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool named;
+    } cases[] = {
+        {"--port COM4", {"status", "--port", "com4"}, true},
+        {"Windows' IrDA", {"status"}, false},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.instrument.discoveryFailures = 49;
+        p.instrument.discoveryError = WSAENETDOWN_CODE;
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view, irda::FrameSink*, irda::LineProfile) -> SocketCalls& { return p.calls; }}};
+        EXPECT_EQ(program.Run(c.args), EXIT_RUN_FAILED) << c.name;
+        EXPECT_EQ(
+            p.console.out.find("Reason: the IrDA adapter on COM4 stopped answering during the run (error "
+                               "10050)") != std::string::npos,
+            c.named)
+            << c.name << ": " << p.console.out;
+    }
+}
+
+// USB dongles listed beside the COM ports, each with its family and what one discovery through it found. A
+// dongle frames for itself: where nobody answered, it is not tried again with the serial line profiles.
+TEST(ConsoleProgram, PortsListsUsbDonglesBesideComPorts) {
+    Program p;
+    std::map<std::string, int> probes;
+    ConsoleProgram program{
+        p.console,
+        {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr, nullptr,
+         [] {
+             return std::vector<std::string>{"COM3", "USB:066F:4200", "USB:09C4:0011", "USB:9710:7780"};
+         },
+         [&](const std::string& port, irda::LineProfile) {
+             ++probes[port];
+             irda::PortProbe probe;
+             if (port == "COM3") {
+                 probe.devices.push_back({0x01020304, {0x82, 0x01}, 0, "QX7710Z"});
+             } else if (port == "USB:066F:4200") {
+                 probe.adapter = "STIr4200";
+                 probe.devices.push_back({0x4B3A2910, {0x82, 0x01}, 0, "QX7710Z"});
+             } else if (port == "USB:09C4:0011") {
+                 probe.adapter = "IrDA Bridge";
+                 probe.openError = 50;  // not bound to WinUSB
+             } else {
+                 probe.adapter = "MCS7780";
+             }
+             return probe;
+         }}};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_DONE);
+    EXPECT_EQ(
+        p.console.out,
+        "COM3: answered with the adapter profile power\n"
+        "COM3: QX7710Z (address 0x01020304)\n"
+        "USB:066F:4200 (STIr4200): QX7710Z (address 0x4B3A2910)\n"
+        "USB:09C4:0011 (IrDA Bridge): cannot be opened (error 50): the USB dongle is not bound to WinUSB: "
+        "bind it as the user guide's \"USB IrDA dongles\" says, then plug it in again\n"
+        "USB:9710:7780 (MCS7780): no IrDA device answered\n"
+        "To use it for every run: QX2205R-cli use-port --port COM3\n");
+    EXPECT_EQ(probes["USB:9710:7780"], 1);
+}
+
+// On Linux a dongle that cannot be opened is advised about as a dongle, a serial device as a serial device.
+TEST(ConsoleProgram, OnLinuxADongleThatWillNotOpenGetsTheDonglesAdvice) {
+    Program p;
+    ConsoleBindings bindings{p.calls,
+                             std::nullopt,
+                             p.profile,
+                             "/home/u/.config/qx2205r",
+                             nullptr,
+                             nullptr,
+                             [] {
+                                 return std::vector<std::string>{"/dev/ttyUSB0", "USB:066F:4200"};
+                             },
+                             [](const std::string& port, irda::LineProfile) {
+                                 irda::PortProbe probe;
+                                 probe.openError = 5;
+                                 if (port != "/dev/ttyUSB0") {
+                                     probe.adapter = "STIr4200";
+                                 }
+                                 return probe;
+                             }};
+    bindings.platform = HostPlatform::Linux;
+    ConsoleProgram program{p.console, std::move(bindings)};
+    EXPECT_EQ(program.Run({"ports"}), EXIT_RUN_FAILED);
+    EXPECT_EQ(p.console.out,
+              "/dev/ttyUSB0: cannot be opened (error 5): permission denied: add your user to the dialout "
+              "group (sudo usermod -aG dialout $USER), log in again and retry\n"
+              "USB:066F:4200 (STIr4200): cannot be opened (error 5): the USB dongle is not reachable "
+              "(permission): add the udev rule for it that the user guide gives, then plug it in again\n");
+}
+
+TEST(ConsoleProgram, UsePortWritesThePortKeyAloneAndOnlyIntoAFileOfOurs) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool refuse;
+        int exit;
+        std::vector<std::string> written;
+        const char* says = "";  // on standard output, or standard error for a failure
+    } cases[] = {
+        {"a port",
+         {"use-port", "--port", "com5"},
+         false,
+         EXIT_DONE,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
+         "Port=COM5 stored in C:\\prog\\QX2205R.ini"},
+        {"another file",
+         {"use-port", "--port", "COM2", "--settings", "D:\\x.ini"},
+         false,
+         EXIT_DONE,
+         {"D:\\x.ini [Parameters] Port=COM2"}},
+        // A settings file named on the command line must be there, as for every command: a mistyped
+        // name stores nothing rather than a file the window never reads.
+        {"another file that is not there",
+         {"use-port", "--port", "COM2", "--settings", "D:\\y.ini"},
+         false,
+         EXIT_USAGE,
+         {}},
+        {"no port",
+         {"use-port"},
+         false,
+         EXIT_USAGE,
+         {},
+         "use-port needs --port COM1 ... COM256, or --port none"},
+        {"not a COM port", {"use-port", "--port", "LPT1"}, false, EXIT_USAGE, {}},
+        {"a write refused",
+         {"use-port", "--port", "COM5"},
+         true,
+         EXIT_RUN_FAILED,
+         {"C:\\prog\\QX2205R.ini [Parameters] Port=COM5"},
+         "could not be written"},
+        {"back to Windows' IrDA",
+         {"use-port", "--port", "None", "--settings", "D:\\x.ini"},
+         false,
+         EXIT_DONE,
+         {"D:\\x.ini [Parameters] -Port"},
+         "Port removed from D:\\x.ini: Windows' IrDA is used"},
+        {"a file that is not ours",
+         {"use-port", "--port", "COM5", "--settings", "D:\\letter.txt"},
+         false,
+         EXIT_RUN_FAILED,
+         {},
+         "D:\\letter.txt is not a settings file of this program (it is not empty and has no [Parameters] "
+         "section): it was left as it was"},
+        {"a near miss",
+         {"use-port", "--port", "none", "--settings", "D:\\near.ini"},
+         false,
+         EXIT_RUN_FAILED,
+         {},
+         "settings not used: no [Parameters] section in D:\\near.ini"},
+        {"a port typed as a command",
+         {"use-port", "COM5"},
+         false,
+         EXIT_USAGE,
+         {},
+         "unknown command: COM5; did you mean use-port --port COM5?"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.languages["C:\\prog\\QX2205R.ini"] = "0";
+        p.profile.languages["D:\\x.ini"] = "0";
+        p.profile.otherSection["D:\\letter.txt"] = "Dear Sir";
+        p.profile.otherSection["D:\\near.ini"] = "Parameter";
+        p.profile.refuseWrites = c.refuse;
+        EXPECT_EQ(p.Run(c.args), c.exit) << c.name;
+        EXPECT_EQ(p.profile.written, c.written) << c.name;
+        EXPECT_THAT(p.console.out + p.console.err, HasSubstr(c.says)) << c.name;
+        EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
+    }
+}
+
+// The usual settings file, when it is not there, is made as the window makes it at its first start.
+TEST(ConsoleProgram, UsePortCreatesTheSettingsFile) {
+    Program p;
+    EXPECT_EQ(p.Run({"use-port", "--port", "COM3"}), EXIT_DONE);
+    EXPECT_EQ(p.profile.written, (std::vector<std::string>{"C:\\prog\\QX2205R.ini [Parameters] Language=0",
+                                                           "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}));
+}
+
+// A file whose section is a slip away from Parameters is not used, and every command says so.
+TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"status", "--settings", "D:\\near.ini"},
+          {"use-port", "--port", "COM5", "--settings", "D:\\near.ini"}}) {
+        Program p;
+        p.profile.otherSection["D:\\near.ini"] = "parameter";
+        if (args[0] == "status") {
             p.instrument.ExpectGreeting();
-            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-            for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
-                p.instrument.Expect(WriteOf(0x0104), {Silence()});
-            }
-            EXPECT_EQ(p.Run({"enable", "--yes"}), EXIT_RUN_FAILED);
-            EXPECT_THAT(p.console.out, HasSubstr("Search mode: unknown"));
-            EXPECT_THAT(p.console.out, HasSubstr("the new word was sent but not acknowledged"));
-            EXPECT_THAT(
-                p.console.out,
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+        }
+        p.Run(args);
+        EXPECT_THAT(p.console.err, HasSubstr("settings not used: no [Parameters] section in D:\\near.ini\n"))
+            << args[0];
+        EXPECT_EQ(p.profile.writes, 0);
+    }
+}
+
+TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
+    // An answer past ANSWER_LIMIT declines, even one that would read as OK without its trailing
+    // blanks.
+    const std::string overlong = "OK" + std::string(ANSWER_LIMIT, ' ');
+    for (const std::deque<std::string>& input :
+         {std::deque<std::string>{"no"}, std::deque<std::string>{}, std::deque<std::string>{overlong}}) {
+        Program p;
+        p.console.input = input;
+        EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
+        EXPECT_THAT(p.console.err, HasSubstr("Type OK and press Enter"));
+        EXPECT_THAT(p.console.err, Not(HasSubstr("click")));
+        EXPECT_TRUE(p.instrument.calls.empty());
+    }
+    Program p;
+    p.console.input = {" Ок "};  // the Cyrillic letters the Russian prompt uses
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+    EXPECT_EQ(p.Run({"enable"}), EXIT_DONE);
+}
+
+TEST(ConsoleProgram, AWriteLeftUnansweredIsReportedAsUnknownNotAsUnchanged) {
+    Program p;
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+        p.instrument.Expect(WriteOf(0x0104), {Silence()});
+    }
+    EXPECT_EQ(p.Run({"enable", "--yes"}), EXIT_RUN_FAILED);
+    EXPECT_THAT(p.console.out, HasSubstr("Search mode: unknown"));
+    EXPECT_THAT(p.console.out, HasSubstr("the new word was sent but not acknowledged"));
+    EXPECT_THAT(p.console.out,
                 ::testing::EndsWith("Write sent, not confirmed: run QX2205R-cli status to see what the "
                                     "instrument holds\n"));
-            EXPECT_THAT(p.console.out, Not(HasSubstr("Error Data are't writen")));
-        }
+    EXPECT_THAT(p.console.out, Not(HasSubstr("Error Data are't writen")));
+}
 
-        TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
-            Program p;
+TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
+    Program p;
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0105))});
+    p.instrument.Expect(WriteOf(0x0005), {Data(WRITE_ACK)});
+    EXPECT_EQ(p.Run({"disable", "--yes", "--json"}), EXIT_DONE);
+    EXPECT_EQ(p.console.out,
+              "{\"command\": \"disable\", \"device\": \"QX7710Z\", \"word\": \"0x0005\", \"search_mode\": "
+              "false, "
+              "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": "
+              "\"done\", "
+              "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
+              "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are "
+              "writen\", "
+              "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null}\n");
+}
+
+// The keys of a JSON object's top level, in order.
+std::vector<std::string> JsonKeys(const std::string& json) {
+    std::vector<std::string> keys;
+    std::size_t depth = 0;
+    bool inString = false;
+    std::string current;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (inString) {
+            if (c == '\\') {
+                current += json[++i];
+            } else if (c == '"') {
+                inString = false;
+                if (depth == 1 && json.compare(i + 1, 1, ":") == 0) {
+                    keys.push_back(current);
+                }
+            } else {
+                current += c;
+            }
+        } else if (c == '"') {
+            inString = true;
+            current.clear();
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        }
+    }
+    return keys;
+}
+
+// Every ending prints one object with the same keys: how the write ended is told apart, and what the
+// instrument holds is claimed only when the run knows it.
+TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::deque<std::string> input;
+        std::function<void(Program&)> script;
+        int exitCode;
+        const char* says;  // parts of the object, in order
+    } cases[] = {
+        {"acknowledged",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+         },
+         EXIT_DONE,
+         "\"word\": \"0x0104\", \"search_mode\": true, \"word_read\": \"0x0004\", \"word_sent\": "
+         "\"0x0104\", \"written\": true, \"result\": \"done\""},
+        {"refused",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             p.instrument.Expect(WriteOf(0x0104), {Data(REFUSAL)});
+         },
+         EXIT_RUN_FAILED,
+         "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
+         "\"0x0104\", \"written\": false, \"result\": \"write_refused\""},
+        {"unanswered",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
+                 p.instrument.Expect(WriteOf(0x0104), {Silence()});
+             }
+         },
+         EXIT_RUN_FAILED,
+         "\"word\": null, \"search_mode\": null, \"word_read\": \"0x0004\", \"word_sent\": "
+         "\"0x0104\", \"written\": false, \"result\": \"write_unconfirmed\", \"code\": 10060"},
+        {"not sent",
+         {"enable", "--yes", "--json"},
+         {},
+         [](Program& p) {
+             p.instrument.ExpectGreeting();
+             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+             p.calls.when = [](const std::string& call, std::span<const std::uint8_t> bytes) {
+                 return call == "send" && bytes[0] == 0x83;
+             };
+             p.calls.trigger = [&p] { p.program.Interrupt(); };
+         },
+         EXIT_INTERRUPTED,
+         "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
+         "null, \"written\": false, \"result\": \"not_written\", \"code\": 10004"},
+        {"declined",
+         {"enable", "--json"},
+         {"no"},
+         [](Program&) {},
+         EXIT_CANCELLED,
+         "\"command\": \"enable\", \"device\": null, \"word\": null, \"search_mode\": null, "
+         "\"word_read\": "
+         "null, "
+         "\"word_sent\": null, \"written\": false, \"result\": \"cancelled\""},
+        {"interrupted at the question",
+         {"disable", "--json"},
+         {"ok"},
+         [](Program& p) { p.console.onRead = [&p] { p.program.Interrupt(); }; },
+         EXIT_INTERRUPTED,
+         "\"result\": \"interrupted\", \"code\": 0, \"interrupted\": true, \"exit_code\": 4"},
+        {"usage error",
+         {"frobnicate", "--json"},
+         {},
+         [](Program&) {},
+         EXIT_USAGE,
+         "\"command\": null, \"device\": null"},
+    };
+    std::vector<std::string> keys;
+    for (const auto& c : cases) {
+        Program p;
+        p.console.input = c.input;
+        c.script(p);
+        EXPECT_EQ(p.Run(c.args), c.exitCode) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr("\"exit_code\": " + std::to_string(c.exitCode))) << c.name;
+        EXPECT_EQ(std::count(p.console.out.begin(), p.console.out.end(), '\n'), 1) << c.name << ": one line";
+        if (keys.empty()) {
+            keys = JsonKeys(p.console.out);
+        }
+        EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
+    }
+    EXPECT_THAT(keys,
+                ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read", "word_sent",
+                                       "written", "result", "code", "interrupted", "exit_code", "reason",
+                                       "statuses", "result_text", "link", "cause", "failure"));
+}
+
+// An interruption at each point of an enable run: whatever was already sent is seen through, nothing
+// new is begun, the link ends closed and released, and the program says how it ended.
+TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
+    const struct {
+        const char* name;
+        const char* call;
+        std::uint8_t frame;  // for sends: the frame type that triggers
+        int scripted;        // exchanges the instrument sees: 0 none, 1 greeting, 2 + read, 3 + write
+        int exitCode;
+        bool connected;
+        const char* says;
+    } cases[] = {
+        {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
+         "Interrupted before anything was sent to the instrument"},
+        // The connect under way is finished; the greeting is never sent.
+        {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
+         "Interrupted before anything was sent to the instrument"},
+        {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
+         "the configuration word could not be read"},
+        {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
+        {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        if (c.scripted >= 1) {
             p.instrument.ExpectGreeting();
-            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0105))});
-            p.instrument.Expect(WriteOf(0x0005), {Data(WRITE_ACK)});
-            EXPECT_EQ(p.Run({"disable", "--yes", "--json"}), EXIT_DONE);
-            EXPECT_EQ(
-                p.console.out,
-                "{\"command\": \"disable\", \"device\": \"QX7710Z\", \"word\": \"0x0005\", \"search_mode\": "
-                "false, "
-                "\"word_read\": \"0x0105\", \"word_sent\": \"0x0005\", \"written\": true, \"result\": "
-                "\"done\", "
-                "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
-                "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are "
-                "writen\", "
-                "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null}\n");
         }
-
-        // The keys of a JSON object's top level, in order.
-        std::vector<std::string> JsonKeys(const std::string& json) {
-            std::vector<std::string> keys;
-            std::size_t depth = 0;
-            bool inString = false;
-            std::string current;
-            for (std::size_t i = 0; i < json.size(); ++i) {
-                const char c = json[i];
-                if (inString) {
-                    if (c == '\\') {
-                        current += json[++i];
-                    } else if (c == '"') {
-                        inString = false;
-                        if (depth == 1 && json.compare(i + 1, 1, ":") == 0) {
-                            keys.push_back(current);
-                        }
-                    } else {
-                        current += c;
-                    }
-                } else if (c == '"') {
-                    inString = true;
-                    current.clear();
-                } else if (c == '{' || c == '[') {
-                    ++depth;
-                } else if (c == '}' || c == ']') {
-                    --depth;
-                }
-            }
-            return keys;
-        }
-
-        // Every ending prints one object with the same keys: how the write ended is told apart, and what the
-        // instrument holds is claimed only when the run knows it.
-        TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
-            const struct {
-                const char* name;
-                std::vector<std::string> args;
-                std::deque<std::string> input;
-                std::function<void(Program&)> script;
-                int exitCode;
-                const char* says;  // parts of the object, in order
-            } cases[] = {
-                {"acknowledged",
-                 {"enable", "--yes", "--json"},
-                 {},
-                 [](Program& p) {
-                     p.instrument.ExpectGreeting();
-                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-                     p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
-                 },
-                 EXIT_DONE,
-                 "\"word\": \"0x0104\", \"search_mode\": true, \"word_read\": \"0x0004\", \"word_sent\": "
-                 "\"0x0104\", \"written\": true, \"result\": \"done\""},
-                {"refused",
-                 {"enable", "--yes", "--json"},
-                 {},
-                 [](Program& p) {
-                     p.instrument.ExpectGreeting();
-                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-                     p.instrument.Expect(WriteOf(0x0104), {Data(REFUSAL)});
-                 },
-                 EXIT_RUN_FAILED,
-                 "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
-                 "\"0x0104\", \"written\": false, \"result\": \"write_refused\""},
-                {"unanswered",
-                 {"enable", "--yes", "--json"},
-                 {},
-                 [](Program& p) {
-                     p.instrument.ExpectGreeting();
-                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-                     for (int attempt = 0; attempt < TRANSACT_ATTEMPTS; ++attempt) {
-                         p.instrument.Expect(WriteOf(0x0104), {Silence()});
-                     }
-                 },
-                 EXIT_RUN_FAILED,
-                 "\"word\": null, \"search_mode\": null, \"word_read\": \"0x0004\", \"word_sent\": "
-                 "\"0x0104\", \"written\": false, \"result\": \"write_unconfirmed\", \"code\": 10060"},
-                {"not sent",
-                 {"enable", "--yes", "--json"},
-                 {},
-                 [](Program& p) {
-                     p.instrument.ExpectGreeting();
-                     p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-                     p.calls.when = [](const std::string& call, std::span<const std::uint8_t> bytes) {
-                         return call == "send" && bytes[0] == 0x83;
-                     };
-                     p.calls.trigger = [&p] { p.program.Interrupt(); };
-                 },
-                 EXIT_INTERRUPTED,
-                 "\"word\": \"0x0004\", \"search_mode\": false, \"word_read\": \"0x0004\", \"word_sent\": "
-                 "null, \"written\": false, \"result\": \"not_written\", \"code\": 10004"},
-                {"declined",
-                 {"enable", "--json"},
-                 {"no"},
-                 [](Program&) {},
-                 EXIT_CANCELLED,
-                 "\"command\": \"enable\", \"device\": null, \"word\": null, \"search_mode\": null, "
-                 "\"word_read\": "
-                 "null, "
-                 "\"word_sent\": null, \"written\": false, \"result\": \"cancelled\""},
-                {"interrupted at the question",
-                 {"disable", "--json"},
-                 {"ok"},
-                 [](Program& p) { p.console.onRead = [&p] { p.program.Interrupt(); }; },
-                 EXIT_INTERRUPTED,
-                 "\"result\": \"interrupted\", \"code\": 0, \"interrupted\": true, \"exit_code\": 4"},
-                {"usage error",
-                 {"frobnicate", "--json"},
-                 {},
-                 [](Program&) {},
-                 EXIT_USAGE,
-                 "\"command\": null, \"device\": null"},
-            };
-            std::vector<std::string> keys;
-            for (const auto& c : cases) {
-                Program p;
-                p.console.input = c.input;
-                c.script(p);
-                EXPECT_EQ(p.Run(c.args), c.exitCode) << c.name;
-                EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
-                EXPECT_THAT(p.console.out, HasSubstr("\"exit_code\": " + std::to_string(c.exitCode)))
-                    << c.name;
-                EXPECT_EQ(std::count(p.console.out.begin(), p.console.out.end(), '\n'), 1)
-                    << c.name << ": one line";
-                if (keys.empty()) {
-                    keys = JsonKeys(p.console.out);
-                }
-                EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
-            }
-            EXPECT_THAT(keys, ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read",
-                                                     "word_sent", "written", "result", "code", "interrupted",
-                                                     "exit_code", "reason", "statuses", "result_text", "link",
-                                                     "cause", "failure"));
-        }
-
-        // An interruption at each point of an enable run: whatever was already sent is seen through, nothing
-        // new is begun, the link ends closed and released, and the program says how it ended.
-        TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
-            const struct {
-                const char* name;
-                const char* call;
-                std::uint8_t frame;  // for sends: the frame type that triggers
-                int scripted;        // exchanges the instrument sees: 0 none, 1 greeting, 2 + read, 3 + write
-                int exitCode;
-                bool connected;
-                const char* says;
-            } cases[] = {
-                {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
-                 "Interrupted before anything was sent to the instrument"},
-                // The connect under way is finished; the greeting is never sent.
-                {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
-                 "Interrupted before anything was sent to the instrument"},
-                {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
-                 "the configuration word could not be read"},
-                {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
-                {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen"},
-            };
-            for (const auto& c : cases) {
-                Program p;
-                if (c.scripted >= 1) {
-                    p.instrument.ExpectGreeting();
-                }
-                if (c.scripted >= 2) {
-                    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-                }
-                if (c.scripted >= 3) {
-                    p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
-                }
-                p.calls.when = [&](const std::string& call, std::span<const std::uint8_t> bytes) {
-                    return call == c.call && (bytes.empty() || bytes[0] == c.frame);
-                };
-                p.calls.trigger = [&] {
-                    EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::RunUnderWay) << c.name;
-                };
-                EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
-                EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
-                EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished"))
-                    << c.name;
-                // Nothing more of the run's progress once the interruption is said.
-                const std::string afterInterruption =
-                    p.console.err.substr(p.console.err.find("Interrupted:"));
-                EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
-                EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
-                EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
-                EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
-                EXPECT_EQ(p.instrument.CountCalls("closesocket"), 1) << c.name;
-                EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::Ended) << c.name;
-            }
-        }
-
-        TEST(ConsoleProgram, InterruptionAtTheConfirmationEndsWithNothingOpen) {
-            Program p;
-            p.console.input = {"ok"};
-            p.console.onRead = [&] {
-                EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::NothingOpen);
-            };
-            EXPECT_EQ(p.Run({"enable"}), EXIT_INTERRUPTED);
-            EXPECT_TRUE(p.instrument.calls.empty());
-            EXPECT_THAT(p.console.out, HasSubstr("Interrupted before anything was sent to the instrument"));
-        }
-
-        TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {
-            Program p;
-            p.instrument.ExpectGreeting();
+        if (c.scripted >= 2) {
             p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
-            EXPECT_EQ(p.Run({"status", "--trace"}), EXIT_DONE);
-            for (const char* line :
-                 {"WSAStartup(0x0101) -> 0", "socket(26, 1, 0) -> 0x1234",
-                  "getsockopt(0x1234, 255, 16, 355 bytes) -> 0, 1 device(s)",
-                  "frame sent: 80 00 12 10 00 08 00 70 00 0B 51 58 37 37 31 30 5A 5F",
-                  "frame received: A0 00 0C 10 00 00 40 F0 00 00 77 10", "frame sent: 83 00 05 B1 D3",
-                  "frame received: A0 00 08 72 00 05 04 00", "Sleep(1500)", "WSACleanup() -> 0"}) {
-                EXPECT_THAT(p.console.err, HasSubstr(std::string("0 ms  ") + line));
-            }
-            EXPECT_THAT(p.console.err, Not(HasSubstr("frame sent: 82")));
         }
+        if (c.scripted >= 3) {
+            p.instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
+        }
+        p.calls.when = [&](const std::string& call, std::span<const std::uint8_t> bytes) {
+            return call == c.call && (bytes.empty() || bytes[0] == c.frame);
+        };
+        p.calls.trigger = [&] {
+            EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::RunUnderWay) << c.name;
+        };
+        EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
+        EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
+        EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished")) << c.name;
+        // Nothing more of the run's progress once the interruption is said.
+        const std::string afterInterruption = p.console.err.substr(p.console.err.find("Interrupted:"));
+        EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
+        EXPECT_EQ(p.WriteSent(), c.scripted >= 3) << c.name;
+        EXPECT_EQ(p.instrument.CountCalls("connect") == 1, c.connected) << c.name;
+        EXPECT_EQ(p.instrument.cleanups, p.instrument.startups) << c.name;
+        EXPECT_EQ(p.instrument.CountCalls("closesocket"), 1) << c.name;
+        EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::Ended) << c.name;
+    }
+}
 
-    }  // namespace
+TEST(ConsoleProgram, InterruptionAtTheConfirmationEndsWithNothingOpen) {
+    Program p;
+    p.console.input = {"ok"};
+    p.console.onRead = [&] {
+        EXPECT_EQ(p.program.Interrupt(), ConsoleProgram::InterruptEffect::NothingOpen);
+    };
+    EXPECT_EQ(p.Run({"enable"}), EXIT_INTERRUPTED);
+    EXPECT_TRUE(p.instrument.calls.empty());
+    EXPECT_THAT(p.console.out, HasSubstr("Interrupted before anything was sent to the instrument"));
+}
+
+TEST(ConsoleProgram, TraceShowsEveryCallAndWholeFrames) {
+    Program p;
+    p.instrument.ExpectGreeting();
+    p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
+    EXPECT_EQ(p.Run({"status", "--trace"}), EXIT_DONE);
+    for (const char* line :
+         {"WSAStartup(0x0101) -> 0", "socket(26, 1, 0) -> 0x1234",
+          "getsockopt(0x1234, 255, 16, 355 bytes) -> 0, 1 device(s)",
+          "frame sent: 80 00 12 10 00 08 00 70 00 0B 51 58 37 37 31 30 5A 5F",
+          "frame received: A0 00 0C 10 00 00 40 F0 00 00 77 10", "frame sent: 83 00 05 B1 D3",
+          "frame received: A0 00 08 72 00 05 04 00", "Sleep(1500)", "WSACleanup() -> 0"}) {
+        EXPECT_THAT(p.console.err, HasSubstr(std::string("0 ms  ") + line));
+    }
+    EXPECT_THAT(p.console.err, Not(HasSubstr("frame sent: 82")));
+}
+
+}  // namespace
 }  // namespace qx::test

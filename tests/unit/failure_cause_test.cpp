@@ -39,7 +39,7 @@ struct CauseCase {
     const char* russian;
 };
 
-const LinkChoice COM5{LinkKind::Serial, std::nullopt, "COM5"};
+const LinkChoice COM5{LinkKind::Serial, std::nullopt, "COM5", ""};
 
 MessageSlots EnglishSlots() {
     FormTexts texts;
@@ -58,7 +58,7 @@ TEST(FailureCauses, EachCauseOfTheSerialRouteHasItsOwnReasonAndNextStep) {
          FailureCause::PortInUse, "port_in_use", "COM5 is in use by another program (error 5)",
          "close the program that holds COM5", "Last run: COM5 in use by another program",
          "порт COM5 занят другой программой"},
-        {"Port value not a COM port", LinkChoice{LinkKind::InvalidPort, std::nullopt, "CMO5"},
+        {"Port value not a COM port", LinkChoice{LinkKind::InvalidPort, std::nullopt, "CMO5", ""},
          [](IrdaSecondary& s) { s.openError = PORT_ERROR_INVALID_NAME; }, RunStage::SocketFailed,
          StackFailure{StackLayer::Port, StackStatus::OpenFailed, 123}, FailureCause::PortValueInvalid,
          "port_value_invalid",
@@ -115,17 +115,17 @@ TEST(FailureCauses, EachCauseOfTheSerialRouteHasItsOwnReasonAndNextStep) {
         EXPECT_EQ(CauseOf(outcome, c.link), c.cause);
         EXPECT_EQ(RowOf(c.cause).name, c.jsonName);
         const OutcomeValues values{outcome, c.link, "C:\\prog\\QX2205R.ini"};
-        const std::string english = OutcomeReason(values, LANGUAGE_ENGLISH, Platform::Windows);
+        const std::string english = OutcomeReason(values, LANGUAGE_ENGLISH, HostPlatform::Windows);
         EXPECT_THAT(english, HasSubstr(c.reason));
         EXPECT_THAT(english, HasSubstr(c.nextStep));
         // No serial failure gives the advice written for Windows' own infrared stack.
         EXPECT_THAT(english, Not(HasSubstr("Infrared devices")));
         EXPECT_THAT(english, Not(HasSubstr("no IrDA support")));
-        EXPECT_THAT(OutcomeReason(values, LANGUAGE_RUSSIAN, Platform::Windows), HasSubstr(c.russian));
+        EXPECT_THAT(OutcomeReason(values, LANGUAGE_RUSSIAN, HostPlatform::Windows), HasSubstr(c.russian));
         EXPECT_THAT(OutcomeLastRun(values, LANGUAGE_ENGLISH), HasSubstr(c.lastRun));
         EXPECT_THAT(OutcomeLastRun(values, LANGUAGE_RUSSIAN), HasSubstr("Итог: "));
         // Another platform's next step names nothing of Windows.
-        const std::string posix = OutcomeReason(values, LANGUAGE_ENGLISH, Platform::Posix);
+        const std::string posix = OutcomeReason(values, LANGUAGE_ENGLISH, HostPlatform::Linux);
         EXPECT_THAT(posix, Not(HasSubstr("Device Manager")));
         EXPECT_THAT(posix, Not(HasSubstr("Windows")));
     }
@@ -142,7 +142,7 @@ TEST(FailureCauses, WindowsWithoutIrdaPointsToTheSerialRoute) {
     ASSERT_EQ(outcome.stage, RunStage::SocketFailed);
     EXPECT_EQ(outcome.failure, std::nullopt);
     EXPECT_EQ(CauseOf(outcome, winsock), FailureCause::NoIrdaSupport);
-    const std::string reason = OutcomeReason({outcome, winsock, ""}, LANGUAGE_ENGLISH, Platform::Windows);
+    const std::string reason = OutcomeReason({outcome, winsock, ""}, LANGUAGE_ENGLISH, HostPlatform::Windows);
     EXPECT_THAT(reason, HasSubstr("error 10047"));
     EXPECT_THAT(reason, HasSubstr("run QX2205R-cli ports, then QX2205R-cli use-port --port COMn"));
     EXPECT_THAT(reason, HasSubstr("\"Infrared devices\""));
@@ -153,7 +153,7 @@ TEST(FailureCauses, WindowsWithoutIrdaPointsToTheSerialRoute) {
     timedOut.stage = RunStage::SearchFailed;
     timedOut.code = WSAETIMEDOUT_CODE;
     EXPECT_EQ(CauseOf(timedOut, winsock), FailureCause::None);
-    EXPECT_THAT(OutcomeReason({timedOut, winsock, ""}, LANGUAGE_ENGLISH, Platform::Windows),
+    EXPECT_THAT(OutcomeReason({timedOut, winsock, ""}, LANGUAGE_ENGLISH, HostPlatform::Windows),
                 HasSubstr("the search for devices failed (error 10060)"));
 }
 
@@ -164,7 +164,7 @@ TEST(FailureCauses, AfterTheReadTheStageSaysWhatTheInstrumentHolds) {
     outcome.wordRead = ConfigWord{0x0004};
     outcome.wordSent = ConfigWord{0x0104};
     outcome.failure = StackFailure{StackLayer::Port, StackStatus::PortFailed, 31};
-    const std::string reason = OutcomeReason({outcome, COM5, ""}, LANGUAGE_ENGLISH, Platform::Windows);
+    const std::string reason = OutcomeReason({outcome, COM5, ""}, LANGUAGE_ENGLISH, HostPlatform::Windows);
     EXPECT_THAT(reason, ::testing::StartsWith("the new word was sent but not acknowledged"));
     EXPECT_THAT(reason, HasSubstr("run QX2205R-cli status to see which"));
     EXPECT_THAT(reason, HasSubstr("(the IrDA adapter on COM5 stopped answering during the run (error 31)"));
@@ -184,7 +184,7 @@ TEST(FailureCauses, EveryRowFillsAllItsPlaces) {
             const std::string lastRun = OutcomeLastRun({outcome, COM5, "x.ini"}, language);
             EXPECT_FALSE(lastRun.empty()) << stage;
             EXPECT_EQ(lastRun.find('{'), std::string::npos) << lastRun;
-            const std::string reason = OutcomeReason({outcome, COM5, "x.ini"}, language, Platform::Windows);
+            const std::string reason = OutcomeReason({outcome, COM5, "x.ini"}, language, HostPlatform::Windows);
             EXPECT_EQ(reason.find('{'), std::string::npos) << reason;
         }
     }

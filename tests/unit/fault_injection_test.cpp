@@ -3,6 +3,7 @@
 // must show one result box and must leave the link closed and the socket library released.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <optional>
@@ -132,6 +133,45 @@ INSTANTIATE_TEST_SUITE_P(Runs, FaultInjection, ::testing::ValuesIn(SCENARIOS),
                              }
                              return name;
                          });
+
+// One bound on the whole run: once RUN_BOUND_MS has passed since the link started, no discovery try, connect
+// or send begins; what is under way finishes and the outcome says how far the run got.
+TEST(RunBound, NothingNewBeginsOnceTheRunsTimeIsUp) {
+    const struct {
+        const char* name;
+        std::uint32_t beginMs;  // what each discovery try, connect and send costs
+        int discoveryFailures;
+        RunStage stage;
+        int code;
+        int writesApplied;
+    } cases[] = {
+        // 20 tries of 1.01 s (the try and its pause) fill the bound: the other 29 are never made.
+        {"a search that never finds", 1000, DISCOVERY_TRIES, RunStage::SearchFailed, WSAETIMEDOUT_CODE, 0},
+        // The read goes out at 18 s and comes back; the write would begin at 24 s and is not sent.
+        {"the write would begin after the bound", 6000, 0, RunStage::NotWritten, WSAETIMEDOUT_CODE, 0},
+        // The write begins at 18 s, within the bound: it is finished and its answer waited for.
+        {"the write begins within the bound", 4500, 0, RunStage::Done, 0, 1},
+    };
+    for (const auto& c : cases) {
+        FaultyInstrument instrument(0x0004, true);
+        instrument.beginMs = c.beginMs;
+        instrument.discoveryFailures = c.discoveryFailures;
+        IrdaLink link(instrument);
+        RecordingHost host;
+        const MessageSlots slots = NamedSlots();
+        const RunOutcome outcome = RunModeSwitch(true, link, slots, host);
+        EXPECT_EQ(outcome.stage, c.stage) << c.name;
+        EXPECT_EQ(outcome.code, c.code) << c.name;
+        EXPECT_EQ(instrument.writesApplied, c.writesApplied) << c.name;
+        EXPECT_EQ(instrument.word, c.writesApplied ? 0x0104 : 0x0004) << c.name;
+        EXPECT_FALSE(link.HasLink()) << c.name << ": the link is closed";
+        const auto tries = std::count(instrument.calls.begin(), instrument.calls.end(), Call::GetSockOpt);
+        EXPECT_EQ(tries, c.discoveryFailures ? 20 : 1) << c.name;
+        EXPECT_TRUE(
+            instrument.watch.Check({outcome.stage == RunStage::Done, link.HasLink(), host, slots}).empty())
+            << c.name;
+    }
+}
 
 }  // namespace
 }  // namespace qx::test

@@ -5,9 +5,12 @@
 
 #include <sstream>
 
+#include "app/mode_switch.h"
 #include "link/irda_link.h"
 #include "support/instrument_bytes.h"
 #include "support/irda_secondary.h"
+#include "support/named_slots.h"
+#include "support/recording_host.h"
 
 namespace qx::test {
 namespace {
@@ -155,7 +158,7 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
         // A frame that never ends: every F-timer grows by its extension, and the medium stays busy, so a new
         // connection request waits out the busy bound and gives up.
         {"an endless frame after the connect", [](IrdaSecondary& s) { s.faults.endlessAfterConnect = true; },
-         "connect", WSAETIMEDOUT_CODE, 10000},
+         "connect", WSAETIMEDOUT_CODE, 12500},
         {"no credit ever granted", [](IrdaSecondary& s) { s.faults.initialCredit = 0; }, "connect",
          WSAETIMEDOUT_CODE, 5500},
         {"the device disconnects", [](IrdaSecondary& s) { s.faults.disconnectOnData = true; }, "connect",
@@ -174,6 +177,11 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
          "done", 0, 5000},
         {"RNR for longer than the reply may wait", [](IrdaSecondary& s) { s.faults.rnrForMs = 20000; },
          "connect", WSAETIMEDOUT_CODE, 7000},
+        {"RNR before the frame is taken, for two seconds",
+         [](IrdaSecondary& s) { s.faults.refuseForMs = 2000; }, "done", 0, 6000},
+        // Busy beyond PEER_BUSY_LIMIT_MS while still answering: DISC, and the link is given up.
+        {"RNR before the frame is taken, for ever", [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+         "connect", WSAETIMEDOUT_CODE, 13500},
         {"a stale link kept by the device", [](IrdaSecondary& s) { s.faults.staleLink = true; }, "done", 0,
          5000},
         {"firmware that ends the link on any IrLMP disconnect",
@@ -202,6 +210,75 @@ TEST(SerialIrdaCalls, LinkFaultsEndInTheRightResultWithinTheirBound) {
         EXPECT_FALSE(stack.secondary.IsOpen()) << c.name << ": the port is closed whatever happened";
         EXPECT_EQ(stack.secondary.creditViolations, 0) << c.name;
         EXPECT_EQ(stack.platform.hookLoads, 0) << c.name;
+        EXPECT_EQ(stack.secondary.framesWhileBusy, 0) << c.name << ": no I-frame to a busy peer";
+    }
+}
+
+// The run's bound reaches into the stack: a frame the peer keeps refusing (RNR) is not polled for the whole
+// busy limit once the run's time is up, and DISC ends the link.
+TEST(SerialIrdaCalls, TheRunsBoundEndsAStackCallUnderWay) {
+    SerialStack stack;
+    stack.secondary.faults.refuseForMs = 60000;  // the greeting's frame is never taken
+    const std::uint32_t start = stack.platform.now;
+    AddressRecord address{};
+    DeviceList list{};
+    ASSERT_EQ(stack.link.StartLink(address), LINK_STARTED);
+    ASSERT_EQ(stack.link.EnumerateDevices(list), LINK_OK);
+    stack.platform.now += 15000;  // a search that took most of the run's time
+    EXPECT_EQ(stack.link.ConnectAndGreet(0, GREETING, GREETING_REPLY, list, address), WSAETIMEDOUT_CODE);
+    const std::uint32_t elapsed = stack.platform.now - start;
+    // Within the bound and the DISC after it, not the busy limit on top of the 15 s.
+    EXPECT_LE(elapsed, RUN_BOUND_MS + 2000);
+    EXPECT_GE(elapsed, RUN_BOUND_MS);
+    EXPECT_TRUE(stack.secondary.sdus.empty());
+    EXPECT_FALSE(stack.secondary.IsOpen()) << "the port is closed";
+    EXPECT_TRUE(std::any_of(stack.secondary.frames.begin(), stack.secondary.frames.end(),
+                            [](const IrdaBytes& f) { return f.size() == 2 && f[1] == 0x53; }))
+        << "the link was ended with DISC";
+}
+
+// The link lost around the write: once the write's frame went out the instrument may hold the new word, and
+// the run must say so; only a write of which nothing went out is "not written".
+TEST(SerialIrdaCalls, AWriteThatWentOutIsNeverReportedAsNotSent) {
+    constexpr std::size_t WRITE_SDU = 2;  // after the greeting and the read
+    constexpr std::size_t READ_SDU = 1;
+    struct LossCase {
+        const char* name;
+        std::size_t afterSdu;
+        LinkLoss loss;
+        RunStage stage;
+        int code;
+    };
+    const LossCase cases[] = {
+        {"silent after taking the write", WRITE_SDU, LinkLoss::Silent, RunStage::WriteUnconfirmed,
+         WSAETIMEDOUT_CODE},
+        {"DM after taking the write", WRITE_SDU, LinkLoss::Dm, RunStage::WriteUnconfirmed,
+         WSAECONNRESET_CODE},
+        {"FRMR after taking the write", WRITE_SDU, LinkLoss::Frmr, RunStage::WriteUnconfirmed,
+         WSAECONNRESET_CODE},
+        {"bad N(r) after taking the write", WRITE_SDU, LinkLoss::BadNr, RunStage::WriteUnconfirmed,
+         WSAECONNRESET_CODE},
+        {"adapter gone after the write went out", WRITE_SDU, LinkLoss::Gone, RunStage::WriteUnconfirmed,
+         WSAENETDOWN_CODE},
+        {"adapter gone before the write went out", READ_SDU, LinkLoss::GoneLater, RunStage::NotWritten,
+         WSAENETDOWN_CODE},
+    };
+    const IrdaBytes write = {0x82, 0x00, 0x0A, 0xB1, 0xD3, 0x72, 0x00, 0x05, 0x34, 0x13};  // 0x1334
+    for (const LossCase& c : cases) {
+        SerialStack stack;
+        stack.secondary.faults.lossAfterSdu = std::pair{c.afterSdu, c.loss};
+        RecordingHost host;
+        const RunOutcome outcome = RunModeSwitch(true, stack.link, NamedSlots(), host);
+        EXPECT_EQ(outcome.stage, c.stage) << c.name;
+        EXPECT_EQ(outcome.code, c.code) << c.name;
+        EXPECT_FALSE(outcome.written) << c.name;
+        EXPECT_EQ(outcome.wordRead, std::optional<ConfigWord>(WORD)) << c.name;
+        const bool taken = std::find(stack.secondary.sdus.begin(), stack.secondary.sdus.end(), write) !=
+                           stack.secondary.sdus.end();
+        EXPECT_EQ(taken, c.stage == RunStage::WriteUnconfirmed) << c.name;
+        // The word sent is named exactly when the instrument may hold it.
+        EXPECT_EQ(outcome.wordSent.has_value(), taken) << c.name;
+        EXPECT_FALSE(stack.secondary.IsOpen()) << c.name;
     }
 }
 
@@ -430,6 +507,11 @@ TEST(SerialIrdaCalls, FramesThePrimarySendsAfterEachEvent) {
           {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
           {C, 0x54, 0x85, 0x11, 0x01, 0x00, 0x04},
           {C, 0x53}}},
+        // A busy peer that never gets ready: RR polls only, then DISC (N(r) 3, as above).
+        {"RNR beyond the busy bound ends the link with DISC",
+         [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
+         "refused",
+         {{C, 0x71}}},
         {"a missed discovery is run again",
          [](IrdaSecondary& s) { s.faults.missedDiscoveries = 1; },
          "missed",
@@ -497,6 +579,7 @@ TEST(SerialIrdaCalls, TheNextRunAtOnceReachesTheDeviceWhateverEndedTheLast) {
         [](IrdaSecondary& s) { s.faults.frmrOnData = 1; },
         [](IrdaSecondary& s) { s.faults.badNr = true; },
         [](IrdaSecondary& s) { s.faults.rnrForMs = 20000; },
+        [](IrdaSecondary& s) { s.faults.refuseForMs = 60000; },
     };
     for (const auto& setUp : faults) {
         SerialStack stack;
@@ -546,6 +629,53 @@ TEST(SerialIrdaCalls, TheIasServerAnswersEveryConnectAndKnowsNoClass) {
                 ::testing::IsSupersetOf(std::vector<IrdaBytes>{
                     {0xA0, 0x00, 0x81, 0x00}, {0xA1, 0x30, 0x02, 0x08}, {0x20, 0x00, 0x84, 0x01}}));
     EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+}
+
+TEST(SerialIrdaCalls, SnrmIsTriedThreeTimesAfterARandomBackOff) {
+    for (const int ignored : {2, 3}) {
+        SerialStack stack;
+        stack.secondary.faults.snrmIgnored = ignored;
+        const RunResult run = RunLink(stack);
+        EXPECT_EQ(run.stage, ignored < SNRM_TRIES ? "done" : "connect") << ignored;
+        std::vector<std::size_t> snrms;
+        for (std::size_t i = 0; i < stack.secondary.frames.size(); ++i) {
+            if (stack.secondary.frames[i][1] == 0x93) {
+                snrms.push_back(i);
+            }
+        }
+        ASSERT_EQ(snrms.size(), static_cast<std::size_t>(std::min(ignored + 1, SNRM_TRIES))) << ignored;
+        for (std::size_t k = 1; k < snrms.size(); ++k) {
+            // The F-timer after the SNRM went out, then 20-50 ms.
+            const std::uint32_t gap =
+                stack.secondary.frameTimes[snrms[k]] - stack.secondary.frameTimes[snrms[k - 1]];
+            EXPECT_GE(gap, F_TIMER_MS + SNRM_BACKOFF_MIN_MS) << ignored;
+            EXPECT_LE(gap, F_TIMER_MS + SNRM_BACKOFF_MAX_MS + 100) << ignored;
+        }
+    }
+}
+
+TEST(SerialIrdaCalls, NoXidWhileTheMediumIsBusy) {
+    SerialStack stack;
+    stack.secondary.faults.chatterMs = 1000;
+    ASSERT_EQ(RunLink(stack).stage, "done");
+    ASSERT_FALSE(stack.secondary.frames.empty());
+    // The first XID begins only after 500 ms of quiet since the other station's last frame.
+    const std::uint32_t firstBegan =
+        stack.secondary.frameTimes[0] - WireMs(stack.secondary.frames[0].size() + 4 + CONTENTION_XBOFS);
+    EXPECT_GE(firstBegan, stack.secondary.lastChatterEnd + MEDIA_BUSY_MS);
+}
+
+TEST(SerialIrdaCalls, AnAnswerStillArrivingWhenTheFTimerRunsOutIsWaitedFor) {
+    // Each answer begins within the F-timer and ends about 200 ms after it: the 300 ms extension takes it in,
+    // so nothing is sent twice and the frames are those of a run without the stall.
+    SerialStack plain;
+    ASSERT_EQ(RunLink(plain).stage, "done");
+    SerialStack stalled;
+    stalled.secondary.faults.turnaroundMs = 450;
+    stalled.secondary.faults.tailLateMs = 250;
+    ASSERT_EQ(RunLink(stalled).stage, "done");
+    EXPECT_EQ(stalled.secondary.frames.size(), plain.secondary.frames.size());
+    EXPECT_EQ(stalled.secondary.sdus, plain.secondary.sdus);
 }
 
 }  // namespace

@@ -277,7 +277,7 @@ TEST(Settings, PortIsReadWithTheLanguageAndNeverWrittenBack) {
 
 TEST(Settings, StorePortWritesThatKeyAloneAndOnlyIntoAFileOfOurs) {
     const std::string path = "C:\\prog\\QX2205R.ini";
-    using Result = Settings::StoreResult;
+    using Result = Settings::PortStore;
     const struct {
         const char* name;
         std::optional<FakeProfileCalls::Keys> file;  // nothing: no file
@@ -319,7 +319,7 @@ TEST(Settings, StorePortWritesThatKeyAloneAndOnlyIntoAFileOfOurs) {
     calls.files["D:\\other.ini"] = {};
     calls.unwritable.insert("D:\\other.ini");
     Settings settings(calls);
-    EXPECT_EQ(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"), Result::Failed);
+    EXPECT_EQ(settings.StorePort("C:\\prog\\", "D:\\other.ini", "COM8"), Settings::PortStore::WriteFailed);
 }
 
 // A section a slip away from Parameters is told apart from a file that is simply not ours.
@@ -339,6 +339,43 @@ TEST(Settings, ASectionNameASlipAwayIsANearMiss) {
         EXPECT_EQ(settings.SectionNearMiss, c.nearMiss) << c.section;
         EXPECT_EQ(settings.Language, c.nearMiss || std::string(c.section) != "Parameters" ? 0 : 1)
             << c.section;
+    }
+}
+
+// use-port writes only a file of the program's own, as the window's close does: any other file given with
+// --settings (a letter, a copy of a program) is left as it was, and so is one another program holds.
+TEST(Settings, StorePortWritesOnlyAFileOfOurs) {
+    const std::string path = "D:\\given.ini";
+    const struct {
+        const char* name;
+        std::optional<FakeProfileCalls::Keys> file;  // nothing: no file there
+        bool held;
+        Settings::PortStore result;
+    } cases[] = {
+        {"no file yet", std::nullopt, false, Settings::PortStore::Stored},
+        {"an empty file", FakeProfileCalls::Keys{}, false, Settings::PortStore::Stored},
+        {"the section in another case", FakeProfileCalls::Keys{{{"PARAMETERS", "Language"}, "1"}}, false,
+         Settings::PortStore::Stored},
+        {"a file without the section", FakeProfileCalls::Keys{{{"Letter", "Body"}, "Dear"}}, false,
+         Settings::PortStore::NotOurs},
+        {"a settings file held by another program", FakeProfileCalls::Keys{{{"Parameters", "Language"}, "1"}},
+         true, Settings::PortStore::WriteFailed},
+    };
+    for (const auto& c : cases) {
+        FakeProfileCalls calls;
+        if (c.file) {
+            calls.files[path] = *c.file;
+        }
+        if (c.held) {
+            calls.unreadable.insert(path);
+        }
+        Settings settings(calls);
+        EXPECT_EQ(settings.StorePort("C:\\prog\\", path, "COM7"), c.result) << c.name;
+        // A missing file is made as the window makes it: the Language first, then the Port.
+        EXPECT_EQ(calls.writeCount, c.result == Settings::PortStore::Stored ? (c.file ? 1 : 2) : 0) << c.name;
+        if (c.result != Settings::PortStore::Stored && c.file) {
+            EXPECT_EQ(calls.files[path], *c.file) << c.name << ": the file is left as it was";
+        }
     }
 }
 

@@ -234,6 +234,51 @@ TEST(ConsoleTexts, EveryTextIsThereInBothLanguagesAndFitsWindows1251) {
     }
     // A console has nothing else to speak: languages without texts of their own get the English ones.
     EXPECT_EQ(all(ConsoleTextsFor(2)), english);
+    // On Linux every text is there too, and none speaks of Windows' things (but the socket library's
+    // start-up, which Linux never reaches).
+    for (std::size_t i = 0; i < CONSOLE_TEXT_COUNT; ++i) {
+        const auto text = static_cast<ConsoleText>(i);
+        const std::string linuxEnglish = ConsoleTextsFor(LANGUAGE_ENGLISH, HostPlatform::Linux)[text];
+        const std::string linuxRussian = ConsoleTextsFor(LANGUAGE_RUSSIAN, HostPlatform::Linux)[text];
+        SCOPED_TRACE(testing::Message() << "Linux console text: " << linuxEnglish);
+        EXPECT_NE(linuxRussian, linuxEnglish);
+        EXPECT_TRUE(ToCp1251(linuxRussian).has_value()) << linuxRussian;
+        for (const std::string& said : {linuxEnglish, linuxRussian}) {
+            for (const char* windowsOnly : {"Device Manager", "Диспетчер", "PowerShell", "COM1", "COM-порт",
+                                            "Winsock", "Infrared devices", "Инфракрасные", "Windows' IrDA"}) {
+                EXPECT_EQ(said.find(windowsOnly), std::string::npos) << said;
+            }
+        }
+    }
+    for (const std::uint32_t error : {2u, 5u, 32u, 123u, 10047u}) {
+        const std::string_view english = PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, error);
+        const std::string_view russian = PortOpenAdvice(LANGUAGE_RUSSIAN, HostPlatform::Linux, error);
+        EXPECT_FALSE(english.empty()) << error;
+        EXPECT_TRUE(ToCp1251(std::string(russian)).has_value()) << russian;
+        EXPECT_TRUE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Windows, error).empty()) << error;
+    }
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 5).find("dialout"), std::string::npos);
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 2).find("dmesg"), std::string::npos);
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123).find("/dev/ttyUSB0"),
+              std::string::npos);
+    // A dongle named by USB or USB:VVVV:PPPP gets the dongle's advice where there is one, the serial one
+    // otherwise.
+    for (const std::uint32_t error : {2u, 5u, 31u, 1167u}) {
+        const std::string_view english = PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, error, true);
+        EXPECT_NE(english.find("USB"), std::string::npos) << error;
+        EXPECT_EQ(english.find("dialout"), std::string::npos) << error;
+        EXPECT_TRUE(ToCp1251(std::string(PortOpenAdvice(LANGUAGE_RUSSIAN, HostPlatform::Linux, error, true)))
+                        .has_value())
+            << error;
+        // On Windows too: a dongle has no COM port for Device Manager's usual advice.
+        EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Windows, error, true).find("USB"),
+                  std::string::npos)
+            << error;
+    }
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 5, true).find("udev"), std::string::npos);
+    EXPECT_NE(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Windows, 50, true).find("WinUSB"), std::string::npos);
+    EXPECT_EQ(PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123, true),
+              PortOpenAdvice(LANGUAGE_ENGLISH, HostPlatform::Linux, 123));
     EXPECT_EQ(Fill("error {} here", "10047"), "error 10047 here");
     EXPECT_EQ(ConsoleTextsFor(LANGUAGE_ENGLISH)[ConsoleText::UsageHint],
               "Run QX2205R-cli --help for the commands and options.");

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "irda/irda_medium.h"
 #include "irda/usb_dongle.h"
 
 namespace {
@@ -35,33 +36,47 @@ struct Answer {
     Bytes bytes;
 };
 
+class FakeClock : public qx::irda::StackClock {
+  public:
+    std::uint32_t now = 1000;
+    std::vector<std::uint32_t> sleeps;
+    std::uint32_t NowMs() override { return now; }
+    void SleepMs(std::uint32_t ms) override {
+        sleeps.push_back(ms);
+        now += ms;
+    }
+};
+
 // Records every transfer as a line of text and answers the IN transfers from a script; an IN transfer with
-// no answer left is a test failure (the device would have had nothing to say).
+// no answer left is a test failure (the device would have had nothing to say). With a clock, an IN transfer
+// answered with a timeout takes its whole wait on it.
 class ScriptedDevice : public qx::irda::UsbDevice {
   public:
     std::vector<std::string> log;
     std::deque<Answer> answers;
     UsbStatus outStatus = UsbStatus::Ok;  // what every OUT transfer and clear-halt ends with
+    FakeClock* clock = nullptr;
 
     UsbResult ControlOut(const UsbSetup& s, std::span<const std::uint8_t> data, std::uint32_t) override {
         log.push_back(Setup("control-out", s) + (data.empty() ? "" : " :" + Hex(data)));
         return Out(data.size());
     }
-    UsbResult ControlIn(const UsbSetup& s, std::span<std::uint8_t> data, std::uint32_t) override {
+    UsbResult ControlIn(const UsbSetup& s, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         log.push_back(Setup("control-in", s) + " [" + std::to_string(data.size()) + "]");
-        return In(data);
+        return In(data, timeoutMs);
     }
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t) override {
         log.push_back("bulk-out " + Hex2(endpoint) + " :" + Hex(data));
         return Out(data.size());
     }
-    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t) override {
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         log.push_back("bulk-in " + Hex2(endpoint) + " [" + std::to_string(data.size()) + "]");
-        return In(data);
+        return In(data, timeoutMs);
     }
-    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t) override {
+    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                          std::uint32_t timeoutMs) override {
         log.push_back("interrupt-in " + Hex2(endpoint));
-        return In(data);
+        return In(data, timeoutMs);
     }
     UsbResult ClearHalt(std::uint8_t endpoint) override {
         log.push_back("clear-halt " + Hex2(endpoint));
@@ -83,30 +98,22 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     UsbResult Out(std::size_t length) {
         return outStatus == UsbStatus::Ok ? qx::irda::UsbDone(length) : qx::irda::UsbFailure(outStatus);
     }
-    UsbResult In(std::span<std::uint8_t> data) {
+    UsbResult In(std::span<std::uint8_t> data, std::uint32_t timeoutMs) {
         if (answers.empty()) {
             ADD_FAILURE() << "an IN transfer the script has no answer for";
             return qx::irda::UsbFailure(UsbStatus::Timeout);
         }
         Answer answer = std::move(answers.front());
         answers.pop_front();
+        if (answer.status == UsbStatus::Timeout && clock != nullptr) {
+            clock->now += timeoutMs;
+        }
         if (answer.status != UsbStatus::Ok) {
             return qx::irda::UsbFailure(answer.status);
         }
         const std::size_t count = std::min(answer.bytes.size(), data.size());
         std::copy_n(answer.bytes.begin(), count, data.begin());
         return qx::irda::UsbDone(answer.bytes.size());  // an oversized answer says so
-    }
-};
-
-class FakeClock : public qx::irda::StackClock {
-  public:
-    std::uint32_t now = 1000;
-    std::vector<std::uint32_t> sleeps;
-    std::uint32_t NowMs() override { return now; }
-    void SleepMs(std::uint32_t ms) override {
-        sleeps.push_back(ms);
-        now += ms;
     }
 };
 
@@ -119,6 +126,8 @@ qx::irda::UsbInterface InterfaceOf(DongleFamily family) {
             return {0, 0xFF, 0x00, {{0x01, 2, 64}, {0x82, 2, 64}}};
         case DongleFamily::Mcs7780:
             return {0, 0xFF, 0x00, {{0x81, 2, 64}, {0x02, 2, 64}}};
+        case DongleFamily::Ks959:
+            return {0, 0xFF, 0x00, {{0x81, 3, 8}}};
     }
     return {};
 }
@@ -189,18 +198,6 @@ INSTANTIATE_TEST_SUITE_P(
                      {"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32"},
                      {}},
         TransferCase{"BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out 02 : 06"}, {}},
-        TransferCase{"BridgeFrameOut",
-                     DongleFamily::Bridge,
-                     Step::FrameOut,
-                     {},
-                     {"bulk-out 02 : 00 31 32 33 34 35 36 37 38 39"},
-                     {}},
-        TransferCase{"BridgeFrameIn",
-                     DongleFamily::Bridge,
-                     Step::FrameIn,
-                     {{UsbStatus::Ok, {0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39}}},
-                     {"bulk-in 81 [2051]"},
-                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}},
         // stir4200.c: both bulk endpoints cleared, then change_speed(9600) one register a request:
         // CTRL1 = SRESET, DPLL = 0x15, PDCLK = 0x77, MODE = NRESET | FASTRX | SIR, CTRL1 = SDMODE, CTRL1 = 0
         // (full power), CTRL2 = sensitivity 1 << 5.
@@ -281,7 +278,39 @@ INSTANTIATE_TEST_SUITE_P(
                      Step::FrameIn,
                      {{UsbStatus::Ok, {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90}}},
                      {"bulk-in 81 [4096]"},
-                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}}),
+                     {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}},
+        // ks959-sir.c: the speed record (class request 9 to the interface, value 0x0200, index 1): 9600 as
+        // 80 25 00 00, then KS_DATA_8_BITS 3 and three zero bytes.
+        TransferCase{"Ks959Open",
+                     DongleFamily::Ks959,
+                     Step::Open,
+                     {},
+                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {}},
+        TransferCase{"Ks959Speed",
+                     DongleFamily::Ks959,
+                     Step::Speed115200,
+                     {},
+                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {}},
+        // obfuscate_tx_buffer: 23 bytes (value 0x17), the mask "wangshuofei19710"[(23 & 15) ^ 6] ^ 0x55 =
+        // 'a' ^ 0x55 = 0x34 on each, zeros to (23 + 7) & ~7 plus 16 = 40 bytes.
+        TransferCase{
+            "Ks959FrameOut",
+            DongleFamily::Ks959,
+            Step::FrameOut,
+            {},
+            {"control-out 21 09 0017 0000 : cb cb cb cb cb cb cb cb cb cb f4 05 06 07 00 01 02 03 0c 0d "
+             "5a a4 f5 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
+            {}},
+        // ks959_rcv_irq: class request 1 (value 0x0200, 2048 bytes); each byte XORed with the session's
+        // counter, incremented first (1, 2, 3, ...), and 0x55: 94 ^ 01 ^ 55 = c0, 66 ^ 02 ^ 55 = 31, ...
+        TransferCase{"Ks959FrameIn",
+                     DongleFamily::Ks959,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0x94, 0x66, 0x64, 0x62, 0x64}}},
+                     {"control-in a1 01 0200 0000 [2048]"},
+                     {0xC0, 0x31, 0x32, 0x33, 0x34}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // stir4200.c lets the transmit FIFO drain before it receives: FIFOCTL, FIFOLSB and FIFOMSB read in one
@@ -330,6 +359,213 @@ TEST(Stir4200, AFifoThatNeverDrainsEndsInABoundedFailure) {
     EXPECT_EQ(dongle->Receive(received, 500).status, UsbStatus::Timeout);
     EXPECT_LE(clock.now - 1000, 3000u);
 }
+
+// The bridge as IrLAP's medium, opened as its driver opens it: the frame "123456789" out and in, each one
+// bulk transfer behind the one-byte header (irda-usb.c: the low nibble the speed, 0 for no change; the high
+// nibble the extra BOFs, 48 0x10, 24 0x20, 12 0x30, 6 (and 5) 0x40, 3 0x50, 2 0x60, 1 0x70, 0 0x80). After
+// the open the dongle sends 12 extra BOFs, the nearest to the contention rule's 10 it offers; other numbers
+// are set by a header alone before the frame, as a header's settings apply after its own frame. The wire time
+// is the SIR-wrapped frame's at 9600 baud (extra BOFs, BOF, 9 bytes, FCS 2, EOF; 10 bits a byte, rounded up).
+enum class MediumStep { Send, Receive };
+
+struct BridgeMediumCase {
+    const char* name;
+    MediumStep step;
+    std::size_t extraBofs;  // Send
+    std::vector<Answer> answers;
+    UsbStatus outStatus;
+    std::vector<std::string> transfers;
+    std::optional<std::uint32_t> wireMs;  // Send: nothing when it failed
+    qx::irda::MediumReceive received;     // Receive
+    Bytes frame;                          // Receive: the frame handed to IrLAP
+    std::uint32_t lastError;
+};
+
+void PrintTo(const BridgeMediumCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class BridgeMedium : public ::testing::TestWithParam<BridgeMediumCase> {};
+
+TEST_P(BridgeMedium, TransfersAreTheDriversOwn) {
+    const BridgeMediumCase& c = GetParam();
+    ScriptedDevice device;
+    FakeClock clock;
+    device.clock = &clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Bridge, 0}, InterfaceOf(DongleFamily::Bridge), device, clock);
+    device.answers = {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}};
+    ASSERT_TRUE(dongle->Start().Ok());
+    qx::irda::IrdaMedium* medium = dongle->FrameMedium();
+    ASSERT_NE(medium, nullptr);
+    device.log.clear();
+    device.answers.assign(c.answers.begin(), c.answers.end());
+    device.outStatus = c.outStatus;
+    const Bytes frame{0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
+    Bytes received;
+    if (c.step == MediumStep::Send) {
+        EXPECT_EQ(medium->Send(frame, c.extraBofs), c.wireMs);
+    } else {
+        EXPECT_EQ(medium->Receive(qx::irda::Deadline::After(clock, 500), received), c.received);
+    }
+    EXPECT_EQ(device.log, c.transfers);
+    EXPECT_TRUE(device.answers.empty()) << "answers the medium never asked for";
+    EXPECT_EQ(Hex(received), Hex(c.frame));
+    EXPECT_EQ(medium->LastError(), c.lastError);
+}
+
+const std::string FRAME_OUT = "bulk-out 02 : 00 31 32 33 34 35 36 37 38 39";
+const Bytes FRAME_IN{0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
+const Answer NOTHING{UsbStatus::Timeout, {}};
+using qx::irda::MediumReceive;
+
+INSTANTIATE_TEST_SUITE_P(Bridge, BridgeMedium,
+                         ::testing::Values(
+                             // 12 extra BOFs and 13 bytes: 250 bits, 26.04 ms at 9600 baud, 27 rounded up.
+                             BridgeMediumCase{"FrameOutWithTheContentionBofs",
+                                              MediumStep::Send,
+                                              10,
+                                              {},
+                                              UsbStatus::Ok,
+                                              {FRAME_OUT},
+                                              27,
+                                              MediumReceive::Frame,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"FrameOutWithNoExtraBofs",
+                                              MediumStep::Send,
+                                              0,
+                                              {},
+                                              UsbStatus::Ok,
+                                              {"bulk-out 02 : 80", FRAME_OUT},
+                                              14,
+                                              MediumReceive::Frame,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"FrameOutWithThreeBofs",
+                                              MediumStep::Send,
+                                              3,
+                                              {},
+                                              UsbStatus::Ok,
+                                              {"bulk-out 02 : 50", FRAME_OUT},
+                                              17,
+                                              MediumReceive::Frame,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"FiveBofsAreSentAsSix",
+                                              MediumStep::Send,
+                                              5,
+                                              {},
+                                              UsbStatus::Ok,
+                                              {"bulk-out 02 : 40", FRAME_OUT},
+                                              20,
+                                              MediumReceive::Frame,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"MoreBofsThanTheClassOffersAre48",
+                                              MediumStep::Send,
+                                              100,
+                                              {},
+                                              UsbStatus::Ok,
+                                              {"bulk-out 02 : 10", FRAME_OUT},
+                                              64,
+                                              MediumReceive::Frame,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"UnpluggedSending",
+                                              MediumStep::Send,
+                                              10,
+                                              {},
+                                              UsbStatus::Gone,
+                                              {FRAME_OUT},
+                                              std::nullopt,
+                                              MediumReceive::Frame,
+                                              {},
+                                              1167},
+                             BridgeMediumCase{"StalledSettingTheBofs",
+                                              MediumStep::Send,
+                                              0,
+                                              {},
+                                              UsbStatus::Stall,
+                                              {"bulk-out 02 : 80"},
+                                              std::nullopt,
+                                              MediumReceive::Frame,
+                                              {},
+                                              31},
+                             BridgeMediumCase{"FrameIn",
+                                              MediumStep::Receive,
+                                              0,
+                                              {{UsbStatus::Ok, FRAME_IN}},
+                                              UsbStatus::Ok,
+                                              {"bulk-in 81 [2051]"},
+                                              std::nullopt,
+                                              MediumReceive::Frame,
+                                              {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
+                                              0},
+                             // irda-usb.c drops a transfer of the header alone (or less) as an empty frame.
+                             BridgeMediumCase{
+                                 "HeaderAloneThenAFrame",
+                                 MediumStep::Receive,
+                                 0,
+                                 {{UsbStatus::Ok, {0x00}}, {UsbStatus::Ok, {}}, {UsbStatus::Ok, FRAME_IN}},
+                                 UsbStatus::Ok,
+                                 {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                                 std::nullopt,
+                                 MediumReceive::Frame,
+                                 {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
+                                 0},
+                             // The wait, then one last look once the deadline passed.
+                             BridgeMediumCase{"NothingCame",
+                                              MediumStep::Receive,
+                                              0,
+                                              {NOTHING, NOTHING},
+                                              UsbStatus::Ok,
+                                              {"bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                                              std::nullopt,
+                                              MediumReceive::Silent,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"AFrameTooShortForIrlapIsNone",
+                                              MediumStep::Receive,
+                                              0,
+                                              {{UsbStatus::Ok, {0x00, 0x31}}, NOTHING, NOTHING},
+                                              UsbStatus::Ok,
+                                              {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                                              std::nullopt,
+                                              MediumReceive::Silent,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"AnOversizedAnswerIsNoFrame",
+                                              MediumStep::Receive,
+                                              0,
+                                              {{UsbStatus::Ok, Bytes(2052, 0x31)}, NOTHING, NOTHING},
+                                              UsbStatus::Ok,
+                                              {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                                              std::nullopt,
+                                              MediumReceive::Silent,
+                                              {},
+                                              0},
+                             BridgeMediumCase{"UnpluggedReceiving",
+                                              MediumStep::Receive,
+                                              0,
+                                              {{UsbStatus::Gone, {}}},
+                                              UsbStatus::Ok,
+                                              {"bulk-in 81 [2051]"},
+                                              std::nullopt,
+                                              MediumReceive::Failed,
+                                              {},
+                                              1167},
+                             BridgeMediumCase{"StalledReceiving",
+                                              MediumStep::Receive,
+                                              0,
+                                              {{UsbStatus::Stall, {}}},
+                                              UsbStatus::Ok,
+                                              {"bulk-in 81 [2051]"},
+                                              std::nullopt,
+                                              MediumReceive::Failed,
+                                              {},
+                                              31}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Each family's answer to what a broken or vanished dongle does: a truthful failure, never a frame made up.
 struct BadAnswerCase {
@@ -411,27 +647,21 @@ INSTANTIATE_TEST_SUITE_P(
             UsbStatus::Ok,
             false,
             UsbStatus::Failed},
-        BadAnswerCase{"BridgeHeaderAlone",
-                      DongleFamily::Bridge,
-                      Step::FrameIn,
-                      {{UsbStatus::Ok, {0x00}}},
-                      UsbStatus::Ok,
-                      true,
-                      UsbStatus::Ok},
-        BadAnswerCase{"BridgeUnpluggedReceiving",
-                      DongleFamily::Bridge,
-                      Step::FrameIn,
-                      {{UsbStatus::Gone, {}}},
-                      UsbStatus::Ok,
-                      false,
-                      UsbStatus::Gone},
-        BadAnswerCase{"BridgeUnpluggedSending",
+        // The bridge takes frames (BridgeMedium below), never SIR bytes: nothing goes to the device.
+        BadAnswerCase{"BridgeTakesNoSirBytes",
                       DongleFamily::Bridge,
                       Step::FrameOut,
                       {},
-                      UsbStatus::Gone,
+                      UsbStatus::Ok,
                       false,
-                      UsbStatus::Gone},
+                      UsbStatus::Failed},
+        BadAnswerCase{"BridgeGivesNoSirBytes",
+                      DongleFamily::Bridge,
+                      Step::FrameIn,
+                      {},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Failed},
         BadAnswerCase{"Stir4200RegisterWriteStalled",
                       DongleFamily::Stir4200,
                       Step::Open,
@@ -476,8 +706,71 @@ INSTANTIATE_TEST_SUITE_P(
                       {{UsbStatus::Gone, {}}},
                       UsbStatus::Ok,
                       false,
+                      UsbStatus::Gone},
+        BadAnswerCase{"Ks959SpeedRefused",
+                      DongleFamily::Ks959,
+                      Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        BadAnswerCase{"Ks959PieceRefused",
+                      DongleFamily::Ks959,
+                      Step::FrameOut,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        // Polled until the wait is over: 500 ms in pauses of 5 after each empty answer, and one last look.
+        BadAnswerCase{"Ks959NothingHeard", DongleFamily::Ks959, Step::FrameIn,
+                      std::vector<Answer>(101, Answer{UsbStatus::Ok, {}}), UsbStatus::Ok, true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Ks959OversizedAnswer", DongleFamily::Ks959, Step::FrameIn,
+                      std::vector<Answer>(101, Answer{UsbStatus::Ok, Bytes(2049, 0x94)}), UsbStatus::Ok, true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Ks959Unplugged",
+                      DongleFamily::Ks959,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
                       UsbStatus::Gone}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ks959-sir.c: a frame longer than 240 bytes goes in pieces of 240 ((256 & ~7) - 16), each padded to 256; the
+// receive counter is kept across transfers, and the byte where it wraps to 0 (a filler, 0x95 once unmasked)
+// is skipped.
+TEST(Ks959, SendsInPiecesAndSkipsTheFillerWhereTheCounterWraps) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Ks959, 0}, InterfaceOf(DongleFamily::Ks959), device, clock);
+    const Bytes wrapped(250, 0xFF);
+    ASSERT_TRUE(dongle->Send(wrapped).Ok());
+    ASSERT_EQ(device.log.size(), 2u);
+    // 240 bytes: the mask "wangshuofei19710"[(240 & 15) ^ 6] ^ 0x55 = 'u' ^ 0x55 = 0x20, so ff -> df; 10
+    // bytes: [(10 & 15) ^ 6] = [12], '9' ^ 0x55 = 0x6c, so ff -> 93.
+    EXPECT_EQ(device.log[0].substr(0, 35), "control-out 21 09 00f0 0000 : df df");
+    EXPECT_EQ(std::count(device.log[0].begin(), device.log[0].end(), ' '), 5 + 256);
+    EXPECT_EQ(device.log[1].substr(0, 35), "control-out 21 09 000a 0000 : 93 93");
+    EXPECT_EQ(std::count(device.log[1].begin(), device.log[1].end(), ' '), 5 + 32);
+
+    // 300 bytes "1" from the light over two transfers: the counter runs 1 ... 255, 0 (the filler), 1, ...
+    Bytes first;
+    Bytes second;
+    std::uint8_t counter = 0;
+    for (int i = 0; i < 301; ++i) {
+        ++counter;
+        const std::uint8_t plain = counter == 0 ? 0x95 : 0x31;
+        (i < 200 ? first : second).push_back(static_cast<std::uint8_t>(plain ^ counter ^ 0x55));
+    }
+    device.log.clear();
+    device.answers = {{UsbStatus::Ok, first}, {UsbStatus::Ok, second}};
+    Bytes received;
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    EXPECT_EQ(received, Bytes(300, 0x31));
+}
 
 TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     const auto family = [](std::uint16_t vendor, std::uint16_t product, std::uint8_t cls, std::uint8_t sub) {
@@ -490,6 +783,7 @@ TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     };
     EXPECT_EQ(family(0x066F, 0x4200, 0xFF, 0), "STIr4200");
     EXPECT_EQ(family(0x9710, 0x7780, 0xFF, 0), "MCS7780");
+    EXPECT_EQ(family(0x07D0, 0x4959, 0xFF, 0), "KS-959");
     EXPECT_EQ(family(0x09C4, 0x0011, 0xFF, 0), "IrDA Bridge");  // ACTiSYS ACT-IR2000U
     EXPECT_EQ(family(0x050F, 0x0180, 0xFF, 0), "IrDA Bridge");  // KC-180
     EXPECT_EQ(family(0x08E9, 0x0100, 0xFF, 0), "IrDA Bridge");  // ESI-9685

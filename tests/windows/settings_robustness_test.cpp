@@ -1,7 +1,7 @@
 // The settings file as users and other programs leave it, read and written through the platform's real
-// profile functions: overlong values, binary bytes, either line end, byte-order marks, repeated keys, a file
-// that cannot be written when the program closes, and a settings path that names a folder. Loading never
-// fails on what a file holds, and saving never raises and never damages a file it cannot write.
+// profile functions: the shared table of files (support/settings_cases.h, which the POSIX binding runs too),
+// a file that cannot be written when the program closes, and a settings path that names a folder. Loading
+// never fails on what a file holds, and saving never raises and never damages a file it cannot write.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,11 +10,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/settings.h"
+#include "support/settings_cases.h"
 #include "temp_folder.h"
 #include "win/private_profile_calls.h"
 #include "win/wide_text.h"
@@ -35,138 +37,32 @@ std::string Stored(const std::string& path, const std::string& section, const st
     return calls.ReadString(path, section, key, PROFILE_READ_LIMIT);
 }
 
-std::string Utf16(const std::string& ascii) {
-    std::string out = "\xFF\xFE";
-    for (const char c : ascii) {
-        out += c;
-        out += '\0';
-    }
-    return out;
-}
-
-std::string Binary() {
-    std::string bytes;
-    for (int b = 0; b < 256; ++b) {
-        bytes += static_cast<char>(b);
-    }
-    return bytes;
-}
-
-// Bytes as random as a compressed file's, the same in every run; no line of them names a section.
-std::string RandomBytes(std::size_t count) {
-    std::string bytes(count, '\0');
-    std::uint32_t state = 0x2205;
-    for (char& b : bytes) {
-        state = state * 1664525u + 1013904223u;
-        b = static_cast<char>(state >> 24);
-    }
-    return bytes;
-}
-
-const std::string OTHER = "[Other]\r\nKept=yes\r\n";
-
-struct StoredCase {
-    const char* name;
-    std::string file;                  // the file as the program finds it
-    std::int32_t language;             // what loading gives
-    std::optional<std::string> saved;  // the file after saving, where the platform keeps its form exactly
-    bool otherKept = true;             // the [Other] section still reads as it did (false: it has none)
-    bool ours = true;                  // the program's own file, written back at close; else left as it was
-};
-
-std::vector<StoredCase> StoredCases() {
-    return {
-        {"decimal", "[Parameters]\r\nLanguage=1\r\n", 1, "[Parameters]\r\nLanguage=1\r\n", false},
-        {"hexadecimal", "[Parameters]\r\nLanguage=0x1\r\n", 1, "[Parameters]\r\nLanguage=1\r\n", false},
-        {"a word", "[Parameters]\r\nLanguage=Russian\r\n", 0, "[Parameters]\r\nLanguage=0\r\n", false},
-        // The key's text is read through a buffer of 2047 characters.
-        {"2047 characters, alone in the file", "[Parameters]\r\nLanguage=" + std::string(2046, '0') + "1\r\n",
-         1, "[Parameters]\r\nLanguage=1\r\n", false},
-        {"2048 characters", "[Parameters]\r\nLanguage=" + std::string(2047, '0') + "1\r\n", 0,
-         "[Parameters]\r\nLanguage=0\r\n", false},
-        {"2047 characters", "[Parameters]\r\nLanguage=" + std::string(2046, '0') + "1\r\n" + OTHER, 1,
-         "[Parameters]\r\nLanguage=1\r\n" + OTHER},
-        // Only the first 2047 characters are read: the 1 at the end lies beyond them.
-        {"5000 characters", "[Parameters]\r\nLanguage=" + std::string(4999, '0') + "1\r\n" + OTHER, 0,
-         "[Parameters]\r\nLanguage=0\r\n" + OTHER},
-        // The value reads as 1 and stays 1, so the platform may leave the file as it is.
-        {"5000 characters, blanks after the number",
-         "[Parameters]\r\nLanguage=1" + std::string(4999, ' ') + "\r\n" + OTHER, 1, std::nullopt},
-        {"5000 characters of digits", "[Parameters]\r\nLanguage=" + std::string(5000, '1') + "\r\n" + OTHER,
-         0, "[Parameters]\r\nLanguage=0\r\n" + OTHER},
-        {"binary bytes around the section",
-         Binary() + "\r\n[Parameters]\r\nLanguage=1\r\n" + OTHER + Binary(), 1, std::nullopt},
-        {"binary bytes after the number", "[Parameters]\r\nLanguage=1\x01\x7F\xFF\xFE\r\n" + OTHER, 0,
-         "[Parameters]\r\nLanguage=0\r\n" + OTHER},
-        // A NUL ends the text the platform hands over; what it does to the rest of such a file is its own
-        // affair.
-        {"NUL inside the value", "[Parameters]\r\nLanguage=1\0\x01 9\r\n"s + OTHER, 1, std::nullopt, false},
-        {"CRLF line ends", "[Parameters]\r\nLanguage=0x1\r\n" + OTHER, 1,
-         "[Parameters]\r\nLanguage=1\r\n" + OTHER},
-        {"LF line ends", "[Parameters]\nLanguage=$1\n[Other]\nKept=yes\n", 1, std::nullopt},
-        {"no line end at the end", "[Other]\r\nKept=yes\r\n[Parameters]\r\nLanguage=1", 1, std::nullopt},
-        {"UTF-8 byte-order mark", "\xEF\xBB\xBF[Parameters]\r\nLanguage=x1\r\n" + OTHER, 1,
-         "\xEF\xBB\xBF[Parameters]\r\nLanguage=1\r\n" + OTHER},
-        {"UTF-16 byte-order mark", Utf16("[Parameters]\r\nLanguage=0X1\r\n" + OTHER), 1,
-         Utf16("[Parameters]\r\nLanguage=1\r\n" + OTHER)},
-        // The first of repeated keys counts, and saving replaces that one.
-        {"duplicate keys", "[Parameters]\r\nLanguage=0x1\r\nLanguage=0\r\n" + OTHER, 1,
-         "[Parameters]\r\nLanguage=1\r\nLanguage=0\r\n" + OTHER},
-        {"duplicate keys, the first not a number",
-         "[Parameters]\r\nLanguage=Russian\r\nLanguage=1\r\n" + OTHER, 0,
-         "[Parameters]\r\nLanguage=0\r\nLanguage=1\r\n" + OTHER},
-        // The profile functions match section names in any letter case, and so does the program.
-        {"the section in capitals", "[PARAMETERS]\r\nLanguage=0x1\r\n" + OTHER, 1,
-         "[PARAMETERS]\r\nLanguage=1\r\n" + OTHER},
-        {"the section without the key", "[Parameters]\r\n" + OTHER, 0, std::nullopt},
-        {"empty", "", 0, "[Parameters]\r\nLanguage=0\r\n", false},
-        // Not a settings file: a document given by mistake (or dropped on the program) is never written.
-        {"a megabyte of random bytes", RandomBytes(1000000), 0, std::nullopt, false, false},
-        {"other sections only", OTHER, 0, std::nullopt, true, false},
-    };
-}
+const std::string OTHER = qxtest::OTHER;
 
 // Where the program finds the settings file: in its own folder, or at the path its command line names.
 enum class FileNamed { InTheProgramsFolder, ByTheArgument };
 
 class StoredValue : public ::testing::TestWithParam<FileNamed> {};
 
-TEST_P(StoredValue, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInDecimal) {
-    const bool byArgument = GetParam() == FileNamed::ByTheArgument;
-    for (const StoredCase& c : StoredCases()) {
-        SCOPED_TRACE(c.name);
-        // A folder of its own per case: the platform may cache a profile file it has just read or written.
-        TempFolder program;
-        const std::string path = program.File(byArgument ? "named.ini" : "QX2205R.ini");
-        const std::wstring commandLine = byArgument ? CommandLine(path) : L"\"QX2205R.exe\"";
-        WriteBytes(path, c.file);
-        PrivateProfileCalls calls(commandLine);
-        Settings settings(calls);
-        settings.LoadSettings(program.Directory());
-        EXPECT_EQ(settings.SettingsPath, path);
-        EXPECT_EQ(settings.Language, c.language);
-        // Compared whole, not printed: a file may be a megabyte long.
-        EXPECT_TRUE(ReadBytes(path) == c.file) << "loading changed the file";
+// The private-profile functions on real files in the user's temporary folder, for the shared table.
+qxtest::ProfileBinding PrivateProfileBinding() {
+    return {
+        [] {
+            auto folder = std::make_shared<TempFolder>();
+            return qxtest::ProfileBinding::Folder{folder->Directory(), folder->File("QX2205R.ini"),
+                                                  folder->File("named.ini"), folder};
+        },
+        [](std::optional<std::string> argument) -> std::unique_ptr<ProfileCalls> {
+            return std::make_unique<PrivateProfileCalls>(argument ? CommandLine(*argument)
+                                                                  : std::wstring(L"\"QX2205R.exe\""));
+        },
+        ReadBytes,
+        WriteBytes,
+    };
+}
 
-        settings.SaveSettings(program.Directory());
-        if (!c.ours) {
-            const std::string after = ReadBytes(path);
-            EXPECT_TRUE(after == c.file) << "a file that is not the program's was written: " << c.file.size()
-                                         << " bytes became " << after.size();
-        } else {
-            EXPECT_EQ(Stored(path, "Parameters", "Language"), std::to_string(c.language));
-        }
-        if (c.saved) {
-            EXPECT_EQ(ReadBytes(path), *c.saved);
-        }
-        if (c.otherKept) {
-            EXPECT_EQ(Stored(path, "Other", "Kept"), "yes");
-        }
-        PrivateProfileCalls againCalls(commandLine);
-        Settings again(againCalls);
-        again.LoadSettings(program.Directory());
-        EXPECT_EQ(again.Language, c.language) << "the saved file loads differently";
-    }
+TEST_P(StoredValue, WhatAFileHoldsNeverStopsLoadingAndSavingWritesTheLanguageInDecimal) {
+    qxtest::CheckStoredCases(PrivateProfileBinding(), GetParam() == FileNamed::ByTheArgument);
 }
 
 INSTANTIATE_TEST_SUITE_P(SettingsRobustness, StoredValue,

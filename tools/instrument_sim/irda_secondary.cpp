@@ -444,9 +444,24 @@ void IrdaSecondary::OnLinkFrame(std::uint8_t control, std::span<const std::uint8
             }
             return;
         }
+        if (ns == link.vr && link.copiesLost < faults_.lostCopies) {
+            // Lost on the way in: the poll alone was heard.
+            ++link.copiesLost;
+            link.record["copies_lost"] = link.record.value("copies_lost", 0) + 1;
+            if (poll) {
+                Send({static_cast<std::uint8_t>(link.connectionAddress << 1),
+                      static_cast<std::uint8_t>((link.vr << 5) | POLL_BIT | RR)},
+                     ResponseTime(now));
+            }
+            return;
+        }
         if (ns == link.vr) {
             link.vr = (link.vr + 1) & 0x07;
+            link.copiesLost = 0;
             OnLmPdu(info, now);
+            if (link_ && link_->writeTaken && LoseAfterWrite(control, now)) {
+                return;
+            }
         } else {
             link.record["duplicates"] = link.record["duplicates"].get<int>() + 1;
         }
@@ -469,6 +484,40 @@ void IrdaSecondary::OnLinkFrame(std::uint8_t control, std::span<const std::uint8
         return;
     }
     ++ignoredFrames_;
+}
+
+bool IrdaSecondary::LoseAfterWrite(std::uint8_t control, TimePoint now) {
+    Link& link = *link_;
+    link.writeTaken = false;
+    const auto address = static_cast<std::uint8_t>(link.connectionAddress << 1);
+    switch (faults_.afterWrite) {
+        case AfterWrite::Nothing:
+            return false;
+        case AfterWrite::Silent:
+            link.record["after_write"] = "silent";
+            link.silenced = true;
+            return true;
+        case AfterWrite::Dm:
+            Send({address, DM | POLL_BIT}, ResponseTime(now));
+            EndLink("dm after the write");
+            return true;
+        case AfterWrite::Frmr:
+            Send({address, FRMR | POLL_BIT, control,
+                  static_cast<std::uint8_t>((link.vr << 5) | (link.vs << 1)), 0x01},
+                 ResponseTime(now));
+            EndLink("frmr after the write");
+            return true;
+        case AfterWrite::BadNr:
+            link.record["after_write"] = "bad N(r)";
+            Send({address, static_cast<std::uint8_t>((((link.vr + 1) & 0x07) << 5) | POLL_BIT | RR)},
+                 ResponseTime(now));
+            return true;
+        case AfterWrite::Gone:
+            EndLink("adapter gone after the write");
+            hungUp_ = true;
+            return true;
+    }
+    return false;
 }
 
 void IrdaSecondary::OnAck(std::uint8_t nr) {
@@ -709,8 +758,11 @@ void IrdaSecondary::OnTinyTpData(std::span<const std::uint8_t> pdu, TimePoint no
     }
     link.frames.Add(payload);
     while (auto frame = link.frames.Next()) {
-        if (faults_.rnrWhileWriting && Instrument::IsWriteRequest(*frame)) {
-            link.busyUntil = now + WRITE_BUSY;  // storing the word: RNR until it is done
+        if (Instrument::IsWriteRequest(*frame)) {
+            link.writeTaken = true;  // the after-write fault plays on this frame
+            if (faults_.rnrWhileWriting) {
+                link.busyUntil = now + WRITE_BUSY;  // storing the word: RNR until it is done
+            }
         }
         QueueInstrumentReply(instrument_.AnswerFrame(*frame), now);
         if (!link_ || !link.instrumentOpen) {

@@ -67,6 +67,8 @@ struct SecondaryLink {
     int primaryCredit = 0;  // data PDUs the primary may still send
     bool instrumentOpen = false;
     bool silenced = false;
+    bool writeTaken = false;  // a write request arrived: the after-write fault plays on its frame
+    int copiesLost = 0;       // of the I-frame expected next
     bool fresh = true;                   // nothing heard on it since the UA
     bool stale = false;                  // left by a primary that vanished
     std::optional<TimePoint> busyUntil;  // answering RNR until then (storing a write)
@@ -98,6 +100,8 @@ class IrdaSecondary {
     // Counts the conversations with the instrument that ended, so the caller knows when to bring the record
     // up to date.
     int ConnectionsEnded() const { return connectionsEnded_; }
+    // The adapter went away: the line is to be hung up.
+    bool HungUp() const { return hungUp_; }
     nlohmann::ordered_json Record() const;
 
   private:
@@ -132,7 +136,11 @@ class IrdaSecondary {
     std::optional<Link> link_;
     std::optional<Discovery> discovery_;
     std::deque<std::pair<TimePoint, Transmission>> due_;
+    // Plays the after-write fault in answer to the write's I-frame; false when the answer still goes out.
+    bool LoseAfterWrite(std::uint8_t control, TimePoint now);
+
     int connectionsEnded_ = 0;
+    bool hungUp_ = false;
     nlohmann::ordered_json discoveries_ = nlohmann::ordered_json::array();
     nlohmann::ordered_json links_ = nlohmann::ordered_json::array();
     int ignoredFrames_ = 0;

@@ -131,6 +131,7 @@ bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
         {"frmr-data", &LinkFaults::frmrOnData},
         {"ias-ack", &LinkFaults::iasAck},
         {"miss-discovery", &LinkFaults::missDiscovery},
+        {"lost-copies", &LinkFaults::lostCopies},
     };
     struct Switch {
         std::string_view name;
@@ -146,6 +147,21 @@ bool ParseLinkFault(std::string_view text, LinkFaults& faults) {
         {"lite-firmware", &LinkFaults::liteFirmware},
         {"rnr-while-writing", &LinkFaults::rnrWhileWriting},
     };
+    struct Loss {
+        std::string_view name;
+        AfterWrite loss;
+    };
+    static constexpr Loss LOSSES[] = {
+        {"silent-after-write", AfterWrite::Silent}, {"dm-after-write", AfterWrite::Dm},
+        {"frmr-after-write", AfterWrite::Frmr},     {"bad-nr-after-write", AfterWrite::BadNr},
+        {"gone-after-write", AfterWrite::Gone},
+    };
+    for (const auto& named : LOSSES) {
+        if (kind == named.name && count == EVERY_TIME) {
+            faults.afterWrite = named.loss;
+            return true;
+        }
+    }
     for (const auto& counted : COUNTED) {
         if (kind == counted.name) {
             faults.*counted.count = times;
@@ -463,6 +479,13 @@ Serial IrDA (instead of TCP):
     echo                   the adapter echoes every byte it is sent, ahead of any answer
     noise                  stray bytes and a runt frame with a bad FCS ahead of every frame sent
     silent-after-connect   nothing more is sent once the TinyTP connection is confirmed
+    lost-copies:COUNT      the first COUNT copies of each I-frame the program sends are lost on the way in;
+                           the instrument answers each such poll with RR that does not acknowledge it
+    silent-after-write     the instrument stores the word of the write request and then sends nothing more
+    dm-after-write         ... and answers the write's frame with DM: the link is gone
+    frmr-after-write       ... and answers the write's frame with FRMR: the link is gone
+    bad-nr-after-write     ... and answers the write's frame with RR whose N(r) acknowledges a frame never sent
+    gone-after-write       ... and the adapter goes away: the line hangs up and the simulator stops
     rd-after-connect[:COUNT]  the first poll after COUNT connections is answered with RD (request disconnect)
     frmr-data[:COUNT]      the first COUNT frames with the program's data are answered with FRMR
     ias-ack[:COUNT]        the first COUNT IAS answers follow an IAS frame with the Ack bit (no answer in it)

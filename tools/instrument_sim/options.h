@@ -49,6 +49,16 @@ struct FrameFault {
     int remaining = EVERY_TIME;
 };
 
+// How the link is lost once the instrument has taken a write request (and stored its word).
+enum class AfterWrite {
+    Nothing,  // the link goes on as it should
+    Silent,   // nothing more is sent
+    Dm,       // DM instead of the answer: the link is gone
+    Frmr,     // FRMR instead of the answer
+    BadNr,    // RR whose N(r) acknowledges a frame the program never sent
+    Gone,     // the adapter goes away: the line hangs up
+};
+
 // Faults of the serial IrDA link, each off (0 / false) unless the command line asks for it. The counts say
 // how many times a fault plays (EVERY_TIME: always).
 struct LinkFaults {
@@ -61,6 +71,8 @@ struct LinkFaults {
     bool echo = false;   // the adapter sends back every byte it is sent
     bool noise = false;  // garbage bytes ahead of every frame sent
     bool silentAfterConnect = false;
+    AfterWrite afterWrite = AfterWrite::Nothing;
+    int lostCopies = 0;  // the first copies of each of the program's I-frames that are lost on the way in
     int rdAfterConnect = 0;     // links answered with RD (request disconnect) at the first poll after UA
     int frmrOnData = 0;         // frames with the program's data answered with FRMR
     bool staleLink = false;     // starts holding a link of a primary that vanished, kept until its watchdog

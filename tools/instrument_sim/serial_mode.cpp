@@ -148,6 +148,12 @@ class SerialServer {
             for (const Transmission& transmission : secondary_.TakeDue(Clock::now())) {
                 Transmit(transmission);
             }
+            if (secondary_.HungUp()) {
+                // The adapter went away: both ends of the line close, and the program's port fails.
+                line_.fd = Descriptor();
+                line_.slave = Descriptor();
+                return "adapter gone";
+            }
             // The record is brought up to date after every conversation, so a watcher can follow the word
             // live.
             if (secondary_.ConnectionsEnded() != recordedEnds_) {

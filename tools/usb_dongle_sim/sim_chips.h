@@ -53,6 +53,7 @@ class SimChip : public qx::irda::UsbDevice {
 std::unique_ptr<SimChip> MakeBridgeChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeStir4200Chip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeMcs7780Chip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeKs959Chip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::SerialPort& light);
 
 // A bus of simulated chips, and devices that are no dongle or that this program may not open.

@@ -76,6 +76,8 @@ std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::Seria
             return MakeStir4200Chip(light);
         case qx::irda::DongleFamily::Mcs7780:
             return MakeMcs7780Chip(light);
+        case qx::irda::DongleFamily::Ks959:
+            return MakeKs959Chip(light);
     }
     return nullptr;
 }

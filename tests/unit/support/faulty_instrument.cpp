@@ -136,6 +136,9 @@ void FaultyInstrument::Inject(std::size_t position, Fault fault) {
 
 Fault FaultyInstrument::Enter(Call call) {
     calls.push_back(call);
+    if (call == Call::GetSockOpt || call == Call::Connect || call == Call::Send) {
+        clock_ += beginMs;
+    }
     if (calls.size() > CALL_LIMIT && !runaway_) {
         runaway_ = true;
         watch.Violation("the run does not end: " + std::to_string(CALL_LIMIT) + " platform calls");

@@ -67,6 +67,9 @@ class FaultyInstrument : public SocketCalls {
     // The first N discovery tries fail with WSAETIMEDOUT.
     int discoveryFailures = 0;
     bool hookPresent = true;
+    // How long each discovery try, connect and send takes on the clock: a slow stack or a marginal link
+    // under the calls.
+    std::uint32_t beginMs = 0;
     // What the last error holds when the run starts: a code something earlier on the thread left there (a
     // hook library that failed to load leaves 126). Like the platform, successful calls do not clear it.
     void LeaveError(int code) { lastError_ = code; }

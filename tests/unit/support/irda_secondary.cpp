@@ -37,6 +37,12 @@ bool IrdaSecondary::Open(const std::string&) {
         return false;
     }
     open_ = true;
+    // Another station's traffic (UI frames of a primary at connection address 0x21), from the moment the port
+    // opens.
+    for (std::uint32_t at = 0; at < faults.chatterMs; at += 100) {
+        lastChatterEnd = clock_.now + at;  // the first one has just ended as the port opens
+        pending_.push_back({lastChatterEnd, irda::SirWrap(IrdaBytes{0x43, 0x13, 0x01, 0x02, 0x03})});
+    }
     return true;
 }
 
@@ -58,7 +64,10 @@ bool IrdaSecondary::Write(std::span<const std::uint8_t> bytes) {
         lastError_ = irda::PORT_ERROR_INVALID_HANDLE;
         return false;
     }
-    if (writeFails) {
+    if (goneAtNextWrite_ && pending_.empty()) {
+        gone_ = true;
+    }
+    if (writeFails || gone_) {
         lastError_ = irda::PORT_ERROR_GEN_FAILURE;
         return false;
     }
@@ -91,6 +100,10 @@ bool IrdaSecondary::Write(std::span<const std::uint8_t> bytes) {
 int IrdaSecondary::Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) {
     if (!open_) {
         lastError_ = irda::PORT_ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    if (gone_) {
+        lastError_ = irda::PORT_ERROR_GEN_FAILURE;
         return -1;
     }
     if (faults.endlessAfterConnect && ttpConnected) {
@@ -138,12 +151,22 @@ void IrdaSecondary::Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs) {
         wire.insert(wire.begin(), noise.begin(), noise.end());
     }
     const std::uint32_t at = requestEnd_ + turnaroundMs + irda::WireMs(wire.size());
+    if (faults.tailLateMs > 0 && connected && content[0] != 0xFE) {
+        // The frame begins in time and ends late: its first half now, the rest after a stall.
+        const std::size_t half =
+            SECONDARY_XBOFS + 1 + (wire.size() - SECONDARY_XBOFS - 1) / 2;  // past the BOF
+        IrdaBytes tail(wire.begin() + static_cast<std::ptrdiff_t>(half), wire.end());
+        wire.resize(half);
+        pending_.push_back({requestEnd_ + turnaroundMs + irda::WireMs(half), std::move(wire)});
+        pending_.push_back({at + faults.tailLateMs, std::move(tail)});
+        return;
+    }
     pending_.push_back({at, std::move(wire)});
 }
 
 void IrdaSecondary::Handle(const IrdaBytes& frame) {
-    if (frame.size() < 2 || (frame[0] & 0x01) == 0) {
-        return;  // not a command
+    if (frame.size() < 2 || (frame[0] & 0x01) == 0 || silenced_) {
+        return;  // not a command, or nothing is answered any more
     }
     if (faults.watchdogMs != 0 && connected && requestEnd_ - lastFrame_ > faults.watchdogMs) {
         connected = false;  // the primary went quiet for too long: the link is gone
@@ -198,6 +221,10 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         return;
     }
     if (address == 0x7F && control == 0x93 && frame.size() >= 12) {
+        if (faults.snrmIgnored > 0) {
+            --faults.snrmIgnored;
+            return;
+        }
         if (faults.dmToSnrm > 0) {
             --faults.dmToSnrm;
             Reply({0xFE, 0x1F});
@@ -262,10 +289,11 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         return;
     }
     if (busyUntil_ && static_cast<std::int32_t>(*busyUntil_ - requestEnd_) > 0) {
-        if ((control & 0x03) == 0x01) {
-            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+        if ((control & 0x01) == 0) {
+            ++framesWhileBusy;  // an I-frame to a busy peer: not taken
         }
-        return;  // busy: an I-frame now would be a fault of the primary's, and is not taken
+        Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+        return;
     }
     const auto acknowledge = [&](std::uint8_t nr) {
         if (unacked_ && nr == ((vs_ + 1) & 7)) {
@@ -293,6 +321,14 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
             marks.emplace("frmr", log.size());
             return;
         }
+        if (faults.refuseForMs > 0 && ttpConnected && ((control >> 1) & 7) == vr_) {
+            // Busy before it could take the frame: RNR, the frame not acknowledged.
+            busyUntil_ = requestEnd_ + faults.refuseForMs;
+            faults.refuseForMs = 0;
+            Reply({static_cast<std::uint8_t>(ca_ << 1), static_cast<std::uint8_t>(vr_ << 5 | 0x15)});
+            marks.emplace("refused", log.size());
+            return;
+        }
         if (faults.rnrForMs > 0 && ttpConnected && ((control >> 1) & 7) == vr_) {
             // Taken, and busy storing it for a while.
             busyUntil_ = requestEnd_ + faults.rnrForMs;
@@ -305,9 +341,14 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         }
         if (((control >> 1) & 7) == vr_) {
             vr_ = (vr_ + 1) & 7;
+            const std::size_t before = sdus.size();
             HandleInformation(IrdaBytes(frame.begin() + 2, frame.end()));
             if (!connected) {
                 return;  // the frame ended the link
+            }
+            if (faults.lossAfterSdu && sdus.size() > before && before == faults.lossAfterSdu->first &&
+                LoseLink(faults.lossAfterSdu->second, control)) {
+                return;
             }
         }
         ReplyData();
@@ -317,6 +358,34 @@ void IrdaSecondary::Handle(const IrdaBytes& frame) {
         acknowledge(control >> 5);
         ReplyData();
     }
+}
+
+bool IrdaSecondary::LoseLink(LinkLoss loss, std::uint8_t control) {
+    const auto address = static_cast<std::uint8_t>(ca_ << 1);
+    switch (loss) {
+        case LinkLoss::Silent:
+            silenced_ = true;
+            return true;
+        case LinkLoss::Dm:
+            connected = ttpConnected = false;
+            Reply({address, 0x1F});
+            return true;
+        case LinkLoss::Frmr:
+            connected = ttpConnected = false;
+            Reply({address, 0x97, control, static_cast<std::uint8_t>(vr_ << 5 | vs_ << 1), 0x01});
+            return true;
+        case LinkLoss::BadNr:
+            Reply({address, static_cast<std::uint8_t>(((vr_ + 1) & 7) << 5 | 0x11)});
+            return true;
+        case LinkLoss::Gone:
+            gone_ = true;
+            pending_.clear();
+            return true;
+        case LinkLoss::GoneLater:
+            goneAtNextWrite_ = true;
+            return false;
+    }
+    return false;
 }
 
 void IrdaSecondary::ReplyData() {

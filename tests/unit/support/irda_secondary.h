@@ -12,6 +12,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "irda/serial_port.h"
@@ -55,6 +56,16 @@ class FakeClockPlatform : public SocketCalls {
     int Fails() { return ++socketCalls, SOCKET_ERROR_RESULT; }
 };
 
+// How the link is lost once the instrument has taken a given SDU.
+enum class LinkLoss {
+    Silent,     // nothing more is ever sent
+    Dm,         // DM instead of the answer: the link is gone
+    Frmr,       // FRMR instead of the answer
+    BadNr,      // RR whose N(r) acknowledges a frame never sent
+    Gone,       // the adapter goes away: every later read and write of the port fails
+    GoneLater,  // the adapter goes away once the answer to the SDU was read: the next write fails
+};
+
 // What the secondary does wrong, switched on by a test.
 struct LinkFaults {
     std::optional<int> badFcsOnReply;  // the reply with this number (0 = first) has a broken FCS
@@ -73,15 +84,21 @@ struct LinkFaults {
     bool dmOnData = false;             // answers data with DM (the link is gone)
     std::uint8_t initialCredit = 4;    // TinyTP credit the secondary grants at connect
     std::uint32_t watchdogMs = 0;      // non-zero: the link is dropped after this long without a frame
+    // The link is lost this way once the SDU with this number (0 = the first) has arrived and been taken.
+    std::optional<std::pair<std::size_t, LinkLoss>> lossAfterSdu;
     int rdAfterConnect = 0;            // links answered with RD at their first frame after UA
     int frmrOnData = 0;                // TinyTP data frames answered with FRMR (not taken)
     std::uint32_t rnrForMs = 0;        // the first TinyTP data frame is taken and answered RNR this long
+    std::uint32_t refuseForMs = 0;     // the first TinyTP data frame is not taken: RNR this long
     bool staleLink = false;            // holds a link of a vanished primary: RR to XID, SNRM ignored
     bool liteFirmware = false;         // any IrLMP disconnect ends the link without a word
     bool iasAckFirst = false;          // an IAS frame with the Ack bit ahead of the answer
     int missedDiscoveries = 0;         // whole discoveries left unanswered
     bool badNr = false;                // the first answer after TinyTP is up carries an N(r) never sent
     bool dropAfterIas = false;         // the link ends, without a word, once the IAS answer went out
+    int snrmIgnored = 0;               // connection requests that go unanswered
+    std::uint32_t tailLateMs = 0;      // the second half of every reply after the UA comes this much later
+    std::uint32_t chatterMs = 0;  // another station's frames every 100 ms for this long after the port opens
 };
 
 struct SecondaryDevice {
@@ -126,6 +143,8 @@ class IrdaSecondary : public irda::SerialPort {
     // Where in the log each fault played (the log's size just after it).
     std::map<std::string, std::size_t> marks;
     std::vector<IrdaBytes> lmReceived;  // every LM-PDU the primary sent, in order
+    std::uint32_t lastChatterEnd = 0;   // when the last frame of the other station ended
+    int framesWhileBusy = 0;            // I-frames the primary sent while told RNR
     // Queues an LM-PDU of the device's own to the primary.
     void Inject(IrdaBytes lm) { outbox_.push_back(std::move(lm)); }
     // The primary's frames in the log from `at` on.
@@ -153,6 +172,8 @@ class IrdaSecondary : public irda::SerialPort {
     void Reply(const IrdaBytes& frame) { Reply(frame, faults.turnaroundMs); }
     void Reply(const IrdaBytes& frame, std::uint32_t turnaroundMs);
     void ReplyData();
+    // Plays `loss` in answer to the I-frame with this control byte; false when the answer still goes out.
+    bool LoseLink(LinkLoss loss, std::uint8_t control);
     void FlushTinyTp();
     bool Faulted() const;
 
@@ -176,6 +197,9 @@ class IrdaSecondary : public irda::SerialPort {
     std::uint8_t grantedLeft_ = 0;      // what the secondary granted and the primary has not used
     std::uint8_t owed_ = 0;             // credit to give back
     bool rnrDone_ = false;
+    bool silenced_ = false;  // LinkLoss::Silent played
+    bool gone_ = false;      // the adapter went away
+    bool goneAtNextWrite_ = false;
     std::optional<std::uint32_t> busyUntil_;  // answering RNR until then
     bool fresh_ = false;                      // nothing heard since the UA
     bool badNrDone_ = false;

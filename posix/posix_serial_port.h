@@ -1,12 +1,17 @@
-// The serial-port seam on POSIX termios, for native builds: the simulator's serial mode and the native tests
-// open a pty or a real serial device with it. Errors come back as the Windows codes the seam speaks.
+// The serial-port seam on POSIX termios: a serial IrDA adapter on /dev/ttyUSB0, /dev/ttyS0, a
+// /dev/serial/by-id/ link, or a pty standing in for one. The port is this program's alone while it is open
+// (TIOCEXCL and an flock on the device), runs at 9600 baud 8N1 raw with the adapter's modem lines set by
+// TIOCMSET, and gets its line settings and modem lines back as they were when it closes. Errors come back as
+// the Windows codes the seam speaks.
 #pragma once
+
+#include <termios.h>
 
 #include "irda/serial_port.h"
 
-namespace qx::irda {
+namespace qx {
 
-class PosixSerialPort : public SerialPort {
+class PosixSerialPort : public irda::SerialPort {
   public:
     PosixSerialPort() = default;
     ~PosixSerialPort() override;
@@ -23,12 +28,17 @@ class PosixSerialPort : public SerialPort {
 
   private:
     bool Fail(int error);
+    // Closes `fd` after a failed step of Open, keeping that step's error.
+    bool FailOpen(int fd, int error);
 
     int fd_ = -1;
     std::uint32_t lastError_ = 0;
+    termios savedSettings_{};
+    int savedLines_ = 0;
+    bool linesSaved_ = false;
 };
 
 // The Windows error code that stands for a POSIX errno.
 std::uint32_t WindowsErrorOf(int error);
 
-}  // namespace qx::irda
+}  // namespace qx

@@ -1,0 +1,302 @@
+// A stand-in for libusb-1.0 (built as libusb-1.0.so.0) whose bus holds one simulated dongle, so that the
+// native console program, run with LD_LIBRARY_PATH naming this library's folder, drives a simulated chip
+// through its own libusb binding, unchanged. Only the calls that binding makes are here.
+//
+// The environment says what is on the bus:
+//   QX_SIM_USB_FAMILY  bridge, stir4200, mcs7780 or ks959 (unset or empty: no dongle, an empty bus)
+//   QX_SIM_USB_LIGHT   the serial line of the chip's infrared side (the instrument simulator's pty), opened
+//                      when the program opens the dongle and closed when it closes it
+//   QX_SIM_USB_ACCESS  "denied": the dongle enumerates, but opening it fails as a usbfs node this user may
+//   not
+//                      open does
+#include <libusb-1.0/libusb.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "posix/posix_serial_port.h"
+#include "sim_chips.h"
+
+struct libusb_context {
+    qx::PosixSerialPort light;
+    std::string lightPath;
+    std::unique_ptr<dongle_sim::SimChip> chip;
+    qx::irda::UsbDeviceInfo info;
+    bool denied = false;
+    bool lightOpenedByHandle = false;
+};
+
+struct libusb_device {
+    libusb_context* context = nullptr;
+};
+
+struct libusb_device_handle {
+    libusb_context* context = nullptr;
+    int claimed = -1;
+};
+
+namespace {
+
+const char* Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// libusb waits for ever on a timeout of 0, which would freeze a run: the stand-in ends the program instead.
+void RequireLimit(unsigned int timeout) {
+    if (timeout == 0) {
+        std::fputs("sim libusb: a transfer without a time limit (timeout 0)\n", stderr);
+        std::abort();
+    }
+}
+
+int ErrorOf(const qx::irda::UsbResult& result) {
+    switch (result.status) {
+        case qx::irda::UsbStatus::Ok:
+            return static_cast<int>(result.length);
+        case qx::irda::UsbStatus::Timeout:
+            return LIBUSB_ERROR_TIMEOUT;
+        case qx::irda::UsbStatus::Stall:
+            return LIBUSB_ERROR_PIPE;
+        case qx::irda::UsbStatus::Gone:
+            return LIBUSB_ERROR_NO_DEVICE;
+        case qx::irda::UsbStatus::Failed:
+            break;
+    }
+    return LIBUSB_ERROR_IO;
+}
+
+// The descriptors of the chip, kept until the caller frees them.
+struct ConfigHolder {
+    libusb_config_descriptor config{};
+    std::vector<libusb_interface> interfaces;
+    std::vector<libusb_interface_descriptor> settings;
+    std::vector<std::vector<libusb_endpoint_descriptor>> endpoints;
+};
+std::map<const libusb_config_descriptor*, std::unique_ptr<ConfigHolder>> configs;
+
+}  // namespace
+
+extern "C" {
+
+int libusb_init(libusb_context** context) {
+    auto made = std::make_unique<libusb_context>();
+    const std::string_view family = Environment("QX_SIM_USB_FAMILY");
+    made->lightPath = Environment("QX_SIM_USB_LIGHT");
+    made->denied = std::string_view(Environment("QX_SIM_USB_ACCESS")) == "denied";
+    if (family == "bridge") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Bridge, made->light);
+    } else if (family == "stir4200") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Stir4200, made->light);
+    } else if (family == "mcs7780") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Mcs7780, made->light);
+    } else if (family == "ks959") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Ks959, made->light);
+    } else if (!family.empty()) {
+        return LIBUSB_ERROR_INVALID_PARAM;
+    }
+    if (made->chip) {
+        made->info = made->chip->Info();
+    }
+    *context = made.release();
+    return 0;
+}
+
+void libusb_exit(libusb_context* context) {
+    delete context;
+}
+
+ssize_t libusb_get_device_list(libusb_context* context, libusb_device*** list) {
+    const bool present = context != nullptr && context->chip != nullptr;
+    auto* made = new libusb_device*[present ? 2 : 1]();
+    if (present) {
+        made[0] = new libusb_device{context};
+    }
+    *list = made;
+    return present ? 1 : 0;
+}
+
+void libusb_free_device_list(libusb_device** list, int unrefDevices) {
+    if (list == nullptr) {
+        return;
+    }
+    if (unrefDevices != 0) {
+        for (libusb_device** device = list; *device != nullptr; ++device) {
+            delete *device;
+        }
+    }
+    delete[] list;
+}
+
+int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor* descriptor) {
+    std::memset(descriptor, 0, sizeof *descriptor);
+    descriptor->bLength = LIBUSB_DT_DEVICE_SIZE;
+    descriptor->bDescriptorType = LIBUSB_DT_DEVICE;
+    descriptor->bcdUSB = 0x0110;
+    descriptor->idVendor = device->context->info.vendor;
+    descriptor->idProduct = device->context->info.product;
+    descriptor->bNumConfigurations = 1;
+    return 0;
+}
+
+uint8_t libusb_get_bus_number(libusb_device*) {
+    return 1;
+}
+
+uint8_t libusb_get_device_address(libusb_device*) {
+    return 2;
+}
+
+int libusb_get_active_config_descriptor(libusb_device* device, libusb_config_descriptor** config) {
+    const qx::irda::UsbDeviceInfo& info = device->context->info;
+    auto made = std::make_unique<ConfigHolder>();
+    ConfigHolder* holder = made.get();
+    holder->interfaces.resize(info.interfaces.size());
+    holder->settings.resize(info.interfaces.size());
+    holder->endpoints.resize(info.interfaces.size());
+    for (std::size_t n = 0; n < info.interfaces.size(); ++n) {
+        const qx::irda::UsbInterface& source = info.interfaces[n];
+        for (const qx::irda::UsbEndpoint& endpoint : source.endpoints) {
+            libusb_endpoint_descriptor e{};
+            e.bLength = LIBUSB_DT_ENDPOINT_SIZE;
+            e.bDescriptorType = LIBUSB_DT_ENDPOINT;
+            e.bEndpointAddress = endpoint.address;
+            e.bmAttributes = endpoint.type;
+            e.wMaxPacketSize = endpoint.maxPacket;
+            holder->endpoints[n].push_back(e);
+        }
+        libusb_interface_descriptor& setting = holder->settings[n];
+        setting.bLength = LIBUSB_DT_INTERFACE_SIZE;
+        setting.bDescriptorType = LIBUSB_DT_INTERFACE;
+        setting.bInterfaceNumber = source.number;
+        setting.bNumEndpoints = static_cast<uint8_t>(source.endpoints.size());
+        setting.bInterfaceClass = source.interfaceClass;
+        setting.bInterfaceSubClass = source.interfaceSubClass;
+        setting.endpoint = holder->endpoints[n].data();
+        holder->interfaces[n].altsetting = &setting;
+        holder->interfaces[n].num_altsetting = 1;
+    }
+    holder->config.bLength = LIBUSB_DT_CONFIG_SIZE;
+    holder->config.bDescriptorType = LIBUSB_DT_CONFIG;
+    holder->config.bNumInterfaces = static_cast<uint8_t>(info.interfaces.size());
+    holder->config.bConfigurationValue = 1;
+    holder->config.interface = holder->interfaces.data();
+    *config = &holder->config;
+    configs[*config] = std::move(made);
+    return 0;
+}
+
+int libusb_get_config_descriptor(libusb_device* device, uint8_t index, libusb_config_descriptor** config) {
+    return index == 0 ? libusb_get_active_config_descriptor(device, config) : LIBUSB_ERROR_NOT_FOUND;
+}
+
+void libusb_free_config_descriptor(libusb_config_descriptor* config) {
+    configs.erase(config);
+}
+
+int libusb_open(libusb_device* device, libusb_device_handle** handle) {
+    libusb_context* context = device->context;
+    if (context->denied) {
+        return LIBUSB_ERROR_ACCESS;
+    }
+    if (context->chip->Gone()) {
+        return LIBUSB_ERROR_NO_DEVICE;
+    }
+    *handle = new libusb_device_handle{context, -1};
+    return 0;
+}
+
+void libusb_close(libusb_device_handle* handle) {
+    if (handle->context->lightOpenedByHandle) {
+        handle->context->light.Close();
+        handle->context->lightOpenedByHandle = false;
+    }
+    delete handle;
+}
+
+int libusb_set_auto_detach_kernel_driver(libusb_device_handle*, int) {
+    return 0;
+}
+
+int libusb_claim_interface(libusb_device_handle* handle, int interfaceNumber) {
+    libusb_context* context = handle->context;
+    bool known = false;
+    for (const qx::irda::UsbInterface& usbInterface : context->info.interfaces) {
+        known = known || usbInterface.number == interfaceNumber;
+    }
+    if (!known) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    // The chip hears and speaks on its line from now on.
+    if (!context->light.IsOpen()) {
+        if (!context->light.Open(context->lightPath)) {
+            return LIBUSB_ERROR_BUSY;
+        }
+        context->lightOpenedByHandle = true;
+    }
+    handle->claimed = interfaceNumber;
+    return 0;
+}
+
+int libusb_release_interface(libusb_device_handle* handle, int interfaceNumber) {
+    if (handle->claimed != interfaceNumber) {
+        return LIBUSB_ERROR_NOT_FOUND;
+    }
+    handle->claimed = -1;
+    return 0;
+}
+
+int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, uint8_t request,
+                            uint16_t value, uint16_t index, unsigned char* data, uint16_t length,
+                            unsigned int timeout) {
+    RequireLimit(timeout);
+    dongle_sim::SimChip& chip = *handle->context->chip;
+    const qx::irda::UsbSetup setup{requestType, request, value, index};
+    if ((requestType & LIBUSB_ENDPOINT_IN) != 0) {
+        return ErrorOf(chip.ControlIn(setup, std::span<std::uint8_t>(data, length), timeout));
+    }
+    return ErrorOf(chip.ControlOut(setup, std::span<const std::uint8_t>(data, length), timeout));
+}
+
+namespace {
+
+int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data, int length,
+             int* transferred, unsigned int timeout, bool interrupt) {
+    RequireLimit(timeout);
+    dongle_sim::SimChip& chip = *handle->context->chip;
+    const auto size = static_cast<std::size_t>(length < 0 ? 0 : length);
+    qx::irda::UsbResult result;
+    if (interrupt) {
+        result = chip.InterruptIn(endpoint, std::span<std::uint8_t>(data, size), timeout);
+    } else if ((endpoint & LIBUSB_ENDPOINT_IN) != 0) {
+        result = chip.BulkIn(endpoint, std::span<std::uint8_t>(data, size), timeout);
+    } else {
+        result = chip.BulkOut(endpoint, std::span<const std::uint8_t>(data, size), timeout);
+    }
+    *transferred = result.Ok() ? static_cast<int>(result.length) : 0;
+    return result.Ok() ? 0 : ErrorOf(result);
+}
+
+}  // namespace
+
+int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
+                         int length, int* transferred, unsigned int timeout) {
+    return Transfer(handle, endpoint, data, length, transferred, timeout, false);
+}
+
+int libusb_interrupt_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
+                              int length, int* transferred, unsigned int timeout) {
+    return Transfer(handle, endpoint, data, length, transferred, timeout, true);
+}
+
+int libusb_clear_halt(libusb_device_handle* handle, unsigned char endpoint) {
+    return ErrorOf(handle->context->chip->ClearHalt(endpoint));
+}
+
+}  // extern "C"
