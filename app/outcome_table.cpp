@@ -156,6 +156,20 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "запишите последовательное устройство в разделе [Parameters], например командой {program} {use-port} "
         "{--port} /dev/ttyUSB0"}}},
      {"Last run: Port={port} is not COM1 ... COM256", "Итог: Port={port} не COM1 ... COM256"}},
+    {FailureCause::AdapterValueInvalid,
+     "adapter_value_invalid",
+     {"the Adapter value in {file} names no adapter profile (error {code}); nothing was sent",
+      "значение Adapter в {file} не называет профиль адаптера (ошибка {code}); ничего не отправлено"},
+     {{{"write Adapter=power, esi, mcp2120 or none in the [Parameters] section, or remove the key for the "
+        "default (power)",
+        "запишите Adapter=power, esi, mcp2120 или none в разделе [Parameters] или удалите ключ, чтобы "
+        "использовать профиль по умолчанию (power)"},
+       {"write Adapter=power, esi, mcp2120 or none in the [Parameters] section, or remove the key for the "
+        "default (power)",
+        "запишите Adapter=power, esi, mcp2120 или none в разделе [Parameters] или удалите ключ, чтобы "
+        "использовать профиль по умолчанию (power)"}}},
+     {"Last run: Adapter value unknown (error {code}): see the settings",
+      "Итог: неизвестное значение Adapter (ошибка {code}): см. настройки"}},
     {FailureCause::DongleMissing,
      "dongle_missing",
      {"no USB IrDA dongle that this program drives was found ({port}, error {code})",
@@ -239,7 +253,8 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "с последовательным адаптером IrDA выполните {program} {ports}, затем {program} {use-port} {--port} "
         "COMn; с адаптером для IrDA Windows проверьте, что Диспетчер устройств показывает его в разделе "
         "\"Инфракрасные устройства\""},
-       {"name the adapter's device with {--port} /dev/ttyUSB0, or store it with {use-port} ({program} {ports} "
+       {"name the adapter's device with {--port} /dev/ttyUSB0, or store it with {use-port} ({program} "
+        "{ports} "
         "lists the serial devices and USB dongles)",
         "укажите устройство адаптера параметром {--port} /dev/ttyUSB0 или запишите его командой {use-port} "
         "({program} {ports} показывает последовательные устройства и USB-адаптеры)"}}},
@@ -330,6 +345,10 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link, HostPlat
         if (f->layer == StackLayer::Port && f->status == StackStatus::OpenFailed) {
             if (link.kind == LinkKind::InvalidPort) {
                 return FailureCause::PortValueInvalid;
+            }
+            if (f->systemError == static_cast<std::uint32_t>(INVALID_ADAPTER_ERROR) &&
+                link.kind == LinkKind::Serial) {
+                return FailureCause::AdapterValueInvalid;
             }
             if (link.kind == LinkKind::Usb) {
                 switch (f->systemError) {

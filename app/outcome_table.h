@@ -36,17 +36,18 @@ struct StageRow {
 // the stage does.
 enum class FailureCause {
     None,
-    PortMissing,        // the COM port is not on this PC
-    PortInUse,          // another program holds the COM port
-    PortUnusable,       // the COM port would not open for another reason
-    PortValueInvalid,   // the settings' Port value is not COM1 ... COM256
-    DongleMissing,      // no USB IrDA dongle that the program drives is plugged in
-    DongleUnreachable,  // the dongle is there and cannot be used: its driver (not WinUSB) or no permission
-    AdapterGone,        // the adapter stopped answering during the run (unplugged)
-    NoInstrument,       // the adapter works and no device answered its search
-    Refused,            // the device refused the connection
-    NoSuchService,      // the device found offers no such service: not this instrument
-    NoIrdaSupport,      // no Port and no IrDA in Windows: the serial route is the way (the last)
+    PortMissing,          // the COM port is not on this PC
+    PortInUse,            // another program holds the COM port
+    PortUnusable,         // the COM port would not open for another reason
+    PortValueInvalid,     // the settings' Port value is not COM1 ... COM256
+    AdapterValueInvalid,  // the settings' Adapter value names no line profile
+    DongleMissing,        // no USB IrDA dongle that the program drives is plugged in
+    DongleUnreachable,    // the dongle is there and cannot be used: its driver (not WinUSB) or no permission
+    AdapterGone,          // the adapter stopped answering during the run (unplugged)
+    NoInstrument,         // the adapter works and no device answered its search
+    Refused,              // the device refused the connection
+    NoSuchService,        // the device found offers no such service: not this instrument
+    NoIrdaSupport,        // no Port and no IrDA in Windows: the serial route is the way (the last)
 };
 inline constexpr std::size_t FAILURE_CAUSE_COUNT = static_cast<std::size_t>(FailureCause::NoIrdaSupport) + 1;
 

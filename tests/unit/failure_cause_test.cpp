@@ -40,6 +40,7 @@ struct CauseCase {
 };
 
 const LinkChoice COM5{LinkKind::Serial, std::nullopt, "COM5", ""};
+const LinkChoice USB{LinkKind::Usb, std::nullopt, "USB", ""};
 
 MessageSlots EnglishSlots() {
     FormTexts texts;
@@ -65,6 +66,24 @@ TEST(FailureCauses, EachCauseOfTheSerialRouteHasItsOwnReasonAndNextStep) {
          "the Port value \"CMO5\" in C:\\prog\\QX2205R.ini is not a COM port (error 123)",
          "Port=COM1 ... COM256 in the [Parameters] section", "Last run: Port=CMO5 is not COM1 ... COM256",
          "значение Port \"CMO5\" в C:\\prog\\QX2205R.ini"},
+        {"Adapter value not a profile", COM5, [](IrdaSecondary& s) { s.openError = 87; },
+         RunStage::SocketFailed, StackFailure{StackLayer::Port, StackStatus::OpenFailed, 87},
+         FailureCause::AdapterValueInvalid, "adapter_value_invalid",
+         "the Adapter value in C:\\prog\\QX2205R.ini names no adapter profile (error 87)",
+         "write Adapter=power, esi, mcp2120 or none", "Last run: Adapter value unknown (error 87)",
+         "значение Adapter в C:\\prog\\QX2205R.ini"},
+        {"no such dongle", USB, [](IrdaSecondary& s) { s.openError = 2; }, RunStage::SocketFailed,
+         StackFailure{StackLayer::Port, StackStatus::OpenFailed, 2}, FailureCause::DongleMissing,
+         "dongle_missing", "no USB IrDA dongle that this program drives was found (USB, error 2)",
+         "QX2205R-cli ports lists the dongles this program drives",
+         "Last run: no USB IrDA dongle found (error 2)",
+         "USB-адаптер IrDA, с которым работает программа, не найден"},
+        {"dongle not bound to WinUSB", USB, [](IrdaSecondary& s) { s.openError = 50; },
+         RunStage::SocketFailed, StackFailure{StackLayer::Port, StackStatus::OpenFailed, 50},
+         FailureCause::DongleUnreachable, "dongle_unreachable",
+         "the USB IrDA dongle (USB) cannot be used (error 50)", "bind it to WinUSB",
+         "Last run: USB dongle not usable (error 50): bind it to WinUSB",
+         "USB-адаптер IrDA (USB) недоступен"},
         {"adapter gone before the search", COM5, [](IrdaSecondary& s) { s.writeFails = true; },
          RunStage::SearchFailed, StackFailure{StackLayer::Port, StackStatus::PortFailed, 31},
          FailureCause::AdapterGone, "adapter_gone",
@@ -184,7 +203,8 @@ TEST(FailureCauses, EveryRowFillsAllItsPlaces) {
             const std::string lastRun = OutcomeLastRun({outcome, COM5, "x.ini"}, language);
             EXPECT_FALSE(lastRun.empty()) << stage;
             EXPECT_EQ(lastRun.find('{'), std::string::npos) << lastRun;
-            const std::string reason = OutcomeReason({outcome, COM5, "x.ini"}, language, HostPlatform::Windows);
+            const std::string reason =
+                OutcomeReason({outcome, COM5, "x.ini"}, language, HostPlatform::Windows);
             EXPECT_EQ(reason.find('{'), std::string::npos) << reason;
         }
     }

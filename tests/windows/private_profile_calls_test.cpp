@@ -154,17 +154,17 @@ TEST(SettingsFile, StorePortOnRealFiles) {
         const char* name;
         std::string before;
         std::optional<std::string> port;
-        Settings::StoreResult result;
+        Settings::PortStore result;
         std::string after;
         bool nearMiss = false;
     } cases[] = {
-        {"ours", "[Parameters]\r\nLanguage=1\r\n", "COM5", Settings::StoreResult::Stored,
+        {"ours", "[Parameters]\r\nLanguage=1\r\n", "COM5", Settings::PortStore::Stored,
          "[Parameters]\r\nLanguage=1\r\nPort=COM5\r\n"},
         {"taken out", "[Parameters]\r\nLanguage=1\r\nPort=COM5\r\n[Other]\r\nX=y\r\n", std::nullopt,
-         Settings::StoreResult::Stored, "[Parameters]\r\nLanguage=1\r\n[Other]\r\nX=y\r\n"},
-        {"a letter", "Dear Sir,\r\nplease find enclosed\r\n", "COM5", Settings::StoreResult::NotOurs,
+         Settings::PortStore::Stored, "[Parameters]\r\nLanguage=1\r\n[Other]\r\nX=y\r\n"},
+        {"a letter", "Dear Sir,\r\nplease find enclosed\r\n", "COM5", Settings::PortStore::NotOurs,
          "Dear Sir,\r\nplease find enclosed\r\n"},
-        {"a near miss", "[Parameter]\r\nLanguage=1\r\n", "COM5", Settings::StoreResult::NotOurs,
+        {"a near miss", "[Parameter]\r\nLanguage=1\r\n", "COM5", Settings::PortStore::NotOurs,
          "[Parameter]\r\nLanguage=1\r\n", true},
     };
     for (const auto& c : cases) {
