@@ -1,7 +1,7 @@
 // Whatever a dongle answers on its IN transfers (any bytes, any length, stalls, timeouts, a vanished device),
 // each family's receive path hands the stack only what the answer held, ends every call, and fails only when
 // the device did; the bridge, a frame medium, hands IrLAP exactly the frame behind the header the dongle
-// gave, or none.
+// gave, or none, and says the medium is busy only for a header alone that carries the media-busy bit.
 //
 // Input: a family selector byte, then records of [kind, length, bytes...] answering the IN transfers in turn
 // (kind & 3: 0 data, 1 timeout, 2 stall, 3 gone). The STIr4200 first sends a frame, so its FIFO status reads
@@ -98,6 +98,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             broken.Expect(got != MediumReceive::Arriving, "half a frame from a dongle that gives whole ones");
             broken.Expect(got != MediumReceive::Failed || device.failed, "a failure the device never gave");
             broken.Expect(got == MediumReceive::Frame || frame.empty(), "a frame handed on with no frame");
+            broken.Expect(
+                got != MediumReceive::Busy || (!device.lastData.empty() && device.lastData.size() < 3 &&
+                                               (device.lastData[0] & 0x80) != 0),
+                "a busy medium the dongle never reported");
             if (got == MediumReceive::Frame) {
                 const std::vector<std::uint8_t> given(device.lastData.begin() + 1, device.lastData.end());
                 broken.Expect(frame == given, "the frame is not the one behind the header");

@@ -55,6 +55,9 @@ UsbResult SimChip::ClearHalt(std::uint8_t endpoint) {
 }
 
 void SimChip::Emit(std::span<const std::uint8_t> sirBytes) {
+    if (!firstSent_) {
+        firstSent_ = std::chrono::steady_clock::now();
+    }
     if (light_.IsOpen() && light_.Write(sirBytes)) {
         bytesSent_ += sirBytes.size();
     }
