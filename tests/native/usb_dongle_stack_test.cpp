@@ -34,6 +34,10 @@ namespace {
 
 using qx::irda::DongleFamily;
 
+constexpr std::array<DongleFamily, 6> ALL_FAMILIES{DongleFamily::Bridge,   DongleFamily::Stir4200,
+                                                   DongleFamily::Mcs7780,  DongleFamily::Ks959,
+                                                   DongleFamily::KsDazzle, DongleFamily::KingSun};
+
 // A chip on a simulated bus, its light on the simulator's pty.
 struct SimulatedDongle {
     explicit SimulatedDongle(DongleFamily family, const std::string& pty) {
@@ -113,9 +117,8 @@ std::vector<DongleCase> Cases() {
     };
     std::vector<DongleCase> cases;
     static std::vector<std::string> names;
-    names.reserve(64);
-    for (DongleFamily family :
-         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+    names.reserve(ALL_FAMILIES.size() * faults.size());  // the cases keep pointers into it
+    for (DongleFamily family : ALL_FAMILIES) {
         std::string prefix(qx::irda::FamilyName(family));
         prefix.erase(std::remove_if(prefix.begin(), prefix.end(),
                                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }),
@@ -175,8 +178,7 @@ TEST(BridgeMediaBusy, AMediumThatStaysBusyEndsTheRunWithNothingSent) {
 // through SIR framing or the bridge's own frames), the bus no longer lists it, and the instrument's word is
 // untouched.
 TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
-    for (DongleFamily family :
-         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+    for (DongleFamily family : ALL_FAMILIES) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4", "--read-fault", "silent"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());
@@ -299,8 +301,7 @@ TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
             frames.emplace_back(sent, std::vector<std::uint8_t>(frame.begin(), frame.end()));
         }
     };
-    for (DongleFamily family :
-         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+    for (DongleFamily family : ALL_FAMILIES) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());

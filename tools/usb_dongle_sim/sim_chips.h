@@ -43,6 +43,8 @@ class SimChip : public qx::irda::UsbDevice {
 
     UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                           std::uint32_t timeoutMs) override;
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override;
     UsbResult ClearHalt(std::uint8_t endpoint) override;
 
     virtual qx::irda::UsbDeviceInfo Info() const = 0;
@@ -66,6 +68,8 @@ std::unique_ptr<SimChip> MakeBridgeChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeStir4200Chip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeMcs7780Chip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeKs959Chip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeKsDazzleChip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeKingSunChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::SerialPort& light);
 
 // A bus of simulated chips, and devices that are no dongle or that this program may not open.
