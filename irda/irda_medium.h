@@ -22,6 +22,8 @@ enum class MediumReceive {
     Frame,     // a frame with a good frame check arrived
     Silent,    // the deadline passed with no frame under way
     Arriving,  // the deadline passed while a frame was still coming in
+    Busy,      // the adapter reports traffic on the medium that made no frame (a dongle's media-busy report);
+               // returned as it comes, before the deadline
     Failed,    // the medium failed (LastError() says how)
 };
 

@@ -249,6 +249,14 @@ IrlapPrimary::Answer IrlapPrimary::Receive(Deadline deadline, Bytes& frame) {
             case MediumReceive::Arriving:
                 busyUntil_ = Deadline::After(clock_, MEDIA_BUSY_MS);
                 return Answer::Arriving;
+            case MediumReceive::Busy:
+                // Traffic the adapter heard without a frame for us: the medium is busy as when a frame is
+                // heard, and once the deadline has passed it counts as a frame still under way.
+                busyUntil_ = Deadline::After(clock_, MEDIA_BUSY_MS);
+                if (deadline.Passed(clock_)) {
+                    return Answer::Arriving;
+                }
+                continue;
             case MediumReceive::Frame:
                 break;
         }

@@ -4,7 +4,10 @@
 // unchanged), both taking effect after that frame; a transfer of the header alone only sets them. Each bulk
 // transfer in is one frame whose FCS the dongle found good, behind a one-byte header; a transfer of the
 // header alone carries no frame. The class descriptor, read with a class request at open, says what the
-// dongle can do.
+// dongle can do. The inbound header's top bit (irda-usb.h MEDIA_BUSY 0x80) says the dongle heard traffic
+// since the host asked it to watch the medium (the class's Check Media Busy request, 3 in Linux
+// include/linux/usb/irda.h); a header alone carrying it is how the dongle reports traffic that made no frame.
+// The medium asks at open and again after every report, and hands each report to IrLAP as the medium busy.
 #include <algorithm>
 #include <array>
 
@@ -16,6 +19,9 @@ namespace qx::irda {
 namespace {
 
 constexpr std::uint8_t REQUEST_GET_CLASS_DESCRIPTOR = 0x06;
+constexpr std::uint8_t REQUEST_CHECK_MEDIA_BUSY = 0x03;
+constexpr std::uint8_t USB_CLASS_INTERFACE_OUT = 0x21;
+constexpr std::uint8_t INBOUND_MEDIA_BUSY = 0x80;
 constexpr std::uint8_t CLASS_DESCRIPTOR_TYPE = 0x21;
 constexpr std::size_t CLASS_DESCRIPTOR_SIZE = 12;
 constexpr std::size_t BAUD_RATE_OFFSET = 7;  // wBaudRate, little-endian: bit 1 is 9600
@@ -58,8 +64,24 @@ std::pair<std::size_t, std::uint8_t> XbofsCode(std::size_t extraBofs) {
 
 class BridgeMedium : public IrdaMedium {
   public:
-    BridgeMedium(UsbDevice& device, std::uint8_t out, std::uint8_t in, StackClock& clock)
-        : device_(device), out_(out), in_(in), clock_(clock) {}
+    BridgeMedium(UsbDevice& device, std::uint16_t interfaceNumber, std::uint8_t out, std::uint8_t in,
+                 StackClock& clock)
+        : device_(device), interfaceNumber_(interfaceNumber), out_(out), in_(in), clock_(clock) {}
+
+    // Asks the dongle to watch the medium and report traffic in its next inbound header. A dongle that
+    // stalls the request does not watch; it is not asked again, and its silence is taken as it comes.
+    UsbResult WatchMedium() {
+        if (!watches_) {
+            return UsbDone(0);
+        }
+        const UsbResult asked = device_.ControlOut(
+            {USB_CLASS_INTERFACE_OUT, REQUEST_CHECK_MEDIA_BUSY, 0, interfaceNumber_}, {}, CONTROL_TIMEOUT_MS);
+        if (asked.status == UsbStatus::Stall) {
+            watches_ = false;
+            return UsbDone(0);
+        }
+        return asked;
+    }
 
     // The header alone, setting speed and extra BOFs for the frames after it.
     UsbResult SetHeader(std::uint8_t header) {
@@ -120,9 +142,24 @@ class BridgeMedium : public IrdaMedium {
                 lastError_ = UsbErrorCode(got);
                 return MediumReceive::Failed;
             }
-            // A header alone carries no frame; shorter than an address and a control field, or longer than a
-            // frame can be, is a dongle gone wrong: no frame either.
-            if (got.length < HEADER_SIZE + MIN_FRAME || got.length > buffer_.size()) {
+            // Longer than a frame can be is a dongle gone wrong: no frame, and no word on the medium either.
+            if (got.length > buffer_.size()) {
+                continue;
+            }
+            const bool busy = got.length >= HEADER_SIZE && (buffer_[0] & INBOUND_MEDIA_BUSY) != 0;
+            if (busy) {
+                // The report is spent: the dongle is asked to watch again for the next one.
+                const UsbResult asked = WatchMedium();
+                if (!asked.Ok()) {
+                    lastError_ = UsbErrorCode(asked);
+                    return MediumReceive::Failed;
+                }
+            }
+            // A header alone carries no frame; shorter than an address and a control field is none either.
+            if (got.length < HEADER_SIZE + MIN_FRAME) {
+                if (busy) {
+                    return MediumReceive::Busy;
+                }
                 continue;
             }
             frame.assign(buffer_.begin() + HEADER_SIZE,
@@ -142,9 +179,11 @@ class BridgeMedium : public IrdaMedium {
     }
 
     UsbDevice& device_;
+    std::uint16_t interfaceNumber_;
     std::uint8_t out_;
     std::uint8_t in_;
     StackClock& clock_;
+    bool watches_ = true;         // until the dongle stalls Check Media Busy
     std::uint8_t xbofsCode_ = 0;  // unknown until a header set it
     std::uint32_t lastError_ = 0;
     std::array<std::uint8_t, HEADER_SIZE + SIR_MAX_FRAME> buffer_{};
@@ -157,7 +196,7 @@ class BridgeDongle : public UsbDongle {
           interfaceNumber_(usbInterface.number),
           out_(FindEndpoint(usbInterface, USB_TRANSFER_BULK, false)),
           in_(FindEndpoint(usbInterface, USB_TRANSFER_BULK, true)),
-          medium_(device, out_, in_, clock) {}
+          medium_(device, interfaceNumber_, out_, in_, clock) {}
 
     DongleFamily Family() const override { return DongleFamily::Bridge; }
 
@@ -178,7 +217,8 @@ class BridgeDongle : public UsbDongle {
             (rates & BAUD_9600_BIT) == 0) {
             return UsbFailure(UsbStatus::Failed);
         }
-        return medium_.SetHeader(static_cast<std::uint8_t>(XBOFS_12 | SpeedCode(9600)));
+        const UsbResult set = medium_.SetHeader(static_cast<std::uint8_t>(XBOFS_12 | SpeedCode(9600)));
+        return set.Ok() ? medium_.WatchMedium() : set;
     }
 
     UsbResult SetSpeed(std::uint32_t baud) override {

@@ -10,15 +10,17 @@ namespace qx::irda {
 namespace {
 
 // From the id tables of the Linux drivers irda-usb.c (the bridge devices that do not say their class),
-// stir4200.c, mcs7780.c and ks959-sir.c. The bridge's SigmaTel STIr4210/4220/4116 are left out: they need
-// their firmware loaded first.
-constexpr std::array<DongleId, 6> KNOWN_IDS{{
+// stir4200.c, mcs7780.c, ks959-sir.c, ksdazzle-sir.c and kingsun-sir.c. The bridge's SigmaTel
+// STIr4210/4220/4116 are left out: they need their firmware loaded first.
+constexpr std::array<DongleId, 8> KNOWN_IDS{{
     {0x09C4, 0x0011, DongleFamily::Bridge},    // ACTiSYS ACT-IR2000U
     {0x050F, 0x0180, DongleFamily::Bridge},    // KC Technology KC-180
     {0x08E9, 0x0100, DongleFamily::Bridge},    // Extended Systems XTNDAccess ESI-9685
     {0x066F, 0x4200, DongleFamily::Stir4200},  // SigmaTel STIr4200
     {0x9710, 0x7780, DongleFamily::Mcs7780},   // MosChip MCS7780
     {0x07D0, 0x4959, DongleFamily::Ks959},     // KingSun KS-959
+    {0x07D0, 0x4100, DongleFamily::KsDazzle},  // KingSun Dazzle (MA-660)
+    {0x07C0, 0x4200, DongleFamily::KingSun},   // KingSun/DonShine
 }};
 
 std::optional<std::uint16_t> ParseHex4(std::string_view text) {
@@ -65,6 +67,10 @@ std::string_view FamilyName(DongleFamily family) {
             return "MCS7780";
         case DongleFamily::Ks959:
             return "KS-959";
+        case DongleFamily::KsDazzle:
+            return "KingSun Dazzle";
+        case DongleFamily::KingSun:
+            return "KingSun/DonShine";
     }
     return "";
 }
@@ -104,6 +110,10 @@ std::unique_ptr<UsbDongle> MakeDongle(const DongleMatch& match, const UsbInterfa
             return MakeMcs7780Dongle(usbInterface, device, clock);
         case DongleFamily::Ks959:
             return MakeKs959Dongle(usbInterface, device, clock);
+        case DongleFamily::KsDazzle:
+            return MakeKsDazzleDongle(usbInterface, device, clock);
+        case DongleFamily::KingSun:
+            return MakeKingSunDongle(usbInterface, device, clock);
     }
     return nullptr;
 }

@@ -1,8 +1,8 @@
 // The USB IrDA dongle families the stack drives itself, and what they have in common: each family is one file
 // that speaks its chip's USB protocol through the USB seam. The chips that carry SIR bytes (STIr4200,
-// MCS7780, KingSun KS-959) take and give them here, so IrLAP reaches them through SIR framing as it reaches a
-// serial adapter; the USB IrDA Bridge class frames by itself and is a frame medium of its own below IrLAP
-// (FrameMedium).
+// MCS7780, the KingSun KS-959, KingSun Dazzle and KingSun/DonShine) take and give them here, so IrLAP reaches
+// them through SIR framing as it reaches a serial adapter; the USB IrDA Bridge class frames by itself and is
+// a frame medium of its own below IrLAP (FrameMedium).
 #pragma once
 
 #include <cstdint>
@@ -19,7 +19,7 @@
 
 namespace qx::irda {
 
-enum class DongleFamily { Bridge, Stir4200, Mcs7780, Ks959 };
+enum class DongleFamily { Bridge, Stir4200, Mcs7780, Ks959, KsDazzle, KingSun };
 
 // A vendor and product id of a family, from its Linux driver's id table.
 struct DongleId {
@@ -34,7 +34,7 @@ inline constexpr std::uint8_t USB_CLASS_APPLICATION = 0xFE;
 inline constexpr std::uint8_t USB_SUBCLASS_IRDA_BRIDGE = 0x02;
 
 // The name a family goes by in the caption and the ports list: "IrDA Bridge", "STIr4200", "MCS7780",
-// "KS-959".
+// "KS-959", "KingSun Dazzle", "KingSun/DonShine".
 std::string_view FamilyName(DongleFamily family);
 
 // Which family drives `device`, and through which interface; nothing for a device that is no known dongle.

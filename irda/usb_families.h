@@ -1,7 +1,6 @@
 // The dongle families' drivers, one file each (usb_bridge.cpp, usb_stir4200.cpp, usb_mcs7780.cpp,
-// usb_ks959.cpp), made
-// through MakeDongle. Each is written from its public Linux driver; the bytes of each transfer are in its
-// tests.
+// usb_ks959.cpp, usb_ksdazzle.cpp, usb_kingsun.cpp), made through MakeDongle. Each is written from its public
+// Linux driver; the bytes of each transfer are in its tests.
 #pragma once
 
 #include <memory>
@@ -18,6 +17,10 @@ std::unique_ptr<UsbDongle> MakeMcs7780Dongle(const UsbInterface& usbInterface, U
                                              StackClock& clock);
 std::unique_ptr<UsbDongle> MakeKs959Dongle(const UsbInterface& usbInterface, UsbDevice& device,
                                            StackClock& clock);
+std::unique_ptr<UsbDongle> MakeKsDazzleDongle(const UsbInterface& usbInterface, UsbDevice& device,
+                                              StackClock& clock);
+std::unique_ptr<UsbDongle> MakeKingSunDongle(const UsbInterface& usbInterface, UsbDevice& device,
+                                             StackClock& clock);
 
 // The first endpoint of `type` in the direction `in`, or 0 when the interface has none.
 std::uint8_t FindEndpoint(const UsbInterface& usbInterface, std::uint8_t type, bool in);

@@ -95,6 +95,8 @@ class UsbDevice {
                              std::uint32_t timeoutMs) = 0;
     virtual UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                                   std::uint32_t timeoutMs) = 0;
+    virtual UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                                   std::uint32_t timeoutMs) = 0;
     virtual UsbResult ClearHalt(std::uint8_t endpoint) = 0;
 };
 

@@ -61,6 +61,11 @@ class LibusbDevice : public irda::UsbDevice {
                           std::uint32_t timeoutMs) override {
         return Transfer(libusb_interrupt_transfer, endpoint, data.data(), data.size(), timeoutMs);
     }
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        std::vector<unsigned char> copy(data.begin(), data.end());
+        return Transfer(libusb_interrupt_transfer, endpoint, copy.data(), copy.size(), timeoutMs);
+    }
     UsbResult ClearHalt(std::uint8_t endpoint) override {
         return LibusbResult(libusb_clear_halt(handle_, endpoint));
     }

@@ -125,6 +125,27 @@ class WinUsbDevice : public irda::UsbDevice {
     }
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                       std::uint32_t timeoutMs) override {
+        return Write(endpoint, data, timeoutMs);
+    }
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        return Read(endpoint, data, timeoutMs);
+    }
+    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                          std::uint32_t timeoutMs) override {
+        return Read(endpoint, data, timeoutMs);
+    }
+    // WinUSB writes an interrupt pipe as it writes a bulk one.
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        return Write(endpoint, data, timeoutMs);
+    }
+    UsbResult ClearHalt(std::uint8_t endpoint) override {
+        // WinUSB's reset clears the halt and the data toggle on the device, as a clear-feature would.
+        return api_.resetPipe(chosen_, endpoint) ? irda::UsbDone(0) : WinUsbFailure(GetLastError());
+    }
+
+  private:
+    UsbResult Write(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t timeoutMs) {
         std::vector<UCHAR> copy(data.begin(), data.end());
         if (!SetTimeout(endpoint, timeoutMs)) {
             return WinUsbFailure(GetLastError());
@@ -136,19 +157,6 @@ class WinUsbDevice : public irda::UsbDevice {
         }
         return irda::UsbDone(done);
     }
-    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
-        return Read(endpoint, data, timeoutMs);
-    }
-    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
-                          std::uint32_t timeoutMs) override {
-        return Read(endpoint, data, timeoutMs);
-    }
-    UsbResult ClearHalt(std::uint8_t endpoint) override {
-        // WinUSB's reset clears the halt and the data toggle on the device, as a clear-feature would.
-        return api_.resetPipe(chosen_, endpoint) ? irda::UsbDone(0) : WinUsbFailure(GetLastError());
-    }
-
-  private:
     bool SetTimeout(UCHAR pipe, std::uint32_t timeoutMs) {
         ULONG value = timeoutMs == 0 ? 1 : timeoutMs;  // 0 would mean: wait for ever
         return api_.setPolicy(chosen_, pipe, PIPE_TRANSFER_TIMEOUT, sizeof value, &value) != FALSE;

@@ -380,6 +380,12 @@ NATIVE_CASES = {
     "native_usb_enable_ks959": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "USB:07D0:4959"], None,
                                 0, ["Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
                                 dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "native_usb_enable_ksdazzle": (["--serial", "--word", "0x0004"], ["enable", "-y", "--port", "USB:07D0:4100"],
+                                   None, 0, ["Word sent: 0x0104", "Search mode: on", SUCCESS], SEARCH,
+                                   dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "native_usb_disable_kingsun": (["--serial", "--word", "0x0105"], ["disable", "-y", "--port", "USB:07C0:4200"],
+                                   None, 0, ["Word sent: 0x0005", "Search mode: off", SUCCESS], SEARCH,
+                                   dict(final_word=0x0005, writes=[write_of(0x0005)])),
     "native_usb_other_id": (["--serial"], ["status", "--port", "USB:066F:4201"], None, 1,
                             ["Reason: no USB IrDA dongle that this program drives was found (USB:066F:4201, error 2): "
                              "plug the dongle in (lsusb lists it); QX2205R-cli ports lists the dongles this program "
@@ -390,11 +396,19 @@ NATIVE_CASES = {
                               FAILURE], [], dict(connections=0, discoveries=0)),
     "native_usb_permission_denied": (["--serial"], ["status", "--port", "USB"], None, 1,
                                      ["Reason: the USB IrDA dongle (USB) cannot be used (error 5): add the udev rule "
-                                      "for it that the user guide gives, then plug it in again"], [], dict(connections=0, discoveries=0)),
-    # `ports` where the only serial devices are none (an empty /sys/class/tty) and the bus holds the dongle.
+                                      "for it that the user guide gives, then plug it in again"], [],
+                                     dict(connections=0, discoveries=0)),
+    # `ports` where the only serial devices are none (an empty /sys/class/tty) and the bus holds the dongle (each
+    # family's name and USB id in the list).
     "native_usb_ports": (["--serial"], ["ports"], None, 0,
                          ["USB:066F:4200 (STIr4200): QX7710Z (address 0x*"], [],
                          dict(connections=0, discoveries=1)),
+    "native_usb_ports_ksdazzle": (["--serial"], ["ports"], None, 0,
+                                  ["USB:07D0:4100 (KingSun Dazzle): QX7710Z (address 0x*"], [],
+                                  dict(connections=0, discoveries=1)),
+    "native_usb_ports_kingsun": (["--serial"], ["ports"], None, 0,
+                                 ["USB:07C0:4200 (KingSun/DonShine): QX7710Z (address 0x*"], [],
+                                 dict(connections=0, discoveries=1)),
 }
 
 # The simulated dongle on the bus of each USB case's libusb (see tools/usb_dongle_sim/sim_libusb.cpp): its
@@ -403,7 +417,9 @@ USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs77
                "native_usb_disable_bridge": ("bridge", True), "native_usb_enable_ks959": ("ks959", True),
                "native_usb_other_id": ("stir4200", True),
                "native_usb_no_dongle": ("", True), "native_usb_permission_denied": ("stir4200", False),
-               "native_usb_ports": ("stir4200", True)}
+               "native_usb_ports": ("stir4200", True), "native_usb_enable_ksdazzle": ("ksdazzle", True),
+               "native_usb_disable_kingsun": ("kingsun", True), "native_usb_ports_ksdazzle": ("ksdazzle", True),
+               "native_usb_ports_kingsun": ("kingsun", True)}
 
 # What the capture file holds before the run, for the cases that find one there; after the run it must hold the
 # same bytes, and nothing may be left beside it.
@@ -712,7 +728,7 @@ def check(name, args):
                 environment["QX_SIM_USB_LIGHT"] = port
                 if not reachable:
                     environment["QX_SIM_USB_ACCESS"] = "denied"
-            if name == "native_usb_ports":
+            if name.startswith("native_usb_ports"):
                 command = without_serial_devices(command)
                 if command is None:
                     print("SKIP: this machine gives no private mount namespace (unshare -m)")
@@ -838,7 +854,7 @@ def check(name, args):
 
     if record is not None:
         check_record(record, expect)
-    if name in ("native_ports", "native_usb_ports") and len(record["discoveries"]) != 1:
+    if (name == "native_ports" or name.startswith("native_usb_ports")) and len(record["discoveries"]) != 1:
         fail("%d discoveries on the one serial device" % len(record["discoveries"]))
     if os.path.exists(os.path.join(os.path.dirname(args.program), "QX2205R.ini")):
         fail("a settings file was created beside the program")

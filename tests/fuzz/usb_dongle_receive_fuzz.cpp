@@ -1,11 +1,12 @@
 // Whatever a dongle answers on its IN transfers (any bytes, any length, stalls, timeouts, a vanished device),
 // each family's receive path hands the stack only what the answer held, ends every call, and fails only when
 // the device did; the bridge, a frame medium, hands IrLAP exactly the frame behind the header the dongle
-// gave, or none.
+// gave, or none, and says the medium is busy only for a header alone that carries the media-busy bit.
 //
 // Input: a family selector byte, then records of [kind, length, bytes...] answering the IN transfers in turn
 // (kind & 3: 0 data, 1 timeout, 2 stall, 3 gone). The STIr4200 first sends a frame, so its FIFO status reads
-// take answers too.
+// take answers too; the selector picks Bridge, STIr4200, MCS7780, KS-959, KingSun Dazzle, KingSun/DonShine in
+// that order.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -39,6 +40,9 @@ class FuzzDevice : public UsbDevice {
     UsbResult BulkIn(std::uint8_t, std::span<std::uint8_t> data, std::uint32_t) override { return In(data); }
     UsbResult InterruptIn(std::uint8_t, std::span<std::uint8_t> data, std::uint32_t) override {
         return In(data);
+    }
+    UsbResult InterruptOut(std::uint8_t, std::span<const std::uint8_t> data, std::uint32_t) override {
+        return UsbDone(data.size());
     }
     UsbResult ClearHalt(std::uint8_t) override { return UsbDone(0); }
     bool Exhausted() const { return script_.empty(); }
@@ -83,11 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     qx::fuzz::BrokenRules broken;
-    const auto family = static_cast<DongleFamily>(data[0] % 4);
+    const auto family = static_cast<DongleFamily>(data[0] % 6);
     FuzzDevice device(std::span<const std::uint8_t>(data + 1, size - 1));
     TickingClock clock;
-    const UsbInterface usbInterface{
-        0, 0xFE, 0x02, {{0x02, USB_TRANSFER_BULK, 64}, {0x81, USB_TRANSFER_BULK, 64}}};
+    const UsbInterface usbInterface{0,
+                                    0xFE,
+                                    0x02,
+                                    {{0x02, USB_TRANSFER_BULK, 64},
+                                     {0x81, USB_TRANSFER_BULK, 64},
+                                     {0x83, USB_TRANSFER_INTERRUPT, 8},
+                                     {0x04, USB_TRANSFER_INTERRUPT, 8}}};
     auto dongle = MakeDongle({family, 0}, usbInterface, device, clock);
     if (family == DongleFamily::Bridge) {
         IrdaMedium* medium = dongle->FrameMedium();
@@ -98,6 +107,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             broken.Expect(got != MediumReceive::Arriving, "half a frame from a dongle that gives whole ones");
             broken.Expect(got != MediumReceive::Failed || device.failed, "a failure the device never gave");
             broken.Expect(got == MediumReceive::Frame || frame.empty(), "a frame handed on with no frame");
+            broken.Expect(
+                got != MediumReceive::Busy || (!device.lastData.empty() && device.lastData.size() < 3 &&
+                                               (device.lastData[0] & 0x80) != 0),
+                "a busy medium the dongle never reported");
             if (got == MediumReceive::Frame) {
                 const std::vector<std::uint8_t> given(device.lastData.begin() + 1, device.lastData.end());
                 broken.Expect(frame == given, "the frame is not the one behind the header");
@@ -107,6 +120,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         broken.AbortIfAny();
         return 0;
+    }
+    // The KingSun families learn their endpoints at open (the KingSun/DonShine its buffer's size); neither
+    // reads anything there.
+    if (family == DongleFamily::KsDazzle || family == DongleFamily::KingSun) {
+        broken.Expect(dongle->Start().Ok(), "an open on a device that takes everything failed");
     }
     if (family == DongleFamily::Stir4200) {
         const std::vector<std::uint8_t> frame{0xFF, 0x93};

@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <limits>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
+#include "irda/irlap.h"
 #include "irda/serial_irda_calls.h"
 #include "irda/sir_medium.h"
 #include "irda/usb_dongle.h"
@@ -29,6 +33,10 @@ namespace qxtest {
 namespace {
 
 using qx::irda::DongleFamily;
+
+constexpr std::array<DongleFamily, 6> ALL_FAMILIES{DongleFamily::Bridge,   DongleFamily::Stir4200,
+                                                   DongleFamily::Mcs7780,  DongleFamily::Ks959,
+                                                   DongleFamily::KsDazzle, DongleFamily::KingSun};
 
 // A chip on a simulated bus, its light on the simulator's pty.
 struct SimulatedDongle {
@@ -109,9 +117,8 @@ std::vector<DongleCase> Cases() {
     };
     std::vector<DongleCase> cases;
     static std::vector<std::string> names;
-    names.reserve(64);
-    for (DongleFamily family :
-         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+    names.reserve(ALL_FAMILIES.size() * faults.size());  // the cases keep pointers into it
+    for (DongleFamily family : ALL_FAMILIES) {
         std::string prefix(qx::irda::FamilyName(family));
         prefix.erase(std::remove_if(prefix.begin(), prefix.end(),
                                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }),
@@ -128,12 +135,52 @@ std::vector<DongleCase> Cases() {
 INSTANTIATE_TEST_SUITE_P(Families, DongleStack, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A bridge that reports the medium busy (other stations' traffic it hears): no frame goes out while it is,
+// and the run goes on once it has been quiet for the media-busy time; a medium that stays busy ends the run
+// without any frame sent and without touching the word.
+TEST(BridgeMediaBusy, TheStackWaitsForTheMediumThenProceeds) {
+    SimProcess sim({"--word", "4"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    SimulatedDongle dongle(DongleFamily::Bridge, sim.Path());
+    ASSERT_TRUE(dongle.lightOpen);
+    ASSERT_TRUE(dongle.chip->HearTraffic(1000));
+
+    const StackRun run = SwitchOver(dongle, true);
+    const auto record = sim.Stop();
+
+    ExpectTheOneRule(run, record, true, 0x0004, true, 0x0104, {0x0104});
+    const auto reported = dongle.chip->LastBusyReport();
+    const auto firstSent = dongle.chip->FirstSentAt();
+    ASSERT_TRUE(reported.has_value()) << "the chip reported the medium busy";
+    ASSERT_TRUE(firstSent.has_value());
+    // The stack's clock counts whole milliseconds, so its media-busy time may end up to one short of the
+    // chip's finer one.
+    EXPECT_GE(*firstSent - *reported, std::chrono::milliseconds(qx::irda::MEDIA_BUSY_MS - 1))
+        << "the first frame went out only after the media-busy time of quiet";
+}
+
+TEST(BridgeMediaBusy, AMediumThatStaysBusyEndsTheRunWithNothingSent) {
+    SimProcess sim({"--word", "4"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    SimulatedDongle dongle(DongleFamily::Bridge, sim.Path());
+    ASSERT_TRUE(dongle.lightOpen);
+    ASSERT_TRUE(dongle.chip->HearTraffic(std::numeric_limits<std::uint32_t>::max()));
+
+    const StackRun run = SwitchOver(dongle, true);
+    const auto record = sim.Stop();
+
+    ExpectTheOneRule(run, record, true, 0x0004, false, 0x0004, {});
+    EXPECT_EQ(dongle.chip->BytesSent(), 0u) << "no XID or SNRM while the medium is busy";
+    EXPECT_FALSE(dongle.chip->FirstSentAt().has_value());
+    EXPECT_TRUE(dongle.chip->LastBusyReport().has_value());
+    std::printf("a medium busy for good: \"%s\"\n", run.host.results.at(0).text.c_str());
+}
+
 // A dongle pulled out once open: every transfer after that fails as unplugged (the stack's medium failure,
 // through SIR framing or the bridge's own frames), the bus no longer lists it, and the instrument's word is
 // untouched.
 TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
-    for (DongleFamily family :
-         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+    for (DongleFamily family : ALL_FAMILIES) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4", "--read-fault", "silent"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());
@@ -256,8 +303,7 @@ TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
             frames.emplace_back(sent, std::vector<std::uint8_t>(frame.begin(), frame.end()));
         }
     };
-    for (DongleFamily family :
-         {DongleFamily::Bridge, DongleFamily::Stir4200, DongleFamily::Mcs7780, DongleFamily::Ks959}) {
+    for (DongleFamily family : ALL_FAMILIES) {
         SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
         SimProcess sim({"--word", "4"}, SimLine::Serial);
         ASSERT_FALSE(sim.Path().empty());

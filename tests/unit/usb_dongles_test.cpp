@@ -55,10 +55,14 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     std::vector<std::string> log;
     std::deque<Answer> answers;
     UsbStatus outStatus = UsbStatus::Ok;  // what every OUT transfer and clear-halt ends with
+    std::string stalledRequest;           // a control-out logged as this stalls
     FakeClock* clock = nullptr;
 
     UsbResult ControlOut(const UsbSetup& s, std::span<const std::uint8_t> data, std::uint32_t) override {
         log.push_back(Setup("control-out", s) + (data.empty() ? "" : " :" + Hex(data)));
+        if (log.back() == stalledRequest) {
+            return qx::irda::UsbFailure(UsbStatus::Stall);
+        }
         return Out(data.size());
     }
     UsbResult ControlIn(const UsbSetup& s, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
@@ -75,8 +79,13 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     }
     UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                           std::uint32_t timeoutMs) override {
-        log.push_back("interrupt-in " + Hex2(endpoint));
+        log.push_back("interrupt-in " + Hex2(endpoint) + " [" + std::to_string(data.size()) + "]");
         return In(data, timeoutMs);
+    }
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t) override {
+        log.push_back("interrupt-out " + Hex2(endpoint) + " :" + Hex(data));
+        return Out(data.size());
     }
     UsbResult ClearHalt(std::uint8_t endpoint) override {
         log.push_back("clear-halt " + Hex2(endpoint));
@@ -128,6 +137,9 @@ qx::irda::UsbInterface InterfaceOf(DongleFamily family) {
             return {0, 0xFF, 0x00, {{0x81, 2, 64}, {0x02, 2, 64}}};
         case DongleFamily::Ks959:
             return {0, 0xFF, 0x00, {{0x81, 3, 8}}};
+        case DongleFamily::KsDazzle:
+        case DongleFamily::KingSun:
+            return {0, 0xFF, 0x00, {{0x81, 3, 8}, {0x02, 3, 8}}};
     }
     return {};
 }
@@ -162,6 +174,9 @@ TEST_P(DongleTransfers, AreTheDriversOwn) {
     ASSERT_NE(dongle, nullptr);
     EXPECT_EQ(dongle->Family(), c.family);
     device.answers.assign(c.answers.begin(), c.answers.end());
+    if (c.family == DongleFamily::KingSun && c.step != Step::Open) {
+        ASSERT_TRUE(dongle->Start().Ok());  // it learns its buffer's size at open, with no transfer
+    }
     Bytes received;
     UsbResult result;
     switch (c.step) {
@@ -184,18 +199,20 @@ TEST_P(DongleTransfers, AreTheDriversOwn) {
     EXPECT_EQ(Hex(received), Hex(c.received));
 }
 
+const std::string CHECK_MEDIA_BUSY = "control-out 21 03 0000 0000";
 const Bytes BRIDGE_DESCRIPTOR{0x0C, 0x21, 0x00, 0x01, 0x3F, 0x01, 0x80, 0x3F, 0x00, 0xFF, 0x00, 0x00};
 
 INSTANTIATE_TEST_SUITE_P(
     Families, DongleTransfers,
     ::testing::Values(
         // irda-usb.c: the class descriptor (class request 6 to the interface, 12 bytes), then a header
-        // alone setting 9600 (2) and 12 extra BOFs (3 in the high nibble).
+        // alone setting 9600 (2) and 12 extra BOFs (3 in the high nibble); then the class's Check Media Busy
+        // (class request 3 to the interface, no data) so that the dongle reports traffic it hears.
         TransferCase{"BridgeOpen",
                      DongleFamily::Bridge,
                      Step::Open,
                      {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}},
-                     {"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32"},
+                     {"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32", CHECK_MEDIA_BUSY},
                      {}},
         TransferCase{"BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out 02 : 06"}, {}},
         // stir4200.c: both bulk endpoints cleared, then change_speed(9600) one register a request:
@@ -310,7 +327,57 @@ INSTANTIATE_TEST_SUITE_P(
                      Step::FrameIn,
                      {{UsbStatus::Ok, {0x94, 0x66, 0x64, 0x62, 0x64}}},
                      {"control-in a1 01 0200 0000 [2048]"},
-                     {0xC0, 0x31, 0x32, 0x33, 0x34}}),
+                     {0xC0, 0x31, 0x32, 0x33, 0x34}},
+        // ksdazzle-sir.c: ksdazzle_change_speed(9600) at open, the record as the KS-959's (class request 9
+        // to the interface, value 0x0200, index 1: 80 25 00 00, KS_DATA_8_BITS 3, three zero bytes).
+        TransferCase{"KsDazzleOpen",
+                     DongleFamily::KsDazzle,
+                     Step::Open,
+                     {},
+                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {}},
+        TransferCase{"KsDazzleSpeed",
+                     DongleFamily::KsDazzle,
+                     Step::Speed115200,
+                     {},
+                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {}},
+        // ksdazzle_submit_tx_fragment: pieces of at most 7 bytes, each in an 8-byte interrupt transfer behind
+        // 0xf8 + its length (0xff for 7, 0xfa for 2), the rest zero.
+        TransferCase{
+            "KsDazzleFrameOut",
+            DongleFamily::KsDazzle,
+            Step::FrameOut,
+            {},
+            {"interrupt-out 02 : ff ff ff ff ff ff ff ff", "interrupt-out 02 : ff ff ff ff c0 31 32 33",
+             "interrupt-out 02 : ff 34 35 36 37 38 39 6e", "interrupt-out 02 : fa 90 c1 00 00 00 00 00"},
+            {}},
+        // ksdazzle_rcv_irq: an interrupt transfer of up to 2048 bytes (KINGSUN_RCV_MAX), its bytes the SIR
+        // stream as they are.
+        TransferCase{"KsDazzleFrameIn",
+                     DongleFamily::KsDazzle,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0xC0, 0x31, 0x32, 0x33, 0x34}}},
+                     {"interrupt-in 81 [2048]"},
+                     {0xC0, 0x31, 0x32, 0x33, 0x34}},
+        // kingsun-sir.c: nothing goes to the dongle at open (no speed command is known; it stays at 9600).
+        TransferCase{"KingSunOpen", DongleFamily::KingSun, Step::Open, {}, {}, {}},
+        // kingsun_hard_xmit: the wrapped frame in one interrupt transfer.
+        TransferCase{
+            "KingSunFrameOut",
+            DongleFamily::KingSun,
+            Step::FrameOut,
+            {},
+            {"interrupt-out 02 : ff ff ff ff ff ff ff ff ff ff c0 31 32 33 34 35 36 37 38 39 6e 90 c1"},
+            {}},
+        // kingsun_rcv_irq, with the driver's own example buffer: a read of the endpoint's 8 bytes, the first
+        // the count of valid bytes after it (06: ff ff ff c0 01 04), the last (aa) left from before.
+        TransferCase{"KingSunFrameIn",
+                     DongleFamily::KingSun,
+                     Step::FrameIn,
+                     {{UsbStatus::Ok, {0x06, 0xFF, 0xFF, 0xFF, 0xC0, 0x01, 0x04, 0xAA}}},
+                     {"interrupt-in 81 [8]"},
+                     {0xFF, 0xFF, 0xFF, 0xC0, 0x01, 0x04}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // stir4200.c lets the transmit FIFO drain before it receives: FIFOCTL, FIFOLSB and FIFOMSB read in one
@@ -419,153 +486,207 @@ const Bytes FRAME_IN{0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39}
 const Answer NOTHING{UsbStatus::Timeout, {}};
 using qx::irda::MediumReceive;
 
-INSTANTIATE_TEST_SUITE_P(Bridge, BridgeMedium,
-                         ::testing::Values(
-                             // 12 extra BOFs and 13 bytes: 250 bits, 26.04 ms at 9600 baud, 27 rounded up.
-                             BridgeMediumCase{"FrameOutWithTheContentionBofs",
-                                              MediumStep::Send,
-                                              10,
-                                              {},
-                                              UsbStatus::Ok,
-                                              {FRAME_OUT},
-                                              27,
-                                              MediumReceive::Frame,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"FrameOutWithNoExtraBofs",
-                                              MediumStep::Send,
-                                              0,
-                                              {},
-                                              UsbStatus::Ok,
-                                              {"bulk-out 02 : 80", FRAME_OUT},
-                                              14,
-                                              MediumReceive::Frame,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"FrameOutWithThreeBofs",
-                                              MediumStep::Send,
-                                              3,
-                                              {},
-                                              UsbStatus::Ok,
-                                              {"bulk-out 02 : 50", FRAME_OUT},
-                                              17,
-                                              MediumReceive::Frame,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"FiveBofsAreSentAsSix",
-                                              MediumStep::Send,
-                                              5,
-                                              {},
-                                              UsbStatus::Ok,
-                                              {"bulk-out 02 : 40", FRAME_OUT},
-                                              20,
-                                              MediumReceive::Frame,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"MoreBofsThanTheClassOffersAre48",
-                                              MediumStep::Send,
-                                              100,
-                                              {},
-                                              UsbStatus::Ok,
-                                              {"bulk-out 02 : 10", FRAME_OUT},
-                                              64,
-                                              MediumReceive::Frame,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"UnpluggedSending",
-                                              MediumStep::Send,
-                                              10,
-                                              {},
-                                              UsbStatus::Gone,
-                                              {FRAME_OUT},
-                                              std::nullopt,
-                                              MediumReceive::Frame,
-                                              {},
-                                              1167},
-                             BridgeMediumCase{"StalledSettingTheBofs",
-                                              MediumStep::Send,
-                                              0,
-                                              {},
-                                              UsbStatus::Stall,
-                                              {"bulk-out 02 : 80"},
-                                              std::nullopt,
-                                              MediumReceive::Frame,
-                                              {},
-                                              31},
-                             BridgeMediumCase{"FrameIn",
-                                              MediumStep::Receive,
-                                              0,
-                                              {{UsbStatus::Ok, FRAME_IN}},
-                                              UsbStatus::Ok,
-                                              {"bulk-in 81 [2051]"},
-                                              std::nullopt,
-                                              MediumReceive::Frame,
-                                              {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
-                                              0},
-                             // irda-usb.c drops a transfer of the header alone (or less) as an empty frame.
-                             BridgeMediumCase{
-                                 "HeaderAloneThenAFrame",
-                                 MediumStep::Receive,
-                                 0,
-                                 {{UsbStatus::Ok, {0x00}}, {UsbStatus::Ok, {}}, {UsbStatus::Ok, FRAME_IN}},
-                                 UsbStatus::Ok,
-                                 {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
-                                 std::nullopt,
-                                 MediumReceive::Frame,
-                                 {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
-                                 0},
-                             // The wait, then one last look once the deadline passed.
-                             BridgeMediumCase{"NothingCame",
-                                              MediumStep::Receive,
-                                              0,
-                                              {NOTHING, NOTHING},
-                                              UsbStatus::Ok,
-                                              {"bulk-in 81 [2051]", "bulk-in 81 [2051]"},
-                                              std::nullopt,
-                                              MediumReceive::Silent,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"AFrameTooShortForIrlapIsNone",
-                                              MediumStep::Receive,
-                                              0,
-                                              {{UsbStatus::Ok, {0x00, 0x31}}, NOTHING, NOTHING},
-                                              UsbStatus::Ok,
-                                              {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
-                                              std::nullopt,
-                                              MediumReceive::Silent,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"AnOversizedAnswerIsNoFrame",
-                                              MediumStep::Receive,
-                                              0,
-                                              {{UsbStatus::Ok, Bytes(2052, 0x31)}, NOTHING, NOTHING},
-                                              UsbStatus::Ok,
-                                              {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
-                                              std::nullopt,
-                                              MediumReceive::Silent,
-                                              {},
-                                              0},
-                             BridgeMediumCase{"UnpluggedReceiving",
-                                              MediumStep::Receive,
-                                              0,
-                                              {{UsbStatus::Gone, {}}},
-                                              UsbStatus::Ok,
-                                              {"bulk-in 81 [2051]"},
-                                              std::nullopt,
-                                              MediumReceive::Failed,
-                                              {},
-                                              1167},
-                             BridgeMediumCase{"StalledReceiving",
-                                              MediumStep::Receive,
-                                              0,
-                                              {{UsbStatus::Stall, {}}},
-                                              UsbStatus::Ok,
-                                              {"bulk-in 81 [2051]"},
-                                              std::nullopt,
-                                              MediumReceive::Failed,
-                                              {},
-                                              31}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Bridge, BridgeMedium,
+    ::testing::Values(
+        // 12 extra BOFs and 13 bytes: 250 bits, 26.04 ms at 9600 baud, 27 rounded up.
+        BridgeMediumCase{"FrameOutWithTheContentionBofs",
+                         MediumStep::Send,
+                         10,
+                         {},
+                         UsbStatus::Ok,
+                         {FRAME_OUT},
+                         27,
+                         MediumReceive::Frame,
+                         {},
+                         0},
+        BridgeMediumCase{"FrameOutWithNoExtraBofs",
+                         MediumStep::Send,
+                         0,
+                         {},
+                         UsbStatus::Ok,
+                         {"bulk-out 02 : 80", FRAME_OUT},
+                         14,
+                         MediumReceive::Frame,
+                         {},
+                         0},
+        BridgeMediumCase{"FrameOutWithThreeBofs",
+                         MediumStep::Send,
+                         3,
+                         {},
+                         UsbStatus::Ok,
+                         {"bulk-out 02 : 50", FRAME_OUT},
+                         17,
+                         MediumReceive::Frame,
+                         {},
+                         0},
+        BridgeMediumCase{"FiveBofsAreSentAsSix",
+                         MediumStep::Send,
+                         5,
+                         {},
+                         UsbStatus::Ok,
+                         {"bulk-out 02 : 40", FRAME_OUT},
+                         20,
+                         MediumReceive::Frame,
+                         {},
+                         0},
+        BridgeMediumCase{"MoreBofsThanTheClassOffersAre48",
+                         MediumStep::Send,
+                         100,
+                         {},
+                         UsbStatus::Ok,
+                         {"bulk-out 02 : 10", FRAME_OUT},
+                         64,
+                         MediumReceive::Frame,
+                         {},
+                         0},
+        BridgeMediumCase{"UnpluggedSending",
+                         MediumStep::Send,
+                         10,
+                         {},
+                         UsbStatus::Gone,
+                         {FRAME_OUT},
+                         std::nullopt,
+                         MediumReceive::Frame,
+                         {},
+                         1167},
+        BridgeMediumCase{"StalledSettingTheBofs",
+                         MediumStep::Send,
+                         0,
+                         {},
+                         UsbStatus::Stall,
+                         {"bulk-out 02 : 80"},
+                         std::nullopt,
+                         MediumReceive::Frame,
+                         {},
+                         31},
+        BridgeMediumCase{"FrameIn",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, FRAME_IN}},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Frame,
+                         {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
+                         0},
+        // irda-usb.c drops a transfer of the header alone (or less) as an empty frame.
+        BridgeMediumCase{"HeaderAloneThenAFrame",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, {0x00}}, {UsbStatus::Ok, {}}, {UsbStatus::Ok, FRAME_IN}},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Frame,
+                         {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
+                         0},
+        // The wait, then one last look once the deadline passed.
+        BridgeMediumCase{"NothingCame",
+                         MediumStep::Receive,
+                         0,
+                         {NOTHING, NOTHING},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Silent,
+                         {},
+                         0},
+        BridgeMediumCase{"AFrameTooShortForIrlapIsNone",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, {0x00, 0x31}}, NOTHING, NOTHING},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Silent,
+                         {},
+                         0},
+        BridgeMediumCase{"AnOversizedAnswerIsNoFrame",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, Bytes(2052, 0x31)}, NOTHING, NOTHING},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]", "bulk-in 81 [2051]", "bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Silent,
+                         {},
+                         0},
+        BridgeMediumCase{"UnpluggedReceiving",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Gone, {}}},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Failed,
+                         {},
+                         1167},
+        // The inbound header's media-busy bit (0x80): a header alone carrying it is
+        // the report of traffic that made no frame, handed on at once; the dongle is
+        // asked to watch again after every report.
+        BridgeMediumCase{"MediaBusyReportedByAHeaderAlone",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, {0x80}}},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]", CHECK_MEDIA_BUSY},
+                         std::nullopt,
+                         MediumReceive::Busy,
+                         {},
+                         0},
+        BridgeMediumCase{"AFrameBehindTheMediaBusyBitIsAFrame",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, {0x80, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39}}},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]", CHECK_MEDIA_BUSY},
+                         std::nullopt,
+                         MediumReceive::Frame,
+                         {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39},
+                         0},
+        BridgeMediumCase{"UnpluggedAskingToWatchAgain",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Ok, {0x80}}},
+                         UsbStatus::Gone,
+                         {"bulk-in 81 [2051]", CHECK_MEDIA_BUSY},
+                         std::nullopt,
+                         MediumReceive::Failed,
+                         {},
+                         1167},
+        BridgeMediumCase{"StalledReceiving",
+                         MediumStep::Receive,
+                         0,
+                         {{UsbStatus::Stall, {}}},
+                         UsbStatus::Ok,
+                         {"bulk-in 81 [2051]"},
+                         std::nullopt,
+                         MediumReceive::Failed,
+                         {},
+                         31}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A bridge that stalls Check Media Busy does not watch the medium: it opens all the same and is not asked
+// again, and a media-busy bit it sends anyway is still a report of a busy medium.
+TEST(BridgeMediaBusy, ADongleThatStallsCheckMediaBusyIsNotAskedAgain) {
+    ScriptedDevice device;
+    FakeClock clock;
+    device.clock = &clock;
+    device.stalledRequest = CHECK_MEDIA_BUSY;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Bridge, 0}, InterfaceOf(DongleFamily::Bridge), device, clock);
+    device.answers = {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}};
+    ASSERT_TRUE(dongle->Start().Ok());
+    EXPECT_EQ(device.log, (std::vector<std::string>{"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32",
+                                                    CHECK_MEDIA_BUSY}));
+    device.log.clear();
+    device.answers = {{UsbStatus::Ok, {0x80}}};
+    Bytes frame;
+    EXPECT_EQ(dongle->FrameMedium()->Receive(qx::irda::Deadline::After(clock, 500), frame),
+              MediumReceive::Busy);
+    EXPECT_EQ(device.log, (std::vector<std::string>{"bulk-in 81 [2051]"}));
+}
 
 // Each family's answer to what a broken or vanished dongle does: a truthful failure, never a frame made up.
 struct BadAnswerCase {
@@ -590,7 +711,11 @@ TEST_P(DongleBadAnswers, EndTruthfully) {
     device.outStatus = c.outStatus;
     device.answers.assign(c.answers.begin(), c.answers.end());
     FakeClock clock;
+    device.clock = &clock;
     auto dongle = qx::irda::MakeDongle({c.family, 0}, InterfaceOf(c.family), device, clock);
+    if (c.family == DongleFamily::KingSun && c.step != Step::Open) {
+        ASSERT_TRUE(dongle->Start().Ok());
+    }
     Bytes received;
     UsbResult result;
     switch (c.step) {
@@ -734,6 +859,56 @@ INSTANTIATE_TEST_SUITE_P(
                       {{UsbStatus::Gone, {}}},
                       UsbStatus::Ok,
                       false,
+                      UsbStatus::Gone},
+        BadAnswerCase{"KsDazzleSpeedRefused",
+                      DongleFamily::KsDazzle,
+                      Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        BadAnswerCase{"KsDazzlePieceRefused",
+                      DongleFamily::KsDazzle,
+                      Step::FrameOut,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        // Polled until the wait is over: 500 ms in pauses of 5 after each empty answer, and one last look.
+        BadAnswerCase{"KsDazzleNothingHeard", DongleFamily::KsDazzle, Step::FrameIn,
+                      std::vector<Answer>(101, Answer{UsbStatus::Ok, {}}), UsbStatus::Ok, true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"KsDazzleOversizedAnswer", DongleFamily::KsDazzle, Step::FrameIn,
+                      std::vector<Answer>(101, Answer{UsbStatus::Ok, Bytes(2049, 0xC0)}), UsbStatus::Ok, true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"KsDazzleUnplugged",
+                      DongleFamily::KsDazzle,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Gone},
+        // kingsun-sir.c refuses every speed change (no command for it is known).
+        BadAnswerCase{"KingSunHasNoOtherSpeed",
+                      DongleFamily::KingSun,
+                      Step::Speed115200,
+                      {},
+                      UsbStatus::Ok,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{"KingSunFrameRefused",
+                      DongleFamily::KingSun,
+                      Step::FrameOut,
+                      {},
+                      UsbStatus::Stall,
+                      false,
+                      UsbStatus::Stall},
+        BadAnswerCase{"KingSunUnplugged",
+                      DongleFamily::KingSun,
+                      Step::FrameIn,
+                      {{UsbStatus::Gone, {}}},
+                      UsbStatus::Ok,
+                      false,
                       UsbStatus::Gone}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -772,6 +947,48 @@ TEST(Ks959, SendsInPiecesAndSkipsTheFillerWhereTheCounterWraps) {
     EXPECT_EQ(received, Bytes(300, 0x31));
 }
 
+// kingsun-sir.c: only a read of the whole buffer whose count is 1 to 7 carries bytes (a count beyond that is
+// the buffer as it was at plug-in); the dongle hands the same buffer again when nothing new came, and a
+// repeat of a buffer that held the end of a frame is skipped (it would hand the frame twice), while a repeat
+// inside a frame is taken as Linux takes it (the frame check then rejects the frame).
+TEST(KingSun, TakesOnlyWholeBuffersAndSkipsTheRepeatOfAFramesEnd) {
+    ScriptedDevice device;
+    FakeClock clock;
+    device.clock = &clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::KingSun, 0}, InterfaceOf(DongleFamily::KingSun), device, clock);
+    ASSERT_TRUE(dongle->Start().Ok());
+    const Answer atPlugIn{UsbStatus::Ok, {0x36, 0x5A, 0xA5, 0x00, 0xFF, 0x12, 0x34, 0x56}};
+    const Answer frameStart{UsbStatus::Ok, {0x04, 0xFF, 0xC0, 0xFF, 0x93, 0x00, 0x00, 0x00}};
+    const Answer frameEnd{UsbStatus::Ok, {0x03, 0x12, 0x34, 0xC1, 0x93, 0x00, 0x00, 0x00}};
+    const Answer countZero{UsbStatus::Ok, {0x00, 0x12, 0x34, 0xC1, 0x93, 0x00, 0x00, 0x00}};
+    const Answer shortRead{UsbStatus::Ok, {0x02, 0xC0, 0xC1}};
+    device.answers = {atPlugIn,   countZero,  shortRead,
+                      frameStart, frameStart, frameEnd,
+                      frameEnd,   frameEnd,   {UsbStatus::Timeout, {}}};
+    Bytes received;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    }
+    EXPECT_EQ(Hex(received), Hex(Bytes{0xFF, 0xC0, 0xFF, 0x93, 0xFF, 0xC0, 0xFF, 0x93, 0x12, 0x34, 0xC1}));
+    EXPECT_TRUE(device.answers.empty());
+}
+
+// The driver checks for an interrupt IN endpoint whose packets hold 2 to 255 bytes and an interrupt OUT one.
+TEST(KingSun, OpensOnlyWithItsTwoInterruptEndpoints) {
+    ScriptedDevice device;
+    FakeClock clock;
+    for (const qx::irda::UsbInterface& usbInterface :
+         {qx::irda::UsbInterface{0, 0xFF, 0x00, {{0x81, 3, 8}}},
+          qx::irda::UsbInterface{0, 0xFF, 0x00, {{0x81, 2, 8}, {0x02, 3, 8}}},
+          qx::irda::UsbInterface{0, 0xFF, 0x00, {{0x81, 3, 1}, {0x02, 3, 8}}},
+          qx::irda::UsbInterface{0, 0xFF, 0x00, {{0x81, 3, 256}, {0x02, 3, 8}}}}) {
+        auto dongle = qx::irda::MakeDongle({DongleFamily::KingSun, 0}, usbInterface, device, clock);
+        EXPECT_EQ(dongle->Start().status, UsbStatus::Failed);
+    }
+    EXPECT_TRUE(device.log.empty());
+}
+
 TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     const auto family = [](std::uint16_t vendor, std::uint16_t product, std::uint8_t cls, std::uint8_t sub) {
         qx::irda::UsbDeviceInfo info;
@@ -784,6 +1001,8 @@ TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     EXPECT_EQ(family(0x066F, 0x4200, 0xFF, 0), "STIr4200");
     EXPECT_EQ(family(0x9710, 0x7780, 0xFF, 0), "MCS7780");
     EXPECT_EQ(family(0x07D0, 0x4959, 0xFF, 0), "KS-959");
+    EXPECT_EQ(family(0x07D0, 0x4100, 0xFF, 0), "KingSun Dazzle");
+    EXPECT_EQ(family(0x07C0, 0x4200, 0xFF, 0), "KingSun/DonShine");
     EXPECT_EQ(family(0x09C4, 0x0011, 0xFF, 0), "IrDA Bridge");  // ACTiSYS ACT-IR2000U
     EXPECT_EQ(family(0x050F, 0x0180, 0xFF, 0), "IrDA Bridge");  // KC-180
     EXPECT_EQ(family(0x08E9, 0x0100, 0xFF, 0), "IrDA Bridge");  // ESI-9685

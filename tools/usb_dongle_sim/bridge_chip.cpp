@@ -1,10 +1,16 @@
 // A USB IrDA Bridge class dongle: it answers the class descriptor request, frames what comes in on its bulk
 // OUT endpoint behind the one-byte header (speed and extra BOFs taking effect after the frame), and hands
 // each good frame it hears to its bulk IN endpoint behind a one-byte header. Frames with a bad FCS never
-// reach the host, as the class has the dongle check them.
+// reach the host, as the class has the dongle check them. After the host's Check Media Busy request the chip
+// watches the medium: the next inbound header after it hears traffic carries the media-busy bit 0x80, a
+// header alone when no frame is there to carry it; then it stops watching until asked again.
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <deque>
+#include <limits>
+#include <thread>
 
 #include "sim_chips.h"
 
@@ -22,10 +28,17 @@ constexpr std::uint8_t INTERRUPT_ENDPOINT = 0x83;
 // extra BOFs any, no rate sniffing, no unicast list.
 constexpr std::array<std::uint8_t, 12> CLASS_DESCRIPTOR{0x0C, 0x21, 0x00, 0x01, 0x3F, 0x01,
                                                         0x80, 0x3F, 0x00, 0xFF, 0x00, 0x00};
+constexpr std::uint8_t CLASS_INTERFACE_OUT = 0x21;
+constexpr std::uint8_t REQUEST_CHECK_MEDIA_BUSY = 0x03;
+constexpr std::uint8_t MEDIA_BUSY = 0x80;
+// The least time between two reports of a busy medium (the traffic of a few bytes at 9600 baud).
+constexpr std::chrono::milliseconds REPORT_PACE{10};
 // Extra BOFs by the header's high nibble (0 keeps the setting).
 constexpr std::array<int, 9> XBOFS_BY_CODE{-1, 48, 24, 12, 6, 3, 2, 1, 0};
 
 class BridgeChip : public SimChip {
+    using Clock = std::chrono::steady_clock;
+
   public:
     using SimChip::SimChip;
 
@@ -43,8 +56,24 @@ class BridgeChip : public SimChip {
         return info;
     }
 
-    UsbResult ControlOut(const UsbSetup&, std::span<const std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
+    UsbResult ControlOut(const UsbSetup& setup, std::span<const std::uint8_t> data, std::uint32_t) override {
+        if (gone_ || setup.requestType != CLASS_INTERFACE_OUT || setup.request != REQUEST_CHECK_MEDIA_BUSY ||
+            setup.value != 0 || setup.index != 0 || !data.empty()) {
+            return Unavailable();
+        }
+        watching_ = true;
+        return UsbDone(0);
+    }
+
+    bool HearTraffic(std::uint32_t ms) override {
+        trafficEnds_ = ms == std::numeric_limits<std::uint32_t>::max()
+                           ? Clock::time_point::max()
+                           : Clock::now() + std::chrono::milliseconds(ms);
+        return true;
+    }
+
+    std::optional<Clock::time_point> LastBusyReport() const override {
+        return lastReport_ == Clock::time_point{} ? std::nullopt : std::optional(lastReport_);
     }
 
     UsbResult ControlIn(const UsbSetup& setup, std::span<std::uint8_t> data, std::uint32_t) override {
@@ -80,6 +109,19 @@ class BridgeChip : public SimChip {
         if (gone_ || endpoint != IN_ENDPOINT) {
             return Unavailable();
         }
+        if (frames_.empty() && watching_ && TrafficNow()) {
+            // Reports are paced as traffic is heard; the host's wait bounds the pause.
+            const auto due = lastReport_ + REPORT_PACE;
+            const auto limit = Clock::now() + std::chrono::milliseconds(timeoutMs);
+            std::this_thread::sleep_until(std::min(due, limit));
+            if (Clock::now() < due) {
+                return UsbFailure(UsbStatus::Timeout);
+            }
+            watching_ = false;
+            lastReport_ = Clock::now();
+            data[0] = MEDIA_BUSY;
+            return UsbDone(1);
+        }
         if (frames_.empty()) {
             std::array<std::uint8_t, 256> heard{};
             const std::size_t got = Hear(heard, timeoutMs);
@@ -98,7 +140,9 @@ class BridgeChip : public SimChip {
         if (data.size() < frame.size() + 1) {
             return UsbFailure(UsbStatus::Failed);  // the host asked for less than a frame: an overflow
         }
-        data[0] = 0x00;
+        // The frame itself is traffic heard while watching.
+        data[0] = watching_ ? MEDIA_BUSY : 0x00;
+        watching_ = false;
         std::copy(frame.begin(), frame.end(), data.begin() + 1);
         return UsbDone(frame.size() + 1);
     }
@@ -109,6 +153,11 @@ class BridgeChip : public SimChip {
     }
 
   private:
+    bool TrafficNow() const { return Clock::now() < trafficEnds_; }
+
+    bool watching_ = false;  // asked to report the medium busy
+    Clock::time_point trafficEnds_{};
+    Clock::time_point lastReport_{};
     std::uint8_t speedCode_ = 0x02;  // the class starts at 9600
     int xbofs_ = 12;
     qx::irda::SirDeframer deframer_;

@@ -4,8 +4,10 @@
 // which every transfer finds it gone. SimUsbHost puts chips on a simulated bus.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -29,9 +31,20 @@ class SimChip : public qx::irda::UsbDevice {
     bool Gone() const { return gone_; }
     // Frames the chip put on the light, as SIR bytes, for the tests that look.
     std::size_t BytesSent() const { return bytesSent_; }
+    // Other stations' traffic that the chip hears from now on for `ms` (UINT32_MAX: for good), for the chips
+    // that report a busy medium to the host; false for a chip that has no such report.
+    virtual bool HearTraffic(std::uint32_t) { return false; }
+    // When the chip last told the host the medium was busy, for the chips that do.
+    virtual std::optional<std::chrono::steady_clock::time_point> LastBusyReport() const {
+        return std::nullopt;
+    }
+    // When the chip first put the host's bytes on the light.
+    std::optional<std::chrono::steady_clock::time_point> FirstSentAt() const { return firstSent_; }
 
     UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                           std::uint32_t timeoutMs) override;
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override;
     UsbResult ClearHalt(std::uint8_t endpoint) override;
 
     virtual qx::irda::UsbDeviceInfo Info() const = 0;
@@ -48,12 +61,15 @@ class SimChip : public qx::irda::UsbDevice {
   private:
     qx::irda::SerialPort& light_;
     std::size_t bytesSent_ = 0;
+    std::optional<std::chrono::steady_clock::time_point> firstSent_;
 };
 
 std::unique_ptr<SimChip> MakeBridgeChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeStir4200Chip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeMcs7780Chip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeKs959Chip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeKsDazzleChip(qx::irda::SerialPort& light);
+std::unique_ptr<SimChip> MakeKingSunChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::SerialPort& light);
 
 // A bus of simulated chips, and devices that are no dongle or that this program may not open.

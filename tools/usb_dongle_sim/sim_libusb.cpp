@@ -3,8 +3,9 @@
 // through its own libusb binding, unchanged. Only the calls that binding makes are here.
 //
 // The environment says what is on the bus:
-//   QX_SIM_USB_FAMILY  bridge, stir4200, mcs7780 or ks959 (unset or empty: no dongle, an empty bus)
-//   QX_SIM_USB_LIGHT   the serial line of the chip's infrared side (the instrument simulator's pty), opened
+//   QX_SIM_USB_FAMILY  bridge, stir4200, mcs7780, ks959, ksdazzle or kingsun (unset or empty: no dongle, an
+//   empty bus) QX_SIM_USB_LIGHT   the serial line of the chip's infrared side (the instrument simulator's
+//   pty), opened
 //                      when the program opens the dongle and closed when it closes it
 //   QX_SIM_USB_ACCESS  "denied": the dongle enumerates, but opening it fails as a usbfs node this user may
 //   not
@@ -98,6 +99,10 @@ int libusb_init(libusb_context** context) {
         made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Mcs7780, made->light);
     } else if (family == "ks959") {
         made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Ks959, made->light);
+    } else if (family == "ksdazzle") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::KsDazzle, made->light);
+    } else if (family == "kingsun") {
+        made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::KingSun, made->light);
     } else if (!family.empty()) {
         return LIBUSB_ERROR_INVALID_PARAM;
     }
@@ -272,8 +277,10 @@ int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char
     dongle_sim::SimChip& chip = *handle->context->chip;
     const auto size = static_cast<std::size_t>(length < 0 ? 0 : length);
     qx::irda::UsbResult result;
-    if (interrupt) {
+    if (interrupt && (endpoint & LIBUSB_ENDPOINT_IN) != 0) {
         result = chip.InterruptIn(endpoint, std::span<std::uint8_t>(data, size), timeout);
+    } else if (interrupt) {
+        result = chip.InterruptOut(endpoint, std::span<const std::uint8_t>(data, size), timeout);
     } else if ((endpoint & LIBUSB_ENDPOINT_IN) != 0) {
         result = chip.BulkIn(endpoint, std::span<std::uint8_t>(data, size), timeout);
     } else {

@@ -31,6 +31,10 @@ class ChipHandle : public qx::irda::UsbDevice {
                           std::uint32_t timeoutMs) override {
         return chip_.InterruptIn(endpoint, data, timeoutMs);
     }
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        return chip_.InterruptOut(endpoint, data, timeoutMs);
+    }
     UsbResult ClearHalt(std::uint8_t endpoint) override { return chip_.ClearHalt(endpoint); }
 
   private:
@@ -47,6 +51,10 @@ UsbResult SimChip::InterruptIn(std::uint8_t, std::span<std::uint8_t>, std::uint3
     return Unavailable();
 }
 
+UsbResult SimChip::InterruptOut(std::uint8_t, std::span<const std::uint8_t>, std::uint32_t) {
+    return Unavailable();
+}
+
 UsbResult SimChip::ClearHalt(std::uint8_t endpoint) {
     if (gone_ || !HasEndpoint(endpoint)) {
         return Unavailable();
@@ -55,6 +63,9 @@ UsbResult SimChip::ClearHalt(std::uint8_t endpoint) {
 }
 
 void SimChip::Emit(std::span<const std::uint8_t> sirBytes) {
+    if (!firstSent_) {
+        firstSent_ = std::chrono::steady_clock::now();
+    }
     if (light_.IsOpen() && light_.Write(sirBytes)) {
         bytesSent_ += sirBytes.size();
     }
@@ -78,6 +89,10 @@ std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::Seria
             return MakeMcs7780Chip(light);
         case qx::irda::DongleFamily::Ks959:
             return MakeKs959Chip(light);
+        case qx::irda::DongleFamily::KsDazzle:
+            return MakeKsDazzleChip(light);
+        case qx::irda::DongleFamily::KingSun:
+            return MakeKingSunChip(light);
     }
     return nullptr;
 }
