@@ -170,6 +170,10 @@ Settings::PortStore Settings::StorePort(const std::string& directory, const std:
     if (!found.ours) {
         return PortStore::NotOurs;
     }
+    if (!found.exists && !port) {
+        Port.clear();  // no file: no Port to take away, and nothing to make for it
+        return PortStore::Stored;
+    }
     if (!found.exists) {
         try {
             WriteLanguage();
