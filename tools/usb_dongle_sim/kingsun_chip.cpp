@@ -44,17 +44,6 @@ class KingSunChip : public SimChip {
         return info;
     }
 
-    UsbResult ControlOut(const UsbSetup&, std::span<const std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
-    }
-    UsbResult ControlIn(const UsbSetup&, std::span<std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
-    }
-    UsbResult BulkOut(std::uint8_t, std::span<const std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
-    }
-    UsbResult BulkIn(std::uint8_t, std::span<std::uint8_t>, std::uint32_t) override { return Unavailable(); }
-
     UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                            std::uint32_t) override {
         if (gone_ || endpoint != OUT_ENDPOINT || data.empty() || data.size() > SEND_FIFO_SIZE) {

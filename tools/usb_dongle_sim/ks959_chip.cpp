@@ -92,11 +92,6 @@ class Ks959Chip : public SimChip {
         return UsbDone(count);
     }
 
-    UsbResult BulkOut(std::uint8_t, std::span<const std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
-    }
-    UsbResult BulkIn(std::uint8_t, std::span<std::uint8_t>, std::uint32_t) override { return Unavailable(); }
-
   protected:
     bool HasEndpoint(std::uint8_t endpoint) const override { return endpoint == INTERRUPT_ENDPOINT; }
 

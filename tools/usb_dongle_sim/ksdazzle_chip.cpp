@@ -46,13 +46,6 @@ class KsDazzleChip : public SimChip {
         dataBits8_ = (data[4] & 0x03) == 0x03;
         return UsbDone(data.size());
     }
-    UsbResult ControlIn(const UsbSetup&, std::span<std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
-    }
-    UsbResult BulkOut(std::uint8_t, std::span<const std::uint8_t>, std::uint32_t) override {
-        return Unavailable();
-    }
-    UsbResult BulkIn(std::uint8_t, std::span<std::uint8_t>, std::uint32_t) override { return Unavailable(); }
 
     UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                            std::uint32_t) override {

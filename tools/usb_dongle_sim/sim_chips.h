@@ -41,6 +41,14 @@ class SimChip : public qx::irda::UsbDevice {
     // When the chip first put the host's bytes on the light.
     std::optional<std::chrono::steady_clock::time_point> FirstSentAt() const { return firstSent_; }
 
+    // Every transfer a chip does not take stalls (fails as gone once unplugged).
+    UsbResult ControlOut(const UsbSetup& setup, std::span<const std::uint8_t> data,
+                         std::uint32_t timeoutMs) override;
+    UsbResult ControlIn(const UsbSetup& setup, std::span<std::uint8_t> data,
+                        std::uint32_t timeoutMs) override;
+    UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                      std::uint32_t timeoutMs) override;
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override;
     UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                           std::uint32_t timeoutMs) override;
     UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,

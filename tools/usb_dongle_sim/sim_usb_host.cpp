@@ -47,6 +47,22 @@ UsbResult SimChip::Unavailable() const {
     return UsbFailure(gone_ ? UsbStatus::Gone : UsbStatus::Stall);
 }
 
+UsbResult SimChip::ControlOut(const UsbSetup&, std::span<const std::uint8_t>, std::uint32_t) {
+    return Unavailable();
+}
+
+UsbResult SimChip::ControlIn(const UsbSetup&, std::span<std::uint8_t>, std::uint32_t) {
+    return Unavailable();
+}
+
+UsbResult SimChip::BulkOut(std::uint8_t, std::span<const std::uint8_t>, std::uint32_t) {
+    return Unavailable();
+}
+
+UsbResult SimChip::BulkIn(std::uint8_t, std::span<std::uint8_t>, std::uint32_t) {
+    return Unavailable();
+}
+
 UsbResult SimChip::InterruptIn(std::uint8_t, std::span<std::uint8_t>, std::uint32_t) {
     return Unavailable();
 }
