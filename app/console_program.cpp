@@ -530,7 +530,7 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
 
 std::string ConsoleProgram::WithAdvice(std::uint32_t error, std::string_view port) const {
     const std::string_view advice =
-        PortOpenAdvice(language_, bindings_.platform, error, irda::ParseUsbPort(port).has_value());
+        PortOpenAdvice(texts_->Language(), bindings_.platform, error, irda::ParseUsbPort(port).has_value());
     return advice.empty() ? std::string() : ": " + std::string(advice);
 }
 
@@ -687,7 +687,6 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         const std::lock_guard lock(mutex_);
         options_ = options;
         texts_ = &ConsoleTextsFor(settings.Language, bindings_.platform);
-        language_ = settings.Language;
     }
 
     if (options.help) {

@@ -145,7 +145,6 @@ class ConsoleProgram {
     // The --capture file; it outlives the run, as the link may hand it frames until it is destroyed.
     std::unique_ptr<CaptureFile> capture_;
     std::string settingsPath_;
-    int language_ = LANGUAGE_ENGLISH;
 };
 
 }  // namespace qx
