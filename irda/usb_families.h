@@ -22,6 +22,11 @@ std::unique_ptr<UsbDongle> MakeKsDazzleDongle(const UsbInterface& usbInterface, 
 std::unique_ptr<UsbDongle> MakeKingSunDongle(const UsbInterface& usbInterface, UsbDevice& device,
                                              StackClock& clock);
 
+// The speed as the KingSun KS-959 and the KingSun Dazzle both take it (ks959-sir.c, ksdazzle-sir.c): an
+// 8-byte record (the baud rate, little-endian, then 8 data bits) to class request 0x09 with value 0x0200 and
+// index 1. A rate outside their drivers' table (2400 to 115200) fails without a transfer.
+UsbResult SetKingSunSpeed(UsbDevice& device, std::uint32_t baud, std::uint32_t timeoutMs);
+
 // The first endpoint of `type` in the direction `in`, or 0 when the interface has none.
 std::uint8_t FindEndpoint(const UsbInterface& usbInterface, std::uint8_t type, bool in);
 

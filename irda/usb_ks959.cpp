@@ -18,9 +18,6 @@ constexpr std::uint8_t USB_CLASS_INTERFACE_OUT = 0x21;
 constexpr std::uint8_t REQUEST_SEND = 0x09;
 constexpr std::uint8_t REQUEST_RECEIVE = 0x01;
 constexpr std::uint16_t RECEIVE_VALUE = 0x0200;
-constexpr std::uint16_t SPEED_VALUE = 0x0200;
-constexpr std::uint16_t SPEED_INDEX = 0x0001;
-constexpr std::uint8_t DATA_8_BITS = 0x03;
 constexpr std::size_t RECEIVE_SIZE = 2048;
 constexpr std::size_t PACKET_SIZE = 256;                          // the most the dongle takes in one request
 constexpr std::size_t PIECE_SIZE = (PACKET_SIZE & ~0x7u) - 0x10;  // 240 bytes before the padding
@@ -30,8 +27,6 @@ constexpr std::array<std::uint8_t, 16> KEY{'w', 'a', 'n', 'g', 's', 'h', 'u', 'o
 constexpr std::uint32_t CONTROL_TIMEOUT_MS = 500;
 // How long to wait before asking again when the dongle had nothing.
 constexpr std::uint32_t POLL_PAUSE_MS = 5;
-// The SIR rates of the driver's speed table.
-constexpr std::array<std::uint32_t, 6> SPEEDS{2400, 9600, 19200, 38400, 57600, 115200};
 
 class Ks959Dongle : public UsbDongle {
   public:
@@ -42,19 +37,7 @@ class Ks959Dongle : public UsbDongle {
     UsbResult Start() override { return SetSpeed(9600); }
 
     UsbResult SetSpeed(std::uint32_t baud) override {
-        if (std::find(SPEEDS.begin(), SPEEDS.end(), baud) == SPEEDS.end()) {
-            return UsbFailure(UsbStatus::Failed);
-        }
-        const std::array<std::uint8_t, 8> record{static_cast<std::uint8_t>(baud),
-                                                 static_cast<std::uint8_t>(baud >> 8),
-                                                 static_cast<std::uint8_t>(baud >> 16),
-                                                 static_cast<std::uint8_t>(baud >> 24),
-                                                 DATA_8_BITS,
-                                                 0,
-                                                 0,
-                                                 0};
-        return device_.ControlOut({USB_CLASS_INTERFACE_OUT, REQUEST_SEND, SPEED_VALUE, SPEED_INDEX}, record,
-                                  CONTROL_TIMEOUT_MS);
+        return SetKingSunSpeed(device_, baud, CONTROL_TIMEOUT_MS);
     }
 
     UsbResult Send(std::span<const std::uint8_t> wrapped) override {
@@ -116,6 +99,27 @@ class Ks959Dongle : public UsbDongle {
 };
 
 }  // namespace
+
+UsbResult SetKingSunSpeed(UsbDevice& device, std::uint32_t baud, std::uint32_t timeoutMs) {
+    // The SIR rates of the drivers' speed table.
+    constexpr std::array<std::uint32_t, 6> SPEEDS{2400, 9600, 19200, 38400, 57600, 115200};
+    constexpr std::uint16_t SPEED_VALUE = 0x0200;
+    constexpr std::uint16_t SPEED_INDEX = 0x0001;
+    constexpr std::uint8_t DATA_8_BITS = 0x03;
+    if (std::find(SPEEDS.begin(), SPEEDS.end(), baud) == SPEEDS.end()) {
+        return UsbFailure(UsbStatus::Failed);
+    }
+    const std::array<std::uint8_t, 8> record{static_cast<std::uint8_t>(baud),
+                                             static_cast<std::uint8_t>(baud >> 8),
+                                             static_cast<std::uint8_t>(baud >> 16),
+                                             static_cast<std::uint8_t>(baud >> 24),
+                                             DATA_8_BITS,
+                                             0,
+                                             0,
+                                             0};
+    return device.ControlOut({USB_CLASS_INTERFACE_OUT, REQUEST_SEND, SPEED_VALUE, SPEED_INDEX}, record,
+                             timeoutMs);
+}
 
 std::unique_ptr<UsbDongle> MakeKs959Dongle(const UsbInterface&, UsbDevice& device, StackClock& clock) {
     return std::make_unique<Ks959Dongle>(device, clock);

@@ -13,11 +13,6 @@
 namespace qx::irda {
 namespace {
 
-constexpr std::uint8_t USB_CLASS_INTERFACE_OUT = 0x21;
-constexpr std::uint8_t REQUEST_SEND = 0x09;
-constexpr std::uint16_t SPEED_VALUE = 0x0200;
-constexpr std::uint16_t SPEED_INDEX = 0x0001;
-constexpr std::uint8_t DATA_8_BITS = 0x03;
 constexpr std::size_t PAYLOAD_SIZE = 8;
 constexpr std::size_t PIECE_SIZE = PAYLOAD_SIZE - 1;
 constexpr std::uint8_t PIECE_PREFIX = 0xF8;  // plus the piece's length
@@ -25,8 +20,6 @@ constexpr std::size_t RECEIVE_SIZE = 2048;
 constexpr std::uint32_t TRANSFER_TIMEOUT_MS = 500;
 // How long to wait before asking again when the dongle answered with nothing.
 constexpr std::uint32_t POLL_PAUSE_MS = 5;
-// The SIR rates the driver announces.
-constexpr std::array<std::uint32_t, 6> SPEEDS{2400, 9600, 19200, 38400, 57600, 115200};
 
 class KsDazzleDongle : public UsbDongle {
   public:
@@ -45,20 +38,9 @@ class KsDazzleDongle : public UsbDongle {
         return SetSpeed(9600);
     }
 
+    // The driver announces the same rates as the KS-959's table.
     UsbResult SetSpeed(std::uint32_t baud) override {
-        if (std::find(SPEEDS.begin(), SPEEDS.end(), baud) == SPEEDS.end()) {
-            return UsbFailure(UsbStatus::Failed);
-        }
-        const std::array<std::uint8_t, 8> record{static_cast<std::uint8_t>(baud),
-                                                 static_cast<std::uint8_t>(baud >> 8),
-                                                 static_cast<std::uint8_t>(baud >> 16),
-                                                 static_cast<std::uint8_t>(baud >> 24),
-                                                 DATA_8_BITS,
-                                                 0,
-                                                 0,
-                                                 0};
-        return device_.ControlOut({USB_CLASS_INTERFACE_OUT, REQUEST_SEND, SPEED_VALUE, SPEED_INDEX}, record,
-                                  TRANSFER_TIMEOUT_MS);
+        return SetKingSunSpeed(device_, baud, TRANSFER_TIMEOUT_MS);
     }
 
     UsbResult Send(std::span<const std::uint8_t> wrapped) override {
