@@ -936,6 +936,27 @@ void SimRun(const std::wstring& exe, const std::string& port, const std::string&
                     serial ? std::wstring(port.begin(), port.end()) : std::wstring());
     const Form form(program.MainWindow());
     shot(L"1-window");
+    // The end of every run: panel 0's outcome and its fit, the window's place, the last picture and a clean
+    // close; then the outcome file for the scenario script, with `fields` of the run's own before the rest.
+    const auto finish = [&](const std::wstring& panel0, const std::wstring& panelAfter,
+                            const std::vector<std::wstring>& statuses, const std::string& fields,
+                            DWORD elapsed) {
+        std::printf("panel 0 after the run: %s\n", Utf8(panel0).c_str());
+        CheckPanelFits(program, form.statusBar, 0, panel0, language != "0");
+        RECT frame{};
+        GetWindowRect(form.window, &frame);
+        std::printf("window %ld %ld %ld %ld\n", frame.right - frame.left, frame.bottom - frame.top,
+                    frame.left, frame.top);
+        shot(L"5-after");
+        form.CloseWithCloseBox();
+        Check(program.WaitExit() == 0, "the program did not end cleanly");
+        std::ofstream out(outcome, std::ios::binary);
+        for (const std::wstring& status : statuses) {
+            out << "status " << Utf8(status) << "\n";
+        }
+        out << fields << "elapsed_ms " << elapsed << "\npanel_after " << Utf8(panelAfter) << "\npanel0 "
+            << Utf8(panel0) << "\n";
+    };
 
     if (action == "read") {
         PostMessageW(form.window, WM_SYSCOMMAND, qx::READ_MODE_COMMAND_ID, 0);
@@ -963,22 +984,7 @@ void SimRun(const std::wstring& exe, const std::string& port, const std::string&
         const DWORD elapsed = GetTickCount() - started;
         Check(program.OpenBox(form.window) == nullptr, "the read opened a box");
         Check(disabled, "the buttons were not disabled while the read ran");
-        std::printf("panel 0 after the run: %s\n", Utf8(panel0).c_str());
-        CheckPanelFits(program, form.statusBar, 0, panel0, language != "0");
-        RECT frame{};
-        GetWindowRect(form.window, &frame);
-        std::printf("window %ld %ld %ld %ld\n", frame.right - frame.left, frame.bottom - frame.top,
-                    frame.left, frame.top);
-        const std::wstring panelAfter = program.StatusText(form.statusBar, 1);
-        shot(L"5-after");
-        form.CloseWithCloseBox();
-        Check(program.WaitExit() == 0, "the program did not end cleanly");
-        std::ofstream out(outcome, std::ios::binary);
-        for (const std::wstring& status : statuses) {
-            out << "status " << Utf8(status) << "\n";
-        }
-        out << "elapsed_ms " << elapsed << "\npanel_after " << Utf8(panelAfter) << "\npanel0 " << Utf8(panel0)
-            << "\n";
+        finish(panel0, program.StatusText(form.statusBar, 1), statuses, "", elapsed);
         return;
     }
 
@@ -1023,22 +1029,7 @@ void SimRun(const std::wstring& exe, const std::string& port, const std::string&
                                     std::wstring text = program.StatusText(form.statusBar, 0);
                                     return text.empty() ? std::nullopt : std::optional(text);
                                 }).value();
-    std::printf("panel 0 after the run: %s\n", Utf8(panel0).c_str());
-    CheckPanelFits(program, form.statusBar, 0, panel0, language != "0");
-    RECT frame{};
-    GetWindowRect(form.window, &frame);
-    std::printf("window %ld %ld %ld %ld\n", frame.right - frame.left, frame.bottom - frame.top, frame.left,
-                frame.top);
-    shot(L"5-after");
-    form.CloseWithCloseBox();
-    Check(program.WaitExit() == 0, "the program did not end cleanly");
-
-    std::ofstream out(outcome, std::ios::binary);
-    for (const std::wstring& status : statuses) {
-        out << "status " << Utf8(status) << "\n";
-    }
-    out << "caption " << Utf8(caption) << "\ntext " << Utf8(text) << "\nelapsed_ms " << elapsed
-        << "\npanel_after " << Utf8(panelAfter) << "\npanel0 " << Utf8(panel0) << "\n";
+    finish(panel0, panelAfter, statuses, "caption " + Utf8(caption) + "\ntext " + Utf8(text) + "\n", elapsed);
 }
 
 using Scenario = void (*)(const std::wstring& exe);
