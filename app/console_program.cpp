@@ -408,6 +408,9 @@ std::string ConsoleProgram::CaptureProblem(const CaptureFile::Opened& opened) co
         case CaptureFile::Problem::Folder:
             return FillNamed(t[ConsoleText::CaptureNotMade],
                              {{"file", *options_.capturePath}, {"reason", t[ConsoleText::CaptureIsFolder]}});
+        case CaptureFile::Problem::NotAFile:
+            return FillNamed(t[ConsoleText::CaptureNotMade],
+                             {{"file", *options_.capturePath}, {"reason", t[ConsoleText::NotARegularFile]}});
         case CaptureFile::Problem::NotACapture:
             return FillNamed(t[ConsoleText::CaptureNotACapture], {{"file", *options_.capturePath}});
         case CaptureFile::Problem::CannotWrite:
@@ -425,8 +428,14 @@ int ConsoleProgram::FinishWithCapture(const ConsoleReport& report, CaptureFile* 
         const ConsoleTexts& t = *texts_;
         std::string said;
         if (finished.placed) {
-            said = FillNamed(t[ConsoleText::CaptureWritten],
-                             {{"file", capture->Path()}, {"count", std::to_string(finished.frames)}});
+            said = FillNamed(
+                t[finished.replacedOther ? ConsoleText::CaptureReplacedOther : ConsoleText::CaptureWritten],
+                {{"file", capture->Path()}, {"count", std::to_string(finished.frames)}});
+        } else if (finished.failed) {
+            said = FillNamed(t[ConsoleText::CaptureFailed],
+                             {{"file", capture->Path()},
+                              {"reason", bindings_.captureFiles->ErrorText(finished.error) + ", error " +
+                                             std::to_string(finished.error)}});
         } else if (finished.frames == 0) {
             said = FillNamed(t[ConsoleText::CaptureNothing], {{"file", capture->Path()}});
         } else {

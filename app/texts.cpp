@@ -272,6 +272,18 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::CaptureNotPlaced,
      "the capture could not be put in place of {file} ({reason}): it stays in {partial}",
      "запись обмена не удалось поместить на место {file} ({reason}): она осталась в {partial}"},
+    {ConsoleText::CaptureFailed,
+     "Capture failed: {file} was not written ({reason}); {file} is left as it was",
+     "Запись обмена не удалась: {file} не записан ({reason}); {file} оставлен как был"},
+    {ConsoleText::CaptureReplacedOther,
+     "Capture: {file}, {count} frames; it replaced a capture another run put there while this one went on",
+     "Запись обмена: {file}, кадров: {count}; она заменила запись, которую туда поместил другой запуск, пока "
+     "шёл этот"},
+    {ConsoleText::NotARegularFile, "it is not a regular file", "это не обычный файл"},
+    {ConsoleText::SettingsRefused, "the settings file {file} is not read: {reason}",
+     "файл настроек {file} не читается: {reason}"},
+    {ConsoleText::SettingsTooLarge, "it is larger than {limit} bytes, far more than a settings file holds",
+     "он больше {limit} байт, намного больше любого файла настроек"},
     {ConsoleText::LinkUsb, "USB IrDA dongle {port}", "USB-адаптер IrDA {port}"},
 };
 

@@ -134,6 +134,11 @@ enum class ConsoleText {
     PortStoredMark,
     PortSuggestUse,
     CaptureNotPlaced,
+    CaptureFailed,
+    CaptureReplacedOther,
+    NotARegularFile,
+    SettingsRefused,
+    SettingsTooLarge,
     LinkUsb,
 };
 inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::LinkUsb) + 1;

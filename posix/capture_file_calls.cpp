@@ -7,15 +7,21 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace qx {
 
-CaptureFileCalls::Kind PosixCaptureFileCalls::Examine(const std::string& path) {
+CaptureFileCalls::Found PosixCaptureFileCalls::Examine(const std::string& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
-        return Kind::Missing;
+        return {};
     }
-    return S_ISDIR(status.st_mode) ? Kind::Folder : Kind::File;
+    const Kind kind = S_ISDIR(status.st_mode)   ? Kind::Folder
+                      : S_ISREG(status.st_mode) ? Kind::File
+                                                : Kind::Other;
+    return {kind, std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino) + ":" +
+                      std::to_string(status.st_size) + ":" + std::to_string(status.st_mtim.tv_sec) + "." +
+                      std::to_string(status.st_mtim.tv_nsec)};
 }
 
 std::optional<std::vector<std::uint8_t>> PosixCaptureFileCalls::Head(const std::string& path,
@@ -51,32 +57,48 @@ std::uint32_t PosixCaptureFileCalls::CheckWritable(const std::string& path) {
     return 0;
 }
 
-std::uint32_t PosixCaptureFileCalls::Create(const std::string& path) {
+CaptureFileCalls::Created PosixCaptureFileCalls::CreateNew(const std::string& path) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return fd_ < 0 ? static_cast<std::uint32_t>(errno) : 0;
+    // O_EXCL with O_CREAT refuses any name already there, a link included, dangling or not; O_NONBLOCK
+    // so that nothing can hold the open.
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd_ < 0) {
+        return {static_cast<std::uint32_t>(errno), errno == EEXIST};
+    }
+    return {};
 }
 
-bool PosixCaptureFileCalls::Write(std::span<const std::uint8_t> bytes) {
+std::uint32_t PosixCaptureFileCalls::Write(std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) {
+        return EBADF;
+    }
     std::size_t done = 0;
-    while (fd_ >= 0 && done < bytes.size()) {
+    while (done < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            return false;
+        if (n < 0) {
+            return static_cast<std::uint32_t>(errno);
+        }
+        if (n == 0) {
+            return ENOSPC;
         }
         done += static_cast<std::size_t>(n);
     }
-    return fd_ >= 0;
+    return 0;
 }
 
-void PosixCaptureFileCalls::Close() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
+std::uint32_t PosixCaptureFileCalls::Close() {
+    if (fd_ < 0) {
+        return 0;
     }
+    std::uint32_t error = ::fsync(fd_) == 0 ? 0 : static_cast<std::uint32_t>(errno);
+    if (::close(fd_) != 0 && error == 0 && errno != EINTR) {
+        error = static_cast<std::uint32_t>(errno);
+    }
+    fd_ = -1;
+    return error;
 }
 
 std::uint32_t PosixCaptureFileCalls::Replace(const std::string& from, const std::string& to) {

@@ -2,17 +2,36 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "win/scoped_handles.h"
 #include "win/wide_text.h"
 
 namespace qx {
 
-CaptureFileCalls::Kind Win32CaptureFileCalls::Examine(const std::string& path) {
-    const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+CaptureFileCalls::Found Win32CaptureFileCalls::Examine(const std::string& path) {
+    const std::wstring widePath = Widen(path);
+    const DWORD attributes = GetFileAttributesW(widePath.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return Kind::Missing;
+        return {};
     }
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Kind::Folder : Kind::File;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return {Kind::Folder, {}};
+    }
+    // No access asked: the file's information only, whoever holds it.
+    const FileHandle file(CreateFileW(widePath.c_str(), 0,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.Valid() || !GetFileInformationByHandle(file.Get(), &info)) {
+        return {Kind::File, {}};
+    }
+    return {Kind::File, std::to_string(info.dwVolumeSerialNumber) + ":" +
+                            std::to_string(info.nFileIndexHigh) + ":" + std::to_string(info.nFileIndexLow) +
+                            ":" + std::to_string(info.nFileSizeHigh) + ":" +
+                            std::to_string(info.nFileSizeLow) + ":" +
+                            std::to_string(info.ftLastWriteTime.dwHighDateTime) + ":" +
+                            std::to_string(info.ftLastWriteTime.dwLowDateTime)};
 }
 
 std::optional<std::vector<std::uint8_t>> Win32CaptureFileCalls::Head(const std::string& path,
@@ -37,27 +56,43 @@ std::uint32_t Win32CaptureFileCalls::CheckWritable(const std::string& path) {
     return file.Valid() ? 0 : GetLastError();
 }
 
-std::uint32_t Win32CaptureFileCalls::Create(const std::string& path) {
+CaptureFileCalls::Created Win32CaptureFileCalls::CreateNew(const std::string& path) {
+    // CREATE_NEW refuses any name already there, a link included.
     file_ = std::make_unique<FileHandle>(CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_->Valid()) {
         const DWORD error = GetLastError();
         file_.reset();
-        return error;
+        return {error, error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS};
     }
-    return 0;
+    return {};
 }
 
-bool Win32CaptureFileCalls::Write(std::span<const std::uint8_t> bytes) {
+std::uint32_t Win32CaptureFileCalls::Write(std::span<const std::uint8_t> bytes) {
+    if (!file_) {
+        return ERROR_INVALID_HANDLE;
+    }
     DWORD written = 0;
-    return file_ &&
-           WriteFile(file_->Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    if (!WriteFile(file_->Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        return GetLastError();
+    }
+    return written == bytes.size() ? 0 : ERROR_DISK_FULL;
+}
+
+std::uint32_t Win32CaptureFileCalls::Close() {
+    if (!file_) {
+        return 0;
+    }
+    const std::uint32_t error = FlushFileBuffers(file_->Get()) ? 0 : GetLastError();
+    file_.reset();
+    return error;
 }
 
 std::uint32_t Win32CaptureFileCalls::Replace(const std::string& from, const std::string& to) {
-    return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) ? 0
-                                                                                          : GetLastError();
+    return MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? 0
+               : GetLastError();
 }
 
 void Win32CaptureFileCalls::Remove(const std::string& path) {

@@ -361,51 +361,94 @@ TEST(ConsoleProgram, AnUnknownAdapterProfileFailsBeforeAnythingIsSent) {
     }
 }
 
-// Capture files in memory, with the platform's refusals on request.
+// Capture files in memory, with the platform's refusals on request: a name already there is never created
+// anew (as O_EXCL and CREATE_NEW refuse it), and a full disk refuses writes past its room.
 class FakeCaptureFiles : public CaptureFileCalls {
   public:
+    static constexpr std::uint32_t DISK_FULL = 28;
     std::map<std::string, std::vector<std::uint8_t>> files;
+    std::map<std::string, int> versions;  // each file put at a path is a new one
     std::set<std::string> folders;
-    std::map<std::string, std::uint32_t> createErrors;  // path -> error
+    std::set<std::string> others;                       // fifos, devices
+    std::map<std::string, std::uint32_t> createErrors;  // folder -> the error of a file made in it
     std::set<std::string> readOnly;
+    std::optional<std::size_t> room;  // bytes the disk still takes
+    std::uint32_t closeError = 0;
     std::string open;
+    int created = 0;
 
-    Kind Examine(const std::string& path) override {
-        return folders.count(path) ? Kind::Folder : files.count(path) ? Kind::File : Kind::Missing;
+    Found Examine(const std::string& path) override {
+        if (folders.count(path)) {
+            return {Kind::Folder, {}};
+        }
+        if (others.count(path)) {
+            return {Kind::Other, {}};
+        }
+        if (!files.count(path)) {
+            return {};
+        }
+        return {Kind::File, std::to_string(versions[path])};
     }
     std::optional<std::vector<std::uint8_t>> Head(const std::string& path, std::size_t count) override {
         const auto& bytes = files.at(path);
         return std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::min(count, bytes.size()));
     }
     std::uint32_t CheckWritable(const std::string& path) override { return readOnly.count(path) ? 5 : 0; }
-    std::uint32_t Create(const std::string& path) override {
-        if (const auto error = createErrors.find(path); error != createErrors.end()) {
-            return error->second;
+    Created CreateNew(const std::string& path) override {
+        for (const auto& [folder, error] : createErrors) {
+            if (path.starts_with(folder)) {
+                return {error, false};
+            }
+        }
+        if (files.count(path) || folders.count(path) || others.count(path)) {
+            return {80, true};
         }
         files[path].clear();
+        versions[path] = ++created + 100;
         open = path;
+        return {};
+    }
+    std::uint32_t Write(std::span<const std::uint8_t> bytes) override {
+        if (room && bytes.size() > *room) {
+            return DISK_FULL;
+        }
+        if (room) {
+            *room -= bytes.size();
+        }
+        files[open].insert(files[open].end(), bytes.begin(), bytes.end());
         return 0;
     }
-    bool Write(std::span<const std::uint8_t> bytes) override {
-        files[open].insert(files[open].end(), bytes.begin(), bytes.end());
-        return true;
+    std::uint32_t Close() override {
+        open.clear();
+        return closeError;
     }
-    void Close() override { open.clear(); }
     std::uint32_t Replace(const std::string& from, const std::string& to) override {
         files[to] = files[from];
+        versions[to] = versions[from];
         files.erase(from);
         return 0;
     }
     void Remove(const std::string& path) override { files.erase(path); }
     std::string ErrorText(std::uint32_t error) override { return "system text " + std::to_string(error); }
+    // The files whose names say they are a run's part of `path`.
+    std::size_t PartsOf(const std::string& path) const {
+        std::size_t count = 0;
+        for (const auto& [name, bytes] : files) {
+            count += name.starts_with(path + ".") && name.ends_with(".partial") && name != path + ".partial";
+        }
+        return count;
+    }
 };
 
 // --capture is checked and its file made before anything is sent; a capture that cannot be made is a
-// usage error that names the path and the system's reason; only a capture with frames takes the path,
-// and a file that is not a capture is never replaced.
+// usage error that names the path and the system's reason; only a capture with frames, wholly written,
+// takes the path, and a file that is not a capture is never replaced. A name made in advance beside the
+// path (a link, a fifo, another run's part) is never written through.
 TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrames) {
     const std::vector<std::uint8_t> letter = {'D', 'e', 'a', 'r', ' ', 'S', 'i', 'r'};
     const std::vector<std::uint8_t> oldCapture = {0xD4, 0xC3, 0xB2, 0xA1, 1, 2, 3};
+    const std::vector<std::uint8_t> othersCapture = {0xD4, 0xC3, 0xB2, 0xA1, 9, 9};
+    const std::vector<std::uint8_t> written = {};  // the run's own capture: header and frames
     const struct {
         const char* name;
         std::vector<std::string> args;
@@ -414,6 +457,9 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
         bool ran;
         std::optional<std::vector<std::uint8_t>> after;  // what the path holds after; nothing: no file
         int framesHanded = 2;
+        std::optional<std::size_t> room = std::nullopt;
+        std::uint32_t closeError = 0;
+        bool otherRunPlaces = false;  // another run puts its capture at the path while this one goes on
     } cases[] = {
         {"a missing folder",
          {"--capture", "D:\\no\\run.pcap"},
@@ -425,6 +471,12 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
          {"--capture", "D:\\dir"},
          EXIT_USAGE,
          "the capture D:\\dir cannot be written: it is a folder",
+         false,
+         std::nullopt},
+        {"a fifo",
+         {"--capture", "D:\\fifo"},
+         EXIT_USAGE,
+         "the capture D:\\fifo cannot be written: it is not a regular file",
          false,
          std::nullopt},
         {"a read-only capture",
@@ -461,9 +513,47 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
         {"frames: the capture takes the place",
          {"--capture", "D:\\old.pcap"},
          EXIT_DONE,
-         "Capture: D:\\old.pcap, 2 frames",
+         "Capture: D:\\old.pcap, 2 frames\n",
          true,
-         std::vector<std::uint8_t>{}},
+         written},
+        {"a disk too full for the header",
+         {"--capture", "D:\\old.pcap"},
+         EXIT_USAGE,
+         "the capture D:\\old.pcap cannot be written: system text 28 (error 28)",
+         false,
+         oldCapture,
+         2,
+         10},
+        {"a disk full after the first frame",
+         {"--capture", "D:\\old.pcap"},
+         EXIT_DONE,
+         "Capture failed: D:\\old.pcap was not written (system text 28, error 28); D:\\old.pcap is left as "
+         "it "
+         "was",
+         true,
+         oldCapture,
+         2,
+         24 + 34},
+        {"a flush that fails",
+         {"--capture", "D:\\old.pcap"},
+         EXIT_DONE,
+         "Capture failed: D:\\old.pcap was not written (system text 28, error 28)",
+         true,
+         oldCapture,
+         2,
+         std::nullopt,
+         FakeCaptureFiles::DISK_FULL},
+        {"another run's capture put there meanwhile",
+         {"--capture", "D:\\old.pcap"},
+         EXIT_DONE,
+         "Capture: D:\\old.pcap, 2 frames; it replaced a capture another run put there while this one went "
+         "on",
+         true,
+         written,
+         2,
+         std::nullopt,
+         0,
+         true},
     };
     for (const auto& c : cases) {
         Program p;
@@ -471,11 +561,17 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
         p.profile.ports = {{"C:\\prog\\QX2205R.ini", "COM3"}};
         FakeCaptureFiles files;
         files.folders.insert("D:\\dir");
-        files.createErrors["D:\\no\\run.pcap.partial"] = 3;
+        files.createErrors["D:\\no\\"] = 3;
         files.files["D:\\ro.pcap"] = oldCapture;
         files.readOnly.insert("D:\\ro.pcap");
         files.files["D:\\letter.txt"] = letter;
         files.files["D:\\old.pcap"] = oldCapture;
+        files.others.insert("D:\\fifo");
+        // Names made in advance where a run's part would go: never written through.
+        files.files["D:\\old.pcap.partial"] = letter;
+        files.others.insert("D:\\new.pcap.partial");
+        files.room = c.room;
+        files.closeError = c.closeError;
         const std::string path = c.args[1];
         int picked = 0;
         ConsoleBindings bindings{
@@ -486,6 +582,10 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
             nullptr,
             [&](std::string_view, irda::FrameSink* capture, irda::LineProfile) -> SocketCalls& {
                 ++picked;
+                if (c.otherRunPlaces) {
+                    files.files[path] = othersCapture;
+                    files.versions[path] = 1;
+                }
                 for (int i = 0; i < c.framesHanded && capture != nullptr; ++i) {
                     capture->Frame(true, std::vector<std::uint8_t>{0xFF, 0x3F});
                 }
@@ -506,7 +606,8 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
             EXPECT_EQ(picked, 0) << c.name << ": no link was even made";
             EXPECT_TRUE(p.instrument.calls.empty()) << c.name;
         }
-        EXPECT_EQ(files.files.count(path + ".partial"), 0u) << c.name << ": nothing is left beside it";
+        EXPECT_EQ(files.PartsOf(path), 0u) << c.name << ": nothing is left beside it";
+        EXPECT_EQ(files.files["D:\\old.pcap.partial"], letter) << c.name;
         if (!c.after) {
             EXPECT_EQ(files.files.count(path), 0u) << c.name;
         } else if (c.after->empty()) {
