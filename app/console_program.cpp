@@ -400,6 +400,15 @@ int ConsoleProgram::Finish(const ConsoleReport& report) {
     return End(report.exitCode);
 }
 
+std::string ConsoleProgram::RefusalText(const Settings& settings) const {
+    const ConsoleTexts& t = *texts_;
+    const std::string reason =
+        settings.Refused == ProfileFileRead::Refusal::TooLarge
+            ? FillNamed(t[ConsoleText::SettingsTooLarge], {{"limit", std::to_string(PROFILE_FILE_LIMIT)}})
+            : std::string(t[ConsoleText::NotARegularFile]);
+    return FillNamed(t[ConsoleText::SettingsRefused], {{"file", settings.SettingsPath}, {"reason", reason}});
+}
+
 std::string ConsoleProgram::CaptureProblem(const CaptureFile::Opened& opened) const {
     const ConsoleTexts& t = *texts_;
     switch (opened.problem) {
@@ -666,7 +675,10 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
                          "\n");
             return End(EXIT_RUN_FAILED);
         case Settings::PortStore::WriteFailed:
-            console_.Err(Fill((*texts_)[ConsoleText::PortNotStored], settings.SettingsPath) + "\n");
+            console_.Err((settings.Refused != ProfileFileRead::Refusal::None
+                              ? RefusalText(settings)
+                              : Fill((*texts_)[ConsoleText::PortNotStored], settings.SettingsPath)) +
+                         "\n");
             return End(EXIT_RUN_FAILED);
     }
     console_.Out((port ? Fill(Fill((*texts_)[ConsoleText::PortStored], *port), settings.SettingsPath)
@@ -708,6 +720,13 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     }
     if (options.problem != UsageProblem::None) {
         return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, UsageText(*texts_, options)));
+    }
+    // A settings file refused for what it is: a mistake when named, else the defaults go on, and it is said.
+    if (settings.Refused != ProfileFileRead::Refusal::None && options.command != ConsoleCommand::UsePort) {
+        if (options.settingsPath) {
+            return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, RefusalText(settings)));
+        }
+        console_.Err(RefusalText(settings) + "\n");
     }
     if (bindings_.loopbackPort) {
         console_.Err(Fill((*texts_)[ConsoleText::LoopbackActive], std::to_string(*bindings_.loopbackPort)) +

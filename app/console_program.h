@@ -26,6 +26,7 @@
 #include "app/outcome_table.h"
 #include "app/profile_calls.h"
 #include "app/run_outcome.h"
+#include "app/settings.h"
 #include "app/texts.h"
 #include "irda/serial_irda_calls.h"
 #include "link/socket_calls.h"
@@ -127,6 +128,8 @@ class ConsoleProgram {
     // Finishes the capture first, saying where it is and how many frames it holds.
     int FinishWithCapture(const ConsoleReport& report, CaptureFile* capture);
     // The usage error for a capture that could not be made; empty when it was.
+    // Why the settings file was not read, naming it.
+    std::string RefusalText(const Settings& settings) const;
     std::string CaptureProblem(const CaptureFile::Opened& opened) const;
     int End(int code);
     void Write(const ConsoleReport& report);

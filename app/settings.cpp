@@ -129,6 +129,7 @@ void Settings::LoadSettings(const std::string& directory) {
     const FileFound found = Examine();
     ours_ = found.ours;
     SectionNearMiss = found.nearMiss;
+    Refused = found.refused;
     if (!found.exists) {
         WriteLanguage();
     } else if (found.value) {
@@ -142,6 +143,7 @@ Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
     SettingsPath = ResolvePath(directory, path);
     const FileFound found = Examine();
     SectionNearMiss = found.nearMiss;
+    Refused = found.refused;
     if (!found.exists) {
         return ReadOnlyLoad::Missing;
     }
@@ -164,6 +166,7 @@ Settings::PortStore Settings::StorePort(const std::string& directory, const std:
                                         const std::optional<std::string>& port) {
     SettingsPath = ResolvePath(directory, path);
     const FileFound found = Examine();
+    Refused = found.refused;
     if (found.exists && !found.value) {
         return PortStore::WriteFailed;  // held by another program: nothing can be said of it now
     }
@@ -213,6 +216,9 @@ Settings::FileFound Settings::Examine() {
         SettingsPath, std::string(SETTINGS_SECTION), std::string(LANGUAGE_KEY), PROFILE_READ_LIMIT);
     if (!read) {
         return {.exists = true, .ours = false, .value = std::nullopt};
+    }
+    if (read->refused != ProfileFileRead::Refusal::None) {
+        return {.exists = true, .ours = false, .value = std::nullopt, .refused = read->refused};
     }
     const bool nearMiss =
         !read->hasSection && std::any_of(read->sections.begin(), read->sections.end(),

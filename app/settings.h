@@ -72,6 +72,9 @@ class Settings {
     // The file has no Parameters section but one whose name is a slip away from it ("[Parameter]"): its
     // settings are not used, and the user is told so.
     bool SectionNearMiss = false;
+    // The file was not read for what it is (not a regular file, or far too large): its settings are not used,
+    // it is never written, and the user is told why.
+    ProfileFileRead::Refusal Refused = ProfileFileRead::Refusal::None;
 
   private:
     // The file at SettingsPath as found: whether it is there, whether it is the program's own to write, and
@@ -81,6 +84,7 @@ class Settings {
         bool ours = false;
         std::optional<std::string> value;
         bool nearMiss = false;
+        ProfileFileRead::Refusal refused = ProfileFileRead::Refusal::None;
     };
 
     std::string ResolvePath(const std::string& directory, const std::optional<std::string>& argument);

@@ -219,32 +219,66 @@ std::string_view LineEndAfter(std::string_view text, std::size_t at) {
     return {};
 }
 
-std::optional<std::string> ReadAll(int fd) {
+// A settings file as read: never more than PROFILE_FILE_LIMIT bytes, never anything but a regular file, and
+// never a wait (a fifo, a device).
+struct FileBytes {
+    enum class Got { Bytes, Missing, Failed, NotAFile, TooLarge };
+    Got got = Got::Failed;
     std::string bytes;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0) {
-            return std::nullopt;
-        }
-        if (got == 0) {
-            return bytes;
-        }
-        bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-}
+    struct stat info {};
+};
 
-std::optional<std::string> ReadFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
+FileBytes ReadSettingsFile(const std::string& path) {
+    FileBytes file;
+    // Looked at before it is opened: opening a serial device named by mistake would already change its lines.
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        file.got = errno == ENOENT ? FileBytes::Got::Missing : FileBytes::Got::Failed;
+        return file;
     }
-    std::optional<std::string> bytes = ReadAll(fd);
+    if (!S_ISREG(info.st_mode)) {
+        file.got = FileBytes::Got::NotAFile;
+        return file;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        file.got = errno == ENOENT ? FileBytes::Got::Missing : FileBytes::Got::Failed;
+        return file;
+    }
+    // And again once open: the name may have been given to something else in between.
+    if (::fstat(fd, &file.info) != 0) {
+        file.got = FileBytes::Got::Failed;
+    } else if (!S_ISREG(file.info.st_mode)) {
+        file.got = FileBytes::Got::NotAFile;
+    } else if (file.info.st_size > static_cast<off_t>(PROFILE_FILE_LIMIT)) {
+        file.got = FileBytes::Got::TooLarge;
+    } else {
+        file.got = FileBytes::Got::Bytes;
+        // One byte past the limit tells a file that grew while it was read.
+        std::string bytes(PROFILE_FILE_LIMIT + 1, '\0');
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n < 0) {
+                file.got = FileBytes::Got::Failed;
+            }
+            if (n <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        bytes.resize(got);
+        file.bytes = std::move(bytes);
+        if (got > PROFILE_FILE_LIMIT) {
+            file.got = FileBytes::Got::TooLarge;
+            file.bytes.clear();
+        }
+    }
     ::close(fd);
-    return bytes;
+    return file;
 }
 
 bool WriteWhole(int fd, std::string_view bytes) {
@@ -281,6 +315,69 @@ bool MakeFolders(const std::string& folder, mode_t mode) {
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+// The file a write goes to: the path, or the file a link there names, through every link, so that a link
+// to the user's own file stays a link.
+std::string LinkedFile(std::string path) {
+    constexpr int MOST_LINKS = 40;  // as the kernel follows at most 40
+    for (int hop = 0; hop < MOST_LINKS; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            break;
+        }
+        std::vector<char> target(PATH_MAX + 1);
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) {
+            break;
+        }
+        const std::string named(target.data(), static_cast<std::size_t>(length));
+        const std::size_t slash = path.find_last_of('/');
+        path = named.front() == '/' || slash == std::string::npos ? named : path.substr(0, slash + 1) + named;
+    }
+    return path;
+}
+
+// Puts `bytes` at `path` whole or not at all: they go to a new file beside it, which takes the path's place
+// only once every byte is on the disk; a full disk or any other failure leaves the old file as it was. The
+// new file gets the old one's mode and owner (`old`), or the usual mode less the umask.
+bool ReplaceWhole(const std::string& path, std::string_view bytes, const struct stat* old) {
+    std::string part;
+    int fd = -1;
+    constexpr int MOST_NAMES = 100;
+    for (int attempt = 0; attempt < MOST_NAMES && fd < 0; ++attempt) {
+        part = path + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, old ? 0600 : 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (fd < 0) {
+        return false;
+    }
+    bool written = true;
+    if (old) {
+        // Only root can give a file to another owner; anyone else writes their own file, which stays theirs.
+        if (::fchown(fd, old->st_uid, old->st_gid) != 0 && errno != EPERM) {
+            written = false;
+        }
+        written = written && ::fchmod(fd, old->st_mode & 07777) == 0;
+    }
+    written = written && WriteWhole(fd, bytes) && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    written = written && ::rename(part.c_str(), path.c_str()) == 0;
+    if (!written) {
+        ::unlink(part.c_str());
+        return false;
+    }
+    // The rename itself on the disk too; a folder that cannot be synced changes nothing that was written.
+    const std::size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
 }
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -374,8 +471,9 @@ bool IniProfileCalls::IsOwnFolder(const std::string& path) const {
 
 std::string IniProfileCalls::ReadString(const std::string& path, const std::string& section,
                                         const std::string& key, std::size_t maxChars) {
-    const std::optional<std::string> bytes = ReadFile(path);
-    return bytes ? ProfileValueIn(*bytes, section, key, maxChars) : std::string();
+    const FileBytes file = ReadSettingsFile(path);
+    return file.got == FileBytes::Got::Bytes ? ProfileValueIn(file.bytes, section, key, maxChars)
+                                             : std::string();
 }
 
 bool IniProfileCalls::WriteString(const std::string& path, const std::string& section, const std::string& key,
@@ -395,33 +493,16 @@ bool IniProfileCalls::Rewrite(const std::string& path, bool create,
     if (create && IsOwnFolder(folder) && !MakeFolders(folder, 0700)) {
         return false;
     }
-    // Read and written through one descriptor, in place: a link to the file stays a link, and its owner
-    // and mode stay as they were. A new file gets the usual mode, less what the umask takes.
-    int fd = create ? ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666) : -1;
-    const bool created = fd >= 0;
-    if (!created && (errno == EEXIST || !create)) {
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (fd < 0 && !create && errno == ENOENT) {
-            return true;  // no file: no key to take away
-        }
+    const std::string file = LinkedFile(path);
+    const FileBytes old = ReadSettingsFile(file);
+    if (old.got == FileBytes::Got::Missing) {
+        return !create || ReplaceWhole(file, change({}), nullptr);  // no file: no key to take away
     }
-    if (fd < 0) {
+    if (old.got != FileBytes::Got::Bytes) {
         return false;
     }
-    struct stat info {};
-    const std::optional<std::string> bytes =
-        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? ReadAll(fd) : std::nullopt;
-    bool written = false;
-    if (bytes) {
-        const std::string after = change(*bytes);
-        written = after == *bytes || (::lseek(fd, 0, SEEK_SET) == 0 && WriteWhole(fd, after) &&
-                                      ::ftruncate(fd, static_cast<off_t>(after.size())) == 0);
-    }
-    ::close(fd);
-    if (!written && created) {
-        ::unlink(path.c_str());
-    }
-    return written;
+    const std::string after = change(old.bytes);
+    return after == old.bytes || ReplaceWhole(file, after, &old.info);
 }
 
 bool IniProfileCalls::FileExists(const std::string& path) {
@@ -431,20 +512,25 @@ bool IniProfileCalls::FileExists(const std::string& path) {
 
 std::optional<ProfileFileRead> IniProfileCalls::ReadHeld(const std::string& path, const std::string& section,
                                                          const std::string& key, std::size_t maxChars) {
-    // One descriptor for the whole read: the file that was opened is the file that was read.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    const std::optional<std::string> bytes = ReadAll(fd);
-    ::close(fd);
-    if (!bytes) {
-        return std::nullopt;
-    }
+    // One read of the whole file: the file that was opened is the file that was read.
+    const FileBytes file = ReadSettingsFile(path);
     ProfileFileRead read;
-    read.empty = bytes->empty();
-    read.hasSection = ProfileHasSection(*bytes, section);
-    read.value = ProfileValueIn(*bytes, section, key, maxChars);
+    switch (file.got) {
+        case FileBytes::Got::Missing:
+        case FileBytes::Got::Failed:
+            return std::nullopt;
+        case FileBytes::Got::NotAFile:
+            read.refused = ProfileFileRead::Refusal::NotAFile;
+            return read;
+        case FileBytes::Got::TooLarge:
+            read.refused = ProfileFileRead::Refusal::TooLarge;
+            return read;
+        case FileBytes::Got::Bytes:
+            break;
+    }
+    read.empty = file.bytes.empty();
+    read.hasSection = ProfileHasSection(file.bytes, section);
+    read.value = ProfileValueIn(file.bytes, section, key, maxChars);
     return read;
 }
 

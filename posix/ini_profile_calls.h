@@ -36,8 +36,9 @@ class IniProfileCalls final : public ProfileCalls {
 
   private:
     bool IsOwnFolder(const std::string& path) const;
-    // Reads the file and writes back what `change` makes of it, through one descriptor. `create`: a missing
-    // file (and the program's own folder) is made; else a missing file is left missing.
+    // Reads the file (the one a link names, so that the link stays) and puts what `change` makes of it in its
+    // place whole, or leaves it as it was. `create`: a missing file (and the program's own folder) is made;
+    // else a missing file is left missing.
     bool Rewrite(const std::string& path, bool create,
                  const std::function<std::string(const std::string&)>& change);
 

@@ -187,7 +187,7 @@ TEST(CaptureFileCalls, AFullFilesystemFailsTheCaptureAndKeepsTheEarlierOne) {
     }
     EXPECT_EQ(ReadBytes(path), EARLIER);
 
-    disk.FreeOnePage();
+    disk.Free(1);
     PosixCaptureFileCalls calls;
     CaptureFile capture(calls, path);
     ASSERT_EQ(capture.Open().problem, CaptureFile::Problem::None);

@@ -1,8 +1,10 @@
 // The settings file's POSIX binding on real files: the shared table of settings files that the Windows
 // binding passes under Wine, and what only the POSIX side has (the XDG folder made at the first write, paths
-// with '/', a link to the file that stays a link).
+// with '/', a link to the file that stays a link, a write that is whole or none on a full filesystem, what
+// is not a regular file or far too large refused at once).
 #include "posix/ini_profile_calls.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +19,7 @@
 
 #include "app/settings.h"
 #include "support/settings_cases.h"
+#include "support/small_tmpfs.h"
 
 namespace qx {
 namespace {
@@ -194,6 +197,125 @@ TEST(IniProfileCalls, StorePortLeavesAFileThatIsNotOursAsItWas) {
         Settings settings(calls);
         EXPECT_EQ(settings.StorePort(own, path, "/dev/ttyUSB0"), Settings::PortStore::NotOurs);
         EXPECT_EQ(ReadBytes(path), content);
+    }
+}
+
+// An open that would wait for good ends with EINTR after a few seconds instead, so that a test fails rather
+// than hangs.
+class OpenWatchdog {
+  public:
+    OpenWatchdog() {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        ::sigaction(SIGALRM, &action, &saved_);  // no SA_RESTART: the blocked call returns
+        ::alarm(5);
+    }
+    ~OpenWatchdog() {
+        ::alarm(0);
+        ::sigaction(SIGALRM, &saved_, nullptr);
+    }
+    OpenWatchdog(const OpenWatchdog&) = delete;
+    OpenWatchdog& operator=(const OpenWatchdog&) = delete;
+
+  private:
+    struct sigaction saved_ {};
+};
+
+// --settings naming a fifo, a device, a link to one, or a file far larger than any settings file: not read,
+// never waited for, never written, and the reason known; a file of exactly the limit is still read.
+TEST(IniProfileCalls, WhatIsNoRegularFileOrFarTooLargeIsRefusedAtOnce) {
+    using Refusal = ProfileFileRead::Refusal;
+    TempFolder folder;
+    const std::string fifo = folder.File("fifo.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", folder.File("zero.ini"));
+    const std::string large = "[Parameters]\r\nLanguage=1\r\n" + std::string(PROFILE_FILE_LIMIT, ';');
+    WriteBytes(folder.File("large.ini"), large);
+    std::string limit = "[Parameters]\r\nLanguage=1\r\n";
+    limit += std::string(PROFILE_FILE_LIMIT - limit.size(), ';');
+    WriteBytes(folder.File("limit.ini"), limit);
+
+    const struct {
+        std::string path;
+        Refusal refusal;
+    } cases[] = {
+        {"/dev/zero", Refusal::NotAFile},
+        {fifo, Refusal::NotAFile},
+        {folder.File("zero.ini"), Refusal::NotAFile},
+        {folder.File("large.ini"), Refusal::TooLarge},
+        {folder.File("limit.ini"), Refusal::None},
+    };
+    for (const auto& c : cases) {
+        IniProfileCalls calls;
+        Settings settings(calls);
+        const OpenWatchdog watchdog;
+        const Settings::ReadOnlyLoad load = settings.ReadSettingsOnly("/nonexistent", c.path);
+        EXPECT_EQ(settings.Refused, c.refusal) << c.path;
+        if (c.refusal == Refusal::None) {
+            EXPECT_EQ(load, Settings::ReadOnlyLoad::Read) << c.path;
+            EXPECT_EQ(settings.Language, 1) << c.path;
+            continue;
+        }
+        EXPECT_EQ(load, Settings::ReadOnlyLoad::Unreadable) << c.path;
+        EXPECT_EQ(settings.StorePort("/nonexistent", c.path, "/dev/ttyUSB0"),
+                  Settings::PortStore::WriteFailed)
+            << c.path;
+        EXPECT_EQ(settings.Refused, c.refusal) << c.path;
+    }
+    EXPECT_EQ(ReadBytes(folder.File("large.ini")), large);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_symlink(folder.File("zero.ini")));
+}
+
+// use-port on a full filesystem: the file stays whole, as it was, and a link to it stays a link; with room
+// again the same write goes through.
+TEST(IniProfileCalls, UsePortOnAFullFilesystemLeavesTheFileWhole) {
+    qxtest::SmallTmpfs disk(64);
+    if (!disk.Mounted()) {
+        GTEST_SKIP() << disk.Why();
+    }
+    TempFolder config;
+    const std::string own = config.File("qx2205r");
+    fs::create_directory(own);
+    // Just under one page, so that the new Port takes the file past it.
+    std::string before = "[Parameters]\r\nLanguage=1\r\n[Notes]\r\n";
+    while (before.size() < 4000) {
+        before += "; a line the user keeps\r\n";
+    }
+    before += "Last=line\r\n";
+    const std::string longPort = "/dev/serial/by-id/" + std::string(200, 'p');
+    for (const bool linked : {false, true}) {
+        const std::string file = disk.File(linked ? "linked.ini" : "plain.ini");
+        WriteBytes(file, before);
+        if (linked) {
+            fs::create_symlink(file, own + "/QX2205R.ini");
+        }
+        const std::optional<std::string> named = linked ? std::nullopt : std::optional<std::string>(file);
+        ASSERT_GT(disk.Fill(), 2);
+        IniProfileCalls calls(std::nullopt, own);
+        Settings settings(calls);
+        EXPECT_EQ(settings.StorePort(own, named, longPort), Settings::PortStore::WriteFailed) << linked;
+        const std::string after = ReadBytes(file);
+        EXPECT_TRUE(after == before) << linked << ": the file changed to " << after.size()
+                                     << " bytes, ending \""
+                                     << after.substr(after.size() > 20 ? after.size() - 20 : 0) << "\"";
+        if (linked) {
+            EXPECT_TRUE(fs::is_symlink(own + "/QX2205R.ini"));
+        }
+        disk.Free(2);
+        EXPECT_EQ(settings.StorePort(own, named, longPort), Settings::PortStore::Stored) << linked;
+        EXPECT_EQ(ReadBytes(file).substr(0, 39),
+                  "[Parameters]\r\nLanguage=1\r\nPort=" + longPort.substr(0, 8))
+            << linked;
+        if (linked) {
+            EXPECT_TRUE(fs::is_symlink(own + "/QX2205R.ini"));
+        }
+        for (const auto& entry : fs::directory_iterator(disk.File(""))) {
+            EXPECT_EQ(entry.path().string().find(".new-"), std::string::npos) << entry.path();
+        }
+        for (int i = 0; fs::exists(disk.File("filler" + std::to_string(i))) || i < 2; ++i) {
+            fs::remove(disk.File("filler" + std::to_string(i)));
+        }
     }
 }
 

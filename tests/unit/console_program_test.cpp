@@ -73,13 +73,20 @@ class FakeProfile : public ProfileCalls {
     }
     // Files with one section that is not Parameters: path -> its name.
     std::map<std::string, std::string> otherSection;
+    // Files the binding does not read for what they are (a fifo, /dev/zero): path -> why.
+    std::map<std::string, ProfileFileRead::Refusal> refused;
     bool FileExists(const std::string& path) override {
-        return languages.count(path) != 0 || otherSection.count(path) != 0;
+        return languages.count(path) != 0 || otherSection.count(path) != 0 || refused.count(path) != 0;
     }
     std::optional<ProfileFileRead> ReadHeld(const std::string& path, const std::string& section,
                                             const std::string& key, std::size_t maxChars) override {
         if (!FileExists(path)) {
             return std::nullopt;
+        }
+        if (const auto why = refused.find(path); why != refused.end()) {
+            ProfileFileRead read;
+            read.refused = why->second;
+            return read;
         }
         if (const auto other = otherSection.find(path); other != otherSection.end()) {
             return ProfileFileRead{
@@ -989,6 +996,57 @@ TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
         EXPECT_THAT(p.console.err, HasSubstr("settings not used: no [Parameters] section in D:\\near.ini\n"))
             << args[0];
         EXPECT_EQ(p.profile.writes, 0);
+    }
+}
+
+// A settings file that is no regular file or far too large is not read: named with --settings it is a usage
+// error that says why; as the usual file it is said, and the run goes on with the defaults; use-port writes
+// nothing to it.
+TEST(ConsoleProgram, ASettingsFileThatIsNoFileOrFarTooLargeIsNotReadAndSaysWhy) {
+    using Refusal = ProfileFileRead::Refusal;
+    const struct {
+        std::vector<std::string> args;
+        Refusal refusal;
+        int exit;
+        const char* says;
+    } cases[] = {
+        {{"status", "--settings", "D:\\fifo"},
+         Refusal::NotAFile,
+         EXIT_USAGE,
+         "the settings file D:\\fifo is not read: it is not a regular file\n"},
+        {{"status", "--settings", "D:\\fifo"},
+         Refusal::TooLarge,
+         EXIT_USAGE,
+         "the settings file D:\\fifo is not read: it is larger than 65536 bytes, far more than a settings "
+         "file "
+         "holds\n"},
+        {{"status"},
+         Refusal::NotAFile,
+         EXIT_DONE,
+         "the settings file C:\\prog\\QX2205R.ini is not read: it is not a regular file\n"},
+        {{"use-port", "--port", "COM5", "--settings", "D:\\fifo"},
+         Refusal::NotAFile,
+         EXIT_RUN_FAILED,
+         "the settings file D:\\fifo is not read: it is not a regular file\n"},
+        {{"use-port", "--port", "COM5"},
+         Refusal::TooLarge,
+         EXIT_RUN_FAILED,
+         "the settings file C:\\prog\\QX2205R.ini is not read: it is larger than 65536 bytes"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.profile.refused["D:\\fifo"] = c.refusal;
+        p.profile.refused["C:\\prog\\QX2205R.ini"] = c.refusal;
+        if (c.exit == EXIT_DONE) {
+            p.instrument.ExpectGreeting();
+            p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0104))});
+        }
+        EXPECT_EQ(p.Run(c.args), c.exit) << c.args.back();
+        EXPECT_THAT(p.console.err, HasSubstr(c.says)) << c.args.back();
+        EXPECT_EQ(p.profile.writes, 0) << c.args.back();
+        if (c.exit != EXIT_DONE) {
+            EXPECT_TRUE(p.instrument.calls.empty()) << c.args.back();
+        }
     }
 }
 

@@ -67,8 +67,12 @@ class SmallTmpfs {
         }
         return made;
     }
-    // Frees one page that Fill took.
-    void FreeOnePage() { ::unlink(File("filler0").c_str()); }
+    // Frees `count` pages that Fill took.
+    void Free(int pages) {
+        for (int i = 0; i < pages; ++i) {
+            ::unlink(File("filler" + std::to_string(i)).c_str());
+        }
+    }
 
   private:
     std::string path_;
