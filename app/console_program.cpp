@@ -64,8 +64,10 @@ bool IsOkAnswer(std::string answer) {
             c = static_cast<char>(c - 'A' + 'a');
         }
     }
-    // The Russian prompt says "ОК" in Cyrillic letters; a user may well type it so.
-    for (const char* ok : {"ok", "y", "yes", "ОК", "Ок", "ок", "да", "Да", "ДА"}) {
+    // Only what the prompt asks for: OK in either letter case, also in the Cyrillic letters that look the
+    // same, as a user on a Russian keyboard types it. "y", "yes" or "да" cancel, as the prompt says anything
+    // else does.
+    for (const char* ok : {"ok", "ОК", "Ок", "ок", "оК"}) {
         if (answer == ok) {
             return true;
         }

@@ -1054,8 +1054,10 @@ TEST(ConsoleProgram, ConfirmationDeclinedOrUnansweredSendsNothing) {
     // An answer past ANSWER_LIMIT declines, even one that would read as OK without its trailing
     // blanks.
     const std::string overlong = "OK" + std::string(ANSWER_LIMIT, ' ');
+    // Only OK goes on, as the prompt says: answers other programs take for a yes cancel here.
     for (const std::deque<std::string>& input :
-         {std::deque<std::string>{"no"}, std::deque<std::string>{}, std::deque<std::string>{overlong}}) {
+         {std::deque<std::string>{"no"}, std::deque<std::string>{}, std::deque<std::string>{overlong},
+          std::deque<std::string>{"y"}, std::deque<std::string>{"yes"}, std::deque<std::string>{"да"}}) {
         Program p;
         p.console.input = input;
         EXPECT_EQ(p.Run({"enable"}), EXIT_CANCELLED);
