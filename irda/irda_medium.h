@@ -35,6 +35,10 @@ class IrdaMedium {
     // exists, the peer's negotiated number after): the milliseconds it takes on the air, or nothing with
     // LastError() set when the medium failed.
     virtual std::optional<std::uint32_t> Send(std::span<const std::uint8_t> frame, std::size_t extraBofs) = 0;
+    // After a Send that failed: whether the frame's bytes had been handed to the adapter first (a write the
+    // port took part of, a transfer carrying them that then failed). A failed hand-over does not prove the
+    // frame stayed off the air, so such a frame counts as possibly sent.
+    virtual bool LastSendHandedOver() const = 0;
     // Waits until `deadline` for the next frame; frames already in hand come first, even after the deadline.
     virtual MediumReceive Receive(Deadline deadline, std::vector<std::uint8_t>& frame) = 0;
     // Forgets frames in hand and any frame in progress (the line was reopened).

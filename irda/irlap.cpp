@@ -232,6 +232,8 @@ LapStatus IrlapPrimary::SendFrame(std::span<const std::uint8_t> frame) {
     lastSent_.assign(frame.begin(), frame.end());
     const auto airMs = medium_.Send(frame, xbofs_);
     if (!airMs) {
+        // A frame the adapter was handed before it failed may be on the air all the same.
+        frameWentOut_ = medium_.LastSendHandedOver();
         return LapStatus::PortFailed;
     }
     lastWireMs_ = *airMs;
@@ -239,9 +241,25 @@ LapStatus IrlapPrimary::SendFrame(std::span<const std::uint8_t> frame) {
     return LapStatus::Ok;
 }
 
-IrlapPrimary::Answer IrlapPrimary::Receive(Deadline deadline, Bytes& frame) {
+IrlapPrimary::Wait IrlapPrimary::WaitUntil(Deadline deadline) {
+    const std::size_t carried = static_cast<std::size_t>(deadline.Left(clock_)) * IRDA_CONTENTION_BAUD /
+                                (SMALLEST_FRAME_BYTES * 10 * 1000);
+    return {deadline, FRAMES_IN_HAND_LIMIT + carried};
+}
+
+IrlapPrimary::Answer IrlapPrimary::Receive(Wait& wait, Bytes& frame) {
+    const Deadline deadline = wait.deadline;
     for (;;) {
-        switch (medium_.Receive(deadline, frame)) {
+        if (wait.framesLeft == 0) {
+            // More frames than the line could have carried: a flood, which keeps the medium busy.
+            busyUntil_ = Deadline::After(clock_, MEDIA_BUSY_MS);
+            return Answer::Arriving;
+        }
+        const MediumReceive got = medium_.Receive(deadline, frame);
+        if (got == MediumReceive::Frame || got == MediumReceive::Busy) {
+            --wait.framesLeft;
+        }
+        switch (got) {
             case MediumReceive::Failed:
                 return Answer::PortFailed;
             case MediumReceive::Silent:
@@ -279,18 +297,25 @@ IrlapPrimary::Answer IrlapPrimary::Receive(Deadline deadline, Bytes& frame) {
 
 void IrlapPrimary::DropReadAhead() {
     Bytes ignored;
-    while (Receive(Deadline::At(clock_.NowMs()), ignored) == Answer::Frame) {
+    Wait inHand = WaitUntil(Deadline::At(clock_.NowMs()));
+    while (Receive(inHand, ignored) == Answer::Frame) {
     }
 }
 
 bool IrlapPrimary::WaitMediumFree(bool& failed) {
     failed = false;
     const Deadline bound = Deadline::After(clock_, MEDIA_BUSY_BOUND_MS);
+    // One allowance of frames for the whole wait, however it is cut up below.
+    Wait wait = WaitUntil(bound);
     Bytes ignored;
     for (;;) {
+        if (StopRequested()) {
+            return false;
+        }
         // What arrived already was heard before now.
         Answer answer;
-        while ((answer = Receive(Deadline::At(clock_.NowMs()), ignored)) == Answer::Frame) {
+        wait.deadline = Deadline::At(clock_.NowMs());
+        while ((answer = Receive(wait, ignored)) == Answer::Frame) {
         }
         if (answer == Answer::PortFailed) {
             failed = true;
@@ -299,11 +324,15 @@ bool IrlapPrimary::WaitMediumFree(bool& failed) {
         if (answer != Answer::Arriving && (!busyUntil_ || busyUntil_->Passed(clock_))) {
             return true;
         }
-        if (bound.Passed(clock_)) {
-            return false;
+        if (bound.Passed(clock_) || wait.framesLeft == 0) {
+            return false;  // busy for the whole bound, or flooded
         }
-        const Deadline until = busyUntil_ ? Deadline::Earlier(*busyUntil_, bound) : bound;
-        if (Receive(until, ignored) == Answer::PortFailed) {
+        Deadline until = busyUntil_ ? Deadline::Earlier(*busyUntil_, bound) : bound;
+        if (stop_ != nullptr) {
+            until = Deadline::Earlier(until, Deadline::After(clock_, STOP_LOOK_MS));
+        }
+        wait.deadline = until;
+        if (Receive(wait, ignored) == Answer::PortFailed) {
             failed = true;
             return false;
         }
@@ -315,24 +344,27 @@ LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::si
     bool failed = false;
     if (!WaitMediumFree(failed)) {
         // Someone else holds the medium: nobody was asked, so nobody is listed.
-        return failed ? LapStatus::PortFailed : LapStatus::Ok;
+        return failed ? LapStatus::PortFailed : StopRequested() ? LapStatus::Stopped : LapStatus::Ok;
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
+        if (StopRequested()) {
+            return LapStatus::Stopped;  // the discovery is ended where it is
+        }
         DropReadAhead();
         if (SendFrame(XidCommand(ownAddress_, slots, static_cast<std::uint8_t>(slot))) != LapStatus::Ok) {
             return LapStatus::PortFailed;
         }
-        Deadline deadline = Deadline::After(clock_, lastWireMs_ + SLOT_MS);
+        Wait wait = WaitUntil(Deadline::After(clock_, lastWireMs_ + SLOT_MS));
         bool extended = false;
         Bytes frame;
         for (;;) {
-            const Answer answer = Receive(deadline, frame);
+            const Answer answer = Receive(wait, frame);
             if (answer == Answer::PortFailed) {
                 return LapStatus::PortFailed;
             }
             if (answer == Answer::Arriving && !extended) {
                 extended = true;  // an answer is on its way: let it finish rather than talk over it
-                deadline = Deadline::After(clock_, SLOT_MS);
+                wait = WaitUntil(Deadline::After(clock_, SLOT_MS));
                 continue;
             }
             if (answer != Answer::Frame) {
@@ -362,6 +394,9 @@ LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::si
 LapStatus IrlapPrimary::Enumerate(std::vector<DiscoveredDevice>& devices) {
     const Deadline budget = Deadline::After(clock_, DISCOVERY_BUDGET_MS);
     for (int run = 1;; ++run) {
+        if (StopRequested()) {
+            return LapStatus::Stopped;
+        }
         stale_.clear();
         if (const LapStatus status = Discover(devices); status != LapStatus::Ok || !devices.empty()) {
             return status;
@@ -382,7 +417,7 @@ LapStatus IrlapPrimary::Enumerate(std::vector<DiscoveredDevice>& devices) {
             }
         }
         if (run >= DISCOVERY_RUNS || budget.Passed(clock_)) {
-            return LapStatus::Ok;
+            return StopRequested() ? LapStatus::Stopped : LapStatus::Ok;
         }
     }
 }
@@ -399,14 +434,14 @@ IrlapPrimary::Answer IrlapPrimary::Command(std::span<const std::uint8_t> frame,
     if (SendFrame(frame) != LapStatus::Ok) {
         return Answer::PortFailed;
     }
-    Deadline deadline = Deadline::After(clock_, lastWireMs_ + FTimer());
+    Wait wait = WaitUntil(Deadline::After(clock_, lastWireMs_ + FTimer()));
     bool extended = false;
     for (;;) {
         Bytes response;
-        const Answer answer = Receive(deadline, response);
+        const Answer answer = Receive(wait, response);
         if (answer == Answer::Arriving && !extended) {
             extended = true;  // the answer is still coming in: wait for it rather than talk over it
-            deadline = Deadline::After(clock_, F_TIMER_EXTENSION_MS);
+            wait = WaitUntil(Deadline::After(clock_, F_TIMER_EXTENSION_MS));
             continue;
         }
         if (answer == Answer::PortFailed) {
@@ -480,13 +515,19 @@ LapStatus IrlapPrimary::Connect(std::uint32_t peer) {
         if (runBound_ && runBound_->Passed(clock_)) {
             return LapStatus::Timeout;  // the run's time is up
         }
+        if (StopRequested()) {
+            return LapStatus::Stopped;
+        }
         if (attempt > 0) {
             clock_.SleepMs(SNRM_BACKOFF_MIN_MS +
                            random_.Next() % (SNRM_BACKOFF_MAX_MS - SNRM_BACKOFF_MIN_MS + 1));
         }
         bool failed = false;
         if (!WaitMediumFree(failed)) {
-            return Lose(failed ? LapStatus::PortFailed : LapStatus::Timeout);  // the medium never fell quiet
+            // The medium never fell quiet, or the user stopped the run meanwhile.
+            return Lose(failed            ? LapStatus::PortFailed
+                        : StopRequested() ? LapStatus::Stopped
+                                          : LapStatus::Timeout);
         }
         const Answer answer = Command(snrm, responses);
         if (answer == Answer::PortFailed) {
@@ -613,6 +654,9 @@ LapStatus IrlapPrimary::Send(std::span<const std::uint8_t> information) {
     for (;;) {
         if (runBound_ && runBound_->Passed(clock_)) {
             return EndLink(LapStatus::Timeout, DISC_TRIES);  // the run's time is up
+        }
+        if (StopRequested() && !lastSendTransmitted_) {
+            return EndLink(LapStatus::Stopped, DISC_TRIES);  // stopped before this frame went out
         }
         const bool busy = state_ == LinkState::PeerBusy;
         Bytes frame;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -85,6 +86,15 @@ inline constexpr std::uint32_t DISCOVERY_BUDGET_MS = 2000;
 // medium that never falls quiet is waited for at most the bound.
 inline constexpr std::uint32_t MEDIA_BUSY_MS = 500;
 inline constexpr std::uint32_t MEDIA_BUSY_BOUND_MS = 2000;
+// No medium delivers frames faster than the line carries them: the smallest frame (BOF, address, control,
+// FCS, EOF) is this many bytes. A wait takes at most the frames its length could carry and this many more
+// that were in hand before it began; a medium that gives more is flooding, and the wait ends as if traffic
+// were still arriving (the medium is busy).
+inline constexpr std::size_t SMALLEST_FRAME_BYTES = 6;
+inline constexpr std::size_t FRAMES_IN_HAND_LIMIT = 16;
+// While a stop may be requested, no wait of the discovery or the connection runs longer than this between
+// two looks at the request.
+inline constexpr std::uint32_t STOP_LOOK_MS = 100;
 // SNRM is retried this often after a random back-off, so two primaries that collided do not collide again.
 inline constexpr int SNRM_TRIES = 3;
 inline constexpr std::uint32_t SNRM_BACKOFF_MIN_MS = 20;
@@ -152,6 +162,7 @@ enum class LapStatus {
     Refused,       // DM to the connection request
     Reset,         // the peer disconnected or reported a frame error
     NotConnected,  // no connection to use
+    Stopped,       // the user stopped the run before this operation's frame went out
 };
 
 // The link as this station sees it.
@@ -190,6 +201,12 @@ class IrlapPrimary {
     // under way stops retrying and ends the link with DISC); polls and DISC still go, so an answer to a
     // frame already sent can still arrive.
     void SetRunBound(std::optional<Deadline> bound) { runBound_ = bound; }
+    // The user's stop request (Ctrl+C), read from another thread; `stop` must outlive this station. Once it
+    // is set, a discovery under way ends, no connection is begun and no information frame goes out for the
+    // first time (a Send whose frame has not gone out yet ends the link with DISC). A Send whose frame went
+    // out goes on as before, so the answer to it is still waited for.
+    void SetStopRequest(const std::atomic<bool>* stop) { stop_ = stop; }
+    bool StopRequested() const { return stop_ != nullptr && stop_->load(); }
 
     // One discovery with `slots` slots (6 or 8); the devices that answered, each once.
     LapStatus Discover(std::vector<DiscoveredDevice>& devices, std::size_t slots = DISCOVERY_SLOTS);
@@ -232,9 +249,19 @@ class IrlapPrimary {
   private:
     enum class Answer { Frame, Timeout, Arriving, PortFailed };
     LapStatus SendFrame(std::span<const std::uint8_t> frame);
+    // One wait for frames: its deadline and the frames it may still take (see SMALLEST_FRAME_BYTES).
+    struct Wait {
+        Deadline deadline;
+        std::size_t framesLeft;
+    };
+    Wait WaitUntil(Deadline deadline);
     // Reads until a response frame (C/R clear) arrives or the deadline passes (Arriving: while a frame was
-    // still coming in).
-    Answer Receive(Deadline deadline, Bytes& frame);
+    // still coming in, or once the wait has taken all the frames it may).
+    Answer Receive(Wait& wait, Bytes& frame);
+    Answer Receive(Deadline deadline, Bytes& frame) {
+        Wait wait = WaitUntil(deadline);
+        return Receive(wait, frame);
+    }
     // Waits, listening, until the medium has been quiet for MEDIA_BUSY_MS (at most MEDIA_BUSY_BOUND_MS):
     // false when it stayed busy or the port failed (`failed` then set).
     bool WaitMediumFree(bool& failed);
@@ -262,12 +289,13 @@ class IrlapPrimary {
     StackClock& clock_;
     FrameSink* sink_;
     std::uint32_t ownAddress_;
-    std::optional<Deadline> busyUntil_;    // the medium is busy until then
-    Bytes lastSent_;                       // to tell an adapter's echo from a frame heard
-    std::vector<std::uint8_t> stale_;      // connection addresses that answered discovery
-    std::optional<Deadline> busyPollDue_;  // when a busy peer may be polled again
-    std::optional<Deadline> runBound_;     // see SetRunBound
-    bool frameWentOut_ = false;            // the last command reached the medium
+    std::optional<Deadline> busyUntil_;        // the medium is busy until then
+    Bytes lastSent_;                           // to tell an adapter's echo from a frame heard
+    std::vector<std::uint8_t> stale_;          // connection addresses that answered discovery
+    std::optional<Deadline> busyPollDue_;      // when a busy peer may be polled again
+    std::optional<Deadline> runBound_;         // see SetRunBound
+    const std::atomic<bool>* stop_ = nullptr;  // see SetStopRequest
+    bool frameWentOut_ = false;                // the last command reached the medium
     std::uint32_t lastReceived_ = 0;
     bool anyReceived_ = false;
     std::uint32_t lastWireMs_ = 0;  // of the frame sent last

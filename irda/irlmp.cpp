@@ -159,6 +159,9 @@ LapStatus IrlmpClient::WaitFor(std::uint8_t local, Deadline deadline, LmPdu& pdu
         if (deadline.Passed(clock_)) {
             return LapStatus::Timeout;
         }
+        if (lap_.StopRequested()) {
+            return LapStatus::Stopped;  // a connection being made is left at once; the caller ends the link
+        }
         if (const LapStatus polled = Poll(); polled != LapStatus::Ok) {
             return polled;
         }

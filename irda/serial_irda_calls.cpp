@@ -63,6 +63,8 @@ int WinsockCode(LapStatus status) {
             return WSAECONNREFUSED_CODE;
         case LapStatus::Reset:
             return WSAECONNRESET_CODE;
+        case LapStatus::Stopped:
+            return WSAEINTR_CODE;
         case LapStatus::NotConnected:
             break;
     }
@@ -81,6 +83,7 @@ StackFailure TypedFailure(StackLayer layer, LapStatus status, std::uint32_t port
             return {layer, StackStatus::Reset, 0};
         case LapStatus::Ok:
         case LapStatus::NotConnected:
+        case LapStatus::Stopped:
             break;
     }
     return {layer, StackStatus::NotConnected, 0};
@@ -95,7 +98,9 @@ SerialIrdaCalls::SerialIrdaCalls(std::string portName, SerialPort& port, SocketC
       medium_(port, clock_),
       lap_(medium_, clock_, capture, ownAddress != 0 ? ownAddress : RandomOwnAddress()),
       lmp_(lap_, clock_),
-      ttp_(lmp_) {}
+      ttp_(lmp_) {
+    lap_.SetStopRequest(&stopRequested_);
+}
 
 SerialIrdaCalls::~SerialIrdaCalls() {
     if (handle_ != 0) {
@@ -110,6 +115,10 @@ int SerialIrdaCalls::Fail(int code) {
 }
 
 int SerialIrdaCalls::FailWith(StackLayer layer, LapStatus status) {
+    if (status == LapStatus::Stopped) {
+        failure_.reset();  // the user's stop, not the stack's failure
+        return Fail(WinsockCode(status));
+    }
     failure_ = TypedFailure(layer, status, port_.LastError());
     if (status == LapStatus::PortFailed) {
         portFailed_ = true;
@@ -157,6 +166,7 @@ SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
     lap_.SetRunBound(Deadline::After(clock_, RUN_BOUND_MS));
     shutDown_ = false;
     portFailed_ = false;
+    dataSent_ = false;
     offset_ = 0;
     handle_ = nextHandle_++;
     return handle_;
@@ -282,6 +292,7 @@ int SerialIrdaCalls::Send(SocketHandle s, std::span<const std::uint8_t> bytes) {
         const LapStatus status = ttp_.Send(bytes.subspan(done, size));
         if (ttp_.SduSent() || status == LapStatus::Ok) {
             done += size;
+            dataSent_ = true;
         }
         if (status != LapStatus::Ok) {
             return done > 0 ? static_cast<int>(done) : FailWith(StackLayer::TinyTp, status);
@@ -386,6 +397,11 @@ int SerialIrdaCalls::CloseSocket(SocketHandle s) {
 }
 
 void SerialIrdaCalls::Sleep(std::uint32_t ms) {
+    if (stopRequested_ && handle_ == 0 && !dataSent_) {
+        // Stopped before any data went to the instrument, and the port is closed: the pause (the close's)
+        // has nothing to wait for.
+        return;
+    }
     lap_.Pause(ms, [this] {
         if (ttp_.Connected()) {
             ttp_.Exchange();

@@ -5,6 +5,7 @@
 // Winsock socket).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -50,6 +51,9 @@ class SerialIrdaCalls : public ForwardingCalls {
     SerialIrdaCalls& operator=(const SerialIrdaCalls&) = delete;
 
     const std::string& PortName() const { return portName_; }
+    // From any thread (Ctrl+C): ends at once the discovery or connection under way, with DISC where a link
+    // is up, and refuses to begin either again; a send whose frame went out still waits for its answer.
+    void Interrupt() { stopRequested_ = true; }
 
     // No socket library is needed.
     int WSAStartup(std::uint16_t version) override;
@@ -81,6 +85,7 @@ class SerialIrdaCalls : public ForwardingCalls {
     void EndConnection();
 
     std::string portName_;
+    std::atomic<bool> stopRequested_ = false;
     SerialPort& port_;
     PlatformClock clock_;
     PortMedium medium_;
@@ -94,6 +99,7 @@ class SerialIrdaCalls : public ForwardingCalls {
     std::optional<StackFailure> failure_;
     bool shutDown_ = false;
     bool portFailed_ = false;  // the port failed a read or a write since this socket opened it
+    bool dataSent_ = false;    // data of the program went out since this socket opened the port
     std::size_t offset_ = 0;   // into the oldest SDU received
 };
 

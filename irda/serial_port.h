@@ -106,6 +106,9 @@ class SerialPort {
     // Writes all of `bytes` within PORT_WRITE_WAIT_MS plus their time on the wire; false with LastError() set
     // on failure, or when the port does not take them in that time.
     virtual bool Write(std::span<const std::uint8_t> bytes) = 0;
+    // After a Write that failed: whether any of its bytes had been handed to the device (taken by the driver,
+    // or in a transfer to a dongle, whatever that transfer's outcome): they may be on the air.
+    virtual bool LastWriteHandedOver() const = 0;
     // Reads what has arrived, waiting at most `timeoutMs` for the first byte: the number of bytes read, 0
     // when nothing came within the wait, -1 with LastError() set on failure.
     virtual int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
@@ -131,6 +134,7 @@ class UnopenablePort : public SerialPort {
     void Close() override {}
     bool IsOpen() const override { return false; }
     bool Write(std::span<const std::uint8_t>) override { return false; }
+    bool LastWriteHandedOver() const override { return false; }
     int Read(std::span<std::uint8_t>, std::uint32_t) override { return -1; }
     std::uint32_t LastError() const override { return error_; }
 

@@ -17,6 +17,7 @@ class SirMedium : public IrdaMedium {
     SirMedium(SerialPort& port, StackClock& clock) : port_(port), clock_(clock) {}
 
     std::optional<std::uint32_t> Send(std::span<const std::uint8_t> frame, std::size_t extraBofs) override;
+    bool LastSendHandedOver() const override { return port_.LastWriteHandedOver(); }
     MediumReceive Receive(Deadline deadline, std::vector<std::uint8_t>& frame) override;
     void Reset() override;
     std::uint32_t LastError() const override { return port_.LastError(); }
@@ -38,6 +39,10 @@ class PortMedium : public IrdaMedium {
 
     std::optional<std::uint32_t> Send(std::span<const std::uint8_t> frame, std::size_t extraBofs) override {
         return Current().Send(frame, extraBofs);
+    }
+    bool LastSendHandedOver() const override {
+        const IrdaMedium* own = port_.FrameMedium();
+        return own != nullptr ? own->LastSendHandedOver() : sir_.LastSendHandedOver();
     }
     MediumReceive Receive(Deadline deadline, std::vector<std::uint8_t>& frame) override {
         return Current().Receive(deadline, frame);

@@ -94,6 +94,7 @@ class BridgeMedium : public IrdaMedium {
     }
 
     std::optional<std::uint32_t> Send(std::span<const std::uint8_t> frame, std::size_t extraBofs) override {
+        handedOver_ = false;
         if (frame.size() < MIN_FRAME || frame.size() > SIR_MAX_FRAME) {
             lastError_ = USB_ERROR_DEVICE;
             return std::nullopt;
@@ -110,12 +111,14 @@ class BridgeMedium : public IrdaMedium {
         std::vector<std::uint8_t> transfer(HEADER_SIZE + frame.size());
         transfer[0] = 0;  // no change of speed or BOFs
         std::copy(frame.begin(), frame.end(), transfer.begin() + HEADER_SIZE);
+        // From here on the dongle may put the frame on the air, whatever the transfer's outcome says.
+        handedOver_ = true;
         const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
         if (!sent.Ok()) {
             return Fail(sent);
         }
         if (sent.length != transfer.size()) {
-            lastError_ = USB_ERROR_DEVICE;  // the dongle took part of a frame: nothing whole went out
+            lastError_ = USB_ERROR_DEVICE;  // the dongle took part of a frame, and may frame that part
             return std::nullopt;
         }
         // On the air the dongle sends it SIR-wrapped, as a serial adapter would.
@@ -168,6 +171,7 @@ class BridgeMedium : public IrdaMedium {
         }
     }
 
+    bool LastSendHandedOver() const override { return handedOver_; }
     // Every transfer in is a whole frame: nothing is held between receives.
     void Reset() override {}
     std::uint32_t LastError() const override { return lastError_; }
@@ -184,6 +188,7 @@ class BridgeMedium : public IrdaMedium {
     std::uint8_t in_;
     StackClock& clock_;
     bool watches_ = true;         // until the dongle stalls Check Media Busy
+    bool handedOver_ = false;     // the last Send's frame transfer was made
     std::uint8_t xbofsCode_ = 0;  // unknown until a header set it
     std::uint32_t lastError_ = 0;
     std::array<std::uint8_t, HEADER_SIZE + SIR_MAX_FRAME> buffer_{};

@@ -194,6 +194,48 @@ const FoundDongle* PickDongle(const std::vector<FoundDongle>& dongles, const Usb
     return unreachable;
 }
 
+// The opened device as a family's driver uses it, noting every transfer out: the SIR bytes of a frame handed
+// to the dongle in one may go on the air whatever the transfer's outcome (a stall, a timeout, the device
+// gone after it took them).
+class OutTransferWatch : public UsbDevice {
+  public:
+    explicit OutTransferWatch(UsbDevice& inner) : inner_(inner) {}
+    bool outMade = false;
+
+    UsbResult ControlOut(const UsbSetup& setup, std::span<const std::uint8_t> data,
+                         std::uint32_t timeoutMs) override {
+        outMade = true;
+        return inner_.ControlOut(setup, data, timeoutMs);
+    }
+    UsbResult ControlIn(const UsbSetup& setup, std::span<std::uint8_t> data,
+                        std::uint32_t timeoutMs) override {
+        return inner_.ControlIn(setup, data, timeoutMs);
+    }
+    UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                      std::uint32_t timeoutMs) override {
+        outMade = true;
+        return inner_.BulkOut(endpoint, data, timeoutMs);
+    }
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        return inner_.BulkIn(endpoint, data, timeoutMs);
+    }
+    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                          std::uint32_t timeoutMs) override {
+        return inner_.InterruptIn(endpoint, data, timeoutMs);
+    }
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        outMade = true;
+        return inner_.InterruptOut(endpoint, data, timeoutMs);
+    }
+    UsbResult ClearHalt(std::uint8_t endpoint) override { return inner_.ClearHalt(endpoint); }
+
+  private:
+    UsbDevice& inner_;
+};
+
+UsbSerialPort::UsbSerialPort(UsbHost& host, StackClock& clock) : host_(host), clock_(clock) {}
+
 UsbSerialPort::~UsbSerialPort() {
     Close();
 }
@@ -234,7 +276,8 @@ bool UsbSerialPort::Open(const std::string& name) {
     if (device_ == nullptr) {
         return FailTransfer(failure);
     }
-    dongle_ = MakeDongle(chosen->match, *usbInterface, *device_, clock_);
+    watch_ = std::make_unique<OutTransferWatch>(*device_);
+    dongle_ = MakeDongle(chosen->match, *usbInterface, *watch_, clock_);
     family_ = chosen->match.family;
     const UsbResult started = dongle_ != nullptr ? dongle_->Start() : UsbFailure(UsbStatus::Failed);
     if (!started.Ok()) {
@@ -246,15 +289,19 @@ bool UsbSerialPort::Open(const std::string& name) {
 
 void UsbSerialPort::Close() {
     dongle_.reset();
+    watch_.reset();
     device_.reset();
     pending_.clear();
 }
 
 bool UsbSerialPort::Write(std::span<const std::uint8_t> bytes) {
+    handedOver_ = false;
     if (dongle_ == nullptr) {
         return Fail(PORT_ERROR_INVALID_HANDLE);
     }
+    watch_->outMade = false;
     const UsbResult sent = dongle_->Send(bytes);
+    handedOver_ = watch_->outMade;
     return sent.Ok() ? true : FailTransfer(sent);
 }
 

@@ -98,11 +98,13 @@ std::vector<FoundDongle> FindDongles(UsbHost& host);
 // that matches but cannot be reached (so that its failure can be named), else nothing.
 const FoundDongle* PickDongle(const std::vector<FoundDongle>& dongles, const UsbPortChoice& choice);
 
+class OutTransferWatch;
+
 // A USB dongle behind the serial-port seam, so that the stack takes it for a COM port with a serial adapter.
 // Open takes a USB port value (ParseUsbPort), finds the dongle, opens it and runs its family's open sequence.
 class UsbSerialPort : public SerialPort {
   public:
-    UsbSerialPort(UsbHost& host, StackClock& clock) : host_(host), clock_(clock) {}
+    UsbSerialPort(UsbHost& host, StackClock& clock);
     ~UsbSerialPort() override;
     UsbSerialPort(const UsbSerialPort&) = delete;
     UsbSerialPort& operator=(const UsbSerialPort&) = delete;
@@ -111,6 +113,7 @@ class UsbSerialPort : public SerialPort {
     void Close() override;
     bool IsOpen() const override { return dongle_ != nullptr; }
     bool Write(std::span<const std::uint8_t> bytes) override;
+    bool LastWriteHandedOver() const override { return handedOver_; }
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
     IrdaMedium* FrameMedium() override { return dongle_ != nullptr ? dongle_->FrameMedium() : nullptr; }
@@ -125,10 +128,12 @@ class UsbSerialPort : public SerialPort {
     UsbHost& host_;
     StackClock& clock_;
     std::unique_ptr<UsbDevice> device_;
+    std::unique_ptr<OutTransferWatch> watch_;  // device_ as the family's driver uses it
     std::unique_ptr<UsbDongle> dongle_;
     std::optional<DongleFamily> family_;
     std::vector<std::uint8_t> pending_;  // received, not read yet
     std::uint32_t lastError_ = 0;
+    bool handedOver_ = false;
 };
 
 }  // namespace qx::irda

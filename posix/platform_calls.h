@@ -32,11 +32,14 @@ class PosixPlatformLinks {
     SocketCalls& Calls();
     SocketCalls& System() { return system_; }
     std::optional<std::uint16_t> LoopbackPort() const { return choice_.loopbackPort; }
-    // From any thread: ends at once the emulation's discovery try or connect under way and refuses later
-    // ones.
+    // From any thread: ends at once the discovery try or connect under way (the emulation's, or the own
+    // stack's before anything was written) and refuses later ones.
     void Interrupt() {
         if (loopback_) {
             loopback_->Interrupt();
+        }
+        if (serial_) {
+            serial_->Interrupt();
         }
     }
 

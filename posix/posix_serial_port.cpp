@@ -121,6 +121,7 @@ void PosixSerialPort::Close() {
 }
 
 bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
+    handedOver_ = false;
     if (fd_ < 0) {
         return Fail(EBADF);
     }
@@ -130,6 +131,7 @@ bool PosixSerialPort::Write(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
         if (written > 0) {
+            handedOver_ = true;
             bytes = bytes.subspan(static_cast<std::size_t>(written));
             continue;
         }

@@ -23,6 +23,7 @@ class PosixSerialPort : public irda::SerialPort {
     void Close() override;
     bool IsOpen() const override { return fd_ >= 0; }
     bool Write(std::span<const std::uint8_t> bytes) override;
+    bool LastWriteHandedOver() const override { return handedOver_; }
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
 
@@ -33,6 +34,7 @@ class PosixSerialPort : public irda::SerialPort {
 
     int fd_ = -1;
     std::uint32_t lastError_ = 0;
+    bool handedOver_ = false;  // the last Write's bytes were taken, in part at least
     termios savedSettings_{};
     int savedLines_ = 0;
     bool linesSaved_ = false;

@@ -34,11 +34,14 @@ class PlatformCalls {
     const LinkChoice& Choice() const { return choice_; }
     // The emulation's port when it stands in for IrDA.
     std::optional<std::uint16_t> LoopbackPort() const { return choice_.loopbackPort; }
-    // From any thread: ends at once the emulation's discovery try or connect under way and refuses later ones
-    // (LoopbackCalls::Interrupt). Winsock's own calls are bounded by the link and cannot be cut short.
+    // From any thread: ends at once the discovery try or connect under way, the emulation's or the own
+    // stack's, and refuses later ones. Winsock's own calls are bounded by the link and cannot be cut short.
     void Interrupt() {
         if (loopback_) {
             loopback_->Interrupt();
+        }
+        if (serial_) {
+            serial_->Interrupt();
         }
     }
 

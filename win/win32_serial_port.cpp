@@ -130,13 +130,18 @@ bool Win32SerialPort::SetReadTimeout(std::uint32_t timeoutMs) {
 }
 
 bool Win32SerialPort::Write(std::span<const std::uint8_t> bytes) {
+    handedOver_ = false;
     if (!handle_) {
         lastError_ = ERROR_INVALID_HANDLE;
         return false;
     }
     while (!bytes.empty()) {
         DWORD written = 0;
-        if (!WriteFile(handle_->value, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        const BOOL done =
+            WriteFile(handle_->value, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        // A failed WriteFile may still have taken some of the bytes.
+        handedOver_ = handedOver_ || written > 0;
+        if (!done) {
             return Fail();
         }
         if (written == 0) {

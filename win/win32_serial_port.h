@@ -23,6 +23,7 @@ class Win32SerialPort : public irda::SerialPort {
     void Close() override;
     bool IsOpen() const override;
     bool Write(std::span<const std::uint8_t> bytes) override;
+    bool LastWriteHandedOver() const override { return handedOver_; }
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
 
@@ -33,6 +34,7 @@ class Win32SerialPort : public irda::SerialPort {
 
     std::unique_ptr<Handle> handle_;
     std::uint32_t lastError_ = 0;
+    bool handedOver_ = false;  // the last Write's bytes were taken, in part at least
     std::uint32_t readTimeout_ = 0;
     bool timeoutSet_ = false;
 };

@@ -311,6 +311,11 @@ NATIVE_CASES = {
                                   ["Interrupted before anything was sent to the instrument"],
                                   ["Searching devices", "Interrupted: the step under way is finished"],
                                   dict(final_word=0x0004, connections=0)),
+    # Ctrl+C during the search, before anything was written: the discovery under way ends with the
+    # interruption (no try completes after it) and the program exits.
+    "native_serial_interrupted_at_once": (["--serial", "--no-devices"], ["status", "-t", "--port", "{com}"], None, 4,
+                                          ["Interrupted before anything was sent to the instrument"],
+                                          ["Searching devices", "Interrupted:"], dict(final_word=0x0004, connections=0)),
     "native_serial_trace": (["--serial", "--word", "0x0104"], ["status", "-t", "--port", "{com}"], None, 0,
                             ["Search mode: on"], ["socket(26, 1, 0) -> ", "closesocket("], dict(writes=[])),
     # A COM name can never be a port on Linux: a usage error before anything is asked or sent.
@@ -431,7 +436,7 @@ CAPTURE_BEFORE = {
 
 # Cases whose simulator is held taking nothing (hold_simulator; TCP only), and the seconds after which the
 # program gets Ctrl+C (SIGINT, which Wine hands to the console's control handler).
-INTERRUPTED = {"interrupted_search": 3, "native_serial_interrupted": 2}
+INTERRUPTED = {"interrupted_search": 3, "native_serial_interrupted": 2, "native_serial_interrupted_at_once": 2}
 # Cases whose simulator is stopped (its pty goes away) this many seconds into the run.
 VANISHED = {"native_port_vanishes": 2.5}
 # Cases with no simulator: the COM port leads to a pty that nobody reads and that is kept full.
@@ -830,6 +835,12 @@ def check(name, args):
         for line in lines:
             if line in PROGRESS or line in (FAILURE,) and UNCONFIRMED in lines:
                 fail("standard output holds %r" % line)
+    if name in INTERRUPTED and "-t" in arguments:
+        # Every discovery try the trace shows after the interruption was cut short by it.
+        after = stderr[stderr.find("Interrupted:"):]
+        tries = re.findall(r"getsockopt\(.*-> ([^\[]*?)\s*(?:\[|$)", after, re.M)
+        if not tries or any(t != "-1, error 10004" for t in tries):
+            fail("discovery tries after the interruption: %s; the one under way did not end with it" % tries)
     if name in INTERRUPTED and "--trace" in arguments:
         tries = re.findall(r"^\s*\d+ ms  getsockopt\(.*-> (-1, error \d+)", stderr, re.M)
         if not tries or any(t != "-1, error 10004" for t in tries):

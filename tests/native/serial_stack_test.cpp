@@ -244,6 +244,7 @@ class WedgedPort : public qx::irda::SerialPort {
         failedWrites += written ? 0 : 1;
         return written;
     }
+    bool LastWriteHandedOver() const override { return port_.LastWriteHandedOver(); }
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
         return port_.Read(buffer, timeoutMs);
     }

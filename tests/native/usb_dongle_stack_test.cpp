@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/mode_switch.h"
+#include "app/run_outcome.h"
 #include "app/texts.h"
 #include "irda/irlap.h"
 #include "irda/serial_irda_calls.h"
@@ -34,6 +35,7 @@ namespace qxtest {
 namespace {
 
 using qx::irda::DongleFamily;
+using qx::irda::UsbResult;
 
 constexpr std::array<DongleFamily, 6> ALL_FAMILIES{DongleFamily::Bridge,   DongleFamily::Stir4200,
                                                    DongleFamily::Mcs7780,  DongleFamily::Ks959,
@@ -176,6 +178,237 @@ TEST(BridgeMediaBusy, AMediumThatStaysBusyEndsTheRunWithNothingSent) {
     EXPECT_TRUE(dongle.chip->LastBusyReport().has_value());
     std::printf("a medium busy for good: \"%s\"\n", run.host.results.at(0).text.c_str());
 }
+
+// The light side of a hostile chip, over the simulator's pty: it notes when the write request (82 00 0A) has
+// gone out whole on the air (its frame's EOF seen), and it can answer every read at once with a valid frame
+// (UA from the broadcast address, SIR-wrapped), from the start or from the moment the write is on the air. So
+// the test fails rather than hangs, the flood ends after FLOOD_BYTES_LIMIT bytes and says so.
+class HostileLight : public qx::irda::SerialPort {
+  public:
+    enum class Flood { Never, FromStart, AfterWrite };
+    static constexpr std::size_t FLOOD_BYTES_LIMIT = 4 << 20;
+    static constexpr std::array<std::uint8_t, 6> FLOOD_FRAME{0xC0, 0xFE, 0x73, 0x43, 0xA8, 0xC1};
+
+    explicit HostileLight(Flood flood) : flood_(flood) {}
+    bool Open(const std::string& name) override { return inner_.Open(name); }
+    void Close() override { inner_.Close(); }
+    bool IsOpen() const override { return inner_.IsOpen(); }
+    bool Write(std::span<const std::uint8_t> bytes) override {
+        for (std::uint8_t byte : bytes) {
+            tail_ = {tail_[1], tail_[2], byte};
+            writeSeen_ = writeSeen_ || tail_ == std::array<std::uint8_t, 3>{0x82, 0x00, 0x0A};
+            writeOnAir_ = writeOnAir_ || (writeSeen_ && byte == qx::irda::SIR_EOF);
+        }
+        return inner_.Write(bytes);
+    }
+    bool LastWriteHandedOver() const override { return inner_.LastWriteHandedOver(); }
+    int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override {
+        const bool flooding = flood_ == Flood::FromStart || (flood_ == Flood::AfterWrite && writeOnAir_);
+        if (!flooding || flooded >= FLOOD_BYTES_LIMIT) {
+            return inner_.Read(buffer, timeoutMs);
+        }
+        for (std::uint8_t& byte : buffer) {
+            byte = FLOOD_FRAME[flooded++ % FLOOD_FRAME.size()];
+        }
+        return static_cast<int>(buffer.size());
+    }
+    std::uint32_t LastError() const override { return inner_.LastError(); }
+
+    bool WriteOnAir() const { return writeOnAir_; }
+    std::size_t flooded = 0;
+
+  private:
+    Flood flood_;
+    qx::PosixSerialPort inner_;
+    std::array<std::uint8_t, 3> tail_{};
+    bool writeSeen_ = false;
+    bool writeOnAir_ = false;
+};
+
+// A chip that takes the write and puts it on the air, and then fails the transfer out that carried it: the
+// device gone (as LIBUSB_ERROR_NO_DEVICE, and every transfer after it), a timeout, or a stall (the endpoint
+// halted until cleared; a control request's stall ends with it).
+class FailingOutChip : public dongle_sim::SimChip {
+  public:
+    FailingOutChip(std::unique_ptr<dongle_sim::SimChip> inner, HostileLight& light, qx::irda::UsbStatus fault)
+        : SimChip(light), inner_(std::move(inner)), light_(light), fault_(fault) {}
+
+    UsbResult ControlOut(const qx::irda::UsbSetup& setup, std::span<const std::uint8_t> data,
+                         std::uint32_t timeoutMs) override {
+        return After(inner_->ControlOut(setup, data, timeoutMs), std::nullopt);
+    }
+    UsbResult ControlIn(const qx::irda::UsbSetup& setup, std::span<std::uint8_t> data,
+                        std::uint32_t timeoutMs) override {
+        return inner_->ControlIn(setup, data, timeoutMs);
+    }
+    UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                      std::uint32_t timeoutMs) override {
+        if (halted_ == endpoint) {
+            return qx::irda::UsbFailure(qx::irda::UsbStatus::Stall);
+        }
+        return After(inner_->BulkOut(endpoint, data, timeoutMs), endpoint);
+    }
+    UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
+        return inner_->BulkIn(endpoint, data, timeoutMs);
+    }
+    UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
+                          std::uint32_t timeoutMs) override {
+        return inner_->InterruptIn(endpoint, data, timeoutMs);
+    }
+    UsbResult InterruptOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        if (halted_ == endpoint) {
+            return qx::irda::UsbFailure(qx::irda::UsbStatus::Stall);
+        }
+        return After(inner_->InterruptOut(endpoint, data, timeoutMs), endpoint);
+    }
+    UsbResult ClearHalt(std::uint8_t endpoint) override {
+        if (halted_ == endpoint) {
+            halted_.reset();
+        }
+        return inner_->ClearHalt(endpoint);
+    }
+    qx::irda::UsbDeviceInfo Info() const override { return inner_->Info(); }
+    bool failed = false;
+
+  protected:
+    bool HasEndpoint(std::uint8_t) const override { return true; }
+
+  private:
+    UsbResult After(const UsbResult& result, std::optional<std::uint8_t> endpoint) {
+        if (failed || !light_.WriteOnAir()) {
+            return result;
+        }
+        failed = true;
+        if (fault_ == qx::irda::UsbStatus::Gone) {
+            inner_->Unplug();
+        } else if (fault_ == qx::irda::UsbStatus::Stall) {
+            halted_ = endpoint;
+        }
+        return qx::irda::UsbFailure(fault_);
+    }
+
+    std::unique_ptr<dongle_sim::SimChip> inner_;
+    HostileLight& light_;
+    qx::irda::UsbStatus fault_;
+    std::optional<std::uint8_t> halted_;
+};
+
+std::string FamilyPrefix(DongleFamily family) {
+    std::string prefix(qx::irda::FamilyName(family));
+    prefix.erase(std::remove_if(prefix.begin(), prefix.end(),
+                                [](char c) { return std::isalnum(static_cast<unsigned char>(c)) == 0; }),
+                 prefix.end());
+    return prefix;
+}
+
+// A flood of valid frames, from the start or from the write on: the run ends by itself, within the run's
+// bound, and says what it knows (from the write on: sent, not confirmed, as the instrument holds the word).
+struct FloodCase {
+    std::string name;
+    std::optional<DongleFamily> family;  // none: the serial pty itself
+    HostileLight::Flood flood;
+};
+
+class Flood : public ::testing::TestWithParam<FloodCase> {};
+
+TEST_P(Flood, TheRunEndsByItself) {
+    const FloodCase& c = GetParam();
+    SimProcess sim({"--word", "4"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    HostileLight light(c.flood);
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PlatformClock clock(platform);
+    const auto start = std::chrono::steady_clock::now();
+    StackRun run;
+    if (c.family) {
+        ASSERT_TRUE(light.Open(sim.Path()));
+        auto chip = dongle_sim::MakeChip(*c.family, light);
+        dongle_sim::SimUsbHost bus;
+        bus.Attach(*chip);
+        qx::irda::UsbSerialPort port(bus, clock);
+        run = SwitchOverPort(port, "USB", platform, true);
+    } else {
+        run = SwitchOverPort(light, sim.Path(), platform, true);
+    }
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto record = sim.Stop();
+    std::printf("%s: %.1f s, %s, %zu flood bytes\n", c.name.c_str(), seconds,
+                std::string(qx::StageName(run.outcome.stage)).c_str(), light.flooded);
+    EXPECT_LT(light.flooded, HostileLight::FLOOD_BYTES_LIMIT) << "the run ended only when the flood did";
+    EXPECT_FALSE(run.succeeded);
+    if (c.flood == HostileLight::Flood::AfterWrite) {
+        EXPECT_EQ(record["final_word"], 0x0104);
+        EXPECT_EQ(run.outcome.stage, qx::RunStage::WriteUnconfirmed);
+    } else {
+        EXPECT_EQ(record["final_word"], 0x0004);
+        EXPECT_FALSE(run.outcome.wordSent.has_value());
+    }
+}
+
+std::vector<FloodCase> FloodCases() {
+    std::vector<FloodCase> cases;
+    for (const auto& [flood, when] : {std::pair{HostileLight::Flood::FromStart, "FromStart"},
+                                      {HostileLight::Flood::AfterWrite, "AfterWrite"}}) {
+        cases.push_back({std::string("SerialPty_") + when, std::nullopt, flood});
+        for (DongleFamily family : ALL_FAMILIES) {
+            cases.push_back({FamilyPrefix(family) + "_" + when, family, flood});
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Media, Flood, ::testing::ValuesIn(FloodCases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The transfer out that carried the write reached the chip, which put it on the air, and then failed: the
+// instrument holds the new word, and the run says the write was sent and not confirmed, never "not sent".
+struct OutFailureCase {
+    std::string name;
+    DongleFamily family;
+    qx::irda::UsbStatus fault;
+};
+
+class WriteTransferFails : public ::testing::TestWithParam<OutFailureCase> {};
+
+TEST_P(WriteTransferFails, TheWriteCountsAsSent) {
+    const OutFailureCase& c = GetParam();
+    SimProcess sim({"--word", "4"}, SimLine::Serial);
+    ASSERT_FALSE(sim.Path().empty());
+    HostileLight light(HostileLight::Flood::Never);
+    ASSERT_TRUE(light.Open(sim.Path()));
+    FailingOutChip chip(dongle_sim::MakeChip(c.family, light), light, c.fault);
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(chip);
+    PosixPlatformCalls platform;
+    platform.sleeps = true;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(bus, clock);
+    const StackRun run = SwitchOverPort(port, "USB", platform, true);
+    const auto record = sim.Stop();
+
+    ASSERT_TRUE(chip.failed) << "the write's transfer was failed";
+    EXPECT_EQ(record["final_word"], 0x0104);
+    EXPECT_EQ(run.outcome.stage, qx::RunStage::WriteUnconfirmed) << qx::StageName(run.outcome.stage);
+    EXPECT_EQ(run.outcome.wordSent, std::optional<qx::ConfigWord>(0x0104));
+    EXPECT_FALSE(run.succeeded);
+}
+
+std::vector<OutFailureCase> OutFailureCases() {
+    std::vector<OutFailureCase> cases;
+    for (DongleFamily family : ALL_FAMILIES) {
+        for (const auto& [fault, name] : {std::pair{qx::irda::UsbStatus::Gone, "NoDevice"},
+                                          {qx::irda::UsbStatus::Timeout, "Timeout"},
+                                          {qx::irda::UsbStatus::Stall, "Stall"}}) {
+            cases.push_back({FamilyPrefix(family) + "_" + name, family, fault});
+        }
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, WriteTransferFails, ::testing::ValuesIn(OutFailureCases()),
+                         [](const auto& info) { return info.param.name; });
 
 // A dongle pulled out once open: every transfer after that fails as unplugged (the stack's medium failure,
 // through SIR framing or the bridge's own frames), the bus no longer lists it, and the instrument's word is

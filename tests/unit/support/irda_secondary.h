@@ -86,18 +86,18 @@ struct LinkFaults {
     std::uint32_t watchdogMs = 0;      // non-zero: the link is dropped after this long without a frame
     // The link is lost this way once the SDU with this number (0 = the first) has arrived and been taken.
     std::optional<std::pair<std::size_t, LinkLoss>> lossAfterSdu;
-    int rdAfterConnect = 0;            // links answered with RD at their first frame after UA
-    int frmrOnData = 0;                // TinyTP data frames answered with FRMR (not taken)
-    std::uint32_t rnrForMs = 0;        // the first TinyTP data frame is taken and answered RNR this long
-    std::uint32_t refuseForMs = 0;     // the first TinyTP data frame is not taken: RNR this long
-    bool staleLink = false;            // holds a link of a vanished primary: RR to XID, SNRM ignored
-    bool liteFirmware = false;         // any IrLMP disconnect ends the link without a word
-    bool iasAckFirst = false;          // an IAS frame with the Ack bit ahead of the answer
-    int missedDiscoveries = 0;         // whole discoveries left unanswered
-    bool badNr = false;                // the first answer after TinyTP is up carries an N(r) never sent
-    bool dropAfterIas = false;         // the link ends, without a word, once the IAS answer went out
-    int snrmIgnored = 0;               // connection requests that go unanswered
-    std::uint32_t tailLateMs = 0;      // the second half of every reply after the UA comes this much later
+    int rdAfterConnect = 0;         // links answered with RD at their first frame after UA
+    int frmrOnData = 0;             // TinyTP data frames answered with FRMR (not taken)
+    std::uint32_t rnrForMs = 0;     // the first TinyTP data frame is taken and answered RNR this long
+    std::uint32_t refuseForMs = 0;  // the first TinyTP data frame is not taken: RNR this long
+    bool staleLink = false;         // holds a link of a vanished primary: RR to XID, SNRM ignored
+    bool liteFirmware = false;      // any IrLMP disconnect ends the link without a word
+    bool iasAckFirst = false;       // an IAS frame with the Ack bit ahead of the answer
+    int missedDiscoveries = 0;      // whole discoveries left unanswered
+    bool badNr = false;             // the first answer after TinyTP is up carries an N(r) never sent
+    bool dropAfterIas = false;      // the link ends, without a word, once the IAS answer went out
+    int snrmIgnored = 0;            // connection requests that go unanswered
+    std::uint32_t tailLateMs = 0;   // the second half of every reply after the UA comes this much later
     std::uint32_t chatterMs = 0;  // another station's frames every 100 ms for this long after the port opens
 };
 
@@ -159,6 +159,8 @@ class IrdaSecondary : public irda::SerialPort {
     void Close() override;
     bool IsOpen() const override { return open_; }
     bool Write(std::span<const std::uint8_t> bytes) override;
+    // A failed write here takes nothing: the line is gone or refuses it before any byte.
+    bool LastWriteHandedOver() const override { return false; }
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
 
