@@ -171,7 +171,8 @@ std::string LinkText(const LinkChoice& link, const ConsoleTexts& t) {
         case LinkKind::Serial:
             return FillNamed(t[ConsoleText::LinkSerial], {{"port", link.port}});
         case LinkKind::Usb:
-            return FillNamed(t[ConsoleText::LinkUsb], {{"port", link.port}});
+            return FillNamed(t[ConsoleText::LinkUsb],
+                             {{"port", link.dongle.empty() ? link.port : link.dongle}});
         case LinkKind::InvalidPort:
             return FillNamed(t[ConsoleText::LinkInvalidPort], {{"port", link.port}});
         case LinkKind::Loopback:
@@ -714,10 +715,13 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     }
     lineProfile_ = *profile;
     const std::string portSetting = options.port.value_or(settings.Port);
-    link_ = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
-    settingsPath_ = settings.SettingsPath;
     const bool runs = options.command == ConsoleCommand::Status ||
                       options.command == ConsoleCommand::Enable || options.command == ConsoleCommand::Disable;
+    link_ = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
+    if (link_.kind == LinkKind::Usb && bindings_.nameDongle && runs) {
+        link_.dongle = bindings_.nameDongle(link_.port);
+    }
+    settingsPath_ = settings.SettingsPath;
     // The capture is made before anything is sent, or the command ends here as a usage error.
     std::unique_ptr<CaptureFile>& capture = capture_;
     if (options.capturePath) {

@@ -421,6 +421,26 @@ USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs77
                "native_usb_disable_kingsun": ("kingsun", True), "native_usb_ports_ksdazzle": ("ksdazzle", True),
                "native_usb_ports_kingsun": ("kingsun", True)}
 
+# What a Linux user of serial tools expects: a device path is a path and never an option, "--" ends the options,
+# and `ports --port X` probes X alone (run where no other serial device is listed, so that a probe of every port
+# would find nothing).
+NATIVE_CASES.update({
+    "native_ports_path": (["--serial"], ["ports", "{com}"], None, 0, ["{com}: QX7710Z (address 0x*"], [],
+                          dict(connections=0, discoveries=1)),
+    "native_ports_end_of_options": (["--serial"], ["ports", "--", "{com}"], None, 0,
+                                    ["{com}: QX7710Z (address 0x*"], [], dict(connections=0, discoveries=1)),
+    "native_ports_port_option": (["--serial"], ["ports", "--port", "{com}"], None, 0,
+                                 ["{com}: QX7710Z (address 0x*"], [], dict(connections=0, discoveries=1)),
+    # The dongle is named by its family and USB id, not by the port value that picked it.
+    "native_usb_reached_through": (["--serial", "--word", "0x0104"], ["status", "--port", "USB"], None, 0,
+                                   ["Reached through: USB IrDA dongle STIr4200 (066F:4200)", "Search mode: on"],
+                                   SEARCH, dict(writes=[], reads=1)),
+})
+# Cases run where /sys/class/tty is empty (see without_serial_devices).
+NO_SERIAL_DEVICES_LISTED = {"native_ports_port_option"}
+
+USB_DONGLES.update({"native_usb_reached_through": ("stir4200", True)})
+
 # What the capture file holds before the run, for the cases that find one there; after the run it must hold the
 # same bytes, and nothing may be left beside it.
 CAPTURE_BEFORE = {
@@ -728,7 +748,7 @@ def check(name, args):
                 environment["QX_SIM_USB_LIGHT"] = port
                 if not reachable:
                     environment["QX_SIM_USB_ACCESS"] = "denied"
-            if name.startswith("native_usb_ports"):
+            if name.startswith("native_usb_ports") or name in NO_SERIAL_DEVICES_LISTED:
                 command = without_serial_devices(command)
                 if command is None:
                     print("SKIP: this machine gives no private mount namespace (unshare -m)")
