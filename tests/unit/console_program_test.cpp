@@ -815,7 +815,7 @@ TEST(ConsoleProgram, OnLinuxADongleThatWillNotOpenGetsTheDonglesAdvice) {
     ConsoleProgram program{p.console, std::move(bindings)};
     EXPECT_EQ(program.Run({"ports"}), EXIT_RUN_FAILED);
     EXPECT_EQ(p.console.out,
-              "/dev/ttyUSB0: cannot be opened (error 5): permission denied: add your user to the dialout "
+              "/dev/ttyUSB0: cannot be opened (EACCES): permission denied: add your user to the dialout "
               "group (sudo usermod -aG dialout $USER), log in again and retry\n"
               "USB:066F:4200 (STIr4200): cannot be opened (error 5): the USB dongle is not reachable "
               "(permission): add the udev rule for it that the user guide gives, then plug it in again\n");
