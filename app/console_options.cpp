@@ -1,7 +1,5 @@
 #include "app/console_options.h"
 
-#include "app/link_choice.h"
-
 #include <algorithm>
 #include <optional>
 #include <string>
@@ -162,9 +160,20 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
         }
     };
     std::vector<std::string> words;  // neither an option nor a command: ports to probe, or mistakes
+    // On Linux a word that begins with "/" is a path ("ports /dev/ttyUSB0"); only Windows has "/x" options.
+    const bool slashOptions = platform != HostPlatform::Linux;
+    bool optionsEnded = false;  // after "--" every word is a command or a port, whatever it looks like
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
-        if (const OptionEntry* option = OptionNamed(arg)) {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const OptionEntry* option =
+            optionsEnded || (!slashOptions && arg.starts_with("/")) ? nullptr : OptionNamed(arg);
+        const OptionEntry* withValue = optionsEnded || option != nullptr ? nullptr : OptionWithValueIn(arg);
+        const bool looksLikeOption = arg.starts_with("-") || (slashOptions && arg.starts_with("/"));
+        if (option != nullptr) {
             if (option->flag != nullptr) {
                 options.*(option->flag) = true;
             } else if (i + 1 < args.size() && !args[i + 1].empty()) {
@@ -173,13 +182,13 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
             } else {
                 problem(UsageProblem::MissingValue, option->name);
             }
-        } else if (const OptionEntry* withValue = OptionWithValueIn(arg)) {
+        } else if (withValue != nullptr) {
             if (std::string value = arg.substr(withValue->name.size() + 1); !value.empty()) {
                 options.*(withValue->value) = std::move(value);
             } else {
                 problem(UsageProblem::MissingValue, withValue->name);
             }
-        } else if (arg.starts_with("-") || arg.starts_with("/")) {
+        } else if (!optionsEnded && looksLikeOption) {
             problem(UsageProblem::UnknownOption, arg);
         } else if (const ConsoleCommand command = CommandNamed(arg); command == ConsoleCommand::None) {
             words.push_back(arg);
@@ -200,6 +209,15 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
     }
     if (options.command == ConsoleCommand::None) {
         problem(UsageProblem::NoCommand, "");
+    }
+    // "ports --port X" probes X alone, as "ports X" does: probing transmits, so never every port instead.
+    if (options.command == ConsoleCommand::Ports && options.port) {
+        if (auto port = ParsePortValue(*options.port, platform)) {
+            if (std::find(options.portsNamed.begin(), options.portsNamed.end(), *port) ==
+                options.portsNamed.end()) {
+                options.portsNamed.push_back(*port);
+            }
+        }
     }
     // "none" takes the Port key away, which only use-port does.
     if (options.port && !ParsePortValue(*options.port, platform) &&

@@ -150,8 +150,9 @@ bool StoppedBeforeSending(const RunOutcome& outcome) {
     }
 }
 
-// The way to the instrument for scripts: "windows_irda", "serial:COM5", "invalid_port:CMO5", "loopback:PORT".
-std::string LinkName(const LinkChoice& link) {
+// The way to the instrument for scripts: "windows_irda", "serial:COM5", "invalid_port:CMO5", "loopback:PORT";
+// "none" on Linux, which has no IrDA of its own to fall back on.
+std::string LinkName(const LinkChoice& link, HostPlatform platform) {
     switch (link.kind) {
         case LinkKind::Serial:
             return "serial:" + link.port;
@@ -164,7 +165,7 @@ std::string LinkName(const LinkChoice& link) {
         case LinkKind::Winsock:
             break;
     }
-    return "windows_irda";
+    return platform == HostPlatform::Linux ? "none" : "windows_irda";
 }
 
 // The way to the instrument in words.
@@ -173,7 +174,8 @@ std::string LinkText(const LinkChoice& link, const ConsoleTexts& t) {
         case LinkKind::Serial:
             return FillNamed(t[ConsoleText::LinkSerial], {{"port", link.port}});
         case LinkKind::Usb:
-            return FillNamed(t[ConsoleText::LinkUsb], {{"port", link.port}});
+            return FillNamed(t[ConsoleText::LinkUsb],
+                             {{"port", link.dongle.empty() ? link.port : link.dongle}});
         case LinkKind::InvalidPort:
             return FillNamed(t[ConsoleText::LinkInvalidPort], {{"port", link.port}});
         case LinkKind::Loopback:
@@ -204,7 +206,7 @@ ConsoleReport EndingWithoutRun(const ConsoleOptions& options, std::string result
     return report;
 }
 
-std::string JsonReport(const ConsoleReport& r) {
+std::string JsonReport(const ConsoleReport& r, HostPlatform platform) {
     const RunOutcome& outcome = r.outcome;
     const std::optional<ConfigWord> held = WordHeld(outcome);
     std::string statusList;
@@ -229,7 +231,8 @@ std::string JsonReport(const ConsoleReport& r) {
     json += ", \"reason\": " + JsonOrNull(r.reason);
     json += ", \"statuses\": [" + statusList + "]";
     json += ", \"result_text\": " + JsonOrNull(r.resultText);
-    json += ", \"link\": " + JsonOr(r.link, [](const LinkChoice& l) { return JsonString(LinkName(l)); });
+    json += ", \"link\": " +
+            JsonOr(r.link, [platform](const LinkChoice& l) { return JsonString(LinkName(l, platform)); });
     json += ", \"cause\": " + JsonOrNull(std::string(RowOf(r.cause).name));
     json += ", \"failure\": " + JsonOr(outcome.failure, [](const StackFailure& f) {
                 return "{\"layer\": " + JsonString(std::string(LayerName(f.layer))) +
@@ -300,6 +303,11 @@ class ConsoleHost final : public ModeSwitchHost {
         if (text.empty()) {
             return;
         }
+        // The window's "Searching devices error10038" glues a Windows number to its text; the reason says
+        // what failed, in the platform's terms.
+        if (!gluedError.empty() && text.size() > gluedError.size() && text.starts_with(gluedError)) {
+            return;
+        }
         statuses.push_back(text);
         if (!options_.json && !options_.quiet && !stopRequested_) {
             console_.Err(text + "\n");
@@ -326,6 +334,8 @@ class ConsoleHost final : public ModeSwitchHost {
 
     std::vector<std::string> statuses;
     std::string resultText;
+    // The search-error status text that is left out (on Linux), or empty.
+    std::string gluedError;
 
   private:
     ConsoleEnvironment& console_;
@@ -381,7 +391,7 @@ bool ConsoleProgram::EnterRun() {
 
 void ConsoleProgram::Write(const ConsoleReport& report) {
     if (options_.json) {
-        console_.Out(JsonReport(report));
+        console_.Out(JsonReport(report, bindings_.platform));
     }
     const std::string text = TextReport(report, *texts_);
     if (report.usage) {
@@ -516,6 +526,9 @@ ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
         return report;
     }
     ConsoleHost host(console_, *texts_, options_, stopRequested_, [] { return true; });
+    if (bindings_.platform == HostPlatform::Linux) {
+        host.gluedError = slots[Slot::SearchError];
+    }
     const std::unique_ptr<RunLink> run = MakeLink();
     const RunOutcome outcome =
         ReadSearchMode(run->Link(), slots, [&](const std::string& text) { host.SetStatusText(text); });
@@ -528,6 +541,9 @@ ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
 
 ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) {
     ConsoleHost host(console_, *texts_, options_, stopRequested_, [this] { return EnterRun(); });
+    if (bindings_.platform == HostPlatform::Linux) {
+        host.gluedError = slots[Slot::SearchError];
+    }
     const std::unique_ptr<RunLink> run = MakeLink();
     const RunOutcome outcome = RunModeSwitch(enable, run->Link(), slots, host);
     // The box's failure text would say the word was not written: here nobody knows.
@@ -572,11 +588,14 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
     std::optional<std::string> answeredOn;
     std::string json;
     for (const std::string& name : ports) {
-        if (!options_.quiet) {
-            console_.Err(Fill((*texts_)[ConsoleText::PortProbing], name) + "\n");
-        }
         // A dongle frames for itself: the line profiles are for serial adapters only.
         const bool dongle = irda::ParseUsbPort(name).has_value();
+        if (!options_.quiet) {
+            // Whether a dongle sends anything is known only once it opened: its line says no more.
+            console_.Err(
+                Fill((*texts_)[dongle ? ConsoleText::PortProbingDongle : ConsoleText::PortProbing], name) +
+                "\n");
+        }
         // The profile in force first; where nobody answered, the other profiles that set the lines. What the
         // first probe found stands unless another profile finds a device.
         irda::PortProbe probe = bindings_.probePort(name, lineProfile_);
@@ -604,9 +623,14 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
         if (options_.json) {
             // Said once for all ports, below.
         } else if (probe.openError != 0) {
-            console_.Out(
-                Fill(Fill((*texts_)[ConsoleText::PortOpenFailed], port), std::to_string(probe.openError)) +
-                WithAdvice(probe.openError, name) + mark + "\n");
+            const std::string_view errnoName = bindings_.platform == HostPlatform::Linux && !dongle
+                                                   ? LinuxErrorName(probe.openError)
+                                                   : std::string_view();
+            console_.Out(Fill(Fill((*texts_)[errnoName.empty() ? ConsoleText::PortOpenFailed
+                                                               : ConsoleText::PortOpenFailedNamed],
+                                   port),
+                              errnoName.empty() ? std::to_string(probe.openError) : std::string(errnoName)) +
+                         WithAdvice(probe.openError, name) + mark + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill((*texts_)[ConsoleText::PortSearchFailed], port),
                               std::to_string(probe.discoveryError)) +
@@ -744,10 +768,13 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     }
     lineProfile_ = *profile;
     const std::string portSetting = options.port.value_or(settings.Port);
-    link_ = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
-    settingsPath_ = settings.SettingsPath;
     const bool runs = options.command == ConsoleCommand::Status ||
                       options.command == ConsoleCommand::Enable || options.command == ConsoleCommand::Disable;
+    link_ = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
+    if (link_.kind == LinkKind::Usb && bindings_.nameDongle && runs) {
+        link_.dongle = bindings_.nameDongle(link_.port);
+    }
+    settingsPath_ = settings.SettingsPath;
     // The capture is made before anything is sent, or the command ends here as a usage error.
     std::unique_ptr<CaptureFile>& capture = capture_;
     if (options.capturePath) {
@@ -769,7 +796,8 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         bindings_.pickLink ? &bindings_.pickLink(portSetting, capture.get(), lineProfile_) : &bindings_.calls;
     if (runs && (options.trace || options.traceAll)) {
         // Whoever reads a trace later knows which program made it, and over which way.
-        console_.Err(ProgramVersionText(CONSOLE_PROGRAM_NAME) + "; " + LinkName(link_) + "\n");
+        console_.Err(ProgramVersionText(CONSOLE_PROGRAM_NAME) + "; " + LinkName(link_, bindings_.platform) +
+                     "\n");
     }
     switch (options.command) {
         case ConsoleCommand::Status:

@@ -77,6 +77,8 @@ struct ConsoleBindings {
     PortLister listPorts{};
     PortProber probePort{};
     CaptureFileCalls* captureFiles = nullptr;  // for --capture; without them --capture is refused
+    // The dongle a USB port value picks, as "STIr4200 (066F:4200)"; empty when none is plugged in.
+    std::function<std::string(const std::string& port)> nameDongle{};
     // How ports are named and which advice the texts give.
     HostPlatform platform = HostPlatform::Windows;
 };

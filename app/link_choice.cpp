@@ -1,5 +1,6 @@
 #include "app/link_choice.h"
 
+#include "app/texts.h"
 #include "irda/usb_dongle.h"
 
 namespace qx {
@@ -75,15 +76,19 @@ std::optional<std::string> ParsePortValue(std::string_view text, HostPlatform pl
     return std::nullopt;
 }
 
-std::string LinkCaption(const LinkChoice& choice) {
+std::string LinkCaption(const LinkChoice& choice, int language) {
+    // The window's caption is in the window's language, as the rest of it.
+    const bool russian = language == LANGUAGE_RUSSIAN;
+    const std::string on = russian ? " - IrDA через " : " - IrDA on ";
     switch (choice.kind) {
         case LinkKind::Loopback:
+            // A developer's transport, named as its variable and the tests name it.
             return " - IrDA loopback 127.0.0.1:" + std::to_string(choice.loopbackPort.value_or(0));
         case LinkKind::Serial:
         case LinkKind::InvalidPort:
-            return " - IrDA on " + choice.port;
+            return on + choice.port;
         case LinkKind::Usb:
-            return " - IrDA on USB" + (choice.dongle.empty() ? std::string() : " " + choice.dongle);
+            return on + "USB" + (choice.dongle.empty() ? std::string() : " " + choice.dongle);
         case LinkKind::Winsock:
             break;
     }

@@ -59,7 +59,7 @@ LinkChoice ChooseLink(std::optional<std::uint16_t> loopbackPort, std::string_vie
 
 // What the window's caption adds to the program's name: " - IrDA on COM5", " - IrDA on USB STIr4200" (" -
 // IrDA on USB" when no dongle was found), " - IrDA loopback 127.0.0.1:PORT", or nothing for Windows' own
-// IrDA.
-std::string LinkCaption(const LinkChoice& choice);
+// IrDA; in Russian for LANGUAGE_RUSSIAN.
+std::string LinkCaption(const LinkChoice& choice, int language = 0);
 
 }  // namespace qx

@@ -219,6 +219,22 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "and try again",
         "установите прибор в режим ИК связи, ИК окном к адаптеру не дальше метра, и повторите"}}},
      {"Last run: no instrument answered on {port}", "Итог: прибор не ответил на {port}"}},
+    {FailureCause::NothingAnswered,
+     "nothing_answered",
+     {"nothing answered on {port}", "на {port} ничто не ответило"},
+     {{{"no IrDA adapter on this port, or the instrument is not ready: check the port with {program} "
+        "{ports}, "
+        "set the instrument in PC communication mode, its infrared window facing the adapter within a metre, "
+        "and try again",
+        "на этом порту нет адаптера IrDA, или прибор не готов: проверьте порт командой {program} {ports}, "
+        "установите прибор в режим ИК связи, ИК окном к адаптеру не дальше метра, и повторите"},
+       {"no IrDA adapter on this port, or the instrument is not ready: check the port with {program} "
+        "{ports}, "
+        "set the instrument in PC communication mode, its infrared window facing the adapter within a metre, "
+        "and try again",
+        "на этом порту нет адаптера IrDA, или прибор не готов: проверьте порт командой {program} {ports}, "
+        "установите прибор в режим ИК связи, ИК окном к адаптеру не дальше метра, и повторите"}}},
+     {"Last run: nothing answered on {port}", "Итог: на {port} ничто не ответило"}},
     {FailureCause::Refused,
      "refused",
      {"the instrument refused the connection (code {code})", "прибор отказал в подключении (код {code})"},
@@ -260,8 +276,8 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "({program} {ports} показывает последовательные устройства и USB-адаптеры)"}}},
      {"Last run: no IrDA in Windows (error {code}): set a COM port",
       "Итог: нет IrDA в Windows (ошибка {code}): задайте COM-порт"},
-     {"no IrDA adapter is chosen (error {code}), and Linux has no IrDA of its own",
-      "адаптер IrDA не выбран (ошибка {code}), а своей поддержки IrDA в Linux нет"}},
+     {"no IrDA adapter is chosen, and Linux has no IrDA of its own",
+      "адаптер IrDA не выбран, а своей поддержки IrDA в Linux нет"}},
 };
 
 template <typename Row, std::size_t N>
@@ -308,12 +324,24 @@ std::size_t Column(int language) {
 constexpr Bilingual MODE_ON = {"on", "включён"};
 constexpr Bilingual MODE_OFF = {"off", "выключен"};
 
-std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t column) {
+std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t column,
+                 HostPlatform platform = HostPlatform::Windows) {
     const RunOutcome& o = v.outcome;
     const std::optional<ConfigWord> held = WordHeld(o);
     const std::uint32_t systemError = o.failure ? o.failure->systemError : 0;
+    // On Linux a serial device's error is named by its errno, not by the Windows number the seam carries.
+    std::string named(text);
+    if (const std::string_view errnoName = LinuxErrorName(systemError);
+        platform == HostPlatform::Linux && v.link.kind == LinkKind::Serial && !errnoName.empty()) {
+        for (const std::string_view pattern :
+             {std::string_view("error {code}"), std::string_view("ошибка {code}")}) {
+            if (const std::size_t at = named.find(pattern); at != std::string::npos) {
+                named.replace(at, pattern.size(), errnoName);
+            }
+        }
+    }
     return NameCommands(FillNamed(
-        text,
+        named,
         {{"code", std::to_string(systemError != 0 ? static_cast<int>(systemError) : o.code)},
          {"port", v.link.port},
          {"file", v.settingsPath},
@@ -395,7 +423,11 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link, HostPlat
         return FailureCause::AdapterGone;
     }
     if (outcome.stage == RunStage::NoDevice && ownStack) {
-        return FailureCause::NoInstrument;
+        // A dongle's chip answered its registers before the search; a serial port gives no sign that an
+        // adapter is behind it at all.
+        return link.kind == LinkKind::Serial && platform == HostPlatform::Linux
+                   ? FailureCause::NothingAnswered
+                   : FailureCause::NoInstrument;
     }
     if (link.kind == LinkKind::Winsock &&
         (outcome.stage == RunStage::SocketFailed || outcome.stage == RunStage::SearchFailed) &&
@@ -414,14 +446,14 @@ std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatfor
         onLinux && !stage.linuxReason[0].empty() ? stage.linuxReason : stage.reason;
     const FailureCause cause = CauseOf(values.outcome, values.link, platform);
     if (cause == FailureCause::None) {
-        return Fill(stageReason[column], values, column);
+        return Fill(stageReason[column], values, column, platform);
     }
     const CauseRow& row = RowOf(cause);
     const Bilingual& causeReason = onLinux && !row.linuxReason[0].empty() ? row.linuxReason : row.reason;
-    const std::string why = Fill(causeReason[column], values, column);
+    const std::string why = Fill(causeReason[column], values, column, platform);
     if (!StageBeforeAWrite(values.outcome.stage)) {
         // What the instrument holds comes first; the cause says why the run ended there.
-        return Fill(stageReason[column], values, column) + " (" + why + ")";
+        return Fill(stageReason[column], values, column, platform) + " (" + why + ")";
     }
     std::string next = Fill(row.nextStep[static_cast<std::size_t>(platform)][column], values, column);
     // A port that would not open: the platform's own word for its error, where it has one.

@@ -45,6 +45,7 @@ enum class FailureCause {
     DongleUnreachable,    // the dongle is there and cannot be used: its driver (not WinUSB) or no permission
     AdapterGone,          // the adapter stopped answering during the run (unplugged)
     NoInstrument,         // the adapter works and no device answered its search
+    NothingAnswered,      // nothing answered on a serial port, which cannot tell whether an adapter is there
     Refused,              // the device refused the connection
     NoSuchService,        // the device found offers no such service: not this instrument
     NoIrdaSupport,        // no Port and no IrDA in Windows: the serial route is the way (the last)

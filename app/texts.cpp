@@ -266,6 +266,8 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "не имя COM-порта: {} (COM1 ... COM256)"},
     {ConsoleText::PortProbing, "Probing {}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
      "Проверка {}: 9600 бод, DTR и RTS выставлены для адаптера, передаются кадры XID"},
+    {ConsoleText::PortProbingDongle, "Probing {}", "Проверка {}"},
+    {ConsoleText::PortOpenFailedNamed, "{}: cannot be opened ({})", "{}: не открывается ({})"},
     {ConsoleText::PortStoredMark, " (the Port in the settings)", " (Port в файле настроек)"},
     {ConsoleText::PortSuggestUse, "To use it for every run: {program} {use-port} {--port} {}",
      "Чтобы использовать его всегда: {program} {use-port} {--port} {}"},
@@ -517,6 +519,25 @@ const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform) {
         return language == LANGUAGE_RUSSIAN ? CONSOLE_LINUX_RUSSIAN : CONSOLE_LINUX_ENGLISH;
     }
     return language == LANGUAGE_RUSSIAN ? CONSOLE_RUSSIAN : CONSOLE_ENGLISH;
+}
+
+std::string_view LinuxErrorName(std::uint32_t portError) {
+    // The POSIX binding folds the errno into these codes (posix_serial_port.cpp); each is named by the errno
+    // that stands for its kind. The advice that follows says the rest in words, but for EIO.
+    switch (portError) {
+        case 1:
+            return "ENOTTY";
+        case 2:
+            return "ENOENT";
+        case 5:
+            return "EACCES";
+        case 31:
+            return "EIO, input/output error";
+        case 32:
+            return "EBUSY";
+        default:
+            return {};
+    }
 }
 
 std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error, bool dongle) {

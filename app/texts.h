@@ -131,6 +131,8 @@ enum class ConsoleText {
     CaptureNothing,
     PortInvalid,
     PortProbing,
+    PortProbingDongle,
+    PortOpenFailedNamed,
     PortStoredMark,
     PortSuggestUse,
     CaptureNotPlaced,
@@ -164,6 +166,10 @@ class ConsoleTexts {
 // the texts about ports, settings and adapters name Linux things (device paths, the dialout group, dmesg);
 // every other text is the Windows one.
 const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform = HostPlatform::Windows);
+
+// On Linux, the errno behind a serial port's error as the port seam reports it ("EACCES"); empty where the
+// code is no errno's (a USB dongle's, the stack's own).
+std::string_view LinuxErrorName(std::uint32_t portError);
 
 // What to do about a serial port that would not open with `error` (the Windows error code the serial-port
 // seam reports; 10047 where no port was chosen at all), in the platform's terms; empty where the reason's own

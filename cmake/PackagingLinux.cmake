@@ -1,8 +1,12 @@
 # The Linux release: `cpack` in a native Release build (the linux-release preset) makes
-# qx2205r_<version>_<arch>.deb and QX2205R-<version>-Linux.tar.gz, holding the console program in bin, its manual
+# qx2205r_<version>_<arch>.deb and QX2205R-<version>-Linux.tar.gz, holding the console program in bin (and its
+# lower-case link), its manual
 # page and the user guide. Only the release component goes in.
 include(GNUInstallDirs)
 install(TARGETS QX2205R-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
+# The package is qx2205r, and a Linux user types lower case: qx2205r-cli is the same program.
+file(CREATE_LINK QX2205R-cli ${CMAKE_CURRENT_BINARY_DIR}/qx2205r-cli SYMBOLIC)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qx2205r-cli DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/QX2205R-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         COMPONENT release)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/USER_GUIDE.txt ${PROJECT_SOURCE_DIR}/README.md

@@ -439,6 +439,21 @@ std::vector<std::string> UsbPortValues(UsbHost& host) {
     return values;
 }
 
+std::string UsbDongleName(const std::string& portValue, UsbHost& host) {
+    const auto choice = ParseUsbPort(portValue);
+    if (!choice) {
+        return {};
+    }
+    const auto dongles = FindDongles(host);
+    const FoundDongle* dongle = PickDongle(dongles, *choice);
+    if (dongle == nullptr) {
+        return {};
+    }
+    const std::string value = UsbPortName({dongle->device.vendor, dongle->device.product});
+    // "USB:066F:4200" less its "USB:" prefix.
+    return std::string(FamilyName(dongle->match.family)) + " (" + value.substr(4) + ")";
+}
+
 PortProbe ProbeUsbPort(const std::string& name, UsbHost& host, StackClock& clock) {
     std::string adapter;
     if (const auto choice = ParseUsbPort(name)) {

@@ -118,6 +118,8 @@ struct PortProbe {
 };
 // The port values of the USB dongles on the bus ("USB:VVVV:PPPP"), each once, for the list of ports.
 std::vector<std::string> UsbPortValues(UsbHost& host);
+// The dongle a USB port value picks, by family and USB id ("STIr4200 (066F:4200)"); empty when none is found.
+std::string UsbDongleName(const std::string& portValue, UsbHost& host);
 // ProbePort on a USB port value, naming the dongle's family as the adapter.
 PortProbe ProbeUsbPort(const std::string& name, UsbHost& host, StackClock& clock);
 PortProbe ProbePort(const std::string& name, SerialPort& port, StackClock& clock,

@@ -168,6 +168,10 @@ int main(int argc, char** argv) {
                                  }};
     bindings.platform = qx::HostPlatform::Linux;
     bindings.captureFiles = &captureFiles;
+    bindings.nameDongle = [](const std::string& port) {
+        qx::posix::LibusbHost usb;
+        return qx::irda::UsbDongleName(port, usb);
+    };
     qx::ConsoleProgram program(console, std::move(bindings));
     std::unique_ptr<qx::PosixPlatformLinks> picked;
     pickedSlot = &picked;

@@ -27,8 +27,8 @@ thread_local TMainForm* formBeingCreated = nullptr;
 
 }  // namespace
 
-std::wstring FormCaption(const LinkChoice& link) {
-    return MAIN_FORM_CAPTION + Widen(LinkCaption(link));
+std::wstring FormCaption(const LinkChoice& link, int language) {
+    return MAIN_FORM_CAPTION + Widen(LinkCaption(link, language));
 }
 
 TMainForm::TMainForm(HINSTANCE instance, SocketCalls& platformCalls, const LinkChoice& link)
@@ -281,6 +281,7 @@ void TMainForm::ShowTexts() {
         charset_ = charset;
         ApplyLayout(dpi_);
     }
+    SetWindowTextW(handle_, FormCaption(linkChoice_, settings_.Language).c_str());
     SetWindowTextW(btnSet, Widen(texts_.btnSet).c_str());
     SetWindowTextW(btnClear, Widen(texts_.btnClear).c_str());
     SetWindowTextW(btnExit, Widen(texts_.btnExit).c_str());

@@ -29,7 +29,7 @@ inline constexpr const wchar_t* MAIN_FORM_CAPTION = PROGRAM_NAME;
 // The caption: the program's name, and the way to the instrument when it is not Windows' own IrDA (the COM
 // port of the program's own stack, or the loopback emulation and its port), so that nobody wonders which path
 // a run took.
-std::wstring FormCaption(const LinkChoice& link);
+std::wstring FormCaption(const LinkChoice& link, int language = 0);
 
 class TMainForm final : public ModeSwitchHost {
   public:

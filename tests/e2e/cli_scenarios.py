@@ -325,30 +325,30 @@ NATIVE_CASES = {
     "native_use_port_com_refused": (["--serial"], ["use-port", "--port", "COM5"], None, 2, [],
                                     ["not a device path: COM5"], dict(connections=0, discoveries=0)),
     "native_no_port_chosen": (["--serial"], ["status"], None, 1,
-                              ["Reason: no IrDA adapter is chosen (error 10047), and Linux has no IrDA of its own: "
+                              ["Reason: no IrDA adapter is chosen, and Linux has no IrDA of its own: "
                                "name the adapter's device with --port /dev/ttyUSB0, or store it with use-port "
                                "(QX2205R-cli ports lists the serial devices and USB dongles)"], [],
                               dict(connections=0, discoveries=0)),
     "native_port_gone": (["--serial"], ["enable", "-y", "--port", "{gone}"], None, 1,
-                         ["Reason: {gone} is not on this PC (error 2): no such device: check the path (QX2205R-cli "
+                         ["Reason: {gone} is not on this PC (ENOENT): no such device: check the path (QX2205R-cli "
                           "ports lists the serial devices); an adapter unplugged or not recognised shows in dmesg"],
                          [], dict(connections=0, discoveries=0)),
     # The simulator (the adapter) goes away in the middle of the search: the run ends and says what is gone.
     "native_port_vanishes": (["--serial", "--word", "0x0004", "--link-fault", "silent-after-connect"],
                              ["enable", "-y", "--port", "{com}"], None, 1,
-                             ["Reason: the IrDA adapter on {com} stopped answering during the run (error *", FAILURE],
+                             ["Reason: the IrDA adapter on {com} stopped answering during the run (E*", FAILURE],
                              [],
                              dict(final_word=0x0004, writes=[])),
     # A serial device that never takes a byte: the Linux words for the wedged port of the Windows table.
     "serial_port_never_drains": (["--serial"], ["status", "--port", "{com}"], None, 1,
-                                 ["Reason: the IrDA adapter on {com} stopped answering during the run (error 31): it "
-                                  "took no data within a second, was unplugged, or its driver failed: see whether "
+                                 ["Reason: the IrDA adapter on {com} stopped answering during the run (EIO, input/output "
+                                  "error): it took no data within a second, was unplugged, or its driver failed: see whether "
                                   "dmesg shows it unplugged, plug it in again, check with QX2205R-cli ports that it "
                                   "is still {com}, and try again"],
-                                 ["Searching devices", "Searching devices error10050"], {}),
+                                 ["Searching devices"], {}),
     # The pty may be opened by root only; the program runs as nobody.
     "native_permission_denied": (["--serial"], ["status", "--port", "{com}"], None, 1,
-                                 ["Reason: {com} could not be opened (error 5): permission denied: add your user to "
+                                 ["Reason: {com} could not be opened (EACCES): permission denied: add your user to "
                                   "the dialout group (sudo usermod -aG dialout $USER), log in again and retry"], [],
                                  dict(connections=0, discoveries=0)),
     "native_use_port": (["--serial", "--word", "0x0104"], ["use-port", "--port", "{com}"], None, 0,
@@ -426,6 +426,34 @@ USB_DONGLES = {"native_usb_status": ("stir4200", True), "native_usb_enable_mcs77
                "native_usb_disable_kingsun": ("kingsun", True), "native_usb_ports_ksdazzle": ("ksdazzle", True),
                "native_usb_ports_kingsun": ("kingsun", True)}
 
+# What a Linux user of serial tools expects: a device path is a path and never an option, "--" ends the options,
+# and `ports --port X` probes X alone (run where no other serial device is listed, so that a probe of every port
+# would find nothing).
+NATIVE_CASES.update({
+    "native_ports_path": (["--serial"], ["ports", "{com}"], None, 0, ["{com}: QX7710Z (address 0x*"], [],
+                          dict(connections=0, discoveries=1)),
+    "native_ports_end_of_options": (["--serial"], ["ports", "--", "{com}"], None, 0,
+                                    ["{com}: QX7710Z (address 0x*"], [], dict(connections=0, discoveries=1)),
+    "native_ports_port_option": (["--serial"], ["ports", "--port", "{com}"], None, 0,
+                                 ["{com}: QX7710Z (address 0x*"], [], dict(connections=0, discoveries=1)),
+    # The dongle is named by its family and USB id, not by the port value that picked it.
+    # A serial port gives no sign that an adapter is behind it: nothing answered, for either reason.
+    "native_nothing_answered": (["--serial", "--no-devices"], ["status", "--port", "{com}"], None, 1,
+                                ["Reason: nothing answered on {com}: no IrDA adapter on this port, or the instrument "
+                                 "is not ready: check the port with QX2205R-cli ports*"], ["Searching devices"],
+                                dict(connections=0, writes=[])),
+    # Linux's words: no Windows IrDA behind a run with no port, and no Windows number in its reason.
+    "native_no_port_chosen_json": (["--serial"], ["status", "--json"], None, 1, "json", [],
+                                   dict(connections=0, discoveries=0)),
+    "native_usb_reached_through": (["--serial", "--word", "0x0104"], ["status", "--port", "USB"], None, 0,
+                                   ["Reached through: USB IrDA dongle STIr4200 (066F:4200)", "Search mode: on"],
+                                   SEARCH, dict(writes=[], reads=1)),
+})
+# Cases run where /sys/class/tty is empty (see without_serial_devices).
+NO_SERIAL_DEVICES_LISTED = {"native_ports_port_option"}
+
+USB_DONGLES.update({"native_usb_reached_through": ("stir4200", True)})
+
 # What the capture file holds before the run, for the cases that find one there; after the run it must hold the
 # same bytes, and nothing may be left beside it.
 CAPTURE_BEFORE = {
@@ -469,6 +497,11 @@ JSON_EXPECTED = {
                                          "mode, its infrared window facing the adapter within a metre, and try again",
                                "statuses": ["Searching devices", "Devices not found"], "result_text": NOT_READ},
 }
+
+JSON_EXPECTED.update({"native_no_port_chosen_json": {
+    "link": "none", "cause": "no_irda_support", "statuses": ["Searching devices"],
+    "reason": "no IrDA adapter is chosen, and Linux has no IrDA of its own: name the adapter's device with --port "
+              "/dev/ttyUSB0, or store it with use-port (QX2205R-cli ports lists the serial devices and USB dongles)"}})
 
 # Files each case finds, and what some cases leave in them (by case name); every other file stays as it was.
 FILES_BEFORE = {
@@ -733,7 +766,7 @@ def check(name, args):
                 environment["QX_SIM_USB_LIGHT"] = port
                 if not reachable:
                     environment["QX_SIM_USB_ACCESS"] = "denied"
-            if name.startswith("native_usb_ports"):
+            if name.startswith("native_usb_ports") or name in NO_SERIAL_DEVICES_LISTED:
                 command = without_serial_devices(command)
                 if command is None:
                     print("SKIP: this machine gives no private mount namespace (unshare -m)")
@@ -856,6 +889,8 @@ def check(name, args):
             at += len(text)
     if "-q" in arguments and any(line in PROGRESS for line in stderr.splitlines()):
         fail("progress lines on standard error despite -q")
+    if native and re.search(r"^Searching devices error\d", stderr, re.M):
+        fail("the window's status line with a Windows number glued to it")
     if "click" in stderr:
         fail("the console prompt speaks of clicking")
     if serial and "QX2205R_IRDA_LOOPBACK" in stderr:

@@ -225,7 +225,9 @@ class Program {
         // With the loopback emulation or the program's own IrDA on, the caption says so, with its port.
         : caption_(loopbackPort      ? L"QX2205R - IrDA loopback 127.0.0.1:" + std::to_wstring(*loopbackPort)
                    : comPort.empty() ? L"QX2205R"
-                                     : L"QX2205R - IrDA on " + comPort) {
+                                     : L"QX2205R - IrDA on " + comPort),
+          // The Russian window names the port in Russian.
+          captionRussian_(loopbackPort || comPort.empty() ? caption_ : L"QX2205R - IrDA через " + comPort) {
         const std::wstring port = loopbackPort ? std::to_wstring(*loopbackPort) : std::wstring();
         SetEnvironmentVariableW(L"QX2205R_IRDA_LOOPBACK", loopbackPort ? port.c_str() : nullptr);
         std::wstring commandLine = L"\"" + exe + L"\" \"" + settingsPath.wstring() + L"\"";
@@ -255,7 +257,8 @@ class Program {
     HWND MainWindow(bool visible = true) const {
         return WaitFor("the main window", [&]() -> HWND {
             for (const HWND window : TopLevelWindows(info_.dwProcessId, L"TMainForm")) {
-                if (TextOf(window) == caption_ && (!visible || IsWindowVisible(window))) {
+                if ((TextOf(window) == caption_ || TextOf(window) == captionRussian_) &&
+                    (!visible || IsWindowVisible(window))) {
                     return window;
                 }
             }
@@ -326,6 +329,7 @@ class Program {
 
   private:
     std::wstring caption_;
+    std::wstring captionRussian_;
     PROCESS_INFORMATION info_{};
 };
 

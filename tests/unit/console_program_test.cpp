@@ -196,6 +196,42 @@ TEST(ConsoleArguments, NameWhatIsWrong) {
     EXPECT_EQ(ParseConsoleArguments({"ENABLE"}).command, ConsoleCommand::Enable);
 }
 
+// A word that begins with "/" is a path on Linux and an option on Windows; "--" ends the options on both;
+// "ports --port X" probes X alone.
+TEST(ConsoleArguments, PathsAndTheEndOfOptions) {
+    const struct {
+        HostPlatform platform;
+        std::vector<std::string> args;
+        UsageProblem problem;
+        std::vector<std::string> portsNamed;
+    } cases[] = {
+        {HostPlatform::Linux, {"ports", "/dev/ttyUSB0"}, UsageProblem::None, {"/dev/ttyUSB0"}},
+        {HostPlatform::Linux,
+         {"ports", "--", "/dev/ttyUSB0", "USB"},
+         UsageProblem::None,
+         {"/dev/ttyUSB0", "USB"}},
+        {HostPlatform::Linux, {"ports", "--port", "/dev/ttyS1"}, UsageProblem::None, {"/dev/ttyS1"}},
+        {HostPlatform::Linux,
+         {"ports", "/dev/ttyS1", "--port", "/dev/ttyS1"},
+         UsageProblem::None,
+         {"/dev/ttyS1"}},
+        {HostPlatform::Linux, {"--", "ports", "-odd"}, UsageProblem::PortInvalid, {}},
+        {HostPlatform::Linux, {"ports", "--", "--json"}, UsageProblem::PortInvalid, {}},
+        {HostPlatform::Linux, {"/?"}, UsageProblem::UnknownCommand, {}},
+        {HostPlatform::Windows, {"ports", "--", "COM3"}, UsageProblem::None, {"COM3"}},
+        {HostPlatform::Windows, {"ports", "--port", "COM4"}, UsageProblem::None, {"COM4"}},
+        {HostPlatform::Windows, {"ports", "/dev/ttyUSB0"}, UsageProblem::UnknownOption, {}},
+        {HostPlatform::Windows, {"status", "--"}, UsageProblem::None, {}},
+    };
+    for (const auto& c : cases) {
+        const ConsoleOptions options = ParseConsoleArguments(c.args, c.platform);
+        EXPECT_EQ(options.problem, c.problem) << ::testing::PrintToString(c.args);
+        EXPECT_EQ(options.portsNamed, c.portsNamed) << ::testing::PrintToString(c.args);
+    }
+    EXPECT_TRUE(ParseConsoleArguments({"/?"}, HostPlatform::Windows).help);
+    EXPECT_FALSE(ParseConsoleArguments({"status", "--", "--json"}, HostPlatform::Windows).json);
+}
+
 TEST(ConsoleProgram, UsageErrorsAndHelpTouchNeitherTheLinkNorTheSettings) {
     {
         Program p;
@@ -887,7 +923,7 @@ TEST(ConsoleProgram, OnLinuxADongleThatWillNotOpenGetsTheDonglesAdvice) {
     ConsoleProgram program{p.console, std::move(bindings)};
     EXPECT_EQ(program.Run({"ports"}), EXIT_RUN_FAILED);
     EXPECT_EQ(p.console.out,
-              "/dev/ttyUSB0: cannot be opened (error 5): permission denied: add your user to the dialout "
+              "/dev/ttyUSB0: cannot be opened (EACCES): permission denied: add your user to the dialout "
               "group (sudo usermod -aG dialout $USER), log in again and retry\n"
               "USB:066F:4200 (STIr4200): cannot be opened (error 5): the USB dongle is not reachable "
               "(permission): add the udev rule for it that the user guide gives, then plug it in again\n");

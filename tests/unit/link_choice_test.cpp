@@ -1,4 +1,5 @@
 #include "app/link_choice.h"
+#include "app/texts.h"
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,15 @@ TEST(LinkChoice, TheCaptionNamesTheDongleFound) {
     LinkChoice choice = ChooseLink(std::nullopt, "USB");
     choice.dongle = "STIr4200";
     EXPECT_EQ(LinkCaption(choice), " - IrDA on USB STIr4200");
+}
+
+TEST(LinkChoice, TheRussianCaptionIsInRussian) {
+    LinkChoice dongle = ChooseLink(std::nullopt, "USB");
+    dongle.dongle = "STIr4200";
+    EXPECT_EQ(LinkCaption(ChooseLink(std::nullopt, "COM5"), LANGUAGE_RUSSIAN), " - IrDA через COM5");
+    EXPECT_EQ(LinkCaption(dongle, LANGUAGE_RUSSIAN), " - IrDA через USB STIr4200");
+    EXPECT_EQ(LinkCaption(ChooseLink(std::nullopt, "COM5"), LANGUAGE_ENGLISH), " - IrDA on COM5");
+    EXPECT_EQ(LinkCaption(ChooseLink(std::nullopt, ""), LANGUAGE_RUSSIAN), "");
 }
 
 }  // namespace
