@@ -86,7 +86,7 @@ class BridgeMedium : public IrdaMedium {
     // The header alone, setting speed and extra BOFs for the frames after it.
     UsbResult SetHeader(std::uint8_t header) {
         const std::array<std::uint8_t, HEADER_SIZE> transfer{header};
-        const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+        const UsbResult sent = device_.BulkOutFrame(out_, transfer, SEND_TIMEOUT_MS);
         if (sent.Ok() && (header & 0xF0) != 0) {
             xbofsCode_ = header & 0xF0;
         }
@@ -110,7 +110,7 @@ class BridgeMedium : public IrdaMedium {
         std::vector<std::uint8_t> transfer(HEADER_SIZE + frame.size());
         transfer[0] = 0;  // no change of speed or BOFs
         std::copy(frame.begin(), frame.end(), transfer.begin() + HEADER_SIZE);
-        const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+        const UsbResult sent = device_.BulkOutFrame(out_, transfer, SEND_TIMEOUT_MS);
         if (!sent.Ok()) {
             return Fail(sent);
         }

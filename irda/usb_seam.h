@@ -91,6 +91,13 @@ class UsbDevice {
                                 std::uint32_t timeoutMs) = 0;
     virtual UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                               std::uint32_t timeoutMs) = 0;
+    // A bulk OUT that the device takes as one frame, so it always ends in a short packet: when its length is
+    // a multiple of the endpoint's packet size, a zero-length packet follows it (Linux's URB_ZERO_PACKET).
+    // A plain BulkOut of such a length ends with a full packet, and a device that finds a frame's end by a
+    // short packet waits for more.
+    virtual UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                                   std::uint32_t timeoutMs) = 0;
+    // For every IN transfer: a timeout after some bytes came is those bytes, not a timeout.
     virtual UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                              std::uint32_t timeoutMs) = 0;
     virtual UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,

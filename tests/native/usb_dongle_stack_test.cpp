@@ -2,7 +2,10 @@
 // simulator's serial IrDA mode: the mode switch's whole run with the link faults the serial tests play, the
 // dongle unplugged in the middle of a run, and the choice of a dongle by the Port value among other devices.
 // Whatever the fault, the word changes only with the instrument's acknowledgement.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -41,7 +44,9 @@ constexpr std::array<DongleFamily, 6> ALL_FAMILIES{DongleFamily::Bridge,   Dongl
 
 // A chip on a simulated bus, its light on the simulator's pty.
 struct SimulatedDongle {
-    explicit SimulatedDongle(DongleFamily family, const std::string& pty) {
+    explicit SimulatedDongle(DongleFamily family, const std::string& pty,
+                             dongle_sim::UsbRules rules = dongle_sim::UsbRules::Usbfs)
+        : bus(rules) {
         lightOpen = light.Open(pty);
         chip = dongle_sim::MakeChip(family, light);
         bus.Attach(*chip);
@@ -209,6 +214,74 @@ TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
         const auto record = sim.Stop();
         EXPECT_EQ(record["final_word"], 4);
     }
+}
+
+// The KS-959 and the Dazzle take their speed record, without which they put nothing on the light, through
+// what each platform does to a program's request: usbfs refuses the drivers' request to an interface the
+// dongle does not have, WinUSB rewrites its index. The whole run goes through under both.
+TEST(DongleRules, TheKingSunSpeedRecordPassesUsbfsAndWinUsb) {
+    for (const DongleFamily family : {DongleFamily::Ks959, DongleFamily::KsDazzle}) {
+        for (const auto rules : {dongle_sim::UsbRules::Usbfs, dongle_sim::UsbRules::WinUsb}) {
+            SCOPED_TRACE(std::string(qx::irda::FamilyName(family)) +
+                         (rules == dongle_sim::UsbRules::Usbfs ? " usbfs" : " WinUSB"));
+            SimProcess sim({"--word", "4"}, SimLine::Serial);
+            ASSERT_FALSE(sim.Path().empty());
+            SimulatedDongle dongle(family, sim.Path(), rules);
+            ASSERT_TRUE(dongle.lightOpen);
+            const StackRun run = SwitchOver(dongle, true);
+            const auto record = sim.Stop();
+            ExpectTheOneRule(run, record, true, 0x0004, true, 0x0104, {0x0104});
+            EXPECT_GT(dongle.chip->BytesSent(), 0u);
+        }
+    }
+}
+
+// The bridge chip finds a frame's end by a short packet: a frame whose transfer is a whole number of packets
+// (63 bytes behind the header: one 64-byte packet) goes on the light whole and alone, and so does the frame
+// after it.
+TEST(DongleRules, ABridgeFrameOfWholePacketsEndsWithAZeroLengthPacket) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    qx::PosixSerialPort light;
+    ASSERT_TRUE(light.Open(ptsname(master)));
+    auto chip = dongle_sim::MakeChip(DongleFamily::Bridge, light);
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(*chip);
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(bus, clock);
+    ASSERT_TRUE(port.Open("USB"));
+    ASSERT_NE(port.FrameMedium(), nullptr);
+    std::vector<std::uint8_t> whole(63);
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        whole[i] = static_cast<std::uint8_t>(i);
+    }
+    const std::vector<std::uint8_t> small{0xFF, 0x93, 0x01};
+    ASSERT_TRUE(port.FrameMedium()->Send(whole, 0).has_value());
+    ASSERT_TRUE(port.FrameMedium()->Send(small, 0).has_value());
+
+    qx::irda::SirDeframer deframer;
+    std::vector<std::vector<std::uint8_t>> frames;
+    while (frames.size() < 2) {
+        pollfd wait{master, POLLIN, 0};
+        if (poll(&wait, 1, 1000) <= 0) {
+            break;
+        }
+        std::array<std::uint8_t, 256> bytes{};
+        const ssize_t n = read(master, bytes.data(), bytes.size());
+        for (ssize_t i = 0; i < n; ++i) {
+            if (deframer.Push(bytes[static_cast<std::size_t>(i)])) {
+                const auto frame = deframer.Frame();
+                frames.emplace_back(frame.begin(), frame.end());
+            }
+        }
+    }
+    port.Close();
+    light.Close();
+    close(master);
+    EXPECT_EQ(frames, (std::vector<std::vector<std::uint8_t>>{whole, small}));
 }
 
 // Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
@@ -396,6 +469,8 @@ TEST(Libusb, CodesAndTheRealBus) {
     EXPECT_EQ(qx::posix::LibusbResult(-4).status, qx::irda::UsbStatus::Gone);     // LIBUSB_ERROR_NO_DEVICE
     EXPECT_EQ(qx::posix::LibusbResult(-3).status, qx::irda::UsbStatus::Failed);   // LIBUSB_ERROR_ACCESS
     EXPECT_EQ(qx::posix::LibusbResult(-3).systemCode, -3);
+    // LIBUSB_ERROR_NOT_FOUND: a claim of an interface the device does not have, not a device gone.
+    EXPECT_EQ(qx::posix::LibusbResult(-5).status, qx::irda::UsbStatus::Failed);
 
     qx::posix::LibusbHost host;
     const auto dongles = qx::irda::FindDongles(host);

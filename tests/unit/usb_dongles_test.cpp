@@ -73,6 +73,11 @@ class ScriptedDevice : public qx::irda::UsbDevice {
         log.push_back("bulk-out " + Hex2(endpoint) + " :" + Hex(data));
         return Out(data.size());
     }
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t) override {
+        log.push_back("bulk-out-frame " + Hex2(endpoint) + " :" + Hex(data));
+        return Out(data.size());
+    }
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         log.push_back("bulk-in " + Hex2(endpoint) + " [" + std::to_string(data.size()) + "]");
         return In(data, timeoutMs);
@@ -212,9 +217,10 @@ INSTANTIATE_TEST_SUITE_P(
                      DongleFamily::Bridge,
                      Step::Open,
                      {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}},
-                     {"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32", CHECK_MEDIA_BUSY},
+                     {"control-in a1 06 0000 0000 [12]", "bulk-out-frame 02 : 32", CHECK_MEDIA_BUSY},
                      {}},
-        TransferCase{"BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out 02 : 06"}, {}},
+        TransferCase{
+            "BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out-frame 02 : 06"}, {}},
         // stir4200.c: both bulk endpoints cleared, then change_speed(9600) one register a request:
         // CTRL1 = SRESET, DPLL = 0x15, PDCLK = 0x77, MODE = NRESET | FASTRX | SIR, CTRL1 = SDMODE, CTRL1 = 0
         // (full power), CTRL2 = sensitivity 1 << 5.
@@ -296,19 +302,20 @@ INSTANTIATE_TEST_SUITE_P(
                      {{UsbStatus::Ok, {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90}}},
                      {"bulk-in 81 [4096]"},
                      {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}},
-        // ks959-sir.c: the speed record (class request 9 to the interface, value 0x0200, index 1): 9600 as
-        // 80 25 00 00, then KS_DATA_8_BITS 3 and three zero bytes.
+        // ks959-sir.c: the speed record (class request 9, value 0x0200, index 1): 9600 as 80 25 00 00, then
+        // KS_DATA_8_BITS 3 and three zero bytes. Addressed to the device (0x20), not to the interface as the
+        // driver does: user space cannot send the driver's request to interface 1 of a one-interface dongle.
         TransferCase{"Ks959Open",
                      DongleFamily::Ks959,
                      Step::Open,
                      {},
-                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 80 25 00 00 03 00 00 00"},
                      {}},
         TransferCase{"Ks959Speed",
                      DongleFamily::Ks959,
                      Step::Speed115200,
                      {},
-                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
                      {}},
         // obfuscate_tx_buffer: 23 bytes (value 0x17), the mask "wangshuofei19710"[(23 & 15) ^ 6] ^ 0x55 =
         // 'a' ^ 0x55 = 0x34 on each, zeros to (23 + 7) & ~7 plus 16 = 40 bytes.
@@ -329,18 +336,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {"control-in a1 01 0200 0000 [2048]"},
                      {0xC0, 0x31, 0x32, 0x33, 0x34}},
         // ksdazzle-sir.c: ksdazzle_change_speed(9600) at open, the record as the KS-959's (class request 9
-        // to the interface, value 0x0200, index 1: 80 25 00 00, KS_DATA_8_BITS 3, three zero bytes).
+        // to the device, value 0x0200, index 1: 80 25 00 00, KS_DATA_8_BITS 3, three zero bytes).
         TransferCase{"KsDazzleOpen",
                      DongleFamily::KsDazzle,
                      Step::Open,
                      {},
-                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 80 25 00 00 03 00 00 00"},
                      {}},
         TransferCase{"KsDazzleSpeed",
                      DongleFamily::KsDazzle,
                      Step::Speed115200,
                      {},
-                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
                      {}},
         // ksdazzle_submit_tx_fragment: pieces of at most 7 bytes, each in an 8-byte interrupt transfer behind
         // 0xf8 + its length (0xff for 7, 0xfa for 2), the rest zero.
@@ -481,7 +488,7 @@ TEST_P(BridgeMedium, TransfersAreTheDriversOwn) {
     EXPECT_EQ(medium->LastError(), c.lastError);
 }
 
-const std::string FRAME_OUT = "bulk-out 02 : 00 31 32 33 34 35 36 37 38 39";
+const std::string FRAME_OUT = "bulk-out-frame 02 : 00 31 32 33 34 35 36 37 38 39";
 const Bytes FRAME_IN{0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
 const Answer NOTHING{UsbStatus::Timeout, {}};
 using qx::irda::MediumReceive;
@@ -505,7 +512,7 @@ INSTANTIATE_TEST_SUITE_P(
                          0,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 80", FRAME_OUT},
+                         {"bulk-out-frame 02 : 80", FRAME_OUT},
                          14,
                          MediumReceive::Frame,
                          {},
@@ -515,7 +522,7 @@ INSTANTIATE_TEST_SUITE_P(
                          3,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 50", FRAME_OUT},
+                         {"bulk-out-frame 02 : 50", FRAME_OUT},
                          17,
                          MediumReceive::Frame,
                          {},
@@ -525,7 +532,7 @@ INSTANTIATE_TEST_SUITE_P(
                          5,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 40", FRAME_OUT},
+                         {"bulk-out-frame 02 : 40", FRAME_OUT},
                          20,
                          MediumReceive::Frame,
                          {},
@@ -535,7 +542,7 @@ INSTANTIATE_TEST_SUITE_P(
                          100,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 10", FRAME_OUT},
+                         {"bulk-out-frame 02 : 10", FRAME_OUT},
                          64,
                          MediumReceive::Frame,
                          {},
@@ -555,7 +562,7 @@ INSTANTIATE_TEST_SUITE_P(
                          0,
                          {},
                          UsbStatus::Stall,
-                         {"bulk-out 02 : 80"},
+                         {"bulk-out-frame 02 : 80"},
                          std::nullopt,
                          MediumReceive::Frame,
                          {},
@@ -678,8 +685,8 @@ TEST(BridgeMediaBusy, ADongleThatStallsCheckMediaBusyIsNotAskedAgain) {
         qx::irda::MakeDongle({DongleFamily::Bridge, 0}, InterfaceOf(DongleFamily::Bridge), device, clock);
     device.answers = {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}};
     ASSERT_TRUE(dongle->Start().Ok());
-    EXPECT_EQ(device.log, (std::vector<std::string>{"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32",
-                                                    CHECK_MEDIA_BUSY}));
+    EXPECT_EQ(device.log, (std::vector<std::string>{"control-in a1 06 0000 0000 [12]",
+                                                    "bulk-out-frame 02 : 32", CHECK_MEDIA_BUSY}));
     device.log.clear();
     device.answers = {{UsbStatus::Ok, {0x80}}};
     Bytes frame;
@@ -832,9 +839,24 @@ INSTANTIATE_TEST_SUITE_P(
                       UsbStatus::Ok,
                       false,
                       UsbStatus::Gone},
-        BadAnswerCase{"Ks959SpeedRefused",
+        // The drivers only log a refused speed record: the open goes on at the rate the dongle runs at.
+        BadAnswerCase{"Ks959OpenSpeedRefused",
                       DongleFamily::Ks959,
                       Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Ks959OpenSpeedFailed",
+                      DongleFamily::Ks959,
+                      Step::Open,
+                      {},
+                      UsbStatus::Failed,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{"Ks959SpeedRefused",
+                      DongleFamily::Ks959,
+                      Step::Speed115200,
                       {},
                       UsbStatus::Stall,
                       false,
@@ -860,9 +882,24 @@ INSTANTIATE_TEST_SUITE_P(
                       UsbStatus::Ok,
                       false,
                       UsbStatus::Gone},
-        BadAnswerCase{"KsDazzleSpeedRefused",
+        // The drivers only log a refused speed record: the open goes on at the rate the dongle runs at.
+        BadAnswerCase{"KsDazzleOpenSpeedRefused",
                       DongleFamily::KsDazzle,
                       Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"KsDazzleOpenSpeedFailed",
+                      DongleFamily::KsDazzle,
+                      Step::Open,
+                      {},
+                      UsbStatus::Failed,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{"KsDazzleSpeedRefused",
+                      DongleFamily::KsDazzle,
+                      Step::Speed115200,
                       {},
                       UsbStatus::Stall,
                       false,
@@ -1004,6 +1041,7 @@ TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     EXPECT_EQ(family(0x07D0, 0x4100, 0xFF, 0), "KingSun Dazzle");
     EXPECT_EQ(family(0x07C0, 0x4200, 0xFF, 0), "KingSun/DonShine");
     EXPECT_EQ(family(0x09C4, 0x0011, 0xFF, 0), "IrDA Bridge");  // ACTiSYS ACT-IR2000U
+    EXPECT_EQ(family(0x4428, 0x0012, 0xFF, 0), "IrDA Bridge");  // IBM UltraPort IrDA
     EXPECT_EQ(family(0x050F, 0x0180, 0xFF, 0), "IrDA Bridge");  // KC-180
     EXPECT_EQ(family(0x08E9, 0x0100, 0xFF, 0), "IrDA Bridge");  // ESI-9685
     EXPECT_EQ(family(0x1234, 0x5678, 0xFE, 0x02), "IrDA Bridge");

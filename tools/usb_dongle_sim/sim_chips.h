@@ -48,6 +48,9 @@ class SimChip : public qx::irda::UsbDevice {
                         std::uint32_t timeoutMs) override;
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                       std::uint32_t timeoutMs) override;
+    // A chip that does not find frames by short packets takes it as any bulk OUT.
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override;
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override;
     UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                           std::uint32_t timeoutMs) override;
@@ -80,9 +83,25 @@ std::unique_ptr<SimChip> MakeKsDazzleChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeKingSunChip(qx::irda::SerialPort& light);
 std::unique_ptr<SimChip> MakeChip(qx::irda::DongleFamily family, qx::irda::SerialPort& light);
 
-// A bus of simulated chips, and devices that are no dongle or that this program may not open.
+// What the platform does to a transfer from a program before it reaches the device. usbfs (Linux, under
+// libusb) refuses a control request that is not vendor-type when it names an interface that does not exist,
+// or an endpoint of none, as the wIndex's low byte says (devio.c's check_ctrlrecip); WinUSB puts the
+// handle's interface number in the low byte of an interface request's wIndex (WinUsb_ControlTransfer). Both
+// take bulk and interrupt transfers only to an endpoint of the claimed interface.
+enum class UsbRules { Usbfs, WinUsb };
+// The setup packet as it goes on the wire, or nothing when the platform refuses it.
+std::optional<UsbSetup> SetupOnTheWire(UsbRules rules, const qx::irda::UsbDeviceInfo& device,
+                                       std::uint8_t claimed, UsbSetup setup);
+// Whether `endpoint` belongs to the claimed interface.
+bool ClaimedEndpoint(const qx::irda::UsbDeviceInfo& device, std::uint8_t claimed, std::uint8_t endpoint);
+// The failure of a transfer the platform refused (libusb's I/O error for usbfs's refusal).
+UsbResult Refused();
+
+// A bus of simulated chips, and devices that are no dongle or that this program may not open. Transfers
+// pass the platform's rules (usbfs unless told otherwise) on their way to the chip.
 class SimUsbHost : public qx::irda::UsbHost {
   public:
+    explicit SimUsbHost(UsbRules rules = UsbRules::Usbfs) : rules_(rules) {}
     // The chip stays owned by the caller.
     void Attach(SimChip& chip) { chips_.push_back(&chip); }
     // A device that enumerates but is not opened (another device, or a dongle not reachable).
@@ -96,6 +115,7 @@ class SimUsbHost : public qx::irda::UsbHost {
                                               std::uint8_t interfaceNumber, UsbResult& failure) override;
 
   private:
+    UsbRules rules_;
     std::vector<SimChip*> chips_;
     std::vector<qx::irda::UsbDeviceInfo> others_;
     int opens_ = 0;
