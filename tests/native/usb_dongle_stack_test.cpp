@@ -12,9 +12,12 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,7 @@
 #include "link/irda_link.h"
 #include "posix/libusb_host.h"
 #include "posix/posix_serial_port.h"
+#include "posix/udev_rules.h"
 #include "sim_chips.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
@@ -458,6 +462,36 @@ TEST(DonglePorts, ListedAndProbed) {
     EXPECT_EQ(refused.adapter, "STIr4200");
     EXPECT_EQ(refused.openError, qx::irda::USB_ERROR_NOT_WINUSB);
     sim.Stop();
+}
+
+// The package's udev rules file, as the build wrote it: a rule with the uaccess tag for every id of the
+// families' table and one for the bridge class, and nothing the table does not hold.
+TEST(UdevRules, ListEveryDongleIdAndTheBridgeClass) {
+    std::ifstream file(QX_UDEV_RULES_FILE);
+    ASSERT_TRUE(file.is_open()) << QX_UDEV_RULES_FILE;
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, qx::posix::UdevRules());
+    std::vector<std::string> rules;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != '#') {
+            EXPECT_EQ(line.find('#'), std::string::npos) << "udev takes no comment after a rule: " << line;
+        }
+        if (line.find("TAG+=\"uaccess\"") != std::string::npos) {
+            rules.push_back(line);
+        }
+    }
+    std::vector<std::string> expected;
+    for (const qx::irda::DongleId& id : qx::irda::KnownDongleIds()) {
+        char rule[96];
+        std::snprintf(rule, sizeof rule,
+                      "ATTR{idVendor}==\"%04x\", ATTR{idProduct}==\"%04x\", TAG+=\"uaccess\"", id.vendor,
+                      id.product);
+        expected.push_back(rule);
+    }
+    expected.push_back("ENV{ID_USB_INTERFACES}==\"*:fe02??:*\", TAG+=\"uaccess\"");
+    EXPECT_EQ(rules, expected);
+    EXPECT_NE(text.find("ENV{DEVTYPE}!=\"usb_device\", GOTO=\"qx2205r_end\""), std::string::npos);
 }
 
 // libusb on this machine: every transfer's return code maps to its kind, and the real bus (usually without
