@@ -63,14 +63,16 @@ class Ks959Dongle : public UsbDongle {
     UsbResult Receive(std::vector<std::uint8_t>& bytes, std::uint32_t timeoutMs) override {
         const std::uint32_t deadline = clock_.NowMs() + timeoutMs;
         for (;;) {
-            const UsbResult got =
-                device_.ControlIn({USB_CLASS_INTERFACE_IN, REQUEST_RECEIVE, RECEIVE_VALUE, 0}, buffer_,
-                                  std::max<std::uint32_t>(MsLeft(clock_, deadline), 1));
+            // Never cut short by our own deadline: a control read's timeout hands back no count, and the
+            // bytes it loses would leave the counter behind the dongle's for the rest of the session. The
+            // dongle answers each request at once, with what it has.
+            const UsbResult got = device_.ControlIn(
+                {USB_CLASS_INTERFACE_IN, REQUEST_RECEIVE, RECEIVE_VALUE, 0}, buffer_, CONTROL_TIMEOUT_MS);
             if (!got.Ok() && got.status != UsbStatus::Timeout) {
                 return got;
             }
             // More than was asked for is a dongle gone wrong: none of it is taken.
-            if (got.Ok() && got.length > 0 && got.length <= buffer_.size()) {
+            if (got.length > 0 && got.length <= buffer_.size()) {
                 const std::size_t before = bytes.size();
                 for (std::size_t i = 0; i < got.length; ++i) {
                     ++counter_;

@@ -68,8 +68,9 @@ class KsDazzleDongle : public UsbDongle {
             if (!got.Ok() && got.status != UsbStatus::Timeout) {
                 return got;
             }
-            // More than was asked for is a dongle gone wrong: none of it is taken.
-            if (got.Ok() && got.length > 0 && got.length <= buffer_.size()) {
+            // More than was asked for is a dongle gone wrong: none of it is taken. Bytes before a timeout
+            // are bytes heard.
+            if (got.length > 0 && got.length <= buffer_.size()) {
                 bytes.insert(bytes.end(), buffer_.begin(),
                              buffer_.begin() + static_cast<std::ptrdiff_t>(got.length));
                 return UsbDone(got.length);

@@ -118,17 +118,18 @@ class Stir4200Dongle : public UsbDongle {
         std::array<std::uint8_t, FIFO_SIZE> transfer{};
         do {
             const UsbResult got = device_.BulkIn(IN_ENDPOINT, transfer, MsLeft(clock_, deadline));
-            if (got.status == UsbStatus::Timeout) {
-                break;
-            }
-            if (!got.Ok()) {
+            if (!got.Ok() && got.status != UsbStatus::Timeout) {
                 return got;
             }
+            // Bytes before a timeout are bytes heard: the stream goes on in the next transfer.
             if (got.length > 0) {
                 const std::size_t count = std::min(got.length, transfer.size());
                 bytes.insert(bytes.end(), transfer.begin(),
                              transfer.begin() + static_cast<std::ptrdiff_t>(count));
                 return UsbDone(count);
+            }
+            if (got.status == UsbStatus::Timeout) {
+                break;
             }
         } while (MsLeft(clock_, deadline) > 0);
         return UsbDone(0);

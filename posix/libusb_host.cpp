@@ -112,11 +112,12 @@ class LibusbDevice : public irda::UsbDevice {
         int transferred = 0;
         const int code =
             call(handle_, endpoint, data, static_cast<int>(size), &transferred, LimitOf(timeoutMs));
-        // Bytes that came before a timeout are bytes received.
+        UsbResult result = LibusbResult(code < 0 ? code : transferred);
+        // Bytes that came before a timeout are bytes received, and the transfer was still cut short.
         if (code == LIBUSB_ERROR_TIMEOUT && transferred > 0) {
-            return irda::UsbDone(static_cast<std::size_t>(transferred));
+            result.length = static_cast<std::size_t>(transferred);
         }
-        return LibusbResult(code < 0 ? code : transferred);
+        return result;
     }
 
     static void LIBUSB_CALL Completed(libusb_transfer* transfer) {

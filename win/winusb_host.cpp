@@ -203,11 +203,12 @@ class WinUsbDevice : public irda::UsbDevice {
         ULONG done = 0;
         if (!api_.readPipe(chosen_, endpoint, data.data(), static_cast<ULONG>(data.size()), &done, nullptr)) {
             const DWORD error = GetLastError();
+            irda::UsbResult failed = WinUsbFailure(error);
             // Bytes that came before the timeout are bytes received, as libusb hands them.
-            if (error == ERROR_SEM_TIMEOUT && done > 0) {
-                return irda::UsbDone(done);
+            if (failed.status == irda::UsbStatus::Timeout) {
+                failed.length = done;
             }
-            return WinUsbFailure(error);
+            return failed;
         }
         return irda::UsbDone(done);
     }

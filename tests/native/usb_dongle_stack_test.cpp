@@ -288,6 +288,74 @@ TEST(DongleRules, ABridgeFrameOfWholePacketsEndsWithAZeroLengthPacket) {
     EXPECT_EQ(frames, (std::vector<std::vector<std::uint8_t>>{whole, small}));
 }
 
+// A pty whose far end is a chip's light: what is written here, the chip hears.
+struct PtyLight {
+    PtyLight() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
+            open = light.Open(ptsname(master));
+        }
+    }
+    ~PtyLight() {
+        light.Close();
+        if (master >= 0) {
+            close(master);
+        }
+    }
+    int master = -1;
+    bool open = false;
+    qx::PosixSerialPort light;
+};
+
+// A chip slow to answer: its packets come milliseconds apart while the stack reads with short timeouts, so
+// the timeouts end transfers part way. A KS-959 read cut short would leave the session's XOR counter behind
+// the dongle's (every later byte wrong); an MCS7780 frame cut in two would come up as two bad frames. Each
+// frame the light brings must come up whole, the second one too.
+TEST(DongleLate, FramesComeUpWholeFromAChipThatAnswersLate) {
+    const std::array<std::pair<DongleFamily, std::uint32_t>, 2> cases{{
+        {DongleFamily::Ks959, 3},     // 8-byte packets on endpoint 0
+        {DongleFamily::Mcs7780, 15},  // 64-byte bulk packets
+    }};
+    for (const auto& [family, lateMs] : cases) {
+        SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
+        PtyLight pty;
+        ASSERT_TRUE(pty.open);
+        auto chip = dongle_sim::MakeChip(family, pty.light);
+        chip->AnswerLate(lateMs);
+        dongle_sim::SimUsbHost bus;
+        bus.Attach(*chip);
+        PosixPlatformCalls platform;
+        qx::irda::PlatformClock clock(platform);
+        qx::irda::UsbSerialPort port(bus, clock);
+        ASSERT_TRUE(port.Open("USB"));
+        for (std::uint8_t first : {0x10, 0x80}) {
+            std::vector<std::uint8_t> frame(150);
+            for (std::size_t i = 0; i < frame.size(); ++i) {
+                frame[i] = static_cast<std::uint8_t>(first + i);
+            }
+            const std::vector<std::uint8_t> wrapped = qx::irda::SirWrap(frame);
+            ASSERT_EQ(write(pty.master, wrapped.data(), wrapped.size()),
+                      static_cast<ssize_t>(wrapped.size()));
+            qx::irda::SirDeframer deframer;
+            std::vector<std::vector<std::uint8_t>> frames;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (frames.empty() && std::chrono::steady_clock::now() < until) {
+                std::array<std::uint8_t, 64> bytes{};
+                const int n = port.Read(bytes, 5);
+                ASSERT_GE(n, 0);
+                for (int i = 0; i < n; ++i) {
+                    if (deframer.Push(bytes[static_cast<std::size_t>(i)])) {
+                        const auto got = deframer.Frame();
+                        frames.emplace_back(got.begin(), got.end());
+                    }
+                }
+            }
+            EXPECT_EQ(frames, std::vector<std::vector<std::uint8_t>>{frame});
+        }
+        port.Close();
+    }
+}
+
 // Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
 // a refused open.
 TEST(DongleChoice, ByPortValue) {

@@ -8,6 +8,7 @@
 // request stalls.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <deque>
 
 #include "sim_chips.h"
@@ -25,6 +26,7 @@ constexpr std::uint8_t INTERRUPT_ENDPOINT = 0x81;
 constexpr std::array<std::uint8_t, 16> KEY{'w', 'a', 'n', 'g', 's', 'h', 'u', 'o',
                                            'f', 'e', 'i', '1', '9', '7', '1', '0'};
 constexpr std::size_t PACKET_SIZE = 256;
+constexpr std::size_t CONTROL_PACKET_SIZE = 8;  // endpoint 0's
 // The filler byte, as the host reads it after undoing the mask.
 constexpr std::uint8_t FILLER = 0x95;
 // How long the chip holds a receive request open for the light before it answers it empty.
@@ -87,8 +89,14 @@ class Ks959Chip : public SimChip {
                 heard_.insert(heard_.end(), heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(got));
             }
         }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        StartAnswer();
         std::size_t count = 0;
         while (count < data.size() && !heard_.empty()) {
+            // A late packet that the host's timeout beats is not sent, and its bytes not counted.
+            if (count % CONTROL_PACKET_SIZE == 0 && !PacketDue(deadline)) {
+                return {UsbStatus::Timeout, count, 0};
+            }
             ++counter_;
             std::uint8_t plain = FILLER;
             if (counter_ != 0) {

@@ -40,6 +40,10 @@ class SimChip : public qx::irda::UsbDevice {
     }
     // When the chip first put the host's bytes on the light.
     std::optional<std::chrono::steady_clock::time_point> FirstSentAt() const { return firstSent_; }
+    // A chip slow to answer (the KS-959 and the MCS7780 here): each packet of an IN transfer's data goes
+    // `ms` after the one before it, so a host's timeout can end a transfer part way. A packet that did not
+    // go stays with the chip for the next transfer. 0, the default, answers at once.
+    void AnswerLate(std::uint32_t ms) { lateMs_ = ms; }
 
     // Every transfer a chip does not take stalls (fails as gone once unplugged).
     UsbResult ControlOut(const UsbSetup& setup, std::span<const std::uint8_t> data,
@@ -62,12 +66,18 @@ class SimChip : public qx::irda::UsbDevice {
 
   protected:
     UsbResult Unavailable() const;  // Gone when unplugged, else a stall
+    // For a late chip: an answer starts now; PacketDue waits until its next packet may go, false when
+    // `deadline` (the host's timeout) comes first. A chip that is not late never waits.
+    void StartAnswer();
+    bool PacketDue(std::chrono::steady_clock::time_point deadline);
     void Emit(std::span<const std::uint8_t> sirBytes);
     // Bytes the light delivered within `timeoutMs` (0 when none).
     std::size_t Hear(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs);
     virtual bool HasEndpoint(std::uint8_t endpoint) const = 0;
 
     bool gone_ = false;
+    std::uint32_t lateMs_ = 0;
+    std::chrono::steady_clock::time_point lastPacket_{};
 
   private:
     qx::irda::SerialPort& light_;

@@ -304,7 +304,8 @@ qx::irda::UsbResult Move(libusb_device_handle* handle, unsigned char endpoint, u
 int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data, int length,
              int* transferred, unsigned int timeout, bool interrupt) {
     const qx::irda::UsbResult result = Move(handle, endpoint, data, length, timeout, interrupt, false);
-    *transferred = result.Ok() ? static_cast<int>(result.length) : 0;
+    // As libusb: a timeout still says how many bytes came before it.
+    *transferred = static_cast<int>(result.length);
     return result.Ok() ? 0 : ErrorOf(result);
 }
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <optional>
+#include <thread>
 
 #include "sim_chips.h"
 
@@ -42,7 +43,15 @@ class ChipHandle : public qx::irda::UsbDevice {
     UsbResult ControlIn(const UsbSetup& setup, std::span<std::uint8_t> data,
                         std::uint32_t timeoutMs) override {
         const auto wire = SetupOnTheWire(rules_, info_, claimed_, setup);
-        return wire ? chip_.ControlIn(*wire, data, timeoutMs) : Refused();
+        if (!wire) {
+            return Refused();
+        }
+        UsbResult got = chip_.ControlIn(*wire, data, timeoutMs);
+        // Neither libusb's nor WinUSB's control call says how much came before a timeout.
+        if (got.status == UsbStatus::Timeout) {
+            got.length = 0;
+        }
+        return got;
     }
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                       std::uint32_t timeoutMs) override {
@@ -117,6 +126,24 @@ bool ClaimedEndpoint(const qx::irda::UsbDeviceInfo& device, std::uint8_t claimed
 
 UsbResult Refused() {
     return UsbFailure(UsbStatus::Failed, LIBUSB_IO_ERROR);
+}
+
+void SimChip::StartAnswer() {
+    lastPacket_ = std::chrono::steady_clock::now();
+}
+
+bool SimChip::PacketDue(std::chrono::steady_clock::time_point deadline) {
+    if (lateMs_ == 0) {
+        return true;
+    }
+    const auto due = lastPacket_ + std::chrono::milliseconds(lateMs_);
+    if (due > deadline) {
+        std::this_thread::sleep_until(deadline);
+        return false;
+    }
+    std::this_thread::sleep_until(due);
+    lastPacket_ = due;
+    return true;
 }
 
 UsbResult SimChip::Unavailable() const {
