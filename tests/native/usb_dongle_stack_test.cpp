@@ -356,6 +356,64 @@ TEST(DongleLate, FramesComeUpWholeFromAChipThatAnswersLate) {
     }
 }
 
+// The STIr4200's transmit FIFO, as stir4200.c treats it: a frame that follows another waits for room (one
+// that does not fit would overrun the FIFO and lose its end on the air), and a confused FIFO whose count only
+// grows is cleared so that the dongle hears again.
+TEST(DongleFifo, TheStir4200FifoIsWaitedForAndCleared) {
+    PtyLight pty;
+    ASSERT_TRUE(pty.open);
+    auto chip = dongle_sim::MakeChip(DongleFamily::Stir4200, pty.light);
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(*chip);
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(bus, clock);
+    ASSERT_TRUE(port.Open("USB"));
+
+    // Two frames of 2400 bytes back to back: the second fits only once 700 of the first are on the air.
+    std::vector<std::uint8_t> big(2400);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i % 0x70);
+    }
+    ASSERT_TRUE(port.Write(big));
+    ASSERT_TRUE(port.Write(big));
+    std::vector<std::uint8_t> onAir;
+    for (;;) {
+        pollfd wait{pty.master, POLLIN, 0};
+        if (poll(&wait, 1, 300) <= 0) {
+            break;
+        }
+        std::array<std::uint8_t, 4096> bytes{};
+        const ssize_t n = read(pty.master, bytes.data(), bytes.size());
+        ASSERT_GT(n, 0);
+        onAir.insert(onAir.end(), bytes.begin(), bytes.begin() + n);
+    }
+    std::vector<std::uint8_t> both = big;
+    both.insert(both.end(), big.begin(), big.end());
+    EXPECT_EQ(onAir, both);
+
+    ASSERT_TRUE(chip->ConfuseFifo());
+    const std::vector<std::uint8_t> frame{0xFF, 0x93, 0x01, 0x02};
+    const std::vector<std::uint8_t> wrapped = qx::irda::SirWrap(frame);
+    ASSERT_EQ(write(pty.master, wrapped.data(), wrapped.size()), static_cast<ssize_t>(wrapped.size()));
+    qx::irda::SirDeframer deframer;
+    std::vector<std::vector<std::uint8_t>> frames;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (frames.empty() && std::chrono::steady_clock::now() < until) {
+        std::array<std::uint8_t, 64> bytes{};
+        const int n = port.Read(bytes, 20);
+        ASSERT_GE(n, 0) << "error " << port.LastError();
+        for (int i = 0; i < n; ++i) {
+            if (deframer.Push(bytes[static_cast<std::size_t>(i)])) {
+                const auto got = deframer.Frame();
+                frames.emplace_back(got.begin(), got.end());
+            }
+        }
+    }
+    EXPECT_EQ(frames, std::vector<std::vector<std::uint8_t>>{frame});
+    port.Close();
+}
+
 // Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
 // a refused open.
 TEST(DongleChoice, ByPortValue) {

@@ -5,6 +5,7 @@
 // and the Port values that choose a dongle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -55,6 +56,7 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     std::vector<std::string> log;
     std::deque<Answer> answers;
     UsbStatus outStatus = UsbStatus::Ok;  // what every OUT transfer and clear-halt ends with
+    std::size_t bulkOutShort = 0;         // bytes a bulk OUT leaves unsent while it still ends Ok
     std::string stalledRequest;           // a control-out logged as this stalls
     FakeClock* clock = nullptr;
 
@@ -71,7 +73,7 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     }
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t) override {
         log.push_back("bulk-out " + Hex2(endpoint) + " :" + Hex(data));
-        return Out(data.size());
+        return Out(data.size() - std::min(bulkOutShort, data.size()));
     }
     UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                            std::uint32_t) override {
@@ -420,18 +422,76 @@ TEST(Stir4200, AShortFifoStatusIsAFailure) {
     EXPECT_TRUE(received.empty());
 }
 
-TEST(Stir4200, AFifoThatNeverDrainsEndsInABoundedFailure) {
+// stir4200.c's fifo_txwait: a count that grows while the FIFO should drain is a confused queue, cleared
+// with FIFOCTL's clear bit and then 0; the receive goes on.
+const std::string FIFO_CLEAR = "control-out 40 03 0008 0005";
+const std::string FIFO_CLEARED = "control-out 40 03 0000 0005";
+
+TEST(Stir4200, AFifoWhoseCountGrowsIsCleared) {
     ScriptedDevice device;
     FakeClock clock;
     auto dongle =
         qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
     ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
+    device.answers = {
+        {UsbStatus::Ok, {0x10, 0x17, 0x00}}, {UsbStatus::Ok, {0x10, 0x18, 0x00}}, {UsbStatus::Timeout, {}}};
+    Bytes received;
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    EXPECT_EQ(device.log,
+              (std::vector<std::string>{"control-in c0 01 0000 0005 [3]", "control-in c0 01 0000 0005 [3]",
+                                        FIFO_CLEAR, FIFO_CLEARED, "bulk-in 82 [4096]"}));
+}
+
+// One whose count stays put is waited for no longer than a bound, then cleared the same way: the program
+// neither freezes nor gives up on the dongle.
+TEST(Stir4200, AFifoThatNeverDrainsIsClearedAfterABound) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
     for (int i = 0; i < 1000; ++i) {
         device.answers.push_back({UsbStatus::Ok, {0x10, 0x17, 0x00}});
     }
     Bytes received;
-    EXPECT_EQ(dongle->Receive(received, 500).status, UsbStatus::Timeout);
-    EXPECT_LE(clock.now - 1000, 3000u);
+    EXPECT_TRUE(dongle->Receive(received, 500).Ok());
+    EXPECT_LE(clock.now - 1000, 3000u + 500u);
+    const auto clear = std::find(device.log.begin(), device.log.end(), FIFO_CLEAR);
+    ASSERT_NE(clear, device.log.end());
+    ASSERT_NE(clear + 1, device.log.end());
+    EXPECT_EQ(*(clear + 1), FIFO_CLEARED);
+}
+
+// A frame after another waits for room in the FIFO (fifo_txwait with the frame's length): while the FIFO
+// holds 4080 bytes there is none for 23 more, once it holds 10 there is (at 115200 baud, so that the pause
+// is the bytes' wire time).
+TEST(Stir4200, AFrameAfterAnotherWaitsForRoomInTheFifo) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->SetSpeed(115200).Ok());
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
+    device.answers = {{UsbStatus::Ok, {0x10, 0xF0, 0x0F}}, {UsbStatus::Ok, {0x10, 0x0A, 0x00}}};
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    ASSERT_EQ(device.log.size(), 3u);
+    EXPECT_EQ(device.log[0], "control-in c0 01 0000 0005 [3]");
+    EXPECT_EQ(device.log[1], "control-in c0 01 0000 0005 [3]");
+    EXPECT_EQ(device.log[2].substr(0, 14), "bulk-out 01 : ");
+    EXPECT_EQ(clock.sleeps, (std::vector<std::uint32_t>{283}));  // 4080 bytes x 8000 / 115200
+}
+
+// A bulk write that ends with part of the frame unsent put a broken frame on the air.
+TEST(Stir4200, AShortBulkWriteIsAFailure) {
+    ScriptedDevice device;
+    device.bulkOutShort = 1;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    EXPECT_EQ(dongle->Send(WRAPPED).status, UsbStatus::Failed);
 }
 
 // The bridge as IrLAP's medium, opened as its driver opens it: the frame "123456789" out and in, each one

@@ -34,6 +34,9 @@ class SimChip : public qx::irda::UsbDevice {
     // Other stations' traffic that the chip hears from now on for `ms` (UINT32_MAX: for good), for the chips
     // that report a busy medium to the host; false for a chip that has no such report.
     virtual bool HearTraffic(std::uint32_t) { return false; }
+    // The chip's transmit FIFO stops draining and its count grows until the host clears it (a confused
+    // queue, which stir4200.c clears); false for a chip without such a FIFO.
+    virtual bool ConfuseFifo() { return false; }
     // When the chip last told the host the medium was busy, for the chips that do.
     virtual std::optional<std::chrono::steady_clock::time_point> LastBusyReport() const {
         return std::nullopt;
