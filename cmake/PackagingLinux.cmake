@@ -1,13 +1,15 @@
 # The Linux release: `cpack` in a native Release build (the linux-release preset) makes
 # qx2205r_<version>_<arch>.deb and QX2205R-<version>-Linux.tar.gz, holding the console program in bin (and its
-# lower-case link), its manual
-# page and the user guide. Only the release component goes in.
+# lower-case link), its manual page, the user guide and the udev rules that open the USB dongles to the user at the
+# desk. Only the release component goes in.
 include(GNUInstallDirs)
 install(TARGETS QX2205R-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
 # The package is qx2205r, and a Linux user types lower case: qx2205r-cli is the same program.
 file(CREATE_LINK QX2205R-cli ${CMAKE_CURRENT_BINARY_DIR}/qx2205r-cli SYMBOLIC)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/qx2205r-cli DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT release)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/QX2205R-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+        COMPONENT release)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/70-qx2205r-irda-dongles.rules DESTINATION lib/udev/rules.d
         COMPONENT release)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/USER_GUIDE.txt ${PROJECT_SOURCE_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/qx2205r COMPONENT release)

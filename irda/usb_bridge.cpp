@@ -86,7 +86,7 @@ class BridgeMedium : public IrdaMedium {
     // The header alone, setting speed and extra BOFs for the frames after it.
     UsbResult SetHeader(std::uint8_t header) {
         const std::array<std::uint8_t, HEADER_SIZE> transfer{header};
-        const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+        const UsbResult sent = device_.BulkOutFrame(out_, transfer, SEND_TIMEOUT_MS);
         if (sent.Ok() && (header & 0xF0) != 0) {
             xbofsCode_ = header & 0xF0;
         }
@@ -113,7 +113,7 @@ class BridgeMedium : public IrdaMedium {
         std::copy(frame.begin(), frame.end(), transfer.begin() + HEADER_SIZE);
         // From here on the dongle may put the frame on the air, whatever the transfer's outcome says.
         handedOver_ = true;
-        const UsbResult sent = device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
+        const UsbResult sent = device_.BulkOutFrame(out_, transfer, SEND_TIMEOUT_MS);
         if (!sent.Ok()) {
             return Fail(sent);
         }

@@ -12,8 +12,9 @@ namespace {
 // From the id tables of the Linux drivers irda-usb.c (the bridge devices that do not say their class),
 // stir4200.c, mcs7780.c, ks959-sir.c, ksdazzle-sir.c and kingsun-sir.c. The bridge's SigmaTel
 // STIr4210/4220/4116 are left out: they need their firmware loaded first.
-constexpr std::array<DongleId, 8> KNOWN_IDS{{
+constexpr std::array<DongleId, 9> KNOWN_IDS{{
     {0x09C4, 0x0011, DongleFamily::Bridge},    // ACTiSYS ACT-IR2000U
+    {0x4428, 0x0012, DongleFamily::Bridge},    // IBM UltraPort IrDA (the ACTiSYS's quirks)
     {0x050F, 0x0180, DongleFamily::Bridge},    // KC Technology KC-180
     {0x08E9, 0x0100, DongleFamily::Bridge},    // Extended Systems XTNDAccess ESI-9685
     {0x066F, 0x4200, DongleFamily::Stir4200},  // SigmaTel STIr4200

@@ -24,8 +24,15 @@ std::unique_ptr<UsbDongle> MakeKingSunDongle(const UsbInterface& usbInterface, U
 
 // The speed as the KingSun KS-959 and the KingSun Dazzle both take it (ks959-sir.c, ksdazzle-sir.c): an
 // 8-byte record (the baud rate, little-endian, then 8 data bits) to class request 0x09 with value 0x0200 and
-// index 1. A rate outside their drivers' table (2400 to 115200) fails without a transfer.
+// index 1. The drivers address it to interface 1 of these one-interface dongles, which user space cannot:
+// usbfs refuses an interface that does not exist and WinUSB writes the handle's interface, 0, over the
+// index. Addressed to the device, the same request passes both unchanged, only its recipient bits differ
+// from the drivers'. A rate outside their drivers' table (2400 to 115200) fails without a transfer.
 UsbResult SetKingSunSpeed(UsbDevice& device, std::uint32_t baud, std::uint32_t timeoutMs);
+// The open's speed record, 9600. The drivers send it without waiting for the answer and only log a
+// refusal, so a dongle that stalls it (one whose firmware would want the interface recipient) is left at
+// the rate it runs at, as under Linux; a device gone or a failed transfer still fails the open.
+UsbResult StartKingSunSpeed(UsbDevice& device, std::uint32_t timeoutMs);
 
 // The first endpoint of `type` in the direction `in`, or 0 when the interface has none.
 std::uint8_t FindEndpoint(const UsbInterface& usbInterface, std::uint8_t type, bool in);

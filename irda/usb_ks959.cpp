@@ -5,7 +5,7 @@
 // dongle heard comes back to a class request 0x01 (value 0x0200, up to 2048 bytes), each byte XORed with a
 // counter kept for the whole session (incremented before each byte) and with 0x55; the byte at which the
 // counter wraps to 0 is filler and skipped. The speed is an 8-byte record (baud, little-endian, then 8 data
-// bits) to request 0x09 with value 0x0200 and index 1.
+// bits) to request 0x09 with value 0x0200 and index 1 (SetKingSunSpeed says to which recipient).
 #include <algorithm>
 #include <array>
 
@@ -15,6 +15,7 @@ namespace qx::irda {
 namespace {
 
 constexpr std::uint8_t USB_CLASS_INTERFACE_OUT = 0x21;
+constexpr std::uint8_t USB_CLASS_DEVICE_OUT = 0x20;
 constexpr std::uint8_t REQUEST_SEND = 0x09;
 constexpr std::uint8_t REQUEST_RECEIVE = 0x01;
 constexpr std::uint16_t RECEIVE_VALUE = 0x0200;
@@ -34,7 +35,7 @@ class Ks959Dongle : public UsbDongle {
 
     DongleFamily Family() const override { return DongleFamily::Ks959; }
 
-    UsbResult Start() override { return SetSpeed(9600); }
+    UsbResult Start() override { return StartKingSunSpeed(device_, CONTROL_TIMEOUT_MS); }
 
     UsbResult SetSpeed(std::uint32_t baud) override {
         return SetKingSunSpeed(device_, baud, CONTROL_TIMEOUT_MS);
@@ -62,14 +63,16 @@ class Ks959Dongle : public UsbDongle {
     UsbResult Receive(std::vector<std::uint8_t>& bytes, std::uint32_t timeoutMs) override {
         const std::uint32_t deadline = clock_.NowMs() + timeoutMs;
         for (;;) {
-            const UsbResult got =
-                device_.ControlIn({USB_CLASS_INTERFACE_IN, REQUEST_RECEIVE, RECEIVE_VALUE, 0}, buffer_,
-                                  std::max<std::uint32_t>(MsLeft(clock_, deadline), 1));
+            // Never cut short by our own deadline: a control read's timeout hands back no count, and the
+            // bytes it loses would leave the counter behind the dongle's for the rest of the session. The
+            // dongle answers each request at once, with what it has.
+            const UsbResult got = device_.ControlIn(
+                {USB_CLASS_INTERFACE_IN, REQUEST_RECEIVE, RECEIVE_VALUE, 0}, buffer_, CONTROL_TIMEOUT_MS);
             if (!got.Ok() && got.status != UsbStatus::Timeout) {
                 return got;
             }
             // More than was asked for is a dongle gone wrong: none of it is taken.
-            if (got.Ok() && got.length > 0 && got.length <= buffer_.size()) {
+            if (got.length > 0 && got.length <= buffer_.size()) {
                 const std::size_t before = bytes.size();
                 for (std::size_t i = 0; i < got.length; ++i) {
                     ++counter_;
@@ -117,8 +120,13 @@ UsbResult SetKingSunSpeed(UsbDevice& device, std::uint32_t baud, std::uint32_t t
                                              0,
                                              0,
                                              0};
-    return device.ControlOut({USB_CLASS_INTERFACE_OUT, REQUEST_SEND, SPEED_VALUE, SPEED_INDEX}, record,
+    return device.ControlOut({USB_CLASS_DEVICE_OUT, REQUEST_SEND, SPEED_VALUE, SPEED_INDEX}, record,
                              timeoutMs);
+}
+
+UsbResult StartKingSunSpeed(UsbDevice& device, std::uint32_t timeoutMs) {
+    const UsbResult set = SetKingSunSpeed(device, IRDA_CONTENTION_BAUD, timeoutMs);
+    return set.status == UsbStatus::Stall ? UsbDone(0) : set;
 }
 
 std::unique_ptr<UsbDongle> MakeKs959Dongle(const UsbInterface&, UsbDevice& device, StackClock& clock) {

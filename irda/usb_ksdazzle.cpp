@@ -4,7 +4,7 @@
 // length, the bytes after the piece zero. What the dongle heard comes back on the interrupt IN endpoint in
 // transfers of 0 to 8 bytes that join into the SIR stream. The speed is an 8-byte record (baud,
 // little-endian, then 8 data bits) to class request 0x09 with value 0x0200 and index 1, as the KS-959 takes
-// it.
+// it (SetKingSunSpeed).
 #include <algorithm>
 #include <array>
 
@@ -35,7 +35,7 @@ class KsDazzleDongle : public UsbDongle {
         if (in_ == 0 || out_ == 0) {
             return UsbFailure(UsbStatus::Failed);  // not the two interrupt endpoints the driver expects
         }
-        return SetSpeed(9600);
+        return StartKingSunSpeed(device_, TRANSFER_TIMEOUT_MS);
     }
 
     // The driver announces the same rates as the KS-959's table.
@@ -68,8 +68,9 @@ class KsDazzleDongle : public UsbDongle {
             if (!got.Ok() && got.status != UsbStatus::Timeout) {
                 return got;
             }
-            // More than was asked for is a dongle gone wrong: none of it is taken.
-            if (got.Ok() && got.length > 0 && got.length <= buffer_.size()) {
+            // More than was asked for is a dongle gone wrong: none of it is taken. Bytes before a timeout
+            // are bytes heard.
+            if (got.length > 0 && got.length <= buffer_.size()) {
                 bytes.insert(bytes.end(), buffer_.begin(),
                              buffer_.begin() + static_cast<std::ptrdiff_t>(got.length));
                 return UsbDone(got.length);

@@ -134,23 +134,26 @@ class Mcs7780Dongle : public UsbDongle {
         return device_.BulkOut(out_, transfer, SEND_TIMEOUT_MS);
     }
 
+    // A transfer that our timeout cut short holds the start of a frame: its end comes with the transfer
+    // the chip ends, and only then is the frame closed.
     UsbResult Receive(std::vector<std::uint8_t>& bytes, std::uint32_t timeoutMs) override {
         std::array<std::uint8_t, TRANSFER_SIZE> transfer{};
         const UsbResult got = device_.BulkIn(in_, transfer, timeoutMs);
-        if (got.status == UsbStatus::Timeout) {
-            return UsbDone(0);
-        }
-        if (!got.Ok()) {
+        if (!got.Ok() && got.status != UsbStatus::Timeout) {
             return got;
         }
-        if (got.length == 0) {
-            return UsbDone(0);
-        }
+        const std::size_t before = bytes.size();
         const std::size_t count = std::min(got.length, transfer.size());
-        bytes.push_back(SIR_BOF);
+        if (count > 0 && !inFrame_) {
+            bytes.push_back(SIR_BOF);
+            inFrame_ = true;
+        }
         bytes.insert(bytes.end(), transfer.begin(), transfer.begin() + static_cast<std::ptrdiff_t>(count));
-        bytes.push_back(SIR_EOF);
-        return UsbDone(count + 2);
+        if (got.Ok() && inFrame_) {
+            bytes.push_back(SIR_EOF);
+            inFrame_ = false;
+        }
+        return UsbDone(bytes.size() - before);
     }
 
   private:
@@ -206,6 +209,7 @@ class Mcs7780Dongle : public UsbDongle {
     UsbDevice& device_;
     std::uint8_t out_;
     std::uint8_t in_;
+    bool inFrame_ = false;  // a frame's first bytes came, its end not yet
 };
 
 }  // namespace

@@ -22,7 +22,7 @@ inline constexpr std::uint8_t USB_TRANSFER_INTERRUPT = 3;
 
 enum class UsbStatus {
     Ok,
-    Timeout,  // nothing within the timeout (for an IN transfer: nothing arrived)
+    Timeout,  // the timeout ended the transfer; an IN transfer's length says what came before it
     Stall,    // the device refused the request or halted the endpoint
     Gone,     // the device left the bus
     Failed,   // anything else the platform reported
@@ -91,6 +91,15 @@ class UsbDevice {
                                 std::uint32_t timeoutMs) = 0;
     virtual UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data,
                               std::uint32_t timeoutMs) = 0;
+    // A bulk OUT that the device takes as one frame, so it always ends in a short packet: when its length is
+    // a multiple of the endpoint's packet size, a zero-length packet follows it (Linux's URB_ZERO_PACKET).
+    // A plain BulkOut of such a length ends with a full packet, and a device that finds a frame's end by a
+    // short packet waits for more.
+    virtual UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                                   std::uint32_t timeoutMs) = 0;
+    // For every IN transfer: one that its timeout ends returns Timeout with the bytes that came before it
+    // (libusb's `transferred`, WinUSB's count), so a caller can tell a transfer cut short from one the
+    // device ended. A control IN hands no count on timeout on either platform: its length is then 0.
     virtual UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data,
                              std::uint32_t timeoutMs) = 0;
     virtual UsbResult InterruptIn(std::uint8_t endpoint, std::span<std::uint8_t> data,

@@ -1,9 +1,12 @@
 // SigmaTel STIr4200 (Linux stir4200.c): registers written one at a time with a vendor request, read with
 // another; SIR-wrapped frames go out on bulk endpoint 1 behind a four-byte header (0x55 0xAA, the length
 // little-endian), and the received SIR bytes come in raw on bulk endpoint 2, an empty transfer when the FIFO
-// had none. Before receiving, the transmit FIFO is let drain: its status register says when.
+// had none. Before receiving, the transmit FIFO is let drain, and before a frame that follows another there
+// must be room for it: its status register says when. A FIFO whose count grows while it should drain is
+// confused, and cleared, as the driver does.
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "irda/usb_families.h"
 
@@ -25,6 +28,7 @@ constexpr std::uint8_t MODE_2400 = 0x01;
 constexpr std::uint8_t CTRL1_SDMODE = 0x80;
 constexpr std::uint8_t CTRL1_SRESET = 0x01;
 constexpr std::uint8_t FIFOCTL_DIR = 0x10;
+constexpr std::uint8_t FIFOCTL_CLR = 0x08;
 constexpr std::uint8_t FIFOCTL_EMPTY = 0x04;
 constexpr std::uint8_t DPLL_TUNING = 0x15;  // the driver's value, not documented further
 constexpr std::uint8_t TX_POWER = 0;        // highest
@@ -35,8 +39,8 @@ constexpr std::size_t FIFO_SIZE = 4096;
 constexpr std::size_t HEADER_SIZE = 4;
 constexpr std::uint32_t CONTROL_TIMEOUT_MS = 100;
 constexpr std::uint32_t SEND_TIMEOUT_MS = 200;
-// The longest the transmit FIFO is waited for: a full FIFO at 2400 baud takes 13 s, one frame at 9600 far
-// less than this.
+// The longest the transmit FIFO is waited for, after which it is cleared as a confused one is: one frame at
+// 9600 takes far less than this.
 constexpr std::uint32_t DRAIN_LIMIT_MS = 3000;
 
 constexpr std::array<std::pair<std::uint32_t, std::uint8_t>, 6> CLOCK_DIVISORS{{
@@ -100,8 +104,18 @@ class Stir4200Dongle : public UsbDongle {
         transfer[2] = static_cast<std::uint8_t>(wrapped.size());
         transfer[3] = static_cast<std::uint8_t>(wrapped.size() >> 8);
         std::copy(wrapped.begin(), wrapped.end(), transfer.begin() + HEADER_SIZE);
+        if (draining_) {
+            // The frame before may still fill the FIFO: a frame that does not fit would overrun it.
+            const UsbResult room = WaitForFifo(wrapped.size());
+            if (!room.Ok()) {
+                return room;
+            }
+        }
         const UsbResult sent = device_.BulkOut(OUT_ENDPOINT, transfer, SEND_TIMEOUT_MS);
-        draining_ = sent.Ok();
+        if (sent.Ok() && sent.length != transfer.size()) {
+            return UsbFailure(UsbStatus::Failed);  // part of a frame: what goes on the air is broken
+        }
+        draining_ = draining_ || sent.Ok();
         return sent;
     }
 
@@ -109,7 +123,7 @@ class Stir4200Dongle : public UsbDongle {
         const std::uint32_t deadline = clock_.NowMs() + timeoutMs;
         if (draining_) {
             // Receiving while the FIFO still sends confuses the chip.
-            const UsbResult drained = Drain();
+            const UsbResult drained = WaitForFifo(std::nullopt);
             if (!drained.Ok()) {
                 return drained;
             }
@@ -118,17 +132,18 @@ class Stir4200Dongle : public UsbDongle {
         std::array<std::uint8_t, FIFO_SIZE> transfer{};
         do {
             const UsbResult got = device_.BulkIn(IN_ENDPOINT, transfer, MsLeft(clock_, deadline));
-            if (got.status == UsbStatus::Timeout) {
-                break;
-            }
-            if (!got.Ok()) {
+            if (!got.Ok() && got.status != UsbStatus::Timeout) {
                 return got;
             }
+            // Bytes before a timeout are bytes heard: the stream goes on in the next transfer.
             if (got.length > 0) {
                 const std::size_t count = std::min(got.length, transfer.size());
                 bytes.insert(bytes.end(), transfer.begin(),
                              transfer.begin() + static_cast<std::ptrdiff_t>(count));
                 return UsbDone(count);
+            }
+            if (got.status == UsbStatus::Timeout) {
+                break;
             }
         } while (MsLeft(clock_, deadline) > 0);
         return UsbDone(0);
@@ -140,8 +155,11 @@ class Stir4200Dongle : public UsbDongle {
                                   CONTROL_TIMEOUT_MS);
     }
 
-    UsbResult Drain() {
+    // Until the FIFO has stopped sending, or (with `space`) has room for that many bytes. A count that grows
+    // between two reads, or a FIFO still sending after DRAIN_LIMIT_MS, is cleared (FIFOCTL clear, then 0).
+    UsbResult WaitForFifo(std::optional<std::size_t> space) {
         const std::uint32_t limit = clock_.NowMs() + DRAIN_LIMIT_MS;
+        std::uint32_t before = 0x1FFF;
         for (;;) {
             std::array<std::uint8_t, 3> status{};  // FIFOCTL, FIFOLSB, FIFOMSB
             const UsbResult read = device_.ControlIn(
@@ -155,14 +173,20 @@ class Stir4200Dongle : public UsbDongle {
             if ((status[0] & FIFOCTL_DIR) == 0 || (status[0] & FIFOCTL_EMPTY) != 0) {
                 return UsbDone(0);
             }
-            const std::uint32_t left = MsLeft(clock_, limit);
-            if (left == 0) {
-                return UsbFailure(UsbStatus::Timeout);
+            const auto count = static_cast<std::uint32_t>((status[2] & 0x1F) << 8 | status[1]);
+            if (space && FIFO_SIZE - HEADER_SIZE > *space + count) {
+                return UsbDone(0);
             }
-            const std::uint32_t count = static_cast<std::uint32_t>((status[2] & 0x1F) << 8 | status[1]);
+            const std::uint32_t left = MsLeft(clock_, limit);
+            if (count > before || left == 0) {
+                break;
+            }
+            before = count;
             // The time the bytes still in the FIFO take on the wire, at least a millisecond.
             clock_.SleepMs(std::min(std::max<std::uint32_t>(count * 8000 / baud_, 1), left));
         }
+        const UsbResult cleared = WriteRegister(REG_FIFOCTL, FIFOCTL_CLR);
+        return cleared.Ok() ? WriteRegister(REG_FIFOCTL, 0) : cleared;
     }
 
     UsbDevice& device_;

@@ -1,5 +1,7 @@
 #include "posix/libusb_host.h"
 
+#include "irda/usb_dongle.h"
+
 #include <libusb-1.0/libusb.h>
 
 #include <cstdio>
@@ -27,8 +29,8 @@ unsigned int LimitOf(std::uint32_t timeoutMs) {
 
 class LibusbDevice : public irda::UsbDevice {
   public:
-    LibusbDevice(libusb_device_handle* handle, int interfaceNumber)
-        : handle_(handle), interfaceNumber_(interfaceNumber) {}
+    LibusbDevice(libusb_context* context, libusb_device_handle* handle, int interfaceNumber)
+        : context_(context), handle_(handle), interfaceNumber_(interfaceNumber) {}
     ~LibusbDevice() override {
         libusb_release_interface(handle_, interfaceNumber_);
         libusb_close(handle_);
@@ -54,6 +56,38 @@ class LibusbDevice : public irda::UsbDevice {
         std::vector<unsigned char> copy(data.begin(), data.end());
         return Transfer(libusb_bulk_transfer, endpoint, copy.data(), copy.size(), timeoutMs);
     }
+    // libusb's synchronous bulk call never adds the zero-length packet: an asynchronous transfer can.
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        std::vector<unsigned char> copy(data.begin(), data.end());
+        libusb_transfer* transfer = libusb_alloc_transfer(0);
+        if (transfer == nullptr) {
+            return UsbFailure(UsbStatus::Failed, LIBUSB_ERROR_NO_MEM);
+        }
+        int completed = 0;
+        libusb_fill_bulk_transfer(transfer, handle_, endpoint, copy.data(), static_cast<int>(copy.size()),
+                                  &LibusbDevice::Completed, &completed, LimitOf(timeoutMs));
+        transfer->flags = LIBUSB_TRANSFER_ADD_ZERO_PACKET;
+        const int submitted = libusb_submit_transfer(transfer);
+        if (submitted != 0) {
+            libusb_free_transfer(transfer);
+            return LibusbResult(submitted);
+        }
+        // The transfer's own timeout ends it; a failing event loop cancels it, which ends it too. Until it
+        // has ended its buffer stays in use.
+        bool cancelled = false;
+        while (completed == 0) {
+            timeval wait{1, 0};
+            const int handled = libusb_handle_events_timeout_completed(context_, &wait, &completed);
+            if (handled != 0 && handled != LIBUSB_ERROR_INTERRUPTED && !cancelled) {
+                libusb_cancel_transfer(transfer);
+                cancelled = true;
+            }
+        }
+        const UsbResult result = TransferResult(*transfer);
+        libusb_free_transfer(transfer);
+        return result;
+    }
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         return Transfer(libusb_bulk_transfer, endpoint, data.data(), data.size(), timeoutMs);
     }
@@ -78,13 +112,34 @@ class LibusbDevice : public irda::UsbDevice {
         int transferred = 0;
         const int code =
             call(handle_, endpoint, data, static_cast<int>(size), &transferred, LimitOf(timeoutMs));
-        // Bytes that came before a timeout are bytes received.
+        UsbResult result = LibusbResult(code < 0 ? code : transferred);
+        // Bytes that came before a timeout are bytes received, and the transfer was still cut short.
         if (code == LIBUSB_ERROR_TIMEOUT && transferred > 0) {
-            return irda::UsbDone(static_cast<std::size_t>(transferred));
+            result.length = static_cast<std::size_t>(transferred);
         }
-        return LibusbResult(code < 0 ? code : transferred);
+        return result;
     }
 
+    static void LIBUSB_CALL Completed(libusb_transfer* transfer) {
+        *static_cast<int*>(transfer->user_data) = 1;
+    }
+
+    static UsbResult TransferResult(const libusb_transfer& transfer) {
+        switch (transfer.status) {
+            case LIBUSB_TRANSFER_COMPLETED:
+                return irda::UsbDone(static_cast<std::size_t>(transfer.actual_length));
+            case LIBUSB_TRANSFER_TIMED_OUT:
+                return LibusbResult(LIBUSB_ERROR_TIMEOUT);
+            case LIBUSB_TRANSFER_STALL:
+                return LibusbResult(LIBUSB_ERROR_PIPE);
+            case LIBUSB_TRANSFER_NO_DEVICE:
+                return LibusbResult(LIBUSB_ERROR_NO_DEVICE);
+            default:
+                return LibusbResult(LIBUSB_ERROR_IO);
+        }
+    }
+
+    libusb_context* context_;
     libusb_device_handle* handle_;
     int interfaceNumber_;
 };
@@ -101,7 +156,6 @@ UsbResult LibusbResult(int code, std::size_t) {
         case LIBUSB_ERROR_PIPE:
             return UsbFailure(UsbStatus::Stall, code);
         case LIBUSB_ERROR_NO_DEVICE:
-        case LIBUSB_ERROR_NOT_FOUND:
             return UsbFailure(UsbStatus::Gone, code);
         default:
             return UsbFailure(UsbStatus::Failed, code);
@@ -157,13 +211,17 @@ std::vector<irda::UsbDeviceInfo> LibusbHost::Enumerate() {
             }
             libusb_free_config_descriptor(config);
         }
-        libusb_device_handle* handle = nullptr;
-        const int opened = libusb_open(device, &handle);
-        if (opened == 0) {
-            libusb_close(handle);
-        } else if (opened == LIBUSB_ERROR_ACCESS) {
-            info.access = irda::UsbAccess::NoPermission;
-            info.systemCode = opened;
+        // The descriptors come from sysfs without opening anything; only a dongle is opened, to see
+        // whether this user may.
+        if (irda::MatchDongle(info)) {
+            libusb_device_handle* handle = nullptr;
+            const int opened = libusb_open(device, &handle);
+            if (opened == 0) {
+                libusb_close(handle);
+            } else if (opened == LIBUSB_ERROR_ACCESS) {
+                info.access = irda::UsbAccess::NoPermission;
+                info.systemCode = opened;
+            }
         }
         devices.push_back(std::move(info));
     }
@@ -199,7 +257,7 @@ std::unique_ptr<irda::UsbDevice> LibusbHost::Open(const irda::UsbDeviceInfo& wan
             failure = LibusbResult(code);
             break;
         }
-        opened = std::make_unique<LibusbDevice>(handle, interfaceNumber);
+        opened = std::make_unique<LibusbDevice>(context_, handle, interfaceNumber);
     }
     if (list != nullptr) {
         libusb_free_device_list(list, 1);

@@ -127,6 +127,10 @@ class WinUsbDevice : public irda::UsbDevice {
                       std::uint32_t timeoutMs) override {
         return Write(endpoint, data, timeoutMs);
     }
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        return Write(endpoint, data, timeoutMs, true);
+    }
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         return Read(endpoint, data, timeoutMs);
     }
@@ -145,9 +149,12 @@ class WinUsbDevice : public irda::UsbDevice {
     }
 
   private:
-    UsbResult Write(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t timeoutMs) {
+    // A pipe ends a write with a zero-length packet only under its SHORT_PACKET_TERMINATE policy, which
+    // holds for every write until changed: it is set to what each write asks.
+    UsbResult Write(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t timeoutMs,
+                    bool zeroPacket = false) {
         std::vector<UCHAR> copy(data.begin(), data.end());
-        if (!SetTimeout(endpoint, timeoutMs)) {
+        if (!SetTimeout(endpoint, timeoutMs) || !SetTerminate(endpoint, zeroPacket)) {
             return WinUsbFailure(GetLastError());
         }
         ULONG done = 0;
@@ -156,6 +163,18 @@ class WinUsbDevice : public irda::UsbDevice {
             return WinUsbFailure(GetLastError());
         }
         return irda::UsbDone(done);
+    }
+    bool SetTerminate(UCHAR pipe, bool on) {
+        const bool now = (terminating_ & (1u << (pipe & 0x0F))) != 0;
+        if (now == on) {
+            return true;
+        }
+        UCHAR value = on ? TRUE : FALSE;
+        if (api_.setPolicy(chosen_, pipe, SHORT_PACKET_TERMINATE, sizeof value, &value) == FALSE) {
+            return false;
+        }
+        terminating_ ^= 1u << (pipe & 0x0F);
+        return true;
     }
     bool SetTimeout(UCHAR pipe, std::uint32_t timeoutMs) {
         ULONG value = timeoutMs == 0 ? 1 : timeoutMs;  // 0 would mean: wait for ever
@@ -183,7 +202,13 @@ class WinUsbDevice : public irda::UsbDevice {
         }
         ULONG done = 0;
         if (!api_.readPipe(chosen_, endpoint, data.data(), static_cast<ULONG>(data.size()), &done, nullptr)) {
-            return WinUsbFailure(GetLastError());
+            const DWORD error = GetLastError();
+            irda::UsbResult failed = WinUsbFailure(error);
+            // Bytes that came before the timeout are bytes received, as libusb hands them.
+            if (failed.status == irda::UsbStatus::Timeout) {
+                failed.length = done;
+            }
+            return failed;
         }
         return irda::UsbDone(done);
     }
@@ -192,6 +217,7 @@ class WinUsbDevice : public irda::UsbDevice {
     HANDLE file_;
     WINUSB_INTERFACE_HANDLE first_;
     WINUSB_INTERFACE_HANDLE chosen_;
+    unsigned terminating_ = 0;  // the OUT pipes, by endpoint number, under SHORT_PACKET_TERMINATE
 };
 
 }  // namespace

@@ -37,6 +37,9 @@ class FuzzDevice : public UsbDevice {
     UsbResult BulkOut(std::uint8_t, std::span<const std::uint8_t> data, std::uint32_t) override {
         return UsbDone(data.size());
     }
+    UsbResult BulkOutFrame(std::uint8_t, std::span<const std::uint8_t> data, std::uint32_t) override {
+        return UsbDone(data.size());
+    }
     UsbResult BulkIn(std::uint8_t, std::span<std::uint8_t> data, std::uint32_t) override { return In(data); }
     UsbResult InterruptIn(std::uint8_t, std::span<std::uint8_t> data, std::uint32_t) override {
         return In(data);

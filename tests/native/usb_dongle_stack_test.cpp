@@ -2,16 +2,22 @@
 // simulator's serial IrDA mode: the mode switch's whole run with the link faults the serial tests play, the
 // dongle unplugged in the middle of a run, and the choice of a dongle by the Port value among other devices.
 // Whatever the fault, the word changes only with the instrument's acknowledgement.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +31,7 @@
 #include "link/irda_link.h"
 #include "posix/libusb_host.h"
 #include "posix/posix_serial_port.h"
+#include "posix/udev_rules.h"
 #include "sim_chips.h"
 #include "support/posix_platform_calls.h"
 #include "support/sim_process.h"
@@ -43,7 +50,9 @@ constexpr std::array<DongleFamily, 6> ALL_FAMILIES{DongleFamily::Bridge,   Dongl
 
 // A chip on a simulated bus, its light on the simulator's pty.
 struct SimulatedDongle {
-    explicit SimulatedDongle(DongleFamily family, const std::string& pty) {
+    explicit SimulatedDongle(DongleFamily family, const std::string& pty,
+                             dongle_sim::UsbRules rules = dongle_sim::UsbRules::Usbfs)
+        : bus(rules) {
         lightOpen = light.Open(pty);
         chip = dongle_sim::MakeChip(family, light);
         bus.Attach(*chip);
@@ -444,6 +453,200 @@ TEST(DongleUnplugged, EveryTransferAfterItFailsAsUnplugged) {
     }
 }
 
+// The KS-959 and the Dazzle take their speed record, without which they put nothing on the light, through
+// what each platform does to a program's request: usbfs refuses the drivers' request to an interface the
+// dongle does not have, WinUSB rewrites its index. The whole run goes through under both.
+TEST(DongleRules, TheKingSunSpeedRecordPassesUsbfsAndWinUsb) {
+    for (const DongleFamily family : {DongleFamily::Ks959, DongleFamily::KsDazzle}) {
+        for (const auto rules : {dongle_sim::UsbRules::Usbfs, dongle_sim::UsbRules::WinUsb}) {
+            SCOPED_TRACE(std::string(qx::irda::FamilyName(family)) +
+                         (rules == dongle_sim::UsbRules::Usbfs ? " usbfs" : " WinUSB"));
+            SimProcess sim({"--word", "4"}, SimLine::Serial);
+            ASSERT_FALSE(sim.Path().empty());
+            SimulatedDongle dongle(family, sim.Path(), rules);
+            ASSERT_TRUE(dongle.lightOpen);
+            const StackRun run = SwitchOver(dongle, true);
+            const auto record = sim.Stop();
+            ExpectTheOneRule(run, record, true, 0x0004, true, 0x0104, {0x0104});
+            EXPECT_GT(dongle.chip->BytesSent(), 0u);
+        }
+    }
+}
+
+// The bridge chip finds a frame's end by a short packet: a frame whose transfer is a whole number of packets
+// (63 bytes behind the header: one 64-byte packet) goes on the light whole and alone, and so does the frame
+// after it.
+TEST(DongleRules, ABridgeFrameOfWholePacketsEndsWithAZeroLengthPacket) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    qx::PosixSerialPort light;
+    ASSERT_TRUE(light.Open(ptsname(master)));
+    auto chip = dongle_sim::MakeChip(DongleFamily::Bridge, light);
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(*chip);
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(bus, clock);
+    ASSERT_TRUE(port.Open("USB"));
+    ASSERT_NE(port.FrameMedium(), nullptr);
+    std::vector<std::uint8_t> whole(63);
+    for (std::size_t i = 0; i < whole.size(); ++i) {
+        whole[i] = static_cast<std::uint8_t>(i);
+    }
+    const std::vector<std::uint8_t> small{0xFF, 0x93, 0x01};
+    ASSERT_TRUE(port.FrameMedium()->Send(whole, 0).has_value());
+    ASSERT_TRUE(port.FrameMedium()->Send(small, 0).has_value());
+
+    qx::irda::SirDeframer deframer;
+    std::vector<std::vector<std::uint8_t>> frames;
+    while (frames.size() < 2) {
+        pollfd wait{master, POLLIN, 0};
+        if (poll(&wait, 1, 1000) <= 0) {
+            break;
+        }
+        std::array<std::uint8_t, 256> bytes{};
+        const ssize_t n = read(master, bytes.data(), bytes.size());
+        for (ssize_t i = 0; i < n; ++i) {
+            if (deframer.Push(bytes[static_cast<std::size_t>(i)])) {
+                const auto frame = deframer.Frame();
+                frames.emplace_back(frame.begin(), frame.end());
+            }
+        }
+    }
+    port.Close();
+    light.Close();
+    close(master);
+    EXPECT_EQ(frames, (std::vector<std::vector<std::uint8_t>>{whole, small}));
+}
+
+// A pty whose far end is a chip's light: what is written here, the chip hears.
+struct PtyLight {
+    PtyLight() {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0) {
+            open = light.Open(ptsname(master));
+        }
+    }
+    ~PtyLight() {
+        light.Close();
+        if (master >= 0) {
+            close(master);
+        }
+    }
+    int master = -1;
+    bool open = false;
+    qx::PosixSerialPort light;
+};
+
+// A chip slow to answer: its packets come milliseconds apart while the stack reads with short timeouts, so
+// the timeouts end transfers part way. A KS-959 read cut short would leave the session's XOR counter behind
+// the dongle's (every later byte wrong); an MCS7780 frame cut in two would come up as two bad frames. Each
+// frame the light brings must come up whole, the second one too.
+TEST(DongleLate, FramesComeUpWholeFromAChipThatAnswersLate) {
+    const std::array<std::pair<DongleFamily, std::uint32_t>, 2> cases{{
+        {DongleFamily::Ks959, 3},     // 8-byte packets on endpoint 0
+        {DongleFamily::Mcs7780, 15},  // 64-byte bulk packets
+    }};
+    for (const auto& [family, lateMs] : cases) {
+        SCOPED_TRACE(std::string(qx::irda::FamilyName(family)));
+        PtyLight pty;
+        ASSERT_TRUE(pty.open);
+        auto chip = dongle_sim::MakeChip(family, pty.light);
+        chip->AnswerLate(lateMs);
+        dongle_sim::SimUsbHost bus;
+        bus.Attach(*chip);
+        PosixPlatformCalls platform;
+        qx::irda::PlatformClock clock(platform);
+        qx::irda::UsbSerialPort port(bus, clock);
+        ASSERT_TRUE(port.Open("USB"));
+        for (std::uint8_t first : {0x10, 0x80}) {
+            std::vector<std::uint8_t> frame(150);
+            for (std::size_t i = 0; i < frame.size(); ++i) {
+                frame[i] = static_cast<std::uint8_t>(first + i);
+            }
+            const std::vector<std::uint8_t> wrapped = qx::irda::SirWrap(frame);
+            ASSERT_EQ(write(pty.master, wrapped.data(), wrapped.size()),
+                      static_cast<ssize_t>(wrapped.size()));
+            qx::irda::SirDeframer deframer;
+            std::vector<std::vector<std::uint8_t>> frames;
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+            while (frames.empty() && std::chrono::steady_clock::now() < until) {
+                std::array<std::uint8_t, 64> bytes{};
+                const int n = port.Read(bytes, 5);
+                ASSERT_GE(n, 0);
+                for (int i = 0; i < n; ++i) {
+                    if (deframer.Push(bytes[static_cast<std::size_t>(i)])) {
+                        const auto got = deframer.Frame();
+                        frames.emplace_back(got.begin(), got.end());
+                    }
+                }
+            }
+            EXPECT_EQ(frames, std::vector<std::vector<std::uint8_t>>{frame});
+        }
+        port.Close();
+    }
+}
+
+// The STIr4200's transmit FIFO, as stir4200.c treats it: a frame that follows another waits for room (one
+// that does not fit would overrun the FIFO and lose its end on the air), and a confused FIFO whose count only
+// grows is cleared so that the dongle hears again.
+TEST(DongleFifo, TheStir4200FifoIsWaitedForAndCleared) {
+    PtyLight pty;
+    ASSERT_TRUE(pty.open);
+    auto chip = dongle_sim::MakeChip(DongleFamily::Stir4200, pty.light);
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(*chip);
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(bus, clock);
+    ASSERT_TRUE(port.Open("USB"));
+
+    // Two frames of 2400 bytes back to back: the second fits only once 700 of the first are on the air.
+    std::vector<std::uint8_t> big(2400);
+    for (std::size_t i = 0; i < big.size(); ++i) {
+        big[i] = static_cast<std::uint8_t>(i % 0x70);
+    }
+    ASSERT_TRUE(port.Write(big));
+    ASSERT_TRUE(port.Write(big));
+    std::vector<std::uint8_t> onAir;
+    for (;;) {
+        pollfd wait{pty.master, POLLIN, 0};
+        if (poll(&wait, 1, 300) <= 0) {
+            break;
+        }
+        std::array<std::uint8_t, 4096> bytes{};
+        const ssize_t n = read(pty.master, bytes.data(), bytes.size());
+        ASSERT_GT(n, 0);
+        onAir.insert(onAir.end(), bytes.begin(), bytes.begin() + n);
+    }
+    std::vector<std::uint8_t> both = big;
+    both.insert(both.end(), big.begin(), big.end());
+    EXPECT_EQ(onAir, both);
+
+    ASSERT_TRUE(chip->ConfuseFifo());
+    const std::vector<std::uint8_t> frame{0xFF, 0x93, 0x01, 0x02};
+    const std::vector<std::uint8_t> wrapped = qx::irda::SirWrap(frame);
+    ASSERT_EQ(write(pty.master, wrapped.data(), wrapped.size()), static_cast<ssize_t>(wrapped.size()));
+    qx::irda::SirDeframer deframer;
+    std::vector<std::vector<std::uint8_t>> frames;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (frames.empty() && std::chrono::steady_clock::now() < until) {
+        std::array<std::uint8_t, 64> bytes{};
+        const int n = port.Read(bytes, 20);
+        ASSERT_GE(n, 0) << "error " << port.LastError();
+        for (int i = 0; i < n; ++i) {
+            if (deframer.Push(bytes[static_cast<std::size_t>(i)])) {
+                const auto got = deframer.Frame();
+                frames.emplace_back(got.begin(), got.end());
+            }
+        }
+    }
+    EXPECT_EQ(frames, std::vector<std::vector<std::uint8_t>>{frame});
+    port.Close();
+}
+
 // Which dongle a Port value opens, among devices that are no dongle, dongles this program may not open, and
 // a refused open.
 TEST(DongleChoice, ByPortValue) {
@@ -620,6 +823,36 @@ TEST(DonglePorts, ListedAndProbed) {
     sim.Stop();
 }
 
+// The package's udev rules file, as the build wrote it: a rule with the uaccess tag for every id of the
+// families' table and one for the bridge class, and nothing the table does not hold.
+TEST(UdevRules, ListEveryDongleIdAndTheBridgeClass) {
+    std::ifstream file(QX_UDEV_RULES_FILE);
+    ASSERT_TRUE(file.is_open()) << QX_UDEV_RULES_FILE;
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, qx::posix::UdevRules());
+    std::vector<std::string> rules;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != '#') {
+            EXPECT_EQ(line.find('#'), std::string::npos) << "udev takes no comment after a rule: " << line;
+        }
+        if (line.find("TAG+=\"uaccess\"") != std::string::npos) {
+            rules.push_back(line);
+        }
+    }
+    std::vector<std::string> expected;
+    for (const qx::irda::DongleId& id : qx::irda::KnownDongleIds()) {
+        char rule[96];
+        std::snprintf(rule, sizeof rule,
+                      "ATTR{idVendor}==\"%04x\", ATTR{idProduct}==\"%04x\", TAG+=\"uaccess\"", id.vendor,
+                      id.product);
+        expected.push_back(rule);
+    }
+    expected.push_back("ENV{ID_USB_INTERFACES}==\"*:fe02??:*\", TAG+=\"uaccess\"");
+    EXPECT_EQ(rules, expected);
+    EXPECT_NE(text.find("ENV{DEVTYPE}!=\"usb_device\", GOTO=\"qx2205r_end\""), std::string::npos);
+}
+
 // libusb on this machine: every transfer's return code maps to its kind, and the real bus (usually without
 // any dongle here) either offers a dongle or makes "USB" fail as no dongle, never anything else.
 TEST(Libusb, CodesAndTheRealBus) {
@@ -629,6 +862,8 @@ TEST(Libusb, CodesAndTheRealBus) {
     EXPECT_EQ(qx::posix::LibusbResult(-4).status, qx::irda::UsbStatus::Gone);     // LIBUSB_ERROR_NO_DEVICE
     EXPECT_EQ(qx::posix::LibusbResult(-3).status, qx::irda::UsbStatus::Failed);   // LIBUSB_ERROR_ACCESS
     EXPECT_EQ(qx::posix::LibusbResult(-3).systemCode, -3);
+    // LIBUSB_ERROR_NOT_FOUND: a claim of an interface the device does not have, not a device gone.
+    EXPECT_EQ(qx::posix::LibusbResult(-5).status, qx::irda::UsbStatus::Failed);
 
     qx::posix::LibusbHost host;
     const auto dongles = qx::irda::FindDongles(host);

@@ -5,6 +5,7 @@
 // and the Port values that choose a dongle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <string>
@@ -55,6 +56,7 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     std::vector<std::string> log;
     std::deque<Answer> answers;
     UsbStatus outStatus = UsbStatus::Ok;  // what every OUT transfer and clear-halt ends with
+    std::size_t bulkOutShort = 0;         // bytes a bulk OUT leaves unsent while it still ends Ok
     std::string stalledRequest;           // a control-out logged as this stalls
     FakeClock* clock = nullptr;
 
@@ -71,6 +73,11 @@ class ScriptedDevice : public qx::irda::UsbDevice {
     }
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t) override {
         log.push_back("bulk-out " + Hex2(endpoint) + " :" + Hex(data));
+        return Out(data.size() - std::min(bulkOutShort, data.size()));
+    }
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t) override {
+        log.push_back("bulk-out-frame " + Hex2(endpoint) + " :" + Hex(data));
         return Out(data.size());
     }
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
@@ -212,9 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
                      DongleFamily::Bridge,
                      Step::Open,
                      {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}},
-                     {"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32", CHECK_MEDIA_BUSY},
+                     {"control-in a1 06 0000 0000 [12]", "bulk-out-frame 02 : 32", CHECK_MEDIA_BUSY},
                      {}},
-        TransferCase{"BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out 02 : 06"}, {}},
+        TransferCase{
+            "BridgeSpeed", DongleFamily::Bridge, Step::Speed115200, {}, {"bulk-out-frame 02 : 06"}, {}},
         // stir4200.c: both bulk endpoints cleared, then change_speed(9600) one register a request:
         // CTRL1 = SRESET, DPLL = 0x15, PDCLK = 0x77, MODE = NRESET | FASTRX | SIR, CTRL1 = SDMODE, CTRL1 = 0
         // (full power), CTRL2 = sensitivity 1 << 5.
@@ -296,19 +304,20 @@ INSTANTIATE_TEST_SUITE_P(
                      {{UsbStatus::Ok, {0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90}}},
                      {"bulk-in 81 [4096]"},
                      {0xC0, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x6E, 0x90, 0xC1}},
-        // ks959-sir.c: the speed record (class request 9 to the interface, value 0x0200, index 1): 9600 as
-        // 80 25 00 00, then KS_DATA_8_BITS 3 and three zero bytes.
+        // ks959-sir.c: the speed record (class request 9, value 0x0200, index 1): 9600 as 80 25 00 00, then
+        // KS_DATA_8_BITS 3 and three zero bytes. Addressed to the device (0x20), not to the interface as the
+        // driver does: user space cannot send the driver's request to interface 1 of a one-interface dongle.
         TransferCase{"Ks959Open",
                      DongleFamily::Ks959,
                      Step::Open,
                      {},
-                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 80 25 00 00 03 00 00 00"},
                      {}},
         TransferCase{"Ks959Speed",
                      DongleFamily::Ks959,
                      Step::Speed115200,
                      {},
-                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
                      {}},
         // obfuscate_tx_buffer: 23 bytes (value 0x17), the mask "wangshuofei19710"[(23 & 15) ^ 6] ^ 0x55 =
         // 'a' ^ 0x55 = 0x34 on each, zeros to (23 + 7) & ~7 plus 16 = 40 bytes.
@@ -329,18 +338,18 @@ INSTANTIATE_TEST_SUITE_P(
                      {"control-in a1 01 0200 0000 [2048]"},
                      {0xC0, 0x31, 0x32, 0x33, 0x34}},
         // ksdazzle-sir.c: ksdazzle_change_speed(9600) at open, the record as the KS-959's (class request 9
-        // to the interface, value 0x0200, index 1: 80 25 00 00, KS_DATA_8_BITS 3, three zero bytes).
+        // to the device, value 0x0200, index 1: 80 25 00 00, KS_DATA_8_BITS 3, three zero bytes).
         TransferCase{"KsDazzleOpen",
                      DongleFamily::KsDazzle,
                      Step::Open,
                      {},
-                     {"control-out 21 09 0200 0001 : 80 25 00 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 80 25 00 00 03 00 00 00"},
                      {}},
         TransferCase{"KsDazzleSpeed",
                      DongleFamily::KsDazzle,
                      Step::Speed115200,
                      {},
-                     {"control-out 21 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
+                     {"control-out 20 09 0200 0001 : 00 c2 01 00 03 00 00 00"},
                      {}},
         // ksdazzle_submit_tx_fragment: pieces of at most 7 bytes, each in an 8-byte interrupt transfer behind
         // 0xf8 + its length (0xff for 7, 0xfa for 2), the rest zero.
@@ -413,18 +422,76 @@ TEST(Stir4200, AShortFifoStatusIsAFailure) {
     EXPECT_TRUE(received.empty());
 }
 
-TEST(Stir4200, AFifoThatNeverDrainsEndsInABoundedFailure) {
+// stir4200.c's fifo_txwait: a count that grows while the FIFO should drain is a confused queue, cleared
+// with FIFOCTL's clear bit and then 0; the receive goes on.
+const std::string FIFO_CLEAR = "control-out 40 03 0008 0005";
+const std::string FIFO_CLEARED = "control-out 40 03 0000 0005";
+
+TEST(Stir4200, AFifoWhoseCountGrowsIsCleared) {
     ScriptedDevice device;
     FakeClock clock;
     auto dongle =
         qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
     ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
+    device.answers = {
+        {UsbStatus::Ok, {0x10, 0x17, 0x00}}, {UsbStatus::Ok, {0x10, 0x18, 0x00}}, {UsbStatus::Timeout, {}}};
+    Bytes received;
+    ASSERT_TRUE(dongle->Receive(received, 100).Ok());
+    EXPECT_EQ(device.log,
+              (std::vector<std::string>{"control-in c0 01 0000 0005 [3]", "control-in c0 01 0000 0005 [3]",
+                                        FIFO_CLEAR, FIFO_CLEARED, "bulk-in 82 [4096]"}));
+}
+
+// One whose count stays put is waited for no longer than a bound, then cleared the same way: the program
+// neither freezes nor gives up on the dongle.
+TEST(Stir4200, AFifoThatNeverDrainsIsClearedAfterABound) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
     for (int i = 0; i < 1000; ++i) {
         device.answers.push_back({UsbStatus::Ok, {0x10, 0x17, 0x00}});
     }
     Bytes received;
-    EXPECT_EQ(dongle->Receive(received, 500).status, UsbStatus::Timeout);
-    EXPECT_LE(clock.now - 1000, 3000u);
+    EXPECT_TRUE(dongle->Receive(received, 500).Ok());
+    EXPECT_LE(clock.now - 1000, 3000u + 500u);
+    const auto clear = std::find(device.log.begin(), device.log.end(), FIFO_CLEAR);
+    ASSERT_NE(clear, device.log.end());
+    ASSERT_NE(clear + 1, device.log.end());
+    EXPECT_EQ(*(clear + 1), FIFO_CLEARED);
+}
+
+// A frame after another waits for room in the FIFO (fifo_txwait with the frame's length): while the FIFO
+// holds 4080 bytes there is none for 23 more, once it holds 10 there is (at 115200 baud, so that the pause
+// is the bytes' wire time).
+TEST(Stir4200, AFrameAfterAnotherWaitsForRoomInTheFifo) {
+    ScriptedDevice device;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    ASSERT_TRUE(dongle->SetSpeed(115200).Ok());
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    device.log.clear();
+    device.answers = {{UsbStatus::Ok, {0x10, 0xF0, 0x0F}}, {UsbStatus::Ok, {0x10, 0x0A, 0x00}}};
+    ASSERT_TRUE(dongle->Send(WRAPPED).Ok());
+    ASSERT_EQ(device.log.size(), 3u);
+    EXPECT_EQ(device.log[0], "control-in c0 01 0000 0005 [3]");
+    EXPECT_EQ(device.log[1], "control-in c0 01 0000 0005 [3]");
+    EXPECT_EQ(device.log[2].substr(0, 14), "bulk-out 01 : ");
+    EXPECT_EQ(clock.sleeps, (std::vector<std::uint32_t>{283}));  // 4080 bytes x 8000 / 115200
+}
+
+// A bulk write that ends with part of the frame unsent put a broken frame on the air.
+TEST(Stir4200, AShortBulkWriteIsAFailure) {
+    ScriptedDevice device;
+    device.bulkOutShort = 1;
+    FakeClock clock;
+    auto dongle =
+        qx::irda::MakeDongle({DongleFamily::Stir4200, 0}, InterfaceOf(DongleFamily::Stir4200), device, clock);
+    EXPECT_EQ(dongle->Send(WRAPPED).status, UsbStatus::Failed);
 }
 
 // The bridge as IrLAP's medium, opened as its driver opens it: the frame "123456789" out and in, each one
@@ -481,7 +548,7 @@ TEST_P(BridgeMedium, TransfersAreTheDriversOwn) {
     EXPECT_EQ(medium->LastError(), c.lastError);
 }
 
-const std::string FRAME_OUT = "bulk-out 02 : 00 31 32 33 34 35 36 37 38 39";
+const std::string FRAME_OUT = "bulk-out-frame 02 : 00 31 32 33 34 35 36 37 38 39";
 const Bytes FRAME_IN{0x00, 0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39};
 const Answer NOTHING{UsbStatus::Timeout, {}};
 using qx::irda::MediumReceive;
@@ -505,7 +572,7 @@ INSTANTIATE_TEST_SUITE_P(
                          0,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 80", FRAME_OUT},
+                         {"bulk-out-frame 02 : 80", FRAME_OUT},
                          14,
                          MediumReceive::Frame,
                          {},
@@ -515,7 +582,7 @@ INSTANTIATE_TEST_SUITE_P(
                          3,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 50", FRAME_OUT},
+                         {"bulk-out-frame 02 : 50", FRAME_OUT},
                          17,
                          MediumReceive::Frame,
                          {},
@@ -525,7 +592,7 @@ INSTANTIATE_TEST_SUITE_P(
                          5,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 40", FRAME_OUT},
+                         {"bulk-out-frame 02 : 40", FRAME_OUT},
                          20,
                          MediumReceive::Frame,
                          {},
@@ -535,7 +602,7 @@ INSTANTIATE_TEST_SUITE_P(
                          100,
                          {},
                          UsbStatus::Ok,
-                         {"bulk-out 02 : 10", FRAME_OUT},
+                         {"bulk-out-frame 02 : 10", FRAME_OUT},
                          64,
                          MediumReceive::Frame,
                          {},
@@ -555,7 +622,7 @@ INSTANTIATE_TEST_SUITE_P(
                          0,
                          {},
                          UsbStatus::Stall,
-                         {"bulk-out 02 : 80"},
+                         {"bulk-out-frame 02 : 80"},
                          std::nullopt,
                          MediumReceive::Frame,
                          {},
@@ -678,8 +745,8 @@ TEST(BridgeMediaBusy, ADongleThatStallsCheckMediaBusyIsNotAskedAgain) {
         qx::irda::MakeDongle({DongleFamily::Bridge, 0}, InterfaceOf(DongleFamily::Bridge), device, clock);
     device.answers = {{UsbStatus::Ok, BRIDGE_DESCRIPTOR}};
     ASSERT_TRUE(dongle->Start().Ok());
-    EXPECT_EQ(device.log, (std::vector<std::string>{"control-in a1 06 0000 0000 [12]", "bulk-out 02 : 32",
-                                                    CHECK_MEDIA_BUSY}));
+    EXPECT_EQ(device.log, (std::vector<std::string>{"control-in a1 06 0000 0000 [12]",
+                                                    "bulk-out-frame 02 : 32", CHECK_MEDIA_BUSY}));
     device.log.clear();
     device.answers = {{UsbStatus::Ok, {0x80}}};
     Bytes frame;
@@ -832,9 +899,24 @@ INSTANTIATE_TEST_SUITE_P(
                       UsbStatus::Ok,
                       false,
                       UsbStatus::Gone},
-        BadAnswerCase{"Ks959SpeedRefused",
+        // The drivers only log a refused speed record: the open goes on at the rate the dongle runs at.
+        BadAnswerCase{"Ks959OpenSpeedRefused",
                       DongleFamily::Ks959,
                       Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"Ks959OpenSpeedFailed",
+                      DongleFamily::Ks959,
+                      Step::Open,
+                      {},
+                      UsbStatus::Failed,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{"Ks959SpeedRefused",
+                      DongleFamily::Ks959,
+                      Step::Speed115200,
                       {},
                       UsbStatus::Stall,
                       false,
@@ -860,9 +942,24 @@ INSTANTIATE_TEST_SUITE_P(
                       UsbStatus::Ok,
                       false,
                       UsbStatus::Gone},
-        BadAnswerCase{"KsDazzleSpeedRefused",
+        // The drivers only log a refused speed record: the open goes on at the rate the dongle runs at.
+        BadAnswerCase{"KsDazzleOpenSpeedRefused",
                       DongleFamily::KsDazzle,
                       Step::Open,
+                      {},
+                      UsbStatus::Stall,
+                      true,
+                      UsbStatus::Ok},
+        BadAnswerCase{"KsDazzleOpenSpeedFailed",
+                      DongleFamily::KsDazzle,
+                      Step::Open,
+                      {},
+                      UsbStatus::Failed,
+                      false,
+                      UsbStatus::Failed},
+        BadAnswerCase{"KsDazzleSpeedRefused",
+                      DongleFamily::KsDazzle,
+                      Step::Speed115200,
                       {},
                       UsbStatus::Stall,
                       false,
@@ -1004,6 +1101,7 @@ TEST(DongleFamilies, IdTablesAndTheBridgeClass) {
     EXPECT_EQ(family(0x07D0, 0x4100, 0xFF, 0), "KingSun Dazzle");
     EXPECT_EQ(family(0x07C0, 0x4200, 0xFF, 0), "KingSun/DonShine");
     EXPECT_EQ(family(0x09C4, 0x0011, 0xFF, 0), "IrDA Bridge");  // ACTiSYS ACT-IR2000U
+    EXPECT_EQ(family(0x4428, 0x0012, 0xFF, 0), "IrDA Bridge");  // IBM UltraPort IrDA
     EXPECT_EQ(family(0x050F, 0x0180, 0xFF, 0), "IrDA Bridge");  // KC-180
     EXPECT_EQ(family(0x08E9, 0x0100, 0xFF, 0), "IrDA Bridge");  // ESI-9685
     EXPECT_EQ(family(0x1234, 0x5678, 0xFE, 0x02), "IrDA Bridge");

@@ -24,6 +24,7 @@ using qx::irda::UsbStatus;
 constexpr std::uint8_t OUT_ENDPOINT = 0x02;
 constexpr std::uint8_t IN_ENDPOINT = 0x81;
 constexpr std::uint8_t INTERRUPT_ENDPOINT = 0x83;
+constexpr std::size_t PACKET_SIZE = 64;  // of the bulk endpoints
 // bLength 12, type 0x21, revision 1.00, data sizes up to 2048, window 1, turnaround 0, 2400 ... 115200 baud,
 // extra BOFs any, no rate sniffing, no unicast list.
 constexpr std::array<std::uint8_t, 12> CLASS_DESCRIPTOR{0x0C, 0x21, 0x00, 0x01, 0x3F, 0x01,
@@ -50,8 +51,8 @@ class BridgeChip : public SimChip {
         info.interfaces.push_back({0,
                                    qx::irda::USB_CLASS_APPLICATION,
                                    qx::irda::USB_SUBCLASS_IRDA_BRIDGE,
-                                   {{OUT_ENDPOINT, qx::irda::USB_TRANSFER_BULK, 64},
-                                    {IN_ENDPOINT, qx::irda::USB_TRANSFER_BULK, 64},
+                                   {{OUT_ENDPOINT, qx::irda::USB_TRANSFER_BULK, PACKET_SIZE},
+                                    {IN_ENDPOINT, qx::irda::USB_TRANSFER_BULK, PACKET_SIZE},
                                     {INTERRUPT_ENDPOINT, qx::irda::USB_TRANSFER_INTERRUPT, 1}}});
         return info;
     }
@@ -86,23 +87,14 @@ class BridgeChip : public SimChip {
         return UsbDone(count);
     }
 
+    // The chip finds a frame's end by a short packet: a transfer of whole packets without the zero-length
+    // packet after it leaves the frame open, and the next transfer's bytes join it.
     UsbResult BulkOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, std::uint32_t) override {
-        if (gone_ || endpoint != OUT_ENDPOINT || data.empty()) {
-            return Unavailable();
-        }
-        if (data.size() > 1 && speedCode_ == 0x02) {
-            Emit(qx::irda::SirWrap(data.subspan(1), static_cast<std::size_t>(std::max(xbofs_, 0))));
-        }
-        // The header's settings apply after the frame.
-        const std::uint8_t speed = data[0] & 0x0F;
-        const std::uint8_t xbofs = data[0] >> 4;
-        if (speed != 0) {
-            speedCode_ = speed;
-        }
-        if (xbofs != 0 && xbofs < XBOFS_BY_CODE.size()) {
-            xbofs_ = XBOFS_BY_CODE[xbofs];
-        }
-        return UsbDone(data.size());
+        return TakeOut(endpoint, data, data.size() % PACKET_SIZE != 0);
+    }
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t) override {
+        return TakeOut(endpoint, data, true);
     }
 
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
@@ -153,6 +145,35 @@ class BridgeChip : public SimChip {
     }
 
   private:
+    UsbResult TakeOut(std::uint8_t endpoint, std::span<const std::uint8_t> data, bool ended) {
+        if (gone_ || endpoint != OUT_ENDPOINT || data.empty()) {
+            return Unavailable();
+        }
+        open_.insert(open_.end(), data.begin(), data.end());
+        if (ended) {
+            EndFrame();
+        }
+        return UsbDone(data.size());
+    }
+
+    void EndFrame() {
+        const std::vector<std::uint8_t> frame = std::move(open_);
+        open_.clear();
+        if (frame.size() > 1 && speedCode_ == 0x02) {
+            Emit(qx::irda::SirWrap(std::span(frame).subspan(1),
+                                   static_cast<std::size_t>(std::max(xbofs_, 0))));
+        }
+        // The header's settings apply after the frame.
+        const std::uint8_t speed = frame[0] & 0x0F;
+        const std::uint8_t xbofs = frame[0] >> 4;
+        if (speed != 0) {
+            speedCode_ = speed;
+        }
+        if (xbofs != 0 && xbofs < XBOFS_BY_CODE.size()) {
+            xbofs_ = XBOFS_BY_CODE[xbofs];
+        }
+    }
+
     bool TrafficNow() const { return Clock::now() < trafficEnds_; }
 
     bool watching_ = false;  // asked to report the medium busy
@@ -162,6 +183,7 @@ class BridgeChip : public SimChip {
     int xbofs_ = 12;
     qx::irda::SirDeframer deframer_;
     std::deque<std::vector<std::uint8_t>> frames_;
+    std::vector<std::uint8_t> open_;  // the frame coming in on the OUT endpoint, not ended yet
 };
 
 }  // namespace

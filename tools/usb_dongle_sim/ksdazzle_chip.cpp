@@ -1,5 +1,7 @@
 // A KingSun Dazzle: one interface with an interrupt IN and an interrupt OUT endpoint. Class request 0x09 with
-// value 0x0200 and index 1 takes the 8-byte speed record (baud, little-endian, then the data bits). Each
+// value 0x0200 and index 1 takes the 8-byte speed record (baud, little-endian, then the data bits), whether
+// addressed to the interface, as the driver does, or to the device (which of the two the firmware looks at
+// is not known: the chip takes both). Each
 // transfer on the OUT endpoint is exactly 8 bytes, the first 0xF8 plus the count (1 to 7) of the bytes after
 // it that go on the light, once the speed is 9600 with 8 data bits. The IN endpoint hands what the light
 // brought, at most 8 bytes a transfer, and answers nothing (a timeout) while nothing came. Any other request
@@ -14,11 +16,17 @@ namespace {
 
 using qx::irda::UsbDone;
 
+constexpr std::uint8_t CLASS_DEVICE_OUT = 0x20;
 constexpr std::uint8_t CLASS_INTERFACE_OUT = 0x21;
 constexpr std::uint8_t IN_ENDPOINT = 0x81;
 constexpr std::uint8_t OUT_ENDPOINT = 0x02;
 constexpr std::size_t PAYLOAD_SIZE = 8;
 constexpr std::uint8_t PIECE_PREFIX = 0xF8;
+
+bool IsSpeedRecord(const UsbSetup& setup) {
+    return (setup.requestType == CLASS_DEVICE_OUT || setup.requestType == CLASS_INTERFACE_OUT) &&
+           setup.request == 0x09 && setup.value == 0x0200 && setup.index == 0x0001;
+}
 
 class KsDazzleChip : public SimChip {
   public:
@@ -38,8 +46,7 @@ class KsDazzleChip : public SimChip {
     }
 
     UsbResult ControlOut(const UsbSetup& setup, std::span<const std::uint8_t> data, std::uint32_t) override {
-        if (gone_ || setup.requestType != CLASS_INTERFACE_OUT || setup.request != 0x09 ||
-            setup.value != 0x0200 || setup.index != 0x0001 || data.size() != 8) {
+        if (gone_ || !IsSpeedRecord(setup) || data.size() != 8) {
             return Unavailable();
         }
         baud_ = static_cast<std::uint32_t>(data[0] | data[1] << 8 | data[2] << 16 | data[3] << 24);

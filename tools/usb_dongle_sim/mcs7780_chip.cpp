@@ -25,6 +25,7 @@ constexpr std::size_t REG_MODE = 0;
 constexpr std::size_t REG_XCVR = 2;
 constexpr std::size_t REG_RESV = 7;
 constexpr std::size_t TRANSFER_SIZE = 4096;
+constexpr std::size_t PACKET_SIZE = 64;
 
 class Mcs7780Chip : public SimChip {
   public:
@@ -38,8 +39,8 @@ class Mcs7780Chip : public SimChip {
         info.interfaces.push_back({0,
                                    0xFF,
                                    0x00,
-                                   {{IN_ENDPOINT, qx::irda::USB_TRANSFER_BULK, 64},
-                                    {OUT_ENDPOINT, qx::irda::USB_TRANSFER_BULK, 64}}});
+                                   {{IN_ENDPOINT, qx::irda::USB_TRANSFER_BULK, PACKET_SIZE},
+                                    {OUT_ENDPOINT, qx::irda::USB_TRANSFER_BULK, PACKET_SIZE}}});
         return info;
     }
 
@@ -99,10 +100,26 @@ class Mcs7780Chip : public SimChip {
         if (frames_.empty()) {
             return UsbFailure(UsbStatus::Timeout);
         }
-        const std::vector<std::uint8_t> frame = std::move(frames_.front());
+        // The frame goes in packets; one the host's timeout beats stays for the next transfer.
+        const std::vector<std::uint8_t>& frame = frames_.front();
+        std::size_t count = 0;
+        if (!answering_) {
+            StartAnswer();
+            answering_ = true;
+        }
+        while (sentOfFront_ < frame.size() && count < data.size()) {
+            if (!PacketDue(deadline)) {
+                return {UsbStatus::Timeout, count, 0};
+            }
+            const std::size_t n = std::min({PACKET_SIZE, frame.size() - sentOfFront_, data.size() - count});
+            std::copy_n(frame.begin() + static_cast<std::ptrdiff_t>(sentOfFront_), n,
+                        data.begin() + static_cast<std::ptrdiff_t>(count));
+            sentOfFront_ += n;
+            count += n;
+        }
         frames_.pop_front();
-        const std::size_t count = std::min(frame.size(), data.size());
-        std::copy_n(frame.begin(), count, data.begin());
+        sentOfFront_ = 0;
+        answering_ = false;
         return UsbDone(count);
     }
 
@@ -143,6 +160,8 @@ class Mcs7780Chip : public SimChip {
     bool inFrame_ = false;
     std::vector<std::uint8_t> current_;
     std::deque<std::vector<std::uint8_t>> frames_;
+    std::size_t sentOfFront_ = 0;  // of the first frame, already handed to the host
+    bool answering_ = false;       // the first frame has begun to go
 };
 
 }  // namespace

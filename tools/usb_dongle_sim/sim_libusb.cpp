@@ -262,22 +262,34 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
                             unsigned int timeout) {
     RequireLimit(timeout);
     dongle_sim::SimChip& chip = *handle->context->chip;
-    const qx::irda::UsbSetup setup{requestType, request, value, index};
-    if ((requestType & LIBUSB_ENDPOINT_IN) != 0) {
-        return ErrorOf(chip.ControlIn(setup, std::span<std::uint8_t>(data, length), timeout));
+    const auto setup = dongle_sim::SetupOnTheWire(dongle_sim::UsbRules::Usbfs, handle->context->info,
+                                                  static_cast<std::uint8_t>(handle->claimed),
+                                                  {requestType, request, value, index});
+    if (!setup) {
+        return ErrorOf(dongle_sim::Refused());
     }
-    return ErrorOf(chip.ControlOut(setup, std::span<const std::uint8_t>(data, length), timeout));
+    if ((requestType & LIBUSB_ENDPOINT_IN) != 0) {
+        return ErrorOf(chip.ControlIn(*setup, std::span<std::uint8_t>(data, length), timeout));
+    }
+    return ErrorOf(chip.ControlOut(*setup, std::span<const std::uint8_t>(data, length), timeout));
 }
 
 namespace {
 
-int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data, int length,
-             int* transferred, unsigned int timeout, bool interrupt) {
+qx::irda::UsbResult Move(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
+                         int length, unsigned int timeout, bool interrupt, bool zeroPacket) {
     RequireLimit(timeout);
     dongle_sim::SimChip& chip = *handle->context->chip;
     const auto size = static_cast<std::size_t>(length < 0 ? 0 : length);
+    if (handle->claimed < 0 ||
+        !dongle_sim::ClaimedEndpoint(handle->context->info, static_cast<std::uint8_t>(handle->claimed),
+                                     endpoint)) {
+        return dongle_sim::Refused();
+    }
     qx::irda::UsbResult result;
-    if (interrupt && (endpoint & LIBUSB_ENDPOINT_IN) != 0) {
+    if (zeroPacket) {
+        result = chip.BulkOutFrame(endpoint, std::span<const std::uint8_t>(data, size), timeout);
+    } else if (interrupt && (endpoint & LIBUSB_ENDPOINT_IN) != 0) {
         result = chip.InterruptIn(endpoint, std::span<std::uint8_t>(data, size), timeout);
     } else if (interrupt) {
         result = chip.InterruptOut(endpoint, std::span<const std::uint8_t>(data, size), timeout);
@@ -286,9 +298,19 @@ int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char
     } else {
         result = chip.BulkOut(endpoint, std::span<const std::uint8_t>(data, size), timeout);
     }
-    *transferred = result.Ok() ? static_cast<int>(result.length) : 0;
+    return result;
+}
+
+int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data, int length,
+             int* transferred, unsigned int timeout, bool interrupt) {
+    const qx::irda::UsbResult result = Move(handle, endpoint, data, length, timeout, interrupt, false);
+    // As libusb: a timeout still says how many bytes came before it.
+    *transferred = static_cast<int>(result.length);
     return result.Ok() ? 0 : ErrorOf(result);
 }
+
+// Transfers submitted and not yet handed back through their callback.
+std::vector<libusb_transfer*> finished;
 
 }  // namespace
 
@@ -304,6 +326,63 @@ int libusb_interrupt_transfer(libusb_device_handle* handle, unsigned char endpoi
 
 int libusb_clear_halt(libusb_device_handle* handle, unsigned char endpoint) {
     return ErrorOf(handle->context->chip->ClearHalt(endpoint));
+}
+
+// The asynchronous calls, for bulk OUT only (what the binding sends with a zero-length packet): the
+// transfer is done at submission and handed back by the next event handling, as libusb does from its
+// event loop.
+libusb_transfer* libusb_alloc_transfer(int isoPackets) {
+    if (isoPackets != 0) {
+        return nullptr;
+    }
+    return new libusb_transfer{};
+}
+
+void libusb_free_transfer(libusb_transfer* transfer) {
+    delete transfer;
+}
+
+int libusb_submit_transfer(libusb_transfer* transfer) {
+    if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK || (transfer->endpoint & LIBUSB_ENDPOINT_IN) != 0) {
+        return LIBUSB_ERROR_NOT_SUPPORTED;
+    }
+    const bool zeroPacket = (transfer->flags & LIBUSB_TRANSFER_ADD_ZERO_PACKET) != 0;
+    const qx::irda::UsbResult result = Move(transfer->dev_handle, transfer->endpoint, transfer->buffer,
+                                            transfer->length, transfer->timeout, false, zeroPacket);
+    if (result.status == qx::irda::UsbStatus::Failed) {
+        return ErrorOf(result);  // usbfs refused the submission
+    }
+    transfer->actual_length = result.Ok() ? static_cast<int>(result.length) : 0;
+    switch (result.status) {
+        case qx::irda::UsbStatus::Ok:
+            transfer->status = LIBUSB_TRANSFER_COMPLETED;
+            break;
+        case qx::irda::UsbStatus::Timeout:
+            transfer->status = LIBUSB_TRANSFER_TIMED_OUT;
+            break;
+        case qx::irda::UsbStatus::Stall:
+            transfer->status = LIBUSB_TRANSFER_STALL;
+            break;
+        default:
+            transfer->status = LIBUSB_TRANSFER_NO_DEVICE;
+            break;
+    }
+    finished.push_back(transfer);
+    return 0;
+}
+
+int libusb_cancel_transfer(libusb_transfer*) {
+    return LIBUSB_ERROR_NOT_FOUND;  // every transfer here has already completed
+}
+
+int libusb_handle_events_timeout_completed(libusb_context*, struct timeval*, int* completed) {
+    std::vector<libusb_transfer*> due;
+    due.swap(finished);
+    for (libusb_transfer* transfer : due) {
+        transfer->callback(transfer);
+    }
+    (void)completed;
+    return 0;
 }
 
 }  // extern "C"

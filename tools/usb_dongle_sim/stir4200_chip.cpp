@@ -24,6 +24,7 @@ constexpr std::size_t REG_MODE = 1;
 constexpr std::size_t REG_PDCLK = 2;
 constexpr std::size_t REG_CTRL1 = 3;
 constexpr std::size_t REG_FIFOCTL = 5;
+constexpr std::uint16_t FIFOCTL_CLR = 0x08;
 constexpr std::size_t REG_FIFOLSB = 6;
 constexpr std::size_t REG_FIFOMSB = 7;
 constexpr std::size_t FIFO_SIZE = 4096;
@@ -72,6 +73,11 @@ class Stir4200Chip : public SimChip {
             return Unavailable();
         }
         registers_[setup.index] = static_cast<std::uint8_t>(setup.value);
+        if (setup.index == REG_FIFOCTL && (setup.value & FIFOCTL_CLR) != 0) {
+            queued_ = 0;
+            drainFrom_ = 0;
+            confused_ = false;
+        }
         return UsbDone(0);
     }
 
@@ -93,8 +99,10 @@ class Stir4200Chip : public SimChip {
         }
         UpdateFifo();
         if (Ready()) {
-            Emit(data.subspan(4));
-            queued_ = std::min(FIFO_SIZE, queued_ + data.size() - 4);
+            // What does not fit in the FIFO is lost.
+            const auto bytes = data.subspan(4);
+            Emit(bytes.first(std::min(bytes.size(), FIFO_SIZE - queued_)));
+            queued_ = std::min(FIFO_SIZE, queued_ + bytes.size());
             drainStart_ = Clock::now();
             drainFrom_ = queued_;
         }
@@ -110,6 +118,11 @@ class Stir4200Chip : public SimChip {
         return UsbDone(Ready() ? got : 0);
     }
 
+    bool ConfuseFifo() override {
+        confused_ = true;
+        return true;
+    }
+
   protected:
     bool HasEndpoint(std::uint8_t endpoint) const override {
         return endpoint == OUT_ENDPOINT || endpoint == IN_ENDPOINT;
@@ -122,10 +135,14 @@ class Stir4200Chip : public SimChip {
                BaudOf(registers_[REG_PDCLK]) != 0 && (registers_[REG_CTRL1] & 0x99) == 0;
     }
 
-    // The FIFO drains at the line rate, 10 bits a byte.
+    // The FIFO drains at the line rate, 10 bits a byte; a confused one only grows.
     void UpdateFifo() {
         const std::uint32_t baud = BaudOf(registers_[REG_PDCLK]);
-        if (queued_ > 0 && baud != 0) {
+        if (confused_) {
+            queued_ = std::min(FIFO_SIZE, queued_ + 1);
+            drainStart_ = Clock::now();
+            drainFrom_ = queued_;
+        } else if (queued_ > 0 && baud != 0) {
             const auto elapsedUs =
                 std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - drainStart_).count();
             const auto sent = static_cast<std::size_t>(elapsedUs * baud / 10 / 1000000);
@@ -136,6 +153,7 @@ class Stir4200Chip : public SimChip {
         registers_[REG_FIFOMSB] = static_cast<std::uint8_t>((queued_ >> 8) & 0x1F);
     }
 
+    bool confused_ = false;
     std::array<std::uint8_t, 16> registers_{};
     std::size_t queued_ = 0;
     std::size_t drainFrom_ = 0;
