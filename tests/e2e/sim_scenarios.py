@@ -149,10 +149,12 @@ SCENARIOS = {
                                    ("Ощибка", "Ошибка. Данные не записаны"),
                                    dict(panel0="Итог: прибор не ответил на {com}", language="1", dpi=144,
                                         final_word=0x0004, writes=[], connections=0)),
-    "cause_refused": (["--serial", "--link-fault", "dm-snrm"], True, [SEARCHING, FOUND], FAILURE,
+    # A refused connection ends the run within a frame's time after discovery, without the closing pause:
+    # "Devices are found" may be gone before a look at the panel catches it.
+    "cause_refused": (["--serial", "--link-fault", "dm-snrm"], True, [SEARCHING, "?" + FOUND], FAILURE,
                       dict(panel0="Last run: the instrument refused the connection", final_word=0x0004, writes=[],
                            connections=0)),
-    "cause_refused_ru_144": (["--serial", "--link-fault", "dm-snrm"], True, ["Поиск устройств", "Устройство найдено"],
+    "cause_refused_ru_144": (["--serial", "--link-fault", "dm-snrm"], True, ["Поиск устройств", "?Устройство найдено"],
                              ("Ощибка", "Ошибка. Данные не записаны"),
                              dict(panel0="Итог: прибор отказал в подключении", language="1", dpi=144,
                                   final_word=0x0004, writes=[], connections=0)),
