@@ -32,7 +32,7 @@ import sys
 import tempfile
 import time
 
-from instrument_record import check_record, fail, frames, simulated_instrument, wedged_port, write_of
+from instrument_record import PACED_LINE, check_record, fail, frames, simulated_instrument, wedged_port, write_of
 
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
@@ -151,7 +151,7 @@ CASES = {
     "serial_status": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
                       ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
                       dict(final_word=0x0104, writes=[], reads=1)),
-    "serial_enable": (["--serial", "--word", "0x0004"], ["enable", "--yes", "--port", "{com}"], None, 0,
+    "serial_enable": (["--serial", "--word", "0x0004", PACED_LINE], ["enable", "--yes", "--port", "{com}"], None, 0,
                       ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
                       SEARCH, dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_disable": (["--serial", "--word", "0x0105"], ["disable", "--yes", "--port", "{com}"], None, 0,

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/mode_switch.h"
 #include "app/texts.h"
@@ -23,15 +24,30 @@
 
 namespace {
 
-// The pauses the link itself asks for, however the stack spends them.
+long long SteadyMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The pauses the link itself asks for, however the stack spends them, and when each ran (in the steady clock,
+// which the simulator's timeline shares).
 class LinkPauses : public qx::ForwardingCalls {
   public:
     using ForwardingCalls::ForwardingCalls;
     void Sleep(std::uint32_t ms) override {
         totalMs += ms;
+        const long long start = SteadyMicroseconds();
         ForwardingCalls::Sleep(ms);
+        spans.push_back({start, SteadyMicroseconds(), ms});
     }
     std::uint64_t totalMs = 0;
+    struct Span {
+        long long startUs;
+        long long endUs;
+        std::uint32_t ms;
+    };
+    std::vector<Span> spans;
 };
 
 }  // namespace
@@ -78,12 +94,14 @@ int main(int argc, char** argv) {
     qx::ApplyLanguage(qx::LANGUAGE_ENGLISH, texts);
     qx::test::RecordingHost host;
 
+    const long long startUs = SteadyMicroseconds();
     const auto start = std::chrono::steady_clock::now();
     const qx::RunOutcome outcome = qx::RunModeSwitch(enable, link, texts.slots, host);
     const bool succeeded = outcome.written;
     const auto runMs =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
             .count();
+    const long long endUs = SteadyMicroseconds();
 
     for (const std::string& status : host.statuses) {
         std::printf("status: %s\n", status.c_str());
@@ -95,6 +113,10 @@ int main(int argc, char** argv) {
                 outcome.wordSent ? qx::WordText(*outcome.wordSent).c_str() : "null", outcome.code);
     std::printf("run_ms: %lld\npauses_ms: %llu\n", static_cast<long long>(runMs),
                 static_cast<unsigned long long>(pauses.totalMs));
+    std::printf("run_us: %lld %lld\n", startUs, endUs);
+    for (const auto& span : pauses.spans) {
+        std::printf("pause_us: %lld %lld %u\n", span.startUs, span.endUs, span.ms);
+    }
     if (capture && !capture->Good()) {
         std::fprintf(stderr, "the capture could not be written whole\n");
         return 2;
