@@ -539,9 +539,9 @@ TEST(SerialSim, DropsTheLinkWhenThePrimaryStaysSilentPastTheThreshold) {
 TEST(SerialSim, HelpNamesTheSerialOptionsAndEveryLinkFault) {
     std::string out;
     ASSERT_EQ(RunSim({"--help"}, out), 0);
-    for (const char* word : {"--serial", "--serial-device", "--link-fault", "--turnaround-ms", "bad-fcs",
-                             "drop-reply", "dm-snrm", "no-ias-class", "rnr", "slow-turnaround", "echo",
-                             "noise", "silent-after-connect", "link disconnect threshold"}) {
+    for (const char* word : {"--serial", "--serial-device", "--link-fault", "--turnaround-ms", "--unpaced",
+                             "bad-fcs", "drop-reply", "dm-snrm", "no-ias-class", "rnr", "slow-turnaround",
+                             "echo", "noise", "silent-after-connect", "link disconnect threshold"}) {
         EXPECT_THAT(out, HasSubstr(word));
     }
 }
@@ -549,6 +549,7 @@ TEST(SerialSim, HelpNamesTheSerialOptionsAndEveryLinkFault) {
 TEST(SerialSim, RefusesBadSerialCommandLines) {
     const std::vector<std::vector<std::string>> badLines = {
         {"--link-fault", "echo"},                      // without a serial line
+        {"--unpaced"},                                 // no line to pace
         {"--serial", "--link-fault", "loud"},          // no such fault
         {"--serial", "--link-fault", "echo:2"},        // not a counted fault
         {"--serial", "--link-fault", "bad-fcs:0"},     // a count of none
