@@ -354,7 +354,9 @@ LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::si
         if (SendFrame(XidCommand(ownAddress_, slots, static_cast<std::uint8_t>(slot))) != LapStatus::Ok) {
             return LapStatus::PortFailed;
         }
-        Wait wait = WaitUntil(Deadline::After(clock_, lastWireMs_ + SLOT_MS));
+        // The slot runs from the moment the XID is handed to the line, as Linux counts it: the XID's own time
+        // on the air is inside it, and an answer still arriving at its end gets more below.
+        Wait wait = WaitUntil(Deadline::After(clock_, std::max(SLOT_MS, lastWireMs_)));
         bool extended = false;
         Bytes frame;
         for (;;) {

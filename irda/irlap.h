@@ -75,7 +75,7 @@ inline constexpr std::uint32_t DISCONNECT_THRESHOLD_MS = 3000;
 // While connected and otherwise idle, the peer is polled this often, well inside its watchdog (about twice
 // the F-timer), so it never gives the link up during the program's pauses.
 inline constexpr std::uint32_t KEEPALIVE_INTERVAL_MS = 400;
-// Discovery: 6 slots of this length after each XID command has gone out.
+// Discovery: 6 slots of this length, each from the moment its XID is handed to the line (as Linux counts).
 inline constexpr std::size_t DISCOVERY_SLOTS = 6;
 inline constexpr std::uint32_t SLOT_MS = 90;
 // Minimal firmware may miss a whole discovery: one enumeration runs up to this many within this budget

@@ -182,7 +182,9 @@ std::vector<std::string> ListComPorts() {
     std::vector<std::string> ports;
     std::vector<wchar_t> target(1024);
     for (int number = 1; number <= COM_PORT_LAST; ++number) {
-        const std::wstring name = L"COM" + std::to_wstring(number);
+        // Widened from the narrow digits: std::to_wstring would link in the C runtime's whole wide printf.
+        const std::string digits = std::to_string(number);
+        const std::wstring name = L"COM" + std::wstring(digits.begin(), digits.end());
         bool present = QueryDosDeviceW(name.c_str(), target.data(), static_cast<DWORD>(target.size())) != 0 ||
                        GetLastError() == ERROR_INSUFFICIENT_BUFFER;
         if (!present) {

@@ -32,7 +32,7 @@ import sys
 import tempfile
 import time
 
-from instrument_record import check_record, fail, frames, simulated_instrument, wedged_port, write_of
+from instrument_record import PACED_LINE, check_record, fail, frames, simulated_instrument, wedged_port, write_of
 
 SEARCH = ["Searching devices", "Devices are found"]
 SUCCESS = "Success: Data are writen"
@@ -151,7 +151,7 @@ CASES = {
     "serial_status": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
                       ["Device: QX7710Z", "Configuration word: 0x0104", "Search mode: on"], SEARCH,
                       dict(final_word=0x0104, writes=[], reads=1)),
-    "serial_enable": (["--serial", "--word", "0x0004"], ["enable", "--yes", "--port", "{com}"], None, 0,
+    "serial_enable": (["--serial", "--word", "0x0004", PACED_LINE], ["enable", "--yes", "--port", "{com}"], None, 0,
                       ["Configuration word: 0x0004", "Word sent: 0x0104", "Search mode: on", SUCCESS],
                       SEARCH, dict(final_word=0x0104, writes=[write_of(0x0104)])),
     "serial_disable": (["--serial", "--word", "0x0105"], ["disable", "--yes", "--port", "{com}"], None, 0,
@@ -464,7 +464,7 @@ CAPTURE_BEFORE = {
 
 # Cases whose simulator is held taking nothing (hold_simulator; TCP only), and the seconds after which the
 # program gets Ctrl+C (SIGINT, which Wine hands to the console's control handler).
-INTERRUPTED = {"interrupted_search": 3, "native_serial_interrupted": 2, "native_serial_interrupted_at_once": 2}
+INTERRUPTED = {"interrupted_search": 3, "native_serial_interrupted": 2, "native_serial_interrupted_at_once": 0.8}
 # Cases whose simulator is stopped (its pty goes away) this many seconds into the run.
 VANISHED = {"native_port_vanishes": 2.5}
 # Cases with no simulator: the COM port leads to a pty that nobody reads and that is kept full.

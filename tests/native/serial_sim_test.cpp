@@ -169,6 +169,46 @@ TEST(SerialSim, AnnouncesItsPtyAndWritesItToThePortFile) {
     std::filesystem::remove(portFile);
 }
 
+// A real line at 9600 baud takes ten bit times a byte each way, and the instrument can answer only after the
+// whole frame has arrived: the paced line's answer to a one-slot XID comes no sooner than both frames' bytes
+// take, and the record's timeline holds each frame's time on the line in that order.
+TEST(SerialSim, PacedLineTakesEachByteItsTimeEachWay) {
+    SimProcess sim({}, SimLine::PacedSerial);
+    ASSERT_FALSE(sim.Path().empty());
+    SirLine line(sim.Path());
+    ASSERT_TRUE(line.Open());
+    const Bytes xid = FromHex("FF 3F 01 " + OWN + " FF FF FF FF 00 00 00");  // one slot, slot 0
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(line.SendFrame(xid));
+    const auto answer = line.ReceiveFrame(2000);
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_TRUE(answer);
+    const std::size_t bytes = qx::irda::SirWrap(xid, 10).size() + qx::irda::SirWrap(*answer, 10).size();
+    const auto byteTime = std::chrono::nanoseconds(10LL * 1000 * 1000 * 1000 / 9600);
+    EXPECT_GE(took, byteTime * bytes) << bytes << " bytes on the line";
+
+    const auto record = sim.Stop();
+    EXPECT_EQ(record["irda"]["line"]["paced"], true);
+    const auto& timeline = record["irda"]["timeline"];
+    ASSERT_EQ(timeline.size(), 2u);
+    EXPECT_EQ(timeline[0]["dir"], "in");
+    EXPECT_EQ(timeline[0]["frame"], HexBytes(xid));
+    EXPECT_EQ(timeline[1]["dir"], "out");
+    EXPECT_EQ(timeline[1]["frame"], HexBytes(*answer));
+    const auto microseconds = [&](const nlohmann::json& entry, const char* key) {
+        return std::chrono::microseconds(entry[key].get<long long>());
+    };
+    for (std::size_t i = 0; i < 2; ++i) {
+        const std::size_t wrapped = qx::irda::SirWrap(i == 0 ? xid : *answer, 10).size();
+        EXPECT_GE(microseconds(timeline[i], "end_us") - microseconds(timeline[i], "start_us") +
+                      std::chrono::microseconds(1),
+                  std::chrono::duration_cast<std::chrono::microseconds>(byteTime * wrapped))
+            << "frame " << i;
+    }
+    EXPECT_GE(microseconds(timeline[1], "start_us"), microseconds(timeline[0], "end_us"))
+        << "answered only once the XID was all there";
+}
+
 struct DiscoveryCase {
     const char* name;
     std::vector<std::string> args;
@@ -499,9 +539,9 @@ TEST(SerialSim, DropsTheLinkWhenThePrimaryStaysSilentPastTheThreshold) {
 TEST(SerialSim, HelpNamesTheSerialOptionsAndEveryLinkFault) {
     std::string out;
     ASSERT_EQ(RunSim({"--help"}, out), 0);
-    for (const char* word : {"--serial", "--serial-device", "--link-fault", "--turnaround-ms", "bad-fcs",
-                             "drop-reply", "dm-snrm", "no-ias-class", "rnr", "slow-turnaround", "echo",
-                             "noise", "silent-after-connect", "link disconnect threshold"}) {
+    for (const char* word : {"--serial", "--serial-device", "--link-fault", "--turnaround-ms", "--unpaced",
+                             "bad-fcs", "drop-reply", "dm-snrm", "no-ias-class", "rnr", "slow-turnaround",
+                             "echo", "noise", "silent-after-connect", "link disconnect threshold"}) {
         EXPECT_THAT(out, HasSubstr(word));
     }
 }
@@ -509,6 +549,7 @@ TEST(SerialSim, HelpNamesTheSerialOptionsAndEveryLinkFault) {
 TEST(SerialSim, RefusesBadSerialCommandLines) {
     const std::vector<std::vector<std::string>> badLines = {
         {"--link-fault", "echo"},                      // without a serial line
+        {"--unpaced"},                                 // no line to pace
         {"--serial", "--link-fault", "loud"},          // no such fault
         {"--serial", "--link-fault", "echo:2"},        // not a counted fault
         {"--serial", "--link-fault", "bad-fcs:0"},     // a count of none

@@ -109,6 +109,28 @@ TEST_P(SerialStack, ModeSwitchRun) {
     }
 }
 
+// The same runs on a line paced at 9600 baud, where every frame takes its time on the wire and the answers
+// come that much later: the stack's waits must still hold them.
+TEST(SerialStack, ModeSwitchRunOnAPacedLine) {
+    const std::vector<StackCase> cases = {
+        {"Enable", {}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+        {"DroppedReply", {"--link-fault", "drop-reply"}, true, 0x0004, true, 0x0104, {0x0104}, "disc"},
+    };
+    for (const StackCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--word", std::to_string(c.initialWord)});
+        SimProcess sim(args, SimLine::PacedSerial);
+        ASSERT_FALSE(sim.Path().empty());
+        const StackRun run = SwitchOver(sim.Path(), c.enable);
+        const auto record = sim.Stop();
+        ExpectTheOneRule(run, record, c.enable, c.initialWord, c.succeeds, c.finalWord, c.writesApplied);
+        EXPECT_EQ(record["irda"]["line"]["paced"], true);
+        ASSERT_FALSE(record["irda"]["links"].empty());
+        EXPECT_EQ(record["irda"]["links"].back()["end"], c.linkEnd);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, SerialStack,
     ::testing::Values(

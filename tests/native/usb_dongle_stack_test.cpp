@@ -772,8 +772,8 @@ TEST(DongleCapture, HoldsTheFramesNotTheTransfers) {
         // fixed byte (a header's 0x55 is the address 0x2A) can stand for a header.
         std::optional<std::uint8_t> connection;
         for (const auto& [sent, frame] : recorder.frames) {
+            // (A leading BOF shows here too: the address 0x60 alone makes a first byte of 0xC0 or 0xC1.)
             const std::uint8_t address = frame.at(0) | 0x01;
-            EXPECT_NE(frame.at(0), qx::irda::SIR_BOF);
             if (address == 0xFF) {
                 continue;  // discovery and the connection request go to every station
             }

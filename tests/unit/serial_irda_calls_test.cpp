@@ -315,6 +315,31 @@ TEST(SerialIrdaCalls, DiscoveryFillsTheDeviceListRecords) {
     EXPECT_EQ(stack.calls.CloseSocket(s), 0);
 }
 
+// A slot runs from the moment its XID is handed to the line, so the XID's own time on the air (about 28 ms at
+// 9600 baud) is inside the slot, not added to it: with nobody answering, one XID follows the last a slot
+// later.
+TEST(SerialIrdaCalls, EachDiscoverySlotCountsFromItsXidHandedToTheLine) {
+    SerialStack stack;
+    stack.secondary.devices = {};
+    const SocketHandle s = stack.calls.Socket(AF_IRDA_FAMILY, SOCK_STREAM_TYPE, 0);
+    ASSERT_NE(s, INVALID_SOCKET_HANDLE);
+    DeviceList list{};
+    int length = static_cast<int>(DEVICE_LIST_SIZE);
+    ASSERT_EQ(stack.calls.GetSockOpt(s, SOL_IRLMP_LEVEL, IRLMP_ENUMDEVICES_OPTION, list.bytes, length), 0);
+    ASSERT_GE(stack.secondary.frames.size(), DISCOVERY_SLOTS + 1);
+    // When each frame was handed to the line: its arrival less its time on the air (XIDs have no escapes).
+    const auto handed = [&](std::size_t i) {
+        return stack.secondary.frameTimes[i] -
+               WireMs(stack.secondary.frames[i].size() + 4 + CONTENTION_XBOFS);
+    };
+    for (std::size_t i = 1; i <= DISCOVERY_SLOTS; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(stack.secondary.frames[i][1], 0x3F);  // an XID command, not another discovery's wait
+        EXPECT_EQ(handed(i) - handed(i - 1), SLOT_MS);
+    }
+    EXPECT_EQ(stack.calls.CloseSocket(s), 0);
+}
+
 TEST(SerialIrdaCalls, ConnectionOffersOnlyNineThousandSixHundredAndHonoursTheTurnaround) {
     SerialStack stack;
     stack.secondary.minTurnaroundBits = 0x01;  // 10 ms

@@ -321,6 +321,14 @@ constexpr OptionRow OPTIONS[] = {
          o.serialDevice = v;
          return !v.empty();
      }},
+    {"--unpaced", "", Group::Serial,
+     "pass bytes as fast as the line takes them, not at 9600 baud (about 1.04 ms a byte,\n"
+     "each way, as on a real line): for tests that do not need the line's timing",
+     [](Options& o, std::string_view, ParseState& state) {
+         state.serialOnly = "--unpaced";
+         o.paced = false;
+         return true;
+     }},
     {"--turnaround-ms", "N", Group::Serial, "the wait of the slow-turnaround fault (default 400)",
      [](Options& o, std::string_view v, ParseState& state) {
          state.serialOnly = "--turnaround-ms";

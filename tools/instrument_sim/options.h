@@ -72,11 +72,11 @@ struct LinkFaults {
     bool noise = false;  // garbage bytes ahead of every frame sent
     bool silentAfterConnect = false;
     AfterWrite afterWrite = AfterWrite::Nothing;
-    int lostCopies = 0;  // the first copies of each of the program's I-frames that are lost on the way in
-    int rdAfterConnect = 0;     // links answered with RD (request disconnect) at the first poll after UA
-    int frmrOnData = 0;         // frames with the program's data answered with FRMR
-    bool staleLink = false;     // starts holding a link of a primary that vanished, kept until its watchdog
-    bool liteFirmware = false;  // any IrLMP disconnect ends the whole link, silently (IrDA Lite firmware)
+    int lostCopies = 0;      // the first copies of each of the program's I-frames that are lost on the way in
+    int rdAfterConnect = 0;  // links answered with RD (request disconnect) at the first poll after UA
+    int frmrOnData = 0;      // frames with the program's data answered with FRMR
+    bool staleLink = false;  // starts holding a link of a primary that vanished, kept until its watchdog
+    bool liteFirmware = false;     // any IrLMP disconnect ends the whole link, silently (IrDA Lite firmware)
     bool rnrWhileWriting = false;  // a second of RNR (frame taken) while a write request is stored
     int iasAck = 0;                // IAS answers preceded by a frame with the Ack bit
     int missDiscovery = 0;         // whole discoveries left unanswered
@@ -90,6 +90,9 @@ struct Options {
     std::string captureFile;
     std::string wireLogFile;
     LinkFaults linkFaults;
+    // Bytes pass at the line rate each way (9600 baud), as on a real line; off, as fast as the pty takes
+    // them.
+    bool paced = true;
     std::uint32_t turnaroundMs = 400;  // the slow turnaround's wait before each response
     std::string portFile;
     std::string recordFile;

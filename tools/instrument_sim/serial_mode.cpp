@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -31,6 +32,12 @@ using qx::irda::SIR_EOF;
 
 // A write the other end does not take within this is given up: nobody has the line open.
 constexpr int WRITE_WAIT_MS = 1000;
+// One byte on the line at 9600 baud, 8N1: ten bits.
+constexpr auto BYTE_TIME = std::chrono::nanoseconds(10LL * 1000 * 1000 * 1000 / 9600);
+
+long long Microseconds(TimePoint at) {
+    return std::chrono::duration_cast<std::chrono::microseconds>(at.time_since_epoch()).count();
+}
 
 // 9600 baud, 8N1, raw, no flow control, reads that return what is there.
 bool MakeRaw(int fd) {
@@ -101,6 +108,8 @@ class SerialServer {
           instrument_(options),
           secondary_(options, instrument_, seed),
           line_(std::move(line)),
+          byteTime_(options.paced ? std::chrono::duration_cast<Clock::duration>(BYTE_TIME)
+                                  : Clock::duration::zero()),
           noise_(seed + 1) {
         if (!options.wireLogFile.empty()) {
             wireLog_.open(options.wireLogFile, std::ios::trunc);
@@ -133,6 +142,12 @@ class SerialServer {
             if (const auto next = secondary_.NextWake()) {
                 wake = std::min(wake, *next);
             }
+            if (!incoming_.empty()) {
+                wake = std::min(wake, incoming_.front().first);
+            }
+            if (!outgoing_.empty()) {
+                wake = std::min(wake, outgoing_.front().first);
+            }
             pollfd entry{line_.fd.Get(), POLLIN, 0};
             const int ready = PollUntil(entry, wake, runMask);
             if (ready < 0 && errno != EINTR) {
@@ -145,9 +160,11 @@ class SerialServer {
                 std::cerr << "instrument_sim: " << line_.path << " hung up\n";
                 return "error";
             }
+            TakeArrived(Clock::now());
             for (const Transmission& transmission : secondary_.TakeDue(Clock::now())) {
                 Transmit(transmission);
             }
+            SendDue(Clock::now());
             if (secondary_.HungUp()) {
                 // The adapter went away: both ends of the line close, and the program's port fails.
                 line_.fd = Descriptor();
@@ -164,6 +181,7 @@ class SerialServer {
         // What already arrived still counts, so the record holds the last frame a primary sent before the
         // stop.
         ReadLine();
+        TakeArrived(TimePoint::max());
         return "signal";
     }
 
@@ -175,10 +193,17 @@ class SerialServer {
         }
         nlohmann::ordered_json record = instrument_.Record(stopReason);
         record["irda"] = secondary_.Record();
-        record["irda"]["line"] = {{"path", line_.path},           {"bytes_received", bytesReceived_},
-                                  {"bytes_sent", bytesSent_},     {"frames_received", framesReceived_},
-                                  {"frames_sent", framesSent_},   {"frames_dropped", deframer_.Dropped()},
-                                  {"bytes_not_taken", bytesLost_}};
+        record["irda"]["line"] = {{"path", line_.path},
+                                  {"bytes_received", bytesReceived_},
+                                  {"bytes_sent", bytesSent_},
+                                  {"frames_received", framesReceived_},
+                                  {"frames_sent", framesSent_},
+                                  {"frames_dropped", deframer_.Dropped()},
+                                  {"bytes_not_taken", bytesLost_},
+                                  {"paced", options_.paced}};
+        // Every frame's time on the line, in the steady clock's microseconds (the same clock as other
+        // processes' on this machine), for the bench to split a run by.
+        record["irda"]["timeline"] = timeline_;
         const std::string text = record.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         if (!WriteFileAtomically(options_.recordFile, text + "\n")) {
             std::cerr << "instrument_sim: cannot write " << options_.recordFile << "\n";
@@ -186,6 +211,8 @@ class SerialServer {
     }
 
   private:
+    // A pty takes a whole write at once; a real line brings the bytes one by one at the line rate, so each
+    // byte is taken when its last bit would have arrived.
     void ReadLine() {
         std::array<std::uint8_t, 512> buffer{};
         const ssize_t got = ::read(line_.fd.Get(), buffer.data(), buffer.size());
@@ -195,25 +222,62 @@ class SerialServer {
         const auto bytes = std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got));
         bytesReceived_ += bytes.size();
         LogWire('<', bytes);
-        if (options_.linkFaults.echo) {
-            Write(bytes);
-        }
-        const auto now = Clock::now();
+        arrivalEnd_ = std::max(arrivalEnd_, Clock::now());
         for (const std::uint8_t byte : bytes) {
+            arrivalEnd_ += byteTime_;
+            incoming_.emplace_back(arrivalEnd_, byte);
+        }
+    }
+
+    void TakeArrived(TimePoint now) {
+        Bytes arrived;
+        while (!incoming_.empty() && incoming_.front().first <= now) {
+            const auto [at, byte] = incoming_.front();
+            incoming_.pop_front();
+            arrived.push_back(byte);
+            if (!frameStart_) {
+                frameStart_ = at - byteTime_;
+            }
             if (deframer_.Push(byte)) {
                 ++framesReceived_;
                 const Bytes frame(deframer_.Frame().begin(), deframer_.Frame().end());
                 if (capture_) {
                     capture_->Frame(false, frame);
                 }
-                secondary_.Receive(frame, now);
+                Note("in", *frameStart_, at, frame);
+                secondary_.Receive(frame, at);
+            }
+            if (byte == SIR_EOF) {
+                frameStart_.reset();  // a frame that did not check starts no later one early
             }
         }
+        if (options_.linkFaults.echo && !arrived.empty()) {
+            Write(arrived);
+        }
+    }
+
+    // Bytes queued by Transmit reach the pty each when a real line would have carried it whole.
+    void SendDue(TimePoint now) {
+        Bytes due;
+        while (!outgoing_.empty() && outgoing_.front().first <= now) {
+            due.push_back(outgoing_.front().second);
+            outgoing_.pop_front();
+        }
+        if (!due.empty()) {
+            Write(due);
+        }
+    }
+
+    void Note(const char* direction, TimePoint start, TimePoint end, std::span<const std::uint8_t> frame) {
+        timeline_.push_back({{"dir", direction},
+                             {"start_us", Microseconds(start)},
+                             {"end_us", Microseconds(end)},
+                             {"frame", Hex(frame)}});
     }
 
     void Transmit(const Transmission& transmission) {
         if (options_.linkFaults.noise) {
-            Write(Noise());
+            Queue(Noise(), {});
         }
         ++framesSent_;
         if (capture_) {
@@ -223,7 +287,20 @@ class SerialServer {
         if (transmission.badFcs) {
             SpoilFcs(wrapped);
         }
-        Write(wrapped);
+        Queue(wrapped, transmission.frame);
+    }
+
+    void Queue(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> frame) {
+        TimePoint at = std::max(sendEnd_, Clock::now());
+        const TimePoint start = at;
+        for (const std::uint8_t byte : bytes) {
+            at += byteTime_;
+            outgoing_.emplace_back(at, byte);  // the far end has a byte once its last bit is through
+        }
+        sendEnd_ = at;
+        if (!frame.empty()) {
+            Note("out", start, at, frame);
+        }
     }
 
     // A few stray bytes, then a runt frame whose FCS never checks.
@@ -281,6 +358,15 @@ class SerialServer {
     Instrument instrument_;
     IrdaSecondary secondary_;
     Line line_;
+    Clock::duration byteTime_;
+    // Bytes read from the pty, each with the time its last bit arrives on the line, and bytes waiting for
+    // their time to go out.
+    std::deque<std::pair<TimePoint, std::uint8_t>> incoming_;
+    std::deque<std::pair<TimePoint, std::uint8_t>> outgoing_;
+    TimePoint arrivalEnd_{};
+    TimePoint sendEnd_{};
+    std::optional<TimePoint> frameStart_;
+    nlohmann::ordered_json timeline_ = nlohmann::ordered_json::array();
     qx::irda::SirDeframer deframer_;
     std::mt19937 noise_;
     std::ofstream wireLog_;

@@ -93,6 +93,8 @@ SimProcess::SimProcess(const std::vector<std::string>& args, SimLine line) {
     all.insert(all.begin(), line == SimLine::Tcp ? "--port" : "--serial");
     if (line == SimLine::Tcp) {
         all.insert(all.begin() + 1, "0");
+    } else if (line == SimLine::Serial) {
+        all.insert(all.begin() + 1, "--unpaced");
     }
     all.insert(all.end(), args.begin(), args.end());
     int out = -1;

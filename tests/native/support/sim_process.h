@@ -19,8 +19,9 @@ using Bytes = std::vector<std::uint8_t>;
 // "A0 00 03" -> bytes.
 Bytes FromHex(const std::string& text);
 
-// Where the simulator plays the instrument: TCP on a free port, or serial IrDA on a pty of its own.
-enum class SimLine { Tcp, Serial };
+// Where the simulator plays the instrument: TCP on a free port, or serial IrDA on a pty of its own, its bytes
+// unpaced (quick) or paced at 9600 baud as on a real line.
+enum class SimLine { Tcp, Serial, PacedSerial };
 
 class SimProcess {
   public:
