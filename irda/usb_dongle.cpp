@@ -217,6 +217,11 @@ class OutTransferWatch : public UsbDevice {
         outMade = true;
         return inner_.BulkOut(endpoint, data, timeoutMs);
     }
+    UsbResult BulkOutFrame(std::uint8_t endpoint, std::span<const std::uint8_t> data,
+                           std::uint32_t timeoutMs) override {
+        outMade = true;
+        return inner_.BulkOutFrame(endpoint, data, timeoutMs);
+    }
     UsbResult BulkIn(std::uint8_t endpoint, std::span<std::uint8_t> data, std::uint32_t timeoutMs) override {
         return inner_.BulkIn(endpoint, data, timeoutMs);
     }
