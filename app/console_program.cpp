@@ -776,12 +776,13 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     ConsoleOptions options = ParseConsoleArguments(args, bindings_.platform);
     Settings settings(bindings_.profile);
     // A settings file named on the command line and not there is a mistake, not a wish for English; but
-    // use-port makes it.
+    // on Linux use-port makes it, as its help says (on Windows the window reads only the file beside it).
     const Settings::ReadOnlyLoad load =
         settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath);
     settingsFound_ = load != Settings::ReadOnlyLoad::Missing;
     if (load == Settings::ReadOnlyLoad::Missing && options.settingsPath &&
-        options.command != ConsoleCommand::UsePort && options.problem == UsageProblem::None) {
+        !(options.command == ConsoleCommand::UsePort && bindings_.platform == HostPlatform::Linux) &&
+        options.problem == UsageProblem::None) {
         options.problem = UsageProblem::SettingsMissing;
         options.offending = settings.SettingsPath;
     }
