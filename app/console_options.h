@@ -57,6 +57,7 @@ struct ConsoleOptions {
     bool quiet = false;
     bool help = false;
     bool version = false;
+    bool force = false;  // use-port stores a port that is not there (yet) or is no serial device
     std::optional<std::string> settingsPath;
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
@@ -107,6 +108,7 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
      ConsoleText::HelpCapture},
     {"--adapter", "", "", nullptr, &ConsoleOptions::adapter, ConsoleText::HelpAdapterValue,
      ConsoleText::HelpAdapter},
+    {"--force", "", "", &ConsoleOptions::force, nullptr, std::nullopt, ConsoleText::HelpForce},
 };
 
 // The command's name as typed ("status"); empty for None.

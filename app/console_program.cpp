@@ -31,6 +31,7 @@ struct ConsoleReport {
     std::string resultText;          // the result box's caption and text, empty when there was none
     std::optional<LinkChoice> link;  // the way to the instrument, once the command line chose it
     FailureCause cause = FailureCause::None;
+    std::string settingsNote;  // which settings file the failed run read, where it is said
 };
 
 // The link of one run: the platform's calls through the brake and, for --trace, the witness.
@@ -278,6 +279,9 @@ std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
     if (!done) {
         report += line(t[ConsoleText::ReasonLabel], r.reason);
     }
+    if (!done && !r.settingsNote.empty()) {
+        report += r.settingsNote + "\n";
+    }
     if (!r.resultText.empty()) {
         report += r.resultText + "\n";
     }
@@ -512,8 +516,19 @@ ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<s
     report.link = link_;
     report.cause = CauseOf(outcome, link_, bindings_.platform);
     if (!done) {
-        report.reason =
-            OutcomeReason({outcome, link_, settingsPath_}, texts_->Language(), bindings_.platform);
+        OutcomeValues values{outcome, link_, settingsPath_};
+        if (report.cause == FailureCause::PortUnusable && link_.kind == LinkKind::Serial &&
+            bindings_.inspectPort) {
+            values.portAdvice = PortUseAdvice(bindings_.inspectPort(link_.port),
+                                              outcome.failure ? outcome.failure->systemError : 0);
+        }
+        report.reason = OutcomeReason(values, texts_->Language(), bindings_.platform);
+        // A run under sudo reads root's settings, not the user's: the file it read is named.
+        if (bindings_.platform == HostPlatform::Linux) {
+            report.settingsNote = FillNamed(
+                (*texts_)[settingsFound_ ? ConsoleText::SettingsReadFrom : ConsoleText::SettingsNoneThere],
+                {{"file", settingsPath_}});
+        }
     }
     return report;
 }
@@ -562,6 +577,31 @@ ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) 
         return report;
     }
     return RunReport(outcome, host.statuses, resultText);
+}
+
+std::string ConsoleProgram::PortUseAdvice(const PortFile& file, std::uint32_t error) const {
+    const ConsoleTexts& t = *texts_;
+    switch (file.kind) {
+        case PortFile::Kind::Missing:
+            return {};
+        case PortFile::Kind::Folder:
+        case PortFile::Kind::Other:
+            return std::string(PortOpenAdvice(texts_->Language(), bindings_.platform, 1)) + " (" +
+                   t[file.kind == PortFile::Kind::Folder ? ConsoleText::PortIsFolder
+                                                         : ConsoleText::PortIsFile] +
+                   ")";
+        case PortFile::Kind::Device:
+            break;
+    }
+    // Only a refused open says more through the group; another error's own advice stands.
+    const bool refused = error == irda::PORT_ERROR_ACCESS_DENIED;
+    if (!refused || file.group.empty() || (file.groupMayUse && file.processInGroup)) {
+        return {};
+    }
+    const ConsoleText text = !file.groupMayUse  ? ConsoleText::PermissionGroupMayNot
+                             : file.userInGroup ? ConsoleText::PermissionNewLogin
+                                                : ConsoleText::PermissionNotInGroup;
+    return FillNamed(t[text], {{"port", link_.port}, {"group", file.group}});
 }
 
 std::string ConsoleProgram::WithAdvice(std::uint32_t error, std::string_view port) const {
@@ -692,6 +732,25 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
         return Finish(
             EndingWithoutRun(options, "usage_error", EXIT_USAGE, (*texts_)[ConsoleText::PortMissing]));
     }
+    // A path that is not there, or is no device, is refused before it is stored: every later run would
+    // fail on it.
+    if (port && !options.force && bindings_.inspectPort && !irda::ParseUsbPort(*port)) {
+        const PortFile file = bindings_.inspectPort(*port);
+        const ConsoleTexts& t = *texts_;
+        std::string refusal;
+        if (file.kind == PortFile::Kind::Missing) {
+            refusal = FillNamed(t[ConsoleText::PortNotThere], {{"port", *port}, {"error", file.errorName}});
+        } else if (file.kind != PortFile::Kind::Device) {
+            refusal = FillNamed(t[ConsoleText::PortNotADevice],
+                                {{"port", *port},
+                                 {"what", t[file.kind == PortFile::Kind::Folder ? ConsoleText::PortIsFolder
+                                                                                : ConsoleText::PortIsFile]}});
+        }
+        if (!refusal.empty()) {
+            console_.Err(refusal + "\n");
+            return End(EXIT_RUN_FAILED);
+        }
+    }
     Settings settings(bindings_.profile);
     switch (settings.StorePort(bindings_.programDirectory, options.settingsPath, port)) {
         case Settings::PortStore::Stored:
@@ -716,10 +775,14 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
 int ConsoleProgram::Run(const std::vector<std::string>& args) {
     ConsoleOptions options = ParseConsoleArguments(args, bindings_.platform);
     Settings settings(bindings_.profile);
-    // A settings file named on the command line and not there is a mistake, not a wish for English.
-    if (settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath) ==
-            Settings::ReadOnlyLoad::Missing &&
-        options.settingsPath && options.problem == UsageProblem::None) {
+    // A settings file named on the command line and not there is a mistake, not a wish for English; but
+    // on Linux use-port makes it, as its help says (on Windows the window reads only the file beside it).
+    const Settings::ReadOnlyLoad load =
+        settings.ReadSettingsOnly(bindings_.programDirectory, options.settingsPath);
+    settingsFound_ = load != Settings::ReadOnlyLoad::Missing;
+    if (load == Settings::ReadOnlyLoad::Missing && options.settingsPath &&
+        !(options.command == ConsoleCommand::UsePort && bindings_.platform == HostPlatform::Linux) &&
+        options.problem == UsageProblem::None) {
         options.problem = UsageProblem::SettingsMissing;
         options.offending = settings.SettingsPath;
     }
@@ -773,6 +836,9 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
     link_ = ChooseLink(bindings_.loopbackPort, portSetting, bindings_.platform);
     if (link_.kind == LinkKind::Usb && bindings_.nameDongle && runs) {
         link_.dongle = bindings_.nameDongle(link_.port);
+    }
+    if (link_.kind == LinkKind::Usb && bindings_.usbLibraryProblem && runs) {
+        link_.usbProblem = bindings_.usbLibraryProblem();
     }
     settingsPath_ = settings.SettingsPath;
     // The capture is made before anything is sent, or the command ends here as a usage error.

@@ -67,6 +67,19 @@ using PortLister = std::function<std::vector<std::string>()>;
 // One discovery at 9600 baud on a named port, its lines set for the adapter as `profile` says.
 using PortProber = std::function<irda::PortProbe(const std::string& port, irda::LineProfile profile)>;
 
+// What the system says of a device path without opening it (Linux): whether it is a device at all, and
+// whether this process, or its user at a new login, may use it.
+struct PortFile {
+    enum class Kind { Missing, Device, Folder, Other };
+    Kind kind = Kind::Missing;
+    std::string errorName;        // the errno of a path that could not be looked at ("ENOENT")
+    std::string group;            // the device's group, by name
+    bool groupMayUse = false;     // its group may read and write it
+    bool processInGroup = false;  // this process carries that group now
+    bool userInGroup = false;     // the user is listed in it, as a new login would carry it
+};
+using PortInspector = std::function<PortFile(const std::string& path)>;
+
 struct ConsoleBindings {
     SocketCalls& calls;                         // Winsock, or the loopback emulation, when no picker is given
     std::optional<std::uint16_t> loopbackPort;  // set when the emulation is in use
@@ -79,6 +92,10 @@ struct ConsoleBindings {
     CaptureFileCalls* captureFiles = nullptr;  // for --capture; without them --capture is refused
     // The dongle a USB port value picks, as "STIr4200 (066F:4200)"; empty when none is plugged in.
     std::function<std::string(const std::string& port)> nameDongle{};
+    // Why the platform's USB library could not start, in its own words; empty when it started.
+    std::function<std::string()> usbLibraryProblem{};
+    // Looks at a device path before use-port stores it and after it would not open; none on Windows.
+    PortInspector inspectPort{};
     // How ports are named and which advice the texts give.
     HostPlatform platform = HostPlatform::Windows;
 };
@@ -122,6 +139,9 @@ class ConsoleProgram {
 
     // ": " and what to do about a port that would not open with `error`, where the platform has advice.
     // `port`: the port value that failed, whose kind (serial or USB dongle) the advice is about.
+    // What to do about a serial device that would not open, from what the system says of its path: not a
+    // device, or whose group it belongs to; empty where the error's own advice stands.
+    std::string PortUseAdvice(const PortFile& file, std::uint32_t error) const;
     std::string WithAdvice(std::uint32_t error, std::string_view port) const;
     // Moves to Running unless a stop came first.
     bool EnterRun();
@@ -150,6 +170,7 @@ class ConsoleProgram {
     // The --capture file; it outlives the run, as the link may hand it frames until it is destroyed.
     std::unique_ptr<CaptureFile> capture_;
     std::string settingsPath_;
+    bool settingsFound_ = false;  // the settings file was there to read
 };
 
 }  // namespace qx

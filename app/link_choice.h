@@ -29,6 +29,7 @@ struct LinkChoice {
     std::string port;  // Serial: "COM1" ... "COM256"; Usb: "USB" or "USB:VVVV:PPPP"; InvalidPort: as given
     std::string
         dongle;  // Usb: the family of the dongle the value picks, once the platform looked ("STIr4200")
+    std::string usbProblem{};  // Usb: why the USB library did not start, in its words; empty when it did
 };
 
 // Windows' ERROR_INVALID_PARAMETER: the discovery error of a window's run whose Adapter value names no

@@ -37,9 +37,8 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
             outcome.stage = found == ENUM_NO_DEVICES ? RunStage::NoDevice : RunStage::SearchFailed;
             outcome.code = found;
         }
-        if (found != ENUM_NO_DEVICES) {
-            outcome.failure = link.LastStackFailure();
-        }
+        // With no device found, a failure says why nobody could be asked (the medium held by another).
+        outcome.failure = link.LastStackFailure();
         return outcome;
     }
     outcome.device = DeviceName(devices.Record(0));

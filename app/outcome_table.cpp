@@ -235,6 +235,33 @@ constexpr CauseRow CAUSE_ROWS[] = {
         "на этом порту нет адаптера IrDA, или прибор не готов: проверьте порт командой {program} {ports}, "
         "установите прибор в режим ИК связи, ИК окном к адаптеру не дальше метра, и повторите"}}},
      {"Last run: nothing answered on {port}", "Итог: на {port} ничто не ответило"}},
+    {FailureCause::MediumHeld,
+     "medium_held",
+     {"another infrared device holds the medium: the adapter ({port}) heard its traffic through the whole "
+      "search, so nothing was sent",
+      "ИК среду занимает другое устройство: адаптер ({port}) слышал его передачу весь поиск, поэтому ничего "
+      "не отправлено"},
+     {{{"move other infrared devices (phones, laptops, printers) away from the adapter or switch them off, "
+        "and try again",
+        "уберите от адаптера другие инфракрасные устройства (телефоны, ноутбуки, принтеры) или выключите "
+        "их, и повторите"},
+       {"move other infrared devices (phones, laptops, printers) away from the adapter or switch them off, "
+        "and try again",
+        "уберите от адаптера другие инфракрасные устройства (телефоны, ноутбуки, принтеры) или выключите "
+        "их, и повторите"}}},
+     {"Last run: infrared medium busy, nothing sent", "Итог: ИК среда занята, ничего не отправлено"}},
+    {FailureCause::UsbLibraryFailed,
+     "usb_library_failed",
+     {"the USB library could not start ({usb_problem}), so no dongle could be looked for; nothing was sent",
+      "не запускается библиотека USB ({usb_problem}), поэтому USB-адаптер искать нельзя; ничего не "
+      "отправлено"},
+     {{{"restart the PC and try again, or use a serial IrDA adapter",
+        "перезагрузите компьютер и повторите или используйте последовательный адаптер IrDA"},
+       {"check that /dev/bus/usb is there and readable (a container or a sandbox may hide it) and try "
+        "again, or use a serial IrDA adapter",
+        "проверьте, что /dev/bus/usb есть и доступен для чтения (контейнер или песочница могут его скрыть), "
+        "и повторите, или используйте последовательный адаптер IrDA"}}},
+     {"Last run: the USB library did not start", "Итог: не запустилась библиотека USB"}},
     {FailureCause::Refused,
      "refused",
      {"the instrument refused the connection (code {code})", "прибор отказал в подключении (код {code})"},
@@ -329,10 +356,14 @@ std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t colu
     const RunOutcome& o = v.outcome;
     const std::optional<ConfigWord> held = WordHeld(o);
     const std::uint32_t systemError = o.failure ? o.failure->systemError : 0;
-    // On Linux a serial device's error is named by its errno, not by the Windows number the seam carries.
+    // On Linux a serial device's error is named by its errno, not by the Windows number the seam carries;
+    // so is a dongle held by another program (usbfs's EBUSY).
     std::string named(text);
-    if (const std::string_view errnoName = LinuxErrorName(systemError);
-        platform == HostPlatform::Linux && v.link.kind == LinkKind::Serial && !errnoName.empty()) {
+    const bool errnoNamed = v.link.kind == LinkKind::Serial ||
+                            (v.link.kind == LinkKind::Usb && systemError == irda::USB_ERROR_IN_USE);
+    if (const std::string_view errnoName =
+            LinuxErrorName(systemError, o.failure ? o.failure->platformError : 0);
+        platform == HostPlatform::Linux && errnoNamed && !errnoName.empty()) {
         for (const std::string_view pattern :
              {std::string_view("error {code}"), std::string_view("ошибка {code}")}) {
             if (const std::size_t at = named.find(pattern); at != std::string::npos) {
@@ -346,6 +377,7 @@ std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t colu
          {"port", v.link.port},
          {"file", v.settingsPath},
          {"device", o.device.value_or("")},
+         {"usb_problem", v.link.usbProblem},
          {"word", held ? WordText(*held) : std::string()},
          {"mode", std::string(held && (*held & SEARCH_MODE_BIT) ? MODE_ON[column] : MODE_OFF[column])}}));
 }
@@ -385,6 +417,10 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link, HostPlat
                     case irda::USB_ERROR_NO_PERMISSION:
                     case irda::USB_ERROR_NOT_WINUSB:
                         return FailureCause::DongleUnreachable;
+                    case irda::USB_ERROR_IN_USE:
+                        return FailureCause::PortInUse;
+                    case irda::USB_ERROR_LIBRARY:
+                        return FailureCause::UsbLibraryFailed;
                     default:
                         return FailureCause::PortUnusable;
                 }
@@ -409,6 +445,8 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link, HostPlat
         switch (f->status) {
             case StackStatus::Refused:
                 return FailureCause::Refused;
+            case StackStatus::MediumBusy:
+                return FailureCause::MediumHeld;
             case StackStatus::NoSuchClass:
             case StackStatus::NoSuchAttribute:
             case StackStatus::Malformed:
@@ -464,6 +502,9 @@ std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatfor
                 PortOpenAdvice(language, platform, error, values.link.kind == LinkKind::Usb);
             !advice.empty()) {
             next = advice;
+        }
+        if (!values.portAdvice.empty()) {
+            next = values.portAdvice;
         }
     }
     return why + ": " + next;

@@ -46,6 +46,8 @@ enum class FailureCause {
     AdapterGone,          // the adapter stopped answering during the run (unplugged)
     NoInstrument,         // the adapter works and no device answered its search
     NothingAnswered,      // nothing answered on a serial port, which cannot tell whether an adapter is there
+    MediumHeld,           // the medium stayed busy through the search (another device): nothing was sent
+    UsbLibraryFailed,     // the platform's USB library did not start, so no dongle could be looked for
     Refused,              // the device refused the connection
     NoSuchService,        // the device found offers no such service: not this instrument
     NoIrdaSupport,        // no Port and no IrDA in Windows: the serial route is the way (the last)
@@ -69,11 +71,13 @@ const CauseRow& RowOf(FailureCause cause);
 FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link,
                      HostPlatform platform = HostPlatform::Windows);
 
-// What fills a text's named places: "{code}", "{port}", "{file}" (the settings file), "{device}", "{word}".
+// What fills a text's named places: "{code}", "{port}", "{file}" (the settings file), "{device}", "{word}",
+// "{usb_problem}".
 struct OutcomeValues {
     const RunOutcome& outcome;
     const LinkChoice& link;
     std::string settingsPath;
+    std::string portAdvice{};  // what to do about a port that would not open, in place of the error's advice
 };
 
 // The console's reason for a run that did not end done: the cause's reason and next step when one is known,

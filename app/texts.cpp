@@ -287,6 +287,38 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::SettingsTooLarge, "it is larger than {limit} bytes, far more than a settings file holds",
      "он больше {limit} байт, намного больше любого файла настроек"},
     {ConsoleText::LinkUsb, "USB IrDA dongle {port}", "USB-адаптер IrDA {port}"},
+    {ConsoleText::HelpForce, "with use-port: store the port even where it is not there now",
+     "с use-port: записать порт, даже если его сейчас нет"},
+    {ConsoleText::PortNotThere,
+     "{port} is not there ({error}): nothing was stored. Plug the adapter in and check the path with "
+     "{program} {ports}, or give {--force} to store it all the same",
+     "{port} нет ({error}): ничего не записано. Подключите адаптер и проверьте путь командой {program} "
+     "{ports} или укажите {--force}, чтобы записать его всё равно"},
+    {ConsoleText::PortNotADevice,
+     "{port} is not a serial device ({what}): nothing was stored. Name the adapter's device ({program} "
+     "{ports} lists them), or give {--force} to store it all the same",
+     "{port} не последовательное устройство ({what}): ничего не записано. Укажите устройство адаптера "
+     "({program} {ports} их показывает) или укажите {--force}, чтобы записать его всё равно"},
+    {ConsoleText::PortIsFolder, "a folder", "папка"},
+    {ConsoleText::PortIsFile, "a regular file", "обычный файл"},
+    {ConsoleText::SettingsReadFrom, "Settings: {file}", "Настройки: {file}"},
+    {ConsoleText::SettingsNoneThere, "Settings: {file} (not there: none were read)",
+     "Настройки: {file} (файла нет: ничего не прочитано)"},
+    {ConsoleText::PermissionNewLogin,
+     "permission denied: {port} belongs to the group {group}, which your user joined after this login: log "
+     "out and in again (or run newgrp {group}) and retry",
+     "нет доступа: {port} принадлежит группе {group}, в которую пользователь добавлен после входа в "
+     "систему: выйдите и войдите снова (или выполните newgrp {group}) и повторите"},
+    {ConsoleText::PermissionNotInGroup,
+     "permission denied: {port} belongs to the group {group}, and your user is not in it: add it (sudo "
+     "usermod -aG {group} $USER), log out and in again, and retry",
+     "нет доступа: {port} принадлежит группе {group}, а пользователь в неё не входит: добавьте его (sudo "
+     "usermod -aG {group} $USER), выйдите и войдите снова и повторите"},
+    {ConsoleText::PermissionGroupMayNot,
+     "permission denied: {port} belongs to the group {group}, which may not use it either: run as its "
+     "owner, or have the administrator give the device to the dialout group (a udev rule)",
+     "нет доступа: {port} принадлежит группе {group}, которой он тоже недоступен: запускайте от имени "
+     "его владельца или попросите администратора отдать устройство группе dialout (правилом udev)"},
 };
 
 // On Linux: the texts that speak of ports, settings and adapters, in Linux's terms. Every text not here is
@@ -426,6 +458,11 @@ constexpr PortAdvice LINUX_USB_ADVICE[] = {
     {31, "the USB dongle did not answer as its chip should; unplug it and plug it in again",
      "USB-адаптер ответил не так, как должна его микросхема; отключите и подключите его заново"},
     {1167, "the USB dongle was unplugged during the run", "USB-адаптер отключили во время обмена"},
+    {32,
+     "the USB dongle is held by another program (another QX2205R-cli, or a tool that opened it): close it "
+     "and try again",
+     "USB-адаптер занят другой программой (другой QX2205R-cli или программой, открывшей его): закройте её и "
+     "повторите"},
 };
 
 // On Windows, for a USB dongle; a serial port's reason says enough there.
@@ -538,6 +575,25 @@ std::string_view LinuxErrorName(std::uint32_t portError) {
         default:
             return {};
     }
+}
+
+std::string_view LinuxErrorName(std::uint32_t portError, int errnoValue) {
+    // Linux's errno numbers (asm-generic/errno-base.h), fixed by its ABI.
+    struct Named {
+        int value;
+        std::string_view name;
+    };
+    static constexpr Named NAMES[] = {{1, "EPERM"},   {2, "ENOENT"},  {5, "EIO, input/output error"},
+                                      {6, "ENXIO"},   {11, "EAGAIN"}, {13, "EACCES"},
+                                      {16, "EBUSY"},  {19, "ENODEV"}, {20, "ENOTDIR"},
+                                      {21, "EISDIR"}, {22, "EINVAL"}, {25, "ENOTTY"},
+                                      {30, "EROFS"}};
+    for (const Named& named : NAMES) {
+        if (named.value == errnoValue) {
+            return named.name;
+        }
+    }
+    return LinuxErrorName(portError);
 }
 
 std::string_view PortOpenAdvice(int language, HostPlatform platform, std::uint32_t error, bool dongle) {

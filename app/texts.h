@@ -142,8 +142,19 @@ enum class ConsoleText {
     SettingsRefused,
     SettingsTooLarge,
     LinkUsb,
+    HelpForce,
+    PortNotThere,
+    PortNotADevice,
+    PortIsFolder,
+    PortIsFile,
+    SettingsReadFrom,
+    SettingsNoneThere,
+    PermissionNewLogin,
+    PermissionNotInGroup,
+    PermissionGroupMayNot,
 };
-inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::LinkUsb) + 1;
+inline constexpr std::size_t CONSOLE_TEXT_COUNT =
+    static_cast<std::size_t>(ConsoleText::PermissionGroupMayNot) + 1;
 
 // The console texts of one language on one platform: on Linux the texts about ports, settings and adapters
 // name Linux things (device paths, the dialout group, dmesg); every other text is the Windows one.
@@ -170,6 +181,10 @@ const ConsoleTexts& ConsoleTextsFor(int language, HostPlatform platform = HostPl
 // On Linux, the errno behind a serial port's error as the port seam reports it ("EACCES"); empty where the
 // code is no errno's (a USB dongle's, the stack's own).
 std::string_view LinuxErrorName(std::uint32_t portError);
+// The name of a Linux errno the port kept beside its code (EISDIR for a folder, ENXIO for a device with no
+// driver behind it), so that the reason says what the system said; the kind's name (LinuxErrorName) where
+// it is 0 or not one a port's open or transfer gives.
+std::string_view LinuxErrorName(std::uint32_t portError, int errnoValue);
 
 // What to do about a serial port that would not open with `error` (the Windows error code the serial-port
 // seam reports; 10047 where no port was chosen at all), in the platform's terms; empty where the reason's own

@@ -342,8 +342,10 @@ bool IrlapPrimary::WaitMediumFree(bool& failed) {
 LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::size_t slots) {
     devices.clear();
     bool failed = false;
+    heldOff_ = false;
     if (!WaitMediumFree(failed)) {
         // Someone else holds the medium: nobody was asked, so nobody is listed.
+        heldOff_ = !failed && !StopRequested();
         return failed ? LapStatus::PortFailed : StopRequested() ? LapStatus::Stopped : LapStatus::Ok;
     }
     for (std::size_t slot = 0; slot < slots; ++slot) {
@@ -395,12 +397,17 @@ LapStatus IrlapPrimary::Discover(std::vector<DiscoveredDevice>& devices, std::si
 
 LapStatus IrlapPrimary::Enumerate(std::vector<DiscoveredDevice>& devices) {
     const Deadline budget = Deadline::After(clock_, DISCOVERY_BUDGET_MS);
+    mediumHeld_ = true;
     for (int run = 1;; ++run) {
         if (StopRequested()) {
+            mediumHeld_ = false;
             return LapStatus::Stopped;
         }
         stale_.clear();
-        if (const LapStatus status = Discover(devices); status != LapStatus::Ok || !devices.empty()) {
+        const LapStatus status = Discover(devices);
+        mediumHeld_ = mediumHeld_ && heldOff_;
+        if (status != LapStatus::Ok || !devices.empty()) {
+            mediumHeld_ = false;
             return status;
         }
         // A connection left by a primary that vanished (an earlier run that could not end it): the station

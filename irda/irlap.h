@@ -213,6 +213,9 @@ class IrlapPrimary {
     // Discovery run again while nobody answered, up to DISCOVERY_RUNS within DISCOVERY_BUDGET_MS. A peer
     // that answered a discovery from a connection of ours it still holds (a stale link) is sent DISC first.
     LapStatus Enumerate(std::vector<DiscoveredDevice>& devices);
+    // After an Enumerate that found nobody: whether the medium stayed busy at every discovery, so that no
+    // XID went out at all (another infrared device holds it), rather than nobody answering.
+    bool MediumHeld() const { return mediumHeld_; }
 
     // Connects to the device with this IrLAP address.
     LapStatus Connect(std::uint32_t peer);
@@ -296,6 +299,8 @@ class IrlapPrimary {
     std::optional<Deadline> runBound_;         // see SetRunBound
     const std::atomic<bool>* stop_ = nullptr;  // see SetStopRequest
     bool frameWentOut_ = false;                // the last command reached the medium
+    bool heldOff_ = false;                     // the last Discover found the medium busy and sent nothing
+    bool mediumHeld_ = false;                  // see MediumHeld
     std::uint32_t lastReceived_ = 0;
     bool anyReceived_ = false;
     std::uint32_t lastWireMs_ = 0;  // of the frame sent last

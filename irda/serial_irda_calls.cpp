@@ -71,10 +71,10 @@ int WinsockCode(LapStatus status) {
     return WSAENOTCONN_CODE;
 }
 
-StackFailure TypedFailure(StackLayer layer, LapStatus status, std::uint32_t portError) {
+StackFailure TypedFailure(StackLayer layer, LapStatus status, std::uint32_t portError, int systemError) {
     switch (status) {
         case LapStatus::PortFailed:
-            return {StackLayer::Port, StackStatus::PortFailed, portError};
+            return {StackLayer::Port, StackStatus::PortFailed, portError, systemError};
         case LapStatus::Timeout:
             return {layer, StackStatus::Timeout, 0};
         case LapStatus::Refused:
@@ -119,7 +119,7 @@ int SerialIrdaCalls::FailWith(StackLayer layer, LapStatus status) {
         failure_.reset();  // the user's stop, not the stack's failure
         return Fail(WinsockCode(status));
     }
-    failure_ = TypedFailure(layer, status, port_.LastError());
+    failure_ = TypedFailure(layer, status, port_.LastError(), port_.LastSystemError());
     if (status == LapStatus::PortFailed) {
         portFailed_ = true;
     }
@@ -155,7 +155,8 @@ SocketHandle SerialIrdaCalls::Socket(int family, int type, int protocol) {
     if (!port_.Open(portName_)) {
         openError_ = static_cast<int>(port_.LastError());
         lastError_ = openError_;
-        failure_ = StackFailure{StackLayer::Port, StackStatus::OpenFailed, port_.LastError()};
+        failure_ = StackFailure{StackLayer::Port, StackStatus::OpenFailed, port_.LastError(),
+                                port_.LastSystemError()};
         return INVALID_SOCKET_HANDLE;
     }
     openError_ = 0;
@@ -190,6 +191,10 @@ int SerialIrdaCalls::GetSockOpt(SocketHandle s, int level, int option, std::span
     std::vector<DiscoveredDevice> devices;
     if (const LapStatus status = lap_.Enumerate(devices); status != LapStatus::Ok) {
         return FailWith(StackLayer::Irlap, status);
+    }
+    if (devices.empty() && lap_.MediumHeld()) {
+        // An empty list all the same, as Windows gives; the failure says nobody was asked.
+        failure_ = StackFailure{StackLayer::Irlap, StackStatus::MediumBusy, 0};
     }
     const std::size_t count = std::min(devices.size(), (room - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
     for (std::size_t i = 0; i < count; ++i) {

@@ -114,6 +114,9 @@ class SerialPort {
     virtual int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) = 0;
     // The Windows error code of the last failed call.
     virtual std::uint32_t LastError() const = 0;
+    // The system's own code of the last failed call where it is not LastError() itself (POSIX: the errno,
+    // which LastError() folds into a kind), else 0.
+    virtual int LastSystemError() const { return 0; }
     // While open: the frame medium of an adapter that frames for itself (a USB IrDA Bridge dongle), which
     // IrLAP then uses in place of SIR framing over Read and Write; nullptr for a byte stream.
     virtual IrdaMedium* FrameMedium() { return nullptr; }

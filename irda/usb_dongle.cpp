@@ -162,6 +162,8 @@ std::uint32_t UsbErrorCode(const UsbResult& result) {
             return 0;
         case UsbStatus::Gone:
             return USB_ERROR_UNPLUGGED;
+        case UsbStatus::Busy:
+            return USB_ERROR_IN_USE;
         case UsbStatus::Timeout:
         case UsbStatus::Stall:
         case UsbStatus::Failed:
@@ -261,6 +263,9 @@ bool UsbSerialPort::Open(const std::string& name) {
     const auto choice = ParseUsbPort(name);
     if (!choice) {
         return Fail(PORT_ERROR_INVALID_NAME);
+    }
+    if (!host_.Started()) {
+        return Fail(USB_ERROR_LIBRARY);  // not "no dongle": nobody could look
     }
     const std::vector<FoundDongle> dongles = FindDongles(host_);
     const FoundDongle* chosen = PickDongle(dongles, *choice);

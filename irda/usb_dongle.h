@@ -84,6 +84,9 @@ inline constexpr std::uint32_t USB_ERROR_NO_PERMISSION = PORT_ERROR_ACCESS_DENIE
 inline constexpr std::uint32_t USB_ERROR_NOT_WINUSB = 50;   // ERROR_NOT_SUPPORTED: not bound to WinUSB
 inline constexpr std::uint32_t USB_ERROR_UNPLUGGED = 1167;  // ERROR_DEVICE_NOT_CONNECTED
 inline constexpr std::uint32_t USB_ERROR_DEVICE = PORT_ERROR_GEN_FAILURE;  // stall, garbage, refused open
+inline constexpr std::uint32_t USB_ERROR_IN_USE = PORT_ERROR_SHARING_VIOLATION;  // held by another program
+inline constexpr std::uint32_t USB_ERROR_LIBRARY =
+    1114;  // ERROR_DLL_INIT_FAILED: the USB library did not start
 
 // The Windows error code for a failed transfer.
 std::uint32_t UsbErrorCode(const UsbResult& result);

@@ -25,6 +25,7 @@ enum class UsbStatus {
     Timeout,  // the timeout ended the transfer; an IN transfer's length says what came before it
     Stall,    // the device refused the request or halted the endpoint
     Gone,     // the device left the bus
+    Busy,     // another program holds the device or its interface (at open)
     Failed,   // anything else the platform reported
 };
 
@@ -112,6 +113,8 @@ class UsbDevice {
 class UsbHost {
   public:
     virtual ~UsbHost() = default;
+    // False when the platform's USB library could not start: the bus then looks empty, and is not.
+    virtual bool Started() const { return true; }
     // The devices on the bus now (all of them; the caller picks the dongles).
     virtual std::vector<UsbDeviceInfo> Enumerate() = 0;
     // Opens `device` and claims interface `interfaceNumber`; nullptr with `failure` set when it cannot.

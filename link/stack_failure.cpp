@@ -38,6 +38,8 @@ std::string_view StackStatusName(StackStatus status) {
             return "no_such_attribute";
         case StackStatus::Malformed:
             return "malformed";
+        case StackStatus::MediumBusy:
+            return "medium_busy";
     }
     return "unknown";
 }

@@ -20,12 +20,14 @@ enum class StackStatus {
     NoSuchClass,      // IAS: the device has no such class: it is not the instrument
     NoSuchAttribute,  // IAS: the class has no TinyTP port
     Malformed,        // IAS: an answer that could not be read
+    MediumBusy,       // IrLAP: the medium stayed busy through the search, so no discovery went out
 };
 
 struct StackFailure {
     StackLayer layer = StackLayer::Port;
     StackStatus status = StackStatus::OpenFailed;
     std::uint32_t systemError = 0;  // the platform's error code (Windows' on every platform), else 0
+    int platformError = 0;  // the system's own code behind it where that differs (POSIX errno), else 0
 
     bool operator==(const StackFailure&) const = default;
 };

@@ -172,6 +172,8 @@ int main(int argc, char** argv) {
         qx::posix::LibusbHost usb;
         return qx::irda::UsbDongleName(port, usb);
     };
+    bindings.usbLibraryProblem = [] { return qx::posix::LibusbHost().StartProblem(); };
+    bindings.inspectPort = qx::InspectPort;
     qx::ConsoleProgram program(console, std::move(bindings));
     std::unique_ptr<qx::PosixPlatformLinks> picked;
     pickedSlot = &picked;

@@ -157,15 +157,25 @@ UsbResult LibusbResult(int code, std::size_t) {
             return UsbFailure(UsbStatus::Stall, code);
         case LIBUSB_ERROR_NO_DEVICE:
             return UsbFailure(UsbStatus::Gone, code);
+        case LIBUSB_ERROR_BUSY:
+            return UsbFailure(UsbStatus::Busy, code);
         default:
             return UsbFailure(UsbStatus::Failed, code);
     }
 }
 
 LibusbHost::LibusbHost() {
-    if (libusb_init(&context_) != 0) {
+    if (const int code = libusb_init(&context_); code != 0) {
         context_ = nullptr;
+        startError_ = code;
     }
+}
+
+std::string LibusbHost::StartProblem() const {
+    if (context_ != nullptr) {
+        return {};
+    }
+    return std::string(libusb_error_name(startError_)) + ", " + libusb_strerror(startError_);
 }
 
 LibusbHost::~LibusbHost() {

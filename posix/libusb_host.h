@@ -4,6 +4,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "irda/usb_seam.h"
 
@@ -19,13 +20,17 @@ class LibusbHost : public irda::UsbHost {
     LibusbHost& operator=(const LibusbHost&) = delete;
 
     // False when libusb could not start (no usbfs): the bus then looks empty.
-    bool Started() const { return context_ != nullptr; }
+    bool Started() const override { return context_ != nullptr; }
+    // libusb's name and text of the error it could not start with ("LIBUSB_ERROR_IO, Input/Output Error");
+    // empty when it started.
+    std::string StartProblem() const;
     std::vector<irda::UsbDeviceInfo> Enumerate() override;
     std::unique_ptr<irda::UsbDevice> Open(const irda::UsbDeviceInfo& device, std::uint8_t interfaceNumber,
                                           irda::UsbResult& failure) override;
 
   private:
     libusb_context* context_ = nullptr;
+    int startError_ = 0;
 };
 
 // The seam's result for a libusb return code (a count when not negative).

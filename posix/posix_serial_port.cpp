@@ -27,6 +27,7 @@ std::uint32_t WindowsErrorOf(int error) {
             return irda::PORT_ERROR_SHARING_VIOLATION;
         case ENOTTY:
         case EINVAL:
+        case EISDIR:  // a folder named as the port
             return irda::PORT_ERROR_INVALID_FUNCTION;
         case EBADF:
             return irda::PORT_ERROR_INVALID_HANDLE;
@@ -43,6 +44,7 @@ PosixSerialPort::~PosixSerialPort() {
 
 bool PosixSerialPort::Fail(int error) {
     lastError_ = WindowsErrorOf(error);
+    lastErrno_ = error;
     return false;
 }
 

@@ -26,6 +26,7 @@ class PosixSerialPort : public irda::SerialPort {
     bool LastWriteHandedOver() const override { return handedOver_; }
     int Read(std::span<std::uint8_t> buffer, std::uint32_t timeoutMs) override;
     std::uint32_t LastError() const override { return lastError_; }
+    int LastSystemError() const override { return lastErrno_; }
 
   private:
     bool Fail(int error);
@@ -34,6 +35,7 @@ class PosixSerialPort : public irda::SerialPort {
 
     int fd_ = -1;
     std::uint32_t lastError_ = 0;
+    int lastErrno_ = 0;
     bool handedOver_ = false;  // the last Write's bytes were taken, in part at least
     termios savedSettings_{};
     int savedLines_ = 0;

@@ -1,6 +1,13 @@
 #include "posix/serial_devices.h"
 
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -57,6 +64,40 @@ std::vector<std::string> ListSerialDevices(const std::string& root) {
     }
     std::sort(devices.begin(), devices.end());
     return devices;
+}
+
+PortFile InspectPort(const std::string& path) {
+    PortFile file;
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        const char* name = strerrorname_np(errno);
+        file.errorName = name != nullptr ? name : std::to_string(errno);
+        return file;
+    }
+    file.kind = S_ISCHR(status.st_mode)   ? PortFile::Kind::Device
+                : S_ISDIR(status.st_mode) ? PortFile::Kind::Folder
+                                          : PortFile::Kind::Other;
+    file.groupMayUse = (status.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    if (const group* owner = ::getgrgid(status.st_gid); owner != nullptr) {
+        file.group = owner->gr_name;
+    }
+    const int count = ::getgroups(0, nullptr);
+    std::vector<gid_t> groups(static_cast<std::size_t>(count > 0 ? count : 0));
+    if (count > 0 && ::getgroups(count, groups.data()) == count) {
+        file.processInGroup = std::find(groups.begin(), groups.end(), status.st_gid) != groups.end();
+    }
+    file.processInGroup = file.processInGroup || ::getegid() == status.st_gid;
+    if (const passwd* user = ::getpwuid(::geteuid()); user != nullptr) {
+        int listed = 64;
+        std::vector<gid_t> login(static_cast<std::size_t>(listed));
+        if (::getgrouplist(user->pw_name, user->pw_gid, login.data(), &listed) < 0 && listed > 0) {
+            login.resize(static_cast<std::size_t>(listed));
+            ::getgrouplist(user->pw_name, user->pw_gid, login.data(), &listed);
+        }
+        login.resize(static_cast<std::size_t>(std::max(listed, 0)));
+        file.userInGroup = std::find(login.begin(), login.end(), status.st_gid) != login.end();
+    }
+    return file;
 }
 
 }  // namespace qx

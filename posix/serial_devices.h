@@ -7,10 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "app/console_program.h"
+
 namespace qx {
 
 // `root` is prefixed to /sys and /dev (empty: the machine's own), so the tests can hand in a tree of their
 // own. Sorted by name.
 std::vector<std::string> ListSerialDevices(const std::string& root = {});
+
+// What stat says of `path` (followed through links), its group's name and whether this process carries
+// that group now (getgroups) or its user would at a new login (getgrouplist).
+PortFile InspectPort(const std::string& path);
 
 }  // namespace qx

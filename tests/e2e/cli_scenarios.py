@@ -23,6 +23,7 @@ TEXT is the version line the build expects the program to print (its version, wi
 """
 
 import argparse
+import grp
 import json
 import os
 import re
@@ -346,11 +347,39 @@ NATIVE_CASES = {
                                   "dmesg shows it unplugged, plug it in again, check with QX2205R-cli ports that it "
                                   "is still {com}, and try again"],
                                  ["Searching devices"], {}),
-    # The pty may be opened by root only; the program runs as nobody.
+    # The pty may be opened by root only; the program runs as nobody (PTY_ACCESS): its group may not use it
+    # either, so joining the group would not help.
     "native_permission_denied": (["--serial"], ["status", "--port", "{com}"], None, 1,
-                                 ["Reason: {com} could not be opened (EACCES): permission denied: add your user to "
-                                  "the dialout group (sudo usermod -aG dialout $USER), log in again and retry"], [],
+                                 ["Reason: {com} could not be opened (EACCES): permission denied: {com} belongs to "
+                                  "the group {ptygroup}, which may not use it either: run as its owner, or have the "
+                                  "administrator give the device to the dialout group (a udev rule)"], [],
                                  dict(connections=0, discoveries=0)),
+    # The pty is the dialout group's, and nobody is not in it.
+    "native_permission_not_in_group": (["--serial"], ["status", "--port", "{com}"], None, 1,
+                                       ["Reason: {com} could not be opened (EACCES): permission denied: {com} belongs "
+                                        "to the group dialout, and your user is not in it: add it (sudo usermod -aG "
+                                        "dialout $USER), log out and in again, and retry"], [],
+                                       dict(connections=0, discoveries=0)),
+    # A regular file named as the port: no serial device, whatever the user's groups.
+    "native_port_regular_file": (["--serial"], ["status", "--port", "/etc/passwd"], None, 1,
+                                 ["Reason: /etc/passwd could not be opened (ENOTTY): not a serial device (a regular "
+                                  "file)*"], [], dict(connections=0, discoveries=0)),
+    # use-port stores only what is there and is a device, unless --force; it makes a settings file that is not
+    # there; a failed run says which settings file it read.
+    "native_use_port_absent": (["--serial"], ["use-port", "--port", "/dev/ttyUSB9"], None, 1, [],
+                               ["/dev/ttyUSB9 is not there (ENOENT): nothing was stored. Plug the adapter in and "
+                                "check the path with QX2205R-cli ports, or give --force to store it all the same"],
+                               dict(connections=0, discoveries=0)),
+    "native_use_port_folder": (["--serial"], ["use-port", "--port", "{dir}"], None, 1, [],
+                               ["{dir} is not a serial device (a folder): nothing was stored"],
+                               dict(connections=0, discoveries=0)),
+    "native_use_port_forced_new_file": (["--serial"], ["use-port", "--force", "--port", "/dev/ttyUSB9", "--settings",
+                                                       "{new}"], None, 0, ["Port=/dev/ttyUSB9 stored in {new}"], [],
+                                        dict(connections=0, discoveries=0)),
+    "native_failed_run_names_settings": (["--serial"], ["status", "--port", "/dev/ttyUSB9"], None, 1,
+                                         ["Reason: /dev/ttyUSB9 is not on this PC (ENOENT)*",
+                                          "Settings: {settings} (not there: none were read)"], [],
+                                         dict(connections=0, discoveries=0)),
     "native_use_port": (["--serial", "--word", "0x0104"], ["use-port", "--port", "{com}"], None, 0,
                         ["Port={com} stored in {settings}"], [], dict(connections=0, discoveries=0)),
     # A capture file that is there already: a declined run captures nothing and leaves it as it was; a file that
@@ -449,6 +478,42 @@ NATIVE_CASES.update({
                                    ["Reached through: USB IrDA dongle STIr4200 (066F:4200)", "Search mode: on"],
                                    SEARCH, dict(writes=[], reads=1)),
 })
+# Reasons that say what happened on USB and on a path that is no device: a medium another infrared device
+# keeps busy (nothing was sent), a dongle another program holds, a USB library that would not start, a folder
+# named as the port (USB_ENVIRONMENT says what the stand-in libusb does).
+NATIVE_CASES.update({
+    "native_usb_medium_held": (["--serial"], ["status", "--port", "USB"], None, 1,
+                               ["Reason: another infrared device holds the medium: the adapter (USB) heard its "
+                                "traffic through the whole search, so nothing was sent: move other infrared devices "
+                                "(phones, laptops, printers) away from the adapter or switch them off, and try "
+                                "again"], ["Searching devices"], dict(connections=0, discoveries=0)),
+    "native_usb_medium_held_json": (["--serial"], ["enable", "-y", "--json", "--port", "USB"], None, 1, "json", [],
+                                    dict(connections=0, discoveries=0)),
+    "native_usb_in_use": (["--serial"], ["status", "--port", "USB"], None, 1,
+                          ["Reason: USB is in use by another program (EBUSY): the USB dongle is held by another "
+                           "program (another QX2205R-cli, or a tool that opened it): close it and try again"], [],
+                          dict(connections=0, discoveries=0)),
+    "native_usb_in_use_at_open": (["--serial"], ["enable", "-y", "--port", "USB"], None, 1,
+                                  ["Reason: USB is in use by another program (EBUSY): the USB dongle is held by "
+                                   "another program*", FAILURE], [], dict(connections=0, discoveries=0)),
+    "native_usb_library_failed": (["--serial"], ["status", "--port", "USB"], None, 1,
+                                  ["Reason: the USB library could not start (LIBUSB_ERROR_IO, Input/Output Error), "
+                                   "so no dongle could be looked for; nothing was sent: check that /dev/bus/usb is "
+                                   "there and readable (a container or a sandbox may hide it) and try again, or use "
+                                   "a serial IrDA adapter"], [], dict(connections=0, discoveries=0)),
+    "native_port_folder": (["--serial"], ["status", "--port", "{dir}"], None, 1,
+                           ["Reason: {dir} could not be opened (EISDIR): not a serial device*"], [],
+                           dict(connections=0, discoveries=0)),
+})
+USB_DONGLES.update({"native_usb_medium_held": ("bridge", True), "native_usb_medium_held_json": ("bridge", True),
+                    "native_usb_in_use": ("stir4200", True), "native_usb_in_use_at_open": ("mcs7780", True),
+                    "native_usb_library_failed": ("stir4200", True)})
+USB_ENVIRONMENT = {"native_usb_medium_held": {"QX_SIM_USB_MEDIUM": "busy"},
+                   "native_usb_medium_held_json": {"QX_SIM_USB_MEDIUM": "busy"},
+                   "native_usb_in_use": {"QX_SIM_USB_ACCESS": "busy"},
+                   "native_usb_in_use_at_open": {"QX_SIM_USB_ACCESS": "busy-open"},
+                   "native_usb_library_failed": {"QX_SIM_USB_INIT": "io"}}
+
 # Cases run where /sys/class/tty is empty (see without_serial_devices).
 NO_SERIAL_DEVICES_LISTED = {"native_ports_port_option"}
 
@@ -461,6 +526,9 @@ CAPTURE_BEFORE = {
     "native_capture_declined": bytes.fromhex("d4c3b2a1020004000000000000000000ffff0000c3000000") + b"earlier frames",
     "native_capture_not_a_capture": b"Dear John,\nthe capture is below.\n",
 }
+
+# How the pty is set for the cases run as nobody: its mode and its group (None: as it is).
+PTY_ACCESS = {"native_permission_denied": (0o600, None), "native_permission_not_in_group": (0o660, "dialout")}
 
 # Cases whose simulator is held taking nothing (hold_simulator; TCP only), and the seconds after which the
 # program gets Ctrl+C (SIGINT, which Wine hands to the console's control handler).
@@ -502,6 +570,10 @@ JSON_EXPECTED.update({"native_no_port_chosen_json": {
     "link": "none", "cause": "no_irda_support", "statuses": ["Searching devices"],
     "reason": "no IrDA adapter is chosen, and Linux has no IrDA of its own: name the adapter's device with --port "
               "/dev/ttyUSB0, or store it with use-port (QX2205R-cli ports lists the serial devices and USB dongles)"}})
+
+JSON_EXPECTED.update({"native_usb_medium_held_json": {
+    "result": "no_device", "cause": "medium_held", "word_read": None, "word_sent": None, "written": False,
+    "failure": {"layer": "irlap", "status": "medium_busy", "system_error": 0}}})
 
 # Files each case finds, and what some cases leave in them (by case name); every other file stays as it was.
 FILES_BEFORE = {
@@ -744,7 +816,7 @@ def check(name, args):
                       "{gone}": "/dev/serial/by-id/usb-QX_gone-if00-port0", "{capture}": place(capture),
                       "{settings}": settings, "{badport}": place(bad_port), "{letter}": place(files["letter.txt"]),
                       "{withport}": place(files["withport.ini"]), "{nearmiss}": place(files["near.ini"]),
-                      "{dir}": place(folder)}
+                      "{dir}": place(folder), "{new}": os.path.join(folder, "new.ini")}
             def fill(text):
                 for key, value in values.items():
                     text = text.replace(key, value)
@@ -754,9 +826,14 @@ def check(name, args):
             out_lines = [fill(line) for line in out_lines] if isinstance(out_lines, list) else out_lines
             err_lines = [fill(line) for line in err_lines] if isinstance(err_lines, list) else err_lines
             pty_mode = None
-            if name == "native_permission_denied":
+            if name in PTY_ACCESS:
+                mode, group = PTY_ACCESS[name]
+                if group is not None:
+                    os.chown(port, -1, grp.getgrnam(group).gr_gid)
+                os.chmod(port, mode)
                 pty_mode = os.stat(port).st_mode
-                os.chmod(port, 0o600)
+                values["{ptygroup}"] = grp.getgrgid(os.stat(port).st_gid).gr_name
+                out_lines = [fill(line) for line in out_lines]
             if name in USB_DONGLES:
                 if not args.sim_libusb:
                     fail("no simulated libusb given for a USB case")
@@ -766,6 +843,7 @@ def check(name, args):
                 environment["QX_SIM_USB_LIGHT"] = port
                 if not reachable:
                     environment["QX_SIM_USB_ACCESS"] = "denied"
+                environment.update(USB_ENVIRONMENT.get(name, {}))
             if name.startswith("native_usb_ports") or name in NO_SERIAL_DEVICES_LISTED:
                 command = without_serial_devices(command)
                 if command is None:
@@ -785,7 +863,7 @@ def check(name, args):
             else:
                 run = subprocess.run(command, input=(stdin or "").encode(), capture_output=True, env=environment,
                                      timeout=150, preexec_fn=as_nobody if pty_mode is not None else None)
-            if pty_mode is not None and os.stat(port).st_mode != (pty_mode & ~0o077 | 0o600):
+            if pty_mode is not None and os.stat(port).st_mode != pty_mode:
                 fail("the pty's mode changed")
             if name == "native_use_port":
                 with open(settings, "rb") as f:

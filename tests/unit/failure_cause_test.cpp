@@ -219,7 +219,8 @@ TEST(FailureCauses, EveryRowFillsAllItsPlaces) {
                                                                          {"port", "COM5"},
                                                                          {"file", "x.ini"},
                                                                          {"device", "D"},
-                                                                         {"word", "0x0104"}}));
+                                                                         {"word", "0x0104"},
+                                                                         {"usb_problem", "E"}}));
                 EXPECT_EQ(filled.find('{'), std::string::npos) << filled;
             }
         }

@@ -9,9 +9,16 @@
 //                      when the program opens the dongle and closed when it closes it
 //   QX_SIM_USB_ACCESS  "denied": the dongle enumerates, but opening it fails as a usbfs node this user may
 //   not
-//                      open does
+//                      open does; "busy": claiming its interface fails as when another program holds it
+//                      (LIBUSB_ERROR_BUSY), "busy-open": opening it fails so
+//   QX_SIM_USB_INIT    "io" or "other": libusb_init fails with LIBUSB_ERROR_IO or LIBUSB_ERROR_OTHER, as
+//                      where usbfs cannot be reached
+//   QX_SIM_USB_MEDIUM  "busy" (bridge only): every read of the bulk IN endpoint brings the media-busy header
+//                      alone, at the pace a chip reports traffic, as where another device talks all the time
 #include <libusb-1.0/libusb.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "posix/posix_serial_port.h"
@@ -30,6 +38,9 @@ struct libusb_context {
     std::unique_ptr<dongle_sim::SimChip> chip;
     qx::irda::UsbDeviceInfo info;
     bool denied = false;
+    bool busyClaim = false;
+    bool busyOpen = false;
+    bool busyMedium = false;
     bool lightOpenedByHandle = false;
 };
 
@@ -57,6 +68,9 @@ void RequireLimit(unsigned int timeout) {
     }
 }
 
+// The bridge class's inbound header with its media-busy bit and no frame.
+constexpr unsigned char MEDIA_BUSY_HEADER = 0x80;
+
 int ErrorOf(const qx::irda::UsbResult& result) {
     switch (result.status) {
         case qx::irda::UsbStatus::Ok:
@@ -67,6 +81,8 @@ int ErrorOf(const qx::irda::UsbResult& result) {
             return LIBUSB_ERROR_PIPE;
         case qx::irda::UsbStatus::Gone:
             return LIBUSB_ERROR_NO_DEVICE;
+        case qx::irda::UsbStatus::Busy:
+            return LIBUSB_ERROR_BUSY;
         case qx::irda::UsbStatus::Failed:
             break;
     }
@@ -87,10 +103,24 @@ std::map<const libusb_config_descriptor*, std::unique_ptr<ConfigHolder>> configs
 extern "C" {
 
 int libusb_init(libusb_context** context) {
+    const std::string_view init = Environment("QX_SIM_USB_INIT");
+    if (init == "io") {
+        return LIBUSB_ERROR_IO;
+    }
+    if (init == "other") {
+        return LIBUSB_ERROR_OTHER;
+    }
     auto made = std::make_unique<libusb_context>();
     const std::string_view family = Environment("QX_SIM_USB_FAMILY");
     made->lightPath = Environment("QX_SIM_USB_LIGHT");
-    made->denied = std::string_view(Environment("QX_SIM_USB_ACCESS")) == "denied";
+    const std::string_view access = Environment("QX_SIM_USB_ACCESS");
+    made->denied = access == "denied";
+    made->busyClaim = access == "busy";
+    made->busyOpen = access == "busy-open";
+    made->busyMedium = std::string_view(Environment("QX_SIM_USB_MEDIUM")) == "busy";
+    if (made->busyMedium && family != "bridge") {
+        return LIBUSB_ERROR_INVALID_PARAM;  // only the bridge class reports a busy medium
+    }
     if (family == "bridge") {
         made->chip = dongle_sim::MakeChip(qx::irda::DongleFamily::Bridge, made->light);
     } else if (family == "stir4200") {
@@ -210,6 +240,9 @@ int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     if (context->denied) {
         return LIBUSB_ERROR_ACCESS;
     }
+    if (context->busyOpen) {
+        return LIBUSB_ERROR_BUSY;
+    }
     if (context->chip->Gone()) {
         return LIBUSB_ERROR_NO_DEVICE;
     }
@@ -237,6 +270,9 @@ int libusb_claim_interface(libusb_device_handle* handle, int interfaceNumber) {
     }
     if (!known) {
         return LIBUSB_ERROR_NOT_FOUND;
+    }
+    if (context->busyClaim) {
+        return LIBUSB_ERROR_BUSY;  // usbfs: another process claimed it
     }
     // The chip hears and speaks on its line from now on.
     if (!context->light.IsOpen()) {
@@ -285,6 +321,12 @@ qx::irda::UsbResult Move(libusb_device_handle* handle, unsigned char endpoint, u
         !dongle_sim::ClaimedEndpoint(handle->context->info, static_cast<std::uint8_t>(handle->claimed),
                                      endpoint)) {
         return dongle_sim::Refused();
+    }
+    if (handle->context->busyMedium && !interrupt && (endpoint & LIBUSB_ENDPOINT_IN) != 0 && size > 0) {
+        // Traffic of a few bytes at 9600 baud between two reports, as the chip paces them.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(timeout, 10U)));
+        data[0] = MEDIA_BUSY_HEADER;
+        return qx::irda::UsbDone(1);
     }
     qx::irda::UsbResult result;
     if (zeroPacket) {
@@ -383,6 +425,32 @@ int libusb_handle_events_timeout_completed(libusb_context*, struct timeval*, int
     }
     (void)completed;
     return 0;
+}
+
+const char* libusb_error_name(int code) {
+    switch (code) {
+        case LIBUSB_ERROR_IO:
+            return "LIBUSB_ERROR_IO";
+        case LIBUSB_ERROR_BUSY:
+            return "LIBUSB_ERROR_BUSY";
+        case LIBUSB_ERROR_OTHER:
+            return "LIBUSB_ERROR_OTHER";
+        default:
+            return "**UNKNOWN**";
+    }
+}
+
+const char* libusb_strerror(int code) {
+    switch (code) {
+        case LIBUSB_ERROR_IO:
+            return "Input/Output Error";
+        case LIBUSB_ERROR_BUSY:
+            return "Resource busy";
+        case LIBUSB_ERROR_OTHER:
+            return "Other error";
+        default:
+            return "Unknown error";
+    }
 }
 
 }  // extern "C"
