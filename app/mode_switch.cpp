@@ -42,8 +42,27 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
         }
         return outcome;
     }
-    outcome.device = DeviceName(devices.Record(0));
-    if (const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply); greeted != LINK_OK) {
+    for (std::size_t i = 0; i < devices.Listed(); ++i) {
+        outcome.devices.push_back(
+            {DeviceName(devices.Record(i)), ReadLittle32(devices.Record(i)), DeviceRole::NotTried});
+    }
+    const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply);
+    for (const std::size_t i : link.PassedOver()) {
+        outcome.devices[i].role = DeviceRole::PassedOver;
+    }
+    const std::optional<std::size_t> tried = link.DeviceTried();
+    if (!tried) {
+        // The user named a device that did not answer the search.
+        outcome.stage = RunStage::NoDevice;
+        outcome.code = ENUM_NO_DEVICES;
+        outcome.deviceNotListed = true;
+        return outcome;
+    }
+    outcome.device = DeviceName(devices.Record(*tried));
+    if (*tried < outcome.devices.size()) {
+        outcome.devices[*tried].role = greeted == LINK_OK ? DeviceRole::Used : DeviceRole::Failed;
+    }
+    if (greeted != LINK_OK) {
         outcome.stage = RunStage::ConnectFailed;
         outcome.code = greeted;
         outcome.failure = link.LastStackFailure();
@@ -58,6 +77,18 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
     }
     outcome.wordRead = read.word;
     return outcome;
+}
+
+void FindOtherInstruments(IrdaLink& link, RunOutcome& outcome) {
+    const std::optional<std::size_t> used = DeviceUsed(outcome);
+    if (!used || !outcome.wordRead || link.HasLink()) {
+        return;
+    }
+    for (std::size_t i = 0; i < outcome.devices.size(); ++i) {
+        if (outcome.devices[i].role == DeviceRole::NotTried && link.ProbeDevice(i) == LINK_OK) {
+            outcome.devices[i].role = DeviceRole::Instrument;
+        }
+    }
 }
 
 namespace {
@@ -109,6 +140,7 @@ RunOutcome RunModeSwitch(bool enable, IrdaLink& link, const MessageSlots& slots,
             WriteChangedWord(enable, link, outcome);
         }
     }
+    FindOtherInstruments(link, outcome);
     host.SetStatusText("");
     if (outcome.written) {
         host.ShowResult(slots[Slot::WriteDone], slots[Slot::SuccessCaption], ResultIcon::Information);
