@@ -1,6 +1,26 @@
 #include "app/mode_switch.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace qx {
+
+IrdaLink::DeviceFilter DeviceNamed(std::string text) {
+    std::optional<std::uint32_t> address;
+    std::string_view digits = text;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+    }
+    if (!digits.empty() && digits.size() <= 8 &&
+        std::all_of(digits.begin(), digits.end(),
+                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) &&
+        (digits.size() != text.size() || digits.size() == 8)) {
+        address = static_cast<std::uint32_t>(std::stoul(std::string(digits), nullptr, 16));
+    }
+    return [text = std::move(text), address](std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record) {
+        return DeviceName(record) == text || (address && ReadLittle32(record) == *address);
+    };
+}
 
 void CloseLinkLeftOpen(IrdaLink& link) {
     if (link.CloseIfOpen()) {
@@ -55,7 +75,7 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
         // The user named a device that did not answer the search.
         outcome.stage = RunStage::NoDevice;
         outcome.code = ENUM_NO_DEVICES;
-        outcome.deviceNotListed = true;
+        outcome.deviceAsked = link.DeviceAsked();
         return outcome;
     }
     outcome.device = DeviceName(devices.Record(*tried));
@@ -85,8 +105,14 @@ void FindOtherInstruments(IrdaLink& link, RunOutcome& outcome) {
         return;
     }
     for (std::size_t i = 0; i < outcome.devices.size(); ++i) {
-        if (outcome.devices[i].role == DeviceRole::NotTried && link.ProbeDevice(i) == LINK_OK) {
+        if (outcome.devices[i].role != DeviceRole::NotTried) {
+            continue;
+        }
+        const int probed = link.ProbeDevice(i);
+        if (probed == LINK_OK) {
             outcome.devices[i].role = DeviceRole::Instrument;
+        } else if (probed == WSAECONNREFUSED_CODE) {
+            outcome.devices[i].role = DeviceRole::PassedOver;
         }
     }
 }

@@ -61,7 +61,8 @@ struct RunOutcome {
     std::optional<StackFailure> failure;
     // Every device the discovery listed, in its order, and what became of it.
     std::vector<ListedDevice> devices;
-    bool deviceNotListed = false;  // the device the user named was not among them
+    // The device the user named, when it was not among them.
+    std::optional<std::string> deviceAsked;
 };
 
 // The index in `devices` of the device the run used, if any.

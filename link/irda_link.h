@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "link/little_endian.h"
@@ -129,7 +130,12 @@ class IrdaLink {
     int ConnectAndGreet(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> expectedReply);
     // Only the devices this accepts are tried (the user named one); all of them when it is empty.
     using DeviceFilter = std::function<bool(std::span<const std::uint8_t, DEVICE_RECORD_SIZE>)>;
-    void SetDeviceFilter(DeviceFilter filter) { filter_ = std::move(filter); }
+    // `asked`: what the user typed, for the texts.
+    void SetDeviceFilter(DeviceFilter filter, std::string asked) {
+        filter_ = std::move(filter);
+        deviceAsked_ = std::move(asked);
+    }
+    const std::string& DeviceAsked() const { return deviceAsked_; }
     // The devices of the last discovery that refused the connection and were passed over, in the order
     // tried.
     const std::vector<std::size_t>& PassedOver() const { return passedOver_; }
@@ -200,6 +206,7 @@ class IrdaLink {
     DeviceList devices_{};
     std::optional<std::uint32_t> runStart_;  // the clock at StartLink
     DeviceFilter filter_;
+    std::string deviceAsked_;
     std::vector<std::size_t> passedOver_;
     std::optional<std::size_t> tried_;
 };
