@@ -182,13 +182,19 @@ TEST(SeveralDevices, OneDeviceMakesTheSameCallsAsBefore) {
     instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
     instrument.Expect(WriteOf(0x0104), {Data(WRITE_ACK)});
     RunModeSwitch(true, link, NamedSlots(), host);
-    EXPECT_THAT(
-        instrument.calls,
-        ElementsAreArray<std::string>(
-            {"WSAStartup 257", "socket 26 1 0", "LoadHookLibrary", "getsockopt 255 16 355", "connect 32",
-             "send " + HexBytes(GREETING), "select 3000", "recv 12", "send " + HexBytes(READ_REQUEST),
-             "select 3000", "recv 8", "send " + HexBytes(WriteOf(0x0104)), "select 3000", "recv 3",
-             "shutdown 1", "closesocket", "Sleep 1500", "WSACleanup"}));
+    EXPECT_THAT(instrument.calls,
+                ElementsAreArray<std::string>({"WSAStartup 257",  "socket 26 1 0",
+                                               "LoadHookLibrary", "getsockopt 255 16 355",
+                                               "connect 32",      "send " + HexBytes(GREETING),
+                                               "select 3000",     "recv 3",
+                                               "select 3000",     "recv 9",
+                                               "select 0",        "send " + HexBytes(READ_REQUEST),
+                                               "select 3000",     "recv 3",
+                                               "select 3000",     "recv 5",
+                                               "select 0",        "send " + HexBytes(WriteOf(0x0104)),
+                                               "select 3000",     "recv 3",
+                                               "shutdown 1",      "closesocket",
+                                               "Sleep 1500",      "WSACleanup"}));
 }
 
 }  // namespace
