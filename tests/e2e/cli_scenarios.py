@@ -624,7 +624,8 @@ def interrupted_run(command, environment, seconds):
 
 
 JSON_KEYS = ["command", "device", "word", "search_mode", "word_read", "word_sent", "written", "result", "code",
-             "interrupted", "exit_code", "reason", "statuses", "result_text", "link", "cause", "failure"]
+             "interrupted", "exit_code", "reason", "statuses", "result_text", "link", "cause", "failure",
+             "devices", "device_used", "instruments_in_range"]
 LABELS = ["[greeting]", "[greeting reply]", "[read]", "[read reply word=0x0004]"]
 
 
