@@ -20,9 +20,18 @@ inline constexpr const char* DEFAULT_DEVICE_NAME = "QX7710Z";
 // A repeat count for faults that play every time.
 inline constexpr int EVERY_TIME = -1;
 
+// What a listed device does past discovery.
+enum class DeviceKind {
+    Instrument,     // the instrument: takes the connection under its own name
+    NoService,      // another kind of device (a phone, a printer): IAS knows no such class, the connect is
+                    // refused
+    DiscoveryOnly,  // answers discovery and nothing else: a connection request goes unanswered
+};
+
 struct Device {
     std::uint32_t id = 0;
     std::string name;
+    DeviceKind kind = DeviceKind::Instrument;
 };
 
 // A failure code answered to a discovery or connect request, `remaining` more times (EVERY_TIME: always).
@@ -72,11 +81,11 @@ struct LinkFaults {
     bool noise = false;  // garbage bytes ahead of every frame sent
     bool silentAfterConnect = false;
     AfterWrite afterWrite = AfterWrite::Nothing;
-    int lostCopies = 0;  // the first copies of each of the program's I-frames that are lost on the way in
-    int rdAfterConnect = 0;     // links answered with RD (request disconnect) at the first poll after UA
-    int frmrOnData = 0;         // frames with the program's data answered with FRMR
-    bool staleLink = false;     // starts holding a link of a primary that vanished, kept until its watchdog
-    bool liteFirmware = false;  // any IrLMP disconnect ends the whole link, silently (IrDA Lite firmware)
+    int lostCopies = 0;      // the first copies of each of the program's I-frames that are lost on the way in
+    int rdAfterConnect = 0;  // links answered with RD (request disconnect) at the first poll after UA
+    int frmrOnData = 0;      // frames with the program's data answered with FRMR
+    bool staleLink = false;  // starts holding a link of a primary that vanished, kept until its watchdog
+    bool liteFirmware = false;     // any IrLMP disconnect ends the whole link, silently (IrDA Lite firmware)
     bool rnrWhileWriting = false;  // a second of RNR (frame taken) while a write request is stored
     int iasAck = 0;                // IAS answers preceded by a frame with the Ack bit
     int missDiscovery = 0;         // whole discoveries left unanswered
