@@ -63,6 +63,7 @@ struct ConsoleOptions {
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
     std::vector<std::string> portsNamed;     // ports COM3 COM5: the only ports to probe, as "COMn"
     std::optional<std::string> adapter;      // overrides the settings' Adapter (the line profile)
+    std::optional<std::string> device;       // the device to use among several: its name or address
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -109,6 +110,8 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--adapter", "", "", nullptr, &ConsoleOptions::adapter, ConsoleText::HelpAdapterValue,
      ConsoleText::HelpAdapter},
     {"--force", "", "", &ConsoleOptions::force, nullptr, std::nullopt, ConsoleText::HelpForce},
+    {"--device", "", "", nullptr, &ConsoleOptions::device, ConsoleText::HelpDeviceValue,
+     ConsoleText::HelpDevice},
 };
 
 // The command's name as typed ("status"); empty for None.

@@ -207,6 +207,38 @@ ConsoleReport EndingWithoutRun(const ConsoleOptions& options, std::string result
     return report;
 }
 
+std::string_view RoleName(DeviceRole role) {
+    switch (role) {
+        case DeviceRole::Used:
+            return "used";
+        case DeviceRole::PassedOver:
+            return "passed_over";
+        case DeviceRole::Instrument:
+            return "instrument";
+        case DeviceRole::Failed:
+            return "failed";
+        case DeviceRole::NotTried:
+            break;
+    }
+    return "not_tried";
+}
+
+ConsoleText RoleMark(DeviceRole role) {
+    switch (role) {
+        case DeviceRole::Used:
+            return ConsoleText::DeviceUsedMark;
+        case DeviceRole::PassedOver:
+            return ConsoleText::DevicePassedOverMark;
+        case DeviceRole::Instrument:
+            return ConsoleText::DeviceInstrumentMark;
+        case DeviceRole::Failed:
+            return ConsoleText::DeviceFailedMark;
+        case DeviceRole::NotTried:
+            break;
+    }
+    return ConsoleText::DeviceNotTriedMark;
+}
+
 std::string JsonReport(const ConsoleReport& r, HostPlatform platform) {
     const RunOutcome& outcome = r.outcome;
     const std::optional<ConfigWord> held = WordHeld(outcome);
@@ -240,6 +272,16 @@ std::string JsonReport(const ConsoleReport& r, HostPlatform platform) {
                        ", \"status\": " + JsonString(std::string(StackStatusName(f.status))) +
                        ", \"system_error\": " + std::to_string(f.systemError) + "}";
             });
+    std::string devices;
+    for (const ListedDevice& d : outcome.devices) {
+        devices += std::string(devices.empty() ? "" : ", ") + "{\"name\": " + JsonString(d.name) +
+                   ", \"address\": " + std::to_string(d.address) + ", \"role\": \"" +
+                   std::string(RoleName(d.role)) + "\"}";
+    }
+    json += ", \"devices\": [" + devices + "]";
+    const std::optional<std::size_t> used = DeviceUsed(outcome);
+    json += ", \"device_used\": " + (used ? JsonString(outcome.devices[*used].name) : std::string("null"));
+    json += ", \"instruments_in_range\": " + std::to_string(InstrumentsInRange(outcome));
     return json + "}\n";
 }
 
@@ -259,6 +301,14 @@ std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
     }
     if (outcome.device) {
         report += line(t[ConsoleText::DeviceLabel], *outcome.device);
+    }
+    if (outcome.devices.size() > 1) {
+        std::string devices;
+        for (const ListedDevice& d : outcome.devices) {
+            devices += std::string(devices.empty() ? "" : "; ") + d.name + " " +
+                       DeviceAddressText(d.address) + " (" + std::string(t[RoleMark(d.role)]) + ")";
+        }
+        report += line(t[ConsoleText::DevicesLabel], devices);
     }
     if (outcome.wordRead) {
         report += line(t[ConsoleText::WordLabel], WordText(*outcome.wordRead));
@@ -489,8 +539,12 @@ std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
     if (options_.trace || options_.traceAll) {
         trace = [this](const std::string& line) { console_.Err(line + "\n"); };
     }
-    return std::make_unique<RunLink>(*calls_, stopRequested_, bindings_.tracer, std::move(trace),
-                                     options_.traceAll);
+    auto run = std::make_unique<RunLink>(*calls_, stopRequested_, bindings_.tracer, std::move(trace),
+                                         options_.traceAll);
+    if (options_.device) {
+        run->Link().SetDeviceFilter(DeviceNamed(*options_.device), *options_.device);
+    }
+    return run;
 }
 
 ConsoleReport ConsoleProgram::RunReport(const RunOutcome& outcome, std::vector<std::string> statuses,

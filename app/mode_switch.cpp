@@ -1,6 +1,26 @@
 #include "app/mode_switch.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace qx {
+
+IrdaLink::DeviceFilter DeviceNamed(std::string text) {
+    std::optional<std::uint32_t> address;
+    std::string_view digits = text;
+    if (digits.starts_with("0x") || digits.starts_with("0X")) {
+        digits.remove_prefix(2);
+    }
+    if (!digits.empty() && digits.size() <= 8 &&
+        std::all_of(digits.begin(), digits.end(),
+                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) &&
+        (digits.size() != text.size() || digits.size() == 8)) {
+        address = static_cast<std::uint32_t>(std::stoul(std::string(digits), nullptr, 16));
+    }
+    return [text = std::move(text), address](std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record) {
+        return DeviceName(record) == text || (address && ReadLittle32(record) == *address);
+    };
+}
 
 void CloseLinkLeftOpen(IrdaLink& link) {
     if (link.CloseIfOpen()) {
@@ -41,8 +61,27 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
         outcome.failure = link.LastStackFailure();
         return outcome;
     }
-    outcome.device = DeviceName(devices.Record(0));
-    if (const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply); greeted != LINK_OK) {
+    for (std::size_t i = 0; i < devices.Listed(); ++i) {
+        outcome.devices.push_back(
+            {DeviceName(devices.Record(i)), ReadLittle32(devices.Record(i)), DeviceRole::NotTried});
+    }
+    const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply);
+    for (const std::size_t i : link.PassedOver()) {
+        outcome.devices[i].role = DeviceRole::PassedOver;
+    }
+    const std::optional<std::size_t> tried = link.DeviceTried();
+    if (!tried) {
+        // The user named a device that did not answer the search.
+        outcome.stage = RunStage::NoDevice;
+        outcome.code = ENUM_NO_DEVICES;
+        outcome.deviceAsked = link.DeviceAsked();
+        return outcome;
+    }
+    outcome.device = DeviceName(devices.Record(*tried));
+    if (*tried < outcome.devices.size()) {
+        outcome.devices[*tried].role = greeted == LINK_OK ? DeviceRole::Used : DeviceRole::Failed;
+    }
+    if (greeted != LINK_OK) {
         outcome.stage = RunStage::ConnectFailed;
         outcome.code = greeted;
         outcome.failure = link.LastStackFailure();
@@ -57,6 +96,24 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
     }
     outcome.wordRead = read.word;
     return outcome;
+}
+
+void FindOtherInstruments(IrdaLink& link, RunOutcome& outcome) {
+    const std::optional<std::size_t> used = DeviceUsed(outcome);
+    if (!used || !outcome.wordRead || link.HasLink()) {
+        return;
+    }
+    for (std::size_t i = 0; i < outcome.devices.size(); ++i) {
+        if (outcome.devices[i].role != DeviceRole::NotTried) {
+            continue;
+        }
+        const int probed = link.ProbeDevice(i);
+        if (probed == LINK_OK) {
+            outcome.devices[i].role = DeviceRole::Instrument;
+        } else if (probed == WSAECONNREFUSED_CODE) {
+            outcome.devices[i].role = DeviceRole::PassedOver;
+        }
+    }
 }
 
 namespace {
@@ -108,6 +165,7 @@ RunOutcome RunModeSwitch(bool enable, IrdaLink& link, const MessageSlots& slots,
             WriteChangedWord(enable, link, outcome);
         }
     }
+    FindOtherInstruments(link, outcome);
     host.SetStatusText("");
     if (outcome.written) {
         host.ShowResult(slots[Slot::WriteDone], slots[Slot::SuccessCaption], ResultIcon::Information);

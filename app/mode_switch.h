@@ -37,11 +37,21 @@ bool SetSearchMode(bool enable, IrdaLink& link, const MessageSlots& slots, ModeS
 
 // The steps every run shares, so that a read-only run takes exactly the same ones.
 using StatusSink = std::function<void(const std::string&)>;
+// The devices the user named with `text`: its name as printed, or its address ("0x0000ABCD", or eight hex
+// digits), for IrdaLink::SetDeviceFilter.
+IrdaLink::DeviceFilter DeviceNamed(std::string text);
 // A link still open from an earlier run is closed, with the pause that follows it.
 void CloseLinkLeftOpen(IrdaLink& link);
 // From the socket library's start to the read: start, discover (each status text to `status`), connect and
 // greet the first device listed, read the word. Done with the device and the word read, or the stage where it
 // stopped. The link is left as the steps leave it: the caller closes it.
+// Devices refused by the connection are passed over (IrdaLink::ConnectAndGreet); the outcome lists every
+// device and its role. With the link's device filter set and no listed device accepted by it, the run stops
+// at NoDevice with `deviceAsked` set.
 RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const StatusSink& status);
+// After a run that used a device, with the link closed: asks each device listed after it whether it takes
+// the connection as well (nothing is sent to it), so that the outcome can say how many instruments answered.
+// Does nothing when one device was listed.
+void FindOtherInstruments(IrdaLink& link, RunOutcome& outcome);
 
 }  // namespace qx

@@ -382,6 +382,39 @@ std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t colu
          {"mode", std::string(held && (*held & SEARCH_MODE_BIT) ? MODE_ON[column] : MODE_OFF[column])}}));
 }
 
+// Several devices in range: the device used, how many instruments answered, and the devices passed over.
+// Empty for one device, whose texts stay as they were.
+std::string SeveralDevicesText(const RunOutcome& outcome, std::size_t column) {
+    if (outcome.devices.size() < 2) {
+        return {};
+    }
+    static constexpr Bilingual ON_DEVICE = {" on {device}", " на {device}"};
+    static constexpr Bilingual IN_RANGE = {" (1 of {count} instruments in range)",
+                                           " (1 из {count} приборов рядом)"};
+    static constexpr Bilingual PASSED_OVER = {", {names} passed over", ", пропущено: {names}"};
+    std::string text;
+    if (const std::optional<std::size_t> used = DeviceUsed(outcome)) {
+        text += FillNamed(ON_DEVICE[column], {{"device", outcome.devices[*used].name}});
+    }
+    if (const std::size_t count = InstrumentsInRange(outcome); count > 1) {
+        text += FillNamed(IN_RANGE[column], {{"count", std::to_string(count)}});
+    }
+    std::string names;
+    for (const ListedDevice& d : outcome.devices) {
+        if (d.role == DeviceRole::PassedOver) {
+            names += (names.empty() ? "" : ", ") + d.name;
+        }
+    }
+    if (!names.empty()) {
+        text += FillNamed(PASSED_OVER[column], {{"names", names}});
+    }
+    return text;
+}
+
+// The user's --device was not among the devices that answered.
+constexpr Bilingual DEVICE_NOT_LISTED_LAST_RUN = {"Last run: {device} did not answer the search",
+                                                  "Итог: {device} не ответил на поиск"};
+
 }  // namespace
 
 const StageRow& RowOf(RunStage stage) {
@@ -478,6 +511,18 @@ FailureCause CauseOf(const RunOutcome& outcome, const LinkChoice& link, HostPlat
 
 std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatform platform) {
     const std::size_t column = Column(language);
+    if (values.outcome.deviceAsked) {
+        static constexpr Bilingual NOT_LISTED = {
+            "{device} did not answer the search (the devices that did: {names}): check the name or address "
+            "against the devices listed, face that instrument to the adapter, and try again",
+            "{device} не ответил на поиск (ответили: {names}): сверьте имя или адрес со списком устройств, "
+            "направьте этот прибор на адаптер и повторите"};
+        std::string names;
+        for (const ListedDevice& d : values.outcome.devices) {
+            names += (names.empty() ? "" : ", ") + d.name + " " + DeviceAddressText(d.address);
+        }
+        return FillNamed(NOT_LISTED[column], {{"device", *values.outcome.deviceAsked}, {"names", names}});
+    }
     const bool onLinux = platform == HostPlatform::Linux;
     const StageRow& stage = RowOf(values.outcome.stage);
     const Bilingual& stageReason =
@@ -520,7 +565,7 @@ std::string ModeReadText(const OutcomeValues& values, int language) {
     static constexpr Bilingual MODE_READ = {"Search mode is {mode} (word {word})",
                                             "Режим поиска {mode} (слово {word})"};
     const std::size_t column = Column(language);
-    return Fill(MODE_READ[column], values, column);
+    return Fill(MODE_READ[column], values, column) + SeveralDevicesText(values.outcome, column);
 }
 
 std::string OutcomeLastRun(const OutcomeValues& values, int language) {
@@ -528,6 +573,14 @@ std::string OutcomeLastRun(const OutcomeValues& values, int language) {
         return {};
     }
     const std::size_t column = Column(language);
+    if (values.outcome.deviceAsked) {
+        return FillNamed(DEVICE_NOT_LISTED_LAST_RUN[column], {{"device", *values.outcome.deviceAsked}});
+    }
+    if (values.outcome.stage == RunStage::Done && values.outcome.written &&
+        values.outcome.devices.size() > 1) {
+        static constexpr Bilingual WRITTEN = {"Last run: word {word} written", "Итог: слово {word} записано"};
+        return Fill(WRITTEN[column], values, column) + SeveralDevicesText(values.outcome, column);
+    }
     const FailureCause cause = CauseOf(values.outcome, values.link, HostPlatform::Windows);
     if (cause != FailureCause::None && StageBeforeAWrite(values.outcome.stage)) {
         return Fill(RowOf(cause).lastRun[column], values, column);

@@ -11,6 +11,7 @@ RunOutcome ReadSearchMode(IrdaLink& link, const MessageSlots& slots, const Statu
         const OpenLinkCloser closer(link);
         outcome = StartAndReadWord(link, slots, status);
     }
+    FindOtherInstruments(link, outcome);
     status("");
     return outcome;
 }

@@ -37,4 +37,26 @@ std::optional<ConfigWord> WordHeld(const RunOutcome& outcome) {
     return outcome.wordRead;
 }
 
+std::optional<std::size_t> DeviceUsed(const RunOutcome& outcome) {
+    const auto used = std::find_if(outcome.devices.begin(), outcome.devices.end(),
+                                   [](const ListedDevice& d) { return d.role == DeviceRole::Used; });
+    if (used == outcome.devices.end()) {
+        return std::nullopt;
+    }
+    return static_cast<std::size_t>(used - outcome.devices.begin());
+}
+
+std::size_t InstrumentsInRange(const RunOutcome& outcome) {
+    return static_cast<std::size_t>(
+        std::count_if(outcome.devices.begin(), outcome.devices.end(), [](const ListedDevice& d) {
+            return d.role == DeviceRole::Used || d.role == DeviceRole::Instrument;
+        }));
+}
+
+std::string DeviceAddressText(std::uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(address));
+    return text;
+}
+
 }  // namespace qx

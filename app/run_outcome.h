@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "link/device_frames.h"
 #include "link/irda_link.h"
@@ -33,6 +34,21 @@ enum class RunStage {
 
 inline constexpr std::size_t RUN_STAGE_COUNT = static_cast<std::size_t>(RunStage::WriteUnconfirmed) + 1;
 
+// What the run learned of one device the discovery listed.
+enum class DeviceRole {
+    NotTried,    // not connected to (the run ended first, or the user named another)
+    Used,        // the device the run connected to
+    PassedOver,  // refused the connection: it offers no such service
+    Instrument,  // took the connection as well, after the run: another instrument in range
+    Failed,      // the connection failed on this device and the run ended there
+};
+
+struct ListedDevice {
+    std::string name;  // as DeviceName prints it
+    std::uint32_t address = 0;
+    DeviceRole role = DeviceRole::NotTried;
+};
+
 struct RunOutcome {
     RunStage stage = RunStage::Done;
     int code = 0;  // the link's or the platform's code where the failure was first seen, else 0
@@ -43,7 +59,18 @@ struct RunOutcome {
     // How the program's own IrDA stack failed where the run stopped, beside `code`; nothing over Winsock
     // and the emulation, or when the run did not end on a failure of the stack.
     std::optional<StackFailure> failure;
+    // Every device the discovery listed, in its order, and what became of it.
+    std::vector<ListedDevice> devices;
+    // The device the user named, when it was not among them.
+    std::optional<std::string> deviceAsked;
 };
+
+// The index in `devices` of the device the run used, if any.
+std::optional<std::size_t> DeviceUsed(const RunOutcome& outcome);
+// How many listed devices took the connection (the one used and other instruments found after the run).
+std::size_t InstrumentsInRange(const RunOutcome& outcome);
+// A device address as the program prints and takes it: "0x" and eight hex digits.
+std::string DeviceAddressText(std::uint32_t address);
 
 // Stable names for scripts: "done", "no_sockets", ... (from the outcome table)
 std::string_view StageName(RunStage stage);

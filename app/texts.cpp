@@ -319,6 +319,18 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "owner, or have the administrator give the device to the dialout group (a udev rule)",
      "нет доступа: {port} принадлежит группе {group}, которой он тоже недоступен: запускайте от имени "
      "его владельца или попросите администратора отдать устройство группе dialout (правилом udev)"},
+    {ConsoleText::HelpDevice,
+     "with several IrDA devices in range, use this one: its name or its\n"
+     "address (0x0A0B0C0D), as the report lists them",
+     "если рядом несколько устройств IrDA, работать с этим: его имя или\n"
+     "адрес (0x0A0B0C0D), как их показывает отчёт"},
+    {ConsoleText::HelpDeviceValue, "DEVICE", "УСТРОЙСТВО"},
+    {ConsoleText::DevicesLabel, "Devices in range", "Устройства рядом"},
+    {ConsoleText::DeviceUsedMark, "used", "использован"},
+    {ConsoleText::DevicePassedOverMark, "passed over: not the instrument", "пропущен: не прибор"},
+    {ConsoleText::DeviceInstrumentMark, "another instrument, not used", "другой прибор, не использован"},
+    {ConsoleText::DeviceFailedMark, "connection failed", "подключение не удалось"},
+    {ConsoleText::DeviceNotTriedMark, "not tried", "не опрошен"},
 };
 
 // On Linux: the texts that speak of ports, settings and adapters, in Linux's terms. Every text not here is

@@ -152,9 +152,17 @@ enum class ConsoleText {
     PermissionNewLogin,
     PermissionNotInGroup,
     PermissionGroupMayNot,
+    HelpDevice,
+    HelpDeviceValue,
+    DevicesLabel,
+    DeviceUsedMark,
+    DevicePassedOverMark,
+    DeviceInstrumentMark,
+    DeviceFailedMark,
+    DeviceNotTriedMark,
 };
 inline constexpr std::size_t CONSOLE_TEXT_COUNT =
-    static_cast<std::size_t>(ConsoleText::PermissionGroupMayNot) + 1;
+    static_cast<std::size_t>(ConsoleText::DeviceNotTriedMark) + 1;
 
 // The console texts of one language on one platform: on Linux the texts about ports, settings and adapters
 // name Linux things (device paths, the dialout group, dmesg); every other text is the Windows one.

@@ -24,6 +24,10 @@ std::uint32_t DeviceList::Count() const {
     return ReadLittle32(bytes);
 }
 
+std::size_t DeviceList::Listed() const {
+    return std::min<std::size_t>(Count(), (DEVICE_LIST_SIZE - DEVICE_LIST_HEADER_SIZE) / DEVICE_RECORD_SIZE);
+}
+
 void DeviceList::SetCount(std::uint32_t count) {
     for (std::size_t i = 0; i < DEVICE_LIST_HEADER_SIZE; ++i) {
         bytes[i] = static_cast<std::uint8_t>(count >> (8 * i));
@@ -98,24 +102,22 @@ int IrdaLink::EnumerateDevices(DeviceList& list) {
     return list.Count() == 0 ? ENUM_NO_DEVICES : LINK_OK;
 }
 
-int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> frame,
-                              std::span<const std::uint8_t> expectedReply, const DeviceList& list,
-                              AddressRecord& address) {
+int IrdaLink::ConnectTo(std::size_t index, const DeviceList& list, AddressRecord& address) {
     const auto record = list.Record(index);
     std::copy_n(record.begin(), DEVICE_ID_SIZE, address.begin() + ADDRESS_DEVICE_ID_OFFSET);
     // The instrument offers its service under its own device name.
     std::copy_n(record.begin() + DEVICE_NAME_OFFSET, DEVICE_NAME_SIZE,
                 address.begin() + ADDRESS_SERVICE_NAME_OFFSET);
-
     if (OutOfTime()) {
-        TearDown();
         return WSAETIMEDOUT_CODE;
     }
     if (calls_.Connect(handle_, address) == SOCKET_ERROR_RESULT) {
-        const int error = FailedCallError();
-        TearDown();
-        return error;
+        return FailedCallError();
     }
+    return LINK_OK;
+}
+
+int IrdaLink::Greet(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> expectedReply) {
     if (const int sent = SendFrame(frame); sent != LINK_OK) {
         TearDown();
         return sent;
@@ -133,9 +135,21 @@ int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> f
     return LINK_OK;
 }
 
+int IrdaLink::ConnectAndGreet(std::size_t index, std::span<const std::uint8_t> frame,
+                              std::span<const std::uint8_t> expectedReply, const DeviceList& list,
+                              AddressRecord& address) {
+    if (const int connected = ConnectTo(index, list, address); connected != LINK_OK) {
+        TearDown();
+        return connected;
+    }
+    return Greet(frame, expectedReply);
+}
+
 int IrdaLink::StartLink() {
     address_ = {};
     devices_ = {};
+    passedOver_.clear();
+    tried_.reset();
     return StartLink(address_);
 }
 
@@ -145,7 +159,53 @@ int IrdaLink::EnumerateDevices() {
 
 int IrdaLink::ConnectAndGreet(std::span<const std::uint8_t> frame,
                               std::span<const std::uint8_t> expectedReply) {
-    return ConnectAndGreet(0, frame, expectedReply, devices_, address_);
+    passedOver_.clear();
+    tried_.reset();
+    std::vector<std::size_t> candidates;
+    // An empty list still tries record 0, as a single device always has.
+    for (std::size_t i = 0; i < std::max<std::size_t>(devices_.Listed(), 1); ++i) {
+        if (!filter_ || filter_(devices_.Record(i))) {
+            candidates.push_back(i);
+        }
+    }
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+        tried_ = candidates[c];
+        const int connected = ConnectTo(candidates[c], devices_, address_);
+        if (connected == LINK_OK) {
+            return Greet(frame, expectedReply);
+        }
+        // A refusal comes before anything was sent to that device: it does not take this service (Winsock
+        // says WSAECONNREFUSED for an IAS miss as for a DM), so the next device may be the instrument. A
+        // device that did not answer may be the instrument at the edge of range: the run ends there rather
+        // than switch another one. A connect that failed this way may be tried again on the same socket.
+        if (connected != WSAECONNREFUSED_CODE || c + 1 == candidates.size()) {
+            TearDown();
+            return connected;
+        }
+        passedOver_.push_back(candidates[c]);
+    }
+    TearDown();
+    return ENUM_NO_DEVICES;
+}
+
+int IrdaLink::ProbeDevice(std::size_t index) {
+    if (HasLink() || index >= devices_.Listed()) {
+        return WSAEINVAL_CODE;
+    }
+    if (OutOfTime()) {
+        return WSAETIMEDOUT_CODE;
+    }
+    if (calls_.WSAStartup(WINSOCK_VERSION_1_1) != 0) {
+        return LINK_NO_SOCKETS;
+    }
+    OpenSocket();
+    AddressRecord address = address_;
+    if (const int connected = ConnectTo(index, devices_, address); connected != LINK_OK) {
+        TearDown();
+        return connected;
+    }
+    CloseLink();
+    return LINK_OK;
 }
 
 bool IrdaLink::OutOfTime() {

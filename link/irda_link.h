@@ -6,8 +6,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "link/little_endian.h"
 #include "link/socket_calls.h"
@@ -91,6 +94,8 @@ struct DeviceList {
     std::array<std::uint8_t, DEVICE_LIST_SIZE> bytes{};
 
     std::uint32_t Count() const;
+    // The count, but never more records than the list holds.
+    std::size_t Listed() const;
     void SetCount(std::uint32_t count);
     // Record i, which must be one of the 12 that fit.
     std::span<const std::uint8_t, DEVICE_RECORD_SIZE> Record(std::size_t i) const;
@@ -119,8 +124,28 @@ class IrdaLink {
     // start; the results are those of the operations above.
     int StartLink();
     int EnumerateDevices();
-    // Connects to the first device listed and greets it.
+    // Connects to the first device listed that takes the connection, in the order listed, and greets it. A
+    // device that refuses the connection (it offers no such service: a phone, a printer) is passed over while
+    // another device is listed after it; one device listed is tried exactly as above.
     int ConnectAndGreet(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> expectedReply);
+    // Only the devices this accepts are tried (the user named one); all of them when it is empty.
+    using DeviceFilter = std::function<bool(std::span<const std::uint8_t, DEVICE_RECORD_SIZE>)>;
+    // `asked`: what the user typed, for the texts.
+    void SetDeviceFilter(DeviceFilter filter, std::string asked) {
+        filter_ = std::move(filter);
+        deviceAsked_ = std::move(asked);
+    }
+    const std::string& DeviceAsked() const { return deviceAsked_; }
+    // The devices of the last discovery that refused the connection and were passed over, in the order
+    // tried.
+    const std::vector<std::size_t>& PassedOver() const { return passedOver_; }
+    // The last device tried by ConnectAndGreet (the one greeted when it returned 0); none when no device
+    // was listed or the filter accepted none.
+    std::optional<std::size_t> DeviceTried() const { return tried_; }
+    // Whether device `index` of the last discovery takes the connection as well: with no link open, a
+    // socket of its own is opened, connected and closed, and nothing is sent. 0 when it took it, else the
+    // connect's error. Nothing is begun once the run's bound has passed.
+    int ProbeDevice(std::size_t index);
     // The list the last discovery of this use left.
     const DeviceList& Devices() const { return devices_; }
     // The platform's error when the last socket could not be made, else 0.
@@ -164,6 +189,9 @@ class IrdaLink {
     // Creates the socket and hands it to the hook library; only StartLink calls it.
     void OpenSocket();
     void TearDown();
+    // Puts device `index` into the address record and connects; the socket stays as the connect left it.
+    int ConnectTo(std::size_t index, const DeviceList& list, AddressRecord& address);
+    int Greet(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> expectedReply);
     int FailedCallError();
     // Whether the run's bound (RUN_BOUND_MS from StartLink) has passed: nothing new may begin.
     bool OutOfTime();
@@ -177,6 +205,10 @@ class IrdaLink {
     AddressRecord address_{};
     DeviceList devices_{};
     std::optional<std::uint32_t> runStart_;  // the clock at StartLink
+    DeviceFilter filter_;
+    std::string deviceAsked_;
+    std::vector<std::size_t> passedOver_;
+    std::optional<std::size_t> tried_;
 };
 
 // Closes the link at the end of a scope if it is still open: the end of a run, the window's close.

@@ -147,6 +147,43 @@ CASES = {
                                 None, 0, [], "trace_all", dict(writes=[], reads=1)),
     "trace_folds_discovery": (["--word", "0x0004", "--discovery-error", "10060:3"], ["status", "-t"], None, 0,
                               [], "trace_folded", dict(writes=[], reads=1)),
+    # Several devices in range: a device that offers no such service is passed over, the first instrument is
+    # used, and the report names every device and what became of it; --device picks one. Over serial IrDA the
+    # devices answer discovery in slots of their own choice, so the list's order is not known beforehand.
+    "several_phone_first": (["--word", "0x0004", "--other-device", "Phone:0x11111111", "--device", "QX7710Z"],
+                            ["enable", "--yes"], None, 0,
+                            ["Device: QX7710Z", "Devices in range: Phone 0x11111111 (passed over: not the "
+                             "instrument); QX7710Z 0x4B3A2911 (used)", SUCCESS], SEARCH,
+                            dict(final_word=0x0104, writes=[write_of(0x0104)], connections=2)),
+    "several_two_instruments": (["--word", "0x0004", "--device", "QX7710Z", "--device", "QX7710Z-B"],
+                                ["enable", "--yes"], None, 0,
+                                ["Device: QX7710Z", "Devices in range: QX7710Z 0x4B3A2910 (used); QX7710Z-B "
+                                 "0x4B3A2911 (another instrument, not used)", SUCCESS], SEARCH,
+                                dict(final_word=0x0104, writes=[write_of(0x0104)], connections=2)),
+    "several_device_by_name": (["--word", "0x0004", "--device", "QX7710Z", "--device", "QX7710Z-B"],
+                               ["status", "--device", "QX7710Z-B"], None, 0,
+                               ["Device: QX7710Z-B", "Devices in range: QX7710Z 0x4B3A2910 (another instrument, "
+                                "not used); QX7710Z-B 0x4B3A2911 (used)"], SEARCH,
+                               dict(writes=[], reads=1, connections=2)),
+    "several_device_not_in_range": (["--word", "0x0004", "--device", "QX7710Z"],
+                                    ["enable", "--yes", "--device", "0x12345678"], None, 1,
+                                    ["Reason: 0x12345678 did not answer the search (the devices that did: "
+                                     "QX7710Z 0x4B3A2910)*"], SEARCH,
+                                    dict(final_word=0x0004, writes=[], connections=0)),
+    "several_mute_first_ends_there": (["--word", "0x0004", "--mute-device", "Mute", "--device", "QX7710Z"],
+                                      ["enable", "--yes"], None, 1,
+                                      ["Device: Mute", "Devices in range: Mute 0x4B3A2910 (connection failed); "
+                                       "QX7710Z 0x4B3A2911 (not tried)", FAILURE], SEARCH,
+                                      dict(final_word=0x0004, writes=[], connections=1)),
+    "serial_several_by_address": (["--serial", "--word", "0x0004", "--other-device", "Phone:0x11111111",
+                                   "--device", "QX7710Z", "--device", "QX7710Z-B"],
+                                  ["enable", "--yes", "--port", "{com}", "--device", "0x4B3A2912"], None, 0,
+                                  ["Device: QX7710Z-B", "Devices in range: *", SUCCESS], None,
+                                  dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    "serial_several_phone_first": (["--serial", "--word", "0x0004", "--other-device", "Phone:0x11111111",
+                                    "--device", "QX7710Z"], ["enable", "--yes", "--port", "{com}"], None, 0,
+                                   ["Device: QX7710Z", "Devices in range: *", SUCCESS], None,
+                                   dict(final_word=0x0104, writes=[write_of(0x0104)])),
     # The program's own IrDA stack over a COM port: the same runs, and the link's faults. Whatever happens on the
     # link, the word changes only with the instrument's acknowledgement and the console says what it holds.
     "serial_status": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
@@ -729,7 +766,8 @@ def interrupted_run(command, environment, seconds):
 
 
 JSON_KEYS = ["command", "device", "word", "search_mode", "word_read", "word_sent", "written", "result", "code",
-             "interrupted", "exit_code", "reason", "statuses", "result_text", "link", "cause", "failure"]
+             "interrupted", "exit_code", "reason", "statuses", "result_text", "link", "cause", "failure",
+             "devices", "device_used", "instruments_in_range"]
 LABELS = ["[greeting]", "[greeting reply]", "[read]", "[read reply word=0x0004]"]
 
 

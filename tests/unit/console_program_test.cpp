@@ -1139,7 +1139,9 @@ TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
               "\"code\": 0, \"interrupted\": false, \"exit_code\": 0, \"reason\": null, \"statuses\": "
               "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are "
               "writen\", "
-              "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null}\n");
+              "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null, \"devices\": [{\"name\": "
+              "\"QX7710Z\", \"address\": 16909060, \"role\": \"used\"}], \"device_used\": \"QX7710Z\", "
+              "\"instruments_in_range\": 1}\n");
 }
 
 // The keys of a JSON object's top level, in order.
@@ -1269,10 +1271,10 @@ TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
         }
         EXPECT_EQ(JsonKeys(p.console.out), keys) << c.name;
     }
-    EXPECT_THAT(keys,
-                ::testing::ElementsAre("command", "device", "word", "search_mode", "word_read", "word_sent",
-                                       "written", "result", "code", "interrupted", "exit_code", "reason",
-                                       "statuses", "result_text", "link", "cause", "failure"));
+    EXPECT_THAT(keys, ::testing::ElementsAre(
+                          "command", "device", "word", "search_mode", "word_read", "word_sent", "written",
+                          "result", "code", "interrupted", "exit_code", "reason", "statuses", "result_text",
+                          "link", "cause", "failure", "devices", "device_used", "instruments_in_range"));
 }
 
 // An interruption at each point of an enable run: whatever was already sent is seen through, nothing

@@ -157,10 +157,13 @@ std::int32_t Instrument::AnswerConnect(std::span<const std::uint8_t, ADDRESS_SIZ
     } else if (family != IRDA_FAMILY) {
         connection.result = ADDRESS_FAMILY_UNSUPPORTED;
     } else {
-        const bool known =
-            std::any_of(options_.devices.begin(), options_.devices.end(),
-                        [&](const Device& d) { return d.id == deviceId && d.name == serviceName; });
-        connection.result = known ? 0 : CONNECT_REFUSED;
+        const auto device =
+            std::find_if(options_.devices.begin(), options_.devices.end(),
+                         [&](const Device& d) { return d.id == deviceId && d.name == serviceName; });
+        connection.result = device == options_.devices.end()            ? CONNECT_REFUSED
+                            : device->kind == DeviceKind::Instrument    ? 0
+                            : device->kind == DeviceKind::DiscoveryOnly ? CONNECT_TIMED_OUT
+                                                                        : CONNECT_REFUSED;
     }
     connections_.push_back(std::move(connection));
     connectionOpen_ = connections_.back().result == 0;

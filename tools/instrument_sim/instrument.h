@@ -24,6 +24,7 @@ inline constexpr std::size_t DEVICE_RECORD_SIZE = 29;
 // Longer than any request the instrument knows; a length field beyond it marks garbage.
 inline constexpr std::size_t FRAME_LIMIT = 64;
 inline constexpr std::int32_t CONNECT_REFUSED = 10061;
+inline constexpr std::int32_t CONNECT_TIMED_OUT = 10060;
 inline constexpr std::int32_t ADDRESS_FAMILY_UNSUPPORTED = 10047;
 
 // What follows a reply on the connection.

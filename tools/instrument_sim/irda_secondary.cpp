@@ -321,8 +321,10 @@ void IrdaSecondary::OnSnrm(std::span<const std::uint8_t> frame, TimePoint now) {
     const std::uint8_t connectionAddress = frame[10] >> 1;
     const auto device = std::find_if(options_.devices.begin(), options_.devices.end(),
                                      [&](const Device& d) { return d.id == destination; });
-    if (device == options_.devices.end() || connectionAddress == 0 || connectionAddress == BROADCAST) {
-        ++ignoredFrames_;  // for another device, or an address no connection may have
+    if (device == options_.devices.end() || connectionAddress == 0 || connectionAddress == BROADCAST ||
+        device->kind == DeviceKind::DiscoveryOnly) {
+        ++ignoredFrames_;  // for another device, an address no connection may have, or a device that only
+                           // answers discovery
         return;
     }
     if (link_) {
@@ -709,7 +711,7 @@ void IrdaSecondary::OnIasQuery(std::uint8_t slsap, std::span<const std::uint8_t>
     std::uint8_t result = IAS_NO_SUCH_CLASS;
     if (faults_.noIasClass) {
         result = IAS_NO_SUCH_CLASS;
-    } else if (*className == link.device.name) {
+    } else if (*className == link.device.name && link.device.kind == DeviceKind::Instrument) {
         result = *attribute == TINYTP_LSAP_ATTRIBUTE ? IAS_SUCCESS : IAS_NO_SUCH_ATTRIBUTE;
         if (result == IAS_SUCCESS) {
             link.iasClass = *className;

@@ -67,8 +67,8 @@ struct SecondaryLink {
     int primaryCredit = 0;  // data PDUs the primary may still send
     bool instrumentOpen = false;
     bool silenced = false;
-    bool writeTaken = false;  // a write request arrived: the after-write fault plays on its frame
-    int copiesLost = 0;       // of the I-frame expected next
+    bool writeTaken = false;             // a write request arrived: the after-write fault plays on its frame
+    int copiesLost = 0;                  // of the I-frame expected next
     bool fresh = true;                   // nothing heard on it since the UA
     bool stale = false;                  // left by a primary that vanished
     std::optional<TimePoint> busyUntil;  // answering RNR until then (storing a write)

@@ -199,6 +199,21 @@ struct ParseState {
     std::string serialOnly;  // an option of the serial mode, given without it
 };
 
+// One more listed device of `kind`; the first one given replaces the default device.
+bool AddDevice(Options& o, std::string_view v, ParseState& state, DeviceKind kind) {
+    if (!state.devicesGiven) {
+        o.devices.clear();
+        state.devicesGiven = true;
+    }
+    auto device = ParseDevice(v, FIRST_DEFAULT_DEVICE_ID + static_cast<std::uint32_t>(o.devices.size()));
+    if (!device || o.devices.size() >= DEVICE_LIMIT) {
+        return false;
+    }
+    device->kind = kind;
+    o.devices.push_back(*device);
+    return true;
+}
+
 constexpr std::size_t GREETING_REPLY_SIZE = 12;
 constexpr std::size_t READ_REPLY_SIZE = 8;
 constexpr std::size_t WRITE_REPLY_SIZE = 3;
@@ -261,17 +276,19 @@ constexpr OptionRow OPTIONS[] = {
      "list a device in discovery (repeat for several; name 1-22 characters; ID decimal or\n"
      "0x hex, default 0x4B3A2910 + its position). Default: one device, QX7710Z.",
      [](Options& o, std::string_view v, ParseState& state) {
-         if (!state.devicesGiven) {
-             o.devices.clear();
-             state.devicesGiven = true;
-         }
-         const auto device =
-             ParseDevice(v, FIRST_DEFAULT_DEVICE_ID + static_cast<std::uint32_t>(o.devices.size()));
-         if (!device || o.devices.size() >= DEVICE_LIMIT) {
-             return false;
-         }
-         o.devices.push_back(*device);
-         return true;
+         return AddDevice(o, v, state, DeviceKind::Instrument);
+     }},
+    {"--other-device", "NAME[:ID]", Group::General,
+     "list a device that offers no such service (a phone, a printer): IAS knows no such class\n"
+     "and a connect to it is refused with 10061; as --device otherwise",
+     [](Options& o, std::string_view v, ParseState& state) {
+         return AddDevice(o, v, state, DeviceKind::NoService);
+     }},
+    {"--mute-device", "NAME[:ID]", Group::General,
+     "list a device that answers discovery only: its connection request goes unanswered\n"
+     "(over TCP the connect fails with 10060); as --device otherwise",
+     [](Options& o, std::string_view v, ParseState& state) {
+         return AddDevice(o, v, state, DeviceKind::DiscoveryOnly);
      }},
     {"--no-devices", "", Group::General, "discovery finds no device",
      [](Options& o, std::string_view, ParseState& state) {

@@ -20,9 +20,18 @@ inline constexpr const char* DEFAULT_DEVICE_NAME = "QX7710Z";
 // A repeat count for faults that play every time.
 inline constexpr int EVERY_TIME = -1;
 
+// What a listed device does past discovery.
+enum class DeviceKind {
+    Instrument,     // the instrument: takes the connection under its own name
+    NoService,      // another kind of device (a phone, a printer): IAS knows no such class, the connect is
+                    // refused
+    DiscoveryOnly,  // answers discovery and nothing else: a connection request goes unanswered
+};
+
 struct Device {
     std::uint32_t id = 0;
     std::string name;
+    DeviceKind kind = DeviceKind::Instrument;
 };
 
 // A failure code answered to a discovery or connect request, `remaining` more times (EVERY_TIME: always).

@@ -15,7 +15,8 @@ namespace qx::test {
 
 struct Device {
     std::uint32_t id = 0;
-    std::string name;  // up to 22 bytes, no terminator needed
+    std::string name;      // up to 22 bytes, no terminator needed
+    int connectError = 0;  // a connect to this device fails with it (10061: refused, 10060: no answer)
 };
 
 inline std::vector<std::uint8_t> DeviceListOf(const std::vector<Device>& devices) {

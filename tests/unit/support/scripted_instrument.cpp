@@ -124,8 +124,18 @@ int ScriptedInstrument::Connect(SocketHandle s, std::span<const std::uint8_t> ad
     if (!Valid(s)) {
         return Fail(WSAENOTSOCK_CODE);
     }
+    if (connected_) {
+        return Fail(WSAEISCONN_CODE);
+    }
+    const std::uint32_t id = ReadLittle32(address.subspan(ADDRESS_DEVICE_ID_OFFSET, DEVICE_ID_SIZE));
+    connectedIds.push_back(id);
     if (connectError != 0) {
         return Fail(connectError);
+    }
+    const auto device =
+        std::find_if(devices.begin(), devices.end(), [&](const Device& d) { return d.id == id; });
+    if (device != devices.end() && device->connectError != 0) {
+        return Fail(device->connectError);
     }
     connected_ = true;
     return 0;

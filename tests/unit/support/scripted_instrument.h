@@ -66,6 +66,7 @@ class ScriptedInstrument : public SocketCalls {
     std::vector<Bytes> sent;
     std::vector<std::uint32_t> pauses;
     Bytes connectAddress;
+    std::vector<std::uint32_t> connectedIds;  // the device id of every connect, in order
     std::vector<SocketHandle> hookCalls;
     int startups = 0;
     int cleanups = 0;
