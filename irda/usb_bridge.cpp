@@ -136,20 +136,35 @@ class BridgeMedium : public IrdaMedium {
                 }
                 lookedOnce = true;
             }
-            const UsbResult got =
-                device_.BulkIn(in_, buffer_, static_cast<std::uint32_t>(std::max<std::int32_t>(left, 0)));
-            if (got.status == UsbStatus::Timeout) {
-                continue;
-            }
-            if (!got.Ok()) {
+            const UsbResult got = device_.BulkIn(in_, std::span(buffer_).subspan(held_),
+                                                 static_cast<std::uint32_t>(std::max<std::int32_t>(left, 0)));
+            if (got.status != UsbStatus::Ok && got.status != UsbStatus::Timeout) {
+                held_ = 0;
                 lastError_ = UsbErrorCode(got);
                 return MediumReceive::Failed;
             }
             // Longer than a frame can be is a dongle gone wrong: no frame, and no word on the medium either.
-            if (got.length > buffer_.size()) {
+            if (got.length > buffer_.size() - held_) {
+                held_ = 0;
                 continue;
             }
-            const bool busy = got.length >= HEADER_SIZE && (buffer_[0] & INBOUND_MEDIA_BUSY) != 0;
+            // A transfer our timeout cut short holds the start of a frame whose end the next transfer
+            // brings: the bytes are kept and joined to it, so the end never comes up as a frame of its own.
+            held_ += got.length;
+            if (got.status == UsbStatus::Timeout) {
+                if (held_ == buffer_.size()) {
+                    held_ = 0;  // a whole buffer with no end to it is no frame, nor is its rest
+                    droppingRest_ = true;
+                }
+                continue;
+            }
+            const std::size_t length = held_;
+            held_ = 0;
+            if (droppingRest_) {
+                droppingRest_ = false;  // the end of a frame whose start Reset let go
+                continue;
+            }
+            const bool busy = length >= HEADER_SIZE && (buffer_[0] & INBOUND_MEDIA_BUSY) != 0;
             if (busy) {
                 // The report is spent: the dongle is asked to watch again for the next one.
                 const UsbResult asked = WatchMedium();
@@ -159,21 +174,25 @@ class BridgeMedium : public IrdaMedium {
                 }
             }
             // A header alone carries no frame; shorter than an address and a control field is none either.
-            if (got.length < HEADER_SIZE + MIN_FRAME) {
+            if (length < HEADER_SIZE + MIN_FRAME) {
                 if (busy) {
                     return MediumReceive::Busy;
                 }
                 continue;
             }
             frame.assign(buffer_.begin() + HEADER_SIZE,
-                         buffer_.begin() + static_cast<std::ptrdiff_t>(got.length));
+                         buffer_.begin() + static_cast<std::ptrdiff_t>(length));
             return MediumReceive::Frame;
         }
     }
 
     bool LastSendHandedOver() const override { return handedOver_; }
-    // Every transfer in is a whole frame: nothing is held between receives.
-    void Reset() override {}
+    // The start of a frame held from a cut transfer is let go; the rest of that frame, still to come, is
+    // dropped with it.
+    void Reset() override {
+        droppingRest_ = held_ > 0;
+        held_ = 0;
+    }
     std::uint32_t LastError() const override { return lastError_; }
 
   private:
@@ -192,6 +211,8 @@ class BridgeMedium : public IrdaMedium {
     std::uint8_t xbofsCode_ = 0;  // unknown until a header set it
     std::uint32_t lastError_ = 0;
     std::array<std::uint8_t, HEADER_SIZE + SIR_MAX_FRAME> buffer_{};
+    std::size_t held_ = 0;       // bytes in buffer_ of a transfer in that a timeout cut short
+    bool droppingRest_ = false;  // the next transfer in ends a frame whose start was let go
 };
 
 class BridgeDongle : public UsbDongle {

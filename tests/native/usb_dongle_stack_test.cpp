@@ -589,6 +589,47 @@ TEST(DongleLate, FramesComeUpWholeFromAChipThatAnswersLate) {
     }
 }
 
+// The bridge's frames are its transfers in: one that a short timeout cuts after a packet or two holds the
+// start of a frame whose end the next transfer brings. Dropped, the start would be lost and the end would
+// come up as a frame of its own, its first byte taken for the header; each frame must come up whole and
+// alone.
+TEST(DongleLate, BridgeFramesComeUpWholeFromAChipThatAnswersLate) {
+    PtyLight pty;
+    ASSERT_TRUE(pty.open);
+    auto chip = dongle_sim::MakeChip(DongleFamily::Bridge, pty.light);
+    chip->AnswerLate(15);  // 64-byte bulk packets
+    dongle_sim::SimUsbHost bus;
+    bus.Attach(*chip);
+    PosixPlatformCalls platform;
+    qx::irda::PlatformClock clock(platform);
+    qx::irda::UsbSerialPort port(bus, clock);
+    ASSERT_TRUE(port.Open("USB"));
+    ASSERT_NE(port.FrameMedium(), nullptr);
+    for (std::uint8_t first : {0x10, 0x80}) {
+        std::vector<std::uint8_t> frame(150);  // with its header, three packets
+        for (std::size_t i = 0; i < frame.size(); ++i) {
+            frame[i] = static_cast<std::uint8_t>(first + i);
+        }
+        const std::vector<std::uint8_t> wrapped = qx::irda::SirWrap(frame);
+        ASSERT_EQ(write(pty.master, wrapped.data(), wrapped.size()), static_cast<ssize_t>(wrapped.size()));
+        std::vector<std::vector<std::uint8_t>> frames;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (std::chrono::steady_clock::now() < until) {
+            std::vector<std::uint8_t> got;
+            const qx::irda::MediumReceive received =
+                port.FrameMedium()->Receive(qx::irda::Deadline::After(clock, 5), got);
+            ASSERT_NE(received, qx::irda::MediumReceive::Failed);
+            if (received == qx::irda::MediumReceive::Frame) {
+                frames.push_back(got);
+            } else if (!frames.empty()) {
+                break;  // a bogus frame from the rest of a cut one would have followed at once
+            }
+        }
+        EXPECT_EQ(frames, std::vector<std::vector<std::uint8_t>>{frame});
+    }
+    port.Close();
+}
+
 // The STIr4200's transmit FIFO, as stir4200.c treats it: a frame that follows another waits for room (one
 // that does not fit would overrun the FIFO and lose its end on the air), and a confused FIFO whose count only
 // grows is cleared so that the dongle hears again.

@@ -101,6 +101,9 @@ class BridgeChip : public SimChip {
         if (gone_ || endpoint != IN_ENDPOINT) {
             return Unavailable();
         }
+        if (!answer_.empty()) {
+            return Answer(data, timeoutMs);
+        }
         if (frames_.empty() && watching_ && TrafficNow()) {
             // Reports are paced as traffic is heard; the host's wait bounds the pause.
             const auto due = lastReport_ + REPORT_PACE;
@@ -133,10 +136,11 @@ class BridgeChip : public SimChip {
             return UsbFailure(UsbStatus::Failed);  // the host asked for less than a frame: an overflow
         }
         // The frame itself is traffic heard while watching.
-        data[0] = watching_ ? MEDIA_BUSY : 0x00;
+        answer_.assign(1, watching_ ? MEDIA_BUSY : 0x00);
         watching_ = false;
-        std::copy(frame.begin(), frame.end(), data.begin() + 1);
-        return UsbDone(frame.size() + 1);
+        answer_.insert(answer_.end(), frame.begin(), frame.end());
+        StartAnswer();
+        return Answer(data, timeoutMs);
     }
 
   protected:
@@ -176,6 +180,29 @@ class BridgeChip : public SimChip {
 
     bool TrafficNow() const { return Clock::now() < trafficEnds_; }
 
+    // The inbound transfer under way, in packets; those the host's timeout beats stay for its next transfer,
+    // which goes on with the same frame up to the short packet that ends it.
+    UsbResult Answer(std::span<std::uint8_t> data, std::uint32_t timeoutMs) {
+        const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+        std::size_t count = 0;
+        while (sentOfAnswer_ < answer_.size()) {
+            if (!PacketDue(deadline)) {
+                return {UsbStatus::Timeout, count, 0};
+            }
+            const std::size_t n = std::min(PACKET_SIZE, answer_.size() - sentOfAnswer_);
+            if (n > data.size() - count) {
+                return UsbFailure(UsbStatus::Failed);  // more than the host asked for: an overflow
+            }
+            std::copy_n(answer_.begin() + static_cast<std::ptrdiff_t>(sentOfAnswer_), n,
+                        data.begin() + static_cast<std::ptrdiff_t>(count));
+            sentOfAnswer_ += n;
+            count += n;
+        }
+        answer_.clear();
+        sentOfAnswer_ = 0;
+        return UsbDone(count);
+    }
+
     bool watching_ = false;  // asked to report the medium busy
     Clock::time_point trafficEnds_{};
     Clock::time_point lastReport_{};
@@ -183,7 +210,9 @@ class BridgeChip : public SimChip {
     int xbofs_ = 12;
     qx::irda::SirDeframer deframer_;
     std::deque<std::vector<std::uint8_t>> frames_;
-    std::vector<std::uint8_t> open_;  // the frame coming in on the OUT endpoint, not ended yet
+    std::vector<std::uint8_t> open_;    // the frame coming in on the OUT endpoint, not ended yet
+    std::vector<std::uint8_t> answer_;  // header and frame of the inbound transfer under way
+    std::size_t sentOfAnswer_ = 0;
 };
 
 }  // namespace

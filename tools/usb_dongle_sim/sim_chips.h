@@ -43,9 +43,9 @@ class SimChip : public qx::irda::UsbDevice {
     }
     // When the chip first put the host's bytes on the light.
     std::optional<std::chrono::steady_clock::time_point> FirstSentAt() const { return firstSent_; }
-    // A chip slow to answer (the KS-959 and the MCS7780 here): each packet of an IN transfer's data goes
-    // `ms` after the one before it, so a host's timeout can end a transfer part way. A packet that did not
-    // go stays with the chip for the next transfer. 0, the default, answers at once.
+    // A chip slow to answer (the KS-959, the MCS7780 and the IrDA Bridge here): each packet of an IN
+    // transfer's data goes `ms` after the one before it, so a host's timeout can end a transfer part way. A
+    // packet that did not go stays with the chip for the next transfer. 0, the default, answers at once.
     void AnswerLate(std::uint32_t ms) { lateMs_ = ms; }
 
     // Every transfer a chip does not take stalls (fails as gone once unplugged).
