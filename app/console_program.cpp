@@ -664,6 +664,21 @@ std::string ConsoleProgram::WithAdvice(std::uint32_t error, std::string_view por
     return advice.empty() ? std::string() : ": " + std::string(advice);
 }
 
+std::string ConsoleProgram::DongleAdvice(std::uint32_t error, std::string_view port) const {
+    const std::optional<irda::UsbPortChoice> choice = irda::ParseUsbPort(port);
+    if (error != irda::USB_ERROR_NO_PERMISSION || bindings_.udevRules.empty() || !choice || !choice->vendor) {
+        return WithAdvice(error, port);
+    }
+    // The hand-written rule for this dongle's id, in the lower-case hex udev compares with.
+    char rule[160];
+    std::snprintf(rule, sizeof rule,
+                  "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"%04x\", ATTRS{idProduct}==\"%04x\", MODE=\"0660\", "
+                  "TAG+=\"uaccess\"",
+                  static_cast<unsigned>(*choice->vendor), static_cast<unsigned>(*choice->product));
+    return ": " + FillNamed((*texts_)[ConsoleText::DongleUdevRule],
+                            {{"rules", bindings_.udevRules}, {"rule", rule}});
+}
+
 int ConsoleProgram::RunPorts(const std::string& storedPort) {
     // Only the ports the user named, when he named any: probing transmits on the port.
     const std::vector<std::string> ports = !options_.portsNamed.empty() ? options_.portsNamed
@@ -724,7 +739,8 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
                                                                : ConsoleText::PortOpenFailedNamed],
                                    port),
                               errnoName.empty() ? std::to_string(probe.openError) : std::string(errnoName)) +
-                         WithAdvice(probe.openError, name) + mark + "\n");
+                         (dongle ? DongleAdvice(probe.openError, name) : WithAdvice(probe.openError, name)) +
+                         mark + "\n");
         } else if (probe.discoveryError != 0) {
             console_.Out(Fill(Fill((*texts_)[ConsoleText::PortSearchFailed], port),
                               std::to_string(probe.discoveryError)) +
@@ -912,8 +928,13 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
             return Finish(EndingWithoutRun(options, "usage_error", EXIT_USAGE, problem));
         }
     }
-    calls_ =
-        bindings_.pickLink ? &bindings_.pickLink(portSetting, capture.get(), lineProfile_) : &bindings_.calls;
+    LineSink usbTrace;
+    if (runs && options.traceAll && link_.kind == LinkKind::Usb) {
+        usbTrace = [this](const std::string& line) { console_.Err(line + "\n"); };
+    }
+    calls_ = bindings_.pickLink
+                 ? &bindings_.pickLink(portSetting, capture.get(), lineProfile_, std::move(usbTrace))
+                 : &bindings_.calls;
     if (runs && (options.trace || options.traceAll)) {
         // Whoever reads a trace later knows which program made it, and over which way.
         console_.Err(ProgramVersionText(CONSOLE_PROGRAM_NAME) + "; " + LinkName(link_, bindings_.platform) +

@@ -58,9 +58,10 @@ using CallTracer =
 
 // Picks the socket calls for the Port value in force (--port, else the settings' Port; empty for none), with
 // the --capture file's sink for the serial stack's frames when one was made; the calls stay valid for the
-// program's life. `profile`: how the serial port's lines are set for the adapter.
+// program's life. `profile`: how the serial port's lines are set for the adapter. `usbTrace`, set for
+// --trace=all, takes a line about each USB transfer of a dongle.
 using LinkPicker = std::function<SocketCalls&(std::string_view portSetting, irda::FrameSink* capture,
-                                              irda::LineProfile profile)>;
+                                              irda::LineProfile profile, LineSink usbTrace)>;
 
 // The COM ports present, by name ("COM5").
 using PortLister = std::function<std::vector<std::string>()>;
@@ -98,6 +99,9 @@ struct ConsoleBindings {
     PortInspector inspectPort{};
     // How ports are named and which advice the texts give.
     HostPlatform platform = HostPlatform::Windows;
+    // Where the package's udev rules for the dongles are installed (Linux); `ports` names it beside a dongle
+    // this user may not open.
+    std::string udevRules{};
 };
 
 struct ConsoleReport;
@@ -143,6 +147,9 @@ class ConsoleProgram {
     // device, or whose group it belongs to; empty where the error's own advice stands.
     std::string PortUseAdvice(const PortFile& file, std::uint32_t error) const;
     std::string WithAdvice(std::uint32_t error, std::string_view port) const;
+    // The same for a dongle in the ports list: one this user may not open is told the package's udev rules
+    // and the rule to write without them.
+    std::string DongleAdvice(std::uint32_t error, std::string_view port) const;
     // Moves to Running unless a stop came first.
     bool EnterRun();
     // Prints the report (unless an interruption already printed one) and ends.

@@ -331,6 +331,15 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::DeviceInstrumentMark, "another instrument, not used", "другой прибор, не использован"},
     {ConsoleText::DeviceFailedMark, "connection failed", "подключение не удалось"},
     {ConsoleText::DeviceNotTriedMark, "not tried", "не опрошен"},
+    {ConsoleText::DongleUdevRule,
+     "this user may not open the dongle: the package's udev rule {rules} opens it to the user at the desk "
+     "(install the package, then plug the dongle in again). Without the package, put this line in "
+     "/etc/udev/rules.d/70-irda-dongle.rules, run sudo udevadm control --reload and plug the dongle in "
+     "again:\n    {rule}",
+     "у пользователя нет доступа к адаптеру: правило udev из пакета {rules} открывает его пользователю за "
+     "компьютером (установите пакет и подключите адаптер заново). Без пакета запишите эту строку в "
+     "/etc/udev/rules.d/70-irda-dongle.rules, выполните sudo udevadm control --reload и подключите адаптер "
+     "заново:\n    {rule}"},
 };
 
 // On Linux: the texts that speak of ports, settings and adapters, in Linux's terms. Every text not here is

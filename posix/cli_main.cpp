@@ -28,6 +28,7 @@
 #include "posix/platform_calls.h"
 #include "posix/posix_serial_port.h"
 #include "posix/serial_devices.h"
+#include "posix/udev_rules.h"
 
 namespace {
 
@@ -130,9 +131,10 @@ int main(int argc, char** argv) {
     // program (and goes before it); the picker reaches it through this slot.
     std::unique_ptr<qx::PosixPlatformLinks>* pickedSlot = nullptr;
     const qx::LinkPicker pickLink = [&](std::string_view port, qx::irda::FrameSink* capture,
-                                        qx::irda::LineProfile lineProfile) -> qx::SocketCalls& {
+                                        qx::irda::LineProfile lineProfile,
+                                        qx::LineSink usbTrace) -> qx::SocketCalls& {
         std::unique_ptr<qx::PosixPlatformLinks>& picked = *pickedSlot;
-        picked = std::make_unique<qx::PosixPlatformLinks>(port, capture, lineProfile);
+        picked = std::make_unique<qx::PosixPlatformLinks>(port, capture, lineProfile, std::move(usbTrace));
         RetargetInterrupt(*picked);
         return picked->Calls();
     };
@@ -174,6 +176,7 @@ int main(int argc, char** argv) {
     };
     bindings.usbLibraryProblem = [] { return qx::posix::LibusbHost().StartProblem(); };
     bindings.inspectPort = qx::InspectPort;
+    bindings.udevRules = std::string("/usr/") + qx::posix::UDEV_RULES_FILE;
     qx::ConsoleProgram program(console, std::move(bindings));
     std::unique_ptr<qx::PosixPlatformLinks> picked;
     pickedSlot = &picked;

@@ -6,7 +6,7 @@
 namespace qx {
 
 PosixPlatformLinks::PosixPlatformLinks(std::string_view portSetting, irda::FrameSink* capture,
-                                       std::optional<irda::LineProfile> profile)
+                                       std::optional<irda::LineProfile> profile, irda::UsbTraceSink usbTrace)
     : choice_(ChooseLink(LoopbackPortFromEnvironment(), portSetting, HostPlatform::Linux)) {
     switch (choice_.kind) {
         case LinkKind::Loopback:
@@ -23,7 +23,11 @@ PosixPlatformLinks::PosixPlatformLinks(std::string_view portSetting, irda::Frame
         case LinkKind::Usb:
             usbHost_ = std::make_unique<posix::LibusbHost>();
             usbClock_ = std::make_unique<irda::PlatformClock>(system_);
-            port_ = std::make_unique<irda::UsbSerialPort>(*usbHost_, *usbClock_);
+            if (usbTrace) {
+                tracedUsb_ = std::make_unique<irda::TracedUsbHost>(*usbHost_, std::move(usbTrace));
+            }
+            port_ = std::make_unique<irda::UsbSerialPort>(
+                tracedUsb_ ? static_cast<irda::UsbHost&>(*tracedUsb_) : *usbHost_, *usbClock_);
             break;
         case LinkKind::InvalidPort:
             port_ = std::make_unique<irda::UnopenablePort>(INVALID_PORT_ERROR);

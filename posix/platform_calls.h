@@ -12,6 +12,7 @@
 #include "app/link_choice.h"
 #include "irda/capture.h"
 #include "irda/serial_irda_calls.h"
+#include "irda/usb_trace.h"
 #include "link/socket_calls.h"
 #include "loopback/loopback_calls.h"
 #include "posix/libusb_host.h"
@@ -23,9 +24,11 @@ class PosixPlatformLinks {
   public:
     // `portSetting`: the Port value in force (empty: none). `capture`, when given, receives every IrLAP frame
     // of the serial stack and must outlive this object. `profile`: the adapter's line profile; none for an
-    // Adapter value that names no profile, which fails the run before anything is sent.
+    // Adapter value that names no profile, which fails the run before anything is sent. `usbTrace`, when
+    // set, takes a line about each transfer of a USB dongle.
     explicit PosixPlatformLinks(std::string_view portSetting = {}, irda::FrameSink* capture = nullptr,
-                                std::optional<irda::LineProfile> profile = irda::DEFAULT_LINE_PROFILE);
+                                std::optional<irda::LineProfile> profile = irda::DEFAULT_LINE_PROFILE,
+                                irda::UsbTraceSink usbTrace = {});
     PosixPlatformLinks(const PosixPlatformLinks&) = delete;
     PosixPlatformLinks& operator=(const PosixPlatformLinks&) = delete;
 
@@ -48,6 +51,7 @@ class PosixPlatformLinks {
     LinkChoice choice_;
     std::unique_ptr<LoopbackCalls> loopback_;
     std::unique_ptr<posix::LibusbHost> usbHost_;
+    std::unique_ptr<irda::TracedUsbHost> tracedUsb_;
     std::unique_ptr<irda::PlatformClock> usbClock_;
     std::unique_ptr<irda::SerialPort> port_;
     std::unique_ptr<irda::SerialIrdaCalls> serial_;

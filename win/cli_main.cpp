@@ -101,9 +101,10 @@ int wmain(int argc, wchar_t** argv) {
     // program (and goes before it); the picker reaches it through this slot.
     std::unique_ptr<qx::PlatformCalls>* pickedSlot = nullptr;
     const qx::LinkPicker pickLink = [&](std::string_view port, qx::irda::FrameSink* capture,
-                                        qx::irda::LineProfile lineProfile) -> qx::SocketCalls& {
+                                        qx::irda::LineProfile lineProfile,
+                                        qx::LineSink usbTrace) -> qx::SocketCalls& {
         std::unique_ptr<qx::PlatformCalls>& picked = *pickedSlot;
-        picked = std::make_unique<qx::PlatformCalls>(port, capture, lineProfile);
+        picked = std::make_unique<qx::PlatformCalls>(port, capture, lineProfile, std::move(usbTrace));
         // From here on an interruption is for the link the run uses.
         RetargetInterrupt(*picked);
         return picked->Calls();

@@ -6,7 +6,7 @@
 namespace qx {
 
 PlatformCalls::PlatformCalls(std::string_view portSetting, irda::FrameSink* capture,
-                             std::optional<irda::LineProfile> profile)
+                             std::optional<irda::LineProfile> profile, irda::UsbTraceSink usbTrace)
     : choice_(ChooseLink(LoopbackPortFromEnvironment(), portSetting)) {
     switch (choice_.kind) {
         case LinkKind::Loopback:
@@ -23,7 +23,11 @@ PlatformCalls::PlatformCalls(std::string_view portSetting, irda::FrameSink* capt
         case LinkKind::Usb:
             usbHost_ = std::make_unique<WinUsbHost>();
             usbClock_ = std::make_unique<irda::PlatformClock>(winsock_);
-            port_ = std::make_unique<irda::UsbSerialPort>(*usbHost_, *usbClock_);
+            if (usbTrace) {
+                tracedUsb_ = std::make_unique<irda::TracedUsbHost>(*usbHost_, std::move(usbTrace));
+            }
+            port_ = std::make_unique<irda::UsbSerialPort>(
+                tracedUsb_ ? static_cast<irda::UsbHost&>(*tracedUsb_) : *usbHost_, *usbClock_);
             if (const auto usb = irda::ParseUsbPort(choice_.port)) {
                 const auto dongles = irda::FindDongles(*usbHost_);
                 if (const irda::FoundDongle* dongle = irda::PickDongle(dongles, *usb)) {

@@ -12,6 +12,7 @@
 #include "app/link_choice.h"
 #include "irda/capture.h"
 #include "irda/serial_irda_calls.h"
+#include "irda/usb_trace.h"
 #include "link/socket_calls.h"
 #include "loopback/loopback_calls.h"
 #include "win/winsock_calls.h"
@@ -25,8 +26,10 @@ class PlatformCalls {
     // of the serial stack and must outlive this object.
     // `profile`: the adapter's line profile; nothing when the Adapter value named none, which makes every run
     // over a COM port fail at discovery with INVALID_ADAPTER_ERROR before anything is sent.
+    // `usbTrace`, when set, takes a line about each transfer of a USB dongle.
     explicit PlatformCalls(std::string_view portSetting = {}, irda::FrameSink* capture = nullptr,
-                           std::optional<irda::LineProfile> profile = irda::DEFAULT_LINE_PROFILE);
+                           std::optional<irda::LineProfile> profile = irda::DEFAULT_LINE_PROFILE,
+                           irda::UsbTraceSink usbTrace = {});
     PlatformCalls(const PlatformCalls&) = delete;
     PlatformCalls& operator=(const PlatformCalls&) = delete;
 
@@ -50,6 +53,7 @@ class PlatformCalls {
     LinkChoice choice_;
     std::unique_ptr<LoopbackCalls> loopback_;
     std::unique_ptr<WinUsbHost> usbHost_;
+    std::unique_ptr<irda::TracedUsbHost> tracedUsb_;
     std::unique_ptr<irda::PlatformClock> usbClock_;
     std::unique_ptr<irda::SerialPort> port_;
     std::unique_ptr<irda::SerialIrdaCalls> serial_;

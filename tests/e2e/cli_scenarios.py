@@ -551,8 +551,39 @@ USB_ENVIRONMENT = {"native_usb_medium_held": {"QX_SIM_USB_MEDIUM": "busy"},
                    "native_usb_in_use_at_open": {"QX_SIM_USB_ACCESS": "busy-open"},
                    "native_usb_library_failed": {"QX_SIM_USB_INIT": "io"}}
 
+# The dongle's side of a run: --trace=all writes a line for the open and for each USB transfer (what a first
+# user with a real dongle sends us); `ports` names the package's udev rules and the rule to write beside a dongle
+# this user may not open; enumeration opens the dongle only, never the keyboard beside it on the bus.
+# What the KS-959's open shows under --trace=all: the dongle found with its endpoint, opened, the speed record
+# (9600 baud, 8 bits) to the device, the first poll of its receive buffer; at the end it is closed.
+KS959_OPEN_TRACE = ["usb found usb:001-002 07D0:4959 KS-959, interface 0, interrupt 81 packet 8",
+                    "usb enumerate: 1 devices, 1 dongles", "usb open usb:001-002 interface 0: ok",
+                    "usb control out type 20 request 09 value 0200 index 0001, asked 8, moved 8 "
+                    "[80 25 00 00 03 00 00 00]: ok",
+                    "usb control in type A1 request 01 value 0200 index 0000, asked 2048, moved 0: ok",
+                    "usb control out type 21 request 09 value 001C index 0000, asked 48, moved 48 [", "usb close"]
+UDEV_RULE = 'SUBSYSTEM=="usb", ATTRS{idVendor}=="066f", ATTRS{idProduct}=="4200", MODE="0660", TAG+="uaccess"'
+NATIVE_CASES.update({
+    "native_usb_trace_ks959": (["--serial", "--word", "0x0104"], ["status", "--trace=all", "--port", "USB:07D0:4959"],
+                               None, 0, ["Search mode: on"], KS959_OPEN_TRACE, dict(writes=[], reads=1)),
+    "native_usb_denied_ports_udev": (["--serial"], ["ports"], None, 1,
+                                     ["USB:07D0:4959 (KS-959): cannot be opened (error 5): this user may not open the "
+                                      "dongle: the package's udev rule /usr/lib/udev/rules.d/"
+                                      "70-qx2205r-irda-dongles.rules opens it to the user at the desk*",
+                                      "    " + UDEV_RULE.replace("066f", "07d0").replace("4200", "4959")], [],
+                                     dict(connections=0, discoveries=0)),
+    "native_usb_ports_beside_a_keyboard": (["--serial"], ["ports"], None, 0,
+                                           ["USB:066F:4200 (STIr4200): QX7710Z (address 0x*"], [],
+                                           dict(connections=0, discoveries=1)),
+})
+USB_DONGLES.update({"native_usb_trace_ks959": ("ks959", True), "native_usb_denied_ports_udev": ("ks959", False),
+                    "native_usb_ports_beside_a_keyboard": ("stir4200", True)})
+USB_ENVIRONMENT["native_usb_ports_beside_a_keyboard"] = {"QX_SIM_USB_OTHER": "keyboard"}
+# The cases whose libusb writes down every device the program opens, and the devices they may open.
+USB_OPENS = {"native_usb_ports_beside_a_keyboard": {"066F:4200"}}
+
 # Cases run where /sys/class/tty is empty (see without_serial_devices).
-NO_SERIAL_DEVICES_LISTED = {"native_ports_port_option"}
+NO_SERIAL_DEVICES_LISTED = {"native_ports_port_option", "native_usb_denied_ports_udev"}
 
 USB_DONGLES.update({"native_usb_reached_through": ("stir4200", True)})
 
@@ -882,6 +913,9 @@ def check(name, args):
                 if not reachable:
                     environment["QX_SIM_USB_ACCESS"] = "denied"
                 environment.update(USB_ENVIRONMENT.get(name, {}))
+                if name in USB_OPENS:
+                    opens_path = os.path.join(folder, "usb-opens.txt")
+                    environment["QX_SIM_USB_OPENS"] = opens_path
             if name.startswith("native_usb_ports") or name in NO_SERIAL_DEVICES_LISTED:
                 command = without_serial_devices(command)
                 if command is None:
@@ -917,6 +951,10 @@ def check(name, args):
                 if again.returncode != 0 or b"Configuration word: 0x0104" not in again.stdout:
                     fail("the run after use-port did not take the stored port")
                 expect = dict(expect, connections=1, discoveries=1)
+        if name in USB_OPENS:
+            opened = open(opens_path).read().split() if os.path.exists(opens_path) else []
+            if not opened or set(opened) - USB_OPENS[name]:
+                fail("libusb opened %s; only %s may be opened" % (opened, sorted(USB_OPENS[name])))
         record = None
         if name not in WEDGED:
             with open(record_path) as f:

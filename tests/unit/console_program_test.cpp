@@ -357,14 +357,14 @@ TEST(ConsoleProgram, ThePortOptionOverridesTheSettingsPortWhenThePickerMakesTheL
         p.profile.adapters = c.adapters;
         std::vector<std::string> picks;
         std::vector<irda::LineProfile> profiles;
-        ConsoleProgram program{
-            p.console,
-            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-             [&](std::string_view port, irda::FrameSink*, irda::LineProfile profile) -> SocketCalls& {
-                 picks.emplace_back(port);
-                 profiles.push_back(profile);
-                 return p.calls;
-             }}};
+        ConsoleProgram program{p.console,
+                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+                                [&](std::string_view port, irda::FrameSink*, irda::LineProfile profile,
+                                    LineSink) -> SocketCalls& {
+                                    picks.emplace_back(port);
+                                    profiles.push_back(profile);
+                                    return p.calls;
+                                }}};
         p.instrument.ExpectGreeting();
         p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
         std::vector<std::string> args = {"status"};
@@ -384,12 +384,13 @@ TEST(ConsoleProgram, AnUnknownAdapterProfileFailsBeforeAnythingIsSent) {
             p.profile.adapters = {{"C:\\prog\\QX2205R.ini", "tekram"}};
         }
         int picks = 0;
-        ConsoleProgram program{p.console,
-                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-                                [&](std::string_view, irda::FrameSink*, irda::LineProfile) -> SocketCalls& {
-                                    ++picks;
-                                    return p.calls;
-                                }}};
+        ConsoleProgram program{
+            p.console,
+            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+             [&](std::string_view, irda::FrameSink*, irda::LineProfile, LineSink) -> SocketCalls& {
+                 ++picks;
+                 return p.calls;
+             }}};
         std::vector<std::string> args = {"enable", "--yes", "--port", "COM5"};
         if (!fromSettings) {
             args.insert(args.end(), {"--adapter", "tekram"});
@@ -623,7 +624,7 @@ TEST(ConsoleProgram, CaptureIsMadeBeforeAnythingIsSentAndPutInPlaceOnlyWithFrame
             p.profile,
             "C:\\prog\\",
             nullptr,
-            [&](std::string_view, irda::FrameSink* capture, irda::LineProfile) -> SocketCalls& {
+            [&](std::string_view, irda::FrameSink* capture, irda::LineProfile, LineSink) -> SocketCalls& {
                 ++picked;
                 if (c.otherRunPlaces) {
                     files.files[path] = othersCapture;
@@ -846,10 +847,10 @@ TEST(ConsoleProgram, AFailedComPortIsNamedInTheReason) {
         Program p;
         p.instrument.discoveryFailures = 49;
         p.instrument.discoveryError = WSAENETDOWN_CODE;
-        ConsoleProgram program{
-            p.console,
-            {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
-             [&](std::string_view, irda::FrameSink*, irda::LineProfile) -> SocketCalls& { return p.calls; }}};
+        ConsoleProgram program{p.console,
+                               {p.calls, std::nullopt, p.profile, "C:\\prog\\", nullptr,
+                                [&](std::string_view, irda::FrameSink*, irda::LineProfile,
+                                    LineSink) -> SocketCalls& { return p.calls; }}};
         EXPECT_EQ(program.Run(c.args), EXIT_RUN_FAILED) << c.name;
         EXPECT_EQ(
             p.console.out.find("Reason: the IrDA adapter on COM4 stopped answering during the run (error "

@@ -3,18 +3,20 @@
 // through its own libusb binding, unchanged. Only the calls that binding makes are here.
 //
 // The environment says what is on the bus:
-//   QX_SIM_USB_FAMILY  bridge, stir4200, mcs7780, ks959, ksdazzle or kingsun (unset or empty: no dongle, an
-//   empty bus) QX_SIM_USB_LIGHT   the serial line of the chip's infrared side (the instrument simulator's
-//   pty), opened
-//                      when the program opens the dongle and closed when it closes it
-//   QX_SIM_USB_ACCESS  "denied": the dongle enumerates, but opening it fails as a usbfs node this user may
-//   not
-//                      open does; "busy": claiming its interface fails as when another program holds it
-//                      (LIBUSB_ERROR_BUSY), "busy-open": opening it fails so
-//   QX_SIM_USB_INIT    "io" or "other": libusb_init fails with LIBUSB_ERROR_IO or LIBUSB_ERROR_OTHER, as
-//                      where usbfs cannot be reached
-//   QX_SIM_USB_MEDIUM  "busy" (bridge only): every read of the bulk IN endpoint brings the media-busy header
-//                      alone, at the pace a chip reports traffic, as where another device talks all the time
+// - QX_SIM_USB_FAMILY: bridge, stir4200, mcs7780, ks959, ksdazzle or kingsun (unset or empty: no dongle, an
+//   empty bus).
+// - QX_SIM_USB_LIGHT: the serial line of the chip's infrared side (the instrument simulator's pty), opened
+//   when the program opens the dongle and closed when it closes it.
+// - QX_SIM_USB_ACCESS: "denied": the dongle enumerates, but opening it fails as a usbfs node this user may
+//   not open does; "busy": claiming its interface fails as when another program holds it
+//   (LIBUSB_ERROR_BUSY); "busy-open": opening it fails so.
+// - QX_SIM_USB_INIT: "io" or "other": libusb_init fails with LIBUSB_ERROR_IO or LIBUSB_ERROR_OTHER, as where
+//   usbfs cannot be reached.
+// - QX_SIM_USB_MEDIUM: "busy" (bridge only): every read of the bulk IN endpoint brings the media-busy header
+//   alone, at the pace a chip reports traffic, as where another device talks all the time.
+// - QX_SIM_USB_OTHER: "keyboard": a keyboard, listed before the dongle, that this user may not open (its
+//   usbfs node is root's, as for most devices on a desktop).
+// - QX_SIM_USB_OPENS: a file that gets a line "VVVV:PPPP" for every libusb_open, of whichever device.
 #include <libusb-1.0/libusb.h>
 
 #include <algorithm>
@@ -24,6 +26,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,10 +45,14 @@ struct libusb_context {
     bool busyOpen = false;
     bool busyMedium = false;
     bool lightOpenedByHandle = false;
+    std::optional<qx::irda::UsbDeviceInfo> other;  // a device that is no dongle
+    std::string opensPath;
 };
 
 struct libusb_device {
     libusb_context* context = nullptr;
+    bool other = false;  // the device that is no dongle
+    const qx::irda::UsbDeviceInfo& Info() const { return other ? *context->other : context->info; }
 };
 
 struct libusb_device_handle {
@@ -139,6 +146,14 @@ int libusb_init(libusb_context** context) {
     if (made->chip) {
         made->info = made->chip->Info();
     }
+    const std::string_view other = Environment("QX_SIM_USB_OTHER");
+    if (other == "keyboard") {
+        made->other = qx::irda::UsbDeviceInfo{
+            0x046D, 0xC31C, "sim:keyboard", {{0, 0x03, 0x01, {{0x81, qx::irda::USB_TRANSFER_INTERRUPT, 8}}}}};
+    } else if (!other.empty()) {
+        return LIBUSB_ERROR_INVALID_PARAM;
+    }
+    made->opensPath = Environment("QX_SIM_USB_OPENS");
     *context = made.release();
     return 0;
 }
@@ -148,13 +163,17 @@ void libusb_exit(libusb_context* context) {
 }
 
 ssize_t libusb_get_device_list(libusb_context* context, libusb_device*** list) {
-    const bool present = context != nullptr && context->chip != nullptr;
-    auto* made = new libusb_device*[present ? 2 : 1]();
-    if (present) {
-        made[0] = new libusb_device{context};
+    std::vector<libusb_device*> devices;
+    if (context != nullptr && context->other) {
+        devices.push_back(new libusb_device{context, true});
     }
+    if (context != nullptr && context->chip != nullptr) {
+        devices.push_back(new libusb_device{context, false});
+    }
+    auto* made = new libusb_device*[devices.size() + 1]();
+    std::copy(devices.begin(), devices.end(), made);
     *list = made;
-    return present ? 1 : 0;
+    return static_cast<ssize_t>(devices.size());
 }
 
 void libusb_free_device_list(libusb_device** list, int unrefDevices) {
@@ -174,8 +193,8 @@ int libusb_get_device_descriptor(libusb_device* device, libusb_device_descriptor
     descriptor->bLength = LIBUSB_DT_DEVICE_SIZE;
     descriptor->bDescriptorType = LIBUSB_DT_DEVICE;
     descriptor->bcdUSB = 0x0110;
-    descriptor->idVendor = device->context->info.vendor;
-    descriptor->idProduct = device->context->info.product;
+    descriptor->idVendor = device->Info().vendor;
+    descriptor->idProduct = device->Info().product;
     descriptor->bNumConfigurations = 1;
     return 0;
 }
@@ -184,12 +203,12 @@ uint8_t libusb_get_bus_number(libusb_device*) {
     return 1;
 }
 
-uint8_t libusb_get_device_address(libusb_device*) {
-    return 2;
+uint8_t libusb_get_device_address(libusb_device* device) {
+    return device->other ? 3 : 2;
 }
 
 int libusb_get_active_config_descriptor(libusb_device* device, libusb_config_descriptor** config) {
-    const qx::irda::UsbDeviceInfo& info = device->context->info;
+    const qx::irda::UsbDeviceInfo& info = device->Info();
     auto made = std::make_unique<ConfigHolder>();
     ConfigHolder* holder = made.get();
     holder->interfaces.resize(info.interfaces.size());
@@ -237,6 +256,15 @@ void libusb_free_config_descriptor(libusb_config_descriptor* config) {
 
 int libusb_open(libusb_device* device, libusb_device_handle** handle) {
     libusb_context* context = device->context;
+    if (!context->opensPath.empty()) {
+        if (std::FILE* opens = std::fopen(context->opensPath.c_str(), "a")) {
+            std::fprintf(opens, "%04X:%04X\n", device->Info().vendor, device->Info().product);
+            std::fclose(opens);
+        }
+    }
+    if (device->other) {
+        return LIBUSB_ERROR_ACCESS;
+    }
     if (context->denied) {
         return LIBUSB_ERROR_ACCESS;
     }
