@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <deque>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "irda/irda_medium.h"
 #include "irda/usb_dongle.h"
+#include "irda/usb_trace.h"
 
 namespace {
 
@@ -1127,6 +1131,84 @@ TEST(UsbPortValues, ParseAndName) {
             EXPECT_EQ(qx::irda::UsbPortName(*choice), c.name);
         }
     }
+}
+
+// A bus of one MCS7780 whose open hands over a scripted device, or fails as told.
+class OneDongleHost : public qx::irda::UsbHost {
+  public:
+    std::unique_ptr<ScriptedDevice> next = std::make_unique<ScriptedDevice>();
+    std::optional<UsbResult> openFailure;
+
+    std::vector<qx::irda::UsbDeviceInfo> Enumerate() override {
+        qx::irda::UsbDeviceInfo keyboard{0x046D, 0xC31C, "usb:001-003", {{0, 0x03, 0x01, {}}}};
+        qx::irda::UsbDeviceInfo dongle{0x9710, 0x7780, "usb:001-002", {InterfaceOf(DongleFamily::Mcs7780)}};
+        return {keyboard, dongle};
+    }
+    std::unique_ptr<qx::irda::UsbDevice> Open(const qx::irda::UsbDeviceInfo&, std::uint8_t,
+                                              UsbResult& failure) override {
+        if (openFailure) {
+            failure = *openFailure;
+            return nullptr;
+        }
+        return std::move(next);
+    }
+};
+
+// The USB trace: the dongle found, the open, one line per transfer with what it asked and moved and how it
+// ended; a poll repeated is one line and its count; the close says what was left folded.
+TEST(UsbTrace, OneLinePerTransferWithRepeatsFolded) {
+    OneDongleHost bus;
+    ScriptedDevice& device = *bus.next;
+    device.answers = {{UsbStatus::Ok, {0x00, 0x81}},
+                      {UsbStatus::Timeout, {}},
+                      {UsbStatus::Timeout, {}},
+                      {UsbStatus::Timeout, {}},
+                      {UsbStatus::Ok, Bytes(20, 0xAB)}};
+    device.stalledRequest = "control-out 40 0e 8300 0000";
+    std::vector<std::string> lines;
+    {
+        qx::irda::TracedUsbHost traced(bus, [&](const std::string& line) { lines.push_back(line); });
+        const auto found = traced.Enumerate();
+        ASSERT_EQ(found.size(), 2U);
+        UsbResult failure;
+        auto opened = traced.Open(found[1], 0, failure);
+        ASSERT_NE(opened, nullptr);
+        std::array<std::uint8_t, 2> reg{};
+        std::array<std::uint8_t, 64> bulk{};
+        EXPECT_TRUE(opened->ClearHalt(0x81).Ok());
+        EXPECT_TRUE(opened->ControlIn({0xC0, 0x0F, 0, 0}, reg, 500).Ok());
+        EXPECT_EQ(opened->ControlOut({0x40, 0x0E, 0x8300, 0}, {}, 500).status, UsbStatus::Stall);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(opened->BulkIn(0x81, bulk, 10).status, UsbStatus::Timeout);
+        }
+        EXPECT_EQ(opened->BulkIn(0x81, bulk, 10).length, 20U);
+        const std::array<std::uint8_t, 3> frame{0x05, 0x00, 0xC0};
+        EXPECT_TRUE(opened->BulkOut(0x02, frame, 200).Ok());
+    }
+    EXPECT_EQ(
+        lines,
+        (std::vector<std::string>{
+            "usb found usb:001-002 9710:7780 MCS7780, interface 0, bulk 81 packet 64, bulk 02 packet 64",
+            "usb enumerate: 2 devices, 1 dongles",
+            "usb open usb:001-002 interface 0: ok",
+            "usb clear halt 81: ok",
+            "usb control in type C0 request 0F value 0000 index 0000, asked 2, moved 2 [00 81]: ok",
+            "usb control out type 40 request 0E value 8300 index 0000, asked 0, moved 0: stall",
+            "usb bulk in 81, asked 64, moved 0: timeout",
+            "usb (the line above 2 more times)",
+            "usb bulk in 81, asked 64, moved 20 [AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB AB ...]: ok",
+            "usb bulk out 02, asked 3, moved 3 [05 00 C0]: ok",
+            "usb close",
+        }));
+
+    // An open that fails says how, with the system's code.
+    bus.openFailure = qx::irda::UsbFailure(UsbStatus::Busy, -6);
+    lines.clear();
+    qx::irda::TracedUsbHost traced(bus, [&](const std::string& line) { lines.push_back(line); });
+    UsbResult failure;
+    EXPECT_EQ(traced.Open(bus.Enumerate()[1], 0, failure), nullptr);
+    EXPECT_EQ(failure.systemCode, -6);
+    EXPECT_EQ(lines, std::vector<std::string>{"usb open usb:001-002 interface 0: busy (-6)"});
 }
 
 }  // namespace
