@@ -98,6 +98,9 @@ struct ConsoleBindings {
     PortInspector inspectPort{};
     // How ports are named and which advice the texts give.
     HostPlatform platform = HostPlatform::Windows;
+    // The language the console's locale asks for, where neither --language nor the settings' Language
+    // says one (Linux); none on Windows, whose console keeps to the Language key.
+    std::function<std::optional<int>()> environmentLanguage{};
 };
 
 struct ConsoleReport;
@@ -159,6 +162,8 @@ class ConsoleProgram {
     ConsoleEnvironment& console_;
     ConsoleBindings bindings_;
     std::atomic<bool> stopRequested_{false};
+    // Data went, or may have gone, to the instrument: an interruption then lets the step under way finish.
+    std::atomic<bool> dataSent_{false};
     std::mutex mutex_;
     std::condition_variable ended_;
     Phase phase_ = Phase::Before;
