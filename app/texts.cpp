@@ -423,6 +423,11 @@ constexpr ConsoleTextRow LINUX_TEXT_ROWS[] = {
      "with {use-port}",
      "{--capture} записывает собственный стек IrDA программы: укажите {--port} и устройство адаптера или "
      "сохраните его командой {use-port}"},
+    {ConsoleText::HelpForce,
+     "with use-port: store the device even where it is not there now or is\n"
+     "no serial device (use-port refuses such a path without it)",
+     "с use-port: записать устройство, даже если его сейчас нет или это не\n"
+     "последовательное устройство (без него use-port такой путь не записывает)"},
     {ConsoleText::HelpLanguage,
      "the language of the program's texts, instead of the settings file's\n"
      "Language; without either, Russian where LC_ALL, LC_MESSAGES or LANG\n"
