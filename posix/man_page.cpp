@@ -80,8 +80,8 @@ int main() {
         ".SH ENVIRONMENT\n.TP\n.B LC_ALL, LC_MESSAGES, LANG\n"
         "Where neither \\-\\-language nor the settings file's Language says a language, the first of them "
         "that is set and not empty decides: Russian when it begins with ru, else English.\n"
-        ".TP\n.B XDG_CONFIG_HOME\nThe folder of the settings file's folder, qx2205r (an absolute path "
-        "only).\n";
+        ".TP\n.B XDG_CONFIG_HOME\nHolds the settings folder, qx2205r (an absolute path only; else ~/.config "
+        "holds it).\n";
     page +=
         ".SH NOTES\nThe serial device must be readable and writable by the user: on Debian and Ubuntu, "
         "membership of the \\fBdialout\\fR group. An adapter that was plugged in shows in \\fBdmesg\\fR.\n";
