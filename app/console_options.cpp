@@ -101,6 +101,12 @@ std::vector<std::string_view> OptionNameList() {
     return names;
 }
 
+// Characters, not bytes: the Russian texts take two bytes a letter in UTF-8.
+std::size_t Utf8Length(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(
+        text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
 // `text`'s lines after the first, indented to `column`.
 std::string Indented(std::string_view text, std::size_t column) {
     std::string out;
@@ -117,12 +123,12 @@ std::string Indented(std::string_view text, std::size_t column) {
 std::string Columns(const std::vector<std::pair<std::string, std::string>>& rows, std::size_t gap = 3) {
     std::size_t width = 0;
     for (const auto& [left, help] : rows) {
-        width = std::max(width, left.size());
+        width = std::max(width, Utf8Length(left));
     }
     const std::size_t column = 2 + width + gap;
     std::string out;
     for (const auto& [left, help] : rows) {
-        out += "  " + left + std::string(width + gap - left.size(), ' ') + Indented(help, column) + "\n";
+        out += "  " + left + std::string(width + gap - Utf8Length(left), ' ') + Indented(help, column) + "\n";
     }
     return out;
 }
@@ -219,6 +225,9 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
             }
         }
     }
+    if (options.language && !LanguageNamed(*options.language)) {
+        problem(UsageProblem::LanguageInvalid, *options.language);
+    }
     // "none" takes the Port key away, which only use-port does.
     if (options.port && !ParsePortValue(*options.port, platform) &&
         !(options.command == ConsoleCommand::UsePort && Lowercase(*options.port) == "none")) {
@@ -234,6 +243,27 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
         }
     }
     return options;
+}
+
+std::optional<int> LanguageNamed(std::string_view name) {
+    const std::string lower = Lowercase(name);
+    if (lower == "en") {
+        return LANGUAGE_ENGLISH;
+    }
+    if (lower == "ru") {
+        return LANGUAGE_RUSSIAN;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> LanguageFromLocale(std::string_view lcAll, std::string_view lcMessages,
+                                      std::string_view lang) {
+    for (const std::string_view value : {lcAll, lcMessages, lang}) {
+        if (!value.empty()) {
+            return value.starts_with("ru") ? LANGUAGE_RUSSIAN : LANGUAGE_ENGLISH;
+        }
+    }
+    return std::nullopt;
 }
 
 std::string NameCommands(std::string_view text) {

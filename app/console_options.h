@@ -46,6 +46,7 @@ enum class UsageProblem {
     MissingValue,
     SettingsMissing,  // --settings names a file that is not there
     PortInvalid,      // --port, or a port named to ports, is no COM port name (COM1 ... COM256)
+    LanguageInvalid,  // --language is neither en nor ru
 };
 
 struct ConsoleOptions {
@@ -64,6 +65,7 @@ struct ConsoleOptions {
     std::vector<std::string> portsNamed;     // ports COM3 COM5: the only ports to probe, as "COMn"
     std::optional<std::string> adapter;      // overrides the settings' Adapter (the line profile)
     std::optional<std::string> device;       // the device to use among several: its name or address
+    std::optional<std::string> language;     // "en" or "ru", over the settings' Language
     // The first problem found, the argument it is about, and the command or option nearest to it.
     UsageProblem problem = UsageProblem::None;
     std::string offending;
@@ -112,6 +114,8 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--force", "", "", &ConsoleOptions::force, nullptr, std::nullopt, ConsoleText::HelpForce},
     {"--device", "", "", nullptr, &ConsoleOptions::device, ConsoleText::HelpDeviceValue,
      ConsoleText::HelpDevice},
+    {"--language", "", "", nullptr, &ConsoleOptions::language, ConsoleText::HelpLanguageValue,
+     ConsoleText::HelpLanguage},
 };
 
 // The command's name as typed ("status"); empty for None.
@@ -130,6 +134,14 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args,
 // `text` with "{program}" and each "{name}" of a command or an option ("{status}", "{--port}") replaced by
 // its name from the tables; other braces stay as they are.
 std::string NameCommands(std::string_view text);
+
+// The language --language names ("en", "ru", in any letter case); none for any other word.
+std::optional<int> LanguageNamed(std::string_view name);
+
+// The language a POSIX locale asks for: the first of LC_ALL, LC_MESSAGES and LANG that is set and not empty
+// decides, as POSIX orders them; Russian where it begins with "ru", else English. None when none is set.
+std::optional<int> LanguageFromLocale(std::string_view lcAll, std::string_view lcMessages,
+                                      std::string_view lang);
 
 // The --help text in the texts' language.
 std::string HelpText(const ConsoleTexts& texts);

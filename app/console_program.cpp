@@ -37,9 +37,9 @@ struct ConsoleReport {
 // The link of one run: the platform's calls through the brake and, for --trace, the witness.
 class RunLink {
   public:
-    RunLink(SocketCalls& platform, const std::atomic<bool>& stopRequested, const CallTracer& tracer,
-            LineSink sink, bool everything)
-        : stoppable_(platform, stopRequested),
+    RunLink(SocketCalls& platform, const std::atomic<bool>& stopRequested, std::atomic<bool>& dataSent,
+            const CallTracer& tracer, LineSink sink, bool everything)
+        : stoppable_(platform, stopRequested, &dataSent),
           traced_(tracer && sink ? tracer(stoppable_, std::move(sink), everything) : nullptr),
           link_(traced_ ? *traced_ : static_cast<SocketCalls&>(stoppable_)) {}
 
@@ -121,6 +121,8 @@ std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
             return Fill(t[ConsoleText::SettingsMissing], options.offending);
         case UsageProblem::PortInvalid:
             return Fill(t[ConsoleText::PortInvalid], options.offending);
+        case UsageProblem::LanguageInvalid:
+            return Fill(t[ConsoleText::LanguageInvalid], options.offending);
         case UsageProblem::None:
             break;
     }
@@ -421,7 +423,11 @@ ConsoleProgram::InterruptEffect ConsoleProgram::Interrupt() {
             }
             return InterruptEffect::NothingOpen;
         case Phase::Running:
-            console_.Err(std::string((*texts_)[ConsoleText::Interrupting]) + "\n");
+            // Before any data, the stack ends the search or connection at once: there is no step to finish.
+            console_.Err(
+                std::string(
+                    (*texts_)[dataSent_ ? ConsoleText::Interrupting : ConsoleText::InterruptingNothingSent]) +
+                "\n");
             return InterruptEffect::RunUnderWay;
         case Phase::Ended:
             break;
@@ -539,8 +545,8 @@ std::unique_ptr<RunLink> ConsoleProgram::MakeLink() {
     if (options_.trace || options_.traceAll) {
         trace = [this](const std::string& line) { console_.Err(line + "\n"); };
     }
-    auto run = std::make_unique<RunLink>(*calls_, stopRequested_, bindings_.tracer, std::move(trace),
-                                         options_.traceAll);
+    auto run = std::make_unique<RunLink>(*calls_, stopRequested_, dataSent_, bindings_.tracer,
+                                         std::move(trace), options_.traceAll);
     if (options_.device) {
         run->Link().SetDeviceFilter(DeviceNamed(*options_.device), *options_.device);
     }
@@ -701,9 +707,8 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
         const bool dongle = irda::ParseUsbPort(name).has_value();
         if (!options_.quiet) {
             // Whether a dongle sends anything is known only once it opened: its line says no more.
-            console_.Err(
-                Fill((*texts_)[dongle ? ConsoleText::PortProbingDongle : ConsoleText::PortProbing], name) +
-                "\n");
+            // What a serial probe sent is said once the port opened: one that did not open sent nothing.
+            console_.Err(Fill((*texts_)[ConsoleText::PortProbingDongle], name) + "\n");
         }
         // The profile in force first; where nobody answered, the other profiles that set the lines. What the
         // first probe found stands unless another profile finds a device.
@@ -720,6 +725,9 @@ int ConsoleProgram::RunPorts(const std::string& storedPort) {
                     answeredWith = other.profile;
                 }
             }
+        }
+        if (!dongle && probe.openError == 0 && !options_.quiet) {
+            console_.Err(Fill((*texts_)[ConsoleText::PortProbed], name) + "\n");
         }
         const std::string port = probe.adapter.empty() ? name : name + " (" + probe.adapter + ")";
         const std::string mark =
@@ -822,6 +830,8 @@ int ConsoleProgram::RunUsePort(const ConsoleOptions& options) {
         }
     }
     Settings settings(bindings_.profile);
+    // A file made here holds the language this run speaks, so that later runs speak it too.
+    settings.Language = texts_->Language();
     switch (settings.StorePort(bindings_.programDirectory, options.settingsPath, port)) {
         case Settings::PortStore::Stored:
             break;
@@ -856,17 +866,24 @@ int ConsoleProgram::Run(const std::vector<std::string>& args) {
         options.problem = UsageProblem::SettingsMissing;
         options.offending = settings.SettingsPath;
     }
+    // --language, else the settings' Language, else what the console's locale asks for.
+    int language = settings.Language;
+    if (const std::optional<int> named = options.language ? LanguageNamed(*options.language) : std::nullopt) {
+        language = *named;
+    } else if (!settings.LanguageSet && bindings_.environmentLanguage) {
+        language = bindings_.environmentLanguage().value_or(language);
+    }
     FormTexts form;
-    ApplyLanguage(settings.Language, form);
+    ApplyLanguage(language, form);
     if (settings.SectionNearMiss && !options.help && !options.version) {
-        console_.Err(FillNamed(ConsoleTextsFor(settings.Language)[ConsoleText::SettingsNotUsed],
+        console_.Err(FillNamed(ConsoleTextsFor(language)[ConsoleText::SettingsNotUsed],
                                {{"file", settings.SettingsPath}}) +
                      "\n");
     }
     {
         const std::lock_guard lock(mutex_);
         options_ = options;
-        texts_ = &ConsoleTextsFor(settings.Language, bindings_.platform);
+        texts_ = &ConsoleTextsFor(language, bindings_.platform);
     }
 
     if (options.help) {

@@ -102,6 +102,9 @@ struct ConsoleBindings {
     // Where the package's udev rules for the dongles are installed (Linux); `ports` names it beside a dongle
     // this user may not open.
     std::string udevRules{};
+    // The language the console's locale asks for, where neither --language nor the settings' Language
+    // says one (Linux); none on Windows, whose console keeps to the Language key.
+    std::function<std::optional<int>()> environmentLanguage{};
 };
 
 struct ConsoleReport;
@@ -166,6 +169,8 @@ class ConsoleProgram {
     ConsoleEnvironment& console_;
     ConsoleBindings bindings_;
     std::atomic<bool> stopRequested_{false};
+    // Data went, or may have gone, to the instrument: an interruption then lets the step under way finish.
+    std::atomic<bool> dataSent_{false};
     std::mutex mutex_;
     std::condition_variable ended_;
     Phase phase_ = Phase::Before;

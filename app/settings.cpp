@@ -151,6 +151,7 @@ Settings::ReadOnlyLoad Settings::ReadSettingsOnly(const std::string& directory,
         return ReadOnlyLoad::Unreadable;
     }
     Language = ParseProfileInteger(*found.value).value_or(0);
+    LanguageSet = !found.value->empty();
     ReadPort();
     return ReadOnlyLoad::Read;
 }

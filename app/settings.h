@@ -64,6 +64,8 @@ class Settings {
 
     std::string SettingsPath;
     std::int32_t Language = 0;
+    // ReadSettingsOnly found a Language key with a value: it decides over the console's locale.
+    bool LanguageSet = false;
     // The Port key as read, at most PROFILE_READ_LIMIT characters; empty when the key is absent. Never
     // written back by LoadSettings or SaveSettings.
     std::string Port;

@@ -110,11 +110,13 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
     {ConsoleText::HelpUsePort,
      "store {--port} COMn as the settings file's Port, for the window too\n"
      "({--port} none removes it: back to Windows' IrDA); nothing else in\n"
-     "the file changes, a missing file is created, and a file that is not\n"
-     "the program's own is left as it is",
+     "the file changes, the file beside the program is created when it is\n"
+     "missing (a file named with {--settings} must be there), and a file\n"
+     "that is not the program's own is left as it is",
      "записать {--port} COMn в Port файла настроек, и для окна тоже\n"
      "({--port} none удаляет его: снова IrDA Windows); остальное в файле\n"
-     "не меняется, отсутствующий файл создаётся, а чужой файл не\n"
+     "не меняется, отсутствующий файл рядом с программой создаётся (файл,\n"
+     "указанный в {--settings}, должен существовать), а чужой файл не\n"
      "трогается"},
     {ConsoleText::HelpHelp, "this text", "эта справка"},
     {ConsoleText::HelpVersion, "the version, the 32-bit or 64-bit build and the commit it was built from",
@@ -340,6 +342,19 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "компьютером (установите пакет и подключите адаптер заново). Без пакета запишите эту строку в "
      "/etc/udev/rules.d/70-irda-dongle.rules, выполните sudo udevadm control --reload и подключите адаптер "
      "заново:\n    {rule}"},
+    {ConsoleText::HelpLanguage,
+     "the language of the program's texts, instead of the settings file's\n"
+     "Language",
+     "язык текстов программы, en или ru, вместо Language из файла\n"
+     "настроек"},
+    {ConsoleText::HelpLanguageValue, "en|ru", "ЯЗЫК"},
+    {ConsoleText::LanguageInvalid, "{--language} takes en or ru, not {}",
+     "{--language} принимает en или ru, а не {}"},
+    {ConsoleText::InterruptingNothingSent,
+     "Interrupted: nothing was sent to the instrument yet, so the run ends now",
+     "Прерывание: прибору ещё ничего не отправлено, работа завершается сразу"},
+    {ConsoleText::PortProbed, "{}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
+     "{}: 9600 бод, DTR и RTS выставлены для адаптера, переданы кадры XID"},
 };
 
 // On Linux: the texts that speak of ports, settings and adapters, in Linux's terms. Every text not here is
@@ -417,6 +432,18 @@ constexpr ConsoleTextRow LINUX_TEXT_ROWS[] = {
      "with {use-port}",
      "{--capture} записывает собственный стек IrDA программы: укажите {--port} и устройство адаптера или "
      "сохраните его командой {use-port}"},
+    {ConsoleText::HelpForce,
+     "with use-port: store the device even where it is not there now or is\n"
+     "no serial device (use-port refuses such a path without it)",
+     "с use-port: записать устройство, даже если его сейчас нет или это не\n"
+     "последовательное устройство (без него use-port такой путь не записывает)"},
+    {ConsoleText::HelpLanguage,
+     "the language of the program's texts, instead of the settings file's\n"
+     "Language; without either, Russian where LC_ALL, LC_MESSAGES or LANG\n"
+     "(the first one set) begins with ru, else English",
+     "язык текстов программы, en или ru, вместо Language из файла\n"
+     "настроек; без них русский, если LC_ALL, LC_MESSAGES или LANG\n"
+     "(первая заданная) начинается с ru, иначе английский"},
     {ConsoleText::PortInvalid,
      "not a device path: {} (on Linux the adapter is named by its device, e.g. /dev/ttyUSB0 or a "
      "/dev/serial/by-id/ link, not COMn)",

@@ -161,8 +161,13 @@ enum class ConsoleText {
     DeviceFailedMark,
     DeviceNotTriedMark,
     DongleUdevRule,
+    HelpLanguage,
+    HelpLanguageValue,
+    LanguageInvalid,
+    InterruptingNothingSent,
+    PortProbed,
 };
-inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::DongleUdevRule) + 1;
+inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::PortProbed) + 1;
 
 // The console texts of one language on one platform: on Linux the texts about ports, settings and adapters
 // name Linux things (device paths, the dialout group, dmesg); every other text is the Windows one.

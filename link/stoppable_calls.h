@@ -2,7 +2,8 @@
 // is requested, every call that would begin something new with the instrument (a discovery try, a connect, a
 // send) is refused with WSAEINTR; every call that finishes what is under way passes: receiving the answer to
 // a frame already sent, shutdown, close, the pauses, the library's release. The link then takes its ordinary
-// failure paths to a normal close, and a write that went out is still waited for.
+// failure paths to a normal close, and a write that went out is still waited for. The first send of data is
+// noted, so that whoever stops the run can tell whether anything may have reached the instrument.
 #pragma once
 
 #include <atomic>
@@ -13,8 +14,9 @@ namespace qx {
 
 class StoppableCalls final : public ForwardingCalls {
   public:
-    StoppableCalls(SocketCalls& inner, const std::atomic<bool>& stopRequested)
-        : ForwardingCalls(inner), inner_(inner), stopRequested_(stopRequested) {}
+    StoppableCalls(SocketCalls& inner, const std::atomic<bool>& stopRequested,
+                   std::atomic<bool>* dataSent = nullptr)
+        : ForwardingCalls(inner), inner_(inner), stopRequested_(stopRequested), dataSent_(dataSent) {}
 
     int WSAStartup(std::uint16_t version) override { return Passed(inner_.WSAStartup(version)); }
     int WSACleanup() override { return Passed(inner_.WSACleanup()); }
@@ -30,6 +32,10 @@ class StoppableCalls final : public ForwardingCalls {
         return Stopped() ? Refuse() : Passed(inner_.Connect(s, address));
     }
     int Send(SocketHandle s, std::span<const std::uint8_t> bytes) override {
+        // Noted before the stop is looked at: a stop that finds nothing noted is sure this send is refused.
+        if (dataSent_ != nullptr) {
+            dataSent_->store(true);
+        }
         return Stopped() ? Refuse() : Passed(inner_.Send(s, bytes));
     }
     int WaitReadable(SocketHandle s, std::uint32_t timeoutMs) override {
@@ -61,6 +67,7 @@ class StoppableCalls final : public ForwardingCalls {
 
     SocketCalls& inner_;
     const std::atomic<bool>& stopRequested_;
+    std::atomic<bool>* dataSent_;
     bool refused_ = false;
 };
 

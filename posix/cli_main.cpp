@@ -13,6 +13,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -177,6 +178,13 @@ int main(int argc, char** argv) {
     bindings.usbLibraryProblem = [] { return qx::posix::LibusbHost().StartProblem(); };
     bindings.inspectPort = qx::InspectPort;
     bindings.udevRules = std::string("/usr/") + qx::posix::UDEV_RULES_FILE;
+    bindings.environmentLanguage = [] {
+        const auto value = [](const char* name) {
+            const char* text = std::getenv(name);
+            return std::string_view(text != nullptr ? text : "");
+        };
+        return qx::LanguageFromLocale(value("LC_ALL"), value("LC_MESSAGES"), value("LANG"));
+    };
     qx::ConsoleProgram program(console, std::move(bindings));
     std::unique_ptr<qx::PosixPlatformLinks> picked;
     pickedSlot = &picked;

@@ -77,6 +77,12 @@ int main() {
         "The settings file ([Parameters]: Language 0 English, 1 Russian; Port, the adapter's device), "
         "~/.config/qx2205r/QX2205R.ini when XDG_CONFIG_HOME is not set.\n";
     page +=
+        ".SH ENVIRONMENT\n.TP\n.B LC_ALL, LC_MESSAGES, LANG\n"
+        "Where neither \\-\\-language nor the settings file's Language says a language, the first of them "
+        "that is set and not empty decides: Russian when it begins with ru, else English.\n"
+        ".TP\n.B XDG_CONFIG_HOME\nHolds the settings folder, qx2205r (an absolute path only; else ~/.config "
+        "holds it).\n";
+    page +=
         ".SH NOTES\nThe serial device must be readable and writable by the user: on Debian and Ubuntu, "
         "membership of the \\fBdialout\\fR group. An adapter that was plugged in shows in \\fBdmesg\\fR.\n";
     page += ".SH SEE ALSO\n/usr/share/doc/qx2205r/USER_GUIDE.txt\n";

@@ -83,7 +83,8 @@ CASES = {
     # interrupted.
     "interrupted_search": ([], ["enable", "--yes", "--trace"], None, 4,
                            ["Interrupted before anything was sent to the instrument"],
-                           ["Searching devices", "Interrupted: the step under way is finished and the link closed first"],
+                           ["Searching devices", "Interrupted: nothing was sent to the instrument yet, so the run "
+                            "ends now"],
                            dict(final_word=0x0004, writes=[], connections=0)),
     "no_devices": (["--no-devices"], ["enable", "--yes"], None, 1,
                    ["Reason: no IrDA device answered the search: set the instrument in PC communication mode, its "
@@ -344,10 +345,10 @@ NATIVE_CASES = {
     "native_serial_declined": (["--serial", "--word", "0x0004"], ["enable", "--port", "{com}"], "no\n", 3,
                                ["Cancelled at the confirmation: nothing was sent to the instrument"],
                                ["Type OK and press Enter"], dict(final_word=0x0004, connections=0, discoveries=0)),
-    # Ctrl+C while the search goes on over the line: the step under way ends, the port is closed.
+    # Ctrl+C while the search goes on over the line: nothing was sent, the search ends at once, the port is closed.
     "native_serial_interrupted": (["--serial", "--no-devices"], ["status", "--port", "{com}"], None, 4,
                                   ["Interrupted before anything was sent to the instrument"],
-                                  ["Searching devices", "Interrupted: the step under way is finished"],
+                                  ["Searching devices", "Interrupted: nothing was sent to the instrument yet"],
                                   dict(final_word=0x0004, connections=0)),
     # Ctrl+C during the search, before anything was written: the discovery under way ends with the
     # interruption (no try completes after it) and the program exits.
@@ -586,6 +587,51 @@ USB_OPENS = {"native_usb_ports_beside_a_keyboard": {"066F:4200"}}
 NO_SERIAL_DEVICES_LISTED = {"native_ports_port_option", "native_usb_denied_ports_udev"}
 
 USB_DONGLES.update({"native_usb_reached_through": ("stir4200", True)})
+
+# The language: --language over the settings' Language, the settings' Language over the locale, and the locale
+# where neither says one (LC_ALL, LC_MESSAGES, LANG: the first one set decides; LOCALE gives each case's). "{en}"
+# stands for a settings file with Language=0.
+NATIVE_CASES.update({
+    "native_language_from_lang": (["--serial"], ["frobnicate"], None, 2, [], ["неизвестная команда: frobnicate"],
+                                  dict(connections=0, discoveries=0)),
+    "native_language_lc_all_first": (["--serial"], ["frobnicate"], None, 2, [], ["unknown command: frobnicate"],
+                                     dict(connections=0, discoveries=0)),
+    "native_language_lc_messages": (["--serial"], ["frobnicate"], None, 2, [], ["неизвестная команда: frobnicate"],
+                                    dict(connections=0, discoveries=0)),
+    "native_language_key_over_locale": (["--serial"], ["frobnicate", "--settings", "{en}"], None, 2, [],
+                                        ["unknown command: frobnicate"], dict(connections=0, discoveries=0)),
+    "native_language_option": (["--serial"], ["frobnicate", "--language", "ru", "--settings", "{en}"], None, 2, [],
+                               ["неизвестная команда: frobnicate"], dict(connections=0, discoveries=0)),
+    "native_language_option_en": (["--serial"], ["--language=en", "frobnicate", "--settings", "{ru}"], None, 2, [],
+                                  ["unknown command: frobnicate"], dict(connections=0, discoveries=0)),
+    "native_language_invalid": (["--serial"], ["status", "--language", "de"], None, 2, [],
+                                ["--language takes en or ru, not de"], dict(connections=0, discoveries=0)),
+    # A whole run in the locale's language: the instrument's texts and the console's.
+    "native_language_run": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
+                            ["Устройство: QX7710Z", "Режим поиска: включён"], ["Поиск устройств"],
+                            dict(writes=[], reads=1)),
+    # The Russian help's columns are counted in letters, not in UTF-8 bytes.
+    "native_language_help_aligned": (["--serial"], ["--help", "--language", "ru"], None, 0,
+                                     ["  --settings ПУТЬ       файл настроек, из которого берутся язык и порт (по "
+                                      "умолчанию",
+                                      "                        $XDG_CONFIG_HOME/qx2205r/QX2205R.ini, иначе "
+                                      "~/.config/qx2205r/QX2205R.ini);",
+                                      "  --port УСТРОЙСТВО     связываться с прибором через последовательный адаптер "
+                                      "IrDA на этом"], [], dict(connections=0, discoveries=0)),
+    # A device that would not open had nothing sent to it, and the program says only that it could not be opened.
+    "native_ports_not_opened": (["--serial"], ["ports", "/dev/null"], None, 1,
+                                ["/dev/null: cannot be opened (ENOTTY): not a serial device"], ["Probing /dev/null"],
+                                dict(connections=0, discoveries=0)),
+})
+LOCALE = {"native_language_from_lang": {"LANG": "ru_RU.UTF-8"},
+          "native_language_lc_all_first": {"LC_ALL": "C", "LANG": "ru_RU.UTF-8"},
+          "native_language_lc_messages": {"LC_ALL": "", "LC_MESSAGES": "ru_RU.UTF-8", "LANG": "en_GB.UTF-8"},
+          "native_language_key_over_locale": {"LANG": "ru_RU.UTF-8"},
+          "native_language_option": {"LANG": "C.UTF-8"},
+          "native_language_option_en": {"LANG": "ru_RU.UTF-8"},
+          "native_language_run": {"LANG": "ru_RU.UTF-8"}}
+# Texts that must not be on standard error.
+NOT_ON_STDERR = {"native_ports_not_opened": "XID frames sent"}
 
 # What the capture file holds before the run, for the cases that find one there; after the run it must hold the
 # same bytes, and nothing may be left beside it.
@@ -849,6 +895,9 @@ def check(name, args):
         russian = os.path.join(folder, "ru.ini")
         with open(russian, "wb") as f:
             f.write(b"[Parameters]\r\nLanguage=1\r\n")
+        english = os.path.join(folder, "en.ini")
+        with open(english, "wb") as f:
+            f.write(b"[Parameters]\r\nLanguage=0\r\n")
         files = {name: os.path.join(folder, name) for name in FILES_BEFORE}
         for file_name, content in FILES_BEFORE.items():
             with open(files[file_name], "wb") as f:
@@ -873,6 +922,10 @@ def check(name, args):
                 f.write(CAPTURE_BEFORE[name])
         if native:
             environment["XDG_CONFIG_HOME"] = config
+            # The locale picks the language where nothing else does: each run gets its case's, or none.
+            for variable in ("LC_ALL", "LC_MESSAGES", "LANG"):
+                environment.pop(variable, None)
+            environment.update(LOCALE.get(name, {}))
         place = (lambda path: path) if native else wine_path
         hold = True if name in INTERRUPTED and not serial else None
         instrument = (wedged_port(args.emulator) if name in WEDGED
@@ -881,7 +934,7 @@ def check(name, args):
             if not serial:
                 environment["QX2205R_IRDA_LOOPBACK"] = str(port)
             missing = os.path.join(folder, "missing.ini")
-            values = {"{ru}": place(russian), "{missing}": place(missing), "{com}": port if serial else "",
+            values = {"{ru}": place(russian), "{en}": place(english), "{missing}": place(missing), "{com}": port if serial else "",
                       "{gone}": "/dev/serial/by-id/usb-QX_gone-if00-port0", "{capture}": place(capture),
                       "{settings}": settings, "{badport}": place(bad_port), "{letter}": place(files["letter.txt"]),
                       "{withport}": place(files["withport.ini"]), "{nearmiss}": place(files["near.ini"]),
@@ -1041,6 +1094,8 @@ def check(name, args):
             if at < 0:
                 fail("standard error lacks %r (in order)" % text)
             at += len(text)
+    if name in NOT_ON_STDERR and NOT_ON_STDERR[name] in stderr:
+        fail("standard error holds %r" % NOT_ON_STDERR[name])
     if "-q" in arguments and any(line in PROGRESS for line in stderr.splitlines()):
         fail("progress lines on standard error despite -q")
     if native and re.search(r"^Searching devices error\d", stderr, re.M):

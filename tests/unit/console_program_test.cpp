@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "app/console_options.h"
 #include "app/program_version.h"
@@ -139,15 +140,20 @@ struct Program {
     InterruptingCalls calls{instrument};
     FakeConsole console;
     FakeProfile profile;
-    ConsoleProgram program{
-        console,
-        {calls, std::nullopt, profile, "C:\\prog\\",
-         [](SocketCalls& inner, LineSink sink, bool everything) -> std::unique_ptr<SocketCalls> {
-             return std::make_unique<TracedCalls>(
-                 inner, std::move(sink), [] { return 0u; }, everything);
-         }}};
+    std::optional<int> locale;  // the language the console's locale asks for
+    ConsoleProgram program{console, Bindings()};
 
     Program() { instrument.devices = {{0x01020304, "QX7710Z"}}; }
+    ConsoleBindings Bindings() {
+        ConsoleBindings bindings{
+            calls, std::nullopt, profile, "C:\\prog\\",
+            [](SocketCalls& inner, LineSink sink, bool everything) -> std::unique_ptr<SocketCalls> {
+                return std::make_unique<TracedCalls>(
+                    inner, std::move(sink), [] { return 0u; }, everything);
+            }};
+        bindings.environmentLanguage = [this] { return locale; };
+        return bindings;
+    }
     int Run(std::vector<std::string> args) { return program.Run(args); }
     bool WriteSent() const {
         return std::any_of(instrument.sent.begin(), instrument.sent.end(),
@@ -294,11 +300,13 @@ TEST(ConsoleProgram, ProgressOnStandardErrorResultOnStandardOutput) {
 }
 
 TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
+    const std::optional<int> noLocale;
     const struct {
         const char* name;
         std::map<std::string, std::string> files;
         std::vector<std::string> extra;
         const char* expected;
+        std::optional<int> locale = std::nullopt;
     } cases[] = {
         {"no file: English, and none is created", {}, {}, "Searching devices"},
         {"the program's own file", {{"C:\\prog\\QX2205R.ini", "1"}}, {}, "Поиск устройств"},
@@ -306,9 +314,31 @@ TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
          {{"C:\\work\\ru.ini", "1"}},
          {"--settings", "ru.ini"},
          "Поиск устройств"},
+        {"no file: the locale's", {}, {}, "Поиск устройств", LANGUAGE_RUSSIAN},
+        {"a file without Language: the locale's",
+         {{"C:\\prog\\QX2205R.ini", ""}},
+         {},
+         "Поиск устройств",
+         LANGUAGE_RUSSIAN},
+        {"the file's Language over the locale",
+         {{"C:\\prog\\QX2205R.ini", "0"}},
+         {},
+         "Searching devices",
+         LANGUAGE_RUSSIAN},
+        {"--language over the file",
+         {{"C:\\prog\\QX2205R.ini", "1"}},
+         {"--language", "en"},
+         "Searching devices"},
+        {"--language over the locale", {}, {"--language=RU"}, "Поиск устройств", LANGUAGE_ENGLISH},
+        {"--language over both",
+         {{"C:\\prog\\QX2205R.ini", "1"}},
+         {"--language", "en"},
+         "Searching devices",
+         LANGUAGE_RUSSIAN},
     };
     for (const auto& c : cases) {
         Program p;
+        p.locale = c.locale;
         p.profile.languages = c.files;
         p.instrument.ExpectGreeting();
         p.instrument.Expect(READ_REQUEST, {Data(ReadReply(0x0004))});
@@ -700,11 +730,15 @@ TEST(ConsoleProgram, PortsListsEachPortWithWhatItsDiscoveryFound) {
               "COM9: QX7710Z (address 0x4B3A2910)\n"
               "To use it for every run: QX2205R-cli use-port --port COM7\n");
     EXPECT_EQ(p.console.err,
-              "Probing COM1: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
-              "Probing COM3: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
-              "Probing COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
-              "Probing COM7: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
-              "Probing COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
+              "Probing COM1\n"  // it did not open: nothing was sent
+              "Probing COM3\n"
+              "COM3: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM5\n"
+              "COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM7\n"
+              "COM7: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM9\n"
+              "COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
     EXPECT_TRUE(p.instrument.calls.empty()) << "the link is not used";
 
     Program none;
@@ -743,8 +777,10 @@ TEST(ConsoleProgram, PortsProbesOnlyThePortsNamedAndSaysWhichOnStandardError) {
     EXPECT_EQ(r.program.Run({"ports", "com5", "COM9"}), EXIT_DONE);
     EXPECT_EQ(r.probed, (std::vector<std::string>{"COM5", "COM9"})) << "COM1 and COM3 are left alone";
     EXPECT_EQ(r.p.console.err,
-              "Probing COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
-              "Probing COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
+              "Probing COM5\n"
+              "COM5: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n"
+              "Probing COM9\n"
+              "COM9: 9600 baud, DTR and RTS set for the adapter, XID frames sent\n");
     EXPECT_THAT(r.p.console.out, HasSubstr("COM9: no IrDA device answered\n"));
 }
 
@@ -1018,6 +1054,119 @@ TEST(ConsoleProgram, UsePortCreatesTheSettingsFile) {
                                                            "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}));
 }
 
+// The file use-port makes speaks the language the run spoke, so that later runs speak it too.
+TEST(ConsoleProgram, UsePortMakesTheSettingsFileInTheLanguageInUse) {
+    const struct {
+        std::optional<int> locale;
+        std::vector<std::string> extra;
+        const char* language;
+    } cases[] = {
+        {LANGUAGE_RUSSIAN, {}, "Language=1"},
+        {std::nullopt, {"--language", "ru"}, "Language=1"},
+        {LANGUAGE_RUSSIAN, {"--language", "en"}, "Language=0"},
+    };
+    for (const auto& c : cases) {
+        Program p;
+        p.locale = c.locale;
+        std::vector<std::string> args = {"use-port", "--port", "COM3"};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        EXPECT_EQ(p.Run(args), EXIT_DONE);
+        EXPECT_EQ(p.profile.written,
+                  (std::vector<std::string>{"C:\\prog\\QX2205R.ini [Parameters] " + std::string(c.language),
+                                            "C:\\prog\\QX2205R.ini [Parameters] Port=COM3"}))
+            << c.language;
+    }
+}
+
+// --language takes en or ru; the locale's language decides where neither it nor the settings say one, and
+// of LC_ALL, LC_MESSAGES and LANG the first that is set and not empty decides.
+TEST(ConsoleLanguage, OptionAndLocale) {
+    EXPECT_EQ(LanguageNamed("en"), LANGUAGE_ENGLISH);
+    EXPECT_EQ(LanguageNamed("RU"), LANGUAGE_RUSSIAN);
+    for (const char* wrong : {"", "de", "russian", "1", "ru_RU"}) {
+        EXPECT_EQ(LanguageNamed(wrong), std::nullopt) << wrong;
+        const ConsoleOptions options = ParseConsoleArguments({"status", "--language", wrong});
+        EXPECT_EQ(options.problem,
+                  *wrong == '\0' ? UsageProblem::MissingValue : UsageProblem::LanguageInvalid)
+            << wrong;
+    }
+    const struct {
+        const char* lcAll;
+        const char* lcMessages;
+        const char* lang;
+        std::optional<int> language;
+    } cases[] = {
+        {"", "", "", std::nullopt},
+        {"", "", "ru_RU.UTF-8", LANGUAGE_RUSSIAN},
+        {"", "", "ru", LANGUAGE_RUSSIAN},
+        {"", "", "en_US.UTF-8", LANGUAGE_ENGLISH},
+        {"", "", "C", LANGUAGE_ENGLISH},
+        {"C", "", "ru_RU.UTF-8", LANGUAGE_ENGLISH},
+        {"", "ru_UA.UTF-8", "en_GB.UTF-8", LANGUAGE_RUSSIAN},
+        {"", "POSIX", "ru_RU.UTF-8", LANGUAGE_ENGLISH},
+        {"ru_RU.UTF-8", "en_US.UTF-8", "", LANGUAGE_RUSSIAN},
+        {"", "", "uk_UA.UTF-8", LANGUAGE_ENGLISH},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LanguageFromLocale(c.lcAll, c.lcMessages, c.lang), c.language)
+            << c.lcAll << "|" << c.lcMessages << "|" << c.lang;
+    }
+}
+
+// use-port's help says what each platform does with a settings file that is not there: Windows makes only
+// the one beside the program and refuses a missing file named with --settings; Linux makes either.
+TEST(ConsoleHelp, UsePortSaysWhichMissingFileIsMade) {
+    const struct {
+        HostPlatform platform;
+        int language;
+        const char* says;
+    } cases[] = {
+        {HostPlatform::Windows, LANGUAGE_ENGLISH,
+         "the file beside the program is created when it is\n"
+         "                                   missing (a file named with --settings must be there)"},
+        {HostPlatform::Windows, LANGUAGE_RUSSIAN, "(файл,\n"},
+        {HostPlatform::Linux, LANGUAGE_ENGLISH, "missing file is created, and"},
+        {HostPlatform::Linux, LANGUAGE_RUSSIAN, "отсутствующий файл создаётся"},
+    };
+    for (const auto& c : cases) {
+        const std::string help = HelpText(ConsoleTextsFor(c.language, c.platform));
+        EXPECT_THAT(help, HasSubstr(c.says)) << help;
+        EXPECT_EQ(help.find("must be there") != std::string::npos ||
+                      help.find("должен существовать") != std::string::npos,
+                  c.platform == HostPlatform::Windows)
+            << help;
+    }
+}
+
+// Each help column starts at one character column, whatever the language: Russian letters are two bytes
+// each in UTF-8 and still take one column.
+TEST(ConsoleHelp, ColumnsAlignByCharacters) {
+    const auto characters = [](std::string_view text) {
+        return static_cast<std::size_t>(std::count_if(
+            text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    };
+    for (const HostPlatform platform : {HostPlatform::Windows, HostPlatform::Linux}) {
+        for (const int language : {LANGUAGE_ENGLISH, LANGUAGE_RUSSIAN}) {
+            const std::string help = HelpText(ConsoleTextsFor(language, platform));
+            const std::size_t options = help.find("\n\n", help.find("\n\n") + 2) + 2;
+            const std::size_t exitCodes = help.find("\n\n", options);
+            std::istringstream lines(help.substr(options, exitCodes - options));
+            std::string line;
+            std::getline(lines, line);  // the heading
+            std::set<std::size_t> columns;
+            while (std::getline(lines, line)) {
+                // The description starts after the option's name and at least three spaces, or after the
+                // indent of a continuation line.
+                const std::size_t gap = line.find("   ", 2);
+                ASSERT_NE(gap, std::string::npos) << line;
+                const std::size_t text = line.find_first_not_of(' ', gap);
+                columns.insert(characters(line.substr(0, text)));
+            }
+            EXPECT_EQ(columns.size(), 1u) << help;
+        }
+    }
+}
+
 // A file whose section is a slip away from Parameters is not used, and every command says so.
 TEST(ConsoleProgram, ASettingsNearMissIsSaidOnEveryCommand) {
     for (const std::vector<std::string>& args :
@@ -1278,6 +1427,11 @@ TEST(ConsoleProgram, JsonHasTheSameKeysInEveryEnding) {
                           "link", "cause", "failure", "devices", "device_used", "instruments_in_range"));
 }
 
+constexpr const char* NOTHING_SENT =
+    "Interrupted: nothing was sent to the instrument yet, so the run ends now\n";
+constexpr const char* STEP_FINISHED =
+    "Interrupted: the step under way is finished and the link closed first\n";
+
 // An interruption at each point of an enable run: whatever was already sent is seen through, nothing
 // new is begun, the link ends closed and released, and the program says how it ended.
 TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
@@ -1289,16 +1443,19 @@ TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
         int exitCode;
         bool connected;
         const char* says;
+        // What the interruption says at once: before any data there is no step to finish.
+        const char* interrupting;
     } cases[] = {
         {"during the search", "getsockopt", 0, 0, EXIT_INTERRUPTED, false,
-         "Interrupted before anything was sent to the instrument"},
+         "Interrupted before anything was sent to the instrument", NOTHING_SENT},
         // The connect under way is finished; the greeting is never sent.
         {"at the connect", "connect", 0, 0, EXIT_INTERRUPTED, true,
-         "Interrupted before anything was sent to the instrument"},
+         "Interrupted before anything was sent to the instrument", NOTHING_SENT},
         {"as the greeting goes out", "send", 0x80, 1, EXIT_INTERRUPTED, true,
-         "the configuration word could not be read"},
-        {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent"},
-        {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen"},
+         "the configuration word could not be read", STEP_FINISHED},
+        {"as the read goes out", "send", 0x83, 2, EXIT_INTERRUPTED, true, "no write was sent", STEP_FINISHED},
+        {"as the write goes out", "send", 0x82, 3, EXIT_DONE, true, "Success: Data are writen",
+         STEP_FINISHED},
     };
     for (const auto& c : cases) {
         Program p;
@@ -1319,7 +1476,7 @@ TEST(ConsoleProgram, InterruptionStopsBetweenStepsAndClosesTheLink) {
         };
         EXPECT_EQ(p.Run({"enable", "--yes"}), c.exitCode) << c.name;
         EXPECT_THAT(p.console.out, HasSubstr(c.says)) << c.name;
-        EXPECT_THAT(p.console.err, HasSubstr("Interrupted: the step under way is finished")) << c.name;
+        EXPECT_THAT(p.console.err, HasSubstr(c.interrupting)) << c.name;
         // Nothing more of the run's progress once the interruption is said.
         const std::string afterInterruption = p.console.err.substr(p.console.err.find("Interrupted:"));
         EXPECT_THAT(afterInterruption, Not(HasSubstr("Devices"))) << c.name;
