@@ -12,13 +12,15 @@ if(NOT TARGET gtest)
 endif()
 include(GoogleTest)
 
-# qx_add_gtest(name sources... LIBS libs...): one test program, its cases discovered at test time so that the
-# Windows build's discovery also runs under the emulator with the test run's Wine prefix.
+# qx_add_gtest(name sources... LIBS libs... [PROPERTIES prop value...]): one test program, its cases discovered at
+# test time so that the Windows build's discovery also runs under the emulator with the test run's Wine prefix;
+# PROPERTIES are set on every case besides the timeout.
 function(qx_add_gtest name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} gmock gtest_main)
-    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 120)
+    gtest_discover_tests(${name} NO_PRETTY_VALUES DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+                         PROPERTIES TIMEOUT 120 ${ARG_PROPERTIES})
 endfunction()
 
 # qx_windows_program(target [SHIPPED]): links a Windows program as the release is linked: our runtime objects
