@@ -1,9 +1,28 @@
 #include "app/mode_switch.h"
 
 #include <algorithm>
-#include <cctype>
+#include <optional>
 
 namespace qx {
+
+namespace {
+
+// One hex digit's value, or none; kept here rather than <cctype> and strtoul, which the Windows builds would
+// then import from the C runtime for eight digits.
+std::optional<std::uint32_t> HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return static_cast<std::uint32_t>(c - '0');
+    }
+    if (c >= 'a' && c <= 'f') {
+        return static_cast<std::uint32_t>(c - 'a' + 10);
+    }
+    if (c >= 'A' && c <= 'F') {
+        return static_cast<std::uint32_t>(c - 'A' + 10);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 IrdaLink::DeviceFilter DeviceNamed(std::string text) {
     std::optional<std::uint32_t> address;
@@ -11,11 +30,17 @@ IrdaLink::DeviceFilter DeviceNamed(std::string text) {
     if (digits.starts_with("0x") || digits.starts_with("0X")) {
         digits.remove_prefix(2);
     }
-    if (!digits.empty() && digits.size() <= 8 &&
-        std::all_of(digits.begin(), digits.end(),
-                    [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) &&
-        (digits.size() != text.size() || digits.size() == 8)) {
-        address = static_cast<std::uint32_t>(std::stoul(std::string(digits), nullptr, 16));
+    if (!digits.empty() && digits.size() <= 8 && (digits.size() != text.size() || digits.size() == 8)) {
+        std::uint32_t value = 0;
+        bool allHex = true;
+        for (char c : digits) {
+            const std::optional<std::uint32_t> digit = HexDigit(c);
+            allHex = allHex && digit.has_value();
+            value = value << 4 | digit.value_or(0);
+        }
+        if (allHex) {
+            address = value;
+        }
     }
     return [text = std::move(text), address](std::span<const std::uint8_t, DEVICE_RECORD_SIZE> record) {
         return DeviceName(record) == text || (address && ReadLittle32(record) == *address);

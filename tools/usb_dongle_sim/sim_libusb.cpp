@@ -338,6 +338,8 @@ int libusb_control_transfer(libusb_device_handle* handle, uint8_t requestType, u
     return ErrorOf(chip.ControlOut(*setup, std::span<const std::uint8_t>(data, length), timeout));
 }
 
+// A C++ helper of the calls around it: C++ linkage, as it returns a C++ type.
+extern "C++" {
 namespace {
 
 qx::irda::UsbResult Move(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
@@ -383,6 +385,7 @@ int Transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char
 std::vector<libusb_transfer*> finished;
 
 }  // namespace
+}  // extern "C++"
 
 int libusb_bulk_transfer(libusb_device_handle* handle, unsigned char endpoint, unsigned char* data,
                          int length, int* transferred, unsigned int timeout) {
