@@ -20,31 +20,14 @@
 #include "app/settings.h"
 #include "support/settings_cases.h"
 #include "support/small_tmpfs.h"
+#include "support/temp_folder.h"
 
 namespace qx {
 namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the temporary folder, removed with everything in it at the end.
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "qx2205r-ini-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
+using qxtest::TempFolder;
 
 std::string ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
