@@ -46,6 +46,7 @@ enum class UsageProblem {
     MissingValue,
     SettingsMissing,  // --settings names a file that is not there
     PortInvalid,      // --port, or a port named to ports, is no COM port name (COM1 ... COM256)
+    AllMisplaced,     // --all with another command than status, or with --device
 };
 
 struct ConsoleOptions {
@@ -58,6 +59,7 @@ struct ConsoleOptions {
     bool help = false;
     bool version = false;
     bool force = false;  // use-port stores a port that is not there (yet) or is no serial device
+    bool all = false;    // status reads every instrument in range
     std::optional<std::string> settingsPath;
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
@@ -112,6 +114,7 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
     {"--force", "", "", &ConsoleOptions::force, nullptr, std::nullopt, ConsoleText::HelpForce},
     {"--device", "", "", nullptr, &ConsoleOptions::device, ConsoleText::HelpDeviceValue,
      ConsoleText::HelpDevice},
+    {"--all", "-a", "", &ConsoleOptions::all, nullptr, std::nullopt, ConsoleText::HelpAll},
 };
 
 // The command's name as typed ("status"); empty for None.

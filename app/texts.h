@@ -160,9 +160,13 @@ enum class ConsoleText {
     DeviceInstrumentMark,
     DeviceFailedMark,
     DeviceNotTriedMark,
+    HelpAll,
+    AllMisplaced,
+    InstrumentRead,
+    InstrumentNotRead,
+    WordNotReadMark,
 };
-inline constexpr std::size_t CONSOLE_TEXT_COUNT =
-    static_cast<std::size_t>(ConsoleText::DeviceNotTriedMark) + 1;
+inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::WordNotReadMark) + 1;
 
 // The console texts of one language on one platform: on Linux the texts about ports, settings and adapters
 // name Linux things (device paths, the dialout group, dmesg); every other text is the Windows one.
