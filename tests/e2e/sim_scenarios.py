@@ -68,7 +68,8 @@ SCENARIOS = {
                        dict(panel0=NO_ANSWER % -3, final_word=0x0004, reads=0)),
     "two_devices_first_used": (["--device", NAME_22 + ":0x01020304", "--device", "SECOND:0x05060708"], True,
                                [SEARCHING, FOUND], SUCCESS,
-                               dict(panel0="Last run: word 0x0104 written on %s (1 of 2 instruments in range)" % NAME_22,
+                               # The name is too long for the bar with the rest: the count stays.
+                               dict(panel0="Last run: word 0x0104 written (1 of 2 instruments in range)",
                                     final_word=0x0104, service_name=NAME_22, device_id=0x01020304)),
     # Several devices in range: the left panel names the instrument switched, how many answered and the devices
     # passed over; one connection is the run's, each other device is asked once after it (nothing sent to it).
@@ -76,7 +77,7 @@ SCENARIOS = {
                                       [SEARCHING, FOUND], SUCCESS,
                                       dict(panel0="Last run: word 0x0104 written on QX7710Z (1 of 2 instruments in "
                                                   "range)", final_word=0x0104, writes=[write_of(0x0104)], reads=1,
-                                           connections=2, service_name="QX7710Z", device_id=0x4B3A2910)),
+                                           connections=2)),
     "phone_first_panel_says_passed_over": (["--word", "0x0004", "--other-device", "Phone:0x11111111", "--device",
                                             "QX7710Z"], True, [SEARCHING, FOUND], SUCCESS,
                                            dict(panel0="Last run: word 0x0104 written on QX7710Z, Phone passed over",

@@ -173,6 +173,26 @@ INSTANTIATE_TEST_SUITE_P(
                     "Last run: word 0x0104 written, search mode on"}),
     [](const ::testing::TestParamInfo<DevicesCase>& info) { return std::string(info.param.name); });
 
+// For a bar too narrow for the devices' names: the count of instruments alone.
+TEST(SeveralDevices, TheLastRunWithoutNamesKeepsTheCount) {
+    RunOutcome outcome;
+    outcome.wordRead = 0x0004;
+    outcome.wordSent = 0x0104;
+    outcome.written = true;
+    outcome.device = "ABCDEFGHIJKLMNOPQRSTUV";
+    outcome.devices = {{"Phone", PHONE, PassedOver, std::nullopt},
+                       {"ABCDEFGHIJKLMNOPQRSTUV", FIRST, Used, std::nullopt},
+                       {"QX7710Z-B", SECOND, Instrument, std::nullopt}};
+    const LinkChoice winsock{};
+    EXPECT_EQ(OutcomeLastRun({outcome, winsock, ""}, LANGUAGE_ENGLISH),
+              "Last run: word 0x0104 written on ABCDEFGHIJKLMNOPQRSTUV (1 of 2 instruments in range), Phone "
+              "passed over");
+    EXPECT_EQ(OutcomeLastRun({outcome, winsock, ""}, LANGUAGE_ENGLISH, false),
+              "Last run: word 0x0104 written (1 of 2 instruments in range)");
+    EXPECT_EQ(OutcomeLastRun({outcome, winsock, ""}, LANGUAGE_RUSSIAN, false),
+              "Итог: слово 0x0104 записано (1 из 2 приборов рядом)");
+}
+
 // One device: exactly the calls a run made before several devices were looked for.
 TEST(SeveralDevices, OneDeviceMakesTheSameCallsAsBefore) {
     ScriptedInstrument instrument;
