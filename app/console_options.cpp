@@ -233,6 +233,10 @@ ConsoleOptions ParseConsoleArguments(const std::vector<std::string>& args, HostP
         !(options.command == ConsoleCommand::UsePort && Lowercase(*options.port) == "none")) {
         problem(UsageProblem::PortInvalid, *options.port);
     }
+    // --all only reads: a switch acts on one instrument, the one --device names or the first.
+    if (options.all && (options.command != ConsoleCommand::Status || options.device)) {
+        problem(UsageProblem::AllMisplaced, options.device ? "--device" : CommandName(options.command));
+    }
     // A port typed where a command goes ("use-port COM5") was meant for --port.
     if (options.problem == UsageProblem::UnknownCommand) {
         const std::string lower = Lowercase(options.offending);

@@ -47,6 +47,7 @@ enum class UsageProblem {
     SettingsMissing,  // --settings names a file that is not there
     PortInvalid,      // --port, or a port named to ports, is no COM port name (COM1 ... COM256)
     LanguageInvalid,  // --language is neither en nor ru
+    AllMisplaced,     // --all with another command than status, or with --device
 };
 
 struct ConsoleOptions {
@@ -59,6 +60,7 @@ struct ConsoleOptions {
     bool help = false;
     bool version = false;
     bool force = false;  // use-port stores a port that is not there (yet) or is no serial device
+    bool all = false;    // status reads every instrument in range
     std::optional<std::string> settingsPath;
     std::optional<std::string> port;         // overrides the settings' Port
     std::optional<std::string> capturePath;  // pcap file of the serial stack's frames
@@ -116,6 +118,7 @@ inline constexpr OptionEntry CONSOLE_OPTIONS[] = {
      ConsoleText::HelpDevice},
     {"--language", "", "", nullptr, &ConsoleOptions::language, ConsoleText::HelpLanguageValue,
      ConsoleText::HelpLanguage},
+    {"--all", "-a", "", &ConsoleOptions::all, nullptr, std::nullopt, ConsoleText::HelpAll},
 };
 
 // The command's name as typed ("status"); empty for None.

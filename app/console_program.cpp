@@ -32,6 +32,7 @@ struct ConsoleReport {
     std::optional<LinkChoice> link;  // the way to the instrument, once the command line chose it
     FailureCause cause = FailureCause::None;
     std::string settingsNote;  // which settings file the failed run read, where it is said
+    bool every = false;        // status --all: one line per instrument
 };
 
 // The link of one run: the platform's calls through the brake and, for --trace, the witness.
@@ -123,6 +124,8 @@ std::string UsageMessage(const ConsoleTexts& t, const ConsoleOptions& options) {
             return Fill(t[ConsoleText::PortInvalid], options.offending);
         case UsageProblem::LanguageInvalid:
             return Fill(t[ConsoleText::LanguageInvalid], options.offending);
+        case UsageProblem::AllMisplaced:
+            return Fill(t[ConsoleText::AllMisplaced], options.offending);
         case UsageProblem::None:
             break;
     }
@@ -276,15 +279,43 @@ std::string JsonReport(const ConsoleReport& r, HostPlatform platform) {
             });
     std::string devices;
     for (const ListedDevice& d : outcome.devices) {
-        devices += std::string(devices.empty() ? "" : ", ") + "{\"name\": " + JsonString(d.name) +
-                   ", \"address\": " + std::to_string(d.address) + ", \"role\": \"" +
-                   std::string(RoleName(d.role)) + "\"}";
+        devices +=
+            std::string(devices.empty() ? "" : ", ") + "{\"name\": " + JsonString(d.name) +
+            ", \"address\": " + std::to_string(d.address) + ", \"role\": \"" + std::string(RoleName(d.role)) +
+            "\", \"word\": " + JsonOr(d.word, word) + ", \"search_mode\": " +
+            JsonOr(d.word,
+                   [](ConfigWord w) { return std::string((w & SEARCH_MODE_BIT) ? "true" : "false"); }) +
+            "}";
     }
     json += ", \"devices\": [" + devices + "]";
     const std::optional<std::size_t> used = DeviceUsed(outcome);
     json += ", \"device_used\": " + (used ? JsonString(outcome.devices[*used].name) : std::string("null"));
     json += ", \"instruments_in_range\": " + std::to_string(InstrumentsInRange(outcome));
     return json + "}\n";
+}
+
+// status --all: a line for each device in range, with its word or why it was not read.
+std::string InstrumentLines(const RunOutcome& outcome, const ConsoleTexts& t) {
+    std::string lines;
+    for (const ListedDevice& d : outcome.devices) {
+        const std::string address = DeviceAddressText(d.address);
+        if (d.word) {
+            lines += FillNamed(
+                t[ConsoleText::InstrumentRead],
+                {{"device", d.name},
+                 {"address", address},
+                 {"word", WordText(*d.word)},
+                 {"mode", t[(*d.word & SEARCH_MODE_BIT) ? ConsoleText::ModeOn : ConsoleText::ModeOff]}});
+        } else {
+            const ConsoleText why = d.role == DeviceRole::Used || d.role == DeviceRole::Instrument
+                                        ? ConsoleText::WordNotReadMark
+                                        : RoleMark(d.role);
+            lines += FillNamed(t[ConsoleText::InstrumentNotRead],
+                               {{"device", d.name}, {"address", address}, {"why", t[why]}});
+        }
+        lines += "\n";
+    }
+    return lines;
 }
 
 std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
@@ -301,10 +332,10 @@ std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
     if (r.link) {
         report += line(t[ConsoleText::LinkLabel], LinkText(*r.link, t));
     }
-    if (outcome.device) {
+    if (outcome.device && !r.every) {
         report += line(t[ConsoleText::DeviceLabel], *outcome.device);
     }
-    if (outcome.devices.size() > 1) {
+    if (outcome.devices.size() > 1 && !r.every) {
         std::string devices;
         for (const ListedDevice& d : outcome.devices) {
             devices += std::string(devices.empty() ? "" : "; ") + d.name + " " +
@@ -312,13 +343,16 @@ std::string TextReport(const ConsoleReport& r, const ConsoleTexts& t) {
         }
         report += line(t[ConsoleText::DevicesLabel], devices);
     }
-    if (outcome.wordRead) {
+    if (r.every) {
+        report += InstrumentLines(outcome, t);
+    }
+    if (outcome.wordRead && !r.every) {
         report += line(t[ConsoleText::WordLabel], WordText(*outcome.wordRead));
     }
     if (outcome.wordSent) {
         report += line(t[ConsoleText::WordSentLabel], WordText(*outcome.wordSent));
     }
-    if (outcome.wordRead || outcome.wordSent) {
+    if ((outcome.wordRead || outcome.wordSent) && !r.every) {
         report += line(t[ConsoleText::SearchModeLabel],
                        std::string(!held                       ? t[ConsoleText::ModeUnknown]
                                    : (*held & SEARCH_MODE_BIT) ? t[ConsoleText::ModeOn]
@@ -605,13 +639,16 @@ ConsoleReport ConsoleProgram::RunStatus(const MessageSlots& slots) {
         host.gluedError = slots[Slot::SearchError];
     }
     const std::unique_ptr<RunLink> run = MakeLink();
-    const RunOutcome outcome =
-        ReadSearchMode(run->Link(), slots, [&](const std::string& text) { host.SetStatusText(text); });
+    const StatusSink status = [&](const std::string& text) { host.SetStatusText(text); };
+    const RunOutcome outcome = options_.all ? ReadEveryInstrument(run->Link(), slots, status)
+                                            : ReadSearchMode(run->Link(), slots, status);
     const std::string resultText =
         outcome.stage == RunStage::Done
             ? std::string()
             : Captioned(slots[Slot::FailureCaption], std::string((*texts_)[ConsoleText::ReadNotDone]));
-    return RunReport(outcome, host.statuses, resultText);
+    ConsoleReport report = RunReport(outcome, host.statuses, resultText);
+    report.every = options_.all;
+    return report;
 }
 
 ConsoleReport ConsoleProgram::RunSwitch(bool enable, const MessageSlots& slots) {

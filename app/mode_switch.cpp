@@ -87,8 +87,8 @@ RunOutcome StartAndReadWord(IrdaLink& link, const MessageSlots& slots, const Sta
         return outcome;
     }
     for (std::size_t i = 0; i < devices.Listed(); ++i) {
-        outcome.devices.push_back(
-            {DeviceName(devices.Record(i)), ReadLittle32(devices.Record(i)), DeviceRole::NotTried});
+        outcome.devices.push_back({DeviceName(devices.Record(i)), ReadLittle32(devices.Record(i)),
+                                   DeviceRole::NotTried, std::nullopt});
     }
     const int greeted = link.ConnectAndGreet(GreetingFrame, GreetingReply);
     for (const std::size_t i : link.PassedOver()) {

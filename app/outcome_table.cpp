@@ -383,8 +383,8 @@ std::string Fill(std::string_view text, const OutcomeValues& v, std::size_t colu
 }
 
 // Several devices in range: the device used, how many instruments answered, and the devices passed over.
-// Empty for one device, whose texts stay as they were.
-std::string SeveralDevicesText(const RunOutcome& outcome, std::size_t column) {
+// Empty for one device, whose texts stay as they were. Without `names`, the count alone.
+std::string SeveralDevicesText(const RunOutcome& outcome, std::size_t column, bool names) {
     if (outcome.devices.size() < 2) {
         return {};
     }
@@ -393,20 +393,20 @@ std::string SeveralDevicesText(const RunOutcome& outcome, std::size_t column) {
                                            " (1 из {count} приборов рядом)"};
     static constexpr Bilingual PASSED_OVER = {", {names} passed over", ", пропущено: {names}"};
     std::string text;
-    if (const std::optional<std::size_t> used = DeviceUsed(outcome)) {
+    if (const std::optional<std::size_t> used = DeviceUsed(outcome); used && names) {
         text += FillNamed(ON_DEVICE[column], {{"device", outcome.devices[*used].name}});
     }
     if (const std::size_t count = InstrumentsInRange(outcome); count > 1) {
         text += FillNamed(IN_RANGE[column], {{"count", std::to_string(count)}});
     }
-    std::string names;
+    std::string passedOver;
     for (const ListedDevice& d : outcome.devices) {
-        if (d.role == DeviceRole::PassedOver) {
-            names += (names.empty() ? "" : ", ") + d.name;
+        if (d.role == DeviceRole::PassedOver && names) {
+            passedOver += (passedOver.empty() ? "" : ", ") + d.name;
         }
     }
-    if (!names.empty()) {
-        text += FillNamed(PASSED_OVER[column], {{"names", names}});
+    if (!passedOver.empty()) {
+        text += FillNamed(PASSED_OVER[column], {{"names", passedOver}});
     }
     return text;
 }
@@ -555,20 +555,20 @@ std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatfor
     return why + ": " + next;
 }
 
-std::string ModeReadText(const OutcomeValues& values, int language) {
+std::string ModeReadText(const OutcomeValues& values, int language, bool names) {
     if (language != LANGUAGE_ENGLISH && language != LANGUAGE_RUSSIAN) {
         return {};
     }
     if (values.outcome.stage != RunStage::Done) {
-        return OutcomeLastRun(values, language);
+        return OutcomeLastRun(values, language, names);
     }
     static constexpr Bilingual MODE_READ = {"Search mode is {mode} (word {word})",
                                             "Режим поиска {mode} (слово {word})"};
     const std::size_t column = Column(language);
-    return Fill(MODE_READ[column], values, column) + SeveralDevicesText(values.outcome, column);
+    return Fill(MODE_READ[column], values, column) + SeveralDevicesText(values.outcome, column, names);
 }
 
-std::string OutcomeLastRun(const OutcomeValues& values, int language) {
+std::string OutcomeLastRun(const OutcomeValues& values, int language, bool names) {
     if (language != LANGUAGE_ENGLISH && language != LANGUAGE_RUSSIAN) {
         return {};
     }
@@ -579,7 +579,7 @@ std::string OutcomeLastRun(const OutcomeValues& values, int language) {
     if (values.outcome.stage == RunStage::Done && values.outcome.written &&
         values.outcome.devices.size() > 1) {
         static constexpr Bilingual WRITTEN = {"Last run: word {word} written", "Итог: слово {word} записано"};
-        return Fill(WRITTEN[column], values, column) + SeveralDevicesText(values.outcome, column);
+        return Fill(WRITTEN[column], values, column) + SeveralDevicesText(values.outcome, column, names);
     }
     const FailureCause cause = CauseOf(values.outcome, values.link, HostPlatform::Windows);
     if (cause != FailureCause::None && StageBeforeAWrite(values.outcome.stage)) {

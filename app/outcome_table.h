@@ -85,12 +85,13 @@ struct OutcomeValues {
 // instrument holds. Empty for Done.
 std::string OutcomeReason(const OutcomeValues& values, int language, HostPlatform platform);
 // The window's left panel after the run, in `language` (empty for a language with no texts). The window
-// runs on Windows only.
-std::string OutcomeLastRun(const OutcomeValues& values, int language);
+// runs on Windows only. `names`: false leaves out the devices' names of several in range (a name may be 22
+// characters), for a bar too narrow for them.
+std::string OutcomeLastRun(const OutcomeValues& values, int language, bool names = true);
 
 // The window's left panel after the read-only status run: "Search mode is on (word 0x0104)", or how it
 // failed as OutcomeLastRun says.
-std::string ModeReadText(const OutcomeValues& values, int language);
+std::string ModeReadText(const OutcomeValues& values, int language, bool names = true);
 
 // `text` with each "{name}" of `values` replaced; other braces stay as they are.
 std::string FillNamed(std::string_view text,

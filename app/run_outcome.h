@@ -47,6 +47,7 @@ struct ListedDevice {
     std::string name;  // as DeviceName prints it
     std::uint32_t address = 0;
     DeviceRole role = DeviceRole::NotTried;
+    std::optional<ConfigWord> word;  // the word it holds, read by status --all
 };
 
 struct RunOutcome {

@@ -355,6 +355,21 @@ constexpr ConsoleTextRow CONSOLE_TEXT_ROWS[] = {
      "Прерывание: прибору ещё ничего не отправлено, работа завершается сразу"},
     {ConsoleText::PortProbed, "{}: 9600 baud, DTR and RTS set for the adapter, XID frames sent",
      "{}: 9600 бод, DTR и RTS выставлены для адаптера, переданы кадры XID"},
+    {ConsoleText::HelpAll,
+     "with {status}: read every instrument in range, one after the other,\n"
+     "one line each; nothing is written to any",
+     "с {status}: прочитать все приборы рядом, один за другим, по строке\n"
+     "на каждый; ни в один ничего не записывается"},
+    {ConsoleText::AllMisplaced,
+     "{--all} goes with {status} alone and reads every instrument (not with {}): to switch one, name it "
+     "with {--device}",
+     "{--all} указывается только с {status} и читает все приборы (не с {}): чтобы переключить один, "
+     "укажите его в {--device}"},
+    {ConsoleText::InstrumentRead, "{device} {address}: configuration word {word}, search mode {mode}",
+     "{device} {address}: слово конфигурации {word}, режим поиска {mode}"},
+    {ConsoleText::InstrumentNotRead, "{device} {address}: not read ({why})",
+     "{device} {address}: не прочитан ({why})"},
+    {ConsoleText::WordNotReadMark, "the word could not be read", "слово не прочитано"},
 };
 
 // On Linux: the texts that speak of ports, settings and adapters, in Linux's terms. Every text not here is

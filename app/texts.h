@@ -166,8 +166,13 @@ enum class ConsoleText {
     LanguageInvalid,
     InterruptingNothingSent,
     PortProbed,
+    HelpAll,
+    AllMisplaced,
+    InstrumentRead,
+    InstrumentNotRead,
+    WordNotReadMark,
 };
-inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::PortProbed) + 1;
+inline constexpr std::size_t CONSOLE_TEXT_COUNT = static_cast<std::size_t>(ConsoleText::WordNotReadMark) + 1;
 
 // The console texts of one language on one platform: on Linux the texts about ports, settings and adapters
 // name Linux things (device paths, the dialout group, dmesg); every other text is the Windows one.

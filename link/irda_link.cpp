@@ -188,7 +188,7 @@ int IrdaLink::ConnectAndGreet(std::span<const std::uint8_t> frame,
     return ENUM_NO_DEVICES;
 }
 
-int IrdaLink::ProbeDevice(std::size_t index) {
+int IrdaLink::ConnectDevice(std::size_t index) {
     if (HasLink() || index >= devices_.Listed()) {
         return WSAEINVAL_CODE;
     }
@@ -204,8 +204,23 @@ int IrdaLink::ProbeDevice(std::size_t index) {
         TearDown();
         return connected;
     }
+    return LINK_OK;
+}
+
+int IrdaLink::ProbeDevice(std::size_t index) {
+    if (const int connected = ConnectDevice(index); connected != LINK_OK) {
+        return connected;
+    }
     CloseLink();
     return LINK_OK;
+}
+
+int IrdaLink::ConnectAndGreetDevice(std::size_t index, std::span<const std::uint8_t> frame,
+                                    std::span<const std::uint8_t> expectedReply) {
+    if (const int connected = ConnectDevice(index); connected != LINK_OK) {
+        return connected;
+    }
+    return Greet(frame, expectedReply);
 }
 
 bool IrdaLink::OutOfTime() {

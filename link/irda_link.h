@@ -146,6 +146,14 @@ class IrdaLink {
     // socket of its own is opened, connected and closed, and nothing is sent. 0 when it took it, else the
     // connect's error. Nothing is begun once the run's bound has passed.
     int ProbeDevice(std::size_t index);
+    // Device `index` of the last discovery on a link of its own, with no link open: a socket is opened,
+    // connected and greeted as ConnectAndGreet does. 0: greeted, the link stays open for the caller to use
+    // and close. Anything else: the socket is closed and the library released, as there. Nothing is begun
+    // once the run's bound has passed.
+    int ConnectAndGreetDevice(std::size_t index, std::span<const std::uint8_t> frame,
+                              std::span<const std::uint8_t> expectedReply);
+    // Whether the run's bound (RUN_BOUND_MS from StartLink) has passed: nothing new may begin.
+    bool OutOfTime();
     // The list the last discovery of this use left.
     const DeviceList& Devices() const { return devices_; }
     // The platform's error when the last socket could not be made, else 0.
@@ -193,8 +201,8 @@ class IrdaLink {
     int ConnectTo(std::size_t index, const DeviceList& list, AddressRecord& address);
     int Greet(std::span<const std::uint8_t> frame, std::span<const std::uint8_t> expectedReply);
     int FailedCallError();
-    // Whether the run's bound (RUN_BOUND_MS from StartLink) has passed: nothing new may begin.
-    bool OutOfTime();
+    // Opens a socket of its own and connects it to device `index`; torn down when the connect fails.
+    int ConnectDevice(std::size_t index);
 
     SocketCalls& calls_;
     SocketHandle handle_ = 0;

@@ -417,7 +417,16 @@ void TMainForm::OnRunDone() {
     } else if (!failure) {
         const OutcomeValues values{lastOutcome_, linkChoice_, settings_.SettingsPath};
         const int language = texts_.language.value_or(-1);
-        SetPanelText(0, lastRunRead_ ? ModeReadText(values, language) : OutcomeLastRun(values, language));
+        const auto lastRun = [&](bool names) {
+            return lastRunRead_ ? ModeReadText(values, language, names)
+                                : OutcomeLastRun(values, language, names);
+        };
+        // A device's name may be too long for the whole bar: the count of instruments is what must show.
+        std::string text = lastRun(true);
+        if (PanelTextWidth(Widen(text)) > ScaleLayout(dpi_).statusBar.width) {
+            text = lastRun(false);
+        }
+        SetPanelText(0, text);
     }
     if (failure) {
         std::rethrow_exception(failure);

@@ -185,6 +185,25 @@ CASES = {
                                     "--device", "QX7710Z"], ["enable", "--yes", "--port", "{com}"], None, 0,
                                    ["Device: QX7710Z", "Devices in range: *", SUCCESS], None,
                                    dict(final_word=0x0104, writes=[write_of(0x0104)])),
+    # status --all reads every instrument in range, one link after another, and writes nothing: a line for each
+    # device, and a list in JSON.
+    "status_all_two_instruments_and_a_phone": (["--word", "0x0104", "--device", "QX7710Z", "--other-device",
+                                                "Phone:0x11111111", "--device", "QX7710Z-B"], ["status", "--all"],
+                                               None, 0,
+                                               ["QX7710Z 0x4B3A2910: configuration word 0x0104, search mode on",
+                                                "Phone 0x11111111: not read (passed over: not the instrument)",
+                                                "QX7710Z-B 0x4B3A2912: configuration word 0x0104, search mode on"],
+                                               SEARCH, dict(final_word=0x0104, writes=[], reads=2, connections=3)),
+    "status_all_json": (["--word", "0x0004", "--mute-device", "Mute", "--device", "QX7710Z"],
+                        ["status", "--all", "--json"], None, 1, "json", None,
+                        dict(final_word=0x0004, writes=[], reads=1, connections=2)),
+    "status_all_with_enable": ([], ["enable", "--all"], None, 2, [],
+                               ["--all goes with status alone and reads every instrument (not with enable)"],
+                               dict(connections=0, discoveries=0)),
+    "serial_status_all": (["--serial", "--word", "0x0004", "--other-device", "Phone:0x11111111", "--device",
+                           "QX7710Z", "--device", "QX7710Z-B"], ["status", "--all", "--port", "{com}"], None, 0,
+                          ["*: configuration word 0x0004, search mode off"], SEARCH,
+                          dict(final_word=0x0004, writes=[], reads=2)),
     # The program's own IrDA stack over a COM port: the same runs, and the link's faults. Whatever happens on the
     # link, the word changes only with the instrument's acknowledgement and the console says what it holds.
     "serial_status": (["--serial", "--word", "0x0104"], ["status", "--port", "{com}"], None, 0,
@@ -680,6 +699,13 @@ JSON_EXPECTED = {
                                "statuses": ["Searching devices", "Devices not found"], "result_text": NOT_READ},
 }
 
+JSON_EXPECTED.update({"status_all_json": {
+    "command": "status", "device": "Mute", "word": None, "written": False, "result": "connect_failed",
+    "exit_code": 1, "device_used": None, "instruments_in_range": 1,
+    "devices": [{"name": "Mute", "address": 0x4B3A2910, "role": "failed", "word": None, "search_mode": None},
+                {"name": "QX7710Z", "address": 0x4B3A2911, "role": "instrument", "word": "0x0004",
+                 "search_mode": False}]}})
+
 JSON_EXPECTED.update({"native_no_port_chosen_json": {
     "link": "none", "cause": "no_irda_support", "statuses": ["Searching devices"],
     "reason": "no IrDA adapter is chosen, and Linux has no IrDA of its own: name the adapter's device with --port "
@@ -1070,6 +1096,12 @@ def check(name, args):
                 at += 1
             if at == len(lines):
                 fail("standard output lacks %r (in order)" % line)
+        if "--all" in arguments and "reads" in expect:
+            # One line with a word for each instrument the record shows read.
+            said = [line for line in lines if ": configuration word " in line]
+            if len(said) != expect["reads"]:
+                fail("%d instruments with a word in the report, the instrument was read %d times"
+                     % (len(said), expect["reads"]))
         if out_lines and out_lines[-1] in RESULTS and lines[-1] != out_lines[-1]:
             fail("the result text is not last")
         for line in lines:

@@ -271,6 +271,11 @@ TEST(ConsoleProgram, UsageErrorsNameTheNearestCommandAndAMissingSettingsFile) {
         {{"status", "--jsn"}, "unknown option: --jsn; did you mean --json?"},
         {{"status", "--settings", "C:\\none.ini"}, "no settings file C:\\none.ini"},
         {{"status", "-q", "--settings=gone.ini"}, "no settings file C:\\work\\gone.ini"},
+        {{"enable", "--all", "-y"},
+         "--all goes with status alone and reads every instrument (not with enable)"},
+        {{"-a", "disable"}, "(not with disable)"},
+        {{"status", "--all", "--device", "QX7710Z"},
+         "(not with --device): to switch one, name it with --device"},
     };
     for (const auto& c : cases) {
         Program p;
@@ -297,6 +302,29 @@ TEST(ConsoleProgram, ProgressOnStandardErrorResultOnStandardOutput) {
                   "on\n");
         EXPECT_EQ(p.console.err, quiet ? "" : "Searching devices\nDevices are found\n");
     }
+}
+
+// status --all: a line for each device in range, with its word or why it was not read, and nothing written.
+TEST(ConsoleProgram, StatusAllSaysALineForEachDeviceInRange) {
+    Program p;
+    p.instrument.devices = {{0x01020304, "QX7710Z"},
+                            {0x11111111, "Phone", WSAECONNREFUSED_CODE},
+                            {0x01020306, "QX7710Z-B"},
+                            {0x01020307, "Mute", WSAETIMEDOUT_CODE}};
+    for (const std::uint16_t word : {0x0104, 0x0004}) {
+        p.instrument.ExpectGreeting();
+        p.instrument.Expect(READ_REQUEST, {Data(ReadReply(word))});
+    }
+    EXPECT_EQ(p.Run({"status", "--all"}), EXIT_RUN_FAILED);
+    EXPECT_THAT(p.console.out, HasSubstr("Reached through: Windows' IrDA\n"
+                                         "QX7710Z 0x01020304: configuration word 0x0104, search mode on\n"
+                                         "Phone 0x11111111: not read (passed over: not the instrument)\n"
+                                         "QX7710Z-B 0x01020306: configuration word 0x0004, search mode off\n"
+                                         "Mute 0x01020307: not read (connection failed)\n"
+                                         "Reason: "));
+    EXPECT_THAT(p.console.out, Not(HasSubstr("Devices in range")));
+    EXPECT_EQ(p.instrument.CountCalls("send 82"), 0);
+    EXPECT_EQ(p.instrument.UnusedExchanges(), 0u);
 }
 
 TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
@@ -1290,7 +1318,8 @@ TEST(ConsoleProgram, JsonIsOneObjectWithTheOutcome) {
               "[\"Searching devices\", \"Devices are found\"], \"result_text\": \"Success: Data are "
               "writen\", "
               "\"link\": \"windows_irda\", \"cause\": null, \"failure\": null, \"devices\": [{\"name\": "
-              "\"QX7710Z\", \"address\": 16909060, \"role\": \"used\"}], \"device_used\": \"QX7710Z\", "
+              "\"QX7710Z\", \"address\": 16909060, \"role\": \"used\", \"word\": null, \"search_mode\": "
+              "null}], \"device_used\": \"QX7710Z\", "
               "\"instruments_in_range\": 1}\n");
 }
 
