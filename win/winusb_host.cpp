@@ -78,6 +78,7 @@ struct WinUsbHost::Api {
     decltype(&SetupDiEnumDeviceInterfaces) enumInterfaces = nullptr;
     decltype(&SetupDiGetDeviceInterfaceDetailW) interfaceDetail = nullptr;
     decltype(&SetupDiDestroyDeviceInfoList) destroyList = nullptr;
+    decltype(&SetupDiGetDeviceRegistryPropertyW) registryProperty = nullptr;
     decltype(&WinUsb_Initialize) initialize = nullptr;
     decltype(&WinUsb_Free) free = nullptr;
     decltype(&WinUsb_QueryInterfaceSettings) querySettings = nullptr;
@@ -90,9 +91,9 @@ struct WinUsbHost::Api {
     decltype(&WinUsb_ResetPipe) resetPipe = nullptr;
 
     bool Complete() const {
-        return getClassDevs && enumInterfaces && interfaceDetail && destroyList && initialize && free &&
-               querySettings && queryPipe && associated && control && readPipe && writePipe && setPolicy &&
-               resetPipe;
+        return getClassDevs && enumInterfaces && interfaceDetail && destroyList && registryProperty &&
+               initialize && free && querySettings && queryPipe && associated && control && readPipe &&
+               writePipe && setPolicy && resetPipe;
     }
 };
 
@@ -238,6 +239,33 @@ UsbResult WinUsbFailure(unsigned long error) {
     }
 }
 
+std::optional<irda::UsbInterface> InterfaceOfCompatibleIds(const wchar_t* ids, std::size_t chars) {
+    // Each id is its own entry: "USB\DevClass_.." (the device's class) and the "SubClass_" inside an id are
+    // no interface class.
+    std::size_t start = 0;
+    while (start < chars && ids[start] != 0) {
+        std::size_t end = start;
+        while (end < chars && ids[end] != 0) {
+            ++end;
+        }
+        const std::wstring id(ids + start, ids + end);
+        constexpr std::size_t CLASS_AT = 10;     // after "usb\class_"
+        constexpr std::size_t SUBCLASS_AT = 22;  // after "usb\class_fe&subclass_"
+        if (id.size() >= SUBCLASS_AT + 2 && FindNoCase(id.c_str(), L"usb\\class_") == id.c_str() + CLASS_AT &&
+            FindNoCase(id.c_str() + CLASS_AT + 2, L"&subclass_") == id.c_str() + SUBCLASS_AT &&
+            (id.size() == SUBCLASS_AT + 2 || id[SUBCLASS_AT + 2] == L'&')) {
+            const int interfaceClass = HexDigits(id.c_str() + CLASS_AT, 2);
+            const int subClass = HexDigits(id.c_str() + SUBCLASS_AT, 2);
+            if (interfaceClass >= 0 && subClass >= 0) {
+                return irda::UsbInterface{
+                    0, static_cast<std::uint8_t>(interfaceClass), static_cast<std::uint8_t>(subClass), {}};
+            }
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
 bool VendorProductOfPath(const wchar_t* path, std::uint16_t& vendor, std::uint16_t& product) {
     const wchar_t* v = FindNoCase(path, L"vid_");
     const wchar_t* p = FindNoCase(path, L"pid_");
@@ -262,6 +290,7 @@ WinUsbHost::WinUsbHost() : api_(std::make_unique<Api>()) {
     a.enumInterfaces = Bind<decltype(a.enumInterfaces)>(a.setupapi, "SetupDiEnumDeviceInterfaces");
     a.interfaceDetail = Bind<decltype(a.interfaceDetail)>(a.setupapi, "SetupDiGetDeviceInterfaceDetailW");
     a.destroyList = Bind<decltype(a.destroyList)>(a.setupapi, "SetupDiDestroyDeviceInfoList");
+    a.registryProperty = Bind<decltype(a.registryProperty)>(a.setupapi, "SetupDiGetDeviceRegistryPropertyW");
     a.initialize = Bind<decltype(a.initialize)>(a.winusb, "WinUsb_Initialize");
     a.free = Bind<decltype(a.free)>(a.winusb, "WinUsb_Free");
     a.querySettings = Bind<decltype(a.querySettings)>(a.winusb, "WinUsb_QueryInterfaceSettings");
@@ -289,8 +318,25 @@ bool WinUsbHost::Loaded() const {
 
 namespace {
 
-std::vector<std::wstring> UsbDevicePaths(const WinUsbHost::Api& api) {
-    std::vector<std::wstring> paths;
+struct UsbDevicePath {
+    std::wstring path;
+    std::vector<wchar_t> compatibleIds;  // a multi-string, empty when the device has none
+};
+
+std::vector<wchar_t> CompatibleIds(const WinUsbHost::Api& api, HDEVINFO list, SP_DEVINFO_DATA& device) {
+    DWORD size = 0;
+    api.registryProperty(list, &device, SPDRP_COMPATIBLEIDS, nullptr, nullptr, 0, &size);
+    std::vector<wchar_t> ids(size / sizeof(wchar_t));
+    if (ids.empty() || !api.registryProperty(list, &device, SPDRP_COMPATIBLEIDS, nullptr,
+                                             reinterpret_cast<BYTE*>(ids.data()),
+                                             static_cast<DWORD>(ids.size() * sizeof(wchar_t)), nullptr)) {
+        ids.clear();
+    }
+    return ids;
+}
+
+std::vector<UsbDevicePath> UsbDevicePaths(const WinUsbHost::Api& api) {
+    std::vector<UsbDevicePath> paths;
     HDEVINFO list =
         api.getClassDevs(&USB_DEVICE_INTERFACE, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (list == INVALID_HANDLE_VALUE) {
@@ -307,8 +353,10 @@ std::vector<std::wstring> UsbDevicePaths(const WinUsbHost::Api& api) {
         std::vector<std::uint8_t> buffer(size);
         auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
         detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (api.interfaceDetail(list, &data, detail, size, nullptr, nullptr)) {
-            paths.emplace_back(detail->DevicePath);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (api.interfaceDetail(list, &data, detail, size, nullptr, &device)) {
+            paths.push_back({detail->DevicePath, CompatibleIds(api, list, device)});
         }
     }
     api.destroyList(list);
@@ -356,7 +404,8 @@ std::vector<irda::UsbDeviceInfo> WinUsbHost::Enumerate() {
     if (!Loaded()) {
         return devices;
     }
-    for (const std::wstring& path : UsbDevicePaths(*api_)) {
+    for (const UsbDevicePath& device : UsbDevicePaths(*api_)) {
+        const std::wstring& path = device.path;
         irda::UsbDeviceInfo info;
         if (!VendorProductOfPath(path.c_str(), info.vendor, info.product)) {
             continue;
@@ -370,6 +419,12 @@ std::vector<irda::UsbDeviceInfo> WinUsbHost::Enumerate() {
         } else {
             info.access = irda::UsbAccess::NoDriver;
             info.systemCode = static_cast<std::int32_t>(GetLastError());
+            // WinUSB reads no interface of a device it does not hold; the compatible ids still tell a
+            // bridge-class dongle from the rest of the bus.
+            if (const auto usbInterface =
+                    InterfaceOfCompatibleIds(device.compatibleIds.data(), device.compatibleIds.size())) {
+                info.interfaces.push_back(*usbInterface);
+            }
         }
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);

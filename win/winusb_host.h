@@ -1,10 +1,13 @@
 // The USB seam on Windows through WinUSB: winusb.dll and SetupAPI are loaded when the program first looks for
 // a dongle, so a Windows without WinUSB (XP before its redistributable) just has no USB dongles and the
 // program's import table stays what the oldest Windows offers. Devices come from the USB device interface;
-// one that WinUSB will not open there is listed as not bound to WinUSB.
+// one that WinUSB will not open there is listed as not bound to WinUSB, with the interface class its
+// compatible ids give, so an unbound bridge-class dongle still reads as a dongle.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 
 #include "irda/usb_seam.h"
 
@@ -33,5 +36,9 @@ class WinUsbHost : public irda::UsbHost {
 irda::UsbResult WinUsbFailure(unsigned long error);
 // Vendor and product id from a USB device path ("\\?\usb#vid_066f&pid_4200#..."), 0 when it has none.
 bool VendorProductOfPath(const wchar_t* path, std::uint16_t& vendor, std::uint16_t& product);
+// The interface class and subclass named by a device's compatible ids, a multi-string of at most `chars`
+// characters ("USB\Class_FE&SubClass_02&Prot_00", "USB\Class_FE&SubClass_02", "USB\Class_FE"); no driver
+// needs to be bound to read them. The interface's number and endpoints stay unknown (0, none).
+std::optional<irda::UsbInterface> InterfaceOfCompatibleIds(const wchar_t* ids, std::size_t chars);
 
 }  // namespace qx

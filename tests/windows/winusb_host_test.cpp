@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "irda/serial_irda_calls.h"
 #include "irda/usb_dongle.h"
 #include "win/winsock_calls.h"
@@ -60,6 +62,50 @@ TEST(WinUsbHost, ErrorCodesAndDevicePaths) {
     EXPECT_EQ(product, 0x7780);
     EXPECT_FALSE(qx::VendorProductOfPath(L"\\\\?\\usb#vid_97x0&pid_7780#", vendor, product));
     EXPECT_FALSE(qx::VendorProductOfPath(L"\\\\?\\root#system#0000", vendor, product));
+}
+
+// What an unbound device's compatible ids say of its interface, and what that makes of the device.
+TEST(WinUsbHost, InterfaceClassOfCompatibleIds) {
+    struct Case {
+        std::wstring ids;  // a multi-string: each id ends with a NUL, the list with one more
+        bool found;
+        std::uint8_t interfaceClass, subClass;
+    };
+    using namespace std::string_literals;
+    for (const Case& c : {
+             Case{L"USB\\Class_FE&SubClass_02&Prot_00\0USB\\Class_FE&SubClass_02\0USB\\Class_FE\0\0"s, true,
+                  0xFE, 0x02},
+             Case{L"usb\\class_fe&subclass_02\0\0"s, true, 0xFE, 0x02},
+             Case{L"USB\\Class_FE&SubClass_01&Prot_02\0\0"s, true, 0xFE, 0x01},  // DFU
+             Case{L"USB\\Class_FF&SubClass_FF&Prot_FF\0USB\\Class_FF\0\0"s, true, 0xFF, 0xFF},
+             Case{L"USB\\DevClass_FE&SubClass_02\0USB\\Class_03&SubClass_01\0\0"s, true, 0x03, 0x01},
+             Case{L"USB\\COMPOSITE\0USB\\DevClass_00&SubClass_00\0\0"s, false, 0, 0},
+             Case{L"USB\\Class_FE\0\0"s, false, 0, 0},
+             Case{L"USB\\Class_F&SubClass_02\0\0"s, false, 0, 0},
+             Case{L"USB\\Class_FE&SubClass_02x\0\0"s, false, 0, 0},
+             Case{L"USB\\Class_FE&SubClass_0"s, false, 0, 0},  // cut short, no ending
+             Case{L"\0\0"s, false, 0, 0},
+             Case{L""s, false, 0, 0},
+         }) {
+        SCOPED_TRACE(testing::Message() << c.ids.size() << " characters, found " << c.found);
+        const auto usbInterface = qx::InterfaceOfCompatibleIds(c.ids.data(), c.ids.size());
+        ASSERT_EQ(usbInterface.has_value(), c.found);
+        if (c.found) {
+            EXPECT_EQ(usbInterface->interfaceClass, c.interfaceClass);
+            EXPECT_EQ(usbInterface->interfaceSubClass, c.subClass);
+        }
+    }
+
+    // A bridge-class dongle of no known id that WinUSB does not hold is a dongle not bound to WinUSB.
+    const std::wstring bridge = L"USB\\Class_FE&SubClass_02&Prot_00\0USB\\Class_FE\0\0"s;
+    qx::irda::UsbDeviceInfo unbound;
+    unbound.vendor = 0x1234;
+    unbound.product = 0x5678;
+    unbound.access = qx::irda::UsbAccess::NoDriver;
+    unbound.interfaces.push_back(*qx::InterfaceOfCompatibleIds(bridge.data(), bridge.size()));
+    const auto match = qx::irda::MatchDongle(unbound);
+    ASSERT_TRUE(match.has_value());
+    EXPECT_EQ(match->family, qx::irda::DongleFamily::Bridge);
 }
 
 }  // namespace
