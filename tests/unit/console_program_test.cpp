@@ -328,7 +328,6 @@ TEST(ConsoleProgram, StatusAllSaysALineForEachDeviceInRange) {
 }
 
 TEST(ConsoleProgram, TakesTheLanguageFromTheSettingsWithoutEverWritingThem) {
-    const std::optional<int> noLocale;
     const struct {
         const char* name;
         std::map<std::string, std::string> files;
