@@ -101,10 +101,10 @@ def wedged_port(emulator):
     try:
         yield com_port.name if com_port else path
     finally:
-        stop.set()
-        filler.join()
         if com_port:
             com_port.close()
+        stop.set()
+        filler.join()
         os.close(slave)
         os.close(master)
 
@@ -199,8 +199,10 @@ def simulated_instrument(sim, emulator, options, record, hold=None):
             held = hold_simulator(process, port, hold)
         yield port
     finally:
+        # The link goes before the pty: once the pty is released, a run beside this one may get its number, and
+        # with it this COM name, and must not lose its link to this run's clean-up.
+        if com_port:
+            com_port.close()
         if held is not None:
             release_simulator(process, held)
         stop_simulator(process)
-        if com_port:
-            com_port.close()
