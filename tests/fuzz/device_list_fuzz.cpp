@@ -1,6 +1,7 @@
 // Whatever device list a discovery returns (any count, any number of records, names without a terminator, cut
-// short anywhere), the mode switch connects only when the list counts a device, connects to the first record
-// by its id and its own 22 name bytes, and keeps the rules of a run.
+// short anywhere), the mode switch connects only when the list counts a device, runs on the first record
+// (which takes the connection here) by its id and its own 22 name bytes, asks each other listed device at
+// most once, and keeps the rules of a run.
 //
 // Input: byte 0 holds options (bit 0: enable, else disable; bits 1-6: how many discovery tries fail first).
 // The rest is what a successful discovery writes into the caller's buffer, as much of it as fits.
@@ -55,8 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (list.Count() == 0) {
         broken.Expect(instrument.connects == 0 && !result, "connected with no device listed");
     } else {
-        broken.Expect(instrument.connects == 1, "no connect with a device listed");
-        const auto& address = instrument.connectAddress;
+        // The run's own connect, then one for each other device listed, to count the instruments in range.
+        broken.Expect(
+            instrument.connects >= 1 && static_cast<std::uint32_t>(instrument.connects) <= list.Count(),
+            "one connect for the run and at most one for each other device listed");
+        const auto& address = instrument.firstConnectAddress;
         const auto record = list.Record(0);
         broken.Expect(address.size() == ADDRESS_RECORD_SIZE, "address length");
         if (address.size() == ADDRESS_RECORD_SIZE) {

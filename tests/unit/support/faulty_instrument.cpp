@@ -213,6 +213,9 @@ int FaultyInstrument::Connect(SocketHandle s, std::span<const std::uint8_t> addr
     watch.OnSocketCall(s, "connect");
     ++connects;
     connectAddress.assign(address.begin(), address.end());
+    if (connects == 1) {
+        firstConnectAddress = connectAddress;
+    }
     if (s != socket_ || !open_) {
         return Fail(WSAENOTSOCK_CODE, Fault::ErrorReturn);
     }

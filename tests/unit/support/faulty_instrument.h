@@ -79,7 +79,8 @@ class FaultyInstrument : public SocketCalls {
     // --- record ---
     RunWatch watch;
     std::vector<Call> calls;
-    std::vector<std::uint8_t> connectAddress;
+    std::vector<std::uint8_t> connectAddress;  // the last connect's
+    std::vector<std::uint8_t> firstConnectAddress;
     int connects = 0;
     int writesApplied = 0;
     bool FaultHit() const { return faultHit_; }
