@@ -27,16 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using qxtest::ReadBytes;
 using qxtest::TempFolder;
-
-std::string ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using qxtest::WriteBytes;
 
 qxtest::ProfileBinding IniBinding() {
     return {

@@ -1,9 +1,12 @@
-// A fresh folder under the temporary folder for a test's files, removed with everything in it at the end.
+// A fresh folder under the temporary folder for a test's files, removed with everything in it at the end, and
+// a file's bytes read and written whole.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -27,5 +30,14 @@ class TempFolder {
   private:
     std::string path_;
 };
+
+inline std::string ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
 
 }  // namespace qxtest
